@@ -1,0 +1,47 @@
+#include "demo/FrameStep.h"
+
+#include "demo/Effect.h"
+#include "demo/EffectList.h"
+#include "demo/SignalQueue.h"
+#include "host/HostState.h"
+#include "platform/GL.h"
+
+#include <vector>
+
+namespace {
+bool isActive(Effect* effect, int t) { return effect->activeTrack.valueAt(t) > 0.0f; }
+} // namespace
+
+void deliverDueSignals(int t) {
+    if (!signalQueue) return;
+    while (signalQueue->isDue(t)) {
+        // A copy: the receiving effect may touch the queue.
+        const Signal s = signalQueue->next();
+        if (Effect* effect = effectList ? effectList->findEffect(s.effectName) : nullptr) effect->signal(s);
+    }
+}
+
+void renderFrame(int t) {
+    if (!effectList) return;
+    deliverDueSignals(t);
+
+    // The frame works on a copy so that an effect changing the list cannot upset the passes.
+    const std::vector<Effect*> effects = effectList->effects();
+    for (Effect* effect : effects)
+        if (isActive(effect, t)) effect->update(t);
+
+    glViewport(0, 0, screenWidth, screenHeight);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+
+    for (Effect* effect : effects)
+        if (isActive(effect, t)) effect->render(t);
+
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+}

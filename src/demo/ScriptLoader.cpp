@@ -1,0 +1,349 @@
+#include "demo/ScriptLoader.h"
+
+#include "demo/DemoState.h"
+#include "demo/Effect.h"
+#include "demo/EffectList.h"
+#include "demo/SignalQueue.h"
+#include "host/Report.h"
+#include "resources/DataFile.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+ScriptLoader scriptLoader;
+int demoStartTime = 0;
+int demoEndTime = 0;
+
+namespace {
+
+// Comments and values are read a line at a time through a 200-byte line buffer.
+constexpr size_t kLineLimit = 199;
+// Quoted texts hold at most this many characters.
+constexpr size_t kTextLimit = 99;
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Leading decimal integer (optional sign, digits) in 32-bit wrap-around arithmetic; 0 if none.
+int leadingInteger(const std::string& word) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) negative = word[i++] == '-';
+    uint32_t value = 0;
+    while (i < word.size() && isDigit(word[i])) value = value * 10u + static_cast<uint32_t>(word[i++] - '0');
+    return static_cast<int>(negative ? 0u - value : value);
+}
+
+int wrapAdd(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
+int wrapSub(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
+int wrapMul(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+
+[[noreturn]] void fatalText(const char* file, int line, const char* message, const std::string& detail) {
+    reportErrorText(file, line, message, detail.c_str(), true);
+    std::exit(1);  // not reached: a fatal report ends the process
+}
+
+} // namespace
+
+// ---- lexer ----
+
+std::string ScriptLoader::readWord() {
+    while (pos < length && isSpace(text[pos])) ++pos;
+    const size_t start = pos;
+    while (pos < length && !isSpace(text[pos])) ++pos;
+    return std::string(text + start, pos - start);
+}
+
+std::string ScriptLoader::takeWord() {
+    if (hasLookahead) {
+        hasLookahead = false;
+        return lookahead;
+    }
+    return readWord();
+}
+
+// The characters after the current position up to the line end, at most kLineLimit of them
+// (the line end counts as one); the line end itself is consumed but not returned.
+std::string ScriptLoader::restOfLine() {
+    const size_t start = pos;
+    while (pos < length && pos - start < kLineLimit) {
+        if (text[pos++] == '\n') return std::string(text + start, pos - 1 - start);
+    }
+    return std::string(text + start, pos - start);
+}
+
+// An integer that is read and ignored: the leading sign and digits are consumed; anything else
+// is left for the statement loop, so malformed input cannot stall the loader.
+void ScriptLoader::skipInteger() {
+    while (pos < length && isSpace(text[pos])) ++pos;
+    size_t i = pos;
+    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
+    if (i < length && isDigit(text[i])) {
+        while (i < length && isDigit(text[i])) ++i;
+        pos = i;
+    }
+}
+
+// Quoted text and numbers on the rest of a SIGNAL or TRIGGER line.
+ScriptLoader::LineValue ScriptLoader::readLineValue() {
+    const size_t lineStart = pos;
+    const std::string line = restOfLine();
+    // A line too long for the line buffer: the rest of it is dropped rather than read as statements.
+    if (pos - lineStart == kLineLimit && (pos > 0 && text[pos - 1] != '\n'))
+        while (pos < length && text[pos++] != '\n') {
+        }
+
+    LineValue result;
+    const char* s = line.c_str();  // no NUL inside: the text ends at its first NUL
+    size_t i = 0;
+    const size_t n = line.size();
+    auto readNumber = [&](float& out) {
+        char* end = nullptr;
+        out = std::strtof(s + i, &end);
+        if (end == s + i) return false;
+        i = static_cast<size_t>(end - s);
+        return true;
+    };
+    for (;;) {
+        while (i < n && isBlank(s[i])) ++i;
+        if (i >= n) break;
+        if (s[i] == '"') {
+            ++i;
+            size_t j = i;
+            while (j < n && j - i < kTextLimit && s[j] != '"') ++j;
+            std::string read(s + i, j - i);
+            if (j >= n || s[j] != '"' || read.empty()) fatalText(__FILE__, __LINE__, "Error in script string", read);
+            result.text = read;
+            i = j + 1;
+        } else {
+            float v;
+            if (!readNumber(v)) break;  // neither text nor number: the value ends here
+            result.numbers.push_back(v);
+            while (i < n && isBlank(s[i])) {
+                const size_t before = i;
+                while (i < n && isBlank(s[i])) ++i;
+                if (!readNumber(v)) {
+                    i = before;
+                    break;
+                }
+                result.numbers.push_back(v);
+            }
+        }
+        if (i >= n || !isBlank(s[i])) break;
+    }
+    return result;
+}
+
+// ---- expressions ----
+
+int ScriptLoader::termValue(const std::string& word) {
+    const int value = leadingInteger(word);
+    if (value != 0) return value;
+    if (!word.empty() && word[0] == '0') return 0;
+    auto it = defines.find(word);
+    if (it == defines.end()) fatalText(__FILE__, __LINE__, "DEFINE not found", word);
+    return it->second;
+}
+
+// Integer operands joined by "+", "-" and "*" words, strictly left to right. The word that ends
+// the expression is left in the lookahead.
+int ScriptLoader::readExpression(const std::string& first) {
+    int result = 0;
+    char op = '+';
+    std::string operand = first;
+    for (;;) {
+        const int term = termValue(operand);
+        if (op == '+')
+            result = wrapAdd(result, term);
+        else if (op == '-')
+            result = wrapSub(result, term);
+        else
+            result = wrapMul(result, term);
+
+        std::string word = readWord();
+        if (!word.empty() && (word[0] == '+' || word[0] == '-' || word[0] == '*')) {
+            op = word[0];
+            operand = readWord();
+            continue;
+        }
+        lookahead = word;
+        hasLookahead = true;
+        return result;
+    }
+}
+
+// ---- statements ----
+
+Effect* ScriptLoader::requireEffect(const std::string& effectName) {
+    Effect* effect = effectList->findEffect(effectName);
+    if (!effect) fatalText(__FILE__, __LINE__, "Effect not found", effectName);
+    return effect;
+}
+
+void ScriptLoader::signalStatement(int time, const std::string& effectName) {
+    const std::string variableName = readWord();
+    const LineValue line = readLineValue();
+
+    Effect* effect = requireEffect(effectName);
+    Variable* variable = effect->findVariable(variableName);
+    if (!variable) fatalText(__FILE__, __LINE__, "Variable not found", variableName);
+
+    if (variable->stringValued) {
+        variable->addKey(line.text, time);
+        return;
+    }
+    float v = line.value();
+    if (!line.text.empty()) {
+        if (timelineMode) {
+            v = static_cast<float>(effect->findListItem(variable->listId, line.text));
+        } else {
+            if (setupMode) effect->addListItem(variable->listId, line.text);
+            return;
+        }
+    }
+    // Outside the timeline numbers set nothing; in it, fractions become value indices.
+    if (!timelineMode) return;
+    if (variable->count > 1) v = v * static_cast<float>(variable->count - 1);
+    variable->addKey(v, time);
+}
+
+void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
+    const std::string signalName = readWord();
+    const LineValue line = readLineValue();
+    auto it = defines.find(signalName);
+    if (it == defines.end()) return;  // undefined signal names are ignored
+    Signal s;
+    s.time = time;
+    s.effectName = effectName;
+    s.type = it->second;
+    s.value = line.value();
+    s.text = line.text;
+    s.values[0] = s.value;
+    s.values[1] = line.extra(0);
+    s.values[2] = line.extra(1);
+    signalQueue->add(s);
+}
+
+void ScriptLoader::timelineStatement(const std::string& first) {
+    const int time = wrapAdd(readExpression(first), timeOffset);
+    const std::string command = takeWord();
+    const std::string effectName = readWord();
+
+    if (command == "BEGIN" || command == "b") {
+        requireEffect(effectName)->activeTrack.addKey(1.0f, time);
+    } else if (command == "END" || command == "e") {
+        requireEffect(effectName)->activeTrack.addKey(0.0f, time);
+    } else if (command == "INIT" || command == "i") {
+        Signal s;
+        s.time = time;
+        s.effectName = effectName;
+        signalQueue->add(s);
+    } else if (command == "SIGNAL" || command == "s") {
+        signalStatement(time, effectName);
+    } else if (command == "TRIGGER" || command == "t") {
+        triggerStatement(time, effectName);
+    } else if (command == "SET_LAYER" || command == "l") {
+        skipInteger();
+    }
+    // Any other command word: the statement ends after the effect name.
+}
+
+void ScriptLoader::load(const char* fileName) {
+    if (!effectList) effectList = new EffectList();
+    if (!signalQueue) signalQueue = new SignalQueue();
+    effectList->clearEffects();
+    signalQueue->clear();
+    defines.clear();
+    hasLookahead = false;
+    lookahead.clear();
+    // Every load starts without an end time, so tracks made before its DEMO_END end at 0.
+    trackEndTime = 0;
+
+    DataFile file(fileName);
+    if (!file.isOpen()) {
+        reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
+        return;
+    }
+    text = reinterpret_cast<const char*>(file.getData());
+    length = file.getSize();
+    // The script is text: it ends at a NUL byte if it has one.
+    if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr)
+        length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    pos = 0;
+
+    int demoStart = 0;
+    int demoEnd = 60000;
+    int beat = 100;
+    timeOffset = 0;
+    bool inComment = false;
+    setupMode = false;
+    timelineMode = false;
+
+    for (;;) {
+        std::string word = takeWord();
+        if (word.empty()) break;
+
+        if (inComment) {
+            const size_t close = word.find("*/");
+            if (close == std::string::npos) continue;
+            inComment = false;
+            word.erase(0, close + 2);
+            if (word.empty()) continue;
+        }
+        if (word.find("/*") != std::string::npos) {
+            inComment = true;
+            restOfLine();
+            continue;
+        }
+        const size_t lineComment = word.find("//");
+        if (lineComment != std::string::npos && lineComment <= 2) {
+            restOfLine();
+            continue;
+        }
+
+        if (word == "__HEADER__" || word == "__DEFS__") {
+        } else if (word == "__SETUP__") {
+            setupMode = true;
+        } else if (word == "__TIMELINE__") {
+            timelineMode = true;
+        } else if (word == "__LINETIME__") {
+            break;
+        } else if (word == "DEMO_START") {
+            demoStart = readExpression(readWord());
+        } else if (word == "DEMO_END") {
+            demoEnd = readExpression(readWord());
+            trackEndTime = demoEnd;
+        } else if (word == "DEMO_BEAT") {
+            beat = readExpression(readWord());
+        } else if (word == "DEMO_FULLSCREEN" || word == "DEMO_MUSIC") {
+            skipInteger();
+        } else if (word == "DEFINE") {
+            const std::string defineName = readWord();
+            if (!defineName.empty() && isDigit(defineName[0]))
+                fatalText(__FILE__, __LINE__, "DEFINE id cannot start with digit", defineName);
+            const int value = readExpression(readWord());
+            defines.emplace(defineName, value);  // the first definition stays
+        } else if (word == "INSERT_EFFECT") {
+            effectList->createEffect(readWord());
+        } else if (word == "TIMEOFFSET") {
+            timeOffset = readExpression(readWord());
+        } else {
+            timelineStatement(word);
+        }
+    }
+
+    text = nullptr;
+    length = pos = 0;
+    file.close();
+
+    for (Effect* effect : effectList->effects()) {
+        effect->activeTrack.compact();
+        for (Variable* variable : effect->variables) variable->compact();
+    }
+    demoStartTime = demoStart;
+    demoEndTime = demoEnd;
+    beatLength = beat;
+    signalQueue->sortAndRewind();
+}

@@ -1,0 +1,58 @@
+// Reads the demo script: creates the effects, keys their tracks and variables, fills the signal
+// queue and sets the global demo times.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class Effect;
+
+class ScriptLoader {
+public:
+    // Loads the whole script; on return the effect list, the signal queue and the demo times
+    // are complete. Every script error is fatal. Creates the effect list and signal queue
+    // first if nobody has.
+    void load(const char* fileName);
+
+    // DEFINE names of the last load.
+    const std::map<std::string, int>& defined() const { return defines; }
+
+private:
+    struct LineValue {
+        std::string text;
+        std::vector<float> numbers;  // the first is the value, the others extra values
+        float value() const { return numbers.empty() ? 0.0f : numbers[0]; }
+        float extra(size_t i) const { return i + 1 < numbers.size() ? numbers[i + 1] : 0.0f; }
+    };
+
+    // Lexer over the script text.
+    std::string readWord();
+    std::string takeWord();  // the lookahead if any, else the next word
+    std::string restOfLine();
+    void skipInteger();
+    LineValue readLineValue();
+
+    int readExpression(const std::string& first);
+    int termValue(const std::string& word);
+
+    void timelineStatement(const std::string& first);
+    void signalStatement(int time, const std::string& effectName);
+    void triggerStatement(int time, const std::string& effectName);
+    Effect* requireEffect(const std::string& effectName);
+
+    std::map<std::string, int> defines;
+    std::string lookahead;
+    bool hasLookahead = false;
+
+    // State of one load.
+    const char* text = nullptr;
+    size_t length = 0;
+    size_t pos = 0;
+    int timeOffset = 0;
+    bool setupMode = false;
+    bool timelineMode = false;
+};
+
+// The one loader of the program.
+extern ScriptLoader scriptLoader;

@@ -1,0 +1,255 @@
+#include "demo/Variable.h"
+
+#include "demo/DemoState.h"
+
+#include <algorithm>
+#include <cmath>
+#include <climits>
+
+int truncateToInt(double v) {
+    if (std::isnan(v)) return 0;
+    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+namespace {
+
+// Demo times compare as unsigned numbers.
+inline unsigned u(int time) { return static_cast<unsigned>(time); }
+
+// Keys go in at their time; the first key of an empty track also fixes the value from 0 to
+// trackEndTime. The end key is placed in time order so that a first key lying after DEMO_END
+// still leaves a sorted track.
+template <typename T> void addTrackKey(std::vector<Key<T>>& keys, const T& v, int time) {
+    if (keys.empty()) {
+        keys.push_back({0, v});
+        if (time != 0 && time != trackEndTime) keys.push_back({time, v});
+        auto at = std::upper_bound(keys.begin(), keys.end(), trackEndTime,
+                                   [](int t, const Key<T>& k) { return u(t) < u(k.time); });
+        keys.insert(at, Key<T>{trackEndTime, v});
+        return;
+    }
+    for (auto it = keys.begin(); it != keys.end(); ++it) {
+        if (it->time == time) {
+            it->value = v;
+            return;
+        }
+        if (u(it->time) > u(time)) {
+            keys.insert(it, Key<T>{time, v});
+            return;
+        }
+    }
+    // After the last key: the track ends there, nothing to add.
+}
+
+// Two equal keys (the 0 and trackEndTime ones) are just a constant.
+template <typename T> void compactTrack(std::vector<Key<T>>& keys, T& value) {
+    if (keys.size() == 2 && keys[0].value == keys[1].value) {
+        value = keys[0].value;
+        keys.clear();
+    }
+}
+
+// Step rule: the key before the first one lying after `time`; nullptr means "use the value".
+template <typename T> const T* stepLookup(const std::vector<Key<T>>& keys, int time) {
+    if (keys.size() < 2) return nullptr;
+    for (size_t i = 1; i < keys.size(); ++i)
+        if (u(keys[i].time) > u(time)) return &keys[i - 1].value;
+    return nullptr;
+}
+
+// Gives keys at exactly `time` the value; true when there was one.
+template <typename T> bool setKeyAt(std::vector<Key<T>>& keys, const T& v, int time) {
+    bool found = false;
+    for (auto& k : keys)
+        if (k.time == time) {
+            k.value = v;
+            found = true;
+        }
+    return found;
+}
+
+template <typename T> void trackFallback(const T& value, T& lastValue, bool& changed) {
+    if (value != lastValue) {
+        lastValue = value;
+        changed = true;
+    }
+}
+
+} // namespace
+
+// ---- Variable: every operation does nothing unless its kind supports it ----
+
+void Variable::set(float, int) {}
+void Variable::set(const std::string&, int) {}
+float Variable::get() const { return 0.0f; }
+float Variable::valueAt(int) { return 0.0f; }
+void Variable::exportKeys(std::vector<FloatKey>&) const {}
+void Variable::importKeys(const std::vector<FloatKey>&) {}
+void Variable::compact() {}
+void Variable::addKey(float, int) {}
+void Variable::addKey(const std::string&, int) {}
+std::string Variable::stringAt(int) { return std::string(); }
+void Variable::exportTextKeys(std::vector<TextKey>&) const {}
+void Variable::importTextKeys(const std::vector<TextKey>&) {}
+
+// ---- FloatVariable ----
+
+void FloatVariable::set(float v, int time) {
+    value = std::clamp(v, 0.0f, 1.0f);
+    setKeyAt(keys, value, time);
+}
+
+float FloatVariable::valueAt(int time) {
+    float result = value;
+    if (keys.size() >= 2) {
+        const unsigned t = u(time);
+        for (size_t i = 1; i < keys.size(); ++i) {
+            const FloatKey& k = keys[i];
+            if (u(k.time) < t) continue;
+            const FloatKey& p = keys[i - 1];
+            if (t == u(p.time)) {
+                result = p.value;
+            } else if (t == u(k.time)) {
+                result = k.value;
+            } else {
+                float after = static_cast<float>(t - u(p.time));
+                float before = static_cast<float>(u(k.time) - t);
+                float span = static_cast<float>(u(k.time) - u(p.time));
+                result = (k.value * after + p.value * before) / span;
+            }
+            break;
+        }
+    }
+    if (result != lastValue) {
+        lastValue = result;
+        changed = true;
+    }
+    return result;
+}
+
+void FloatVariable::exportKeys(std::vector<FloatKey>& out) const { out.insert(out.end(), keys.begin(), keys.end()); }
+
+void FloatVariable::importKeys(const std::vector<FloatKey>& in) {
+    keys = in;
+    changed = true;
+}
+
+void FloatVariable::compact() { compactTrack(keys, value); }
+
+void FloatVariable::addKey(float v, int time) {
+    addTrackKey(keys, v, time);
+    changed = true;
+}
+
+// ---- BoolVariable ----
+
+void BoolVariable::set(float v, int time) {
+    value = v > 0.0f;
+    if (setKeyAt(keys, value, time)) changed = true;
+}
+
+float BoolVariable::valueAt(int time) {
+    if (const bool* k = stepLookup(keys, time)) return *k ? 1.0f : 0.0f;
+    trackFallback(value, lastValue, changed);
+    return value ? 1.0f : 0.0f;
+}
+
+void BoolVariable::exportKeys(std::vector<FloatKey>& out) const {
+    for (const auto& k : keys) out.push_back({k.time, k.value ? 1.0f : 0.0f});
+}
+
+void BoolVariable::importKeys(const std::vector<FloatKey>& in) {
+    keys.clear();
+    for (const auto& k : in) keys.push_back({k.time, k.value > 0.0f});
+    changed = true;
+}
+
+void BoolVariable::compact() { compactTrack(keys, value); }
+
+void BoolVariable::addKey(float v, int time) {
+    addTrackKey(keys, v > 0.0f, time);
+    changed = true;
+}
+
+// ---- IntVariable ----
+
+void IntVariable::set(float v, int time) {
+    const double top = std::max(count - 1, 0);
+    value = std::isnan(v) ? 0 : truncateToInt(std::clamp(static_cast<double>(v), 0.0, top));
+    if (setKeyAt(keys, value, time)) changed = true;
+}
+
+float IntVariable::get() const {
+    if (count < 2) return 0.0f;
+    return static_cast<float>(value) / static_cast<float>(count - 1);
+}
+
+float IntVariable::valueAt(int time) {
+    if (const int* k = stepLookup(keys, time)) return static_cast<float>(*k);
+    trackFallback(value, lastValue, changed);
+    return static_cast<float>(value);
+}
+
+void IntVariable::exportKeys(std::vector<FloatKey>& out) const {
+    for (const auto& k : keys) {
+        float v = count < 2 ? static_cast<float>(k.value)
+                            : static_cast<float>(k.value) / static_cast<float>(count - 1);
+        out.push_back({k.time, v});
+    }
+}
+
+void IntVariable::importKeys(const std::vector<FloatKey>& in) {
+    keys.clear();
+    for (const auto& k : in) {
+        double v = count < 2 ? k.value : static_cast<double>(k.value) * (count - 1);
+        keys.push_back({k.time, truncateToInt(v)});
+    }
+    changed = true;
+}
+
+void IntVariable::compact() { compactTrack(keys, value); }
+
+void IntVariable::addKey(float v, int time) {
+    addTrackKey(keys, truncateToInt(v), time);
+    changed = true;
+}
+
+// ---- StringVariable ----
+
+void StringVariable::set(const std::string& v, int time) {
+    value = v;
+    if (setKeyAt(keys, value, time)) changed = true;
+}
+
+void StringVariable::compact() { compactTrack(keys, value); }
+
+void StringVariable::addKey(const std::string& v, int time) {
+    addTrackKey(keys, v, time);
+    changed = true;
+}
+
+std::string StringVariable::stringAt(int time) {
+    const std::string* k = stepLookup(keys, time);
+    return k ? *k : value;
+}
+
+const std::string& StringVariable::trackedStringAt(int time) {
+    if (const std::string* k = stepLookup(keys, time)) return *k;
+    trackFallback(value, lastValue, changed);
+    return value;
+}
+
+void StringVariable::exportTextKeys(std::vector<TextKey>& out) const {
+    if (keys.empty()) {
+        out.push_back({0, value});
+        return;
+    }
+    out.insert(out.end(), keys.begin(), keys.end());
+}
+
+void StringVariable::importTextKeys(const std::vector<TextKey>& in) {
+    keys = in;
+    changed = true;
+}
