@@ -1,0 +1,233 @@
+// holdfast-script: loads a demo script exactly as the player does and prints its timeline as JSON.
+//
+//   holdfast-script [--archive FILE --password PW] SCRIPT
+//
+// SCRIPT is a file path, or with --archive the member name inside the data archive. Script errors
+// are reported with the player's messages and end with exit code 1.
+#include "demo/DemoState.h"
+#include "demo/Effect.h"
+#include "demo/EffectList.h"
+#include "demo/ScriptLoader.h"
+#include "demo/SignalQueue.h"
+#include "platform/Platform.h"
+#include "resources/DataFile.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void usage() {
+    std::fprintf(stderr, "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n");
+    std::exit(2);
+}
+
+// Length of the valid UTF-8 sequence at s (at most n bytes), 0 if there is none.
+size_t utf8Length(const unsigned char* s, size_t n) {
+    size_t len;
+    unsigned min;
+    unsigned cp;
+    if (s[0] < 0x80) return 1;
+    if ((s[0] & 0xE0) == 0xC0) len = 2, min = 0x80, cp = s[0] & 0x1F;
+    else if ((s[0] & 0xF0) == 0xE0) len = 3, min = 0x800, cp = s[0] & 0x0F;
+    else if ((s[0] & 0xF8) == 0xF0) len = 4, min = 0x10000, cp = s[0] & 0x07;
+    else return 0;
+    if (len > n) return 0;
+    for (size_t i = 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (s[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+class Json {
+public:
+    void raw(const char* s) { out += s; }
+    void str(const std::string& s) {
+        out += '"';
+        const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+        for (size_t i = 0; i < s.size();) {
+            unsigned char c = p[i];
+            if (c == '"' || c == '\\') {
+                out += '\\';
+                out += static_cast<char>(c);
+                ++i;
+            } else if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+                ++i;
+            } else if (size_t len = utf8Length(p + i, s.size() - i)) {
+                out.append(s, i, len);
+                i += len;
+            } else {
+                // A byte that is not UTF-8 is shown as the Latin-1 character of that code.
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+                ++i;
+            }
+        }
+        out += '"';
+    }
+    void num(int v) { out += std::to_string(v); }
+    void num(float v) {
+        if (!std::isfinite(v)) {
+            out += "null";
+            return;
+        }
+        char buf[32];
+        auto res = std::to_chars(buf, buf + sizeof buf, v);  // shortest text that reads back as v
+        out.append(buf, res.ptr);
+    }
+    void boolean(bool v) { out += v ? "true" : "false"; }
+    void key(const char* name) {
+        str(name);
+        out += ':';
+    }
+    std::string out;
+};
+
+void writeVariable(Json& j, Variable* v) {
+    j.raw("{");
+    j.key("name");
+    j.str(v->name);
+    j.raw(",");
+    if (auto* f = dynamic_cast<FloatVariable*>(v)) {
+        j.raw("\"kind\":\"float\",");
+        j.key("listId"), j.num(v->listId), j.raw(",");
+        j.key("count"), j.num(v->count), j.raw(",");
+        j.key("value"), j.num(f->value), j.raw(",\"keys\":[");
+        for (size_t i = 0; i < f->keys.size(); ++i) {
+            j.raw(i ? ",[" : "["), j.num(f->keys[i].time), j.raw(","), j.num(f->keys[i].value), j.raw("]");
+        }
+    } else if (auto* b = dynamic_cast<BoolVariable*>(v)) {
+        j.raw("\"kind\":\"bool\",");
+        j.key("listId"), j.num(v->listId), j.raw(",");
+        j.key("count"), j.num(v->count), j.raw(",");
+        j.key("value"), j.boolean(b->value), j.raw(",\"keys\":[");
+        for (size_t i = 0; i < b->keys.size(); ++i) {
+            j.raw(i ? ",[" : "["), j.num(b->keys[i].time), j.raw(","), j.boolean(b->keys[i].value), j.raw("]");
+        }
+    } else if (auto* n = dynamic_cast<IntVariable*>(v)) {
+        j.raw("\"kind\":\"int\",");
+        j.key("listId"), j.num(v->listId), j.raw(",");
+        j.key("count"), j.num(v->count), j.raw(",");
+        j.key("value"), j.num(n->value), j.raw(",\"keys\":[");
+        for (size_t i = 0; i < n->keys.size(); ++i) {
+            j.raw(i ? ",[" : "["), j.num(n->keys[i].time), j.raw(","), j.num(n->keys[i].value), j.raw("]");
+        }
+    } else if (auto* s = dynamic_cast<StringVariable*>(v)) {
+        j.raw("\"kind\":\"string\",");
+        j.key("listId"), j.num(v->listId), j.raw(",");
+        j.key("count"), j.num(v->count), j.raw(",");
+        j.key("value"), j.str(s->value), j.raw(",\"keys\":[");
+        for (size_t i = 0; i < s->keys.size(); ++i) {
+            j.raw(i ? ",[" : "["), j.num(s->keys[i].time), j.raw(","), j.str(s->keys[i].value), j.raw("]");
+        }
+    } else {
+        j.raw("\"kind\":null,");
+        j.key("listId"), j.num(v->listId), j.raw(",");
+        j.key("count"), j.num(v->count), j.raw(",\"value\":null,\"keys\":[");
+    }
+    j.raw("]}");
+}
+
+void writeList(Json& j, const std::vector<std::string>& items) {
+    j.raw("[");
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) j.raw(",");
+        j.str(items[i]);
+    }
+    j.raw("]");
+}
+
+std::string timelineJson() {
+    Json j;
+    j.raw("{");
+    j.key("demoStart"), j.num(demoStartTime), j.raw(",");
+    j.key("demoEnd"), j.num(demoEndTime), j.raw(",");
+    j.key("beat"), j.num(beatLength), j.raw(",");
+    j.key("trackEndTime"), j.num(trackEndTime), j.raw(",\n");
+    j.raw("\"effects\":[");
+    bool first = true;
+    for (Effect* e : effectList->effects()) {
+        j.raw(first ? "\n" : ",\n");
+        first = false;
+        j.raw("{");
+        j.key("name"), j.str(e->name), j.raw(",");
+        j.raw("\"active\":{\"value\":"), j.boolean(e->activeTrack.value), j.raw(",\"keys\":[");
+        for (size_t i = 0; i < e->activeTrack.keys.size(); ++i) {
+            const auto& k = e->activeTrack.keys[i];
+            j.raw(i ? ",[" : "["), j.num(k.time), j.raw(","), j.boolean(k.value), j.raw("]");
+        }
+        j.raw("]},\"variables\":[");
+        for (size_t i = 0; i < e->variables.size(); ++i) {
+            if (i) j.raw(",");
+            writeVariable(j, e->variables[i]);
+        }
+        j.raw("],\"list0\":"), writeList(j, e->list0);
+        j.raw(",\"list1000\":"), writeList(j, e->list1000);
+        j.raw("}");
+    }
+    j.raw("],\n\"signals\":[");
+    first = true;
+    for (const Signal& s : signalQueue->all()) {
+        j.raw(first ? "\n" : ",\n");
+        first = false;
+        j.raw("{");
+        j.key("time"), j.num(s.time), j.raw(",");
+        j.key("effect"), j.str(s.effectName), j.raw(",");
+        j.key("type"), j.num(s.type), j.raw(",");
+        j.key("value"), j.num(s.value), j.raw(",");
+        j.key("text"), j.str(s.text), j.raw(",");
+        j.key("values"), j.raw("["), j.num(s.values[0]), j.raw(","), j.num(s.values[1]), j.raw(","),
+            j.num(s.values[2]), j.raw("]}");
+    }
+    j.raw("]}\n");
+    return j.out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A command-line tool: reports go to stderr instead of waiting on a message box.
+    setenv("HOLDFAST_UNATTENDED", "1", 0);
+
+    const char* archive = nullptr;
+    const char* password = nullptr;
+    const char* script = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc)
+            archive = argv[++i];
+        else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
+            password = argv[++i];
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            usage();
+        else if (!script)
+            script = argv[i];
+        else
+            usage();
+    }
+    if (!script || (password && !archive)) usage();
+
+    // Effects create their textures and render targets as they are built, as in the player.
+    if (!platform::createHiddenGLContext(800, 600)) {
+        std::fprintf(stderr, "holdfast-script: could not create a GL context\n");
+        return 1;
+    }
+    if (archive) setDataArchive(archive, password ? password : "");
+
+    effectList = new EffectList();
+    signalQueue = new SignalQueue();
+    scriptLoader.load(script);
+
+    const std::string json = timelineJson();
+    std::fwrite(json.data(), 1, json.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
