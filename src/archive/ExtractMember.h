@@ -1,0 +1,7 @@
+// Returns one member of a RAR 2.x data archive, decrypted and unpacked, as one malloc block.
+#pragma once
+
+// Returns 1 on success: *data is a malloc block owned by the caller, *size its length.
+// Any other value is a failure and both outputs are zero. `password` may be null (none given).
+int extractArchiveMember(unsigned char** data, unsigned int* size, char* memberName, const char* archiveName,
+                         const char* password);
