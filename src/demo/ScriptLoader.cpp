@@ -74,17 +74,9 @@ std::string ScriptLoader::restOfLine() {
     return std::string(text + start, pos - start);
 }
 
-// An integer that is read and ignored: the leading sign and digits are consumed; anything else
-// is left for the statement loop, so malformed input cannot stall the loader.
-void ScriptLoader::skipInteger() {
-    while (pos < length && isSpace(text[pos])) ++pos;
-    size_t i = pos;
-    if (i < length && (text[i] == '+' || text[i] == '-')) ++i;
-    if (i < length && isDigit(text[i])) {
-        while (i < length && isDigit(text[i])) ++i;
-        pos = i;
-    }
-}
+// A number that is read and ignored. Whatever stands there is skipped as one word, so a
+// malformed value can neither stall the loader nor turn into a statement of its own.
+void ScriptLoader::skipNumber() { readWord(); }
 
 // Quoted text and numbers on the rest of a SIGNAL or TRIGGER line.
 ScriptLoader::LineValue ScriptLoader::readLineValue() {
@@ -245,7 +237,7 @@ void ScriptLoader::timelineStatement(const std::string& first) {
     } else if (command == "TRIGGER" || command == "t") {
         triggerStatement(time, effectName);
     } else if (command == "SET_LAYER" || command == "l") {
-        skipInteger();
+        skipNumber();
     }
     // Any other command word: the statement ends after the effect name.
 }
@@ -318,7 +310,7 @@ void ScriptLoader::load(const char* fileName) {
         } else if (word == "DEMO_BEAT") {
             beat = readExpression(readWord());
         } else if (word == "DEMO_FULLSCREEN" || word == "DEMO_MUSIC") {
-            skipInteger();
+            skipNumber();
         } else if (word == "DEFINE") {
             const std::string defineName = readWord();
             if (!defineName.empty() && isDigit(defineName[0]))

@@ -30,7 +30,7 @@ private:
     std::string readWord();
     std::string takeWord();  // the lookahead if any, else the next word
     std::string restOfLine();
-    void skipInteger();
+    void skipNumber();
     LineValue readLineValue();
 
     int readExpression(const std::string& first);

@@ -45,6 +45,10 @@ public:
 
 class FloatVariable : public Variable {
 public:
+    // Both overloads of each stay callable; a kind overrides the one it supports.
+    using Variable::addKey;
+    using Variable::set;
+
     explicit FloatVariable(float initial = 0.0f) : value(initial), lastValue(initial) {}
 
     void set(float v, int time) override;
@@ -63,6 +67,9 @@ public:
 
 class BoolVariable : public Variable {
 public:
+    using Variable::addKey;
+    using Variable::set;
+
     explicit BoolVariable(bool initial = false) : value(initial), lastValue(initial) {}
 
     void set(float v, int time) override;
@@ -81,6 +88,9 @@ public:
 
 class IntVariable : public Variable {
 public:
+    using Variable::addKey;
+    using Variable::set;
+
     explicit IntVariable(int initial = 0) : value(initial), lastValue(initial) {}
 
     void set(float v, int time) override;
@@ -99,6 +109,9 @@ public:
 
 class StringVariable : public Variable {
 public:
+    using Variable::addKey;
+    using Variable::set;
+
     explicit StringVariable(const std::string& initial = "") : value(initial), lastValue(initial) {
         stringValued = true;
     }

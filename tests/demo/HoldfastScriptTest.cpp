@@ -1,0 +1,103 @@
+// holdfast-script as a whole program: the JSON timeline of a script, and script errors.
+#include "GLTest.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string tool = std::string(HOLDFAST_BIN_DIR) + "/holdfast-script";
+
+class HoldfastScript : public ::testing::Test {
+protected:
+    // Runs the tool on a script written to a temp file.
+    CommandResult run(const std::string& script, const std::string& options = "") {
+        const std::string path = dir + "/demo.scr";
+        writeFile(path, script);
+        CommandResult r = runCommand(tool + " " + options + " " + path);
+        if (r.exitCode == 1 && r.err.find("could not create a GL context") != std::string::npos)
+            skipped = true;
+        return r;
+    }
+    std::string dir = makeTempDir();
+    bool skipped = false;
+};
+
+#define SKIP_WITHOUT_GL(r)                                                                                   \
+    if (skipped) GTEST_SKIP() << "no GL context: " << (r).err
+
+TEST_F(HoldfastScript, PrintsTheTimelineAsJson) {
+    CommandResult r = run("__HEADER__\nDEMO_START 1500\nDEMO_END 60000\nDEMO_BEAT 120\n"
+                          "__DEFS__\nDEFINE LINK 2\nDEFINE LEVEL 5\n"
+                          "__TIMELINE__\n"
+                          "2000 TRIGGER Blur LINK \"Scene\\0\"\n"
+                          "1000 i Flash\n"
+                          "2000 t Spectrum LEVEL 0.1 0.2 0.3 0.4\n"
+                          "1000 t Flash UNDEFINED 1\n");
+    SKIP_WITHOUT_GL(r);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "{\"demoStart\":1500,\"demoEnd\":60000,\"beat\":120,\"trackEndTime\":60000,\n"
+              "\"effects\":[],\n"
+              "\"signals\":[\n"
+              "{\"time\":1000,\"effect\":\"Flash\",\"type\":0,\"value\":0,\"text\":\"\",\"values\":[0,0,0]},\n"
+              "{\"time\":2000,\"effect\":\"Blur\",\"type\":2,\"value\":0,\"text\":\"Scene\\\\0\","
+              "\"values\":[0,0,0]},\n"
+              "{\"time\":2000,\"effect\":\"Spectrum\",\"type\":5,\"value\":0.1,\"text\":\"\","
+              "\"values\":[0.1,0.2,0.3]}]}\n");
+}
+
+TEST_F(HoldfastScript, ScriptErrorsExitWithThePlayersMessage) {
+    CommandResult r = run("DEFINE 1X 5\n");
+    SKIP_WITHOUT_GL(r);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find("error: src/demo/ScriptLoader.cpp:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" DEFINE id cannot start with digit: 1X\n"), std::string::npos) << r.err;
+
+    r = run("INSERT_EFFECT NoSuchEffect\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Effect Id not found: NoSuchEffect"), std::string::npos) << r.err;
+
+    r = runCommand(tool + " " + dir + "/missing.scr");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
+
+    // An archive that cannot be read: the data layer says so, then the script cannot be opened.
+    r = runCommand(tool + " --archive " + dir + "/none.qzd --password pw demo.scr");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
+}
+
+TEST_F(HoldfastScript, UsageErrors) {
+    CommandResult r = runCommand(tool);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("usage: holdfast-script"), std::string::npos);
+    r = runCommand(tool + " --bogus a.scr");
+    EXPECT_EQ(r.exitCode, 2);
+}
+
+// Effects of the built-in table, once they exist, appear with their base variables first.
+// Until an effect is available its INSERT_EFFECT is the fatal "Effect Id not found".
+TEST_F(HoldfastScript, BuiltInEffectsShowTracksVariablesAndLists) {
+    for (const char* name : {"Clear", "Fade", "Flash", "Invert"}) {
+        CommandResult r = run(std::string("DEMO_END 60000\nINSERT_EFFECT ") + name + "\n1000 BEGIN " + name +
+                              "\n5000 END " + name + "\n__TIMELINE__\n2000 SIGNAL " + name + " Speed 1\n");
+        SKIP_WITHOUT_GL(r);
+        if (r.exitCode == 1 && r.err.find("Effect Id not found: " + std::string(name)) != std::string::npos)
+            continue;  // not built yet
+        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        const std::string head = std::string("{\"name\":\"") + name +
+                                 "\",\"active\":{\"value\":false,\"keys\":[[0,false],[1000,true],[5000,false],"
+                                 "[60000,false]]},\"variables\":[{\"name\":\"Speed\",\"kind\":\"float\","
+                                 "\"listId\":10000,\"count\":1,\"value\":0.5,\"keys\":[[0,1],[2000,1],[60000,1]]},"
+                                 "{\"name\":\"SpectrumStr\",\"kind\":\"float\"";
+        EXPECT_NE(r.out.find(head), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("{\"name\":\"Pattern\",\"kind\":\"string\",\"listId\":10000,\"count\":1,"
+                             "\"value\":\"1000\",\"keys\":[]}"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("\"list0\":[],\"list1000\":[]}"), std::string::npos) << r.out;
+    }
+}
+
+} // namespace
