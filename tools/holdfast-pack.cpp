@@ -144,6 +144,9 @@ int create(const Args& a) {
         return 1;
     }
     tmpName = tmpBuf.data();
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask); // mkstemp makes it private; the archive is ordinary data
     FILE* f = fdopen(fd, "wb");
     auto abandon = [&](const std::string& why) {
         fprintf(stderr, "holdfast-pack: %s\n", why.c_str());

@@ -96,6 +96,7 @@ void Rar20Decoder::resetState() {
 }
 
 bool Rar20Decoder::readTables(BitReader& in) {
+    tablesRead = false; // until the whole set is in; a failure leaves no half-built tables in use
     uint32_t header = in.peek16();
     audioBlock = (header & 0x8000) != 0;
     if (!(header & 0x4000)) memset(oldTable, 0, sizeof(oldTable));
@@ -111,6 +112,7 @@ bool Rar20Decoder::readTables(BitReader& in) {
     }
     uint8_t preLengths[kPreCodes];
     for (int i = 0; i < kPreCodes; ++i) preLengths[i] = static_cast<uint8_t>(in.bits(4));
+    if (in.overrun()) return false;
     Huffman pre;
     if (!pre.build(preLengths, kPreCodes)) return false;
     int i = 0;
@@ -258,6 +260,7 @@ bool Rar20Decoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
     // A table switch may follow the last byte of a member; the next solid member then starts with it.
     if (inSize >= (bits.bitPos >> 3) + 5) {
         int number = audioBlock ? audioCode[curChannel].decode(bits) : mainCode.decode(bits);
+        // A failed read leaves tablesRead false, so the next member starts with a table of its own.
         if (number == (audioBlock ? kAudioNewTable : kSymNewTable)) readTables(bits);
     }
     keepHistory(out, outSize);

@@ -13,7 +13,8 @@
 namespace rar {
 
 // Bytes past the end of the packed input that the decoder may read (they must be zero).
-constexpr size_t kInputPadding = 16;
+// Every step checks for overrun before reading more than this many bytes past the end.
+constexpr size_t kInputPadding = 32;
 
 class Rar20Decoder {
 public:
@@ -28,11 +29,12 @@ private:
     struct BitReader;
     struct Huffman {
         static constexpr int kQuickBits = 10;
-        uint16_t quick[1 << kQuickBits]; // (symbol << 4) | length; 0 sends the look-up to the slow path
-        uint32_t limit[kMaxCodeLength + 2];
-        uint32_t first[kMaxCodeLength + 1];
-        uint32_t offset[kMaxCodeLength + 1];
-        uint16_t sorted[kAudioCodes > kMainCodes ? kAudioCodes : kMainCodes];
+        // Zero-filled: a table never built decodes nothing.
+        uint16_t quick[1 << kQuickBits] = {}; // (symbol << 4) | length; 0 sends the look-up to the slow path
+        uint32_t limit[kMaxCodeLength + 2] = {};
+        uint32_t first[kMaxCodeLength + 1] = {};
+        uint32_t offset[kMaxCodeLength + 1] = {};
+        uint16_t sorted[kAudioCodes > kMainCodes ? kAudioCodes : kMainCodes] = {};
         bool build(const uint8_t* lengths, int count);
         int decode(BitReader& in) const;
     };
