@@ -277,12 +277,4 @@ TEST(ExportImport, ValuesAreNormalisedByKind) {
     EXPECT_TRUE(none.empty());
 }
 
-TEST(TruncateToInt, SaturatesAndMapsNaNToZero) {
-    EXPECT_EQ(truncateToInt(-2.9), -2);
-    EXPECT_EQ(truncateToInt(2.9), 2);
-    EXPECT_EQ(truncateToInt(1e12), INT_MAX);
-    EXPECT_EQ(truncateToInt(-1e12), INT_MIN);
-    EXPECT_EQ(truncateToInt(std::nan("")), 0);
-}
-
 } // namespace
