@@ -13,17 +13,16 @@ protected:
     CommandResult run(const std::string& script, const std::string& options = "") {
         const std::string path = dir + "/demo.scr";
         writeFile(path, script);
-        CommandResult r = runCommand(tool + " " + options + " " + path);
-        if (r.exitCode == 1 && r.err.find("could not create a GL context") != std::string::npos)
-            skipped = true;
-        return r;
+        return runCommand(tool + " " + options + " " + path);
     }
     std::string dir = makeTempDir();
-    bool skipped = false;
 };
 
-#define SKIP_WITHOUT_GL(r)                                                                                   \
-    if (skipped) GTEST_SKIP() << "no GL context: " << (r).err
+bool noGL(const CommandResult& r) {
+    return r.exitCode == 1 && r.err.find("could not create a GL context") != std::string::npos;
+}
+#define SKIP_WITHOUT_GL(r) \
+    if (noGL(r)) GTEST_SKIP() << "no GL context: " << (r).err
 
 TEST_F(HoldfastScript, PrintsTheTimelineAsJson) {
     CommandResult r = run("__HEADER__\nDEMO_START 1500\nDEMO_END 60000\nDEMO_BEAT 120\n"
@@ -64,6 +63,25 @@ TEST_F(HoldfastScript, ScriptErrorsExitWithThePlayersMessage) {
 
     // An archive that cannot be read: the data layer says so, then the script cannot be opened.
     r = runCommand(tool + " --archive " + dir + "/none.qzd --password pw demo.scr");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
+}
+
+TEST_F(HoldfastScript, ReadsTheScriptFromTheDataArchive) {
+    const std::string packer = std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack";
+    writeFile(dir + "/root/data/scripts/demo.scr", "DEMO_END 1234\nDEFINE X 3\n100 t E X \"hi\" 1\n");
+    CommandResult made =
+        runCommand(packer + " create " + dir + "/data.qzd " + dir + "/root --password tolvrask --compress");
+    if (made.exitCode != 0) GTEST_SKIP() << "no archive packer: " << made.err;
+
+    CommandResult r = runCommand(tool + " --archive " + dir + "/data.qzd --password tolvrask data/scripts/demo.scr");
+    SKIP_WITHOUT_GL(r);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"time\":100,\"effect\":\"E\",\"type\":3,\"value\":1,\"text\":\"hi\""),
+              std::string::npos)
+        << r.out;
+
+    r = runCommand(tool + " --archive " + dir + "/data.qzd --password wrong data/scripts/demo.scr");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
 }
