@@ -1,0 +1,187 @@
+// DataFile: whole-file buffers with stream-like reads, from disk and from the data archive.
+// The archive setting is process-wide and permanent, so archive cases run in a child process.
+#include "ArchiveHelpers.h"
+
+#include "host/Report.h"
+#include "resources/DataFile.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace archivetest;
+
+namespace {
+
+std::vector<report::Record> boxes;
+void collect(const report::Record& r) { boxes.push_back(r); }
+
+// Runs `body` in a forked child; its gtest failures are printed there and turn into exit code 1.
+template <class F> void inChild(F body) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        body();
+        fflush(nullptr);
+        _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "failures in the child process (see above)";
+}
+
+Bytes bytesOf(const char* text) { return Bytes(text, text + strlen(text)); }
+
+} // namespace
+
+TEST(DataFile, ReadsWholeItemsOnlyAndStopsAtTheEnd) {
+    ScratchDir dir;
+    Bytes ten = bytesOf("0123456789");
+    writeFile(dir.file("ten.bin"), ten);
+    inChild([&] {
+        DataFile file(dir.file("ten.bin").c_str());
+        ASSERT_TRUE(file.isOpen());
+        EXPECT_EQ(file.getSize(), 10u);
+        uint8_t buf[16] = {};
+        // 3 items of 4 bytes with 10 bytes left: 2 items, 8 bytes on.
+        EXPECT_EQ(file.read(buf, 4, 3), 2u);
+        EXPECT_EQ(memcmp(buf, "01234567", 8), 0);
+        EXPECT_EQ(buf[8], 0); // nothing of the item that did not fit
+        EXPECT_EQ(file.tell(), 8u);
+        EXPECT_EQ(file.read(buf, 4, 1), 0u);
+        EXPECT_EQ(file.tell(), 8u);
+        EXPECT_EQ(file.read(buf, 1, 5), 2u);
+        EXPECT_EQ(file.read(buf, 1, 100), 0u); // at the end: nothing
+        EXPECT_EQ(file.read(buf, 1, 0), 0u);
+        EXPECT_EQ(file.tell(), 10u);
+    });
+}
+
+TEST(DataFile, SeekOriginsAreUncheckedAndUnknownOriginsIgnored) {
+    ScratchDir dir;
+    writeFile(dir.file("ten.bin"), bytesOf("0123456789"));
+    inChild([&] {
+        DataFile* file = DataFile::open(dir.file("ten.bin").c_str());
+        ASSERT_NE(file, nullptr);
+        uint8_t buf[8] = {};
+        EXPECT_EQ(file->seek(0, 2), 0);
+        EXPECT_EQ(file->tell(), 10u); // the length, as the shader loader takes it
+        EXPECT_EQ(file->seek(-4, 2), 0);
+        EXPECT_EQ(file->read(buf, 1, 8), 4u);
+        EXPECT_EQ(memcmp(buf, "6789", 4), 0);
+        EXPECT_EQ(file->seek(3, 0), 0);
+        EXPECT_EQ(file->seek(2, 1), 0);
+        EXPECT_EQ(file->tell(), 5u);
+        EXPECT_EQ(file->seek(1, 7), 0); // unknown origin: position unchanged
+        EXPECT_EQ(file->tell(), 5u);
+        // Past the end and before the start are kept; reads give nothing until a seek back.
+        file->seek(100, 0);
+        EXPECT_EQ(file->tell(), 100u);
+        EXPECT_EQ(file->read(buf, 1, 1), 0u);
+        file->seek(-1, 0);
+        EXPECT_EQ(file->read(buf, 1, 1), 0u);
+        file->seek(-3, 1); // wraps back into range from "before the start"
+        file->seek(9, 0);
+        EXPECT_EQ(file->read(buf, 1, 1), 1u);
+        EXPECT_EQ(buf[0], '9');
+        delete file;
+    });
+}
+
+TEST(DataFile, ZeroLengthMissingAndClosedFiles) {
+    ScratchDir dir;
+    writeFile(dir.file("empty.bin"), {});
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        DataFile empty(dir.file("empty.bin").c_str());
+        ASSERT_TRUE(empty.isOpen());
+        EXPECT_EQ(empty.getSize(), 0u);
+        uint8_t buf[4];
+        EXPECT_EQ(empty.read(buf, 1, 4), 0u);
+        EXPECT_EQ(empty.read(buf, 4, 1), 0u);
+
+        DataFile missing(dir.file("missing.bin").c_str());
+        EXPECT_FALSE(missing.isOpen());
+        EXPECT_EQ(DataFile::open(dir.file("missing.bin").c_str()), nullptr);
+        EXPECT_EQ(DataFile::open(dir.path.c_str()), nullptr); // a directory is no data file
+        EXPECT_TRUE(boxes.empty()); // disk misses are silent
+
+        DataFile file(dir.file("empty.bin").c_str());
+        file.close();
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(file.read(buf, 1, 1), 0u);
+        file.close(); // twice is harmless
+    });
+}
+
+TEST(DataFile, ArchiveServesMembersAndNeverFallsBackToDisk) {
+    ScratchDir dir;
+    Bytes script = textBytes(3000);
+    rar::WriterOptions options;
+    options.password = "tolvrask";
+    options.compress = true;
+    std::string archive = dir.file("data.qzd");
+    ASSERT_TRUE(buildArchive(archive, {{"data/scripts/demo.scr", script}, {"data/empty.bin", {}}}, options));
+    // The same relative names also exist on disk; with the archive set they must not be used.
+    writeFile(dir.file("data/scripts/demo.scr"), bytesOf("disk copy"));
+    writeFile(dir.file("data/only-on-disk.txt"), bytesOf("disk only"));
+    inChild([&] {
+        ASSERT_EQ(chdir(dir.path.c_str()), 0);
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive("data.qzd", "tolvrask");
+        EXPECT_TRUE(dataArchiveIsSet());
+
+        DataFile file("data/scripts/demo.scr");
+        ASSERT_TRUE(file.isOpen());
+        ASSERT_EQ(file.getSize(), script.size());
+        Bytes got(script.size());
+        EXPECT_EQ(file.read(got.data(), 1, static_cast<unsigned>(got.size())), script.size());
+        EXPECT_TRUE(got == script);
+
+        DataFile* empty = DataFile::open("data/empty.bin");
+        ASSERT_NE(empty, nullptr);
+        EXPECT_EQ(empty->getSize(), 0u);
+        delete empty;
+        EXPECT_TRUE(boxes.empty());
+
+        // Missing member: exactly one "message" box, no disk fallback.
+        DataFile missing("data/only-on-disk.txt");
+        EXPECT_FALSE(missing.isOpen());
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "message");
+        EXPECT_FALSE(boxes[0].fatal);
+        EXPECT_EQ(boxes[0].text.rfind("filename: data/only-on-disk.txt\ndata size: 0, ptr: 0, retVal: ", 0), 0u)
+            << boxes[0].text;
+        EXPECT_EQ(DataFile::open("data/only-on-disk.txt"), nullptr);
+        EXPECT_EQ(boxes.size(), 2u);
+    });
+}
+
+TEST(DataFile, WrongPasswordOrMissingArchiveIsAFailedOpenWithOneBox) {
+    ScratchDir dir;
+    rar::WriterOptions options;
+    options.password = "tolvrask";
+    std::string archive = dir.file("data.qzd");
+    ASSERT_TRUE(buildArchive(archive, {{"data/a.txt", textBytes(100)}}, options));
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(archive.c_str(), "wrong");
+        DataFile file("data/a.txt");
+        EXPECT_FALSE(file.isOpen());
+        EXPECT_EQ(boxes.size(), 1u);
+    });
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(dir.file("absent.qzd").c_str(), "tolvrask");
+        EXPECT_EQ(DataFile::open("data/a.txt"), nullptr);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "message");
+    });
+}

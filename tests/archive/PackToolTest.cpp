@@ -1,0 +1,112 @@
+// holdfast-pack as demo authors run it: exit codes, what goes to stdout and stderr.
+#include "ArchiveHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+using namespace archivetest;
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun pack(const std::string& args, const ScratchDir& dir) {
+    std::string outFile = dir.file("stdout"), errFile = dir.file("stderr");
+    std::string command = std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
+    int raw = system(command.c_str());
+    ToolRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    Bytes o = readFile(outFile), e = readFile(errFile);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+} // namespace
+
+TEST(PackTool, CreateListExtractTest) {
+    ScratchDir dir;
+    Bytes script = textBytes(2000);
+    writeFile(dir.file("tree/data/scripts/demo.scr"), script);
+    writeFile(dir.file("tree/data/empty.bin"), {});
+    writeFile(dir.file("tree/data/images/a b.png"), noiseBytes(100));
+    std::string archive = dir.file("data.qzd");
+
+    ToolRun c = pack("create " + archive + " " + dir.file("tree") + " --password tolvrask --compress", dir);
+    ASSERT_EQ(c.status, 0) << c.err;
+    EXPECT_TRUE(std::filesystem::exists(archive));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << "temporary file left";
+
+    ToolRun l = pack("list " + archive, dir);
+    ASSERT_EQ(l.status, 0) << l.err;
+    EXPECT_NE(l.out.find("data\\scripts\\demo.scr\t2000\t"), std::string::npos) << l.out;
+    EXPECT_NE(l.out.find("data\\empty.bin\t0\t0\tstore\t00000000\tencrypted"), std::string::npos) << l.out;
+    char crc[16];
+    snprintf(crc, sizeof(crc), "%08X", rar::crc32Update(0, script.data(), script.size()));
+    EXPECT_NE(l.out.find(crc), std::string::npos);
+
+    ToolRun x = pack("extract " + archive + " data/scripts/demo.scr --password tolvrask", dir);
+    ASSERT_EQ(x.status, 0) << x.err;
+    EXPECT_TRUE(Bytes(x.out.begin(), x.out.end()) == script);
+
+    ToolRun t = pack("test " + archive + " --password tolvrask", dir);
+    EXPECT_EQ(t.status, 0) << t.err;
+    EXPECT_NE(t.out.find("3 members, 0 failed"), std::string::npos);
+}
+
+TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(500));
+    std::string archive = dir.file("data.qzd");
+    ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password pw", dir).status, 0);
+
+    const std::string failing[] = {
+        "extract " + archive + " data/a.txt --password wrong", // wrong password
+        "extract " + archive + " data/a.txt",                  // no password
+        "extract " + archive + " data/missing.txt --password pw",
+        "extract " + dir.file("nothing.qzd") + " data/a.txt --password pw",
+        "test " + archive + " --password wrong",
+        "frobnicate " + archive,
+        "extract " + archive,
+    };
+    for (const std::string& args : failing) {
+        SCOPED_TRACE(args);
+        ToolRun r = pack(args, dir);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(r.out.empty() || args.rfind("test", 0) == 0);
+        EXPECT_FALSE(r.err.empty());
+    }
+
+    // A damaged archive fails the test; an archive cut short fails too.
+    Bytes good = readFile(archive);
+    Bytes bad = good;
+    bad[bad.size() - 3] ^= 0x40;
+    writeFile(dir.file("bad.qzd"), bad);
+    EXPECT_EQ(pack("test " + dir.file("bad.qzd") + " --password pw", dir).status, 1);
+    writeFile(dir.file("cut.qzd"), Bytes(good.begin(), good.begin() + 40));
+    EXPECT_EQ(pack("test " + dir.file("cut.qzd") + " --password pw", dir).status, 1);
+
+    // A failed create leaves neither the target nor a temporary file behind.
+    ToolRun c = pack("create " + dir.file("out/x.qzd") + " " + dir.file("no-such-tree") + " --password pw", dir);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out/x.qzd")));
+    ToolRun n = pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
+    EXPECT_EQ(n.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing-dir")));
+}
+
+TEST(PackTool, EmptyPasswordMeansNotEncrypted) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(100));
+    std::string archive = dir.file("plain.qzd");
+    ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password ''", dir).status, 0);
+    ToolRun l = pack("list " + archive, dir);
+    EXPECT_EQ(l.out.find("encrypted"), std::string::npos) << l.out;
+    EXPECT_EQ(pack("extract " + archive + " data/a.txt", dir).status, 0);
+}
