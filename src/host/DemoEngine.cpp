@@ -1,0 +1,82 @@
+#include "host/DemoEngine.h"
+
+#include "host/HostState.h"
+#include "host/Report.h"
+#include "platform/Platform.h"
+
+DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, bool wantFullscreen, void*)
+    : title(titleText) {
+    if (!platform::initVideo()) {
+        report::showBox("error", "could not register window class", report::BoxStyle::IconInformation, false);
+        return;
+    }
+    videoUp = true;
+
+    bool switchMode = false;
+    if (wantFullscreen) {
+        if (platform::fullscreenModeAvailable(width, height, bits)) {
+            switchMode = true;
+        } else if (!report::askYesNo("Error", "requested fullscreen mode not supported, run windowed?", true)) {
+            return;
+        }
+    }
+
+    // A fullscreen request keeps the popup style even after falling back to a window.
+    platform::WindowStyle style = wantFullscreen ? platform::WindowStyle::Popup : platform::WindowStyle::Overlapped;
+    window = platform::createWindow(title.c_str(), width, height, style, switchMode);
+    if (!window) {
+        shutdown();
+        report::showBox("error", "window creation error", report::BoxStyle::IconExclamation, false);
+        return;
+    }
+
+    context = platform::createContext(window);
+    if (!context) {
+        shutdown();
+        reportError(__FILE__, __LINE__, "DemoEngine: Could not create GL context", true);
+    }
+    if (!platform::makeCurrent(window, context)) {
+        shutdown();
+        reportError(__FILE__, __LINE__, "DemoEngine: Could not activate GL context", true);
+    }
+    fullscreen = switchMode;
+    platform::showWindow(window);
+    ok = true;
+}
+
+void DemoEngine::shutdown() {
+    if (fullscreen) {
+        platform::setFullscreen(window, false);
+        platform::showCursor(true);
+        fullscreen = false;
+    }
+    if (context) {
+        if (!platform::releaseCurrent(window))
+            reportError(__FILE__, __LINE__, "DemoEngine: could not reset device context", true);
+        platform::deleteContext(context);
+        context = nullptr;
+    }
+    if (window) {
+        platform::destroyWindow(window);
+        window = nullptr;
+    }
+    if (videoUp) {
+        platform::quitVideo();
+        videoUp = false;
+    }
+}
+
+void DemoEngine::swapBuffers() {
+    if (window) platform::swapBuffers(window);
+}
+
+void DemoEngine::windowProc(const platform::Event& event) {
+    if (!inputEnabled) return;
+    switch (event.type) {
+    case platform::EventType::CloseRequest: platform::postQuit(); break;
+    case platform::EventType::KeyDown:
+        if (event.escape) quitRequested = true;
+        break;
+    default: break;
+    }
+}

@@ -1,0 +1,24 @@
+#include "host/FrameLoop.h"
+
+#include "host/HostState.h"
+
+unsigned long runFrameLoop(FrameLoopDriver& driver) {
+    unsigned long presented = 0;
+    for (;;) {
+        platform::Event event;
+        if (driver.pollEvent(event)) {
+            if (event.type == platform::EventType::Quit) {
+                quitRequested = true;
+                break;
+            }
+            driver.dispatch(event);
+        }
+        driver.clear();
+        driver.renderFrame(driver.now());
+        if (static_cast<unsigned int>(driver.now()) > kDemoEndTime) break;
+        driver.present();
+        ++presented;
+        if (quitRequested) break;
+    }
+    return presented;
+}

@@ -1,0 +1,7 @@
+#include "host/HostState.h"
+
+int screenWidth = 800;
+int screenHeight = 600;
+bool fullscreenRequested = true;
+bool quitRequested = false;
+bool inputEnabled = false;

@@ -1,0 +1,92 @@
+#include "host/Player.h"
+
+#include "demo/FrameStep.h"
+#include "host/DemoClock.h"
+#include "host/DemoEngine.h"
+#include "host/FrameLoop.h"
+#include "host/HostState.h"
+#include "host/LoadingSequence.h"
+#include "host/Report.h"
+#include "platform/GL.h"
+#include "platform/Platform.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+// Taken during static initialisation: as close to process start as the program can see.
+const std::chrono::steady_clock::time_point processStart = std::chrono::steady_clock::now();
+
+class WindowDriver : public FrameLoopDriver {
+public:
+    explicit WindowDriver(DemoEngine& e) : engine(e) {}
+    bool pollEvent(platform::Event& event) override { return platform::pollEvent(event); }
+    void dispatch(const platform::Event& event) override { DemoEngine::windowProc(event); }
+    void clear() override { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT); }
+    int now() override { return demoClock.now(); }
+    void renderFrame(int t) override {
+        if (!firstFrameSeen) {
+            firstFrame = std::chrono::steady_clock::now();
+            firstFrameSeen = true;
+        }
+        ::renderFrame(t);
+    }
+    void present() override { engine.swapBuffers(); }
+
+    bool firstFrameSeen = false;
+    std::chrono::steady_clock::time_point firstFrame;
+
+private:
+    DemoEngine& engine;
+};
+
+bool statsWanted() {
+    const char* value = getenv("HOLDFAST_STATS");
+    return value && *value && strcmp(value, "0") != 0;
+}
+} // namespace
+
+void checkGLRequirements() {
+    if (!platform::initGLExtensions()) reportError(__FILE__, __LINE__, "Could not init GLEW", true);
+    const platform::GLCaps& caps = platform::glCaps();
+    // Framebuffer objects stand in for pbuffers with render-to-texture.
+    if (!caps.framebufferObject) reportError(__FILE__, __LINE__, "EXT_framebuffer_object not supported", true);
+    if (!caps.multitexture) reportError(__FILE__, __LINE__, "ARB_multitexture not supported", true);
+    if (!caps.shadow) reportError(__FILE__, __LINE__, "ARB_shadow not supported", true);
+    if (caps.maxTextureUnits < 3) reportError(__FILE__, __LINE__, "Minimum 3 texture units are required", true);
+}
+
+int runPlayer() {
+    screenWidth = 800;
+    screenHeight = 600;
+    fullscreenRequested = true;
+
+    DemoEngine engine("hold fast", screenWidth, screenHeight, 32, fullscreenRequested, nullptr);
+    if (fullscreenRequested) platform::showCursor(false);
+    checkGLRequirements();
+
+    loadingSequence(engine);
+
+    unsigned long frames = 0;
+    WindowDriver driver(engine);
+    auto loopStart = std::chrono::steady_clock::now();
+    if (!quitRequested) {
+        inputEnabled = true;
+        frames = runFrameLoop(driver);
+    }
+    auto loopEnd = std::chrono::steady_clock::now();
+
+    engine.shutdown();
+
+    if (statsWanted()) {
+        double seconds = std::chrono::duration<double>(loopEnd - loopStart).count();
+        double loadMs = driver.firstFrameSeen
+                            ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
+                            : 0.0;
+        fprintf(stderr, "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f\n", frames, seconds,
+                seconds > 0 ? frames / seconds : 0.0, loadMs);
+    }
+    return 0;
+}

@@ -1,0 +1,40 @@
+// Error reporting: every problem in the program is reported through these functions.
+// A report names the source file and line of the reporting code; fatal reports end the
+// process with exit code 1 through the normal exit path, so exit handlers still run.
+#pragma once
+
+#include <string>
+
+void reportError(const char* file, int line, const char* message, bool fatal);
+void reportErrorInt(const char* file, int line, const char* message, int value, bool fatal);
+void reportErrorText(const char* file, int line, const char* message, const char* text, bool fatal);
+void checkAssert(bool condition, const char* file, int line);
+void checkGLError(const char* file, int line);
+
+// Name shown for a glGetError value ("GL_INVALID_ENUM", ..., "Unknown error").
+const char* glErrorName(unsigned int error);
+
+namespace report {
+
+enum class BoxStyle { Ok, IconHand, IconInformation, IconExclamation };
+
+// Shows one notice (message box where one can be shown, always also on stderr) and,
+// when fatal, ends the process with exit code 1. All boxes of the program go through here.
+void showBox(const char* caption, const std::string& text, BoxStyle style, bool fatal);
+
+// Yes/No question; unattended runs take the default answer without blocking.
+bool askYesNo(const char* caption, const std::string& text, bool defaultAnswer);
+
+// Formats printf-style into a string of any length (no fixed buffer to overrun).
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Observer for tests and tools: sees every box (caption, text, fatal) before it is shown.
+struct Record {
+    std::string caption;
+    std::string text;
+    bool fatal;
+};
+using Sink = void (*)(const Record&);
+void setSink(Sink sink);
+
+} // namespace report

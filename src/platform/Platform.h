@@ -1,0 +1,83 @@
+// The platform layer: window, GL context, events, message boxes and the performance counter.
+// Nothing outside src/platform sees SDL or the extension loader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// ---- notices -------------------------------------------------------------
+enum class BoxIcon { None, Error, Information, Warning };
+
+// True when nothing may block on the user (HOLDFAST_UNATTENDED set and not "0").
+bool unattended();
+// Shows a modal box unless unattended or impossible; never fails visibly.
+void messageBox(const char* caption, const char* text, BoxIcon icon);
+// Yes/No question; returns defaultAnswer when unattended or when no box can be shown.
+bool askYesNo(const char* caption, const char* text, bool defaultAnswer);
+
+// ---- video ---------------------------------------------------------------
+// Fails when there is no display, unless allowHeadless (tools) or SDL_VIDEODRIVER names
+// the headless driver.
+bool initVideo(bool allowHeadless = false);
+void quitVideo();
+// True when the display offers exactly this mode for fullscreen use.
+bool fullscreenModeAvailable(int width, int height, int bits);
+
+struct Window;   // opaque
+struct Context;  // opaque
+
+enum class WindowStyle { Popup, Overlapped };
+// Creates a hidden window at (0, 0); `fullscreen` switches the display to width x height.
+Window* createWindow(const char* title, int width, int height, WindowStyle style, bool fullscreen);
+void destroyWindow(Window* window);
+void showWindow(Window* window);
+// Switches the window into or out of the fullscreen mode; false when refused.
+bool setFullscreen(Window* window, bool fullscreen);
+void swapBuffers(Window* window);
+void showCursor(bool visible);
+
+// RGBA, 24-bit depth, 8-bit stencil, double-buffered compatibility context.
+Context* createContext(Window* window);
+bool makeCurrent(Window* window, Context* context);
+bool releaseCurrent(Window* window);
+void deleteContext(Context* context);
+
+// Loads the GL entry points for the current context; false when none is usable.
+bool initGLExtensions();
+
+struct GLCaps {
+    bool multitexture = false;
+    bool shadow = false;
+    bool framebufferObject = false;
+    bool depthTextureTarget = false;  // depth textures can be framebuffer attachments
+    bool vertexBufferObject = false;
+    bool fragmentProgram = false;
+    bool vertexShader = false;
+    int maxTextureUnits = 0;
+};
+// Filled by initGLExtensions.
+const GLCaps& glCaps();
+
+// Hidden window with a current GL context and loaded entry points, for tools and tests.
+bool createHiddenGLContext(int width, int height);
+// The window of the hidden context (nullptr if none).
+Window* hiddenWindow();
+
+// ---- events --------------------------------------------------------------
+enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Other };
+struct Event {
+    EventType type = EventType::Other;
+    bool escape = false;  // KeyDown/KeyUp of the Escape key
+};
+// Takes at most one pending event.
+bool pollEvent(Event& event);
+// Queues a quit event (the close request's answer).
+void postQuit();
+
+// ---- time ----------------------------------------------------------------
+int64_t counterFrequency();
+int64_t counterNow();
+
+} // namespace platform

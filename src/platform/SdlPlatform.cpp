@@ -1,0 +1,247 @@
+#include "platform/Platform.h"
+
+#include <GL/glew.h>
+#include <SDL.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+struct Window {
+    SDL_Window* sdl;
+};
+struct Context {
+    SDL_GLContext sdl;
+};
+
+namespace {
+GLCaps caps;
+Window* hidden = nullptr;
+Context* hiddenContext = nullptr;
+
+Uint32 boxFlags(BoxIcon icon) {
+    switch (icon) {
+    case BoxIcon::Error: return SDL_MESSAGEBOX_ERROR;
+    case BoxIcon::Warning: return SDL_MESSAGEBOX_WARNING;
+    case BoxIcon::Information: return SDL_MESSAGEBOX_INFORMATION;
+    case BoxIcon::None: break;
+    }
+    return 0;
+}
+} // namespace
+
+bool unattended() {
+    const char* value = getenv("HOLDFAST_UNATTENDED");
+    return value && *value && strcmp(value, "0") != 0;
+}
+
+void messageBox(const char* caption, const char* text, BoxIcon icon) {
+    if (unattended()) return;
+    SDL_ShowSimpleMessageBox(boxFlags(icon), caption, text, nullptr);
+}
+
+bool askYesNo(const char* caption, const char* text, bool defaultAnswer) {
+    if (unattended()) return defaultAnswer;
+    const SDL_MessageBoxButtonData buttons[] = {
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "Yes"},
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"},
+    };
+    SDL_MessageBoxData data{};
+    data.flags = 0;
+    data.title = caption;
+    data.message = text;
+    data.numbuttons = 2;
+    data.buttons = buttons;
+    int pressed = -1;
+    if (SDL_ShowMessageBox(&data, &pressed) < 0 || pressed < 0) return defaultAnswer;
+    return pressed == 1;
+}
+
+bool initVideo(bool allowHeadless) {
+    // Closing the window is a request the host answers itself, not an automatic quit.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    // SDL falls back to an invisible offscreen driver when there is no display; a player
+    // nobody can see is no player, so that only counts when asked for by name.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = getenv("SDL_VIDEODRIVER");
+    bool headless = driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0);
+    if (headless && !allowHeadless && !(asked && strcmp(asked, driver) == 0)) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
+    return true;
+}
+
+void quitVideo() { SDL_QuitSubSystem(SDL_INIT_VIDEO); }
+
+bool fullscreenModeAvailable(int width, int height, int bits) {
+    int modes = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < modes; ++i) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
+        if (mode.w == width && mode.h == height &&
+            (bits <= 0 || static_cast<int>(SDL_BITSPERPIXEL(mode.format)) >= (bits > 24 ? 24 : bits)))
+            return true;
+    }
+    return false;
+}
+
+Window* createWindow(const char* title, int width, int height, WindowStyle style, bool fullscreen) {
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 0);
+
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    if (style == WindowStyle::Popup) flags |= SDL_WINDOW_BORDERLESS;
+    if (fullscreen) flags |= SDL_WINDOW_FULLSCREEN;
+    SDL_Window* sdl = SDL_CreateWindow(title, 0, 0, width, height, flags);
+    if (!sdl) return nullptr;
+    if (fullscreen) {
+        SDL_DisplayMode mode{};
+        mode.w = width;
+        mode.h = height;
+        SDL_DisplayMode closest;
+        if (SDL_GetClosestDisplayMode(0, &mode, &closest)) SDL_SetWindowDisplayMode(sdl, &closest);
+    }
+    return new Window{sdl};
+}
+
+void destroyWindow(Window* window) {
+    if (!window) return;
+    SDL_DestroyWindow(window->sdl);
+    delete window;
+}
+
+void showWindow(Window* window) {
+    SDL_ShowWindow(window->sdl);
+    SDL_RaiseWindow(window->sdl);
+    SDL_SetWindowInputFocus(window->sdl);
+}
+
+bool setFullscreen(Window* window, bool fullscreen) {
+    if (!window) return false;
+    return SDL_SetWindowFullscreen(window->sdl, fullscreen ? SDL_WINDOW_FULLSCREEN : 0) == 0;
+}
+
+void swapBuffers(Window* window) { SDL_GL_SwapWindow(window->sdl); }
+
+void showCursor(bool visible) { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
+
+Context* createContext(Window* window) {
+    SDL_GLContext context = SDL_GL_CreateContext(window->sdl);
+    if (!context) return nullptr;
+    // No frame-rate limit: frames go out as fast as the driver allows.
+    SDL_GL_SetSwapInterval(0);
+    return new Context{context};
+}
+
+bool makeCurrent(Window* window, Context* context) {
+    return SDL_GL_MakeCurrent(window->sdl, context ? context->sdl : nullptr) == 0;
+}
+
+bool releaseCurrent(Window* window) { return SDL_GL_MakeCurrent(window ? window->sdl : nullptr, nullptr) == 0; }
+
+void deleteContext(Context* context) {
+    if (!context) return;
+    SDL_GL_DeleteContext(context->sdl);
+    delete context;
+}
+
+bool initGLExtensions() {
+    if (!SDL_GL_GetCurrentContext()) return false;
+    glewExperimental = GL_TRUE;
+    GLenum result = glewInit();
+    // Without an X display (EGL offscreen driver) GLEW reports the missing GLX display after the
+    // GL part is loaded; that context is still usable.
+#ifdef GLEW_ERROR_NO_GLX_DISPLAY
+    if (result == GLEW_ERROR_NO_GLX_DISPLAY) result = GLEW_OK;
+#endif
+    if (result != GLEW_OK) return false;
+    glGetError();  // glewInit may leave an error from probing
+
+    caps.multitexture = GLEW_ARB_multitexture;
+    caps.shadow = GLEW_ARB_shadow;
+    caps.framebufferObject = GLEW_EXT_framebuffer_object || GLEW_ARB_framebuffer_object;
+    caps.depthTextureTarget = caps.framebufferObject && GLEW_ARB_depth_texture;
+    caps.vertexBufferObject = GLEW_ARB_vertex_buffer_object;
+    caps.fragmentProgram = GLEW_ARB_fragment_program;
+    caps.vertexShader = GLEW_ARB_vertex_shader;
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS_ARB, &units);
+    glGetError();
+    caps.maxTextureUnits = units;
+    return true;
+}
+
+const GLCaps& glCaps() { return caps; }
+
+bool createHiddenGLContext(int width, int height) {
+    if (hidden) return makeCurrent(hidden, hiddenContext);
+    if (!initVideo(true)) return false;
+    Window* window = createWindow("hold fast", width, height, WindowStyle::Overlapped, false);
+    if (!window) return false;
+    Context* context = createContext(window);
+    if (!context || !makeCurrent(window, context) || !initGLExtensions()) {
+        deleteContext(context);
+        destroyWindow(window);
+        return false;
+    }
+    hidden = window;
+    hiddenContext = context;
+    return true;
+}
+
+Window* hiddenWindow() { return hidden; }
+
+bool pollEvent(Event& event) {
+    SDL_Event sdl;
+    if (!SDL_PollEvent(&sdl)) return false;
+    event = Event{};
+    switch (sdl.type) {
+    case SDL_QUIT: event.type = EventType::Quit; break;
+    case SDL_KEYDOWN:
+        event.type = EventType::KeyDown;
+        event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
+        break;
+    case SDL_KEYUP:
+        event.type = EventType::KeyUp;
+        event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
+        break;
+    case SDL_WINDOWEVENT:
+        if (sdl.window.event == SDL_WINDOWEVENT_CLOSE)
+            event.type = EventType::CloseRequest;
+        else if (sdl.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
+                 sdl.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+            event.type = EventType::Activate;
+        break;
+    default: break;
+    }
+    return true;
+}
+
+void postQuit() {
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    SDL_PushEvent(&quit);
+}
+
+// steady_clock needs no initialisation, so the demo clock can be built before main runs.
+int64_t counterFrequency() { return 1000000000; }
+int64_t counterNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace platform

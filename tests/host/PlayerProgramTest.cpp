@@ -1,0 +1,90 @@
+// The player as a whole program: how it ends, and what it says when it cannot start.
+#include "GLTest.h"
+#include "X11Control.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <regex>
+#include <thread>
+
+namespace {
+struct Child {
+    pid_t pid = -1;
+    std::string errPath;
+};
+
+// Starts the player in `dir` with stderr to a file; unattended, dummy audio, stats on.
+Child startPlayer(const std::string& dir) {
+    Child child;
+    child.errPath = dir + "/stderr.txt";
+    child.pid = fork();
+    if (child.pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(99);
+        freopen(child.errPath.c_str(), "w", stderr);
+        setenv("HOLDFAST_UNATTENDED", "1", 1);
+        setenv("HOLDFAST_STATS", "1", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        std::string bin = binPath("holdfast");
+        execl(bin.c_str(), "holdfast", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    return child;
+}
+
+// Waits for the child up to `seconds`; kills it and returns -1 when it does not end.
+int waitExit(pid_t pid, int seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+} // namespace
+
+TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string dir = makeTempDir();
+    Child child = startPlayer(dir);
+    unsigned long window = waitForWindow("hold fast", 20000);
+    ASSERT_NE(window, 0u) << readFile(child.errPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sendEscape(window);
+    EXPECT_EQ(waitExit(child.pid, 20), 0);
+    std::string err = readFile(child.errPath);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=\\d+")))
+        << err;
+    EXPECT_GT(std::stoul(m[1]), 0u);
+}
+
+TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string dir = makeTempDir();
+    Child child = startPlayer(dir);
+    unsigned long window = waitForWindow("hold fast", 20000);
+    ASSERT_NE(window, 0u) << readFile(child.errPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sendCloseRequest(window);
+    EXPECT_EQ(waitExit(child.pid, 20), 0) << readFile(child.errPath);
+}
+
+TEST(PlayerProgram, NoDisplayIsFatal) {
+    CommandResult r = runCommand("cd " + makeTempDir() +
+                                     " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "
+                                     "HOLDFAST_UNATTENDED=1 " +
+                                     binPath("holdfast"),
+                                 60);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Could not init GLEW"), std::string::npos) << r.err;
+}

@@ -1,0 +1,96 @@
+#include "GLTest.h"
+
+#include "platform/GL.h"
+#include "platform/Platform.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+bool ensureGLContext() {
+    static int state = 0;  // 0 untried, 1 ok, 2 failed
+    if (state == 0) state = platform::createHiddenGLContext(800, 600) ? 1 : 2;
+    return state == 1;
+}
+
+void GLTest::SetUp() {
+    if (!ensureGLContext()) GTEST_SKIP() << "no GL context (no display?)";
+    glViewport(0, 0, 800, 600);
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}
+
+std::vector<unsigned char> GLTest::pixel(int x, int y) {
+    std::vector<unsigned char> rgba(4);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    return rgba;
+}
+
+CommandResult runCommand(const std::string& commandLine, int timeoutSeconds) {
+    std::string dir = makeTempDir();
+    std::string outPath = dir + "/out", errPath = dir + "/err";
+    std::string full = "timeout -k 5 " + std::to_string(timeoutSeconds) + " sh -c '" + [&] {
+        std::string quoted;
+        for (char c : commandLine) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+        return quoted;
+    }() + "' >" + outPath + " 2>" + errPath + " </dev/null";
+    int status = system(full.c_str());
+    CommandResult result;
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.exitCode = 128 + WTERMSIG(status);
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+namespace {
+struct TempDirs {
+    std::vector<std::string> dirs;
+    ~TempDirs() {
+        std::error_code ec;
+        for (auto& d : dirs) fs::remove_all(d, ec);
+    }
+} tempDirs;
+} // namespace
+
+std::string makeTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "holdfast-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    char* made = mkdtemp(buffer.data());
+    if (!made) return "/tmp";
+    tempDirs.dirs.push_back(made);
+    return made;
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    fs::path p(path);
+    if (p.has_parent_path()) fs::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string binPath(const std::string& name) {
+#ifdef HOLDFAST_BIN_DIR
+    return std::string(HOLDFAST_BIN_DIR) + "/" + name;
+#else
+    return "build/bin/" + name;
+#endif
+}

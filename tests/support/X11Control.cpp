@@ -1,0 +1,85 @@
+#include "X11Control.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+Window findByName(Display* display, Window root, const std::string& title) {
+    Window parent, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+    Window found = 0;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name) {
+            XWindowAttributes attributes;
+            if (title == name && XGetWindowAttributes(display, children[i], &attributes) &&
+                attributes.map_state == IsViewable)
+                found = children[i];
+            XFree(name);
+        }
+        if (!found) found = findByName(display, children[i], title);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+} // namespace
+
+unsigned long waitForWindow(const std::string& title, int timeoutMs) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 0;
+    XSetErrorHandler(ignoreErrors);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Window found = 0;
+    while (!found && std::chrono::steady_clock::now() < end) {
+        found = findByName(display, DefaultRootWindow(display), title);
+        if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+bool sendEscape(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    XKeyEvent key;
+    memset(&key, 0, sizeof key);
+    key.display = display;
+    key.window = window;
+    key.root = DefaultRootWindow(display);
+    key.same_screen = True;
+    key.keycode = XKeysymToKeycode(display, XK_Escape);
+    key.type = KeyPress;
+    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&key));
+    key.type = KeyRelease;
+    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&key));
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+bool sendCloseRequest(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    XEvent event;
+    memset(&event, 0, sizeof event);
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
