@@ -20,14 +20,16 @@ private:
     void decryptBlock(uint8_t* block);
     void updateKeys(const uint8_t* cipherBlock);
     uint32_t substitute(uint32_t value) const {
-        return static_cast<uint32_t>(subst16[value & 0xffff]) | (static_cast<uint32_t>(subst16[value >> 16]) << 16);
+        return wide[0][value & 0xff] | wide[1][(value >> 8) & 0xff] | wide[2][(value >> 16) & 0xff] |
+               wide[3][value >> 24];
     }
     void buildWideTable();
+    template <int N> void decryptBlocks(uint8_t* blocks);
 
     uint32_t keys[4];
     uint8_t subst[256];
-    // The byte substitution applied to two bytes at once: half the table look-ups per round.
-    uint16_t subst16[65536];
+    // The byte substitution pre-shifted into each byte lane (4 KiB, stays in L1).
+    uint32_t wide[4][256];
 };
 
 } // namespace rar

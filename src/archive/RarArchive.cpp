@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace rar {
 
@@ -264,23 +265,33 @@ bool Reader::unpackOne(size_t index, const char* password, Decoder& decoder, boo
     if (!checkEntry(e)) return false;
     if (e.encrypted() && !password) return fail("member is encrypted and no password was given");
 
-    std::vector<uint8_t> packed(static_cast<size_t>(e.packedSize) + kInputPadding, 0);
-    if (!source->read(e.dataOffset, packed.data(), static_cast<size_t>(e.packedSize)))
-        return fail("cannot read member data");
-    if (e.encrypted()) {
-        std::unique_ptr<Rar20Cipher> cipher(new Rar20Cipher(password));
-        cipher->decrypt(packed.data(), static_cast<size_t>(e.packedSize & ~static_cast<uint64_t>(15)));
-    }
-    size_t size = static_cast<size_t>(e.unpackedSize);
-    uint8_t* data = static_cast<uint8_t*>(malloc(size ? size : 1));
-    if (!data) return fail("out of memory");
+    const size_t packedSize = static_cast<size_t>(e.packedSize);
+    const size_t size = static_cast<size_t>(e.unpackedSize);
+    std::unique_ptr<Rar20Cipher> cipher;
+    if (e.encrypted()) cipher.reset(new Rar20Cipher(password));
+    const size_t cipherBytes = packedSize & ~static_cast<size_t>(15);
+    uint8_t* data;
     if (e.stored()) {
-        if (size) memcpy(data, packed.data(), size);
+        // Read straight into the block handed out and decrypt it there (the padding stays at the end).
+        data = static_cast<uint8_t*>(malloc(packedSize ? packedSize : 1));
+        if (!data) return fail("out of memory");
+        if (!source->read(e.dataOffset, data, packedSize)) {
+            free(data);
+            return fail("cannot read member data");
+        }
+        if (cipher) cipher->decrypt(data, cipherBytes);
     } else {
+        std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[packedSize + kInputPadding]);
+        if (!packed) return fail("out of memory");
+        memset(packed.get() + packedSize, 0, kInputPadding);
+        if (!source->read(e.dataOffset, packed.get(), packedSize)) return fail("cannot read member data");
+        if (cipher) cipher->decrypt(packed.get(), cipherBytes);
+        data = static_cast<uint8_t*>(malloc(size ? size : 1));
+        if (!data) return fail("out of memory");
         bool solid = e.solid() && decoder.lastIndex >= 0;
         std::string why;
         decoder.lastIndex = -1;
-        if (!decoder.rar20.decode(packed.data(), static_cast<size_t>(e.packedSize), data, size, solid, &why)) {
+        if (!decoder.rar20.decode(packed.get(), packedSize, data, size, solid, &why)) {
             free(data);
             return fail(why + (e.encrypted() ? " (wrong password?)" : ""));
         }
