@@ -1,0 +1,195 @@
+#include "resources/Texture.h"
+
+#include "host/Report.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+int roundUpPowerOfTwo(int value, int start) {
+    int rounded = start;
+    while (rounded < value && rounded < (1 << 30)) rounded *= 2;
+    return rounded;
+}
+} // namespace
+
+Texture::~Texture() { freeImage(image); }
+
+void Texture::bind() { glBindTexture(target == GL_DEPTH_COMPONENT ? GL_TEXTURE_2D : target, id); }
+
+void Texture::setFilter(GLint minFilter, GLint magFilter) {
+    bind();
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
+}
+
+bool Texture::loadFromFile(const char* name, const char* directory) {
+    image = ImageLibrary::instance().loadImage(name, directory ? directory : "");
+    if (!image) return false;
+    if (target == GL_TEXTURE_2D)
+        generateTexture2D();
+    else
+        reportError(__FILE__, __LINE__, "generateTexture1D is not implemented", false);
+    return true;
+}
+
+void Texture::generateTexture2D() {
+    if (!image) return;
+    imageWidth = static_cast<int>(image->width);
+    imageHeight = static_cast<int>(image->height);
+
+    int w = roundUpPowerOfTwo(imageWidth, 1);
+    int h = roundUpPowerOfTwo(imageHeight, 1);
+    if (h < w) h = w;  // wide images get a square texture
+    if (w != imageWidth || h != imageHeight)
+        ImageLibrary::instance().scaleImage(static_cast<uint32_t>(w), static_cast<uint32_t>(h), image);
+    width = w;
+    height = h;
+
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+
+    if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image);
+
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // 4-byte texels: rows are always aligned
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image->data);
+    checkGLError(__FILE__, __LINE__);
+}
+
+void Texture::createEmpty2D(int w, int h) {
+    image = nullptr;
+    const int roundedWidth = roundUpPowerOfTwo(w, 8);
+    const int roundedHeight = roundUpPowerOfTwo(h, 8);
+    if (roundedWidth > 1024 || roundedHeight > 1024) {
+        reportError(__FILE__, __LINE__, "Texture: dimensions too large", true);
+        return;
+    }
+    std::vector<unsigned char> texels(static_cast<size_t>(roundedWidth) * roundedHeight * 4, 0);
+    if (w != roundedWidth || h != roundedHeight) {
+        // Marks the requested region, so a caller can tell it from the padding.
+        for (int row = 0; row < h; ++row)
+            memset(&texels[static_cast<size_t>(row) * roundedWidth * 4], 127, static_cast<size_t>(w > 0 ? w : 0) * 4);
+    }
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internalFormat), roundedWidth, roundedHeight, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, texels.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    width = roundedWidth;
+    height = roundedHeight;
+}
+
+void Texture::createDepth(int size) {
+    width = height = size;
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_2D, id);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, size, size, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_BYTE, nullptr);
+    checkGLError(__FILE__, __LINE__);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+void Texture::createCubeMap(int size) {
+    width = height = size;
+    glEnable(GL_TEXTURE_CUBE_MAP);
+    glGenTextures(1, &id);
+    glBindTexture(GL_TEXTURE_CUBE_MAP, id);
+    std::vector<unsigned char> texels(static_cast<size_t>(size > 0 ? size : 0) * (size > 0 ? size : 0) * 4, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    for (int face = 0; face < 6; ++face)
+        glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, GL_RGBA, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     texels.data());
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    glDisable(GL_TEXTURE_CUBE_MAP);
+}
+
+// ---- registry ----------------------------------------------------------------------------
+
+TextureManager& TextureManager::instance() {
+    // Never destroyed: textures stay valid for everything that runs until exit.
+    static TextureManager* manager = new TextureManager;
+    return *manager;
+}
+
+Texture* TextureManager::loadTexture(const std::string& name, const std::string& directory, GLenum target) {
+    auto found = entries.find(name);
+    if (found != entries.end()) {
+        ++found->second->useCount;
+        if (found->second->object) return found->second->object;
+    }
+    if (name.empty()) return nullptr;
+
+    Texture* texture = new Texture(target, GL_RGBA);
+    if (!texture->loadFromFile(name.c_str(), directory.c_str())) {
+        delete texture;
+        texture = nullptr;
+    }
+    registerTexture(name, texture);
+    return texture;
+}
+
+Texture* TextureManager::createTexture(const std::string& name, int width, int height, GLenum target,
+                                       GLenum internalFormat) {
+    auto found = entries.find(name);
+    if (found != entries.end()) {
+        ++found->second->useCount;
+        if (found->second->object) return found->second->object;
+    }
+
+    checkGLError(__FILE__, __LINE__);
+    Texture* texture = nullptr;
+    switch (target) {
+    case GL_TEXTURE_2D:
+        texture = new Texture(target, internalFormat);
+        texture->createEmpty2D(width, height);
+        break;
+    case GL_TEXTURE_CUBE_MAP:
+        texture = new Texture(target, internalFormat);
+        texture->createCubeMap(width);
+        break;
+    case GL_DEPTH_COMPONENT:
+        texture = new Texture(target, internalFormat);
+        texture->createDepth(width);
+        break;
+    default:
+        break;
+    }
+    checkGLError(__FILE__, __LINE__);
+    registerTexture(name, texture);
+    return texture;
+}
+
+int TextureManager::registerTexture(const std::string& name, Texture* texture) {
+    if (!texture) return 1;
+    auto found = entries.find(name);
+    if (found == entries.end()) {
+        entries[name] = new Entry{texture, 1};
+        return 0;
+    }
+    if (found->second->object != texture) return 1;
+    ++found->second->useCount;
+    return 0;
+}
+
+void TextureManager::releaseAll() {
+    for (auto& item : entries) {
+        delete item.second->object;  // frees its image too
+        delete item.second;
+    }
+    entries.clear();
+}

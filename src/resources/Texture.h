@@ -1,0 +1,83 @@
+// GL textures made from image files or empty at a size, and the process-wide registry that
+// shares them by name.
+#pragma once
+
+#include "platform/GL.h"
+#include "resources/ImageLibrary.h"
+
+#include <map>
+#include <string>
+
+class Texture {
+public:
+    explicit Texture(GLenum textureTarget = GL_TEXTURE_2D, GLenum format = GL_RGBA)
+        : target(textureTarget), internalFormat(format) {}
+    ~Texture();  // frees the image; the GL object is left to the context
+    Texture(const Texture&) = delete;
+    Texture& operator=(const Texture&) = delete;
+
+    // Binds with the texture's target (GL_TEXTURE_2D for the depth kind).
+    void bind();
+    void setFilter(GLint minFilter, GLint magFilter);
+    ImageData* getImage() { return image; }
+
+    // False when no image came back. Targets other than GL_TEXTURE_2D are reported and not uploaded.
+    bool loadFromFile(const char* name, const char* directory);
+    // Uploads the image as a mipmapped 2D texture, resized to powers of two.
+    void generateTexture2D();
+    // Empty textures: 2D rounded up to powers of two from 8 (at most 1024), depth and cube map
+    // size x size.
+    void createEmpty2D(int w, int h);
+    void createDepth(int size);
+    void createCubeMap(int size);
+
+    ImageData* image = nullptr;
+    GLuint id = 0;
+    GLenum target;  // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
+    GLenum internalFormat;
+    int width = 0;
+    int height = 0;
+    int imageWidth = 0;   // size of the image file before resizing
+    int imageHeight = 0;
+};
+
+// Generic name -> object registry; the destructor deletes every entry.
+template <typename T> class ResourceManager {
+public:
+    struct Entry {
+        T* object = nullptr;
+        unsigned useCount = 0;  // every time a caller obtained the object by name
+    };
+
+    virtual ~ResourceManager() {
+        for (auto& item : entries) delete item.second;
+    }
+
+    // nullptr when the name is not registered.
+    const Entry* find(const std::string& name) const {
+        auto found = entries.find(name);
+        return found == entries.end() ? nullptr : found->second;
+    }
+    size_t size() const { return entries.size(); }
+
+protected:
+    std::map<std::string, Entry*> entries;  // byte-wise ordered names
+};
+
+class TextureManager : public ResourceManager<Texture> {
+public:
+    // Created on first use; lives until the process ends.
+    static TextureManager& instance();
+
+    // The registered texture of that name, or a new one loaded from directory + name
+    // (the key is the name alone). nullptr when the name is empty or the file can't be loaded.
+    Texture* loadTexture(const std::string& name, const std::string& directory, GLenum target);
+    // The registered texture of that name (size and format as first made), or a new empty one.
+    // target GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP (width is the size) or GL_DEPTH_COMPONENT.
+    Texture* createTexture(const std::string& name, int width, int height, GLenum target, GLenum internalFormat);
+    // 0 registered (or counted again for the same texture); 1 refused: null, or the name holds
+    // another texture.
+    int registerTexture(const std::string& name, Texture* texture);
+    // Deletes every texture with its image (not the GL objects) and empties the registry.
+    void releaseAll();
+};
