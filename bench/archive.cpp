@@ -31,14 +31,16 @@ std::vector<uint8_t> memberData(int index) {
         s ^= s << 5;
         return s;
     };
-    static const char* words[] = {"INSERT_EFFECT ", "\"Blur\" ", "BEGIN ", "1000\r\n", "SIGNAL ", "Speed ",
-                                  "0.25 ",          "scene ",   "END ",   "glow ",  "camera\r\n", "TRIGGER "};
+    static const char* words[] = {"INSERT_EFFECT ", "\"Blur\" ", "BEGIN ",     "1000\r\n",
+                                  "SIGNAL ",        "Speed ",    "0.25 ",      "scene ",
+                                  "END ",           "glow ",     "camera\r\n", "TRIGGER "};
     switch (index % 4) {
     case 0: {
         size_t i = 0;
         while (i < out.size()) {
             const char* w = words[next() % 12];
-            for (; *w && i < out.size(); ++w) out[i++] = static_cast<uint8_t>(*w);
+            for (; *w && i < out.size(); ++w)
+                out[i++] = static_cast<uint8_t>(*w);
         }
         break;
     }
@@ -55,7 +57,8 @@ std::vector<uint8_t> memberData(int index) {
             out[i] = static_cast<uint8_t>(((i % 1024) / 4 + (i / 4096) % 256) / 2 + (next() % 8));
         break;
     default:
-        for (size_t i = 0; i < out.size(); ++i) out[i] = (i / 65536) % 4 == 0 ? static_cast<uint8_t>(next()) : 0x20;
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = (i / 65536) % 4 == 0 ? static_cast<uint8_t>(next()) : 0x20;
         break;
     }
     return out;
@@ -124,8 +127,12 @@ void extractAll(benchmark::State& state, const std::string& path) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-void BM_ExtractStoredEncrypted(benchmark::State& state) { extractAll(state, archives().stored); }
-void BM_ExtractCompressedEncrypted(benchmark::State& state) { extractAll(state, archives().compressed); }
+void BM_ExtractStoredEncrypted(benchmark::State& state) {
+    extractAll(state, archives().stored);
+}
+void BM_ExtractCompressedEncrypted(benchmark::State& state) {
+    extractAll(state, archives().compressed);
+}
 
 // The reference decoder's own best-of-3 figure, measured inside node (startup excluded).
 void reference(benchmark::State& state, const std::string& path) {
@@ -150,8 +157,12 @@ void reference(benchmark::State& state, const std::string& path) {
     state.counters["reference_MB/s"] = rate;
 }
 
-void BM_ReferenceStoredEncrypted(benchmark::State& state) { reference(state, archives().stored); }
-void BM_ReferenceCompressedEncrypted(benchmark::State& state) { reference(state, archives().compressed); }
+void BM_ReferenceStoredEncrypted(benchmark::State& state) {
+    reference(state, archives().stored);
+}
+void BM_ReferenceCompressedEncrypted(benchmark::State& state) {
+    reference(state, archives().compressed);
+}
 
 } // namespace
 

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -70,7 +70,9 @@ bool parseArgs(int argc, char** argv, Args& a) {
     return true;
 }
 
-const char* passwordOf(const Args& a) { return a.havePassword && !a.password.empty() ? a.password.c_str() : nullptr; }
+const char* passwordOf(const Args& a) {
+    return a.havePassword && !a.password.empty() ? a.password.c_str() : nullptr;
+}
 
 bool readWhole(const fs::path& path, std::vector<uint8_t>& out, std::string& error) {
     FILE* f = fopen(path.c_str(), "rb");
@@ -112,8 +114,8 @@ int create(const Args& a) {
     std::vector<Item> items;
     uint64_t total = 0;
     fs::path outAbs = fs::absolute(out, ec);
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
         if (fs::equivalent(it->path(), outAbs, ec)) continue; // never pack the archive into itself
         std::string rel = fs::relative(it->path(), root, ec).generic_string();
@@ -173,7 +175,8 @@ int create(const Args& a) {
             int percent = static_cast<int>(done * 100 / total);
             if (percent != lastPercent) {
                 fprintf(stderr, "\rpacking: %3d%% (%llu of %llu MB)", percent,
-                        static_cast<unsigned long long>(done >> 20), static_cast<unsigned long long>(total >> 20));
+                        static_cast<unsigned long long>(done >> 20),
+                        static_cast<unsigned long long>(total >> 20));
                 lastPercent = percent;
             }
         }
@@ -193,8 +196,8 @@ int create(const Args& a) {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (progress) fprintf(stderr, "\n");
     fprintf(stderr, "%s: %zu files, %llu bytes in, %llu bytes out (%.1f s)\n", out.c_str(), items.size(),
-            static_cast<unsigned long long>(writer.bytesIn()), static_cast<unsigned long long>(writer.bytesOut()),
-            seconds);
+            static_cast<unsigned long long>(writer.bytesIn()),
+            static_cast<unsigned long long>(writer.bytesOut()), seconds);
     return 0;
 }
 
@@ -223,8 +226,9 @@ int list(const Args& a) {
         flag(e.directory(), "dir");
         flag(e.unsafeName, "unsafe-name");
         if (flagText.empty()) flagText = "-";
-        printf("%s\t%llu\t%llu\t%s\t%08X\t%s\n", e.name.c_str(), static_cast<unsigned long long>(e.unpackedSize),
-               static_cast<unsigned long long>(e.packedSize), method.c_str(), e.crc, flagText.c_str());
+        printf("%s\t%llu\t%llu\t%s\t%08X\t%s\n", e.name.c_str(),
+               static_cast<unsigned long long>(e.unpackedSize), static_cast<unsigned long long>(e.packedSize),
+               method.c_str(), e.crc, flagText.c_str());
     }
     if (reader.damaged()) {
         fprintf(stderr, "holdfast-pack: archive damaged: %s\n", reader.damageReport().c_str());
@@ -239,7 +243,8 @@ int extract(const Args& a) {
     if (!openArchive(a.positional[0], reader)) return 1;
     int index = reader.find(a.positional[1].c_str());
     if (index < 0) {
-        fprintf(stderr, "holdfast-pack: no member %s in %s\n", a.positional[1].c_str(), a.positional[0].c_str());
+        fprintf(stderr, "holdfast-pack: no member %s in %s\n", a.positional[1].c_str(),
+                a.positional[0].c_str());
         return 1;
     }
     uint8_t* data = nullptr;
@@ -262,7 +267,8 @@ int test(const Args& a) {
     rar::Reader reader;
     if (!openArchive(a.positional[0], reader)) return 1;
     int failures = 0, members = 0;
-    reader.extractAll(passwordOf(a), [&](size_t index, const uint8_t*, size_t, bool ok, const std::string& error) {
+    reader.extractAll(passwordOf(a), [&](size_t index, const uint8_t*, size_t, bool ok,
+                                         const std::string& error) {
         ++members;
         if (!ok) {
             ++failures;
@@ -288,19 +294,21 @@ int bench(const Args& a) {
         if (!openArchive(a.positional[0], reader)) return 1;
         bytes = 0;
         bool ok = true;
-        reader.extractAll(passwordOf(a), [&](size_t, const uint8_t*, size_t size, bool good, const std::string& e) {
-            bytes += size;
-            if (!good) {
-                ok = false;
-                fprintf(stderr, "holdfast-pack: %s\n", e.c_str());
-            }
-        });
+        reader.extractAll(passwordOf(a),
+                          [&](size_t, const uint8_t*, size_t size, bool good, const std::string& e) {
+                              bytes += size;
+                              if (!good) {
+                                  ok = false;
+                                  fprintf(stderr, "holdfast-pack: %s\n", e.c_str());
+                              }
+                          });
         if (!ok) return 1;
         double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         double rate = bytes / s / 1e6;
         best = std::max(best, rate);
     }
-    printf("extracted %llu bytes: %.1f MB/s (best of %d)\n", static_cast<unsigned long long>(bytes), best, a.rounds);
+    printf("extracted %llu bytes: %.1f MB/s (best of %d)\n", static_cast<unsigned long long>(bytes), best,
+           a.rounds);
     return 0;
 }
 

@@ -11,11 +11,13 @@ struct Tables {
     Tables() {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
             t[0][i] = c;
         }
         for (uint32_t i = 0; i < 256; ++i)
-            for (int s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xff];
+            for (int s = 1; s < 8; ++s)
+                t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xff];
     }
 };
 const Tables& tables() {
@@ -24,7 +26,9 @@ const Tables& tables() {
 }
 } // namespace
 
-const uint32_t* crcTable() { return tables().t[0]; }
+const uint32_t* crcTable() {
+    return tables().t[0];
+}
 
 uint32_t crc32Update(uint32_t crc, const void* data, size_t size) {
     const Tables& tb = tables();
@@ -40,7 +44,8 @@ uint32_t crc32Update(uint32_t crc, const void* data, size_t size) {
         p += 8;
         size -= 8;
     }
-    while (size--) c = (c >> 8) ^ tb.t[0][(c ^ *p++) & 0xff];
+    while (size--)
+        c = (c >> 8) ^ tb.t[0][(c ^ *p++) & 0xff];
     return ~c;
 }
 

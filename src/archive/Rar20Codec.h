@@ -8,7 +8,7 @@
 
 namespace rar {
 
-constexpr int kMainCodes = 298;  // 256 literals, repeat codes, short matches, table switch, 28 lengths
+constexpr int kMainCodes = 298; // 256 literals, repeat codes, short matches, table switch, 28 lengths
 constexpr int kDistCodes = 48;
 constexpr int kRepLenCodes = 28;
 constexpr int kPreCodes = 19;
@@ -21,7 +21,7 @@ constexpr int kSymRepeatLast = 256; // repeat the last length and distance
 constexpr int kSymOldDist = 257;    // 257..260: one of the four last distances, new length
 constexpr int kSymShort = 261;      // 261..268: length 2, short distance
 constexpr int kSymNewTable = 269;
-constexpr int kSymMatch = 270;      // 270..297: length slot, then a distance code
+constexpr int kSymMatch = 270; // 270..297: length slot, then a distance code
 constexpr int kAudioNewTable = 256;
 
 // Largest distance the format can express; the window is 1 MiB.

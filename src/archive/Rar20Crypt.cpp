@@ -11,22 +11,23 @@ namespace {
 
 // Initial substitution table of the RAR 2.0 cipher (a constant of the format).
 const uint8_t kInitialSubst[256] = {
-    215, 19,  149, 35,  73,  197, 192, 205, 249, 28,  16,  119, 48,  221, 2,   42,  232, 1,   177, 233, 14,  88,
-    219, 25,  223, 195, 244, 90,  87,  239, 153, 137, 255, 199, 147, 70,  92,  66,  246, 13,  216, 40,  62,  29,
-    217, 230, 86,  6,   71,  24,  171, 196, 101, 113, 218, 123, 93,  91,  163, 178, 202, 67,  44,  235, 107, 250,
-    75,  234, 49,  167, 125, 211, 83,  114, 157, 144, 32,  193, 143, 36,  158, 124, 247, 187, 89,  214, 141, 47,
-    121, 228, 61,  130, 213, 194, 174, 251, 97,  110, 54,  229, 115, 57,  152, 94,  105, 243, 212, 55,  209, 245,
-    63,  11,  164, 200, 31,  156, 81,  176, 227, 21,  76,  99,  139, 188, 127, 17,  248, 51,  207, 120, 189, 210,
-    8,   226, 41,  72,  183, 203, 135, 165, 166, 60,  98,  7,   122, 38,  155, 170, 69,  172, 252, 238, 39,  134,
-    59,  128, 236, 27,  240, 80,  131, 3,   85,  206, 145, 79,  154, 142, 159, 220, 201, 133, 74,  64,  20,  129,
-    224, 185, 138, 103, 173, 182, 43,  34,  254, 82,  198, 151, 231, 180, 58,  10,  118, 26,  102, 12,  50,  132,
-    22,  191, 136, 111, 162, 179, 45,  4,   148, 108, 161, 56,  78,  126, 242, 222, 15,  175, 146, 23,  33,  241,
-    181, 190, 77,  225, 0,   46,  169, 186, 68,  95,  237, 65,  53,  208, 253, 168, 9,   18,  100, 52,  116, 184,
-    160, 96,  109, 37,  30,  106, 140, 104, 150, 5,   204, 117, 112, 84};
+    215, 19,  149, 35,  73,  197, 192, 205, 249, 28,  16,  119, 48,  221, 2,   42,  232, 1,   177, 233,
+    14,  88,  219, 25,  223, 195, 244, 90,  87,  239, 153, 137, 255, 199, 147, 70,  92,  66,  246, 13,
+    216, 40,  62,  29,  217, 230, 86,  6,   71,  24,  171, 196, 101, 113, 218, 123, 93,  91,  163, 178,
+    202, 67,  44,  235, 107, 250, 75,  234, 49,  167, 125, 211, 83,  114, 157, 144, 32,  193, 143, 36,
+    158, 124, 247, 187, 89,  214, 141, 47,  121, 228, 61,  130, 213, 194, 174, 251, 97,  110, 54,  229,
+    115, 57,  152, 94,  105, 243, 212, 55,  209, 245, 63,  11,  164, 200, 31,  156, 81,  176, 227, 21,
+    76,  99,  139, 188, 127, 17,  248, 51,  207, 120, 189, 210, 8,   226, 41,  72,  183, 203, 135, 165,
+    166, 60,  98,  7,   122, 38,  155, 170, 69,  172, 252, 238, 39,  134, 59,  128, 236, 27,  240, 80,
+    131, 3,   85,  206, 145, 79,  154, 142, 159, 220, 201, 133, 74,  64,  20,  129, 224, 185, 138, 103,
+    173, 182, 43,  34,  254, 82,  198, 151, 231, 180, 58,  10,  118, 26,  102, 12,  50,  132, 22,  191,
+    136, 111, 162, 179, 45,  4,   148, 108, 161, 56,  78,  126, 242, 222, 15,  175, 146, 23,  33,  241,
+    181, 190, 77,  225, 0,   46,  169, 186, 68,  95,  237, 65,  53,  208, 253, 168, 9,   18,  100, 52,
+    116, 184, 160, 96,  109, 37,  30,  106, 140, 104, 150, 5,   204, 117, 112, 84};
 
 inline uint32_t load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 inline void store32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -34,7 +35,9 @@ inline void store32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t rotl(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
 
 constexpr int kRounds = 32;
 
@@ -64,12 +67,14 @@ Rar20Cipher::Rar20Cipher(const char* password) {
     }
     buildWideTable();
     // Encrypting the password itself stirs the keys.
-    for (size_t i = 0; i < length; i += 16) encryptBlock(psw + i);
+    for (size_t i = 0; i < length; i += 16)
+        encryptBlock(psw + i);
 }
 
 void Rar20Cipher::buildWideTable() {
     for (int lane = 0; lane < 4; ++lane)
-        for (int v = 0; v < 256; ++v) wide[lane][v] = static_cast<uint32_t>(subst[v]) << (8 * lane);
+        for (int v = 0; v < 256; ++v)
+            wide[lane][v] = static_cast<uint32_t>(subst[v]) << (8 * lane);
 }
 
 void Rar20Cipher::updateKeys(const uint8_t* block) {
@@ -123,7 +128,8 @@ void Rar20Cipher::decryptBlock(uint8_t* buf) {
 }
 
 void Rar20Cipher::encrypt(uint8_t* data, size_t size) {
-    for (size_t i = 0; i + 16 <= size; i += 16) encryptBlock(data + i);
+    for (size_t i = 0; i + 16 <= size; i += 16)
+        encryptBlock(data + i);
 }
 
 // The keys of each block depend only on the ciphertext before it, so several blocks can be
@@ -165,8 +171,10 @@ template <int N> void Rar20Cipher::decryptBlocks(uint8_t* buf) {
 
 void Rar20Cipher::decrypt(uint8_t* data, size_t size) {
     size_t i = 0;
-    for (; i + 64 <= size; i += 64) decryptBlocks<4>(data + i);
-    for (; i + 16 <= size; i += 16) decryptBlock(data + i);
+    for (; i + 64 <= size; i += 64)
+        decryptBlocks<4>(data + i);
+    for (; i + 16 <= size; i += 16)
+        decryptBlock(data + i);
 }
 
 } // namespace rar

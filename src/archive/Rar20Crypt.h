@@ -8,14 +8,14 @@
 namespace rar {
 
 class Rar20Cipher {
-public:
+  public:
     explicit Rar20Cipher(const char* password);
 
     // Both work in place on whole 16-byte blocks; `size` must be a multiple of 16.
     void encrypt(uint8_t* data, size_t size);
     void decrypt(uint8_t* data, size_t size);
 
-private:
+  private:
     void encryptBlock(uint8_t* block);
     void decryptBlock(uint8_t* block);
     void updateKeys(const uint8_t* cipherBlock);

@@ -35,7 +35,7 @@ struct LzState {
 };
 
 class BitWriter {
-public:
+  public:
     void put(uint32_t value, unsigned n) {
         if (n == 0) return;
         acc = (acc << n) | (value & ((1u << n) - 1));
@@ -53,7 +53,7 @@ public:
     size_t bitCount() const { return out.size() * 8 + count; }
     std::vector<uint8_t> out;
 
-private:
+  private:
     uint64_t acc = 0;
     unsigned count = 0;
 };
@@ -63,7 +63,8 @@ private:
 void buildLengths(const uint32_t* freq, int n, uint8_t* lengths) {
     std::vector<uint32_t> f(freq, freq + n);
     int used = 0;
-    for (int i = 0; i < n; ++i) used += f[i] != 0;
+    for (int i = 0; i < n; ++i)
+        used += f[i] != 0;
     if (used == 0) {
         memset(lengths, 0, n);
         return;
@@ -102,7 +103,8 @@ void buildLengths(const uint32_t* freq, int n, uint8_t* lengths) {
         for (int i = 0; i < n; ++i) {
             int len = 0;
             if (f[i])
-                for (int p = i; parent[p] >= 0; p = parent[p]) ++len;
+                for (int p = i; parent[p] >= 0; p = parent[p])
+                    ++len;
             lengths[i] = static_cast<uint8_t>(len);
             maxLen = std::max(maxLen, len);
         }
@@ -114,7 +116,8 @@ void buildLengths(const uint32_t* freq, int n, uint8_t* lengths) {
 
 void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
     uint32_t counts[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < n; ++i) counts[lengths[i]]++;
+    for (int i = 0; i < n; ++i)
+        counts[lengths[i]]++;
     counts[0] = 0;
     uint32_t next[kMaxCodeLength + 1] = {};
     uint32_t code = 0;
@@ -137,7 +140,8 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
     for (int i = 0; i < size;) {
         uint8_t v = table[i];
         int run = 1;
-        while (i + run < size && table[i + run] == v) ++run;
+        while (i + run < size && table[i + run] == v)
+            ++run;
         if (v == 0 && run >= 3) {
             int r = std::min(run, 138);
             if (r >= 11)
@@ -156,10 +160,12 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
             rest -= r;
             i += r;
         }
-        for (; rest > 0; --rest, ++i) items.push_back({v, 0, 0});
+        for (; rest > 0; --rest, ++i)
+            items.push_back({v, 0, 0});
     }
     uint32_t freq[kPreCodes] = {};
-    for (const Item& it : items) freq[it.sym]++;
+    for (const Item& it : items)
+        freq[it.sym]++;
     uint8_t lengths[kPreCodes];
     buildLengths(freq, kPreCodes, lengths);
     uint16_t codes[kPreCodes];
@@ -168,7 +174,8 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
     w.put(audio ? 1 : 0, 1);
     w.put(0, 1); // no delta against the previous table
     if (audio) w.put(static_cast<uint32_t>(channels - 1), 2);
-    for (int i = 0; i < kPreCodes; ++i) w.put(lengths[i], 4);
+    for (int i = 0; i < kPreCodes; ++i)
+        w.put(lengths[i], 4);
     for (const Item& it : items) {
         w.put(codes[it.sym], lengths[it.sym]);
         w.put(it.value, it.bits);
@@ -201,9 +208,15 @@ inline int distSlot(uint32_t d) { // d = distance - 1
     return 36 + static_cast<int>((d - 262144) >> 16);
 }
 
-inline uint32_t matchAdjust(uint32_t d) { return (d >= 0x2000) + (d >= 0x40000); }
-inline uint32_t repAdjust(uint32_t d) { return (d >= 0x101) + (d >= 0x2000) + (d >= 0x40000); }
-inline uint32_t minMatch(uint32_t d) { return 3 + matchAdjust(d); }
+inline uint32_t matchAdjust(uint32_t d) {
+    return (d >= 0x2000) + (d >= 0x40000);
+}
+inline uint32_t repAdjust(uint32_t d) {
+    return (d >= 0x101) + (d >= 0x2000) + (d >= 0x40000);
+}
+inline uint32_t minMatch(uint32_t d) {
+    return 3 + matchAdjust(d);
+}
 
 } // namespace
 
@@ -266,7 +279,8 @@ struct Rar20Encoder::Impl {
             if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
             n += 8;
         }
-        while (n < limit && p[n] == q[n]) ++n;
+        while (n < limit && p[n] == q[n])
+            ++n;
         return n;
     }
 
@@ -314,7 +328,8 @@ struct Rar20Encoder::Impl {
                 uint32_t v = len - 2 - adj2;
                 int slot = t.lengthSlot[v];
                 out.push_back({static_cast<uint16_t>(kSymOldDist + rep), kMain, 0, 0});
-                out.push_back({static_cast<uint16_t>(slot), kRepLen, kLengthBits[slot], v - kLengthBase[slot]});
+                out.push_back(
+                    {static_cast<uint16_t>(slot), kRepLen, kLengthBits[slot], v - kLengthBase[slot]});
             } else if (len == 2 && dist <= 256) {
                 int slot = t.shortSlot[dist - 1];
                 out.push_back({static_cast<uint16_t>(kSymShort + slot), kMain, kShortBits[slot],
@@ -380,13 +395,15 @@ struct Rar20Encoder::Impl {
                     continue;
                 }
                 emitMatch(out, s, len, dist);
-                for (uint64_t q = p + 1; q < p + len; ++q) insert(q);
+                for (uint64_t q = p + 1; q < p + len; ++q)
+                    insert(q);
                 p += len;
                 continue;
             }
             if (len >= 2) {
                 emitMatch(out, s, len, dist);
-                for (uint64_t q = p; q < p + len; ++q) insert(q);
+                for (uint64_t q = p; q < p + len; ++q)
+                    insert(q);
                 p += len;
                 continue;
             }
@@ -397,7 +414,8 @@ struct Rar20Encoder::Impl {
     }
 
     // Audio coding of [from, to) with `channels` channels; `st` and `ch` advance.
-    void parseAudio(uint64_t from, uint64_t to, int channels, std::vector<Token>& out, AudioState& st, int& ch) {
+    void parseAudio(uint64_t from, uint64_t to, int channels, std::vector<Token>& out, AudioState& st,
+                    int& ch) {
         if (ch >= channels) ch = 0;
         const uint8_t* p = at(from);
         size_t n = static_cast<size_t>(to - from);
@@ -447,7 +465,8 @@ struct Rar20Encoder::Impl {
         BitWriter tables;
         writeTables(tables, b.audio, b.channels, b.lengths, tableSize(b));
         size_t bits = tables.bitCount();
-        for (const Token& t : b.tokens) bits += b.lengths[tableOffset(b, t.table) + t.code] + t.extraBits;
+        for (const Token& t : b.tokens)
+            bits += b.lengths[tableOffset(b, t.table) + t.code] + t.extraBits;
         b.bits = bits;
     }
 

@@ -13,7 +13,7 @@
 namespace rar {
 
 class Rar20Encoder {
-public:
+  public:
     struct Options {
         bool audioBlocks = true; // try multimedia blocks on data that looks like samples
         int chainDepth = 32;
@@ -31,7 +31,7 @@ public:
     size_t lzBlocks() const { return lzBlockCount; }
     size_t audioBlocks() const { return audioBlockCount; }
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl;
     size_t lzBlockCount = 0;

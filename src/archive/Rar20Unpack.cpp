@@ -29,7 +29,8 @@ struct Rar20Decoder::BitReader {
 
 bool Rar20Decoder::Huffman::build(const uint8_t* lengths, int count) {
     uint32_t counts[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < count; ++i) counts[lengths[i] & 0xf]++;
+    for (int i = 0; i < count; ++i)
+        counts[lengths[i] & 0xf]++;
     counts[0] = 0;
     uint32_t code = 0;
     uint32_t index = 0;
@@ -55,7 +56,8 @@ bool Rar20Decoder::Huffman::build(const uint8_t* lengths, int count) {
             uint32_t start = (first[len] + k) << (kQuickBits - len);
             uint32_t span = 1u << (kQuickBits - len);
             uint16_t entry = static_cast<uint16_t>((sym << 4) | len);
-            for (uint32_t e = 0; e < span; ++e) quick[start + e] = entry;
+            for (uint32_t e = 0; e < span; ++e)
+                quick[start + e] = entry;
         }
     }
     return true;
@@ -78,7 +80,9 @@ inline int Rar20Decoder::Huffman::decode(BitReader& in) const {
     return -1; // not a code of this table
 }
 
-Rar20Decoder::Rar20Decoder() { resetState(); }
+Rar20Decoder::Rar20Decoder() {
+    resetState();
+}
 
 void Rar20Decoder::resetState() {
     memset(table, 0, sizeof(table));
@@ -111,7 +115,8 @@ bool Rar20Decoder::readTables(BitReader& in) {
         tableSize = kLzTableSize;
     }
     uint8_t preLengths[kPreCodes];
-    for (int i = 0; i < kPreCodes; ++i) preLengths[i] = static_cast<uint8_t>(in.bits(4));
+    for (int i = 0; i < kPreCodes; ++i)
+        preLengths[i] = static_cast<uint8_t>(in.bits(4));
     if (in.overrun()) return false;
     Huffman pre;
     if (!pre.build(preLengths, kPreCodes)) return false;
@@ -126,10 +131,12 @@ bool Rar20Decoder::readTables(BitReader& in) {
         } else if (number == 16) {
             if (i == 0) return false;
             int n = static_cast<int>(in.bits(2)) + 3;
-            for (; n > 0 && i < tableSize; --n, ++i) table[i] = table[i - 1];
+            for (; n > 0 && i < tableSize; --n, ++i)
+                table[i] = table[i - 1];
         } else {
             int n = number == 17 ? static_cast<int>(in.bits(3)) + 3 : static_cast<int>(in.bits(7)) + 11;
-            for (; n > 0 && i < tableSize; --n, ++i) table[i] = 0;
+            for (; n > 0 && i < tableSize; --n, ++i)
+                table[i] = 0;
         }
     }
     if (in.overrun()) return false;
@@ -241,10 +248,13 @@ bool Rar20Decoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
                 memcpy(dst, src, n);
             } else if (distance >= 8) {
                 size_t i = 0;
-                for (; i + 8 <= n; i += 8) memcpy(dst + i, src + i, 8);
-                for (; i < n; ++i) dst[i] = src[i];
+                for (; i + 8 <= n; i += 8)
+                    memcpy(dst + i, src + i, 8);
+                for (; i < n; ++i)
+                    dst[i] = src[i];
             } else {
-                for (size_t i = 0; i < n; ++i) dst[i] = src[i];
+                for (size_t i = 0; i < n; ++i)
+                    dst[i] = src[i];
             }
         } else {
             // Reaches back into earlier members of the solid stream.

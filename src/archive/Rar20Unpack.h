@@ -17,15 +17,16 @@ namespace rar {
 constexpr size_t kInputPadding = 32;
 
 class Rar20Decoder {
-public:
+  public:
     Rar20Decoder();
 
     // Unpacks exactly `outSize` bytes. With `solid` false every state is reset first; with
     // `solid` true the dictionary, tables and distances continue from the previous call.
     // `in` must be followed by kInputPadding readable zero bytes. Returns false on damaged data.
-    bool decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool solid, std::string* error);
+    bool decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool solid,
+                std::string* error);
 
-private:
+  private:
     struct BitReader;
     struct Huffman {
         static constexpr int kQuickBits = 10;

@@ -22,21 +22,28 @@ constexpr uint8_t kTypeMain = 0x73;
 constexpr uint8_t kTypeFile = 0x74;
 constexpr uint8_t kTypeEnd = 0x7b;
 
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 bool headerCrcMatches(const uint8_t* header, size_t size, size_t fixedSize) {
     uint16_t stored = get16(header);
     if ((crc32Update(0, header + 2, size - 2) & 0xffff) == stored) return true;
     // RAR 2.x leaves embedded comments out of the header CRC.
-    return fixedSize > 2 && fixedSize < size && (crc32Update(0, header + 2, fixedSize - 2) & 0xffff) == stored;
+    return fixedSize > 2 && fixedSize < size &&
+           (crc32Update(0, header + 2, fixedSize - 2) & 0xffff) == stored;
 }
 
-char foldSeparator(char c) { return c == '\\' ? '/' : c; }
-char foldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char foldSeparator(char c) {
+    return c == '\\' ? '/' : c;
+}
+char foldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool sameName(const std::string& stored, const char* wanted, bool ignoreCase) {
     size_t i = 0;
@@ -178,7 +185,8 @@ bool Reader::parse() {
             if (headSize < 13) return damaged("bad archive header");
             archiveFlags = blockFlags;
             sawMain = true;
-            if (blockFlags & flags::kArchiveEncryptedHeaders) return fail("encrypted headers are not supported");
+            if (blockFlags & flags::kArchiveEncryptedHeaders)
+                return fail("encrypted headers are not supported");
         } else if (type == kTypeFile) {
             if (!sawMain) return damaged("file header before archive header");
             if (headSize < 32) return damaged("bad file header");
@@ -217,7 +225,8 @@ bool Reader::parse() {
         }
         // Comments, old-style sub-blocks, recovery records and unknown blocks are skipped by size.
         uint64_t next = pos + headSize;
-        if (addSize > source->size || next > source->size - addSize) return damaged("block runs past the end");
+        if (addSize > source->size || next > source->size - addSize)
+            return damaged("block runs past the end");
         pos = next + addSize;
     }
     if (!sawMain) return fail("not a RAR archive (no archive header)");
@@ -244,7 +253,8 @@ bool Reader::checkEntry(const Entry& e) {
         return fail("member is split across volumes (not supported)");
     if (e.unpackedSize > memberLimit) return fail("member is larger than the allowed size");
     if (e.encrypted() && e.unpackVersion != 20 && e.unpackVersion != 26)
-        return fail("member uses an unsupported encryption (version " + std::to_string(e.unpackVersion) + ")");
+        return fail("member uses an unsupported encryption (version " + std::to_string(e.unpackVersion) +
+                    ")");
     if (e.stored()) {
         if (e.packedSize < e.unpackedSize) return fail("stored member is shorter than its declared size");
         if (e.encrypted() && (e.packedSize & ~static_cast<uint64_t>(15)) < e.unpackedSize)
@@ -300,7 +310,8 @@ bool Reader::unpackOne(size_t index, const char* password, Decoder& decoder, boo
     if (crc32Update(0, data, size) != e.crc) {
         free(data);
         if (!e.stored()) decoder.lastIndex = -1;
-        return fail(e.encrypted() ? "CRC mismatch (wrong password or damaged data)" : "CRC mismatch (damaged data)");
+        return fail(e.encrypted() ? "CRC mismatch (wrong password or damaged data)"
+                                  : "CRC mismatch (damaged data)");
     }
     if (keepOutput)
         *out = data;
@@ -350,7 +361,8 @@ void Reader::extractAll(const char* password, const Visitor& visit) {
         uint8_t* out = nullptr;
         if (!e.stored() && e.solid() && decoder.lastIndex < 0 && i > 0) {
             bool earlier = false;
-            for (size_t k = 0; k < i; ++k) earlier |= !list[k].directory() && !list[k].stored();
+            for (size_t k = 0; k < i; ++k)
+                earlier |= !list[k].directory() && !list[k].stored();
             if (earlier) {
                 visit(i, nullptr, 0, false, "earlier member of the solid stream failed");
                 continue;

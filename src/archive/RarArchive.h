@@ -55,7 +55,7 @@ struct Entry {
 };
 
 class Reader {
-public:
+  public:
     Reader();
     ~Reader();
     Reader(const Reader&) = delete;
@@ -93,7 +93,7 @@ public:
 
     struct Source; // where the archive's bytes come from (file or memory)
 
-private:
+  private:
     struct Decoder;
     bool parse();
     bool fail(const std::string& message);

@@ -20,7 +20,7 @@ struct WriterOptions {
 };
 
 class Writer {
-public:
+  public:
     explicit Writer(const WriterOptions& options);
     ~Writer();
 
@@ -34,7 +34,7 @@ public:
     uint64_t bytesIn() const { return totalIn; }
     uint64_t bytesOut() const { return totalOut; }
 
-private:
+  private:
     bool write(const void* data, size_t size);
 
     WriterOptions opt;

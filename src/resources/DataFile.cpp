@@ -23,11 +23,17 @@ void setDataArchive(const char* name, const char* password) {
     archiveSet = true;
 }
 
-bool dataArchiveIsSet() { return archiveSet; }
+bool dataArchiveIsSet() {
+    return archiveSet;
+}
 
-DataFile::DataFile(const char* name) { opened = openInto(name); }
+DataFile::DataFile(const char* name) {
+    opened = openInto(name);
+}
 
-DataFile::~DataFile() { close(); }
+DataFile::~DataFile() {
+    close();
+}
 
 DataFile* DataFile::open(const char* name) {
     DataFile* file = new DataFile();
@@ -103,10 +109,17 @@ unsigned int DataFile::read(void* destination, unsigned int itemSize, unsigned i
 
 int DataFile::seek(int offset, int origin) {
     switch (origin) {
-    case 0: position = static_cast<uint32_t>(offset); break;
-    case 1: position += static_cast<uint32_t>(offset); break;
-    case 2: position = size + static_cast<uint32_t>(offset); break;
-    default: break;
+    case 0:
+        position = static_cast<uint32_t>(offset);
+        break;
+    case 1:
+        position += static_cast<uint32_t>(offset);
+        break;
+    case 2:
+        position = size + static_cast<uint32_t>(offset);
+        break;
+    default:
+        break;
     }
     return 0;
 }

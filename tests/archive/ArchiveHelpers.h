@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,13 +47,15 @@ inline Bytes readFile(const std::string& path) {
     if (!f) return out;
     uint8_t buf[65536];
     size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.insert(out.end(), buf, buf + n);
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+        out.insert(out.end(), buf, buf + n);
     fclose(f);
     return out;
 }
 
 inline Bytes textBytes(size_t n, uint32_t seed = 1) {
-    static const char* words[] = {"effect ", "Blur ", "BEGIN ", "1000 ", "scene ", "light\n", "glow ", "the "};
+    static const char* words[] = {"effect ", "Blur ",   "BEGIN ", "1000 ",
+                                  "scene ",  "light\n", "glow ",  "the "};
     Bytes out;
     uint32_t s = seed;
     while (out.size() < n) {
@@ -84,7 +86,8 @@ inline Bytes pcmBytes(size_t frames) {
     for (size_t i = 0; i < frames; ++i) {
         for (int c = 0; c < 2; ++c) {
             s = s * 1103515245u + 12345u;
-            int v = static_cast<int>(9000 * std::sin(i * (0.01 + 0.003 * c))) + static_cast<int>((s >> 16) % 32) - 16;
+            int v = static_cast<int>(9000 * std::sin(i * (0.01 + 0.003 * c))) +
+                    static_cast<int>((s >> 16) % 32) - 16;
             out[i * 4 + c * 2] = static_cast<uint8_t>(v & 0xff);
             out[i * 4 + c * 2 + 1] = static_cast<uint8_t>((v >> 8) & 0xff);
         }
@@ -99,7 +102,8 @@ inline bool buildArchive(const std::string& path, const std::vector<std::pair<st
     if (!f) return false;
     rar::Writer writer(options);
     bool ok = writer.begin(f);
-    for (const auto& m : members) ok = ok && writer.add(m.first, m.second.data(), m.second.size(), 0x5a210000);
+    for (const auto& m : members)
+        ok = ok && writer.add(m.first, m.second.data(), m.second.size(), 0x5a210000);
     ok = ok && writer.finish();
     fclose(f);
     return ok;
@@ -120,7 +124,9 @@ inline void seal(Bytes& h, size_t crcBytes = 0) {
     h[1] = static_cast<uint8_t>(crc >> 8);
 }
 
-inline Bytes marker() { return {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00}; }
+inline Bytes marker() {
+    return {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00};
+}
 
 inline Bytes mainHeader(uint16_t flags = 0) {
     Bytes h = {0, 0, 0x73};
@@ -160,7 +166,8 @@ inline Bytes storedMember(const std::string& name, const Bytes& data, uint16_t e
 
 inline Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

@@ -15,7 +15,9 @@ using namespace archivetest;
 namespace {
 
 std::vector<report::Record> boxes;
-void collect(const report::Record& r) { boxes.push_back(r); }
+void collect(const report::Record& r) {
+    boxes.push_back(r);
+}
 
 // Runs `body` in a forked child; its gtest failures are printed there and turn into exit code 1.
 template <class F> void inChild(F body) {
@@ -33,7 +35,9 @@ template <class F> void inChild(F body) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "failures in the child process (see above)";
 }
 
-Bytes bytesOf(const char* text) { return Bytes(text, text + strlen(text)); }
+Bytes bytesOf(const char* text) {
+    return Bytes(text, text + strlen(text));
+}
 
 } // namespace
 
@@ -108,7 +112,7 @@ TEST(DataFile, ZeroLengthMissingAndClosedFiles) {
         EXPECT_FALSE(missing.isOpen());
         EXPECT_EQ(DataFile::open(dir.file("missing.bin").c_str()), nullptr);
         EXPECT_EQ(DataFile::open(dir.path.c_str()), nullptr); // a directory is no data file
-        EXPECT_TRUE(boxes.empty()); // disk misses are silent
+        EXPECT_TRUE(boxes.empty());                           // disk misses are silent
 
         DataFile file(dir.file("empty.bin").c_str());
         file.close();
@@ -155,7 +159,8 @@ TEST(DataFile, ArchiveServesMembersAndNeverFallsBackToDisk) {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, "message");
         EXPECT_FALSE(boxes[0].fatal);
-        EXPECT_EQ(boxes[0].text.rfind("filename: data/only-on-disk.txt\ndata size: 0, ptr: 0, retVal: ", 0), 0u)
+        EXPECT_EQ(boxes[0].text.rfind("filename: data/only-on-disk.txt\ndata size: 0, ptr: 0, retVal: ", 0),
+                  0u)
             << boxes[0].text;
         EXPECT_EQ(DataFile::open("data/only-on-disk.txt"), nullptr);
         EXPECT_EQ(boxes.size(), 2u);

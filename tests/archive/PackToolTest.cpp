@@ -17,7 +17,8 @@ struct ToolRun {
 
 ToolRun pack(const std::string& args, const ScratchDir& dir) {
     std::string outFile = dir.file("stdout"), errFile = dir.file("stderr");
-    std::string command = std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
+    std::string command =
+        std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
     int raw = system(command.c_str());
     ToolRun r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -93,10 +94,12 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
     EXPECT_EQ(pack("test " + dir.file("cut.qzd") + " --password pw", dir).status, 1);
 
     // A failed create leaves neither the target nor a temporary file behind.
-    ToolRun c = pack("create " + dir.file("out/x.qzd") + " " + dir.file("no-such-tree") + " --password pw", dir);
+    ToolRun c =
+        pack("create " + dir.file("out/x.qzd") + " " + dir.file("no-such-tree") + " --password pw", dir);
     EXPECT_EQ(c.status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("out/x.qzd")));
-    ToolRun n = pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
+    ToolRun n =
+        pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
     EXPECT_EQ(n.status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing-dir")));
 }

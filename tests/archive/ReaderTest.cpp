@@ -21,9 +21,9 @@ struct Mode {
 };
 
 const Mode kModes[] = {
-    {"stored", false, false, ""},       {"stored+encrypted", false, false, "tolvrask"},
-    {"compressed", true, false, ""},    {"compressed+encrypted", true, false, "tolvrask"},
-    {"solid", true, true, ""},          {"solid+encrypted", true, true, "odd"},
+    {"stored", false, false, ""},    {"stored+encrypted", false, false, "tolvrask"},
+    {"compressed", true, false, ""}, {"compressed+encrypted", true, false, "tolvrask"},
+    {"solid", true, true, ""},       {"solid+encrypted", true, true, "odd"},
 };
 
 std::vector<std::pair<std::string, Bytes>> sampleMembers() {
@@ -86,11 +86,12 @@ TEST(RarReader, EveryModeRoundTripsEveryMember) {
             EXPECT_EQ(reader.entries()[i].encrypted(), *mode.password != 0);
         }
         size_t visited = 0;
-        reader.extractAll(password, [&](size_t i, const uint8_t* data, size_t size, bool ok, const std::string& e) {
-            ++visited;
-            EXPECT_TRUE(ok) << e;
-            EXPECT_TRUE(Bytes(data, data + size) == members[i].second);
-        });
+        reader.extractAll(password,
+                          [&](size_t i, const uint8_t* data, size_t size, bool ok, const std::string& e) {
+                              ++visited;
+                              EXPECT_TRUE(ok) << e;
+                              EXPECT_TRUE(Bytes(data, data + size) == members[i].second);
+                          });
         EXPECT_EQ(visited, members.size());
     }
 }
@@ -131,9 +132,8 @@ TEST(RarReader, LookUpTreatsSeparatorsAlikeAndPrefersExactCase) {
     ScratchDir dir;
     std::string path = dir.file("case.qzd");
     rar::WriterOptions options;
-    ASSERT_TRUE(buildArchive(path,
-                             {{"data/Images/Logo.png", {1}}, {"data/images/logo.png", {2}}, {"data/x.txt", {3}}},
-                             options));
+    ASSERT_TRUE(buildArchive(
+        path, {{"data/Images/Logo.png", {1}}, {"data/images/logo.png", {2}}, {"data/x.txt", {3}}}, options));
     rar::Reader reader;
     ASSERT_TRUE(reader.openFile(path.c_str()));
     EXPECT_EQ(reader.find("data/images/logo.png"), 1);
@@ -223,7 +223,8 @@ TEST(RarReader, AbsurdSizesUnsafeNamesAndUnsupportedMembersAreRefused) {
         {"parent directory name", storedMember("data\\..\\..\\etc\\a", small)},
         {"absolute name", storedMember("/etc/a", small)},
         {"split member", storedMember("data\\a", small, 0x0002)},
-        {"RAR 1.5 encryption", [&] {
+        {"RAR 1.5 encryption",
+         [&] {
              Bytes m = storedMember("data\\a", small, 0x0004);
              m[24] = 15;
              seal(m, 32 + 6 - 2);

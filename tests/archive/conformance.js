@@ -157,7 +157,8 @@ async function main() {
   const root = path.join(work, 'tree');
   fs.rmSync(root, { recursive: true, force: true });
   const names = makeCorpus(root);
-  const modes = [['store', []], ['compress', ['--compress']], ['solid', ['--compress', '--solid']]];
+  const modes = [['store', []], ['compress', ['--compress']], ['solid', ['--compress', '--solid']],
+                 ['solid-store', ['--solid']]];
   const passwords = ['', 'tolvrask', 'abc', 'a longer pass phrase!'];
   let failures = 0, checks = 0;
   for (const [mode, flags] of modes) {
