@@ -184,16 +184,24 @@ TEST(RarReader, OldStyleBlocksCommentsAndLargeHeadersAreRead) {
     unknown.insert(unknown.end(), {9, 9, 9, 9, 9});
     Bytes end = {0, 0, 0x7b, 0, 0, 7, 0};
     seal(end);
+    // A file header with an embedded comment after its name, also outside the header CRC.
+    Bytes withComment = storedMember("data\\commented.txt", data, 0x0008);
+    const size_t nameEnd = 32 + strlen("data\\commented.txt");
+    withComment.insert(withComment.begin() + static_cast<std::ptrdiff_t>(nameEnd), comment.begin(), comment.end());
+    withComment[5] = static_cast<uint8_t>(nameEnd + comment.size());
+    seal(withComment, nameEnd - 2);
     Bytes archive = concat({marker(), mainWithComment, commentBlock, unknown,
-                            storedMember("data\\big.txt", data, 0, 0xffffffffu, true), end,
+                            storedMember("data\\big.txt", data, 0, 0xffffffffu, true), withComment, end,
                             storedMember("data\\after-end.txt", data)});
     rar::Reader reader;
     ASSERT_TRUE(reader.openMemory(archive.data(), archive.size())) << reader.error();
     EXPECT_FALSE(reader.damaged());
-    ASSERT_EQ(reader.entries().size(), 1u); // nothing after the end block
-    Bytes got;
-    ASSERT_TRUE(extractNamed(reader, "data/big.txt", nullptr, got)) << reader.error();
-    EXPECT_TRUE(got == data);
+    ASSERT_EQ(reader.entries().size(), 2u); // nothing after the end block
+    for (const char* name : {"data/big.txt", "data/commented.txt"}) {
+        Bytes got;
+        ASSERT_TRUE(extractNamed(reader, name, nullptr, got)) << name << ": " << reader.error();
+        EXPECT_TRUE(got == data);
+    }
 }
 
 TEST(RarReader, NotAnArchiveOrEmptyArchive) {
