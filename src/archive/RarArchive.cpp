@@ -127,6 +127,7 @@ bool Reader::fail(const std::string& message) {
 
 bool Reader::openFile(const char* path) {
     list.clear();
+    resume.reset();
     damage.clear();
     auto src = std::make_unique<FileSource>();
     src->fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -140,6 +141,7 @@ bool Reader::openFile(const char* path) {
 
 bool Reader::openMemory(const uint8_t* data, size_t size) {
     list.clear();
+    resume.reset();
     damage.clear();
     auto src = std::make_unique<MemorySource>();
     src->data = data;
@@ -326,9 +328,11 @@ bool Reader::extract(size_t index, const char* password, uint8_t** data, size_t*
     if (!source || index >= list.size()) return fail("no such member");
     const Entry& e = list[index];
     if (!checkEntry(e)) return false;
-    Decoder decoder;
+    if (!resume) resume.reset(new Decoder);
+    Decoder& decoder = *resume;
     if (!e.stored() && e.solid()) {
-        // A solid member needs every compressed member before it back to the stream's start.
+        // A solid member needs every compressed member before it back to the stream's start,
+        // unless the decoder already stands somewhere on that road (members opened in order).
         size_t start = index;
         for (size_t k = index; k-- > 0;) {
             const Entry& p = list[k];
@@ -336,6 +340,10 @@ bool Reader::extract(size_t index, const char* password, uint8_t** data, size_t*
             start = k;
             if (!p.solid()) break;
         }
+        if (decoder.lastIndex >= static_cast<long>(start) && decoder.lastIndex < static_cast<long>(index))
+            start = static_cast<size_t>(decoder.lastIndex) + 1;
+        else
+            decoder.lastIndex = -1;
         for (size_t k = start; k < index; ++k) {
             const Entry& p = list[k];
             if (p.directory() || p.stored()) continue;

@@ -106,6 +106,8 @@ class Reader {
     std::string damage;
     std::string lastError;
     uint64_t memberLimit = kMaxMemberSize;
+    // Decoder state after the last member extract() unpacked, so the next solid member can go on.
+    std::unique_ptr<Decoder> resume;
 };
 
 // True for names that are absolute or contain a ".." component (either separator).

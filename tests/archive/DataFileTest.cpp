@@ -190,3 +190,33 @@ TEST(DataFile, WrongPasswordOrMissingArchiveIsAFailedOpenWithOneBox) {
         EXPECT_EQ(boxes[0].caption, "message");
     });
 }
+
+TEST(DataFile, SolidArchiveInAnyOrderAndAReplacedArchiveIsReadAfresh) {
+    ScratchDir dir;
+    std::vector<std::pair<std::string, Bytes>> members;
+    for (int i = 0; i < 6; ++i)
+        members.push_back({"data/m" + std::to_string(i) + ".txt", textBytes(20000 + 1000 * i, 10 + i)});
+    rar::WriterOptions options;
+    options.password = "tolvrask";
+    options.compress = true;
+    options.solid = true;
+    std::string archive = dir.file("data.qzd");
+    ASSERT_TRUE(buildArchive(archive, members, options));
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(archive.c_str(), "tolvrask");
+        for (int i : {0, 1, 2, 5, 3, 4, 4, 1}) {
+            DataFile file(members[i].first.c_str());
+            ASSERT_TRUE(file.isOpen()) << members[i].first;
+            EXPECT_TRUE(Bytes(file.getData(), file.getData() + file.getSize()) == members[i].second);
+        }
+        // The archive replaced under the running program: the new contents are served.
+        ASSERT_TRUE(buildArchive(archive, {{"data/m0.txt", textBytes(10, 99)}}, options));
+        DataFile file("data/m0.txt");
+        ASSERT_TRUE(file.isOpen());
+        EXPECT_TRUE(Bytes(file.getData(), file.getData() + file.getSize()) == textBytes(10, 99));
+        EXPECT_FALSE(DataFile("data/m1.txt").isOpen());
+        EXPECT_EQ(boxes.size(), 1u);
+    });
+}
