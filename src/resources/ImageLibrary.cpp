@@ -81,7 +81,8 @@ ImageData* decodePNG(PngJob& job) {
     if (width == 0 || height == 0 || rowBytes == 0) return nullptr;
     if (height > SIZE_MAX / rowBytes) return nullptr;
 
-    job.pixels = static_cast<unsigned char*>(malloc(rowBytes * height));
+    // Zeroed: libpng leaves the unused low bits of a row's last byte (depths below 8) untouched.
+    job.pixels = static_cast<unsigned char*>(calloc(height, rowBytes));
     job.rows = static_cast<png_bytep*>(malloc(sizeof(png_bytep) * height));
     if (!job.pixels || !job.rows) return nullptr;
     for (png_uint_32 i = 0; i < height; ++i) job.rows[i] = job.pixels + i * rowBytes;

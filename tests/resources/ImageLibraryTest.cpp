@@ -1,0 +1,249 @@
+#include "ImageWriters.h"
+#include "ReportCapture.h"
+#include "GLTest.h"
+
+#include "resources/ImageLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct ImageDeleter {
+    void operator()(ImageData* image) const { freeImage(image); }
+};
+using Image = std::unique_ptr<ImageData, ImageDeleter>;
+
+ImageLibrary& library() { return ImageLibrary::instance(); }
+
+class Images : public ::testing::Test {
+protected:
+    std::string dir = makeTempDir();
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+};
+
+TEST_F(Images, PngBitsPerPixelFollowTheFileWithoutConversion) {
+    struct Case {
+        const char* name;
+        int colourType;
+        int depth;
+        int bytesPerRow;  // for a 3-pixel row
+        unsigned expectedBits;
+    };
+    const Case cases[] = {
+        {"rgb.png", PNG_COLOR_TYPE_RGB, 8, 9, 24},
+        {"rgba.png", PNG_COLOR_TYPE_RGBA, 8, 12, 32},
+        {"grey.png", PNG_COLOR_TYPE_GRAY, 8, 3, 8},
+        {"greyalpha.png", PNG_COLOR_TYPE_GRAY_ALPHA, 8, 6, 16},
+        {"palette.png", PNG_COLOR_TYPE_PALETTE, 8, 3, 8},
+        {"rgb16.png", PNG_COLOR_TYPE_RGB, 16, 18, 48},
+        {"rgba16.png", PNG_COLOR_TYPE_RGBA, 16, 24, 64},
+        {"grey1.png", PNG_COLOR_TYPE_GRAY, 1, 1, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<unsigned char> pixels(c.bytesPerRow * 2);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 + 1);
+        if (c.colourType == PNG_COLOR_TYPE_PALETTE)
+            for (auto& p : pixels) p %= 4;
+        if (c.depth == 1) pixels = {0xA0, 0x40};
+        std::vector<unsigned char> palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9};
+        ASSERT_TRUE(writePNG(path(c.name), 3, 2, c.colourType, c.depth, pixels, palette)) << c.name;
+        Image image(library().loadPNG(path(c.name).c_str()));
+        ASSERT_TRUE(image) << c.name;
+        EXPECT_EQ(image->width, 3u) << c.name;
+        EXPECT_EQ(image->height, 2u) << c.name;
+        EXPECT_EQ(image->bitsPerPixel, c.expectedBits) << c.name;
+        // Stored samples come back unchanged, rows packed without padding (palette as indices).
+        EXPECT_EQ(0, memcmp(image->data, pixels.data(), pixels.size())) << c.name;
+    }
+}
+
+TEST_F(Images, LargeRgbPngHasTightRows) {
+    auto pixels = rgbPixels(640, 480, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 7};
+    });
+    ASSERT_TRUE(writePNG(path("big.png"), 640, 480, PNG_COLOR_TYPE_RGB, 8, pixels));
+    Image image(library().loadImage("big.png", (dir + "/").c_str()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 640u);
+    EXPECT_EQ(image->height, 480u);
+    EXPECT_EQ(image->bitsPerPixel, 24u);
+    EXPECT_EQ(0, memcmp(image->data, pixels.data(), 921600));
+}
+
+TEST_F(Images, DecoderIsChosenByTheExactEnding) {
+    auto pixels = rgbPixels(2, 2, [](int, int) { return std::array<unsigned char, 3>{1, 2, 3}; });
+    for (const char* name : {"a.png", "a.PNG", "a.Png", "a.jpeg", "a.pnG"})
+        ASSERT_TRUE(writePNG(path(name), 2, 2, PNG_COLOR_TYPE_RGB, 8, pixels));
+    ASSERT_TRUE(writeJPEG(path("b.jpg"), 2, 2, 3, pixels));
+    ASSERT_TRUE(writeJPEG(path("b.JPG"), 2, 2, 3, pixels));
+    ASSERT_TRUE(writeJPEG(path("b.Jpg"), 2, 2, 3, pixels));
+    // A PNG named .jpg goes to the JPEG decoder, which refuses it.
+    ASSERT_TRUE(writePNG(path("c.jpg"), 2, 2, PNG_COLOR_TYPE_RGB, 8, pixels));
+
+    for (const char* good : {"a.png", "a.PNG", "b.jpg", "b.JPG"})
+        EXPECT_TRUE(Image(library().loadImage(good, (dir + "/").c_str()))) << good;
+    for (const char* bad : {"a.Png", "a.pnG", "a.jpeg", "b.Jpg", "c.jpg", "png", ""})
+        EXPECT_FALSE(Image(library().loadImage(bad, (dir + "/").c_str()))) << bad;
+    // An empty directory leaves the name as the whole path.
+    EXPECT_TRUE(Image(library().loadImage(path("a.png").c_str(), "")));
+    EXPECT_FALSE(Image(library().loadImage("a.png", "")));
+}
+
+TEST_F(Images, JpegGreyBecomesThreeEqualChannels) {
+    std::vector<unsigned char> grey(16 * 8);
+    for (size_t i = 0; i < grey.size(); ++i) grey[i] = (i % 16) < 8 ? 40 : 200;
+    ASSERT_TRUE(writeJPEG(path("grey.jpg"), 16, 8, 1, grey));
+    Image image(library().loadJPEG(path("grey.jpg").c_str()));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->bitsPerPixel, 24u);
+    for (size_t i = 0; i < grey.size(); ++i) {
+        const unsigned char* p = image->data + i * 3;
+        EXPECT_EQ(p[0], p[1]);
+        EXPECT_EQ(p[1], p[2]);
+        EXPECT_NEAR(p[0], grey[i], 3) << i;
+    }
+}
+
+// Widths whose rows are not a multiple of 4 bytes: every row must start where the packed layout
+// says, or the lower rows come out shifted.
+TEST_F(Images, JpegOddWidthsDecodeToPackedRows) {
+    for (int width : {1, 5, 13, 31}) {
+        auto pixels = rgbPixels(width, 16, [](int, int y) {
+            return y < 8 ? std::array<unsigned char, 3>{0, 0, 0} : std::array<unsigned char, 3>{255, 255, 255};
+        });
+        const std::string file = path("odd" + std::to_string(width) + ".jpg");
+        ASSERT_TRUE(writeJPEG(file, width, 16, 3, pixels));
+        Image image(library().loadJPEG(file.c_str()));
+        ASSERT_TRUE(image) << width;
+        ASSERT_EQ(image->width, static_cast<uint32_t>(width));
+        ASSERT_EQ(image->bitsPerPixel, 24u);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_NEAR(image->data[(y * width + x) * 3 + c], y < 8 ? 0 : 255, 6)
+                        << "width " << width << " at " << x << "," << y;
+        // The packed rows survive widening and resizing.
+        library().convertTo32Bit(image.get());
+        library().scaleImage(2, 2, image.get());
+        EXPECT_NEAR(image->data[0], 0, 6);
+        EXPECT_NEAR(image->data[2 * 4], 255, 6);
+        EXPECT_EQ(image->data[3], 255);
+    }
+}
+
+TEST_F(Images, JpegColoursComeOutRedGreenBlue) {
+    auto pixels = rgbPixels(8, 8, [](int, int) { return std::array<unsigned char, 3>{220, 30, 90}; });
+    ASSERT_TRUE(writeJPEG(path("c.jpg"), 8, 8, 3, pixels));
+    Image image(library().loadImage("c.jpg", (dir + "/").c_str()));
+    ASSERT_TRUE(image);
+    EXPECT_NEAR(image->data[0], 220, 3);
+    EXPECT_NEAR(image->data[1], 30, 3);
+    EXPECT_NEAR(image->data[2], 90, 3);
+}
+
+TEST_F(Images, BrokenFilesGiveNothing) {
+    auto pixels = rgbPixels(64, 64, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 3), static_cast<unsigned char>(y * 5),
+                                            static_cast<unsigned char>(x ^ y)};
+    });
+    ASSERT_TRUE(writePNG(path("good.png"), 64, 64, PNG_COLOR_TYPE_RGB, 8, pixels));
+    ASSERT_TRUE(writeJPEG(path("good.jpg"), 64, 64, 3, pixels));
+    const std::string png = readFile(path("good.png"));
+    const std::string jpg = readFile(path("good.jpg"));
+
+    writeFile(path("truncated.png"), png.substr(0, png.size() / 2));
+    writeFile(path("header-only.png"), png.substr(0, 20));
+    writeFile(path("signature-only.png"), png.substr(0, 8));
+    std::string corrupt = png;
+    corrupt[png.size() / 2] = static_cast<char>(corrupt[png.size() / 2] ^ 0x55);  // inside IDAT: CRC fails
+    writeFile(path("corrupt.png"), corrupt);
+    std::string badSignature = png;
+    badSignature[1] = 'X';
+    writeFile(path("badsig.png"), badSignature);
+    writeFile(path("empty.png"), "");
+    writeFile(path("truncated.jpg"), jpg.substr(0, jpg.size() / 2));
+    writeFile(path("header-only.jpg"), jpg.substr(0, 40));
+    writeFile(path("garbage.jpg"), std::string(500, 'x'));
+    writeFile(path("empty.jpg"), "");
+
+    ReportCapture reports;
+    for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png", "badsig.png",
+                             "empty.png", "missing.png", "truncated.jpg", "header-only.jpg", "garbage.jpg",
+                             "empty.jpg", "missing.jpg"})
+        EXPECT_FALSE(Image(library().loadImage(name, (dir + "/").c_str()))) << name;
+    EXPECT_TRUE(reports.all().empty());
+    EXPECT_TRUE(Image(library().loadImage("good.png", (dir + "/").c_str())));
+    EXPECT_TRUE(Image(library().loadImage("good.jpg", (dir + "/").c_str())));
+}
+
+Image makeImage(uint32_t width, uint32_t height, uint32_t bits) {
+    Image image(new ImageData);
+    image->width = width;
+    image->height = height;
+    image->bitsPerPixel = bits;
+    const size_t bytes = static_cast<size_t>(width) * height * bits / 8;
+    image->data = static_cast<unsigned char*>(malloc(bytes));
+    for (size_t i = 0; i < bytes; ++i) image->data[i] = static_cast<unsigned char>(i);
+    return image;
+}
+
+TEST_F(Images, ScaleUsesSinglePrecisionNearestNeighbour) {
+    // 3 -> 4 columns: ratio 0.75 picks columns 0, 0, 1, 2.
+    Image wide = makeImage(3, 1, 24);
+    ASSERT_EQ(library().scaleImage(4, 1, wide.get()), 0);
+    EXPECT_EQ(wide->width, 4u);
+    const unsigned char expectedWide[] = {0, 1, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(0, memcmp(wide->data, expectedWide, sizeof expectedWide));
+
+    // 4x4 -> 2x2 takes (0,0), (2,0), (0,2), (2,2); pixel (x, y) of a 32-bit image starts at byte 4 * (4y + x).
+    Image square = makeImage(4, 4, 32);
+    ASSERT_EQ(library().scaleImage(2, 2, square.get()), 0);
+    const unsigned char starts[] = {0, 8, 32, 40};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(square->data[i * 4], starts[i]) << i;
+
+    // The column is the product with the rounded single-precision ratio, truncated.
+    Image odd = makeImage(3, 1, 8);
+    ASSERT_EQ(library().scaleImage(7, 1, odd.get()), 0);
+    const float ratio = 3.0f / 7.0f;
+    for (uint32_t x = 0; x < 7; ++x) EXPECT_EQ(odd->data[x], static_cast<uint32_t>(x * ratio)) << x;
+
+    // Enlarging both ways repeats rows.
+    Image tall = makeImage(1, 2, 8);
+    ASSERT_EQ(library().scaleImage(1, 4, tall.get()), 0);
+    const unsigned char expectedTall[] = {0, 0, 1, 1};
+    EXPECT_EQ(0, memcmp(tall->data, expectedTall, 4));
+}
+
+TEST_F(Images, ScaleWithoutImageIsReportedNotFatal) {
+    ReportCapture reports;
+    EXPECT_EQ(library().scaleImage(4, 4, nullptr), 1);
+    EXPECT_TRUE(reports.has("no image to scale", false));
+}
+
+TEST_F(Images, WideningAddsOpaqueAlpha) {
+    Image image = makeImage(3, 2, 24);
+    library().convertTo32Bit(image.get());
+    EXPECT_EQ(image->bitsPerPixel, 32u);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(image->data[i * 4 + 0], i * 3 + 0);
+        EXPECT_EQ(image->data[i * 4 + 1], i * 3 + 1);
+        EXPECT_EQ(image->data[i * 4 + 2], i * 3 + 2);
+        EXPECT_EQ(image->data[i * 4 + 3], 255);
+    }
+}
+
+TEST_F(Images, WideningOtherDepthsIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Image image = makeImage(2, 2, 8);
+            ImageLibrary::instance().convertTo32Bit(image.get());
+        },
+        ::testing::ExitedWithCode(1), "Image has unsupported bit depth");
+}
+
+} // namespace

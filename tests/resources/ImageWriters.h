@@ -1,0 +1,86 @@
+// Writes small PNG and JPEG files for the image tests, through libpng and libjpeg themselves.
+#pragma once
+
+#include <cstdio>  // before jpeglib.h, which uses FILE
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include <string>
+#include <vector>
+
+// `pixels`: rows top first, tightly packed, in the layout the colour type and depth ask for
+// (16-bit samples big-endian). `palette`: RGB triples for PNG_COLOR_TYPE_PALETTE.
+inline bool writePNG(const std::string& path, int width, int height, int colourType, int bitDepth,
+                     const std::vector<unsigned char>& pixels, const std::vector<unsigned char>& palette = {}) {
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        fclose(out);
+        return false;
+    }
+    png_init_io(png, out);
+    png_set_IHDR(png, info, width, height, bitDepth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (colourType == PNG_COLOR_TYPE_PALETTE) {
+        std::vector<png_color> entries(palette.size() / 3);
+        for (size_t i = 0; i < entries.size(); ++i)
+            entries[i] = png_color{palette[i * 3], palette[i * 3 + 1], palette[i * 3 + 2]};
+        png_set_PLTE(png, info, entries.data(), static_cast<int>(entries.size()));
+    }
+    png_write_info(png, info);
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, const_cast<unsigned char*>(pixels.data()) + y * rowBytes);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    fclose(out);
+    return true;
+}
+
+// 8-bit RGB rows for an image whose every pixel comes from colourAt(x, y) -> {r, g, b}.
+template <typename F> std::vector<unsigned char> rgbPixels(int width, int height, F colourAt) {
+    std::vector<unsigned char> pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            auto c = colourAt(x, y);
+            pixels.push_back(c[0]);
+            pixels.push_back(c[1]);
+            pixels.push_back(c[2]);
+        }
+    return pixels;
+}
+
+// Baseline JPEG at quality 100 without chroma subsampling; `components` 1 (grey) or 3 (RGB).
+inline bool writeJPEG(const std::string& path, int width, int height, int components,
+                      const std::vector<unsigned char>& pixels) {
+    FILE* out = fopen(path.c_str(), "wb");
+    if (!out) return false;
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, out);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = components;
+    info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 100, TRUE);
+    for (int c = 0; c < info.num_components; ++c) {
+        info.comp_info[c].h_samp_factor = 1;
+        info.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(pixels.data()) + info.next_scanline * width * components;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    fclose(out);
+    return true;
+}

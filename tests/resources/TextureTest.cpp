@@ -1,0 +1,235 @@
+#include "GLTest.h"
+#include "ImageWriters.h"
+#include "ReportCapture.h"
+
+#include "resources/Texture.h"
+#include "resources/TextureTools.h"
+
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+// Level 0 of a 2D texture as RGBA bytes.
+std::vector<unsigned char> readTexture(const Texture* texture) {
+    std::vector<unsigned char> texels(static_cast<size_t>(texture->width) * texture->height * 4);
+    glBindTexture(GL_TEXTURE_2D, texture->id);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    return texels;
+}
+
+GLint levelParameter(GLenum target, GLenum name) {
+    GLint value = 0;
+    glGetTexLevelParameteriv(target, 0, name, &value);
+    return value;
+}
+
+class Textures : public GLTest {
+protected:
+    void TearDown() override { registry.releaseAll(); }
+    std::string dir = makeTempDir() + "/";
+    // A registry of the test's own, so tests don't see each other's names.
+    TextureManager registry;
+
+    void writeRgb(const std::string& name, int width, int height) {
+        auto pixels = rgbPixels(width, height, [](int x, int y) {
+            return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 50};
+        });
+        ASSERT_TRUE(writePNG(dir + name, width, height, PNG_COLOR_TYPE_RGB, 8, pixels));
+    }
+};
+
+TEST_F(Textures, WideImageGetsSquarePowerOfTwoTexture) {
+    writeRgb("wide.png", 300, 200);
+    Texture* texture = registry.loadTexture("wide.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(texture->width, 512);
+    EXPECT_EQ(texture->height, 512);
+    EXPECT_EQ(texture->imageWidth, 300);
+    EXPECT_EQ(texture->imageHeight, 200);
+    ASSERT_TRUE(texture->getImage());
+    EXPECT_EQ(texture->getImage()->width, 512u);
+    EXPECT_EQ(texture->getImage()->bitsPerPixel, 32u);
+
+    texture->bind();
+    EXPECT_EQ(levelParameter(GL_TEXTURE_2D, GL_TEXTURE_WIDTH), 512);
+    GLint minFilter = 0, wrap = 0;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
+    EXPECT_EQ(wrap, GL_REPEAT);
+    GLint lastLevel = 0;  // a full mipmap chain down to 1 x 1
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 9, GL_TEXTURE_WIDTH, &lastLevel);
+    EXPECT_EQ(lastLevel, 1);
+
+    // Nearest-neighbour stretch: texel (511, 511) comes from image pixel (299, 199) scaled by 300/512, 200/512.
+    auto texels = readTexture(texture);
+    const size_t last = (511 * 512 + 511) * 4;
+    EXPECT_EQ(texels[last + 0], static_cast<unsigned char>(static_cast<int>(511 * (300.0f / 512.0f))));
+    EXPECT_EQ(texels[last + 1], static_cast<unsigned char>(static_cast<int>(511 * (200.0f / 512.0f))));
+    EXPECT_EQ(texels[last + 3], 255);
+}
+
+TEST_F(Textures, PowerOfTwoImagesKeepTheirSize) {
+    writeRgb("tall.png", 256, 512);
+    Texture* tall = registry.loadTexture("tall.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(tall);
+    EXPECT_EQ(tall->width, 256);
+    EXPECT_EQ(tall->height, 512);
+    EXPECT_EQ(tall->getImage()->width, 256u);
+    EXPECT_EQ(tall->getImage()->height, 512u);
+    auto texels = readTexture(tall);
+    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 0], 200);
+    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 1], static_cast<unsigned char>(300));
+
+    std::vector<unsigned char> rgba(256 * 256 * 4, 9);
+    ASSERT_TRUE(writePNG(dir + "square.png", 256, 256, PNG_COLOR_TYPE_RGBA, 8, rgba));
+    Texture* square = registry.loadTexture("square.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(square);
+    EXPECT_EQ(square->width, 256);
+    EXPECT_EQ(square->getImage()->bitsPerPixel, 32u);
+    EXPECT_EQ(readTexture(square), rgba);
+}
+
+TEST_F(Textures, UnsupportedImageDepthEndsTheProgram) {
+    std::vector<unsigned char> grey(16, 3);
+    ASSERT_TRUE(writePNG(dir + "grey.png", 4, 4, PNG_COLOR_TYPE_GRAY, 8, grey));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            TextureManager::instance().loadTexture(dir + "grey.png", "", GL_TEXTURE_2D);
+        },
+        ::testing::ExitedWithCode(1), "Image has unsupported bit depth");
+}
+
+TEST_F(Textures, EmptyTexturesMarkTheRequestedRegion) {
+    Texture* small = registry.createTexture("five", 5, 5, GL_TEXTURE_2D, GL_RGBA);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->width, 8);
+    EXPECT_EQ(small->height, 8);
+    EXPECT_EQ(small->getImage(), nullptr);
+    auto texels = readTexture(small);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            for (int c = 0; c < 4; ++c)
+                ASSERT_EQ(texels[(y * 8 + x) * 4 + c], (x < 5 && y < 5) ? 127 : 0) << x << "," << y;
+
+    Texture* exact = registry.createTexture("eight", 8, 8, GL_TEXTURE_2D, GL_RGBA);
+    for (unsigned char v : readTexture(exact)) ASSERT_EQ(v, 0);
+
+    Texture* rounded = registry.createTexture("rounded", 300, 9, GL_TEXTURE_2D, GL_RGBA);
+    EXPECT_EQ(rounded->width, 512);
+    EXPECT_EQ(rounded->height, 16);
+    Texture* largest = registry.createTexture("largest", 1024, 1024, GL_TEXTURE_2D, GL_RGBA);
+    ASSERT_TRUE(largest);
+    EXPECT_EQ(largest->width, 1024);
+    GLint filter = 0;
+    largest->bind();
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+    EXPECT_EQ(filter, GL_LINEAR);
+}
+
+TEST_F(Textures, OversizedEmptyTextureEndsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            TextureManager::instance().createTexture("huge", 1025, 16, GL_TEXTURE_2D, GL_RGBA);
+        },
+        ::testing::ExitedWithCode(1), "Texture: dimensions too large");
+}
+
+TEST_F(Textures, DepthAndCubeMapTextures) {
+    Texture* depth = registry.createTexture("shadow", 256, 99, GL_DEPTH_COMPONENT, GL_RGBA);
+    ASSERT_TRUE(depth);
+    EXPECT_EQ(depth->width, 256);
+    EXPECT_EQ(depth->height, 256);
+    depth->bind();  // binds as GL_TEXTURE_2D
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    EXPECT_EQ(static_cast<GLuint>(bound), depth->id);
+    EXPECT_EQ(levelParameter(GL_TEXTURE_2D, GL_TEXTURE_WIDTH), 256);
+    EXPECT_GT(levelParameter(GL_TEXTURE_2D, GL_TEXTURE_DEPTH_SIZE), 0);
+
+    Texture* cube = registry.createTexture("cube", 64, 0, GL_TEXTURE_CUBE_MAP, GL_RGBA);
+    ASSERT_TRUE(cube);
+    cube->bind();
+    EXPECT_EQ(levelParameter(GL_TEXTURE_CUBE_MAP_NEGATIVE_Z, GL_TEXTURE_WIDTH), 64);
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_CUBE_MAP));
+
+    EXPECT_EQ(registry.createTexture("other", 8, 8, GL_TEXTURE_3D, GL_RGBA), nullptr);
+    EXPECT_EQ(registry.find("other"), nullptr);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(Textures, RegistrySharesByNameAndCountsUses) {
+    writeRgb("shared.png", 4, 4);
+    Texture* first = registry.loadTexture("shared.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(first);
+    // The key is the name alone: another directory finds the same texture.
+    EXPECT_EQ(registry.loadTexture("shared.png", "/elsewhere/", GL_TEXTURE_2D), first);
+    EXPECT_EQ(registry.find("shared.png")->useCount, 2u);
+
+    Texture* empty = registry.createTexture("target", 64, 64, GL_TEXTURE_2D, GL_RGBA);
+    EXPECT_EQ(registry.createTexture("target", 512, 512, GL_TEXTURE_2D, GL_RGBA), empty);
+    EXPECT_EQ(empty->width, 64);
+    EXPECT_EQ(registry.find("target")->useCount, 2u);
+
+    EXPECT_EQ(registry.loadTexture("", dir, GL_TEXTURE_2D), nullptr);
+    // A failed load is not remembered.
+    EXPECT_EQ(registry.loadTexture("absent.png", dir, GL_TEXTURE_2D), nullptr);
+    EXPECT_EQ(registry.find("absent.png"), nullptr);
+    writeRgb("absent.png", 2, 2);
+    EXPECT_NE(registry.loadTexture("absent.png", dir, GL_TEXTURE_2D), nullptr);
+
+    EXPECT_EQ(registry.registerTexture("null", nullptr), 1);
+    EXPECT_EQ(registry.find("null"), nullptr);
+    EXPECT_EQ(registry.registerTexture("shared.png", first), 0);
+    EXPECT_EQ(registry.find("shared.png")->useCount, 3u);
+    Texture stranger;
+    EXPECT_EQ(registry.registerTexture("shared.png", &stranger), 1);
+    EXPECT_EQ(registry.find("shared.png")->object, first);
+    EXPECT_EQ(registry.find("shared.png")->useCount, 3u);
+
+    EXPECT_EQ(registry.size(), 3u);
+    registry.releaseAll();
+    EXPECT_EQ(registry.size(), 0u);
+    EXPECT_EQ(registry.find("shared.png"), nullptr);
+}
+
+TEST_F(Textures, ProcessWideRegistryIsOne) {
+    EXPECT_EQ(&TextureManager::instance(), &TextureManager::instance());
+}
+
+TEST_F(Textures, FileTextureForAnotherTargetIsReportedNotUploaded) {
+    writeRgb("cube.png", 4, 4);
+    ReportCapture reports;
+    Texture* texture = registry.loadTexture("cube.png", dir, GL_TEXTURE_CUBE_MAP);
+    ASSERT_TRUE(texture);
+    EXPECT_EQ(texture->id, 0u);
+    EXPECT_TRUE(reports.has("generateTexture1D is not implemented", false));
+}
+
+TEST_F(Textures, ClearAndRandomizeReplaceLevelZero) {
+    Texture* texture = registry.createTexture("noise", 16, 8, GL_TEXTURE_2D, GL_RGBA);
+    srand(1234);
+    TextureTools::randomizeTexture(texture);
+    auto texels = readTexture(texture);
+    srand(1234);
+    for (int i = 0; i < 16 * 8; ++i) {
+        const unsigned char expected = static_cast<unsigned char>(rand() & 0xff);
+        for (int c = 0; c < 4; ++c) ASSERT_EQ(texels[i * 4 + c], expected) << i;
+    }
+    TextureTools::clearTexture(texture);
+    for (unsigned char v : readTexture(texture)) ASSERT_EQ(v, 0);
+}
+
+TEST_F(Textures, ToolsWithoutTextureAreFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(TextureTools::clearTexture(nullptr), ::testing::ExitedWithCode(1), "Illegal texture");
+    EXPECT_EXIT(TextureTools::randomizeTexture(nullptr), ::testing::ExitedWithCode(1), "Illegal texture");
+}
+
+} // namespace
