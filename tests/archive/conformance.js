@@ -91,6 +91,17 @@ function makeCorpus(root) {
     'data/MixedCase/Texture.PNG': randomBytes(2000),
   };
   files['data/random/noise-copy.bin'] = files['data/random/noise.bin'];
+  // 24-bit mono samples (three byte channels) and block-size edges of the encoder.
+  const pcm24 = Buffer.alloc(3 * 90000);
+  for (let i = 0; i < 90000; i++) pcm24.writeIntLE(Math.round(3e6 * Math.sin(i * 0.013)) + (rnd() % 256), 3 * i, 3);
+  files['data/audio/mono24.raw'] = pcm24;
+  files['data/edges/block-minus-1.bin'] = text(128 * 1024 - 1);
+  files['data/edges/block-plus-1.bin'] = pcm16(32769, 2, true).subarray(0, 128 * 1024 + 1);
+  // Many small members: in a solid archive each one continues the stream and switches tables.
+  for (let i = 0; i < 150; i++) {
+    const n = rnd() % 3000;
+    files[`data/small/file${String(i).padStart(3, '0')}.txt`] = i % 3 ? text(n) : randomBytes(n % 300);
+  }
   for (const [rel, data] of Object.entries(files)) write(root, rel, data);
   return Object.keys(files);
 }
@@ -125,6 +136,8 @@ function ownCheck(archive, root, names, password) {
   const t = spawnSync(pack, ['test', archive, ...pw], { encoding: 'utf8' });
   if (t.status !== 0) problems.push(`holdfast-pack test failed: ${t.stderr}`);
   for (const name of names) {
+    // The many small members are covered by `test` (CRC of each); extract a sample of them.
+    if (name.startsWith('data/small/') && !name.endsWith('0.txt')) continue;
     // Alternate separators to cover the look-up rule ('/' finds the '\' the archive stores).
     const asked = names.indexOf(name) % 2 ? name.replace(/\//g, '\\') : name;
     const r = spawnSync(pack, ['extract', archive, asked, ...pw], { maxBuffer: 64 << 20 });
