@@ -1,0 +1,297 @@
+#include "GLTest.h"
+#include "ReportCapture.h"
+
+#include "platform/RenderContext.h"
+#include "resources/PBuffer.h"
+
+#include <array>
+#include <vector>
+
+namespace {
+
+using Matrix = std::array<float, 16>;
+
+Matrix matrix(GLenum which) {
+    Matrix m{};
+    glGetFloatv(which, m.data());
+    return m;
+}
+
+bool sameBinding(const platform::Binding& a, const platform::Binding& b) {
+    return a.window == b.window && a.context == b.context;
+}
+
+GLint integer(GLenum name) {
+    GLint value = 0;
+    glGetIntegerv(name, &value);
+    return value;
+}
+
+// Level 0 of the currently bound 2D texture.
+std::vector<unsigned char> boundColour(int width, int height) {
+    std::vector<unsigned char> texels(static_cast<size_t>(width) * height * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
+    return texels;
+}
+
+void clearTo(float r, float g, float b) {
+    glClearColor(r, g, b, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// A quad over the left half of the unit square at depth z (-1..1 maps to 0..1).
+void leftHalf(float z) {
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 1, 0, 1, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glVertex3f(0, 0, -z);
+    glVertex3f(0.5f, 0, -z);
+    glVertex3f(0.5f, 1, -z);
+    glVertex3f(0, 1, -z);
+    glEnd();
+}
+
+using RenderTargets = GLTest;
+
+TEST_F(RenderTargets, NestedTargetsReturnToTheirCallers) {
+    PBuffer a, b;
+    a.initialize(64, 32, false);
+    b.initialize(16, 16, false);
+    ASSERT_TRUE(a.isInitialized());
+    EXPECT_EQ(a.getWidth(), 64);
+    EXPECT_EQ(a.getHeight(), 32);
+    const platform::Binding window = platform::currentBinding();
+
+    a.enable();
+    const platform::Binding inA = platform::currentBinding();
+    EXPECT_FALSE(sameBinding(inA, window));
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 64);
+    EXPECT_EQ(viewport[3], 32);
+    clearTo(1, 0, 0);
+
+    b.enable();
+    clearTo(0, 1, 0);
+    b.disable();
+    EXPECT_TRUE(sameBinding(platform::currentBinding(), inA));
+    // Back in A, drawing still lands in A.
+    glDisable(GL_DEPTH_TEST);
+    glColor3f(0, 0, 1);
+    leftHalf(0);
+    a.disable();
+
+    EXPECT_TRUE(sameBinding(platform::currentBinding(), window));
+    EXPECT_EQ(integer(GL_DRAW_BUFFER), GL_BACK);
+    EXPECT_EQ(integer(GL_READ_BUFFER), GL_BACK);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 800);
+
+    a.bind(WGL_FRONT_LEFT_ARB);
+    auto colourA = boundColour(64, 32);
+    a.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
+    const std::vector<unsigned char> blue = {0, 0, 255, 255}, red = {255, 0, 0, 255};
+    EXPECT_EQ(std::vector<unsigned char>(colourA.begin() + (10 * 64 + 5) * 4, colourA.begin() + (10 * 64 + 6) * 4),
+              blue);
+    EXPECT_EQ(std::vector<unsigned char>(colourA.begin() + (10 * 64 + 60) * 4, colourA.begin() + (10 * 64 + 61) * 4),
+              red);
+    b.bind(WGL_FRONT_LEFT_ARB);
+    auto colourB = boundColour(16, 16);
+    b.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(colourB[0], 0);
+    EXPECT_EQ(colourB[1], 255);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(RenderTargets, CallerStateIsUntouchedAndTargetStateIsKept) {
+    PBuffer target;
+    target.initialize(32, 32, false);
+
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(-3, 3, -2, 2, -5, 5);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(1, 2, 3);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glColor4f(0.25f, 0.5f, 0.75f, 1);
+    const Matrix projection = matrix(GL_PROJECTION_MATRIX), modelview = matrix(GL_MODELVIEW_MATRIX);
+
+    target.enable();
+    // A fresh target starts from GL's defaults, not from the caller's state.
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    EXPECT_EQ(matrix(GL_MODELVIEW_MATRIX)[12], 0.0f);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 10, 0, 10, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glRotatef(30, 0, 0, 1);
+    glDisable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glColor4f(1, 0, 0, 1);
+    const Matrix targetModelview = matrix(GL_MODELVIEW_MATRIX), targetProjection = matrix(GL_PROJECTION_MATRIX);
+    target.disable();
+
+    EXPECT_EQ(matrix(GL_PROJECTION_MATRIX), projection);
+    EXPECT_EQ(matrix(GL_MODELVIEW_MATRIX), modelview);
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_EQ(integer(GL_BLEND_SRC), GL_SRC_ALPHA);
+    EXPECT_EQ(integer(GL_BLEND_DST), GL_ONE);
+    EXPECT_EQ(integer(GL_MATRIX_MODE), GL_MODELVIEW);
+    GLfloat colour[4];
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    EXPECT_FLOAT_EQ(colour[2], 0.75f);
+
+    target.enable();
+    EXPECT_EQ(matrix(GL_MODELVIEW_MATRIX), targetModelview);
+    EXPECT_EQ(matrix(GL_PROJECTION_MATRIX), targetProjection);
+    EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_EQ(integer(GL_BLEND_DST), GL_ZERO);
+    target.disable();
+
+    glDisable(GL_BLEND);
+    glDisable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glColor4f(1, 1, 1, 1);
+    glBlendFunc(GL_ONE, GL_ZERO);
+}
+
+TEST_F(RenderTargets, DepthContentsCanBeBound) {
+    PBuffer shadow;
+    shadow.initialize(32, 32, true);
+    shadow.enable();
+    glClearDepth(1.0);
+    clearTo(0, 0, 0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    leftHalf(0.0f);  // depth 0.5
+    shadow.disable();
+
+    shadow.bind(WGL_DEPTH_COMPONENT_NV);
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), shadow.getDepthTexture());
+    std::vector<float> depth(32 * 32);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+    shadow.release(WGL_DEPTH_COMPONENT_NV);
+    EXPECT_NEAR(depth[16 * 32 + 4], 0.5f, 0.01f);
+    EXPECT_NEAR(depth[16 * 32 + 28], 1.0f, 0.01f);
+
+    // A target without a depth texture has no depth contents to bind.
+    PBuffer plain;
+    plain.initialize(8, 8, false);
+    ReportCapture reports;
+    plain.bind(WGL_DEPTH_COMPONENT_NV);
+    plain.release(WGL_DEPTH_COMPONENT_NV);
+    EXPECT_TRUE(reports.has("PBuffer::bind failed", false));
+    EXPECT_TRUE(reports.has("PBuffer::release failed", false));
+}
+
+TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
+    PBuffer target;
+    ReportCapture reports;
+    const platform::Binding before = platform::currentBinding();
+    const GLint boundBefore = integer(GL_TEXTURE_BINDING_2D);
+    target.enable();
+    EXPECT_TRUE(sameBinding(platform::currentBinding(), before));
+    target.bind(WGL_FRONT_LEFT_ARB);
+    target.release(WGL_FRONT_LEFT_ARB);
+    target.disable();
+    EXPECT_TRUE(sameBinding(platform::currentBinding(), before));
+    EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), boundBefore);
+    EXPECT_TRUE(reports.has("PBuffer not initialized", false));
+    EXPECT_TRUE(reports.has("PBuffer not initialised", false));
+    EXPECT_TRUE(reports.has("PBuffer::release failed", false));
+    EXPECT_TRUE(reports.has("PBuffer::disable failed", false));
+    for (const auto& r : reports.all()) EXPECT_FALSE(r.fatal) << r.text;
+}
+
+TEST_F(RenderTargets, InitializeTwiceKeepsTheFirst) {
+    PBuffer target;
+    target.initialize(32, 32, false);
+    target.enable();
+    target.disable();
+    const GLuint texture = target.getTexture();
+    target.initialize(128, 128, true);
+    EXPECT_EQ(target.getWidth(), 32);
+    EXPECT_EQ(target.getTexture(), texture);
+    EXPECT_EQ(target.getDepthTexture(), 0u);
+}
+
+TEST_F(RenderTargets, TextureCreationForms) {
+    PBuffer plain, custom;
+    plain.initialize(16, 16, false);
+    custom.initialize(16, 16, false);
+    EXPECT_TRUE(plain.createTexture());
+    EXPECT_FALSE(plain.createTexture());
+    EXPECT_TRUE(custom.createTexture(GL_REPEAT, GL_LINEAR, GL_NEAREST));
+    EXPECT_FALSE(custom.createTexture(GL_CLAMP_TO_EDGE, GL_LINEAR, GL_LINEAR));
+    // The caller's binding survives creation.
+    EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
+
+    GLint wrap = 0, mag = 0;
+    glBindTexture(GL_TEXTURE_2D, plain.getTexture());
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrap);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
+    EXPECT_EQ(wrap, GL_CLAMP_TO_EDGE);
+    EXPECT_EQ(mag, GL_LINEAR);
+    glBindTexture(GL_TEXTURE_2D, custom.getTexture());
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
+    EXPECT_EQ(wrap, GL_REPEAT);
+    EXPECT_EQ(mag, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    // A texture made before the first enable is the one drawn into.
+    custom.enable();
+    clearTo(0, 0, 1);
+    custom.disable();
+    glBindTexture(GL_TEXTURE_2D, custom.getTexture());
+    EXPECT_EQ(boundColour(16, 16)[2], 255);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+TEST_F(RenderTargets, DestroyLeavesAReusableObject) {
+    PBuffer target;
+    target.initialize(32, 32, false);
+    const platform::Binding window = platform::currentBinding();
+    target.enable();
+    target.destroy();  // while its own context is current
+    EXPECT_FALSE(target.isInitialized());
+    EXPECT_EQ(target.getTexture(), 0u);
+    EXPECT_TRUE(sameBinding(platform::currentBinding(), window));
+
+    target.initialize(8, 8, false);
+    ASSERT_TRUE(target.isInitialized());
+    target.enable();
+    clearTo(0, 1, 0);
+    target.disable();
+    target.bind(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(boundColour(8, 8)[1], 255);
+    target.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(RenderTargets, ImpossibleSizeIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            PBuffer target;
+            target.initialize(0, 64, false);
+        },
+        ::testing::ExitedWithCode(1), "PBuffer: Could not create. : ERROR_INVALID_DATA");
+}
+
+} // namespace
