@@ -1,6 +1,7 @@
 #include "archive/Rar20Pack.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <queue>
 
@@ -130,7 +131,10 @@ void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
 }
 
 // Writes the block header and the code lengths of `table` (`size` entries) through the pre-code.
-void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, int size) {
+// With `old` the lengths go as differences to the previous table of the same kind (the format's
+// table reuse); `runs` allows the run-length codes.
+void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, int size, const uint8_t* old,
+                 bool runs) {
     struct Item {
         uint8_t sym;
         uint8_t bits;
@@ -139,8 +143,11 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
     std::vector<Item> items;
     for (int i = 0; i < size;) {
         uint8_t v = table[i];
+        auto literal = [&](int at) {
+            return static_cast<uint8_t>(old ? (table[at] - old[at]) & 0xf : table[at]);
+        };
         int run = 1;
-        while (i + run < size && table[i + run] == v)
+        while (runs && i + run < size && table[i + run] == v)
             ++run;
         if (v == 0 && run >= 3) {
             int r = std::min(run, 138);
@@ -151,7 +158,7 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
             i += r;
             continue;
         }
-        items.push_back({v, 0, 0});
+        items.push_back({literal(i), 0, 0});
         ++i;
         int rest = run - 1;
         while (rest >= 3) {
@@ -161,7 +168,7 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
             i += r;
         }
         for (; rest > 0; --rest, ++i)
-            items.push_back({v, 0, 0});
+            items.push_back({literal(i), 0, 0});
     }
     uint32_t freq[kPreCodes] = {};
     for (const Item& it : items)
@@ -172,7 +179,7 @@ void writeTables(BitWriter& w, bool audio, int channels, const uint8_t* table, i
     canonicalCodes(lengths, kPreCodes, codes);
 
     w.put(audio ? 1 : 0, 1);
-    w.put(0, 1); // no delta against the previous table
+    w.put(old ? 1 : 0, 1);
     if (audio) w.put(static_cast<uint32_t>(channels - 1), 2);
     for (int i = 0; i < kPreCodes; ++i)
         w.put(lengths[i], 4);
@@ -463,7 +470,7 @@ struct Rar20Encoder::Impl {
             buildLengths(repFreq, kRepLenCodes, b.lengths + kMainCodes + kDistCodes);
         }
         BitWriter tables;
-        writeTables(tables, b.audio, b.channels, b.lengths, tableSize(b));
+        writeTables(tables, b.audio, b.channels, b.lengths, tableSize(b), nullptr, true);
         size_t bits = tables.bitCount();
         for (const Token& t : b.tokens)
             bits += b.lengths[tableOffset(b, t.table) + t.code] + t.extraBits;
@@ -483,7 +490,23 @@ struct Rar20Encoder::Impl {
             w.put(codes[sym], lengths[sym]);
         }
         int size = tableSize(b);
-        writeTables(w, b.audio, b.channels, b.lengths, size);
+        // The cheapest of plain lengths and differences to the tables in force (same kind only:
+        // what a decoder keeps beyond the current table's size is not something to rely on).
+        int bestVariant = 0;
+        if (tablesActive && blockAudio == b.audio && blockChannels == b.channels) {
+            size_t bestBits = SIZE_MAX;
+            for (int variant = 0; variant < 3; ++variant) {
+                BitWriter trial;
+                writeTables(trial, b.audio, b.channels, b.lengths, size, variant ? lengths : nullptr,
+                            variant != 2);
+                if (trial.bitCount() < bestBits) {
+                    bestBits = trial.bitCount();
+                    bestVariant = variant;
+                }
+            }
+        }
+        writeTables(w, b.audio, b.channels, b.lengths, size, bestVariant ? lengths : nullptr,
+                    bestVariant != 2);
         memcpy(lengths, b.lengths, sizeof(lengths));
         blockAudio = b.audio;
         blockChannels = b.channels;
