@@ -6,10 +6,11 @@ set -euo pipefail
 total=${1:-60}
 cd "$(dirname "$0")/.."
 root=$(pwd)
+mkdir -p build-fuzz
+buildlog=build-fuzz/build.log
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DHOLDFAST_FUZZ=ON -DHOLDFAST_TESTS=OFF \
-  -DHOLDFAST_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > build-fuzz.log 2>&1 || { cat build-fuzz.log; exit 1; }
-cmake --build build-fuzz --target fuzz_rar_reader fuzz_rar20_decode >> build-fuzz.log 2>&1 || { tail -50 build-fuzz.log; exit 1; }
-rm -f build-fuzz.log
+  -DHOLDFAST_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$buildlog" 2>&1 || { cat "$buildlog"; exit 1; }
+cmake --build build-fuzz --target fuzz_rar_reader fuzz_rar20_decode >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
 half=$(( total / 2 > 0 ? total / 2 : 1 ))
 status=0
 for target in fuzz_rar_reader fuzz_rar20_decode; do
