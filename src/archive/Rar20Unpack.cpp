@@ -171,6 +171,8 @@ bool Rar20Decoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
         return false;
     };
     if (!solid) resetState();
+    // An empty member has nothing to decode (its packed data may well be empty too).
+    if (outSize == 0) return true;
     BitReader bits{in, inSize};
     if (!tablesRead && !readTables(bits)) return fail("damaged compressed data (tables)");
 

@@ -316,6 +316,8 @@ TEST(RarReader, DecoderRejectsGarbageAndEmptyInput) {
     Bytes zeros(64 + rar::kInputPadding, 0);
     EXPECT_FALSE(decoder.decode(zeros.data(), 0, out.data(), out.size(), false, &error));
     EXPECT_FALSE(error.empty());
+    // An empty member needs no data at all.
+    EXPECT_TRUE(decoder.decode(zeros.data(), 0, out.data(), 0, false, &error));
     Bytes noise = noiseBytes(5000);
     noise.resize(noise.size() + rar::kInputPadding, 0);
     for (uint32_t seed = 1; seed < 200; ++seed) {
