@@ -1,27 +1,78 @@
 #include "host/LoadingSequence.h"
 
+#include "demo/DemoState.h"
+#include "demo/EffectList.h"
+#include "demo/ScriptLoader.h"
+#include "demo/SignalQueue.h"
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
 #include "host/HostState.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "resources/DataFile.h"
+#include "resources/ScreenQuad.h"
+#include "resources/Texture.h"
+#include "sound/TesselMusic.h"
+
+#include <cstdlib>
+
+bool musicEnabled = true;
+std::string musicFileName = "music.ogg";
+bool sceneKeepStoredTexturePaths = false;
 
 namespace {
 DemoEngine* displayEngine = nullptr;
-}
+
+void closeSoundAtExit() { tesselMusic.closeSound(); }
+
+void swapEngine(void* engine) { static_cast<DemoEngine*>(engine)->swapBuffers(); }
+} // namespace
 
 void setDisplayEngine(DemoEngine* engine) { displayEngine = engine; }
 
 void loadDemo() {
-    demoClock.setOffset(0);
+    if (musicEnabled) tesselMusic.pause();
+    scriptLoader.load("data/scripts/demo.scr");
+    if (musicEnabled && tesselMusic.initSound()) {
+        if (tesselMusic.openStream(musicFileName.c_str())) {
+            tesselMusic.setTime(demoStartTime);
+            tesselMusic.play();
+        }
+    }
+    demoClock.setOffset(demoStartTime);
     demoClock.start();
+}
+
+void loadingSequence(const LoadingSetup& setup) {
+    if (setup.archiveName) setDataArchive(setup.archiveName, setup.archivePassword);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+
+    // The picture stays on screen while the script loads; without it the screen stays clear.
+    Texture* loading = TextureManager::instance().loadTexture("data/images/loading.png", "", GL_TEXTURE_2D);
+    setOrthoYUp();
+    drawTexturedQuad(loading, ScreenRect{0.0f, 0.0f, 1.0f, 1.0f});
+    if (setup.present) setup.present(setup.presentContext);
+
+    if (!effectList) effectList = new EffectList();
+    if (!signalQueue) signalQueue = new SignalQueue();
+
+    static bool exitHandlerRegistered = false;
+    if (!exitHandlerRegistered) {
+        std::atexit(closeSoundAtExit);
+        exitHandlerRegistered = true;
+    }
+
+    sceneKeepStoredTexturePaths = false;
+    loadDemo();
+    applyDisplayMode(fullscreenRequested);
 }
 
 void loadingSequence(DemoEngine& engine) {
     setDisplayEngine(&engine);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    loadDemo();
-    applyDisplayMode(fullscreenRequested);
+    LoadingSetup setup;
+    setup.present = swapEngine;
+    setup.presentContext = &engine;
+    loadingSequence(setup);
 }
 
 void applyDisplayMode(bool fullscreen) {

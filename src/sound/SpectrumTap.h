@@ -1,0 +1,13 @@
+// The spectrum tap: the FFT unit's 512 magnitudes of what is playing, for the spectrum effect.
+#pragma once
+
+namespace spectrumTap {
+
+// Switches the FFT unit on when the sound system runs; false (and nothing done) otherwise.
+bool activate();
+// The 512 magnitudes (0..1, lowest frequency first) while the music plays, valid until the next
+// call; nullptr without a sound system, while the music is paused or not started, or while the
+// FFT unit is off.
+const float* read();
+
+} // namespace spectrumTap

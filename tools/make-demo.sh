@@ -1,0 +1,38 @@
+#!/bin/bash
+# Makes the bundled demo in BUILD_DIR/demo: music.ogg and data.qzd (the script and the loading
+# picture, packed with the player's password). Uses the tools built in BUILD_DIR/bin; does
+# nothing that is already up to date, and replaces finished files only whole.
+#   tools/make-demo.sh BUILD_DIR
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -d "$1/bin" ]; then
+    echo "usage: tools/make-demo.sh BUILD_DIR   (BUILD_DIR/bin must hold the built tools)" >&2
+    exit 2
+fi
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+bin="$build/bin"
+demo="$build/demo"
+mkdir -p "$demo"
+
+if [ ! -s "$demo/music.ogg" ] || [ "$bin/holdfast-makemusic" -nt "$demo/music.ogg" ]; then
+    "$bin/holdfast-makemusic" "$demo/music.ogg.tmp.$$"
+    mv -f "$demo/music.ogg.tmp.$$" "$demo/music.ogg"
+fi
+
+stale=0
+if [ ! -s "$demo/data.qzd" ]; then
+    stale=1
+else
+    while IFS= read -r -d '' source; do
+        if [ "$source" -nt "$demo/data.qzd" ]; then stale=1; break; fi
+    done < <(find "$root/content" "$bin/holdfast-makedemo" "$bin/holdfast-pack" -type f -print0)
+fi
+if [ "$stale" = 1 ]; then
+    stage="$demo/stage.$$"
+    rm -rf "$stage"
+    trap 'rm -rf "$stage" "$demo/data.qzd.tmp.$$"' EXIT
+    "$bin/holdfast-makedemo" --content "$root/content" --out "$stage"
+    "$bin/holdfast-pack" create "$demo/data.qzd.tmp.$$" "$stage" --password tolvrask --compress >/dev/null
+    mv -f "$demo/data.qzd.tmp.$$" "$demo/data.qzd"
+fi
