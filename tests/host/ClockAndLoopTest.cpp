@@ -30,7 +30,7 @@ TEST(DemoClock, ThousandPerSecondWhateverTheTickRate) {
         fakeTicks = 123456789;
         clock.setOffset(0);
         clock.start();
-        fakeTicks += frequency * 7 / 2;  // 3.5 s
+        fakeTicks += (frequency * 7 + 1) / 2;  // 3.5 s, rounded up
         EXPECT_EQ(clock.now(), 3500) << frequency;
         fakeTicks += frequency / 1000 - 1;  // just under one more ms: truncated
         EXPECT_EQ(clock.now(), 3500) << frequency;

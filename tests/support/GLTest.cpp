@@ -94,3 +94,13 @@ std::string binPath(const std::string& name) {
     return "build/bin/" + name;
 #endif
 }
+
+namespace {
+// Test binaries never wait on a message box, however they are started.
+struct Unattended {
+    Unattended() {
+        setenv("HOLDFAST_UNATTENDED", "1", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
+    }
+} unattended;
+} // namespace

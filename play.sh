@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds holdfast, prepares the bundled demo (data.qzd + music.ogg) and plays it.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DHOLDFAST_TESTS=OFF -DHOLDFAST_BENCHMARKS=OFF >/dev/null
+cmake --build build -j"$(nproc)"
+
+if [ -x tools/make-demo.sh ] || [ -f tools/make-demo.sh ]; then
+  bash tools/make-demo.sh build
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "play.sh: no display found (DISPLAY is not set): the player needs a screen." \
+       "Render frames offline instead: build/bin/holdfast-capture --data build/demo/data.qzd --from 0 --to 10000 --step 40 --out frames" >&2
+  exit 1
+fi
+
+cd build/demo 2>/dev/null || { echo "play.sh: build/demo is missing; the demo data was not prepared" >&2; exit 1; }
+exec ../bin/holdfast
