@@ -80,6 +80,9 @@ ImageData* decodePNG(PngJob& job) {
     const size_t rowBytes = png_get_rowbytes(job.png, job.info);
     if (width == 0 || height == 0 || rowBytes == 0) return nullptr;
     if (height > SIZE_MAX / rowBytes) return nullptr;
+    // Deflate expands at most 1032-fold: a header that claims more pixels than the file can hold
+    // is a broken file, not a reason to allocate gigabytes.
+    if (rowBytes * height / 1032 > job.file->getSize()) return nullptr;
 
     // Zeroed: libpng leaves the unused low bits of a row's last byte (depths below 8) untouched.
     job.pixels = static_cast<unsigned char*>(calloc(height, rowBytes));

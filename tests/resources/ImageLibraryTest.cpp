@@ -2,6 +2,7 @@
 #include "ReportCapture.h"
 #include "GLTest.h"
 
+#include "archive/Crc32.h"
 #include "resources/ImageLibrary.h"
 
 #include <gtest/gtest.h>
@@ -165,6 +166,13 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     badSignature[1] = 'X';
     writeFile(path("badsig.png"), badSignature);
     writeFile(path("empty.png"), "");
+    // A valid header (CRC fixed up) claiming 60000 x 60000 pixels over the small file's data.
+    std::string claims = png;
+    const unsigned char huge[8] = {0, 0, 0xEA, 0x60, 0, 0, 0xEA, 0x60};
+    claims.replace(16, 8, reinterpret_cast<const char*>(huge), 8);
+    const uint32_t crc = rar::crc32Update(0, claims.data() + 12, 17);
+    for (int i = 0; i < 4; ++i) claims[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    writeFile(path("claims.png"), claims);
     writeFile(path("truncated.jpg"), jpg.substr(0, jpg.size() / 2));
     writeFile(path("header-only.jpg"), jpg.substr(0, 40));
     writeFile(path("garbage.jpg"), std::string(500, 'x'));
@@ -172,7 +180,7 @@ TEST_F(Images, BrokenFilesGiveNothing) {
 
     ReportCapture reports;
     for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png", "badsig.png",
-                             "empty.png", "missing.png", "truncated.jpg", "header-only.jpg", "garbage.jpg",
+                             "empty.png", "claims.png", "missing.png", "truncated.jpg", "header-only.jpg", "garbage.jpg",
                              "empty.jpg", "missing.jpg"})
         EXPECT_FALSE(Image(library().loadImage(name, (dir + "/").c_str()))) << name;
     EXPECT_TRUE(reports.all().empty());
