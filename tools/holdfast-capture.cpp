@@ -165,8 +165,7 @@ int main(int argc, char** argv) {
     const fs::path outDir = absolute(options.out);
     const bool fromDirectory = fs::is_directory(data, ec);
     if (!fromDirectory && !fs::is_regular_file(data, ec)) {
-        fprintf(stderr, "holdfast-capture: %s is neither a data archive nor a directory\n", data.c_str());
-        return 2;
+        return usage((data.string() + " is neither a data archive nor a directory").c_str());
     }
     fs::create_directories(outDir, ec);
     if (!fs::is_directory(outDir, ec)) {

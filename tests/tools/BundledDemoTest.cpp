@@ -1,0 +1,145 @@
+// The bundled demo as the project builds it: its data, its music, and the player running it.
+#include "GLTest.h"
+#include "X11Control.h"
+
+#include <gtest/gtest.h>
+#include <vorbis/vorbisfile.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// build/demo, made (or found up to date) by the same script play.sh runs.
+const std::string& demoDir() {
+    static const std::string dir = [] {
+        const std::string build = fs::path(HOLDFAST_BIN_DIR).parent_path().string();
+        CommandResult r = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + build, 900);
+        if (r.exitCode != 0) ADD_FAILURE() << "make-demo.sh failed:\n" << r.err;
+        return build + "/demo";
+    }();
+    return dir;
+}
+
+bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+
+struct Child {
+    pid_t pid = -1;
+    std::string errPath;
+};
+
+// The player in `dir`: unattended, dummy audio, stats on, stderr to a file.
+Child startPlayer(const std::string& dir) {
+    Child child;
+    child.errPath = makeTempDir() + "/stderr.txt";
+    child.pid = fork();
+    if (child.pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(99);
+        if (!freopen(child.errPath.c_str(), "w", stderr)) _exit(97);
+        setenv("HOLDFAST_UNATTENDED", "1", 1);
+        setenv("HOLDFAST_STATS", "1", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        const std::string bin = binPath("holdfast");
+        execl(bin.c_str(), "holdfast", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    return child;
+}
+
+int waitExit(pid_t pid, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+} // namespace
+
+TEST(BundledDemo, ThePlayerRunsItAndEndsOnEscape) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    ASSERT_TRUE(fs::exists(demoDir() + "/data.qzd"));
+    Child child = startPlayer(demoDir());
+    const unsigned long window = waitForWindow("hold fast", 30000);
+    ASSERT_NE(window, 0u) << readFile(child.errPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    sendEscape(window);
+    EXPECT_EQ(waitExit(child.pid, 30), 0) << readFile(child.errPath);
+    const std::string err = readFile(child.errPath);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=(\\d+)")))
+        << err;
+    EXPECT_GT(std::stoul(m[1]), 0u);
+    RecordProperty("load_ms", m[2].str());
+    // Nothing was reported on the way: no missing picture, no script error, no sound error.
+    EXPECT_EQ(err.find("error"), std::string::npos) << err;
+    EXPECT_EQ(err.find("message:"), std::string::npos) << err;
+}
+
+TEST(BundledDemo, WithoutTheDataArchiveThePlayerEndsWithTheScriptsFatalMessage) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string dir = makeTempDir();
+    fs::copy_file(demoDir() + "/music.ogg", dir + "/music.ogg");
+    CommandResult r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast"), 60);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
+}
+
+TEST(BundledDemo, TheScriptUsesEveryEffectAndRunsToTheEnd) {
+    CommandResult r = runCommand(binPath("holdfast-script") + " --archive " + demoDir() +
+                                 "/data.qzd --password tolvrask data/scripts/demo.scr");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"demoEnd\":286000"), std::string::npos);
+    for (const char* effect : {"Clear", "Fade", "Flash", "Invert"})
+        EXPECT_NE(r.out.find(std::string("{\"name\":\"") + effect + "\""), std::string::npos) << effect;
+    EXPECT_NE(r.out.find("\"values\":[800,0,0]"), std::string::npos);  // a TRIGGER with extra values
+    EXPECT_NE(r.out.find("[286000,false]"), std::string::npos);         // the timeline reaches the end
+}
+
+TEST(BundledDemo, TheMusicIsAbout286SecondsWithTheKickOnEveryBeat) {
+    OggVorbis_File file;
+    ASSERT_EQ(ov_fopen((demoDir() + "/music.ogg").c_str(), &file), 0);
+    vorbis_info* info = ov_info(&file, -1);
+    EXPECT_EQ(info->rate, 44100);
+    EXPECT_EQ(info->channels, 2);
+    EXPECT_NEAR(ov_time_total(&file, -1), 286.0, 1.0);
+
+    // In the groove (from 32 s) the first 30 ms of every beat are far louder than the 30 ms
+    // half a beat later: the script's 500 ms grid is the music's.
+    auto energy = [&](double seconds) {
+        ov_pcm_seek(&file, static_cast<ogg_int64_t>(seconds * 44100));
+        double sum = 0;
+        long left = static_cast<long>(0.03 * 44100);
+        while (left > 0) {
+            float** pcm;
+            int link;
+            long n = ov_read_float(&file, &pcm, static_cast<int>(left), &link);
+            if (n <= 0) break;
+            for (long i = 0; i < n; ++i) sum += pcm[0][i] * pcm[0][i];
+            left -= n;
+        }
+        return sum;
+    };
+    int louder = 0;
+    for (int beat = 0; beat < 16; ++beat) {
+        const double t = 40.0 + beat * 0.5;
+        if (energy(t) > 2.0 * energy(t + 0.25)) ++louder;
+    }
+    EXPECT_GE(louder, 15);
+    ov_clear(&file);
+}
