@@ -50,11 +50,23 @@ int waitExit(pid_t pid, int seconds) {
 }
 
 bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+
+// A working directory with a small packed demo: one Clear effect for the whole run.
+std::string makeDemoDir() {
+    std::string dir = makeTempDir();
+    writeFile(dir + "/src/data/scripts/demo.scr", "__HEADER__\nDEMO_START 0\nDEMO_END 286000\n"
+                                                  "__DEFS__\nINSERT_EFFECT Clear\n"
+                                                  "__TIMELINE__\n0 BEGIN Clear\n");
+    CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + dir + "/data.qzd " + dir +
+                                      "/src --password tolvrask");
+    EXPECT_EQ(packed.exitCode, 0) << packed.err;
+    return dir;
+}
 } // namespace
 
 TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    std::string dir = makeTempDir();
+    std::string dir = makeDemoDir();
     Child child = startPlayer(dir);
     unsigned long window = waitForWindow("hold fast", 20000);
     ASSERT_NE(window, 0u) << readFile(child.errPath);
@@ -70,7 +82,7 @@ TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
 
 TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    std::string dir = makeTempDir();
+    std::string dir = makeDemoDir();
     Child child = startPlayer(dir);
     unsigned long window = waitForWindow("hold fast", 20000);
     ASSERT_NE(window, 0u) << readFile(child.errPath);
