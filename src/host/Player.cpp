@@ -73,6 +73,8 @@ int runPlayer() {
     WindowDriver driver(engine);
     auto loopStart = std::chrono::steady_clock::now();
     if (!quitRequested) {
+        // Keys pressed while loading were not meant for the running demo.
+        platform::discardPendingInput();
         inputEnabled = true;
         frames = runFrameLoop(driver);
     }

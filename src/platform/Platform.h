@@ -73,6 +73,8 @@ struct Event {
 };
 // Takes at most one pending event.
 bool pollEvent(Event& event);
+// Drops key presses and releases that arrived while nobody was listening (during loading).
+void discardPendingInput();
 // Queues a quit event (the close request's answer).
 void postQuit();
 

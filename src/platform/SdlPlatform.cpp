@@ -230,6 +230,11 @@ bool pollEvent(Event& event) {
     return true;
 }
 
+void discardPendingInput() {
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_KEYDOWN, SDL_KEYUP);
+}
+
 void postQuit() {
     SDL_Event quit{};
     quit.type = SDL_QUIT;
