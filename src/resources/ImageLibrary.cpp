@@ -71,6 +71,8 @@ ImageData* decodePNG(PngJob& job) {
     png_set_sig_bytes(job.png, 8);
     png_read_info(job.png, job.info);
     // No transformations: the pixels come out as stored (palette indices, grey, 16-bit...).
+    // Adam7 passes are merged into whole rows; that changes the order, not the pixels.
+    png_set_interlace_handling(job.png);
     png_read_update_info(job.png, job.info);
 
     const png_uint_32 width = png_get_image_width(job.png, job.info);

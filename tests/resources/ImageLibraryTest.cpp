@@ -75,6 +75,22 @@ TEST_F(Images, LargeRgbPngHasTightRows) {
     EXPECT_EQ(0, memcmp(image->data, pixels.data(), 921600));
 }
 
+// Adam7 files hold their rows in seven passes; the whole picture must come back in row order.
+TEST_F(Images, InterlacedPngGivesTheWholePicture) {
+    for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA}) {
+        const int channels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+        std::vector<unsigned char> pixels(13 * 11 * channels);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 13 + 5);
+        ASSERT_TRUE(writePNG(path("adam7.png"), 13, 11, colourType, 8, pixels, {}, true));
+        ::testing::internal::CaptureStderr();
+        Image image(library().loadImage("adam7.png", (dir + "/").c_str()));
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "a valid file decodes without warnings";
+        ASSERT_TRUE(image) << channels;
+        EXPECT_EQ(image->bitsPerPixel, static_cast<uint32_t>(channels * 8));
+        EXPECT_EQ(0, memcmp(image->data, pixels.data(), pixels.size())) << channels;
+    }
+}
+
 TEST_F(Images, DecoderIsChosenByTheExactEnding) {
     auto pixels = rgbPixels(2, 2, [](int, int) { return std::array<unsigned char, 3>{1, 2, 3}; });
     for (const char* name : {"a.png", "a.PNG", "a.Png", "a.jpeg", "a.pnG"})

@@ -10,9 +10,11 @@
 #include <vector>
 
 // `pixels`: rows top first, tightly packed, in the layout the colour type and depth ask for
-// (16-bit samples big-endian). `palette`: RGB triples for PNG_COLOR_TYPE_PALETTE.
+// (16-bit samples big-endian). `palette`: RGB triples for PNG_COLOR_TYPE_PALETTE. `interlaced`
+// stores the rows in the seven Adam7 passes.
 inline bool writePNG(const std::string& path, int width, int height, int colourType, int bitDepth,
-                     const std::vector<unsigned char>& pixels, const std::vector<unsigned char>& palette = {}) {
+                     const std::vector<unsigned char>& pixels, const std::vector<unsigned char>& palette = {},
+                     bool interlaced = false) {
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -23,8 +25,8 @@ inline bool writePNG(const std::string& path, int width, int height, int colourT
         return false;
     }
     png_init_io(png, out);
-    png_set_IHDR(png, info, width, height, bitDepth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, bitDepth, colourType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (colourType == PNG_COLOR_TYPE_PALETTE) {
         std::vector<png_color> entries(palette.size() / 3);
         for (size_t i = 0; i < entries.size(); ++i)
@@ -32,9 +34,11 @@ inline bool writePNG(const std::string& path, int width, int height, int colourT
         png_set_PLTE(png, info, entries.data(), static_cast<int>(entries.size()));
     }
     png_write_info(png, info);
+    const int passes = interlaced ? png_set_interlace_handling(png) : 1;
     const size_t rowBytes = png_get_rowbytes(png, info);
-    for (int y = 0; y < height; ++y)
-        png_write_row(png, const_cast<unsigned char*>(pixels.data()) + y * rowBytes);
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < height; ++y)
+            png_write_row(png, const_cast<unsigned char*>(pixels.data()) + y * rowBytes);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     fclose(out);
