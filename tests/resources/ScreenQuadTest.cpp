@@ -6,6 +6,7 @@
 #include "resources/Texture.h"
 
 #include <array>
+#include <cstdlib>
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST_F(ScreenQuads, TexturedQuadsShowImagesUpright) {
     EXPECT_EQ(at(0.75f, 0.25f), white);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
 
-    // A texture rectangle picks a part of the texture: (0.5, 0.5, 0.5, 0.5) is the bottom-right quadrant.
+    // A texture rectangle picks a part of the texture: (0.5, 0, 0.5, 0.5) is the top-right quadrant.
     glClear(GL_COLOR_BUFFER_BIT);
     drawTexturedQuadTexRect(texture, ScreenRect{0, 0, 0.5f, 0.5f}, ScreenRect{0.5f, 0, 0.5f, 0.5f});
     EXPECT_EQ(at(0.25f, 0.75f), green);
@@ -187,6 +188,37 @@ TEST_F(Streaks, CopiesAddUpWithTheIntensity) {
     streakPBuffer(&source, &target, 1, 0, 0, 1.0f, false, false);
     EXPECT_NEAR(targetTexel(16, 16)[0], 255, 2);
     EXPECT_EQ(targetTexel(16, 16)[1], 0);
+}
+
+// Two unshifted copies at half intensity reproduce the source texel for texel: the size quad's
+// corners and texture coordinates neither flip nor mirror the picture.
+TEST_F(Streaks, UnshiftedCopiesKeepTheOrientation) {
+    PBuffer source;
+    source.initialize(32, 32, false);
+    source.enable();
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, 8, 32);  // the first texel columns: red
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glScissor(0, 0, 32, 4);  // the first texel rows: green
+    glClearColor(0, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0, 0, 0, 0);
+    source.disable();
+
+    streakPBuffer(&source, &target, 1, 0, 0, 0.5f, false, false);
+    const auto near = [](const Rgba& got, const Rgba& expected) {
+        for (int c = 0; c < 4; ++c)
+            if (std::abs(got[c] - expected[c]) > 2) return false;
+        return true;
+    };
+    EXPECT_TRUE(near(targetTexel(2, 16), red));
+    EXPECT_TRUE(near(targetTexel(28, 16), black));
+    EXPECT_TRUE(near(targetTexel(16, 1), green));
+    EXPECT_TRUE(near(targetTexel(16, 30), black));
 }
 
 TEST_F(Streaks, NothingDrawnLeavesBlack) {
