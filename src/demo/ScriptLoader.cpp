@@ -74,9 +74,20 @@ std::string ScriptLoader::restOfLine() {
     return std::string(text + start, pos - start);
 }
 
-// A number that is read and ignored. Whatever stands there is skipped as one word, so a
-// malformed value can neither stall the loader nor turn into a statement of its own.
-void ScriptLoader::skipNumber() { readWord(); }
+// An integer that is read and ignored: only its sign and digits are taken, so text glued to it
+// (such as "1//note") is read as the next word. A word with no number in front is skipped
+// whole, so a malformed value can neither stall the loader nor turn into a statement.
+void ScriptLoader::skipNumber() {
+    while (pos < length && isSpace(text[pos])) ++pos;
+    const size_t start = pos;
+    if (pos < length && (text[pos] == '+' || text[pos] == '-')) ++pos;
+    const size_t digits = pos;
+    while (pos < length && isDigit(text[pos])) ++pos;
+    if (pos == digits) {
+        pos = start;
+        readWord();
+    }
+}
 
 // Quoted text and numbers on the rest of a SIGNAL or TRIGGER line.
 ScriptLoader::LineValue ScriptLoader::readLineValue() {
@@ -98,6 +109,8 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
         i = static_cast<size_t>(end - s);
         return true;
     };
+    // Blanks and tabs may lead a part; only a blank (the space character) continues the value
+    // after a number or a text, so a tab ends it.
     for (;;) {
         while (i < n && isBlank(s[i])) ++i;
         if (i >= n) break;
@@ -112,18 +125,18 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
         } else {
             float v;
             if (!readNumber(v)) break;  // neither text nor number: the value ends here
-            result.numbers.push_back(v);
-            while (i < n && isBlank(s[i])) {
+            result.value = v;
+            while (i < n && s[i] == ' ') {
                 const size_t before = i;
                 while (i < n && isBlank(s[i])) ++i;
                 if (!readNumber(v)) {
                     i = before;
                     break;
                 }
-                result.numbers.push_back(v);
+                result.extras.push_back(v);
             }
         }
-        if (i >= n || !isBlank(s[i])) break;
+        if (i >= n || s[i] != ' ') break;
     }
     return result;
 }
@@ -186,7 +199,7 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
         variable->addKey(line.text, time);
         return;
     }
-    float v = line.value();
+    float v = line.value;
     if (!line.text.empty()) {
         if (timelineMode) {
             v = static_cast<float>(effect->findListItem(variable->listId, line.text));
@@ -210,7 +223,7 @@ void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
     s.time = time;
     s.effectName = effectName;
     s.type = it->second;
-    s.value = line.value();
+    s.value = line.value;
     s.text = line.text;
     s.values[0] = s.value;
     s.values[1] = line.extra(0);

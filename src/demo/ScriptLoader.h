@@ -21,9 +21,9 @@ public:
 private:
     struct LineValue {
         std::string text;
-        std::vector<float> numbers;  // the first is the value, the others extra values
-        float value() const { return numbers.empty() ? 0.0f : numbers[0]; }
-        float extra(size_t i) const { return i + 1 < numbers.size() ? numbers[i + 1] : 0.0f; }
+        float value = 0.0f;         // the first number of the last run of numbers
+        std::vector<float> extras;  // the numbers after it in each run, in line order
+        float extra(size_t i) const { return i < extras.size() ? extras[i] : 0.0f; }
     };
 
     // Lexer over the script text.

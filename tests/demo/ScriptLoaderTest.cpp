@@ -188,10 +188,12 @@ TEST_F(Script, TriggerTakesADefinedTypeAndUpToTwoExtraValues) {
          "100 t Nobody FLASH 1 2 3 4\n"  // missing effects are not checked here
          "200 t ProbeA UNDEFINED 1\n"
          "300 t ProbeA FLASH \"txt\" 0.5 0.25\n"
-         "300 t ProbeA FLASH\t-1.5\t2e1   \n"
-         "400 t ProbeA FLASH 0.5 \"after\"\n");
+         "300 t ProbeA FLASH\t-1.5 \t2e1   \n"
+         "400 t ProbeA FLASH 0.5 \"after\"\n"
+         "600 t ProbeA FLASH 1\t2 3\n"  // only a blank goes on after a number: a tab ends the value
+         "700 t ProbeA FLASH 1 \"txt\" 2 3\n");  // numbers after the text are read as the value again
     const auto& s = signalQueue->all();
-    ASSERT_EQ(s.size(), 5u);
+    ASSERT_EQ(s.size(), 7u);
     EXPECT_EQ(s[0].time, 100);
     EXPECT_EQ(s[0].effectName, "Nobody");
     EXPECT_EQ(s[0].type, 7);
@@ -210,6 +212,13 @@ TEST_F(Script, TriggerTakesADefinedTypeAndUpToTwoExtraValues) {
     EXPECT_EQ(s[4].time, 500);
     EXPECT_EQ(s[4].text, "");
     EXPECT_FLOAT_EQ(s[4].value, 0.0f);
+    EXPECT_FLOAT_EQ(s[5].value, 1.0f);
+    EXPECT_FLOAT_EQ(s[5].values[1], 0.0f);
+    EXPECT_FLOAT_EQ(s[5].values[2], 0.0f);
+    EXPECT_EQ(s[6].text, "txt");
+    EXPECT_FLOAT_EQ(s[6].value, 2.0f);
+    EXPECT_FLOAT_EQ(s[6].values[0], 2.0f);
+    EXPECT_FLOAT_EQ(s[6].values[1], 3.0f);
 }
 
 TEST_F(Script, LinetimeEndsTheScript) {
@@ -219,8 +228,10 @@ TEST_F(Script, LinetimeEndsTheScript) {
 }
 
 TEST_F(Script, MalformedValuesNeverStallTheLoader) {
-    load("DEMO_END 60000\nDEMO_FULLSCREEN yes\nDEMO_MUSIC\n1\nDEMO_BEAT 50\nDEFINE T 9\nINSERT_EFFECT ProbeA\n"
+    load("DEMO_END 60000\nDEMO_FULLSCREEN yes\nDEMO_MUSIC\n1\nDEMO_MUSIC 1// music on\n"
+         "DEMO_BEAT 50\nDEFINE T 9\nINSERT_EFFECT ProbeA\n"
          "100 l ProbeA top\n"
+         "120 l ProbeA 2// the number ends before the comment\n"
          "150 t ProbeA T 0.5   \n"  // trailing blanks
          "160 t ProbeA T 1 " + [] {
              std::string many;

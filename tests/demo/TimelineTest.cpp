@@ -171,6 +171,19 @@ TEST_F(FrameStep, SignalsFirstThenUpdatesThenRendersInListOrder) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+TEST_F(FrameStep, AFrameThatJumpsDeliversTheSkippedSignalsBeforeAnyUpdate) {
+    add("ProbeA", 0, -1);
+    for (int t : {5001, 900, 5000, 901, 3000}) signalQueue->add(at(t, "ProbeA", 3));
+    signalQueue->sortAndRewind();
+    renderFrame(900);
+    probeLog().clear();
+
+    renderFrame(5000);
+    EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeA 3 @901", "signal ProbeA 3 @3000",
+                                                    "signal ProbeA 3 @5000", "update ProbeA 5000",
+                                                    "render ProbeA 5000"}));
+}
+
 struct GLSeen {
     GLint viewport[4] = {0, 0, 0, 0};
     GLint projectionDepth = 0;
