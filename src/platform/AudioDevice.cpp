@@ -6,6 +6,7 @@ namespace platform {
 
 namespace {
 SDL_AudioDeviceID device = 0;
+bool subsystemUp = false;
 AudioFill fillFunction = nullptr;
 void* fillUser = nullptr;
 
@@ -16,7 +17,10 @@ void sdlCallback(void*, Uint8* stream, int bytes) {
 
 bool openAudio(int rate, int blockFrames, AudioFill fill, void* user, AudioFormat& obtained) {
     if (device) return false;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    if (!subsystemUp) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        subsystemUp = true;
+    }
 
     fillFunction = fill;
     fillUser = user;
@@ -31,7 +35,9 @@ bool openAudio(int rate, int blockFrames, AudioFill fill, void* user, AudioForma
     // exactly this format and block size.
     device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (!device) {
+        // Nothing of it is in use: the next attempt may pick another driver.
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        subsystemUp = false;
         return false;
     }
     obtained.rate = have.freq;
@@ -47,7 +53,8 @@ void closeAudio() {
     if (!device) return;
     SDL_CloseAudioDevice(device);
     device = 0;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // The audio subsystem itself stays up for the rest of the process: shut down at exit, after
+    // the video, it would make SDL unload shared libraries that still own allocations.
 }
 
 bool audioIsOpen() { return device != 0; }
