@@ -12,7 +12,7 @@ scripts/deps.sh "${extra[@]}"
 
 build_dir=${BUILD_DIR:-build}
 build_type=${BUILD_TYPE:-Release}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" ${CMAKE_ARGS:-} >/dev/null
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DHOLDFAST_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 
 for setup in tests/*/setup.sh; do

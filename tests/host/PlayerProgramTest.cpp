@@ -68,7 +68,7 @@ TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     std::string dir = makeDemoDir();
     Child child = startPlayer(dir);
-    unsigned long window = waitForWindow("hold fast", 20000);
+    unsigned long window = waitForWindow("hold fast", 20000, child.pid);
     ASSERT_NE(window, 0u) << readFile(child.errPath);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sendEscape(window);
@@ -84,7 +84,7 @@ TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     std::string dir = makeDemoDir();
     Child child = startPlayer(dir);
-    unsigned long window = waitForWindow("hold fast", 20000);
+    unsigned long window = waitForWindow("hold fast", 20000, child.pid);
     ASSERT_NE(window, 0u) << readFile(child.errPath);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sendCloseRequest(window);

@@ -1,6 +1,7 @@
 #include "X11Control.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -9,7 +10,23 @@
 #include <thread>
 
 namespace {
-Window findByName(Display* display, Window root, const std::string& title) {
+long windowPid(Display* display, Window window) {
+    Atom pidAtom = XInternAtom(display, "_NET_WM_PID", True);
+    if (pidAtom == None) return 0;
+    Atom type;
+    int format;
+    unsigned long items, after;
+    unsigned char* data = nullptr;
+    long pid = 0;
+    if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                           &data) == Success &&
+        data && items == 1 && format == 32)
+        pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
+    if (data) XFree(data);
+    return pid;
+}
+
+Window findByName(Display* display, Window root, const std::string& title, long pid) {
     Window parent, *children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
@@ -19,11 +36,11 @@ Window findByName(Display* display, Window root, const std::string& title) {
         if (XFetchName(display, children[i], &name) && name) {
             XWindowAttributes attributes;
             if (title == name && XGetWindowAttributes(display, children[i], &attributes) &&
-                attributes.map_state == IsViewable)
+                attributes.map_state == IsViewable && (pid == 0 || windowPid(display, children[i]) == pid))
                 found = children[i];
             XFree(name);
         }
-        if (!found) found = findByName(display, children[i], title);
+        if (!found) found = findByName(display, children[i], title, pid);
     }
     if (children) XFree(children);
     return found;
@@ -32,14 +49,14 @@ Window findByName(Display* display, Window root, const std::string& title) {
 int ignoreErrors(Display*, XErrorEvent*) { return 0; }
 } // namespace
 
-unsigned long waitForWindow(const std::string& title, int timeoutMs) {
+unsigned long waitForWindow(const std::string& title, int timeoutMs, long pid) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return 0;
     XSetErrorHandler(ignoreErrors);
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     Window found = 0;
     while (!found && std::chrono::steady_clock::now() < end) {
-        found = findByName(display, DefaultRootWindow(display), title);
+        found = findByName(display, DefaultRootWindow(display), title, pid);
         if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     XCloseDisplay(display);
