@@ -14,6 +14,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 bin="$build/bin"
 demo="$build/demo"
 mkdir -p "$demo"
+# One maker at a time (parallel test runs call this too); a later one finds everything made.
+exec 9>"$demo/.lock"
+flock 9
 
 if [ ! -s "$demo/music.ogg" ] || [ "$bin/holdfast-makemusic" -nt "$demo/music.ogg" ]; then
     "$bin/holdfast-makemusic" "$demo/music.ogg.tmp.$$"
