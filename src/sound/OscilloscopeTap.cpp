@@ -100,6 +100,11 @@ void OscilloscopeTap::start() {
         reportError(__FILE__, __LINE__, "Oscillo: sound not inited", true);
         return;
     }
+    if (t.unit && !sound::dspIsLive(t.unit)) {
+        // The sound system was closed and started again since: the old unit is gone.
+        t.unit = nullptr;
+        t.users = 0;
+    }
     ++t.users;
     if (!t.unit) {
         const int entries = sound::dspGetBufferLengthTotal() + kSpareSamples;
@@ -119,8 +124,10 @@ void OscilloscopeTap::stop() {
     TapState& t = tap();
     if (t.users > 0) --t.users;
     if (t.users > 0 || !t.unit) return;
-    sound::dspSetActive(t.unit, false);
-    sound::dspFree(t.unit);
+    if (sound::dspIsLive(t.unit)) {
+        sound::dspSetActive(t.unit, false);
+        sound::dspFree(t.unit);
+    }
     t.unit = nullptr;
 }
 

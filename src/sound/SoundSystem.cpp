@@ -538,6 +538,8 @@ void dspSetActive(DspUnit* unit, bool active) {
 
 bool dspGetActive(const DspUnit* unit) { return unit && unit->live.load() && unit->active.load(); }
 
+bool dspIsLive(const DspUnit* unit) { return unit && unit->live.load(); }
+
 DspUnit* dspGetFFTUnit() { return &sys().units[0]; }
 
 const float* dspGetSpectrum() {

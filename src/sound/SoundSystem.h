@@ -64,6 +64,8 @@ void dspFree(DspUnit* unit);
 // Switching a unit off guarantees its callback has finished and will not run again.
 void dspSetActive(DspUnit* unit, bool active);
 bool dspGetActive(const DspUnit* unit);
+// False once the unit was freed, or the sound system closed under it.
+bool dspIsLive(const DspUnit* unit);
 DspUnit* dspGetFFTUnit();
 // The latest spectrum: kSpectrumSize magnitudes in 0..1, scaled so that a full-scale sine gives
 // about 1.0 in its bin. Valid until the next call; nullptr when the sound system is down or the
