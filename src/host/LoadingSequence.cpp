@@ -47,7 +47,7 @@ void loadingSequence(const LoadingSetup& setup) {
     if (setup.archiveName) setDataArchive(setup.archiveName, setup.archivePassword);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 
-    // The picture stays on screen while the script loads; without it the screen stays clear.
+    // The picture stays on screen while the script loads.
     Texture* loading = TextureManager::instance().loadTexture("data/images/loading.png", "", GL_TEXTURE_2D);
     setOrthoYUp();
     drawTexturedQuad(loading, ScreenRect{0.0f, 0.0f, 1.0f, 1.0f});
