@@ -5,13 +5,12 @@
 #include <cmath>
 #include <cstdio>
 
-bool writeSineOgg(const std::string& path, double seconds, double hz, double amplitude) {
+bool writeSineOgg(const std::string& path, double seconds, double hz, double amplitude, int rate, int channels) {
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) return false;
-    const int rate = 44100;
     vorbis_info info;
     vorbis_info_init(&info);
-    vorbis_encode_init_vbr(&info, 2, rate, 0.0f);
+    vorbis_encode_init_vbr(&info, channels, rate, 0.0f);
     vorbis_comment comment;
     vorbis_comment_init(&comment);
     vorbis_dsp_state dsp;
@@ -41,7 +40,7 @@ bool writeSineOgg(const std::string& path, double seconds, double hz, double amp
             float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(n));
             for (long i = 0; i < n; ++i) {
                 const double v = amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(done + i) / rate);
-                buffer[0][i] = buffer[1][i] = static_cast<float>(v);
+                for (int c = 0; c < channels; ++c) buffer[c][i] = static_cast<float>(v);
             }
             done += n;
         }

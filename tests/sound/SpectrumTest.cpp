@@ -144,6 +144,21 @@ TEST_F(OfflineSound, SilenceGivesZeroAndPausedMusicGivesNoSpectrum) {
     EXPECT_NE(spectrumTap::read(), nullptr);
 }
 
+TEST_F(OfflineSound, MonoMusicAtAnotherRateIsResampledToTheMixRate) {
+    const std::string path = makeTempDir() + "/mono22k.ogg";
+    ASSERT_TRUE(writeSineOgg(path, 6.0, kBinHz, 0.9, 22050, 1));
+    startMusic(path, 2000);
+    EXPECT_EQ(tesselMusic.streamTime(), 2000);
+    spectrumTap::activate();
+    OscilloscopeTap::start();
+    sound::renderOfflineAt(3000);
+    const float* spectrum = spectrumTap::read();
+    ASSERT_NE(spectrum, nullptr);
+    EXPECT_EQ(loudestBin(spectrum), kBin);  // same pitch: played at its own speed
+    EXPECT_NEAR(spectrum[kBin], 0.9f, 0.1f);
+    EXPECT_NEAR(tesselMusic.streamTime(), 3000, 2);
+}
+
 TEST(LiveSpectrum, TheDeviceThreadKeepsTheSpectrumOfWhatPlays) {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_TRUE(tesselMusic.initSound());
