@@ -157,6 +157,8 @@ fs::path absolute(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A batch tool: reports go to stderr and never wait for someone to close a box.
+    setenv("HOLDFAST_UNATTENDED", "1", 1);
     Options options;
     if (int code = parseOptions(argc, argv, options)) return code;
 
