@@ -75,7 +75,7 @@ TEST(BundledDemo, ThePlayerRunsItAndEndsOnEscape) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     ASSERT_TRUE(fs::exists(demoDir() + "/data.qzd"));
     Child child = startPlayer(demoDir());
-    const unsigned long window = waitForWindow("hold fast", 30000);
+    const unsigned long window = waitForWindow("hold fast", 30000, child.pid);
     ASSERT_NE(window, 0u) << readFile(child.errPath);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     sendEscape(window);
