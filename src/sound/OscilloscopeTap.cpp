@@ -18,13 +18,13 @@ struct TapState {
     std::atomic<int16_t>* ring = nullptr;
     int ringEntries = 0;
     std::atomic<int> blockIndex{0};
-
-    ~TapState() { delete[] ring; }
 };
 
+// Never destroyed: the mixing thread may still capture while static objects are destroyed at
+// exit, before the exit handler closes the sound system.
 TapState& tap() {
-    static TapState state;
-    return state;
+    static TapState* state = new TapState();
+    return *state;
 }
 
 int16_t low16(int64_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xffffu)); }
@@ -51,11 +51,14 @@ void OscilloscopeTap::convertFrames(int mixerType, const void* frames, int lengt
     case sound::kMixerQualityFpu: {
         const float* in = static_cast<const float*>(frames);
         for (int i = 0; i < length; ++i) {
-            double v = (static_cast<double>(in[2 * i]) + in[2 * i + 1]) * 0.5;
+            // Single-precision arithmetic, as the mixer's own floats add up.
+            const float v = (in[2 * i] + in[2 * i + 1]) * 0.5f;
             // Truncation toward zero, kept in range so the conversion is defined.
-            if (!(v > -2147483648.0)) v = -2147483648.0;  // also NaN
-            if (v > 2147483647.0) v = 2147483647.0;
-            destination[i] = low16(static_cast<int32_t>(v));
+            int32_t whole;
+            if (!(v > -2147483648.0f)) whole = INT32_MIN;  // also NaN
+            else if (v >= 2147483648.0f) whole = INT32_MAX;
+            else whole = static_cast<int32_t>(v);
+            destination[i] = low16(whole);
         }
         break;
     }

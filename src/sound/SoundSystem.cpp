@@ -136,16 +136,13 @@ struct System {
         initialized = false;
         offline = false;
     }
-
-    ~System() {
-        shutdown();
-        if (fft) kiss_fftr_free(fft);
-    }
 };
 
+// Never destroyed: the exit handler that closes the sound system runs after the static objects
+// made since it was registered are gone, and until then the mixing thread still uses this.
 System& sys() {
-    static System system;
-    return system;
+    static System* system = new System();
+    return *system;
 }
 
 // After the main thread took something away from the mixer, waits until a mix that may still

@@ -22,15 +22,19 @@ TEST(OscilloscopeConversion, SixteenBitFramesAverageWithArithmeticShift) {
 }
 
 TEST(OscilloscopeConversion, FloatFramesTruncateTowardZero) {
-    const float frames[] = {1000.0f, 3000.0f, -3.0f, 0.0f, 2.9f, 0.0f, 40000.0f, 40000.0f, 1e30f, 1e30f};
-    int16_t out[5] = {};
-    OscilloscopeTap::convertFrames(sound::kMixerQualityFpu, frames, 5, out);
+    const float frames[] = {1000.0f, 3000.0f, -3.0f,   0.0f,  2.9f,      0.0f,      40000.0f,
+                            40000.0f, 1e30f,  1e30f, 16777216.0f, 3.0f, -1e30f, -1e30f};
+    int16_t out[7] = {};
+    OscilloscopeTap::convertFrames(sound::kMixerQualityFpu, frames, 7, out);
     EXPECT_EQ(out[0], 2000);
     EXPECT_EQ(out[1], -1);  // -1.5 truncated toward zero
     EXPECT_EQ(out[2], 1);
     // Out of 16-bit range only the low 16 bits are kept; nothing overflows on the way.
     EXPECT_EQ(out[3], static_cast<int16_t>(40000 & 0xffff));
     EXPECT_EQ(out[4], static_cast<int16_t>(0x7fffffff & 0xffff));
+    // The sum is a float: 16777219 rounds to 16777220 before halving (8388610, not 8388609).
+    EXPECT_EQ(out[5], 2);
+    EXPECT_EQ(out[6], 0);  // clamped to -2^31, whose low 16 bits are 0
 }
 
 TEST(OscilloscopeConversion, ThirtyTwoBitFramesKeepTheLow16Bits) {
