@@ -56,7 +56,7 @@ int usage(const char* problem) {
     return 2;
 }
 
-// A demo time: a decimal count of milliseconds that fits 32 bits.
+// A demo time: a decimal count of milliseconds; the frame step takes it as a signed 32-bit int.
 bool parseTime(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
     uint64_t v = 0;
@@ -64,7 +64,7 @@ bool parseTime(const std::string& text, uint32_t& value) {
         if (c < '0' || c > '9') return false;
         v = v * 10 + static_cast<uint64_t>(c - '0');
     }
-    if (v > 0xffffffffull) return false;
+    if (v > 0x7fffffffull) return false;
     value = static_cast<uint32_t>(v);
     return true;
 }

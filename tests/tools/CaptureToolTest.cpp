@@ -119,6 +119,7 @@ TEST(CaptureTool, RejectsIncompleteOrContradictoryArguments) {
           "--data " + demo + " --from 0 --to 5 --step 0 --out " + out,
           "--data " + demo + " --from 9 --to 5 --step 1 --out " + out, "--data " + demo + " --times 1,x --out " + out,
           "--data " + demo + " --times -5 --out " + out, "--data " + demo + " --times 99999999999 --out " + out,
+          "--data " + demo + " --times 2147483648 --out " + out,  // past the largest demo time
           "--data " + demo + "/nothing --times 1 --out " + out, "--data " + demo + " --times 1 --out " + out + " --fps"}) {
         CommandResult r = capture(args);
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
