@@ -5,6 +5,7 @@
 #include "demo/EffectList.h"
 #include "host/DemoClock.h"
 #include "host/LoadingSequence.h"
+#include "host/Report.h"
 #include "sound/TesselMusic.h"
 
 #include "GLTest.h"
@@ -112,4 +113,24 @@ TEST_F(LoadingSequence, WithoutMusicTheDemoStartsSilently) {
     const int now = demoClock.now();
     EXPECT_GE(now, 30000);
     EXPECT_LT(now, 30500);
+}
+
+TEST_F(LoadingSequence, WithoutASoundDeviceTheDemoRunsSilentlyFromDemoStart) {
+    // In a process of its own: the audio driver is chosen once per process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string dir = makeDemo(true);
+    EXPECT_EXIT(
+        {
+            setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+            static int reported = 0;
+            report::setSink([](const report::Record&) { ++reported; });
+            load(dir);
+            const int now = demoClock.now();
+            // No stream is even tried without a sound system, so nothing is reported.
+            std::exit(!tesselMusic.isSoundInitialized() && !tesselMusic.hasStream() && !tesselMusic.isPlaying() &&
+                              reported == 0 && now >= 30000 && now < 30500
+                          ? 0
+                          : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
