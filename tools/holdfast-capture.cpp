@@ -16,11 +16,10 @@
 #include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "resources/PngWriter.h"
 #include "sound/SoundSystem.h"
 
-#include <png.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -123,31 +122,6 @@ int parseOptions(int argc, char** argv, Options& o) {
     return 0;
 }
 
-bool writeFrame(const std::string& path, const std::vector<unsigned char>& rgb) {
-    FILE* out = fopen(path.c_str(), "wb");
-    if (!out) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(out);
-        return false;
-    }
-    png_init_io(png, out);
-    // Frames are many and large: fast compression matters more than size here.
-    png_set_compression_level(png, Z_BEST_SPEED);
-    png_set_filter(png, 0, PNG_FILTER_SUB);
-    png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    // GL rows run bottom-up; PNG rows top-down.
-    for (int y = kHeight - 1; y >= 0; --y)
-        png_write_row(png, const_cast<png_bytep>(&rgb[static_cast<size_t>(y) * kWidth * 3]));
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return fclose(out) == 0;
-}
-
 fs::path absolute(const std::string& path) {
     std::error_code ec;
     fs::path p = fs::absolute(path, ec);
@@ -217,7 +191,8 @@ int main(int argc, char** argv) {
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
         snprintf(name, sizeof name, "frame_%08u.png", t);
-        if (!writeFrame((outDir / name).string(), rgb)) {
+        // Frames are many and large: fast compression matters more than size here.
+        if (!writeRgbPng((outDir / name).string(), kWidth, kHeight, rgb.data(), true, true)) {
             fprintf(stderr, "\nholdfast-capture: cannot write %s\n", (outDir / name).c_str());
             return 1;
         }

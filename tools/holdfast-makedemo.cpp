@@ -4,7 +4,8 @@
 // Copies every file under CONTENT/data (the demo script and whatever else is authored by hand)
 // to OUT/data, and draws the loading picture OUT/data/images/loading.png (800 x 600) from
 // scratch. The music is made separately by holdfast-makemusic; holdfast-pack then packs OUT.
-#include <png.h>
+#include "resources/PngWriter.h"
+
 
 #include <cmath>
 #include <cstdint>
@@ -102,30 +103,12 @@ void drawLoadingPicture(Picture& picture) {
 }
 
 bool writePng(const Picture& picture, const fs::path& path) {
-    FILE* out = fopen(path.c_str(), "wb");
-    if (!out) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!png || !info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fclose(out);
-        return false;
+    std::vector<unsigned char> bytes(picture.rgb.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const float v = picture.rgb[i];
+        bytes[i] = static_cast<unsigned char>(std::lround((v < 0 ? 0 : v > 1 ? 1 : v) * 255.0f));
     }
-    png_init_io(png, out);
-    png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(kWidth * 3);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int i = 0; i < kWidth * 3; ++i) {
-            const float v = picture.rgb[static_cast<size_t>(y) * kWidth * 3 + i];
-            row[i] = static_cast<png_byte>(std::lround((v < 0 ? 0 : v > 1 ? 1 : v) * 255.0f));
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return fclose(out) == 0;
+    return writeRgbPng(path.string(), kWidth, kHeight, bytes.data(), false, false);
 }
 
 int usage() {
