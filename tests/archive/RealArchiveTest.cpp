@@ -63,6 +63,12 @@ Bytes loadFixture(const std::string& name) {
     return uudecode(text.str());
 }
 
+Bytes loadSample(const std::string& name) {
+    Bytes b = readFile(fixturePath("bitjs-samples/" + name));
+    EXPECT_FALSE(b.empty()) << name;
+    return b;
+}
+
 std::string asText(const uint8_t* data, size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
@@ -202,6 +208,74 @@ TEST(RealArchive, WindowsArchiveWithUnicodeNames) {
     slashed[6] = '/';
     EXPECT_EQ(reader.find(slashed.c_str()), 1);
     EXPECT_EQ(extractText(reader, 1), "kanji");
+}
+
+// bitjs's archive-rar-store.rar, made with "rar a -m0 -ma4": RAR for Unix stores members with
+// unpack version 20; the members are bitjs's sample files, kept beside it.
+TEST(RealArchive, StoredMembersMatchTheirSourceFiles) {
+    Bytes image = loadFixture("archive-rar-store.rar");
+    ASSERT_EQ(image.size(), 1368u);
+    rar::Reader reader;
+    ASSERT_TRUE(reader.openMemory(image.data(), image.size())) << reader.error();
+    EXPECT_FALSE(reader.damaged()) << reader.damageReport();
+    const char* names[] = {"sample-1.txt", "sample-2.csv", "sample-3.json"};
+    ASSERT_EQ(reader.entries().size(), 3u);
+    std::vector<Bytes> expected;
+    for (size_t i = 0; i < 3; ++i) {
+        const rar::Entry& e = reader.entries()[i];
+        expected.push_back(loadSample(names[i]));
+        EXPECT_EQ(e.name, names[i]);
+        EXPECT_EQ(e.unpackVersion, 20);
+        EXPECT_TRUE(e.stored());
+        EXPECT_EQ(e.unpackedSize, expected[i].size());
+        EXPECT_EQ(e.crc, rar::crc32Update(0, expected[i].data(), expected[i].size())) << names[i];
+    }
+    size_t visited = 0;
+    reader.extractAll(nullptr, [&](size_t index, const uint8_t* data, size_t size, bool ok,
+                                   const std::string& error) {
+        ++visited;
+        ASSERT_TRUE(ok) << names[index] << ": " << error;
+        EXPECT_EQ(Bytes(data, data + size), expected[index]) << names[index];
+    });
+    EXPECT_EQ(visited, 3u);
+    // Out of order, one member at a time.
+    EXPECT_EQ(extractText(reader, 2), asText(expected[2].data(), expected[2].size()));
+    EXPECT_EQ(extractText(reader, 0), asText(expected[0].data(), expected[0].size()));
+}
+
+// bitjs's archive-rar-default.rar ("rar a -m3 -ma4"): the same files compressed with the RAR 2.9
+// method, which this reader does not implement. It must list them and refuse each one cleanly.
+TEST(RealArchive, Rar29CompressedMembersAreRefusedNotMisread) {
+    Bytes image = loadFixture("archive-rar-default.rar");
+    ASSERT_EQ(image.size(), 509u);
+    rar::Reader reader;
+    ASSERT_TRUE(reader.openMemory(image.data(), image.size())) << reader.error();
+    EXPECT_FALSE(reader.damaged()) << reader.damageReport();
+    ASSERT_EQ(reader.entries().size(), 3u);
+    EXPECT_EQ(reader.entries()[0].name, "sample-1.txt");
+    EXPECT_EQ(reader.entries()[0].unpackedSize, 1000u);
+    size_t refused = 0;
+    reader.extractAll(nullptr, [&](size_t index, const uint8_t* data, size_t, bool ok,
+                                   const std::string& error) {
+        EXPECT_EQ(reader.entries()[index].unpackVersion, 29);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(data, nullptr);
+        EXPECT_NE(error.find("29"), std::string::npos) << error;
+        refused += ok ? 0 : 1;
+    });
+    EXPECT_EQ(refused, 3u);
+    uint8_t* data = nullptr;
+    size_t size = 0;
+    EXPECT_FALSE(reader.extract(1, nullptr, &data, &size));
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(size, 0u);
+
+    ScratchDir dir;
+    const std::string path = dir.file("rar29.rar");
+    writeFile(path, image);
+    ToolRun t = runTool("test " + path);
+    EXPECT_EQ(t.status, 1) << t.out;
+    EXPECT_NE(t.out.find("3 members, 3 failed"), std::string::npos) << t.out;
 }
 
 TEST(RealArchive, DamagedRealArchiveFailsOnlyTheDamagedMember) {
