@@ -1,6 +1,9 @@
 #include "host/Player.h"
 
+#include "demo/DemoState.h"
+#include "demo/EffectList.h"
 #include "demo/FrameStep.h"
+#include "demo/SignalQueue.h"
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
 #include "host/FrameLoop.h"
@@ -81,6 +84,11 @@ int runPlayer() {
     auto loopEnd = std::chrono::steady_clock::now();
 
     engine.shutdown();
+    // The queue and the list's storage go; the effects themselves live until the process ends.
+    delete signalQueue;
+    signalQueue = nullptr;
+    delete effectList;
+    effectList = nullptr;
 
     if (statsWanted()) {
         double seconds = std::chrono::duration<double>(loopEnd - loopStart).count();

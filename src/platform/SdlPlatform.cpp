@@ -242,11 +242,12 @@ void postQuit() {
 }
 
 // steady_clock needs no initialisation, so the demo clock can be built before main runs.
-int64_t counterFrequency() { return 1000000000; }
+// Ticks of 100 ns: the clock multiplies tick counts by 1000 in 64 bits, which at nanosecond
+// ticks would overflow once the counter (time since boot) passes about 106 days.
+int64_t counterFrequency() { return 10000000; }
 int64_t counterNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    using Tick = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
+    return std::chrono::duration_cast<Tick>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace platform

@@ -137,8 +137,16 @@ TEST_F(FrameLoopTest, EscapeEndsAfterTheCurrentFrameIsPresented) {
     EXPECT_TRUE(quitRequested);
 }
 
-TEST_F(FrameLoopTest, EscapeBeforeInputIsEnabledDoesNothing) {
+TEST_F(FrameLoopTest, EscapeAndCloseBeforeInputIsEnabledDoNothing) {
     inputEnabled = false;
+    ScriptedDriver d;
+    d.times = {0, 0, 10, 10, 20, 20, 286001, 286001};
+    d.events = {key(platform::EventType::KeyDown, true), key(platform::EventType::CloseRequest, false),
+                key(platform::EventType::KeyUp, true)};
+    EXPECT_EQ(runFrameLoop(d), 3u);  // only the end time stops it
+    EXPECT_FALSE(quitRequested);
+    EXPECT_EQ(d.log.back(), "render 286001");
+
     DemoEngine::windowProc(key(platform::EventType::KeyDown, true));
     EXPECT_FALSE(quitRequested);
     inputEnabled = true;

@@ -52,11 +52,12 @@ int waitExit(pid_t pid, int seconds) {
 bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
 
 // A working directory with a small packed demo: one Clear effect for the whole run.
-std::string makeDemoDir() {
+std::string makeDemoDir(int demoStart = 0) {
     std::string dir = makeTempDir();
-    writeFile(dir + "/src/data/scripts/demo.scr", "__HEADER__\nDEMO_START 0\nDEMO_END 286000\n"
-                                                  "__DEFS__\nINSERT_EFFECT Clear\n"
-                                                  "__TIMELINE__\n0 BEGIN Clear\n");
+    writeFile(dir + "/src/data/scripts/demo.scr", "__HEADER__\nDEMO_START " + std::to_string(demoStart) +
+                                                      "\nDEMO_END 286000\n"
+                                                      "__DEFS__\nINSERT_EFFECT Clear\n"
+                                                      "__TIMELINE__\n0 BEGIN Clear\n");
     CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + dir + "/data.qzd " + dir +
                                       "/src --password tolvrask");
     EXPECT_EQ(packed.exitCode, 0) << packed.err;
@@ -91,6 +92,18 @@ TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
     EXPECT_EQ(waitExit(child.pid, 20), 0) << readFile(child.errPath);
 }
 
+TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // Above 286000, and negative (huge when read unsigned): one frame is drawn, none presented.
+    for (int demoStart : {300000, -5000}) {
+        std::string dir = makeDemoDir(demoStart);
+        Child child = startPlayer(dir);
+        EXPECT_EQ(waitExit(child.pid, 60), 0) << demoStart;
+        std::string err = readFile(child.errPath);
+        EXPECT_NE(err.find("frames=0 "), std::string::npos) << demoStart << "\n" << err;
+    }
+}
+
 TEST(PlayerProgram, NoDisplayIsFatal) {
     CommandResult r = runCommand("cd " + makeTempDir() +
                                      " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "
@@ -98,5 +111,8 @@ TEST(PlayerProgram, NoDisplayIsFatal) {
                                      binPath("holdfast"),
                                  60);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("Could not init GLEW"), std::string::npos) << r.err;
+    // The window cannot be made (not fatal by itself); the GL start-up that follows is.
+    EXPECT_NE(r.err.find("error: could not register window class\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("error: src/host/Player\\.cpp:\\d+ Could not init GLEW\n")))
+        << r.err;
 }
