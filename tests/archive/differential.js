@@ -2,7 +2,9 @@
 // every construct the format allows, chosen from a seed) must unpack to exactly what the
 // generator meant, both in the reference decoder (node-unrar-js, the official unRAR built for
 // WebAssembly) and in our reader (holdfast-pack test/extract).
-//   node differential.js HOLDFAST_PACK RAR20_STREAMGEN [FIRST_SEED] [COUNT] [WORKDIR]
+//   node differential.js HOLDFAST_PACK RAR20_STREAMGEN [FIRST_SEED] [COUNT] [WORKDIR] [--unpinned]
+// --unpinned adds kept tables longer than the table before them, whose meaning is not pinned down
+// (a probe of what the reference does, expected to fail).
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -16,10 +18,12 @@ if (!fs.existsSync(modulePath)) {
 }
 const { createExtractorFromData } = require(modulePath);
 
-const [pack, generator] = process.argv.slice(2, 4);
-const first = Number(process.argv[4] || 1);
-const count = Number(process.argv[5] || 150);
-const work = process.argv[6] || fs.mkdtempSync(path.join(os.tmpdir(), 'holdfast-differential-'));
+const unpinned = process.argv.includes('--unpinned');
+const args = process.argv.filter((a) => a !== '--unpinned');
+const [pack, generator] = args.slice(2, 4);
+const first = Number(args[4] || 1);
+const count = Number(args[5] || 150);
+const work = args[6] || fs.mkdtempSync(path.join(os.tmpdir(), 'holdfast-differential-'));
 
 async function reference(entry) {
   const data = fs.readFileSync(entry.archive);
@@ -68,7 +72,8 @@ function ours(entry) {
 
 async function main() {
   fs.mkdirSync(work, { recursive: true });
-  const g = spawnSync(generator, [work, String(first), String(count)], { encoding: 'utf8' });
+  const g = spawnSync(generator, [work, String(first), String(count), ...(unpinned ? ['262144', '--unpinned'] : [])],
+                     { encoding: 'utf8' });
   if (g.status !== 0) {
     console.log(`FAIL generator exited ${g.status}: ${g.stderr}`);
     process.exit(1);
@@ -88,7 +93,7 @@ async function main() {
   console.log('constructs written:');
   console.log(g.stdout.trimEnd().replace(/^/gm, '  '));
   console.log(`${manifest.length - failures} of ${manifest.length} archives agree (${(bytes / 1e6).toFixed(1)} MB unpacked)`);
-  if (!process.argv[6]) fs.rmSync(work, { recursive: true, force: true });
+  if (!args[6]) fs.rmSync(work, { recursive: true, force: true });
   process.exit(failures ? 1 : 0);
 }
 

@@ -51,6 +51,14 @@ const std::vector<std::string> kConstructs = {
     "encrypted",
     "stored empty member",
     "predictor weight at limit",
+    "channel index reset",
+    "one-word code",
+    "incomplete code",
+    "member ends bare",
+    "one-word pre-code",
+    "incomplete pre-code",
+    "solid flag on the first member",
+    "same tables again",
 };
 
 struct Rng {
@@ -106,6 +114,7 @@ struct Sym {
 
 // A complete prefix code of random shape over `used` (at least two symbols): leaves are split
 // at random, now and then always the deepest one, so lengths reach the 15-bit limit.
+// Negative entries of `used` are leaves left without a symbol: the code is then incomplete.
 void randomShape(Rng& rng, std::vector<int> used, uint8_t* lengths, int n) {
     memset(lengths, 0, static_cast<size_t>(n));
     if (used.empty()) return;
@@ -131,7 +140,7 @@ void randomShape(Rng& rng, std::vector<int> used, uint8_t* lengths, int n) {
     for (size_t i = used.size(); i > 1; --i)
         std::swap(used[i - 1], used[rng.below(static_cast<uint32_t>(i))]);
     for (size_t i = 0; i < used.size(); ++i)
-        lengths[used[i]] = depth[i];
+        if (used[i] >= 0) lengths[used[i]] = depth[i];
 }
 
 void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
@@ -179,6 +188,7 @@ class Generator {
         bool audio = false;
         int channels = 1;
         uint8_t lengths[kMaxTableSize] = {};
+        bool sameAgain = false; // the tables before, sent again as kept-table deltas of zero
     };
 
     void count(const std::string& what, uint64_t n = 1) {
@@ -416,9 +426,24 @@ class Generator {
             std::vector<int> list;
             for (int i = 0; i < size; ++i)
                 if (used[static_cast<size_t>(i)]) list.push_back(i);
-            if (list.size() == 1) { // a one-word code: give it a partner
+            bool incomplete = rng.chance(0.1);
+            // A one-word code (one 1-bit code word); tables with the switch code always get a
+            // second word so a member can end on a code that is not the switch.
+            if (list.size() == 1 && incomplete && extraSym < 0) {
+                memset(b.lengths + offset, 0, static_cast<size_t>(size));
+                b.lengths[offset + list[0]] = 1;
+                count("one-word code");
+                return;
+            }
+            if (list.size() == 1) { // or a partner for it
                 int other = (list[0] + 1 + static_cast<int>(rng.below(static_cast<uint32_t>(size - 1)))) % size;
                 list.push_back(other);
+            }
+            if (incomplete && !list.empty()) { // code words left unused
+                int unused = static_cast<int>(rng.range(1, 8));
+                for (int k = 0; k < unused; ++k)
+                    list.push_back(-1);
+                count("incomplete code");
             }
             randomShape(rng, list, b.lengths + offset, size);
         };
@@ -453,7 +478,8 @@ class Generator {
 
     void writeTables(const Block& b) {
         const int size = b.audio ? kAudioCodes * b.channels : kLzTableSize;
-        bool keep = rng.chance(pKeep) && (lastReadSize == 0 || size <= lastReadSize);
+        bool keep = b.sameAgain || (rng.chance(pKeep) && (lastReadSize == 0 || size <= lastReadSize || opt.unpinnedKeep));
+        if (keep && lastReadSize && size > lastReadSize) count("unpinned: kept table longer than the last");
         if (keep) count(lastReadSize == 0 ? "kept table on first read" : "kept table");
         if (tablesActive) {
             if (blockAudio && b.audio) count("audio to audio");
@@ -467,7 +493,8 @@ class Generator {
         };
         std::vector<Item> items;
         const uint8_t* L = b.lengths;
-        double pRuns = rng.chance(0.2) ? 0.0 : 0.7;
+        double pRuns = rng.chance(0.2) || b.sameAgain ? 0.0 : 0.7;
+        if (b.sameAgain) count("same tables again");
         for (int i = 0; i < size;) {
             auto runOf = [&](uint8_t v) {
                 int r = 0;
@@ -522,10 +549,20 @@ class Generator {
             seen[rng.below(kPreCodes)] = true;
         for (int s = 0; s < kPreCodes; ++s)
             if (seen[s]) used.push_back(s);
-        if (used.size() == 1) used.push_back((used[0] + 1) % kPreCodes);
         uint8_t preLengths[kPreCodes];
         uint16_t preCodes[kPreCodes];
-        randomShape(rng, used, preLengths, kPreCodes);
+        if (used.size() == 1 && rng.chance(0.5)) {
+            memset(preLengths, 0, sizeof(preLengths));
+            preLengths[used[0]] = 1;
+            count("one-word pre-code");
+        } else {
+            if (used.size() == 1) used.push_back((used[0] + 1) % kPreCodes);
+            if (rng.chance(0.1)) {
+                used.push_back(-1);
+                count("incomplete pre-code");
+            }
+            randomShape(rng, used, preLengths, kPreCodes);
+        }
         canonicalCodes(preLengths, kPreCodes, preCodes);
 
         w.put(b.audio ? 1 : 0, 1);
@@ -553,16 +590,28 @@ class Generator {
         blockAudio = b.audio;
         blockChannels = b.channels;
         tablesActive = true;
+        if (b.audio && writeChannel >= b.channels) writeChannel = 0;
     }
 
     // Ends the member being written. Decoders look at the code after a member's last symbol
     // (a table switch there belongs to the next member), so unless a switch was just written
     // one code that is not a switch follows.
     void finishMember(bool trailer) {
+        int offset = blockAudio ? writeChannel * kAudioCodes : 0;
+        int skip = blockAudio ? kAudioNewTable : kSymNewTable;
+        int n = blockAudio ? kAudioCodes : kMainCodes;
+        if (trailer && tablesActive && rng.chance(0.3)) {
+            // No code after the last symbol: what follows is zero bits, and all-zero bits are the
+            // first code word of the table, which may stand there when it is not the switch.
+            int zeroWord = -1;
+            for (int s = 0; s < n; ++s)
+                if (lengths[offset + s] && codes[offset + s] == 0) zeroWord = s;
+            if (zeroWord != skip) {
+                trailer = false;
+                count("member ends bare");
+            }
+        }
         if (trailer && tablesActive) {
-            int offset = blockAudio ? writeChannel * kAudioCodes : 0;
-            int skip = blockAudio ? kAudioNewTable : kSymNewTable;
-            int n = blockAudio ? kAudioCodes : kMainCodes;
             std::vector<int> candidates;
             for (int s = 0; s < n; ++s)
                 if (s != skip && lengths[offset + s]) candidates.push_back(offset + s);
@@ -593,9 +642,12 @@ class Generator {
             Block b;
             b.audio = rng.chance(pAudio);
             if (b.audio) {
-                // A block with fewer channels than the current channel index is left out: what a
-                // decoder does then is not pinned down.
-                b.channels = static_cast<int>(rng.range(static_cast<uint32_t>(curChannel + 1), 4));
+                b.channels = static_cast<int>(rng.range(1, 4));
+                // The next channel index falls back to 0 when the new block has fewer channels.
+                if (curChannel >= b.channels) {
+                    curChannel = 0;
+                    count("channel index reset");
+                }
             }
             literalMode = static_cast<int>(rng.below(3));
             audioMode = static_cast<int>(rng.below(3));
@@ -605,6 +657,15 @@ class Generator {
             blockSymbols(b, target, syms);
             planLengths(b, syms);
             if (syms.empty()) count("empty block");
+            if (tablesActive && b.audio == blockAudio && b.channels == blockChannels && rng.chance(0.05)) {
+                bool fits = true;
+                for (const Sym& sym : syms)
+                    if (sym.table != kBoundary && !lengths[tableOffset(sym.table) + sym.code]) fits = false;
+                if (fits) {
+                    memcpy(b.lengths, lengths, sizeof(b.lengths));
+                    b.sameAgain = true;
+                }
+            }
 
             if (pendingBoundary) {
                 if (rng.chance(0.5)) {
@@ -667,6 +728,9 @@ class Generator {
             ar.members.push_back(std::move(stream[i]));
         }
         if (!ar.password.empty()) count("encrypted");
+        size_t firstPacked = 0;
+        while (firstPacked < ar.members.size() && ar.members[firstPacked].stored)
+            ++firstPacked;
         std::vector<uint8_t>& img = ar.image;
         static const uint8_t marker[7] = {0x52, 0x61, 0x72, 0x21, 0x1a, 0x07, 0x00};
         img.assign(marker, marker + 7);
@@ -683,6 +747,12 @@ class Generator {
             std::vector<uint8_t> body = m.packed;
             uint16_t fileFlags = 0x8000;
             if (!m.stored) fileFlags |= ar.dictFlags | (m.solid ? 0x0010 : 0);
+            // The first member of a solid archive may carry the solid flag too: nothing before
+            // it to continue, so the stream starts fresh.
+            if (!m.stored && ar.solid && !m.solid && i == firstPacked && rng.chance(0.3)) {
+                fileFlags |= 0x0010;
+                count("solid flag on the first member");
+            }
             if (!ar.password.empty()) {
                 fileFlags |= 0x0004;
                 body.resize((body.size() + 15) & ~static_cast<size_t>(15), 0);

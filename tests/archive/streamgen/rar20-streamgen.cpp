@@ -1,5 +1,5 @@
 // Writes generated RAR 2.0 archives for the differential test against the reference decoder.
-//   rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE]
+//   rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--unpinned]]
 // For each seed: OUTDIR/SEED.rar, the expected bytes of member I in OUTDIR/SEED.I.bin, and one
 // line per archive in OUTDIR/manifest.json; the construct counts over all seeds go to stdout.
 #include "Rar20StreamGen.h"
@@ -31,7 +31,7 @@ std::string jsonString(const std::string& s) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE]\n");
+        fprintf(stderr, "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--unpinned]]\n");
         return 2;
     }
     std::string dir = argv[1];
@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
     uint32_t count = static_cast<uint32_t>(strtoul(argv[3], nullptr, 10));
     streamgen::Options options;
     if (argc > 4) options.maxMemberSize = strtoul(argv[4], nullptr, 10);
+    std::string probe = argc > 5 ? argv[5] : "";
+    options.unpinnedKeep = probe == "--unpinned";
     streamgen::Tally tally;
     std::string manifest = "[\n";
     for (uint32_t seed = first; seed < first + count; ++seed) {
@@ -61,7 +63,7 @@ int main(int argc, char** argv) {
     }
     manifest += "]\n";
     if (!writeFile(dir + "/manifest.json", std::vector<uint8_t>(manifest.begin(), manifest.end()))) return 1;
-    for (const std::string& name : streamgen::constructNames())
-        printf("%-34s %llu\n", name.c_str(), static_cast<unsigned long long>(tally[name]));
+    for (const auto& t : tally)
+        printf("%-40s %llu\n", t.first.c_str(), static_cast<unsigned long long>(t.second));
     return 0;
 }
