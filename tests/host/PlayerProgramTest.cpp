@@ -112,6 +112,20 @@ TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
     }
 }
 
+TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes) {
+    if (system("command -v xvfb-run > /dev/null 2>&1") != 0) GTEST_SKIP() << "needs xvfb-run";
+    std::string dir = makeDemoDir(300000);  // ends after its first frame
+    const char* question = "Error: requested fullscreen mode not supported, run windowed? -> Yes\n";
+    for (const char* screen : {"800x600x24", "1280x1024x24"}) {
+        CommandResult r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy xvfb-run -a -s '-screen 0 " +
+                                         screen + "' " + binPath("holdfast"),
+                                     120);
+        EXPECT_EQ(r.exitCode, 0) << screen << "\n" << r.err;
+        bool asked = r.err.find(question) != std::string::npos;
+        EXPECT_EQ(asked, std::string(screen) != "800x600x24") << screen << "\n" << r.err;
+    }
+}
+
 TEST(PlayerProgram, NoDisplayIsFatal) {
     CommandResult r = runCommand("cd " + makeTempDir() +
                                      " && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "
