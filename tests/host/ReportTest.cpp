@@ -77,7 +77,11 @@ TEST(ReportDeath, AssertFailsOnlyWhenFalse) {
 }
 
 TEST_F(GLTest, CheckGLErrorReportsPendingErrorAndExits) {
-    checkGLError("gl.cpp", 9);  // nothing pending: returns
+    seen.clear();
+    report::setSink(&record);
+    checkGLError("gl.cpp", 9);  // nothing pending: returns without a report
+    report::setSink(nullptr);
+    EXPECT_TRUE(seen.empty());
     EXPECT_EXIT(
         {
             glEnable(0xFFFF);  // GL_INVALID_ENUM
