@@ -148,7 +148,9 @@ bool Rar20Decoder::readTables(BitReader& in) {
             !repLenCode.build(table + kMainCodes + kDistCodes, kRepLenCodes))
             return false;
     }
-    memcpy(oldTable, table, sizeof(oldTable));
+    // Only this table's entries become the base of the next kept table: past its end the old
+    // lengths stay as they were (zero after a table sent without the keep flag), as in unRAR.
+    memcpy(oldTable, table, static_cast<size_t>(tableSize));
     tablesRead = true;
     return true;
 }

@@ -2,9 +2,9 @@
 // every construct the format allows, chosen from a seed) must unpack to exactly what the
 // generator meant, both in the reference decoder (node-unrar-js, the official unRAR built for
 // WebAssembly) and in our reader (holdfast-pack test/extract).
-//   node differential.js HOLDFAST_PACK RAR20_STREAMGEN [FIRST_SEED] [COUNT] [WORKDIR] [--unpinned]
-// --unpinned adds kept tables longer than the table before them, whose meaning is not pinned down
-// (a probe of what the reference does, expected to fail).
+//   node differential.js HOLDFAST_PACK RAR20_STREAMGEN [FIRST_SEED] [COUNT] [WORKDIR] [--PROBE]
+// --probe-crossing adds matches that run past a solid member's end (not valid data: a probe of
+// what the reference does with them; see rar20-streamgen).
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -18,8 +18,8 @@ if (!fs.existsSync(modulePath)) {
 }
 const { createExtractorFromData } = require(modulePath);
 
-const unpinned = process.argv.includes('--unpinned');
-const args = process.argv.filter((a) => a !== '--unpinned');
+const probe = process.argv.find((a) => a.startsWith('--'));
+const args = process.argv.filter((a) => !a.startsWith('--'));
 const [pack, generator] = args.slice(2, 4);
 const first = Number(args[4] || 1);
 const count = Number(args[5] || 150);
@@ -72,7 +72,7 @@ function ours(entry) {
 
 async function main() {
   fs.mkdirSync(work, { recursive: true });
-  const g = spawnSync(generator, [work, String(first), String(count), ...(unpinned ? ['262144', '--unpinned'] : [])],
+  const g = spawnSync(generator, [work, String(first), String(count), ...(probe ? ['262144', probe] : [])],
                      { encoding: 'utf8' });
   if (g.status !== 0) {
     console.log(`FAIL generator exited ${g.status}: ${g.stderr}`);

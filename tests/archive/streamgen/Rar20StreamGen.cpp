@@ -59,6 +59,8 @@ const std::vector<std::string> kConstructs = {
     "incomplete pre-code",
     "solid flag on the first member",
     "same tables again",
+    "kept table longer than the last",
+    "kept table shorter than the last",
 };
 
 struct Rng {
@@ -241,7 +243,7 @@ class Generator {
         audio.reset();
         curChannel = 0;
         memset(table, 0, sizeof(table));
-        lastReadSize = 0;
+        lastSize = 0;
         tablesActive = false;
         blockAudio = false;
         blockChannels = 1;
@@ -406,10 +408,17 @@ class Generator {
                 ++member;
             }
             uint32_t remaining = static_cast<uint32_t>(ends[member] - out.size());
+            bool cross = opt.probeCrossing && member + 1 < ends.size() && solidAt[member + 1] && rng.chance(0.3);
+            if (cross) remaining += static_cast<uint32_t>(ends[member + 1] - ends[member] - 1);
             if (b.audio)
                 audioSymbol(syms, b.channels);
             else
                 lzSymbol(syms, remaining);
+            if (out.size() > ends[member]) { // a match ran on into the next member
+                count("probe: match across members");
+                syms.push_back({kBoundary, 0, 0, 0});
+                ++member;
+            }
         }
     }
 
@@ -478,9 +487,11 @@ class Generator {
 
     void writeTables(const Block& b) {
         const int size = b.audio ? kAudioCodes * b.channels : kLzTableSize;
-        bool keep = b.sameAgain || (rng.chance(pKeep) && (lastReadSize == 0 || size <= lastReadSize || opt.unpinnedKeep));
-        if (keep && lastReadSize && size > lastReadSize) count("unpinned: kept table longer than the last");
-        if (keep) count(lastReadSize == 0 ? "kept table on first read" : "kept table");
+        bool keep = b.sameAgain || rng.chance(pKeep);
+        if (keep) count(tablesActive ? "kept table" : "kept table on first read");
+        if (keep && tablesActive && size > lastSize) count("kept table longer than the last");
+        if (keep && tablesActive && size < lastSize) count("kept table shorter than the last");
+        lastSize = size;
         if (tablesActive) {
             if (blockAudio && b.audio) count("audio to audio");
             if (blockAudio && !b.audio) count("audio to LZ");
@@ -576,8 +587,10 @@ class Generator {
         }
 
         // The decoder now holds these lengths (entries past `size` keep what they had).
+        // The lengths a later kept table is coded against: cleared by a table sent without the
+        // keep flag, then this table's entries (past them the earlier ones stay).
+        if (!keep) memset(table, 0, sizeof(table));
         memcpy(table, L, static_cast<size_t>(size));
-        lastReadSize = size;
         memcpy(lengths, L, sizeof(lengths));
         if (b.audio) {
             for (int c = 0; c < b.channels; ++c)
@@ -803,7 +816,7 @@ class Generator {
     int curChannel = 0;   // channel of the next audio symbol while generating
     int writeChannel = 0; // the same while writing (generation runs one block ahead)
     uint8_t table[kMaxTableSize] = {};
-    int lastReadSize = 0;
+    int lastSize = 0; // size of the table read last
     bool tablesActive = false;
     bool blockAudio = false;
     int blockChannels = 1;

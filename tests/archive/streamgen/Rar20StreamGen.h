@@ -36,10 +36,10 @@ struct Options {
     size_t maxMemberSize = 256 * 1024;
     // Some seeds make streams over 1 MiB so the largest distances can be reached.
     bool allowLarge = true;
-    // For probing the reference only: kept tables (deltas to the lengths before) longer than the
-    // table read before them. The entries past the earlier table are not pinned down: the
-    // reference agrees neither with keeping older lengths there (our decoder) nor with zeros.
-    bool unpinnedKeep = false;
+    // For probing the reference only: matches in a solid stream that run on past the end of a
+    // member, their rest meant as the start of the next member. Not valid data: the reference
+    // rejects such archives as damaged.
+    bool probeCrossing = false;
 };
 
 // How often each construct was written (construct name -> count).

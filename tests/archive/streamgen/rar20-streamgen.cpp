@@ -1,5 +1,5 @@
 // Writes generated RAR 2.0 archives for the differential test against the reference decoder.
-//   rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--unpinned]]
+//   rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--probe-crossing]]
 // For each seed: OUTDIR/SEED.rar, the expected bytes of member I in OUTDIR/SEED.I.bin, and one
 // line per archive in OUTDIR/manifest.json; the construct counts over all seeds go to stdout.
 #include "Rar20StreamGen.h"
@@ -31,7 +31,7 @@ std::string jsonString(const std::string& s) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--unpinned]]\n");
+        fprintf(stderr, "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--probe-crossing]]\n");
         return 2;
     }
     std::string dir = argv[1];
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     streamgen::Options options;
     if (argc > 4) options.maxMemberSize = strtoul(argv[4], nullptr, 10);
     std::string probe = argc > 5 ? argv[5] : "";
-    options.unpinnedKeep = probe == "--unpinned";
+    options.probeCrossing = probe == "--probe-crossing";
     streamgen::Tally tally;
     std::string manifest = "[\n";
     for (uint32_t seed = first; seed < first + count; ++seed) {
