@@ -2,9 +2,11 @@
 // pays off, it picks every construct the format allows pseudo-randomly from a seed: every
 // length and distance slot up to the 1 MiB distance, the repeat-last and old-distance codes,
 // short distances, table switches in mid-stream and between solid members, kept tables (deltas
-// to the previous lengths), run codes in the table encoding, LZ and multimedia blocks with 1 to
-// 4 channels, and code lengths up to 15 bits. It tracks what a decoder must produce for every
-// symbol it writes, so each member's expected bytes and CRC are known exactly.
+// to the previous lengths, also across tables of other sizes), run codes in the table encoding
+// (also running past the table's end), LZ and multimedia blocks with 1 to 4 channels, complete,
+// incomplete and one-word codes with lengths up to 15 bits, members ending with or without a
+// code after their last symbol. It tracks what a decoder must produce for every symbol it
+// writes, so each member's expected bytes and CRC are known exactly.
 #pragma once
 
 #include <cstddef>
