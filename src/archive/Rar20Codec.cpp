@@ -17,4 +17,19 @@ const uint8_t kDistBits[48] = {0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5
 const uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
 const uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
+void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
+    uint32_t counts[kMaxCodeLength + 1] = {};
+    for (int i = 0; i < n; ++i)
+        counts[lengths[i]]++;
+    counts[0] = 0;
+    uint32_t next[kMaxCodeLength + 1] = {};
+    uint32_t code = 0;
+    for (int len = 1; len <= kMaxCodeLength; ++len) {
+        code = (code + counts[len - 1]) << 1;
+        next[len] = code;
+    }
+    for (int i = 0; i < n; ++i)
+        codes[i] = lengths[i] ? static_cast<uint16_t>(next[lengths[i]]++) : 0;
+}
+
 } // namespace rar

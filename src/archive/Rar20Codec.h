@@ -34,6 +34,9 @@ extern const uint8_t kDistBits[48];
 extern const uint8_t kShortBase[8];
 extern const uint8_t kShortBits[8];
 
+// Canonical Huffman codes (most significant bit first) for `n` code lengths; length 0 gets no code.
+void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes);
+
 // One channel's predictor state of a multimedia block.
 struct AudioChannel {
     int k[5];

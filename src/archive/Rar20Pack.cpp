@@ -115,21 +115,6 @@ void buildLengths(const uint32_t* freq, int n, uint8_t* lengths) {
     }
 }
 
-void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
-    uint32_t counts[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < n; ++i)
-        counts[lengths[i]]++;
-    counts[0] = 0;
-    uint32_t next[kMaxCodeLength + 1] = {};
-    uint32_t code = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
-        code = (code + counts[len - 1]) << 1;
-        next[len] = code;
-    }
-    for (int i = 0; i < n; ++i)
-        codes[i] = lengths[i] ? static_cast<uint16_t>(next[lengths[i]]++) : 0;
-}
-
 // Writes the block header and the code lengths of `table` (`size` entries) through the pre-code.
 // With `old` the lengths go as differences to the previous table of the same kind (the format's
 // table reuse); `runs` allows the run-length codes.

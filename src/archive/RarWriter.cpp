@@ -4,6 +4,7 @@
 #include "archive/Rar20Crypt.h"
 #include "archive/Rar20Pack.h"
 #include "archive/RarArchive.h"
+#include "archive/RarHeaderBytes.h"
 
 #include <ctime>
 #include <vector>
@@ -12,19 +13,6 @@ namespace rar {
 
 namespace {
 
-void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(static_cast<uint8_t>(x));
-    v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xffff);
-    put16(v, x >> 16);
-}
-void sealHeader(std::vector<uint8_t>& h) {
-    uint32_t crc = crc32Update(0, h.data() + 2, h.size() - 2);
-    h[0] = static_cast<uint8_t>(crc);
-    h[1] = static_cast<uint8_t>(crc >> 8);
-}
 
 constexpr uint8_t kHostWin32 = 2;
 constexpr uint8_t kUnpackVersion = 20;

@@ -3,6 +3,7 @@
 #include "archive/Crc32.h"
 #include "archive/Rar20Codec.h"
 #include "archive/Rar20Crypt.h"
+#include "archive/RarHeaderBytes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -145,34 +146,6 @@ void randomShape(Rng& rng, std::vector<int> used, uint8_t* lengths, int n) {
         if (used[i] >= 0) lengths[used[i]] = depth[i];
 }
 
-void canonicalCodes(const uint8_t* lengths, int n, uint16_t* codes) {
-    uint32_t counts[kMaxCodeLength + 1] = {};
-    for (int i = 0; i < n; ++i)
-        counts[lengths[i]]++;
-    counts[0] = 0;
-    uint32_t next[kMaxCodeLength + 1] = {};
-    uint32_t code = 0;
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
-        code = (code + counts[len - 1]) << 1;
-        next[len] = code;
-    }
-    for (int i = 0; i < n; ++i)
-        codes[i] = lengths[i] ? static_cast<uint16_t>(next[lengths[i]]++) : 0;
-}
-
-void put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(static_cast<uint8_t>(x));
-    v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    put16(v, x & 0xffff);
-    put16(v, x >> 16);
-}
-void seal(std::vector<uint8_t>& h) {
-    uint32_t crc = crc32Update(0, h.data() + 2, h.size() - 2);
-    h[0] = static_cast<uint8_t>(crc);
-    h[1] = static_cast<uint8_t>(crc >> 8);
-}
 
 class Generator {
   public:
@@ -752,7 +725,7 @@ class Generator {
         put16(h, 13);
         put16(h, 0);
         put32(h, 0);
-        seal(h);
+        sealHeader(h);
         img.insert(img.end(), h.begin(), h.end());
         for (size_t i = 0; i < ar.members.size(); ++i) {
             Member& m = ar.members[i];
@@ -785,7 +758,7 @@ class Generator {
             put16(h, static_cast<uint32_t>(m.name.size()));
             put32(h, 0x20);
             h.insert(h.end(), m.name.begin(), m.name.end());
-            seal(h);
+            sealHeader(h);
             img.insert(img.end(), h.begin(), h.end());
             img.insert(img.end(), body.begin(), body.end());
         }
