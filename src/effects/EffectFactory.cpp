@@ -8,11 +8,55 @@
 
 #include <cstring>
 
+namespace {
+using Create = Effect* (*)(const char* scriptName);
+
+struct FactoryEntry {
+    const char* scriptName;
+    Create create; // nullptr: the name is known but the effect is not built yet
+};
+
+// One line per script name, in the order names are looked up. The script name is passed on
+// so that effects behind several names (Image1..3, Scene0..9) carry the name they were made for.
+const FactoryEntry kFactory[] = {
+    {"Blur", nullptr},
+    {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
+    {"GridExp", nullptr},
+    {"GridExp2", nullptr},
+    {"Image1", nullptr},
+    {"Image2", nullptr},
+    {"Image3", nullptr},
+    {"RotoZoom", nullptr},
+    {"Mosaic", nullptr},
+    {"Osc", nullptr},
+    {"Fade", [](const char*) -> Effect* { return new Fade(); }},
+    {"Flash", [](const char*) -> Effect* { return new Flash(); }},
+    {"Invert", [](const char*) -> Effect* { return new Invert(); }},
+    {"DOF", nullptr},
+    {"Flower", nullptr},
+    {"Noise", nullptr},
+    {"Scene0", nullptr},
+    {"Scene1", nullptr},
+    {"Scene2", nullptr},
+    {"Scene3", nullptr},
+    {"Scene4", nullptr},
+    {"Scene5", nullptr},
+    {"Scene6", nullptr},
+    {"Scene7", nullptr},
+    {"Scene8", nullptr},
+    {"Scene9", nullptr},
+    {"Hode", nullptr},
+    {"Scratch", nullptr},
+    {"Spectrum", nullptr},
+    {"Splinzor", nullptr},
+    {"Tiles", nullptr},
+};
+} // namespace
+
 Effect* createBuiltInEffect(const char* scriptName) {
-    // Add each effect here as it becomes available.
-    if (std::strcmp(scriptName, "Clear") == 0) return new Clear(0.0f, 0.0f, 0.0f, 1.0f);
-    if (std::strcmp(scriptName, "Fade") == 0) return new Fade();
-    if (std::strcmp(scriptName, "Flash") == 0) return new Flash();
-    if (std::strcmp(scriptName, "Invert") == 0) return new Invert();
+    for (const FactoryEntry& entry : kFactory) {
+        if (std::strcmp(scriptName, entry.scriptName) == 0)
+            return entry.create ? entry.create(scriptName) : nullptr;
+    }
     return nullptr;
 }
