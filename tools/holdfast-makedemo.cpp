@@ -4,9 +4,10 @@
 // Copies every file under CONTENT/data (the demo script and whatever else is authored by hand)
 // to OUT/data, and draws the loading picture OUT/data/images/loading.png (800 x 600) from
 // scratch. The music is made separately by holdfast-makemusic; holdfast-pack then packs OUT.
+#include "makedemo/ContentSteps.h"
 #include "resources/PngWriter.h"
 
-
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+
+std::vector<ContentStep>& contentSteps() {
+    static std::vector<ContentStep> steps;
+    return steps;
+}
 
 namespace {
 
@@ -148,6 +154,16 @@ int main(int argc, char** argv) {
     if (!writePng(picture, target / "images" / "loading.png")) {
         fprintf(stderr, "holdfast-makedemo: cannot write %s\n", (target / "images" / "loading.png").c_str());
         return 1;
+    }
+
+    std::vector<ContentStep> steps = contentSteps();
+    std::sort(steps.begin(), steps.end(),
+              [](const ContentStep& a, const ContentStep& b) { return std::strcmp(a.name, b.name) < 0; });
+    for (const ContentStep& step : steps) {
+        if (!step.make(target)) {
+            fprintf(stderr, "holdfast-makedemo: making the %s failed\n", step.name);
+            return 1;
+        }
     }
     return 0;
 }
