@@ -4,7 +4,11 @@
 #include "effects/Clear.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
+#include "effects/Image.h"
 #include "effects/Invert.h"
+#include "effects/Mosaic.h"
+#include "effects/RotoZoom.h"
+#include "effects/Tiles.h"
 
 #include <cstring>
 
@@ -23,11 +27,11 @@ const FactoryEntry kFactory[] = {
     {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
     {"GridExp", nullptr},
     {"GridExp2", nullptr},
-    {"Image1", nullptr},
-    {"Image2", nullptr},
-    {"Image3", nullptr},
-    {"RotoZoom", nullptr},
-    {"Mosaic", nullptr},
+    {"Image1", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image2", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image3", [](const char* name) -> Effect* { return new Image(name); }},
+    {"RotoZoom", [](const char*) -> Effect* { return new RotoZoom(); }},
+    {"Mosaic", [](const char*) -> Effect* { return new Mosaic(); }},
     {"Osc", nullptr},
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
@@ -49,7 +53,7 @@ const FactoryEntry kFactory[] = {
     {"Scratch", nullptr},
     {"Spectrum", nullptr},
     {"Splinzor", nullptr},
-    {"Tiles", nullptr},
+    {"Tiles", [](const char*) -> Effect* { return new Tiles(); }},
 };
 } // namespace
 
