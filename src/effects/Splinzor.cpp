@@ -153,6 +153,8 @@ void Splinzor::render(int time) {
     glEnd();
 
     glColor4f(1, 1, 1, 1);
+    // Left on, the additive blend would reach whatever draws next.
+    glDisable(GL_BLEND);
     glPointSize(1);
     glDepthMask(GL_TRUE);
     glEnable(GL_DEPTH_TEST);
