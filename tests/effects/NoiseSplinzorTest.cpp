@@ -18,7 +18,7 @@ namespace {
 
 using Rgba = std::vector<unsigned char>;
 
-class PictureEffects : public GLTest {
+class NoiseSplinzor : public GLTest {
 protected:
     void SetUp() override {
         GLTest::SetUp();
@@ -52,7 +52,7 @@ std::vector<float> historyCopy() {
 
 } // namespace
 
-TEST_F(PictureEffects, FactoryMakesNoiseAndSplinzorWithTheirVariables) {
+TEST_F(NoiseSplinzor, FactoryMakesNoiseAndSplinzorWithTheirVariables) {
     std::unique_ptr<Effect> noise(createBuiltInEffect("Noise"));
     ASSERT_TRUE(noise);
     EXPECT_EQ(noise->name, "Noise");
@@ -68,7 +68,7 @@ TEST_F(PictureEffects, FactoryMakesNoiseAndSplinzorWithTheirVariables) {
     EXPECT_FLOAT_EQ(splinzor->findVariable("Alpha")->get(), 0.4f);
 }
 
-TEST_F(PictureEffects, NoiseTexturesAreUnfilteredGreyNoise) {
+TEST_F(NoiseSplinzor, NoiseTexturesAreUnfilteredGreyNoise) {
     Noise noise;
     struct Case {
         Texture* texture;
@@ -102,7 +102,7 @@ TEST_F(PictureEffects, NoiseTexturesAreUnfilteredGreyNoise) {
     }
 }
 
-TEST_F(PictureEffects, NoiseWithAlphaZeroLeavesTheFrame) {
+TEST_F(NoiseSplinzor, NoiseWithAlphaZeroLeavesTheFrame) {
     Noise noise;
     noise.alpha.value = 0;
     noise.animate.value = true;
@@ -131,7 +131,7 @@ TEST_F(PictureEffects, NoiseWithAlphaZeroLeavesTheFrame) {
     EXPECT_NE(frameRgb(), before);
 }
 
-TEST_F(PictureEffects, NoiseDrawsGreyStaticThatJumpsOnlyWhenAnimated) {
+TEST_F(NoiseSplinzor, NoiseDrawsGreyStaticThatJumpsOnlyWhenAnimated) {
     Noise noise;
     ScreenRect& rect = Noise::textureRect();
     rect = ScreenRect{0, 0, 1, 1};
@@ -169,7 +169,7 @@ TEST_F(PictureEffects, NoiseDrawsGreyStaticThatJumpsOnlyWhenAnimated) {
     rect = ScreenRect{0, 0, 1, 1};
 }
 
-TEST_F(PictureEffects, SplinzorDrawsFadingCurvesWithTheColourRule) {
+TEST_F(NoiseSplinzor, SplinzorDrawsFadingCurvesWithTheColourRule) {
     Splinzor splinzor;
     EXPECT_EQ(Splinzor::lastStepTime(), 0);
     splinzor.red.value = 0;  // red stays at alpha along the whole curve; green and blue fall
@@ -203,7 +203,7 @@ TEST_F(PictureEffects, SplinzorDrawsFadingCurvesWithTheColourRule) {
 }
 
 // The history takes one step per 5 ms of demo time that has passed since the last step.
-TEST_F(PictureEffects, SplinzorHistoryStepsWithDemoTime) {
+TEST_F(NoiseSplinzor, SplinzorHistoryStepsWithDemoTime) {
     Splinzor splinzor;
     EXPECT_EQ(Splinzor::lastStepTime(), 0);
     EXPECT_EQ(splinzor.catchUp(5), 0);
@@ -222,7 +222,7 @@ TEST_F(PictureEffects, SplinzorHistoryStepsWithDemoTime) {
 
 // Time that goes backwards (a restart, or the effect drawn at an earlier time by another) takes no
 // step, and the history then goes on exactly as if the jump had not happened.
-TEST_F(PictureEffects, SplinzorHistoryIgnoresTimeGoingBackwards) {
+TEST_F(NoiseSplinzor, SplinzorHistoryIgnoresTimeGoingBackwards) {
     auto run = [](const std::vector<int>& times) {
         Splinzor splinzor;
         for (int t : times) {
@@ -242,7 +242,7 @@ TEST_F(PictureEffects, SplinzorHistoryIgnoresTimeGoingBackwards) {
 }
 
 // A jump far ahead takes at most a history's worth of steps, with the same result as every step.
-TEST_F(PictureEffects, SplinzorJumpsFarAheadAtOnce) {
+TEST_F(NoiseSplinzor, SplinzorJumpsFarAheadAtOnce) {
     Splinzor stepwise;
     EXPECT_EQ(stepwise.catchUp(10000), 1999);
     EXPECT_EQ(stepwise.catchUp(20000), 2000);
