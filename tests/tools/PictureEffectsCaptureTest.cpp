@@ -4,8 +4,11 @@
 #include "PngPixels.h"
 #include "../resources/ImageWriters.h"
 
+#include "resources/ImageLibrary.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -122,4 +125,78 @@ __TIMELINE__
     const Frame moved = readPng(out + "/frame_00003500.png");
     ASSERT_TRUE(moved.ok);
     EXPECT_EQ(moved.at(600, 150), (std::vector<int>{255, 0, 0}));  // its top left now on the right
+}
+
+namespace {
+
+// Rows of 8-bit samples with `channels` per pixel.
+double columnDifference(const ImageData& image, int a, int b) {
+    const int channels = static_cast<int>(image.bitsPerPixel / 8);
+    double sum = 0;
+    for (uint32_t y = 0; y < image.height; ++y)
+        for (int c = 0; c < 3; ++c)
+            sum += std::abs(image.data[(y * image.width + a) * channels + c] - image.data[(y * image.width + b) * channels + c]);
+    return sum / image.height;
+}
+
+double rowDifference(const ImageData& image, int a, int b) {
+    const int channels = static_cast<int>(image.bitsPerPixel / 8);
+    double sum = 0;
+    for (uint32_t x = 0; x < image.width; ++x)
+        for (int c = 0; c < 3; ++c)
+            sum += std::abs(image.data[(a * image.width + x) * channels + c] - image.data[(b * image.width + x) * channels + c]);
+    return sum / image.width;
+}
+
+// Distinct colours among a coarse grid of the frame's pixels.
+size_t coloursIn(const Frame& frame) {
+    std::vector<std::vector<int>> seen;
+    for (int y = 5; y < 600; y += 20)
+        for (int x = 5; x < 800; x += 20) {
+            const std::vector<int> p = frame.at(x, y);
+            if (std::find(seen.begin(), seen.end(), p) == seen.end()) seen.push_back(p);
+        }
+    return seen.size();
+}
+
+} // namespace
+
+TEST(PictureEffectsCapture, TheDemoMakerDrawsThePictures) {
+    const std::string out = makeTempDir();
+    CommandResult r = runCommand(binPath("holdfast-makedemo") + " --content " + HOLDFAST_SOURCE_DIR + "/content --out " + out, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ImageData* plasma = ImageLibrary::instance().loadImage((out + "/data/images/plasma.png").c_str(), "");
+    ImageData* sunset = ImageLibrary::instance().loadImage((out + "/data/images/sunset.jpg").c_str(), "");
+    ASSERT_TRUE(plasma);
+    ASSERT_TRUE(sunset);
+    for (ImageData* image : {plasma, sunset}) {
+        EXPECT_EQ(image->width, 512u);
+        EXPECT_EQ(image->height, 512u);
+    }
+    // The plasma repeats without a seam: its last column leads into its first (and its last row
+    // into its first) as smoothly as neighbouring columns follow each other.
+    const double step = std::max(columnDifference(*plasma, 0, 1), 1.0);
+    EXPECT_LT(columnDifference(*plasma, 511, 0), 3 * step);
+    EXPECT_LT(rowDifference(*plasma, 511, 0), 3 * std::max(rowDifference(*plasma, 0, 1), 1.0));
+    // The sunset has a sky above a sea: no seam is asked of it, and it is not flat.
+    EXPECT_GT(rowDifference(*sunset, 0, 500), 20.0);
+    freeImage(plasma);
+    freeImage(sunset);
+}
+
+TEST(PictureEffectsCapture, TheBundledDemoShowsThePicturesInItsSecondMinute) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string build = std::filesystem::path(HOLDFAST_BIN_DIR).parent_path().string(), out = makeTempDir();
+    CommandResult made = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + build, 900);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    // RotoZoom of the plasma, the mosaic of the sunset, the tiles over the roto-zoom (between
+    // the kicks, whose flashes would cover them).
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + build + "/demo/data.qzd --times 20250,35750,53250 --out " + out, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
+    for (const char* frame : {"/frame_00020250.png", "/frame_00035750.png", "/frame_00053250.png"}) {
+        const Frame f = readPng(out + frame);
+        ASSERT_TRUE(f.ok) << frame;
+        EXPECT_GT(coloursIn(f), 100u) << frame;
+    }
 }
