@@ -16,6 +16,7 @@
 #include "platform/GL.h"
 
 #include <array>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -451,6 +452,15 @@ TEST_F(ImageRotoMosaicTiles, MosaicOfAUniformColour) {
     background(1, 1, 1);
     mosaic.render(mosaic.currentTime);
     expectRgb(pixel(400, 300), 128, 32, 8, "Saturation 0", 3);
+    // Keys are not clamped: a NaN brightens like 0, a huge value saturates the cells to white.
+    mosaic.saturation.value = std::nanf("");
+    background(1, 1, 1);
+    mosaic.render(mosaic.currentTime);
+    expectRgb(pixel(400, 300), 128, 32, 8, "Saturation NaN", 3);
+    mosaic.saturation.value = 1e30f;
+    background(1, 1, 1);
+    mosaic.render(mosaic.currentTime);
+    expectRgb(pixel(400, 300), 255, 128, 64, "Saturation 1e30: the detail picture alone", 3);
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     GLint depth = 0;
