@@ -19,9 +19,14 @@ MeshObject::~MeshObject() { releaseBuffers(); }
 void MeshObject::releaseBuffers() {
     bool any = false;
     for (GLuint b : buffers_) any = any || b != 0;
+    any = any || indexBuffer_ != 0;
     // Buffers belong to a context; without one current (process teardown) they go with it.
-    if (any && platform::currentBinding().context && glDeleteBuffersARB) glDeleteBuffersARB(4, buffers_);
+    if (any && platform::currentBinding().context && glDeleteBuffersARB) {
+        glDeleteBuffersARB(4, buffers_);
+        glDeleteBuffersARB(1, &indexBuffer_);
+    }
     for (GLuint& b : buffers_) b = 0;
+    indexBuffer_ = 0;
 }
 
 SceneObject* MeshObject::clone() const {
@@ -139,6 +144,11 @@ void MeshObject::build() {
         if (!set0Array_.empty()) upload(buffers_[2], set0Array_);
         if (!set1Array_.empty()) upload(buffers_[3], set1Array_);
         glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+        glGenBuffersARB(1, &indexBuffer_);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(indexArray_.size() * sizeof(GLuint)),
+                        indexArray_.empty() ? nullptr : indexArray_.data(), GL_STATIC_DRAW_ARB);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
     } else {
         useBufferObjects_ = false;
     }
@@ -316,7 +326,7 @@ void MeshObject::drawArrays() {
         texCoords(1, several, 0, environmentArray_, 2);
     }
     if (vbo) glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     checkGLError(__FILE__, __LINE__);
 
     for (int unit = 2; unit >= 0; --unit) {
@@ -340,8 +350,19 @@ void MeshObject::drawDepth() {
         glVertexPointer(3, GL_FLOAT, 0, positionArray_.data());
     }
     glEnableClientState(GL_VERTEX_ARRAY);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+void MeshObject::drawElements(bool vbo) {
+    const GLsizei count = static_cast<GLsizei>(indexArray_.size());
+    if (vbo && indexBuffer_) {
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, nullptr);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
+    } else {
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indexArray_.data());
+    }
 }
 
 void MeshObject::setMorphData(int frameCount, std::vector<float> positions, std::vector<float> normals) {
