@@ -111,8 +111,9 @@ void MeshObject::build() {
         normalArray_[i * 3 + 1] = n.y;
         normalArray_[i * 3 + 2] = n.z;
     }
-    // The bump texture is read with set 0 too.
-    if (!set0_.empty() && (material_->usesSet0() || bump)) {
+    // Set 0 is kept even when the material does not read it yet: a render target put on the
+    // material later (shade model 13) and the bump texture are drawn with it.
+    if (!set0_.empty()) {
         set0Array_.resize(count * 2);
         for (size_t i = 0; i < count; ++i) {
             set0Array_[i * 2] = set0_[i].u;
@@ -321,7 +322,8 @@ void MeshObject::drawArrays() {
         else
             texCoords(2, true, buffers_[2], set0Array_, 2);
     } else {
-        texCoords(0, several, buffers_[2], set0Array_, 2);
+        if (material_->usesSet0() || material_->shadeModel() == 13)
+            texCoords(0, several, buffers_[2], set0Array_, 2);
         texCoords(1, several, buffers_[3], set1Array_, 2);
         texCoords(1, several, 0, environmentArray_, 2);
     }
