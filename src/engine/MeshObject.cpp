@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -403,9 +404,12 @@ void MeshObject::morph(float x) {
     const float start = static_cast<float>(scene_->morphStartFrame());
     if (x < start) {
         copyFrame(0);
+        // The arrays no longer hold the last frame: a later jump past the end must copy it again.
+        atMorphEnd_ = false;
         return;
     }
-    const float a = (x - start) * scene_->morphRate();
+    // A negative rate would run before the first morph frame: hold that frame instead.
+    const float a = std::max(0.0f, (x - start) * scene_->morphRate());
     const float d = std::floor(a);
     const float f = a - d;
     if (d + 1.0f < static_cast<float>(morphFrames_)) {
