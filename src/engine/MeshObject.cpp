@@ -219,7 +219,7 @@ void MeshObject::updateBumpVectors() {
         const Vector3 p(positionArray_[i * 3], positionArray_[i * 3 + 1], positionArray_[i * 3 + 2]);
         const Vector3 n(normalArray_[i * 3], normalArray_[i * 3 + 1], normalArray_[i * 3 + 2]);
         const Vector3 l = (local - p).normalized();
-        // Left unnormalised: the cube map normalises per fragment.
+        // Unit length per vertex; interpolation shortens it and the cube map renormalises.
         bumpArray_[i * 3] = l.dot(tangents_[i]);
         bumpArray_[i * 3 + 1] = l.dot(bitangents_[i]);
         bumpArray_[i * 3 + 2] = l.dot(n);
