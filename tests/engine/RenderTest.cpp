@@ -299,6 +299,27 @@ TEST_F(SceneRendering, ChildrenFollowTheirParentOnlyWhenItIsHierarchical) {
     expectColour(rgb(ox, oy), 0, 0, 0);
 }
 
+TEST_F(SceneRendering, AMeshFollowingALightInAChildChainIsDrawnOnce) {
+    Scene scene;
+    Material* glow = scenes::colour(1, 0, 0.5f, 0);
+    glow->setAdditive(true);
+    glow->finishTextures();
+    scene.addMaterial(glow);
+    scene.addObject(new DummyObject(1, "Group"), -1);
+    auto* lamp = new Light(2, "Lamp");
+    lamp->setColour(ColorRGBA(1, 1, 1, 1));
+    lamp->setAmbient(ColorRGBA(0, 0, 0, 1));
+    lamp->setPosition(Vector3(0, 0, 100000));
+    lamp->setTargetId(0);
+    scene.addLight(lamp, 1);
+    scene.addObject(scenes::quad(3, "Glow", 1, 2, 2), 1);  // the lamp's following sibling
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
+    scene.finishLoading();
+    scene.applyLightColours();
+    renderFrame(scene);
+    expectColour(rgb(400, 300), 0, 128, 0);  // added once, not twice
+}
+
 // Floor, a box above it and two lights: "Spot01" straight above casts the shadow, "Fill"
 // lights from the side without one.
 struct ShadowScene {
