@@ -42,7 +42,7 @@ TEST(PictureEffectsCapture, BlurAndAFarJumpOfSplinzor) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
     writeFile(demo + "/data/scripts/demo.scr", kScript);
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1000,6000,2000000000 --out " +
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --sparse --data " + demo + " --times 1000,6000,2000000000 --out " +
                                      out,
                                  120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
