@@ -5,7 +5,6 @@
 #include "resources/ScreenQuad.h"
 
 #include <algorithm>
-#include <cmath>
 
 Mosaic::Mosaic() : Effect("Mosaic") {
     registerVariable(red, "Red", NoList, KindFloat);
@@ -63,7 +62,8 @@ void Mosaic::render(int time) {
     glMatrixMode(GL_MODELVIEW);
     glDisable(GL_BLEND);
     drawUnitQuad();
-    brightenScreen(static_cast<int>(std::trunc(saturation.valueAt(time) * 10.0f)));
+    // Keys are unclamped: a huge or NaN Saturation saturates (or gives 0) instead of overflowing.
+    brightenScreen(truncateToInt(saturation.valueAt(time) * 10.0f));
     cells.release(WGL_FRONT_LEFT_ARB);
     glMatrixMode(GL_TEXTURE);
     glPopMatrix();

@@ -16,6 +16,7 @@
 #include "platform/GL.h"
 
 #include <array>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -25,7 +26,7 @@ using Rgb = std::array<unsigned char, 3>;
 
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255};
 
-class PictureEffects : public GLTest {
+class ImageRotoMosaicTiles : public GLTest {
 protected:
     void SetUp() override {
         GLTest::SetUp();
@@ -118,7 +119,7 @@ std::vector<std::string> ownVariables(const Effect& effect) {
     return names;
 }
 
-TEST_F(PictureEffects, FactoryBuildsEachWithItsVariablesAndTargets) {
+TEST_F(ImageRotoMosaicTiles, FactoryBuildsEachWithItsVariablesAndTargets) {
     for (const char* name : {"Image1", "Image2", "Image3"}) {
         std::unique_ptr<Effect> effect(createBuiltInEffect(name));
         ASSERT_TRUE(effect) << name;
@@ -168,7 +169,7 @@ TEST_F(PictureEffects, FactoryBuildsEachWithItsVariablesAndTargets) {
     EXPECT_EQ(min, GL_LINEAR);
 }
 
-TEST_F(PictureEffects, ImageFillsTheScreenUpright) {
+TEST_F(ImageRotoMosaicTiles, ImageFillsTheScreenUpright) {
     Image image("Image1");
     image.addListItem(0, quadrantPicture());
     ASSERT_TRUE(image.texture);
@@ -196,7 +197,7 @@ TEST_F(PictureEffects, ImageFillsTheScreenUpright) {
     expectQuadrants({kRed, Rgb{0, 128, 0}, kBlue, Rgb{255, 128, 255}}, "tinted");
 }
 
-TEST_F(PictureEffects, ImageBlendModes) {
+TEST_F(ImageRotoMosaicTiles, ImageBlendModes) {
     // Picture (0.5, 0.25, 0.125) over the background (0.25, 0.5, 0.25), quad alpha 0.5.
     Image image("Image2");
     image.addListItem(0, uniformPicture("brown.png", Rgb{128, 64, 32}));
@@ -248,7 +249,7 @@ TEST_F(PictureEffects, ImageBlendModes) {
     expectRgb(frame(), 128, 64, 32, "alpha over 1 is opaque");
 }
 
-TEST_F(PictureEffects, ImageMovesTurnsAndScales) {
+TEST_F(ImageRotoMosaicTiles, ImageMovesTurnsAndScales) {
     Image image("Image3");
     image.addListItem(0, quadrantPicture());
     image.setSpeed(0.005f);
@@ -294,7 +295,7 @@ TEST_F(PictureEffects, ImageMovesTurnsAndScales) {
     expectRgb(pixel(700, 50), 255, 255, 255, "picture's bottom right");
 }
 
-TEST_F(PictureEffects, ImageWithoutPictureIsPlainColourWhateverTexturingIsOn) {
+TEST_F(ImageRotoMosaicTiles, ImageWithoutPictureIsPlainColourWhateverTexturingIsOn) {
     // An earlier effect left texturing on with a black texture bound.
     GLuint black = 0;
     const unsigned char texel[4] = {0, 0, 0, 255};
@@ -313,7 +314,7 @@ TEST_F(PictureEffects, ImageWithoutPictureIsPlainColourWhateverTexturingIsOn) {
     glDeleteTextures(1, &black);
 }
 
-TEST_F(PictureEffects, ImagePicksItsPictureFromTheListAndSignals) {
+TEST_F(ImageRotoMosaicTiles, ImagePicksItsPictureFromTheListAndSignals) {
     Image image("Image1");
     const std::string red = uniformPicture("red.png", kRed), blue = uniformPicture("blue.png", kBlue);
     const std::string greenJpeg = dir + "/green.jpg";
@@ -354,7 +355,7 @@ TEST_F(PictureEffects, ImagePicksItsPictureFromTheListAndSignals) {
     expectRgb(centre(), 0, 255, 0, "unchanged", 3);
 }
 
-TEST_F(PictureEffects, RotoZoomRepeatsTheLinkedPicture) {
+TEST_F(ImageRotoMosaicTiles, RotoZoomRepeatsTheLinkedPicture) {
     Clear clear(0.2f, 0.4f, 0.6f, 1.0f);
     RotoZoom roto;
     roto.linked = &clear;
@@ -415,7 +416,7 @@ TEST_F(PictureEffects, RotoZoomRepeatsTheLinkedPicture) {
     expectRgb(pixel(100, 375), 0, 255, 0, "zoom 2, the copy to the left");
 }
 
-TEST_F(PictureEffects, PostProcessingWithoutLinkShowsItsLastPicture) {
+TEST_F(ImageRotoMosaicTiles, PostProcessingWithoutLinkShowsItsLastPicture) {
     RotoZoom roto;
     runAtPhase(roto, 0);
     background(1, 1, 1);
@@ -432,7 +433,7 @@ TEST_F(PictureEffects, PostProcessingWithoutLinkShowsItsLastPicture) {
     expectRgb(pixel(400, 300), 0, 255, 0, "the last picture it drew");
 }
 
-TEST_F(PictureEffects, MosaicOfAUniformColour) {
+TEST_F(ImageRotoMosaicTiles, MosaicOfAUniformColour) {
     // Colour c = (0.25, 0.125, 0.0625). The detail target holds 4c (brightened twice), the cells c;
     // the cell pass brightens the screen by 2^(passes) and the detail pass multiplies.
     Clear clear(0.25f, 0.125f, 0.0625f, 1.0f);
@@ -451,6 +452,15 @@ TEST_F(PictureEffects, MosaicOfAUniformColour) {
     background(1, 1, 1);
     mosaic.render(mosaic.currentTime);
     expectRgb(pixel(400, 300), 128, 32, 8, "Saturation 0", 3);
+    // Keys are not clamped: a NaN brightens like 0, a huge value saturates the cells to white.
+    mosaic.saturation.value = std::nanf("");
+    background(1, 1, 1);
+    mosaic.render(mosaic.currentTime);
+    expectRgb(pixel(400, 300), 128, 32, 8, "Saturation NaN", 3);
+    mosaic.saturation.value = 1e30f;
+    background(1, 1, 1);
+    mosaic.render(mosaic.currentTime);
+    expectRgb(pixel(400, 300), 255, 128, 64, "Saturation 1e30: the detail picture alone", 3);
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
     GLint depth = 0;
@@ -458,7 +468,7 @@ TEST_F(PictureEffects, MosaicOfAUniformColour) {
     EXPECT_EQ(depth, 1);
 }
 
-TEST_F(PictureEffects, MosaicCellsTakeTheColourOfTheirPart) {
+TEST_F(ImageRotoMosaicTiles, MosaicCellsTakeTheColourOfTheirPart) {
     // Red top half, blue bottom half. Saturation 0: cells brightened to 2x, so pure colours.
     Image image("Image1");
     const std::string path = dir + "/halves.png";
@@ -507,7 +517,7 @@ TEST_F(PictureEffects, MosaicCellsTakeTheColourOfTheirPart) {
     EXPECT_GT(dark, 100);
 }
 
-TEST_F(PictureEffects, TilesPutThePictureTogetherThenBreakAway) {
+TEST_F(ImageRotoMosaicTiles, TilesPutThePictureTogetherThenBreakAway) {
     Image image("Image1");
     image.addListItem(0, quadrantPicture());
     Tiles tiles;
@@ -546,7 +556,7 @@ TEST_F(PictureEffects, TilesPutThePictureTogetherThenBreakAway) {
     expectRgb(pixel(600, 150), 255, 255, 255, "tile 1 whole");
 }
 
-TEST_F(PictureEffects, LinkLoopsAreRefusedAndDrawnWithout) {
+TEST_F(ImageRotoMosaicTiles, LinkLoopsAreRefusedAndDrawnWithout) {
     EffectList list;
     effectList = &list;
     ASSERT_TRUE(list.createEffect("RotoZoom"));
