@@ -7,8 +7,8 @@
 // each demo time t in increasing order, the frame step runs at t and the 800 x 600 frame is
 // written as DIR/frame_%08u.png (t in ms). The music (default: music.ogg beside PATH) is decoded
 // offline, so the spectrum and oscilloscope taps see what would be playing at t; without music
-// they behave as without a sound device. Fatal errors end with the player's messages and exit
-// code 1; bad arguments with exit code 2.
+// they hold silence, as in the player without music.ogg. Fatal errors end with the player's
+// messages and exit code 1; bad arguments with exit code 2.
 #include "demo/FrameStep.h"
 #include "host/HostState.h"
 #include "host/LoadingSequence.h"
@@ -164,14 +164,12 @@ int main(int argc, char** argv) {
         reportError(__FILE__, __LINE__, "Could not init GLEW", true);
     checkGLRequirements();
 
-    if (fs::is_regular_file(music, ec)) {
-        sound::setOfflineMode(true);
-        musicFileName = music.string();
-    } else {
-        // No music: the taps see what they see without a sound device.
-        musicEnabled = false;
+    // The sound system runs offline either way, as the player's runs even without a sound device:
+    // without music the taps hold silence, as in the player without music.ogg.
+    sound::setOfflineMode(true);
+    musicFileName = music.string();
+    if (!fs::is_regular_file(music, ec))
         fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
-    }
 
     const std::string archive = data.string();
     LoadingSetup setup;
