@@ -1,8 +1,10 @@
 #include "archive/RarArchive.h"
 
+
 #include "archive/Crc32.h"
 #include "archive/Rar20Crypt.h"
 #include "archive/Rar20Unpack.h"
+#include "platform/RegularFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -130,11 +132,11 @@ bool Reader::openFile(const char* path) {
     resume.reset();
     damage.clear();
     auto src = std::make_unique<FileSource>();
-    src->fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (src->fd < 0) return fail(std::string("cannot open archive: ") + strerror(errno));
-    struct stat st;
-    if (fstat(src->fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("archive is not a regular file");
-    src->size = static_cast<uint64_t>(st.st_size);
+    std::string why;
+    off_t size = 0;
+    src->fd = platform::openRegularFile(path, &why, &size);
+    if (src->fd < 0) return fail("cannot open archive: " + why);
+    src->size = static_cast<uint64_t>(size);
     source = std::move(src);
     return parse();
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace archivetest;
@@ -15,10 +16,10 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun pack(const std::string& args, const ScratchDir& dir) {
+ToolRun pack(const std::string& args, const ScratchDir& dir, const std::string& prefix = "") {
     std::string outFile = dir.file("stdout"), errFile = dir.file("stderr");
     std::string command =
-        std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
+        prefix + std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
     int raw = system(command.c_str());
     ToolRun r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -102,6 +103,18 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
     EXPECT_EQ(n.status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing-dir")));
+}
+
+// A FIFO named as the archive: refused at once, not waited on (timeout ends a hung tool).
+TEST(PackTool, FifoArchiveIsRefusedWithoutWaiting) {
+    ScratchDir dir;
+    const std::string fifo = dir.file("data.qzd");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string command : {"list ", "test "}) {
+        ToolRun r = pack(command + fifo + " --password pw", dir, "timeout 30 ");
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << command << r.err;
+    }
 }
 
 TEST(PackTool, EmptyPasswordMeansNotEncrypted) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -129,6 +130,24 @@ TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes)
         bool asked = r.err.find(question) != std::string::npos;
         EXPECT_EQ(asked, std::string(screen) != "800x600x24") << screen << "\n" << r.err;
     }
+}
+
+// FIFOs under the names of the data archive and the music have no writer: the player must not
+// wait on them. Music is optional (reported, the demo plays); the archive is not.
+TEST(PlayerProgram, FifoInsteadOfDataOrMusicIsReportedNotWaitedOn) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string run = "HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast");
+    std::string dir = makeDemoDir(300000);  // ends after its first frame
+    ASSERT_EQ(mkfifo((dir + "/music.ogg").c_str(), 0600), 0);
+    CommandResult music = runCommand("cd " + dir + " && " + run, 60);
+    EXPECT_EQ(music.exitCode, 0) << music.err;
+    EXPECT_NE(music.err.find("Music file is not a regular file: music.ogg\n"), std::string::npos) << music.err;
+
+    std::string empty = makeTempDir();
+    ASSERT_EQ(mkfifo((empty + "/data.qzd").c_str(), 0600), 0);
+    CommandResult data = runCommand("cd " + empty + " && " + run, 60);
+    EXPECT_EQ(data.exitCode, 1) << data.err;
+    EXPECT_NE(data.err.find("data.qzd: cannot open archive: not a regular file"), std::string::npos) << data.err;
 }
 
 TEST(PlayerProgram, NoDisplayIsFatal) {
