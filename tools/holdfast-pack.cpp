@@ -111,6 +111,13 @@ int create(const Args& a) {
         fs::path path;
         uint64_t size;
     };
+    // The rename at the end replaces whatever has the name: only an earlier archive (a regular
+    // file) may go that way, never a link, FIFO, device or directory someone named by mistake.
+    struct stat existing;
+    if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        return 1;
+    }
     std::vector<Item> items;
     uint64_t total = 0;
     fs::path outAbs = fs::absolute(out, ec);
@@ -188,6 +195,11 @@ int create(const Args& a) {
         return abandon("write failed");
     }
     f = nullptr;
+    if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        unlink(tmpName.c_str());
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        return 1;
+    }
     if (rename(tmpName.c_str(), out.c_str()) != 0) {
         unlink(tmpName.c_str());
         fprintf(stderr, "holdfast-pack: cannot rename to %s: %s\n", out.c_str(), strerror(errno));

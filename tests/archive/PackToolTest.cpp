@@ -117,6 +117,32 @@ TEST(PackTool, FifoArchiveIsRefusedWithoutWaiting) {
     }
 }
 
+// create renames its finished archive over OUT: only an earlier archive may be replaced that way.
+TEST(PackTool, CreateReplacesOnlyARegularFile) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(300));
+    writeFile(dir.file("keep.txt"), textBytes(50));
+    ASSERT_EQ(mkfifo(dir.file("fifo.qzd").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(dir.file("keep.txt").c_str(), dir.file("link.qzd").c_str()), 0);
+    std::filesystem::create_directories(dir.file("folder.qzd"));
+    for (const char* name : {"fifo.qzd", "link.qzd", "folder.qzd"}) {
+        ToolRun r = pack("create " + dir.file(name) + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_NE(r.err.find("is not a regular file; not replacing it"), std::string::npos) << name << r.err;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo.qzd")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.qzd")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.qzd")));
+    EXPECT_EQ(readFile(dir.file("keep.txt")), textBytes(50));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    // An earlier archive is replaced.
+    writeFile(dir.file("old.qzd"), textBytes(10));
+    EXPECT_EQ(pack("create " + dir.file("old.qzd") + " " + dir.file("tree") + " --password pw", dir).status, 0);
+    EXPECT_EQ(pack("test " + dir.file("old.qzd") + " --password pw", dir).status, 0);
+}
+
 TEST(PackTool, EmptyPasswordMeansNotEncrypted) {
     ScratchDir dir;
     writeFile(dir.file("tree/data/a.txt"), textBytes(100));
