@@ -291,6 +291,9 @@ int test(const Args& a) {
         ++failures;
         fprintf(stderr, "holdfast-pack: archive damaged: %s\n", reader.damageReport().c_str());
     }
+    if (!reader.damaged() && !reader.endMarked())
+        fprintf(stderr, "holdfast-pack: warning: %s has no end-of-archive block; it may be cut short\n",
+                a.positional[0].c_str());
     printf("%d members, %d failed\n", members, failures);
     return failures ? 1 : 0;
 }

@@ -131,6 +131,7 @@ bool Reader::openFile(const char* path) {
     list.clear();
     resume.reset();
     damage.clear();
+    sawEnd = false;
     auto src = std::make_unique<FileSource>();
     std::string why;
     off_t size = 0;
@@ -145,6 +146,7 @@ bool Reader::openMemory(const uint8_t* data, size_t size) {
     list.clear();
     resume.reset();
     damage.clear();
+    sawEnd = false;
     auto src = std::make_unique<MemorySource>();
     src->data = data;
     src->size = size;
@@ -225,6 +227,7 @@ bool Reader::parse() {
                 return damaged("member data runs past the end of the archive");
             list.push_back(std::move(e));
         } else if (type == kTypeEnd) {
+            sawEnd = true;
             break;
         }
         // Comments, old-style sub-blocks, recovery records and unknown blocks are skipped by size.

@@ -1,6 +1,8 @@
 // holdfast-pack as demo authors run it: exit codes, what goes to stdout and stderr.
 #include "ArchiveHelpers.h"
 
+#include "archive/RarArchive.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -88,7 +90,7 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
     // A damaged archive fails the test; an archive cut short fails too.
     Bytes good = readFile(archive);
     Bytes bad = good;
-    bad[bad.size() - 3] ^= 0x40;
+    bad[bad.size() - 7 - 3] ^= 0x40;  // in the member's data, before the 7-byte end block
     writeFile(dir.file("bad.qzd"), bad);
     EXPECT_EQ(pack("test " + dir.file("bad.qzd") + " --password pw", dir).status, 1);
     writeFile(dir.file("cut.qzd"), Bytes(good.begin(), good.begin() + 40));
@@ -103,6 +105,40 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
     EXPECT_EQ(n.status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing-dir")));
+}
+
+// The archive ends with an end-of-archive block; without it, test still passes the members but
+// warns that the archive may have been cut short (cut between two members, nothing else shows it).
+TEST(PackTool, ArchiveEndsWithAnEndBlockAndTestWarnsWithoutOne) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(500));
+    writeFile(dir.file("tree/data/b.txt"), textBytes(700, 2));
+    const std::string archive = dir.file("data.qzd");
+    for (const char* mode : {"", " --compress", " --compress --solid"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password pw" + mode, dir).status, 0);
+        Bytes whole = readFile(archive);
+        const Bytes endBlock = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+        ASSERT_GT(whole.size(), endBlock.size());
+        EXPECT_EQ(Bytes(whole.end() - 7, whole.end()), endBlock);
+        ToolRun complete = pack("test " + archive + " --password pw", dir);
+        EXPECT_EQ(complete.status, 0);
+        EXPECT_EQ(complete.out, "2 members, 0 failed\n");
+        EXPECT_EQ(complete.err.find("warning"), std::string::npos) << complete.err;
+
+        // Cut right after the last member, and after the first one.
+        rar::Reader reader;
+        ASSERT_TRUE(reader.openMemory(whole.data(), whole.size()));
+        ASSERT_TRUE(reader.endMarked());
+        const rar::Entry& second = reader.entries().at(1);
+        const size_t secondStart = static_cast<size_t>(second.dataOffset) - (32 + second.name.size());
+        for (size_t cut : {whole.size() - 7, secondStart}) {
+            writeFile(dir.file("cut.qzd"), Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+            ToolRun r = pack("test " + dir.file("cut.qzd") + " --password pw", dir);
+            EXPECT_EQ(r.status, 0) << cut;
+            EXPECT_NE(r.err.find("has no end-of-archive block; it may be cut short"), std::string::npos) << r.err;
+        }
+    }
 }
 
 // A FIFO named as the archive: refused at once, not waited on (timeout ends a hung tool).
