@@ -7,6 +7,7 @@
 #include "archive/Crc32.h"
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
+#include "ToolOptions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,15 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int usage() {
-    fprintf(stderr, "usage:\n"
-                    "  holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
-                    "  holdfast-pack list ARCHIVE [--password PW]\n"
-                    "  holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
-                    "  holdfast-pack test ARCHIVE [--password PW]\n"
-                    "  holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n");
-    return 1;
-}
+const tool::Description kTool = {
+    "holdfast-pack", "Makes, lists, tests and extracts the demo's RAR 2.x data archives.",
+    "usage: holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
+    "       holdfast-pack list ARCHIVE [--password PW]\n"
+    "       holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
+    "       holdfast-pack test ARCHIVE [--password PW]\n"
+    "       holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n"};
+
+int usage() { return tool::usageError(kTool); }
 
 struct Args {
     std::vector<std::string> positional;
@@ -330,6 +331,7 @@ int bench(const Args& a) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tool::answerHelpAndVersion(argc, argv, kTool);
     if (argc < 2) return usage();
     Args a;
     if (!parseArgs(argc, argv, a)) return usage();

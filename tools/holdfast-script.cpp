@@ -11,6 +11,7 @@
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
 #include "resources/DataFile.h"
+#include "ToolOptions.h"
 
 #include <charconv>
 #include <cmath>
@@ -21,10 +22,11 @@
 
 namespace {
 
-void usage() {
-    std::fprintf(stderr, "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n");
-    std::exit(2);
-}
+const tool::Description kTool = {"holdfast-script",
+                                  "Checks a demo script and prints its whole timeline as JSON.",
+                                  "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"};
+
+[[noreturn]] void usage() { std::exit(tool::usageError(kTool)); }
 
 // Length of the valid UTF-8 sequence at s (at most n bytes), 0 if there is none.
 size_t utf8Length(const unsigned char* s, size_t n) {
@@ -198,6 +200,7 @@ std::string timelineJson() {
 int main(int argc, char** argv) {
     // A command-line tool: reports go to stderr instead of waiting on a message box.
     setenv("HOLDFAST_UNATTENDED", "1", 0);
+    tool::answerHelpAndVersion(argc, argv, kTool);
 
     const char* archive = nullptr;
     const char* password = nullptr;

@@ -76,8 +76,6 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         "extract " + archive + " data/missing.txt --password pw",
         "extract " + dir.file("nothing.qzd") + " data/a.txt --password pw",
         "test " + archive + " --password wrong",
-        "frobnicate " + archive,
-        "extract " + archive,
     };
     for (const std::string& args : failing) {
         SCOPED_TRACE(args);
@@ -85,6 +83,14 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(r.out.empty() || args.rfind("test", 0) == 0);
         EXPECT_FALSE(r.err.empty());
+    }
+
+    // Usage errors: exit code 2 and the usage text on stderr.
+    for (const std::string& args : {"frobnicate " + archive, "extract " + archive, std::string("list")}) {
+        ToolRun r = pack(args, dir);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_TRUE(r.out.empty()) << args;
+        EXPECT_NE(r.err.find("usage: holdfast-pack"), std::string::npos) << args << r.err;
     }
 
     // A damaged archive fails the test; an archive cut short fails too.
