@@ -1,7 +1,8 @@
 #!/bin/bash
-# Builds the archive fuzzers with clang (ASan, UBSan) into build-fuzz and runs each with its
-# seed corpus for a third of SECONDS. Exit status is non-zero when a fuzzer finds a crash.
-#   fuzz/run.sh SECONDS
+# Builds the fuzzers with clang (ASan, UBSan) into build-fuzz and runs each with its seed corpus
+# for an equal share of SECONDS (all of it for the one named). Exit status is non-zero when a
+# fuzzer finds a crash.
+#   fuzz/run.sh SECONDS [TARGET]
 set -euo pipefail
 total=${1:-60}
 cd "$(dirname "$0")/.."
@@ -10,19 +11,31 @@ mkdir -p build-fuzz
 buildlog=build-fuzz/build.log
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DHOLDFAST_FUZZ=ON -DHOLDFAST_TESTS=OFF \
   -DHOLDFAST_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$buildlog" 2>&1 || { cat "$buildlog"; exit 1; }
-cmake --build build-fuzz --target fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
-share=$(( total / 3 > 0 ? total / 3 : 1 ))
+targets=(fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip fuzz_script_loader fuzz_png_loader fuzz_jpeg_loader)
+[ $# -ge 2 ] && targets=("$2")
+cmake --build build-fuzz --target "${targets[@]}" make_image_seeds >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
+# The image targets' seeds are made here, not kept in the tree.
+mkdir -p build-fuzz/seeds/png_loader build-fuzz/seeds/jpeg_loader
+build-fuzz/bin/make_image_seeds build-fuzz/seeds/png_loader build-fuzz/seeds/jpeg_loader
+share=$(( total / ${#targets[@]} > 0 ? total / ${#targets[@]} : 1 ))
 status=0
-for target in fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip; do
+for target in "${targets[@]}"; do
   seeds="$root/fuzz/corpus/${target#fuzz_}"
+  [ -d "$seeds" ] || seeds="$root/build-fuzz/seeds/${target#fuzz_}"
+  # The bundled demo's script seeds the script loader too.
+  extra=()
+  [ "$target" = fuzz_script_loader ] && extra=("$root/content/data/scripts")
   work="$root/build-fuzz/corpus/${target#fuzz_}"
   mkdir -p "$work" "$root/build-fuzz/artifacts"
+  # Pictures of up to 64 KiB can still claim tens of megapixels that really decode.
+  maxlen=262144
+  case "$target" in fuzz_png_loader|fuzz_jpeg_loader) maxlen=65536 ;; esac
   echo "== $target for ${share}s"
   log="$root/build-fuzz/$target.log"
   rc=0
   "$root/build-fuzz/bin/$target" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=262144 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/" \
-      "$work" "$seeds" > "$log" 2>&1 || rc=$?
+      -max_len="$maxlen" -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/" \
+      "$work" "$seeds" "${extra[@]}" > "$log" 2>&1 || rc=$?
   grep -E "DONE|^stat::|ERROR|SUMMARY|Test unit written" "$log" || true
   if [ "$rc" -ne 0 ]; then
     echo "$target: crash or failure (see build-fuzz/artifacts)"
