@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 ScriptLoader scriptLoader;
 int demoStartTime = 0;
@@ -305,9 +306,12 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     } textReset{*this};
     text = scriptText;
     length = scriptLength;
-    // The script is text: it ends at a NUL byte if it has one.
-    if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr)
-        length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    // The script is text: a NUL byte would silently cut off everything after it.
+    if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr) {
+        const char* at = static_cast<const char*>(nul);
+        const long line = 1 + std::count(text, at, '\n');
+        fatalText(__FILE__, __LINE__, "NUL byte in script", "line " + std::to_string(line));
+    }
     pos = 0;
 
     int demoStart = 0;

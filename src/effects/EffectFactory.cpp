@@ -1,10 +1,21 @@
 #include "effects/EffectFactory.h"
 
 #include "demo/Effect.h"
+#include "effects/Blur.h"
 #include "effects/Clear.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
+#include "effects/GridExp.h"
+#include "effects/GridExp2.h"
+#include "effects/Image.h"
 #include "effects/Invert.h"
+#include "effects/Mosaic.h"
+#include "effects/Noise.h"
+#include "effects/Oscillo.h"
+#include "effects/RotoZoom.h"
+#include "effects/Spectrum.h"
+#include "effects/Splinzor.h"
+#include "effects/Tiles.h"
 
 #include <cstring>
 
@@ -19,22 +30,22 @@ struct FactoryEntry {
 // One line per script name, in the order names are looked up. The script name is passed on
 // so that effects behind several names (Image1..3, Scene0..9) carry the name they were made for.
 const FactoryEntry kFactory[] = {
-    {"Blur", nullptr},
+    {"Blur", [](const char*) -> Effect* { return new Blur(); }},
     {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
-    {"GridExp", nullptr},
-    {"GridExp2", nullptr},
-    {"Image1", nullptr},
-    {"Image2", nullptr},
-    {"Image3", nullptr},
-    {"RotoZoom", nullptr},
-    {"Mosaic", nullptr},
-    {"Osc", nullptr},
+    {"GridExp", [](const char*) -> Effect* { return new GridExp(); }},
+    {"GridExp2", [](const char*) -> Effect* { return new GridExp2(); }},
+    {"Image1", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image2", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image3", [](const char* name) -> Effect* { return new Image(name); }},
+    {"RotoZoom", [](const char*) -> Effect* { return new RotoZoom(); }},
+    {"Mosaic", [](const char*) -> Effect* { return new Mosaic(); }},
+    {"Osc", [](const char*) -> Effect* { return new Oscillo(); }},
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
     {"Invert", [](const char*) -> Effect* { return new Invert(); }},
     {"DOF", nullptr},
     {"Flower", nullptr},
-    {"Noise", nullptr},
+    {"Noise", [](const char*) -> Effect* { return new Noise(); }},
     {"Scene0", nullptr},
     {"Scene1", nullptr},
     {"Scene2", nullptr},
@@ -47,9 +58,9 @@ const FactoryEntry kFactory[] = {
     {"Scene9", nullptr},
     {"Hode", nullptr},
     {"Scratch", nullptr},
-    {"Spectrum", nullptr},
-    {"Splinzor", nullptr},
-    {"Tiles", nullptr},
+    {"Spectrum", [](const char*) -> Effect* { return new Spectrum(); }},
+    {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
+    {"Tiles", [](const char*) -> Effect* { return new Tiles(); }},
 };
 } // namespace
 
