@@ -163,6 +163,10 @@ bool setFullscreen(Window* window, bool fullscreen) {
 
 void swapBuffers(Window* window) { SDL_GL_SwapWindow(window->sdl); }
 
+void setWindowTitle(Window* window, const char* title) {
+    if (window) SDL_SetWindowTitle(window->sdl, title);
+}
+
 void showCursor(bool visible) { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
@@ -259,6 +263,26 @@ bool createHiddenGLContext(int width, int height) {
 
 Window* hiddenWindow() { return hidden; }
 
+namespace {
+Key keyOf(SDL_Keycode sym) {
+    switch (sym) {
+    case SDLK_ESCAPE: return Key::Escape;
+    case SDLK_SPACE: return Key::Space;
+    case SDLK_LEFT: return Key::Left;
+    case SDLK_RIGHT: return Key::Right;
+    case SDLK_PAGEUP: return Key::PageUp;
+    case SDLK_PAGEDOWN: return Key::PageDown;
+    case SDLK_HOME: return Key::Home;
+    case SDLK_END: return Key::End;
+    case SDLK_LEFTBRACKET: return Key::LeftBracket;
+    case SDLK_RIGHTBRACKET: return Key::RightBracket;
+    case SDLK_l: return Key::L;
+    case SDLK_r: return Key::R;
+    default: return Key::Other;
+    }
+}
+} // namespace
+
 bool pollEvent(Event& event) {
     SDL_Event sdl;
     if (!SDL_PollEvent(&sdl)) return false;
@@ -268,10 +292,12 @@ bool pollEvent(Event& event) {
     case SDL_KEYDOWN:
         event.type = EventType::KeyDown;
         event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
+        event.key = keyOf(sdl.key.keysym.sym);
         break;
     case SDL_KEYUP:
         event.type = EventType::KeyUp;
         event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
+        event.key = keyOf(sdl.key.keysym.sym);
         break;
     case SDL_WINDOWEVENT:
         if (sdl.window.event == SDL_WINDOWEVENT_CLOSE)
