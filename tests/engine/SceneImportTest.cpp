@@ -237,9 +237,13 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
                                       "Kd 0.2 0.4 0.6\n"
                                       "Ks 0.5 0.5 0.5\n"
                                       "Ns 64\n"
-                                      "map_Kd maps/wood.png\n"
+                                      // As written on the modelling machine: only the tail
+                                      // of the path travels with the model.
+                                      "map_Kd C:\\art\\maps\\wood.png\n"
                                       "map_bump maps/wood_normal.png\n"
+                                      "map_d maps/fake.png\n"
                                       "map_Ks missing.png\n");
+    writeFile(dir + "/obj/maps/fake.png", "not a picture");
     halvesPng(dir + "/obj/maps");
     std::rename((dir + "/obj/maps/halves.png").c_str(), (dir + "/obj/maps/wood.png").c_str());
     halvesPng(dir + "/obj/maps");
@@ -251,6 +255,7 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     // What does not fit the format is named, and the import still succeeds.
     expectIn(r.err, "warning: material Paint: its normal map is kept as a bump map");
     expectIn(r.err, "warning: material Paint: specular map not carried over");
+    expectIn(r.err, "warning: texture maps/fake.png is neither PNG nor JPEG: not carried over");
 
     r = runCommand(tool + " info " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -265,6 +270,8 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     expectIn(r.out, "\"material\":1,\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,0,0]}");
     expectIn(r.out, "\"missingMaterials\":[]");
     EXPECT_EQ(readFile(dir + "/scenes/wood.png"), readFile(dir + "/obj/maps/wood.png"));
+    EXPECT_FALSE(exists(dir + "/scenes/fake.png"));
+    EXPECT_EQ(r.out.find("\"type\":6"), std::string::npos) << r.out;
 }
 
 TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {

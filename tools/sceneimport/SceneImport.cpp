@@ -174,15 +174,20 @@ private:
         std::vector<std::string> candidates;
         for (const std::string& r : {ref, percentDecoded(ref)}) {
             if (!r.empty() && r[0] == '/') candidates.push_back(r);
-            candidates.push_back(inputDir_ + "/" + r);
+            // Paths from the authoring machine ("C:/art/maps/wood.png"): the file travels with
+            // the model, so try ever shorter tails of the path beside it ("maps/wood.png", ...).
+            for (size_t from = 0; from != std::string::npos;) {
+                const std::string tail = r.substr(from);
+                if (!tail.empty()) candidates.push_back(inputDir_ + "/" + tail);
+                const size_t slash = r.find('/', from);
+                from = slash == std::string::npos ? slash : slash + 1;
+            }
         }
-        // Absolute paths from the authoring machine: the file usually travels beside the model.
-        candidates.push_back(inputDir_ + "/" + baseName(ref));
         for (const std::string& path : candidates) {
             if (!isFile(path)) continue;
             std::vector<uint8_t> bytes;
             if (!readBytes(path, bytes)) break;
-            return placeEncoded(bytes, stemOf(ref), reference);
+            return placeEncoded(bytes, stemOf(path), reference);
         }
         warn("texture %s not found beside the model: not carried over", reference.c_str());
         return "";
