@@ -64,8 +64,9 @@ std::string halvesPng(const std::string& dir) {
 
 // Two-level hierarchy: "Base" (at z = -1, turned 90 degrees about z) holds "Panel", a textured
 // 2 x 2 quad facing +z whose translation is keyed 0 -> 1 -> 2 along x over two seconds; "Cam"
-// looks down -z from z = 5; "Lamp" is a point light at z = 10. The picture is embedded.
-std::string animatedGltf(const std::string& dir) {
+// looks down -z from z = 5; "Lamp" is a point light at z = 10. The picture is embedded. With
+// `binary`, the buffer is left to the caller (a .glb's binary chunk) instead of a data URI.
+std::string animatedGltf(const std::string& dir, std::string* binary = nullptr) {
     std::string buffer;
     append<float>(buffer, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0});      // 0: positions
     append<float>(buffer, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1});          // 48: normals
@@ -73,6 +74,7 @@ std::string animatedGltf(const std::string& dir) {
     append<uint16_t>(buffer, {0, 1, 2, 0, 2, 3});                         // 128: indices
     append<float>(buffer, {0, 1, 2});                                     // 140: key times
     append<float>(buffer, {0, 0, 0, 1, 0, 0, 2, 0, 0});                   // 152: translations
+    if (binary) *binary = buffer;
     const std::string png = base64(halvesPng(dir));
     return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,2,3]}],
 "extensionsUsed":["KHR_lights_punctual"],
@@ -90,8 +92,8 @@ std::string animatedGltf(const std::string& dir) {
            png + R"("}],
 "animations":[{"channels":[{"sampler":0,"target":{"node":1,"path":"translation"}}],
   "samplers":[{"input":4,"output":5,"interpolation":"LINEAR"}]}],
-"buffers":[{"byteLength":188,"uri":"data:application/octet-stream;base64,)" +
-           base64(buffer) + R"("}],
+"buffers":[{"byteLength":188)" +
+           (binary ? "" : ",\"uri\":\"data:application/octet-stream;base64," + base64(buffer) + "\"") + R"(}],
 "bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":48},
  {"buffer":0,"byteOffset":96,"byteLength":32},{"buffer":0,"byteOffset":128,"byteLength":12},
  {"buffer":0,"byteOffset":140,"byteLength":12},{"buffer":0,"byteOffset":152,"byteLength":36}],
@@ -103,6 +105,18 @@ std::string animatedGltf(const std::string& dir) {
  {"bufferView":4,"componentType":5126,"count":3,"type":"SCALAR","min":[0],"max":[2]},
  {"bufferView":5,"componentType":5126,"count":3,"type":"VEC3"}]}
 )";
+}
+
+// The binary container: the JSON chunk padded with spaces, then the binary chunk.
+std::string asGlb(std::string json, std::string binary) {
+    while (json.size() % 4) json += ' ';
+    while (binary.size() % 4) binary += '\0';
+    std::string out = "glTF";
+    append<uint32_t>(out, {2, static_cast<uint32_t>(28 + json.size() + binary.size())});
+    append<uint32_t>(out, {static_cast<uint32_t>(json.size()), 0x4E4F534Au});
+    out += json;
+    append<uint32_t>(out, {static_cast<uint32_t>(binary.size()), 0x004E4942u});
+    return out + binary;
 }
 
 // The three numbers of `"key":[a,b,c` that follow `after` in `text`.
@@ -147,7 +161,7 @@ TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
 
     r = runCommand(tool + " info --frame 25 " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string& info = r.out;
+    const std::string info = r.out;
     // Two seconds at 100 units a second, a frame every 4 units.
     expectIn(info, "\"firstFrame\":0,\"lastFrame\":200,\"frameStep\":4,\"frameCount\":51");
     expectIn(info, "{\"kind\":\"dummy\",\"name\":\"Base\",\"id\":1,\"parent\":-1,\"children\":[\"Panel\"]");
@@ -178,6 +192,51 @@ TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
     expectIn(info, "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"imported_texture0.png\"");
     expectIn(info, "\"shadeModel\":1");
     EXPECT_EQ(readFile(dir + "/data/scenes/imported_texture0.png"), readFile(dir + "/halves.png"));
+
+    // The binary container gives the same scene.
+    std::string binary;
+    const std::string json = animatedGltf(dir, &binary);
+    writeFile(dir + "/model/animated.glb", asGlb(json, binary));
+    r = runCommand(tool + " import " + dir + "/model/animated.glb " + dir + "/glb/imported.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    CommandResult fromGlb = runCommand(tool + " info --frame 25 " + dir + "/glb/imported.qzg");
+    ASSERT_EQ(fromGlb.exitCode, 0) << fromGlb.err;
+    EXPECT_EQ(fromGlb.out.substr(fromGlb.out.find('\n')), info.substr(info.find('\n')));
+}
+
+// Spot and directional lights aim at dummies placed along their direction; a camera without an
+// aspect keeps its vertical angle.
+TEST_F(SceneImport, LightKindsAndCameraAngle) {
+    writeFile(dir + "/lights.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],
+"extensionsUsed":["KHR_lights_punctual"],
+"extensions":{"KHR_lights_punctual":{"lights":[
+  {"type":"spot","spot":{"innerConeAngle":0.2,"outerConeAngle":0.5}},
+  {"type":"directional","color":[1,0.5,0.25],"intensity":2}]}},
+"nodes":[
+ {"name":"Spot","translation":[1,2,3],"extensions":{"KHR_lights_punctual":{"light":0}}},
+ {"name":"Sun","translation":[0,5,0],"rotation":[-0.70710678,0,0,0.70710678],
+  "extensions":{"KHR_lights_punctual":{"light":1}}},
+ {"name":"View","camera":0}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.6,"znear":1}}]})");
+    CommandResult r = runCommand(tool + " import " + dir + "/lights.gltf " + dir + "/lights.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(tool + " info " + dir + "/lights.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string& info = r.out;
+    // The cone's half angle from the axis, in degrees.
+    expectIn(info, "\"lightKind\":1,\"colour\":[1,1,1],\"multiplier\":1,\"range\":0,\"coneAngle\":28.64");
+    expectNear3(numbersAfter(info, "\"name\":\"Spot\"", "position"), 1, 2, 3);
+    expectNear3(numbersAfter(info, "\"name\":\"Spot.Target\"", "position"), 1, 2, -7);
+    // Turned to shine down: it stands far above the node and aims at it.
+    expectIn(info, "\"lightKind\":3,\"colour\":[1,0.5,0.25],\"multiplier\":2");
+    const std::vector<float> sun = numbersAfter(info, "\"name\":\"Sun\"", "position");
+    ASSERT_EQ(sun.size(), 3u);
+    EXPECT_NEAR(sun[1], 1005, 0.01f);
+    EXPECT_NEAR(sun[2], 0, 0.01f);
+    expectNear3(numbersAfter(info, "\"name\":\"Sun.Target\"", "position"), 0, 5, 0);
+    const size_t vertical = info.find("\"verticalFieldOfViewDegrees\":");
+    ASSERT_NE(vertical, std::string::npos);
+    EXPECT_NEAR(std::strtod(info.c_str() + vertical + 29, nullptr), 0.6 * 180 / M_PI, 0.01);
 }
 
 // The imported scene drawn by the engine: the panel turned by its parent shows the picture's red

@@ -617,11 +617,13 @@ private:
         }
         setTransform(c.header, placed);
         // The player draws at 4:3 from the horizontal angle: keep the vertical angle the model
-        // was made with. assimp's glTF reader gives the vertical angle times the aspect.
+        // was made with. assimp's glTF reader gives the vertical angle times the aspect (the
+        // vertical angle itself when the model names no aspect).
         float horizontal = from->mHorizontalFOV > 0 ? from->mHorizontalFOV : 0.785398f;
-        if (from->mAspect > 0) {
+        if (gltf_ || from->mAspect > 0) {
+            const float aspect = from->mAspect > 0 ? from->mAspect : 1;
             const float vertical =
-                gltf_ ? horizontal / from->mAspect : 2 * std::atan(std::tan(horizontal / 2) / from->mAspect);
+                gltf_ ? horizontal / aspect : 2 * std::atan(std::tan(horizontal / 2) / aspect);
             horizontal = 2 * std::atan(std::tan(vertical / 2) / 0.75f);
         }
         c.fieldOfView = horizontal;
