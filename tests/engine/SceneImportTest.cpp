@@ -6,9 +6,11 @@
 #include "engine/SceneLoaderQZG.h"
 #include "engine/SceneShapes.h"
 #include "platform/GL.h"
+#include "resources/ImageLibrary.h"
 #include "resources/PngWriter.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -305,8 +307,13 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     writeFile(dir + "/obj/maps/fake.png", "not a picture");
     halvesPng(dir + "/obj/maps");
     std::rename((dir + "/obj/maps/halves.png").c_str(), (dir + "/obj/maps/wood.png").c_str());
-    halvesPng(dir + "/obj/maps");
-    std::rename((dir + "/obj/maps/halves.png").c_str(), (dir + "/obj/maps/wood_normal.png").c_str());
+    // A grey 16-bit height map: the engine reads 8-bit RGB(A) only, so it must be converted.
+    png_image grey{};
+    grey.version = PNG_IMAGE_VERSION;
+    grey.width = 2, grey.height = 1;
+    grey.format = PNG_FORMAT_LINEAR_Y;
+    const uint16_t greyPixels[2] = {0, 65535};
+    ASSERT_TRUE(png_image_write_to_file(&grey, (dir + "/obj/maps/wood_normal.png").c_str(), 0, greyPixels, 0, nullptr));
 
     const std::string out = dir + "/scenes/sheet.qzg";
     CommandResult r = runCommand(tool + " import " + dir + "/obj/sheet.obj " + out);
@@ -330,6 +337,14 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     expectIn(r.out, "\"missingMaterials\":[]");
     EXPECT_EQ(readFile(dir + "/scenes/wood.png"), readFile(dir + "/obj/maps/wood.png"));
     EXPECT_FALSE(exists(dir + "/scenes/fake.png"));
+    ImageData* converted = ImageLibrary::instance().loadPNG((dir + "/scenes/wood_normal.png").c_str());
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(converted->bitsPerPixel, 24u);
+    ASSERT_EQ(converted->width, 2u);
+    EXPECT_EQ(converted->data[0], 0);
+    EXPECT_EQ(converted->data[3], 255);
+    EXPECT_EQ(converted->data[5], 255);
+    freeImage(converted);
     EXPECT_EQ(r.out.find("\"type\":6"), std::string::npos) << r.out;
 }
 

@@ -10,6 +10,8 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <png.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cctype>
@@ -164,8 +166,49 @@ private:
             std::remove(path.c_str());
             return "";
         }
+        // The engine takes 8-bit RGB and RGBA only (it stops on grey, palette or 16-bit
+        // pictures): anything else is rewritten as 8-bit PNG.
+        const uint32_t depth = image->bitsPerPixel;
+        bool ok = true;
+        if (depth != 24 && depth != 32) {
+            if (kind == ImageKind::Png) {
+                ok = rewritePng(bytes, path);
+            } else {
+                std::remove(path.c_str());
+                name = uniqueName(stem, ".png");
+                ok = depth == 8 && writeGreyAsRgb(*image, outputDir_ + "/" + name);
+            }
+        }
         freeImage(image);
+        if (!ok) {
+            std::remove((outputDir_ + "/" + name).c_str());
+            warn("texture %s cannot be converted to 8-bit RGB: not carried over", what.c_str());
+            return "";
+        }
         return name;
+    }
+
+    static bool rewritePng(const std::vector<uint8_t>& bytes, const std::string& path) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return false;
+        if (image.width > kMaxImageSide || image.height > kMaxImageSide) {
+            png_image_free(&image);
+            return false;
+        }
+        image.format = (image.format & PNG_FORMAT_FLAG_ALPHA) ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+        std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+        if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return false;
+        return png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr) != 0;
+    }
+
+    static bool writeGreyAsRgb(const ImageData& image, const std::string& path) {
+        std::vector<unsigned char> rgb;
+        rgb.reserve(static_cast<size_t>(image.width) * image.height * 3);
+        for (size_t i = 0; i < static_cast<size_t>(image.width) * image.height; ++i)
+            rgb.insert(rgb.end(), {image.data[i], image.data[i], image.data[i]});
+        return writeRgbPng(path, static_cast<int>(image.width), static_cast<int>(image.height), rgb.data(), false,
+                           false);
     }
 
     std::string placeFile(const std::string& reference) {
