@@ -348,6 +348,86 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     EXPECT_EQ(r.out.find("\"type\":6"), std::string::npos) << r.out;
 }
 
+// An FBX (ASCII) scene: a mesh under a turned null, with a phong material colour.
+TEST_F(SceneImport, FbxHierarchyAndMaterial) {
+    writeFile(dir + "/quad.fbx", R"(; FBX 7.4.0 project file
+FBXHeaderExtension:  {
+	FBXHeaderVersion: 1003
+	FBXVersion: 7400
+}
+GlobalSettings:  {
+	Version: 1000
+	Properties70:  {
+		P: "UpAxis", "int", "Integer", "",1
+		P: "UnitScaleFactor", "double", "Number", "",1
+	}
+}
+Objects:  {
+	Geometry: 1000, "Geometry::Quad", "Mesh" {
+		Vertices: *12 {
+			a: -1,-1,0,1,-1,0,1,1,0,-1,1,0
+		}
+		PolygonVertexIndex: *4 {
+			a: 0,1,2,-4
+		}
+		GeometryVersion: 124
+		LayerElementMaterial: 0 {
+			Version: 101
+			MappingInformationType: "AllSame"
+			ReferenceInformationType: "IndexToDirect"
+			Materials: *1 {
+				a: 0
+			}
+		}
+		Layer: 0 {
+			Version: 100
+			LayerElement:  {
+				Type: "LayerElementMaterial"
+				TypedIndex: 0
+			}
+		}
+	}
+	Model: 2000, "Model::Quad", "Mesh" {
+		Version: 232
+		Properties70:  {
+			P: "Lcl Translation", "Lcl Translation", "", "A",1,2,3
+		}
+	}
+	Model: 4000, "Model::Holder", "Null" {
+		Version: 232
+		Properties70:  {
+			P: "Lcl Translation", "Lcl Translation", "", "A",0,0,-2
+			P: "Lcl Rotation", "Lcl Rotation", "", "A",0,0,90
+		}
+	}
+	Material: 3000, "Material::Red", "" {
+		Version: 102
+		ShadingModel: "phong"
+		Properties70:  {
+			P: "DiffuseColor", "Color", "", "A",1,0,0
+		}
+	}
+}
+Connections:  {
+	C: "OO",1000,2000
+	C: "OO",2000,4000
+	C: "OO",4000,0
+	C: "OO",3000,2000
+}
+)");
+    CommandResult r = runCommand(tool + " import " + dir + "/quad.fbx " + dir + "/quad.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(tool + " info " + dir + "/quad.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string info = r.out;
+    expectIn(info, "{\"id\":1,\"name\":\"Red\",\"diffuse\":[1,0,0]");
+    expectIn(info, "{\"kind\":\"dummy\",\"name\":\"Holder\",\"id\":1,\"parent\":-1,\"children\":[\"Quad\"]");
+    expectIn(info, "{\"kind\":\"mesh\",\"name\":\"Quad\",\"id\":2,\"parent\":1");
+    expectIn(info, "\"material\":1,\"vertices\":4,\"faces\":2");
+    // World placement: the null's quarter turn about z carries the child's (1, 2, 3) to (-2, 1, 3).
+    expectNear3(numbersAfter(info, "\"name\":\"Quad\"", "position"), -2, 1, 1);
+}
+
 TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
     writeFile(dir + "/broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\"meshes\":[{\"primitives\":");
     CommandResult r = runCommand(tool + " import " + dir + "/broken.gltf " + dir + "/broken.qzg");
