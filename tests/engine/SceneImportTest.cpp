@@ -428,6 +428,31 @@ Connections:  {
     expectNear3(numbersAfter(info, "\"name\":\"Quad\"", "position"), -2, 1, 1);
 }
 
+// What the format cannot hold is named on stderr; the rest still comes over.
+TEST_F(SceneImport, WarnsAboutWhatItCannotCarry) {
+    std::string model = animatedGltf(dir);
+    auto replace = [&](const std::string& from, const std::string& to) {
+        const size_t at = model.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        model.replace(at, from.size(), to);
+    };
+    replace("\"TEXCOORD_0\":2}", "\"TEXCOORD_0\":2,\"TEXCOORD_1\":2,\"TEXCOORD_2\":2},\"targets\":[{\"POSITION\":1}]");
+    replace("\"animations\":[{", "\"animations\":[{\"name\":\"Slide\",");
+    replace("\"interpolation\":\"LINEAR\"}]}]", "\"interpolation\":\"LINEAR\"}]},{\"name\":\"Again\","
+            "\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}}],"
+            "\"samplers\":[{\"input\":4,\"output\":5}]}]");
+    writeFile(dir + "/model/more.gltf", model);
+    CommandResult r = runCommand(tool + " import " + dir + "/model/more.gltf " + dir + "/more.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: mesh Panel: 3 texture coordinate sets; only the first two are kept\n");
+    expectIn(r.err, "warning: mesh Panel: 1 morph targets not carried over\n");
+    expectIn(r.err, "warning: 2 animations; only the first (Slide) is sampled\n");
+    r = runCommand(tool + " info " + dir + "/more.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.out, "\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,4,0]}");
+    expectIn(r.out, "\"frameCount\":51");
+}
+
 TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
     writeFile(dir + "/broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\"meshes\":[{\"primitives\":");
     CommandResult r = runCommand(tool + " import " + dir + "/broken.gltf " + dir + "/broken.qzg");
