@@ -35,8 +35,10 @@ std::string base64(const std::string& bytes) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
-        for (int s = 18; s >= 0; s -= 6) out += table[(v >> s) & 63];
+        unsigned v =
+            (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
+        for (int s = 18; s >= 0; s -= 6)
+            out += table[(v >> s) & 63];
     }
     if (i + 1 == bytes.size()) {
         unsigned v = (unsigned char)bytes[i] << 16;
@@ -49,15 +51,17 @@ std::string base64(const std::string& bytes) {
 }
 
 template <typename T> void append(std::string& buffer, std::initializer_list<T> values) {
-    for (T v : values) buffer.append(reinterpret_cast<const char*>(&v), sizeof v);
+    for (T v : values)
+        buffer.append(reinterpret_cast<const char*>(&v), sizeof v);
 }
 
 // A 4 x 4 picture: the top half red, the bottom half blue, so that its orientation shows.
 std::string halvesPng(const std::string& dir) {
     std::vector<unsigned char> rgb;
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) rgb.insert(rgb.end(), {static_cast<unsigned char>(y < 2 ? 255 : 0), 0,
-                                                          static_cast<unsigned char>(y < 2 ? 0 : 255)});
+        for (int x = 0; x < 4; ++x)
+            rgb.insert(rgb.end(), {static_cast<unsigned char>(y < 2 ? 255 : 0), 0,
+                                   static_cast<unsigned char>(y < 2 ? 0 : 255)});
     const std::string path = dir + "/halves.png";
     writeFile(path, "");
     EXPECT_TRUE(writeRgbPng(path, 4, 4, rgb.data(), false, false));
@@ -70,12 +74,12 @@ std::string halvesPng(const std::string& dir) {
 // `binary`, the buffer is left to the caller (a .glb's binary chunk) instead of a data URI.
 std::string animatedGltf(const std::string& dir, std::string* binary = nullptr) {
     std::string buffer;
-    append<float>(buffer, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0});      // 0: positions
-    append<float>(buffer, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1});          // 48: normals
-    append<float>(buffer, {0, 1, 1, 1, 1, 0, 0, 0});                      // 96: uv, top-left origin
-    append<uint16_t>(buffer, {0, 1, 2, 0, 2, 3});                         // 128: indices
-    append<float>(buffer, {0, 1, 2});                                     // 140: key times
-    append<float>(buffer, {0, 0, 0, 1, 0, 0, 2, 0, 0});                   // 152: translations
+    append<float>(buffer, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}); // 0: positions
+    append<float>(buffer, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1});     // 48: normals
+    append<float>(buffer, {0, 1, 1, 1, 1, 0, 0, 0});                 // 96: uv, top-left origin
+    append<uint16_t>(buffer, {0, 1, 2, 0, 2, 3});                    // 128: indices
+    append<float>(buffer, {0, 1, 2});                                // 140: key times
+    append<float>(buffer, {0, 0, 0, 1, 0, 0, 2, 0, 0});              // 152: translations
     if (binary) *binary = buffer;
     const std::string png = base64(halvesPng(dir));
     return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,2,3]}],
@@ -111,8 +115,10 @@ std::string animatedGltf(const std::string& dir, std::string* binary = nullptr) 
 
 // The binary container: the JSON chunk padded with spaces, then the binary chunk.
 std::string asGlb(std::string json, std::string binary) {
-    while (json.size() % 4) json += ' ';
-    while (binary.size() % 4) binary += '\0';
+    while (json.size() % 4)
+        json += ' ';
+    while (binary.size() % 4)
+        binary += '\0';
     std::string out = "glTF";
     append<uint32_t>(out, {2, static_cast<uint32_t>(28 + json.size() + binary.size())});
     append<uint32_t>(out, {static_cast<uint32_t>(json.size()), 0x4E4F534Au});
@@ -145,7 +151,7 @@ void expectNear3(const std::vector<float>& v, float x, float y, float z) {
 }
 
 class SceneImport : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         // The tool runs without a display; only the drawing check needs the context.
         dir = makeTempDir();
@@ -177,7 +183,8 @@ TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
     const scenefile::Float4 turn = scenefile::fileRotation(static_cast<float>(M_PI / 2), 0, 0, 1);
     expectNear3(numbersAfter(info, "\"name\":\"Base\"", "rotation"), turn[0], turn[1], turn[2]);
 
-    expectIn(info, "{\"kind\":\"camera\",\"name\":\"Cam\",\"id\":3,\"parent\":-1,\"children\":[\"Cam.Target\"]");
+    expectIn(info,
+             "{\"kind\":\"camera\",\"name\":\"Cam\",\"id\":3,\"parent\":-1,\"children\":[\"Cam.Target\"]");
     expectNear3(numbersAfter(info, "\"name\":\"Cam\"", "position"), 0, 0, 5);
     expectNear3(numbersAfter(info, "\"name\":\"Cam.Target\"", "position"), 0, 0, -5);
     expectIn(info, "\"near\":0.5,\"far\":100,\"target\":4}");
@@ -247,8 +254,8 @@ TEST_F(SceneImport, TheImportedSceneDrawsItsTextureTheRightWayRound) {
     GLTest::SetUp();
     if (IsSkipped()) return;
     const std::string out = dir + "/data/scenes/drawn.qzg";
-    CommandResult r =
-        runCommand(tool + " import --textures " + dir + "/data/textures " + dir + "/model/animated.gltf " + out);
+    CommandResult r = runCommand(tool + " import --textures " + dir + "/data/textures " + dir +
+                                 "/model/animated.gltf " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_TRUE(exists(dir + "/data/textures/drawn_texture0.png"));
 
@@ -313,7 +320,8 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     grey.width = 2, grey.height = 1;
     grey.format = PNG_FORMAT_LINEAR_Y;
     const uint16_t greyPixels[2] = {0, 65535};
-    ASSERT_TRUE(png_image_write_to_file(&grey, (dir + "/obj/maps/wood_normal.png").c_str(), 0, greyPixels, 0, nullptr));
+    ASSERT_TRUE(png_image_write_to_file(&grey, (dir + "/obj/maps/wood_normal.png").c_str(), 0, greyPixels, 0,
+                                        nullptr));
 
     const std::string out = dir + "/scenes/sheet.qzg";
     CommandResult r = runCommand(tool + " import " + dir + "/obj/sheet.obj " + out);
@@ -330,7 +338,9 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
                     "\"specular\":[0.5,0.5,0.5]");
     expectIn(r.out, "\"shininess\":0.5");
     expectIn(r.out, "\"shadeModel\":1");
-    expectIn(r.out, "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"wood.png\",\"lookup\":\"wood.png\",\"applied\":true}");
+    expectIn(
+        r.out,
+        "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"wood.png\",\"lookup\":\"wood.png\",\"applied\":true}");
     expectIn(r.out, "{\"type\":8,\"slot\":\"bump\",\"name\":\"wood_normal.png\"");
     expectIn(r.out, "{\"kind\":\"mesh\",\"name\":\"Sheet\"");
     expectIn(r.out, "\"material\":1,\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,0,0]}");
@@ -436,9 +446,11 @@ TEST_F(SceneImport, WarnsAboutWhatItCannotCarry) {
         ASSERT_NE(at, std::string::npos) << from;
         model.replace(at, from.size(), to);
     };
-    replace("\"TEXCOORD_0\":2}", "\"TEXCOORD_0\":2,\"TEXCOORD_1\":2,\"TEXCOORD_2\":2},\"targets\":[{\"POSITION\":1}]");
+    replace("\"TEXCOORD_0\":2}",
+            "\"TEXCOORD_0\":2,\"TEXCOORD_1\":2,\"TEXCOORD_2\":2},\"targets\":[{\"POSITION\":1}]");
     replace("\"animations\":[{", "\"animations\":[{\"name\":\"Slide\",");
-    replace("\"interpolation\":\"LINEAR\"}]}]", "\"interpolation\":\"LINEAR\"}]},{\"name\":\"Again\","
+    replace("\"interpolation\":\"LINEAR\"}]}]",
+            "\"interpolation\":\"LINEAR\"}]},{\"name\":\"Again\","
             "\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}}],"
             "\"samplers\":[{\"input\":4,\"output\":5}]}]");
     writeFile(dir + "/model/more.gltf", model);
@@ -461,7 +473,8 @@ TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
     EXPECT_FALSE(exists(dir + "/broken.qzg"));
 
     std::string garbage(300, '\0');
-    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 37 + 11);
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>(i * 37 + 11);
     writeFile(dir + "/garbage.glb", "glTF" + garbage);
     r = runCommand(tool + " import " + dir + "/garbage.glb " + dir + "/garbage.qzg");
     EXPECT_EQ(r.exitCode, 1);
@@ -479,8 +492,10 @@ TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
         lights += std::string(i ? "," : "") + "{\"type\":\"point\"}";
     }
     std::string list;
-    for (int i = 0; i < 9; ++i) list += std::string(i ? "," : "") + std::to_string(i);
-    writeFile(dir + "/lights.gltf", "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" + list +
+    for (int i = 0; i < 9; ++i)
+        list += std::string(i ? "," : "") + std::to_string(i);
+    writeFile(dir + "/lights.gltf", "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" +
+                                        list +
                                         "]}],\"extensionsUsed\":[\"KHR_lights_punctual\"],"
                                         "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":[" +
                                         lights + "]}},\"nodes\":[" + nodes + "]}");
@@ -495,8 +510,8 @@ TEST_F(SceneImport, UsageErrors) {
     EXPECT_EQ(r.exitCode, 0);
     expectIn(r.out, "holdfast-scene import [--step UNITS] [--textures DIR] MODEL OUT.qzg");
     for (const char* args : {" import", " import a.gltf", " import a b c", " import --step 0 a.gltf b.qzg",
-                             " import --step x a.gltf b.qzg", " import --bogus a.gltf b.qzg", " import a.gltf b.qzg --step",
-                             " info --frame -1 x.qzg"}) {
+                             " import --step x a.gltf b.qzg", " import --bogus a.gltf b.qzg",
+                             " import a.gltf b.qzg --step", " info --frame -1 x.qzg"}) {
         r = runCommand(tool + args);
         EXPECT_EQ(r.exitCode, 2) << args;
         expectIn(r.err, "usage: holdfast-scene");

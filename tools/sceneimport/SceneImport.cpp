@@ -13,8 +13,8 @@
 #include <png.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cctype>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -42,7 +42,8 @@ void warn(const char* format, ...) {
 // ---- names and files ----------------------------------------------------------------------
 
 std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -115,7 +116,7 @@ ImageKind imageKind(const uint8_t* p, size_t n) {
 // Copies (or converts) each texture a material names into the texture directory once, under a
 // name that is unique among this import's textures, and gives the name the scene stores.
 class TextureCopier {
-public:
+  public:
     TextureCopier(const aiScene* scene, std::string inputDir, std::string outputDir, std::string outputStem)
         : scene_(scene), inputDir_(std::move(inputDir)), outputDir_(std::move(outputDir)),
           outputStem_(std::move(outputStem)) {}
@@ -127,16 +128,18 @@ public:
         const std::string key = embedded.first ? "*" + std::to_string(embedded.second) : reference;
         auto done = placed_.find(key);
         if (done != placed_.end()) return done->second;
-        std::string name = embedded.first ? placeEmbedded(embedded.first, embedded.second) : placeFile(reference);
+        std::string name =
+            embedded.first ? placeEmbedded(embedded.first, embedded.second) : placeFile(reference);
         placed_[key] = name;
         return name;
     }
 
-private:
+  private:
     std::string uniqueName(const std::string& stem, const std::string& extension) {
         std::string base = plainName(stem);
         std::string name = base + extension;
-        for (int n = 2; used_.count(lower(name)); ++n) name = base + "_" + std::to_string(n) + extension;
+        for (int n = 2; used_.count(lower(name)); ++n)
+            name = base + "_" + std::to_string(n) + extension;
         used_.insert(lower(name));
         return name;
     }
@@ -150,7 +153,8 @@ private:
 
     // PNG and JPEG go over byte for byte once the engine's decoder has read them; the decoder
     // picks by the name's ending, so the name gets the ending of what the bytes are.
-    std::string placeEncoded(const std::vector<uint8_t>& bytes, const std::string& stem, const std::string& what) {
+    std::string placeEncoded(const std::vector<uint8_t>& bytes, const std::string& stem,
+                             const std::string& what) {
         ImageKind kind = imageKind(bytes.data(), bytes.size());
         if (kind == ImageKind::Unknown) {
             warn("texture %s is neither PNG nor JPEG: not carried over", what.c_str());
@@ -207,8 +211,8 @@ private:
         rgb.reserve(static_cast<size_t>(image.width) * image.height * 3);
         for (size_t i = 0; i < static_cast<size_t>(image.width) * image.height; ++i)
             rgb.insert(rgb.end(), {image.data[i], image.data[i], image.data[i]});
-        return writeRgbPng(path, static_cast<int>(image.width), static_cast<int>(image.height), rgb.data(), false,
-                           false);
+        return writeRgbPng(path, static_cast<int>(image.width), static_cast<int>(image.height), rgb.data(),
+                           false, false);
     }
 
     std::string placeFile(const std::string& reference) {
@@ -259,8 +263,8 @@ private:
         std::string error;
         const std::string path = outputDir_ + "/" + name;
         if (!writeBytesToFile({}, path, &error) ||
-            !writeRgbPng(path, static_cast<int>(texture->mWidth), static_cast<int>(texture->mHeight), rgb.data(),
-                         false, false)) {
+            !writeRgbPng(path, static_cast<int>(texture->mWidth), static_cast<int>(texture->mHeight),
+                         rgb.data(), false, false)) {
             warn("cannot write texture %s", name.c_str());
             return "";
         }
@@ -275,7 +279,9 @@ private:
 
 // ---- materials ------------------------------------------------------------------------------
 
-bool isBlack(const aiColor3D& c) { return c.r <= 0 && c.g <= 0 && c.b <= 0; }
+bool isBlack(const aiColor3D& c) {
+    return c.r <= 0 && c.g <= 0 && c.b <= 0;
+}
 
 std::string textureReference(const aiMaterial* m, aiTextureType type, unsigned* uvSource = nullptr) {
     if (m->GetTextureCount(type) == 0) return "";
@@ -288,14 +294,16 @@ std::string textureReference(const aiMaterial* m, aiTextureType type, unsigned* 
     return path.C_Str();
 }
 
-float clamp01(float v) { return std::isfinite(v) ? std::min(1.0f, std::max(0.0f, v)) : 0.0f; }
+float clamp01(float v) {
+    return std::isfinite(v) ? std::min(1.0f, std::max(0.0f, v)) : 0.0f;
+}
 
 Material convertMaterial(const aiMaterial* from, int32_t id, TextureCopier& textures) {
     Material m;
     m.id = id;
     aiString name;
     m.name = from->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length ? name.C_Str()
-                                                                         : "Material" + std::to_string(id);
+                                                                          : "Material" + std::to_string(id);
     m.name = m.name.substr(0, std::min(m.name.find('\0'), MaxNameLength));
     const char* label = m.name.c_str();
 
@@ -328,12 +336,16 @@ Material convertMaterial(const aiMaterial* from, int32_t id, TextureCopier& text
     bool base = false;
     if (!diffuse.empty()) {
         base = add(diffuse, DiffuseMap);
-        if (diffuseSource) warn("material %s: its colour map uses coordinate set %u; drawn with set 0", label, diffuseSource);
+        if (diffuseSource)
+            warn("material %s: its colour map uses coordinate set %u; drawn with set 0", label,
+                 diffuseSource);
     }
     if (!emissive.empty()) {
         // A glow map alone becomes an additive base texture; next to a colour map it has no place.
-        if (diffuse.empty()) base = add(emissive, RefractionMap);
-        else warn("material %s: emissive map not carried over (it has a colour map)", label);
+        if (diffuse.empty())
+            base = add(emissive, RefractionMap);
+        else
+            warn("material %s: emissive map not carried over (it has a colour map)", label);
     }
     if (from->Get(AI_MATKEY_COLOR_EMISSIVE, c) == AI_SUCCESS && !isBlack(c) && emissive.empty())
         warn("material %s: emissive colour not carried over", label);
@@ -350,12 +362,11 @@ Material convertMaterial(const aiMaterial* from, int32_t id, TextureCopier& text
     }
     if (!reflection.empty()) add(reflection, ReflectionMap);
 
-    static const aiTextureType dropped[] = {aiTextureType_SPECULAR,        aiTextureType_AMBIENT,
-                                            aiTextureType_SHININESS,       aiTextureType_DISPLACEMENT,
-                                            aiTextureType_LIGHTMAP,        aiTextureType_METALNESS,
-                                            aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_AMBIENT_OCCLUSION,
-                                            aiTextureType_SHEEN,           aiTextureType_CLEARCOAT,
-                                            aiTextureType_TRANSMISSION,    aiTextureType_UNKNOWN};
+    static const aiTextureType dropped[] = {
+        aiTextureType_SPECULAR,          aiTextureType_AMBIENT,           aiTextureType_SHININESS,
+        aiTextureType_DISPLACEMENT,      aiTextureType_LIGHTMAP,          aiTextureType_METALNESS,
+        aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_AMBIENT_OCCLUSION, aiTextureType_SHEEN,
+        aiTextureType_CLEARCOAT,         aiTextureType_TRANSMISSION,      aiTextureType_UNKNOWN};
     std::set<std::string> seen; // one texture may sit in several slots (metal-roughness does)
     for (aiTextureType type : dropped) {
         std::string ref = textureReference(from, type);
@@ -372,8 +383,10 @@ template <typename Key> size_t keyBefore(const Key* keys, unsigned count, double
     size_t lo = 0, hi = count;
     while (hi - lo > 1) {
         size_t mid = (lo + hi) / 2;
-        if (keys[mid].mTime <= t) lo = mid;
-        else hi = mid;
+        if (keys[mid].mTime <= t)
+            lo = mid;
+        else
+            hi = mid;
     }
     return lo;
 }
@@ -401,9 +414,12 @@ aiMatrix4x4 localAt(const aiNode* node, const aiNodeAnim* channel, double ticks)
     aiVector3D scale, position;
     aiQuaternion rotation;
     node->mTransformation.Decompose(scale, rotation, position);
-    if (channel->mNumPositionKeys) position = sampleVector(channel->mPositionKeys, channel->mNumPositionKeys, ticks);
-    if (channel->mNumRotationKeys) rotation = sampleRotation(channel->mRotationKeys, channel->mNumRotationKeys, ticks);
-    if (channel->mNumScalingKeys) scale = sampleVector(channel->mScalingKeys, channel->mNumScalingKeys, ticks);
+    if (channel->mNumPositionKeys)
+        position = sampleVector(channel->mPositionKeys, channel->mNumPositionKeys, ticks);
+    if (channel->mNumRotationKeys)
+        rotation = sampleRotation(channel->mRotationKeys, channel->mNumRotationKeys, ticks);
+    if (channel->mNumScalingKeys)
+        scale = sampleVector(channel->mScalingKeys, channel->mNumScalingKeys, ticks);
     return aiMatrix4x4(scale, rotation, position);
 }
 
@@ -411,7 +427,7 @@ aiMatrix4x4 localAt(const aiNode* node, const aiNodeAnim* channel, double ticks)
 
 struct NodeEntry {
     const aiNode* node;
-    int parent; // index into the node list, -1 for the root
+    int parent;                     // index into the node list, -1 for the root
     std::vector<aiMatrix4x4> world; // per frame
     int32_t objectId = -1;          // -1: not written (the dropped root)
 };
@@ -419,10 +435,13 @@ struct NodeEntry {
 void collectNodes(const aiNode* node, int parent, std::vector<NodeEntry>& out) {
     out.push_back({node, parent, {}, -1});
     const int self = static_cast<int>(out.size()) - 1;
-    for (unsigned i = 0; i < node->mNumChildren; ++i) collectNodes(node->mChildren[i], self, out);
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+        collectNodes(node->mChildren[i], self, out);
 }
 
-bool finite(const aiVector3D& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool finite(const aiVector3D& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
 
 // Rest transform and key tracks from world matrices, one per frame. Children are drawn outside
 // their parent's transform, so everything is stored in world space. Tracks that never change
@@ -446,7 +465,8 @@ void setTransform(ObjectHeader& h, const std::vector<aiMatrix4x4>& world) {
         if (!rotations.empty()) {
             const Float4& prev = rotations.back();
             if (prev[0] * r[0] + prev[1] * r[1] + prev[2] * r[2] + prev[3] * r[3] < 0)
-                for (float& v : r) v = -v;
+                for (float& v : r)
+                    v = -v;
         }
         positions.push_back({p.x, p.y, p.z});
         rotations.push_back(r);
@@ -458,7 +478,8 @@ void setTransform(ObjectHeader& h, const std::vector<aiMatrix4x4>& world) {
     auto varies = [](const auto& track) {
         for (const auto& v : track)
             for (size_t i = 0; i < v.size(); ++i)
-                if (std::fabs(v[i] - track[0][i]) > 1e-6f * std::max(1.0f, std::fabs(track[0][i]))) return true;
+                if (std::fabs(v[i] - track[0][i]) > 1e-6f * std::max(1.0f, std::fabs(track[0][i])))
+                    return true;
         return false;
     };
     if (varies(positions)) h.positionKeys = positions;
@@ -486,7 +507,9 @@ aiVector3D direction(const aiMatrix4x4& world, const aiVector3D& local) {
     return length > 0 && std::isfinite(length) ? d / length : aiVector3D(0, 0, -1);
 }
 
-Float3 float3(const aiVector3D& v) { return {v.x, v.y, v.z}; }
+Float3 float3(const aiVector3D& v) {
+    return {v.x, v.y, v.z};
+}
 
 Mesh convertMesh(const aiMesh* from, const std::string& name) {
     Mesh m;
@@ -503,7 +526,8 @@ Mesh convertMesh(const aiMesh* from, const std::string& name) {
             m.coordinateSets[set].push_back({from->mTextureCoords[set][i].x, from->mTextureCoords[set][i].y});
     }
     if (from->mColors[0])
-        for (unsigned i = 0; i < n; ++i) m.colours.push_back({from->mColors[0][i].r, from->mColors[0][i].g, from->mColors[0][i].b});
+        for (unsigned i = 0; i < n; ++i)
+            m.colours.push_back({from->mColors[0][i].r, from->mColors[0][i].g, from->mColors[0][i].b});
     for (unsigned i = 0; i < from->mNumFaces; ++i) {
         const aiFace& f = from->mFaces[i];
         if (f.mNumIndices != 3) continue;
@@ -512,24 +536,32 @@ Mesh convertMesh(const aiMesh* from, const std::string& name) {
     }
 
     unsigned sets = 0;
-    for (unsigned set = 0; set < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++set) sets += from->mTextureCoords[set] != nullptr;
-    if (sets > 2) warn("mesh %s: %u texture coordinate sets; only the first two are kept", name.c_str(), sets);
-    if (from->mNumBones) warn("mesh %s: skinning (%u bones) not carried over; drawn in its rest pose", name.c_str(), from->mNumBones);
-    if (from->mNumAnimMeshes) warn("mesh %s: %u morph targets not carried over", name.c_str(), from->mNumAnimMeshes);
+    for (unsigned set = 0; set < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++set)
+        sets += from->mTextureCoords[set] != nullptr;
+    if (sets > 2)
+        warn("mesh %s: %u texture coordinate sets; only the first two are kept", name.c_str(), sets);
+    if (from->mNumBones)
+        warn("mesh %s: skinning (%u bones) not carried over; drawn in its rest pose", name.c_str(),
+             from->mNumBones);
+    if (from->mNumAnimMeshes)
+        warn("mesh %s: %u morph targets not carried over", name.c_str(), from->mNumAnimMeshes);
     return m;
 }
 
 class Builder {
-public:
-    Builder(const aiScene* scene, bool gltf, TextureCopier& textures) : scene_(scene), gltf_(gltf), textures_(textures) {}
+  public:
+    Builder(const aiScene* scene, bool gltf, TextureCopier& textures)
+        : scene_(scene), gltf_(gltf), textures_(textures) {}
 
     std::string build(const ImportOptions& options, SceneFile& out) {
         collectNodes(scene_->mRootNode, -1, nodes_);
         std::string error = sample(options.frameStep, out);
         if (!error.empty()) return error;
 
-        for (unsigned i = 0; i < scene_->mNumCameras; ++i) cameras_[scene_->mCameras[i]->mName.C_Str()] = scene_->mCameras[i];
-        for (unsigned i = 0; i < scene_->mNumLights; ++i) lights_[scene_->mLights[i]->mName.C_Str()] = scene_->mLights[i];
+        for (unsigned i = 0; i < scene_->mNumCameras; ++i)
+            cameras_[scene_->mCameras[i]->mName.C_Str()] = scene_->mCameras[i];
+        for (unsigned i = 0; i < scene_->mNumLights; ++i)
+            lights_[scene_->mLights[i]->mName.C_Str()] = scene_->mLights[i];
 
         // The root node that only holds the model together (no transform, nothing of its own)
         // is left out: its children become top-level objects.
@@ -537,21 +569,26 @@ public:
         dropRoot_ = root->mNumMeshes == 0 && root->mTransformation.IsIdentity() && isStatic(0) &&
                     !cameras_.count(root->mName.C_Str()) && !lights_.count(root->mName.C_Str());
 
-        for (size_t i = 0; i < nodes_.size(); ++i) addNode(i);
+        for (size_t i = 0; i < nodes_.size(); ++i)
+            addNode(i);
 
         if (lightCount_ > MaxLights)
-            return std::to_string(lightCount_) + " lights; a scene holds at most " + std::to_string(MaxLights);
-        if (meshCount_ == 0 && cameraCount_ == 0 && lightCount_ == 0) return "no meshes, cameras or lights in the model";
+            return std::to_string(lightCount_) + " lights; a scene holds at most " +
+                   std::to_string(MaxLights);
+        if (meshCount_ == 0 && cameraCount_ == 0 && lightCount_ == 0)
+            return "no meshes, cameras or lights in the model";
 
         std::vector<Material> materials(materialIds_.size());
         for (const auto& [index, id] : materialIds_)
-            materials[static_cast<size_t>(id - 1)] = convertMaterial(scene_->mMaterials[index], id, textures_);
+            materials[static_cast<size_t>(id - 1)] =
+                convertMaterial(scene_->mMaterials[index], id, textures_);
         out.chunks.insert(out.chunks.begin(), MaterialList{materials});
-        for (Chunk& chunk : objects_) out.chunks.push_back(std::move(chunk));
+        for (Chunk& chunk : objects_)
+            out.chunks.push_back(std::move(chunk));
         return "";
     }
 
-private:
+  private:
     bool isStatic(size_t node) const {
         const auto& w = nodes_[node].world;
         for (const aiMatrix4x4& m : w)
@@ -573,9 +610,12 @@ private:
             for (unsigned i = 0; i < animation->mNumChannels; ++i) {
                 const aiNodeAnim* c = animation->mChannels[i];
                 channels[c->mNodeName.C_Str()] = c;
-                if (c->mNumPositionKeys) endTicks = std::max(endTicks, c->mPositionKeys[c->mNumPositionKeys - 1].mTime);
-                if (c->mNumRotationKeys) endTicks = std::max(endTicks, c->mRotationKeys[c->mNumRotationKeys - 1].mTime);
-                if (c->mNumScalingKeys) endTicks = std::max(endTicks, c->mScalingKeys[c->mNumScalingKeys - 1].mTime);
+                if (c->mNumPositionKeys)
+                    endTicks = std::max(endTicks, c->mPositionKeys[c->mNumPositionKeys - 1].mTime);
+                if (c->mNumRotationKeys)
+                    endTicks = std::max(endTicks, c->mRotationKeys[c->mNumRotationKeys - 1].mTime);
+                if (c->mNumScalingKeys)
+                    endTicks = std::max(endTicks, c->mScalingKeys[c->mNumScalingKeys - 1].mTime);
             }
             if (animation->mNumMeshChannels || animation->mNumMorphMeshChannels)
                 warn("mesh animation (vertex or morph channels) not carried over");
@@ -597,7 +637,9 @@ private:
                 const double ticks = k * step / 100.0 * ticksPerSecond;
                 aiMatrix4x4 local = localAt(entry.node, channel, ticks);
                 entry.world[static_cast<size_t>(k)] =
-                    entry.parent < 0 ? local : nodes_[static_cast<size_t>(entry.parent)].world[static_cast<size_t>(k)] * local;
+                    entry.parent < 0
+                        ? local
+                        : nodes_[static_cast<size_t>(entry.parent)].world[static_cast<size_t>(k)] * local;
             }
         }
         return "";
@@ -607,8 +649,10 @@ private:
         name = name.substr(0, std::min(name.find('\0'), MaxNameLength - 8));
         if (name.empty()) name = "Object" + std::to_string(nextId_);
         std::string unique = name;
-        for (int n = 2; names_.count(unique); ++n) unique = name + "." + std::to_string(n);
-        if (unique != name) warn("object name %s is taken; this one is called %s", name.c_str(), unique.c_str());
+        for (int n = 2; names_.count(unique); ++n)
+            unique = name + "." + std::to_string(n);
+        if (unique != name)
+            warn("object name %s is taken; this one is called %s", name.c_str(), unique.c_str());
         names_.insert(unique);
         return unique;
     }
@@ -619,12 +663,14 @@ private:
         h.parentId = parent;
     }
 
-    int32_t addMesh(const aiMesh* mesh, const std::string& name, int32_t parent, const std::vector<aiMatrix4x4>& world) {
+    int32_t addMesh(const aiMesh* mesh, const std::string& name, int32_t parent,
+                    const std::vector<aiMatrix4x4>& world) {
         Mesh m = convertMesh(mesh, name);
         header(m.header, name, parent);
         setTransform(m.header, world);
         // Materials are numbered 1, 2, ... in the order the meshes use them; unused ones are left out.
-        auto material = materialIds_.emplace(mesh->mMaterialIndex, static_cast<int32_t>(materialIds_.size()) + 1);
+        auto material =
+            materialIds_.emplace(mesh->mMaterialIndex, static_cast<int32_t>(materialIds_.size()) + 1);
         m.header.materialId = material.first->second;
         ++meshCount_;
         objects_.push_back(std::move(m));
@@ -636,15 +682,17 @@ private:
         Dummy d;
         header(d.header, name, parent);
         std::vector<aiMatrix4x4> world;
-        for (const aiVector3D& p : points) world.push_back(translation(p));
+        for (const aiVector3D& p : points)
+            world.push_back(translation(p));
         setTransform(d.header, world);
         objects_.push_back(d);
         return d.header.id;
     }
 
-    bool addCamera(const aiCamera* from, const std::string& name, int32_t parent, const std::vector<aiMatrix4x4>& world,
-                   int32_t& id) {
-        if (from->mOrthographicWidth > 0) warn("camera %s is orthographic; drawn in perspective", name.c_str());
+    bool addCamera(const aiCamera* from, const std::string& name, int32_t parent,
+                   const std::vector<aiMatrix4x4>& world, int32_t& id) {
+        if (from->mOrthographicWidth > 0)
+            warn("camera %s is orthographic; drawn in perspective", name.c_str());
         Camera c;
         header(c.header, name, parent);
         id = c.header.id;
@@ -681,15 +729,22 @@ private:
         return true;
     }
 
-    bool addLight(const aiLight* from, const std::string& name, int32_t parent, const std::vector<aiMatrix4x4>& world,
-                  int32_t& id) {
+    bool addLight(const aiLight* from, const std::string& name, int32_t parent,
+                  const std::vector<aiMatrix4x4>& world, int32_t& id) {
         Light l;
         switch (from->mType) {
-        case aiLightSource_POINT: l.kind = OmniLight; break;
-        case aiLightSource_SPOT: l.kind = TargetSpotLight; break;
-        case aiLightSource_DIRECTIONAL: l.kind = TargetDirectLight; break;
+        case aiLightSource_POINT:
+            l.kind = OmniLight;
+            break;
+        case aiLightSource_SPOT:
+            l.kind = TargetSpotLight;
+            break;
+        case aiLightSource_DIRECTIONAL:
+            l.kind = TargetDirectLight;
+            break;
         default:
-            warn("light %s: ambient, area and unknown lights are not carried over (kept as a dummy)", name.c_str());
+            warn("light %s: ambient, area and unknown lights are not carried over (kept as a dummy)",
+                 name.c_str());
             return false;
         }
         header(l.header, name, parent);
@@ -734,7 +789,8 @@ private:
         }
         objects_.push_back(l);
         const size_t at = objects_.size() - 1;
-        if (l.kind != OmniLight) std::get<Light>(objects_[at]).targetId = addTarget(name + ".Target", id, targets);
+        if (l.kind != OmniLight)
+            std::get<Light>(objects_[at]).targetId = addTarget(name + ".Target", id, targets);
         ++lightCount_;
         return true;
     }
@@ -758,8 +814,10 @@ private:
         int32_t id = -1;
         auto camera = cameras_.find(name);
         auto light = lights_.find(name);
-        if (camera != cameras_.end()) addCamera(camera->second, name, parent, entry.world, id);
-        else if (light != lights_.end()) addLight(light->second, name, parent, entry.world, id);
+        if (camera != cameras_.end())
+            addCamera(camera->second, name, parent, entry.world, id);
+        else if (light != lights_.end())
+            addLight(light->second, name, parent, entry.world, id);
         if (id < 0 && meshes.size() == 1) {
             entry.objectId = addMesh(meshes[0], name, parent, entry.world);
             return;
@@ -815,7 +873,8 @@ int importScene(const ImportOptions& options, std::string& error) {
     }
 
     const std::string extension = lower(options.input.substr(options.input.find_last_of('.') + 1));
-    const std::string textureDir = options.textureDir.empty() ? directoryOf(options.output) : options.textureDir;
+    const std::string textureDir =
+        options.textureDir.empty() ? directoryOf(options.output) : options.textureDir;
     TextureCopier textures(scene, directoryOf(options.input), textureDir, plainName(stemOf(options.output)));
     Builder builder(scene, extension == "gltf" || extension == "glb", textures);
     SceneFile out;
