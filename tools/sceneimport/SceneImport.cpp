@@ -770,6 +770,11 @@ class Builder {
         if (brightest > 0 && std::isfinite(brightest)) {
             l.multiplier = brightest;
             l.colour = {c.r / brightest, c.g / brightest, c.b / brightest};
+            // Physical units (candela, watts) give hundreds; the fixed-function light saturates
+            // at a few.
+            if (brightest > 10)
+                warn("light %s: intensity %g is taken as a plain colour multiplier; lower it in the model",
+                     name.c_str(), brightest);
         } else {
             l.multiplier = 0;
         }
