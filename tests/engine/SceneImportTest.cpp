@@ -323,9 +323,12 @@ TEST_F(SceneImport, ObjWithMaterialFile) {
     ASSERT_TRUE(png_image_write_to_file(&grey, (dir + "/obj/maps/wood_normal.png").c_str(), 0, greyPixels, 0,
                                         nullptr));
 
+    // Another model's picture of the same name is already there.
+    writeFile(dir + "/scenes/wood.png", "another picture");
     const std::string out = dir + "/scenes/sheet.qzg";
     CommandResult r = runCommand(tool + " import " + dir + "/obj/sheet.obj " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: texture wood.png in " + dir + "/scenes is replaced by another picture\n");
     // What does not fit the format is named, and the import still succeeds.
     expectIn(r.err, "warning: material Paint: its normal map is kept as a bump map");
     expectIn(r.err, "warning: material Paint: specular map not carried over");

@@ -145,6 +145,11 @@ class TextureCopier {
     }
 
     bool writeOut(const std::string& name, const std::vector<uint8_t>& bytes) {
+        // Scenes share textures by name: a different picture of the same name (another model's)
+        // would change how that scene looks.
+        std::vector<uint8_t> before;
+        if (isFile(outputDir_ + "/" + name) && readBytes(outputDir_ + "/" + name, before) && before != bytes)
+            warn("texture %s in %s is replaced by another picture", name.c_str(), outputDir_.c_str());
         std::string error;
         if (writeBytesToFile(bytes, outputDir_ + "/" + name, &error)) return true;
         warn("cannot write texture %s: %s", name.c_str(), error.c_str());
