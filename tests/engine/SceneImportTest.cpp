@@ -1,0 +1,522 @@
+// holdfast-scene import as a whole program: models written here (glTF with an embedded picture,
+// OBJ with a material file) go in, and the scene that comes out is checked with `info` and by
+// drawing it through the engine.
+#include "GLTest.h"
+#include "engine/Scene.h"
+#include "engine/SceneLoaderQZG.h"
+#include "engine/SceneShapes.h"
+#include "platform/GL.h"
+#include "resources/ImageLibrary.h"
+#include "resources/PngWriter.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string tool = std::string(HOLDFAST_BIN_DIR) + "/holdfast-scene";
+
+void expectIn(const std::string& text, const std::string& part) {
+    EXPECT_NE(text.find(part), std::string::npos) << "missing " << part << " in\n" << text;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string base64(const std::string& bytes) {
+    static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned v =
+            (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 | (unsigned char)bytes[i + 2];
+        for (int s = 18; s >= 0; s -= 6)
+            out += table[(v >> s) & 63];
+    }
+    if (i + 1 == bytes.size()) {
+        unsigned v = (unsigned char)bytes[i] << 16;
+        out += table[(v >> 18) & 63], out += table[(v >> 12) & 63], out += "==";
+    } else if (i + 2 == bytes.size()) {
+        unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8;
+        out += table[(v >> 18) & 63], out += table[(v >> 12) & 63], out += table[(v >> 6) & 63], out += '=';
+    }
+    return out;
+}
+
+template <typename T> void append(std::string& buffer, std::initializer_list<T> values) {
+    for (T v : values)
+        buffer.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+// A 4 x 4 picture: the top half red, the bottom half blue, so that its orientation shows.
+std::string halvesPng(const std::string& dir) {
+    std::vector<unsigned char> rgb;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            rgb.insert(rgb.end(), {static_cast<unsigned char>(y < 2 ? 255 : 0), 0,
+                                   static_cast<unsigned char>(y < 2 ? 0 : 255)});
+    const std::string path = dir + "/halves.png";
+    writeFile(path, "");
+    EXPECT_TRUE(writeRgbPng(path, 4, 4, rgb.data(), false, false));
+    return readFile(path);
+}
+
+// Two-level hierarchy: "Base" (at z = -1, turned 90 degrees about z) holds "Panel", a textured
+// 2 x 2 quad facing +z whose translation is keyed 0 -> 1 -> 2 along x over two seconds; "Cam"
+// looks down -z from z = 5; "Lamp" is a point light at z = 10. The picture is embedded. With
+// `binary`, the buffer is left to the caller (a .glb's binary chunk) instead of a data URI.
+std::string animatedGltf(const std::string& dir, std::string* binary = nullptr) {
+    std::string buffer;
+    append<float>(buffer, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}); // 0: positions
+    append<float>(buffer, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1});     // 48: normals
+    append<float>(buffer, {0, 1, 1, 1, 1, 0, 0, 0});                 // 96: uv, top-left origin
+    append<uint16_t>(buffer, {0, 1, 2, 0, 2, 3});                    // 128: indices
+    append<float>(buffer, {0, 1, 2});                                // 140: key times
+    append<float>(buffer, {0, 0, 0, 1, 0, 0, 2, 0, 0});              // 152: translations
+    if (binary) *binary = buffer;
+    const std::string png = base64(halvesPng(dir));
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,2,3]}],
+"extensionsUsed":["KHR_lights_punctual"],
+"extensions":{"KHR_lights_punctual":{"lights":[{"type":"point","color":[1,1,1],"intensity":1}]}},
+"nodes":[
+ {"name":"Base","translation":[0,0,-1],"rotation":[0,0,0.70710678,0.70710678],"children":[1]},
+ {"name":"Panel","mesh":0},
+ {"name":"Cam","camera":0,"translation":[0,0,5]},
+ {"name":"Lamp","translation":[0,0,10],"extensions":{"KHR_lights_punctual":{"light":0}}}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.6,"aspectRatio":1.3333333,"znear":0.5,"zfar":100}}],
+"meshes":[{"name":"PanelMesh","primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,"material":0}]}],
+"materials":[{"name":"Poster","pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0}}],
+"textures":[{"source":0}],
+"images":[{"uri":"data:image/png;base64,)" +
+           png + R"("}],
+"animations":[{"channels":[{"sampler":0,"target":{"node":1,"path":"translation"}}],
+  "samplers":[{"input":4,"output":5,"interpolation":"LINEAR"}]}],
+"buffers":[{"byteLength":188)" +
+           (binary ? "" : ",\"uri\":\"data:application/octet-stream;base64," + base64(buffer) + "\"") + R"(}],
+"bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":48},
+ {"buffer":0,"byteOffset":96,"byteLength":32},{"buffer":0,"byteOffset":128,"byteLength":12},
+ {"buffer":0,"byteOffset":140,"byteLength":12},{"buffer":0,"byteOffset":152,"byteLength":36}],
+"accessors":[
+ {"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-1,0],"max":[1,1,0]},
+ {"bufferView":1,"componentType":5126,"count":4,"type":"VEC3"},
+ {"bufferView":2,"componentType":5126,"count":4,"type":"VEC2"},
+ {"bufferView":3,"componentType":5123,"count":6,"type":"SCALAR"},
+ {"bufferView":4,"componentType":5126,"count":3,"type":"SCALAR","min":[0],"max":[2]},
+ {"bufferView":5,"componentType":5126,"count":3,"type":"VEC3"}]}
+)";
+}
+
+// The binary container: the JSON chunk padded with spaces, then the binary chunk.
+std::string asGlb(std::string json, std::string binary) {
+    while (json.size() % 4)
+        json += ' ';
+    while (binary.size() % 4)
+        binary += '\0';
+    std::string out = "glTF";
+    append<uint32_t>(out, {2, static_cast<uint32_t>(28 + json.size() + binary.size())});
+    append<uint32_t>(out, {static_cast<uint32_t>(json.size()), 0x4E4F534Au});
+    out += json;
+    append<uint32_t>(out, {static_cast<uint32_t>(binary.size()), 0x004E4942u});
+    return out + binary;
+}
+
+// The three numbers of `"key":[a,b,c` that follow `after` in `text`.
+std::vector<float> numbersAfter(const std::string& text, const std::string& after, const std::string& key) {
+    size_t at = text.find(after);
+    if (at == std::string::npos) return {};
+    at = text.find("\"" + key + "\":[", at);
+    if (at == std::string::npos) return {};
+    const char* p = text.c_str() + at + key.size() + 4;
+    std::vector<float> out;
+    for (int i = 0; i < 3; ++i) {
+        char* end = nullptr;
+        out.push_back(std::strtof(p, &end));
+        p = end + 1;
+    }
+    return out;
+}
+
+void expectNear3(const std::vector<float>& v, float x, float y, float z) {
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_NEAR(v[0], x, 1e-4f);
+    EXPECT_NEAR(v[1], y, 1e-4f);
+    EXPECT_NEAR(v[2], z, 1e-4f);
+}
+
+class SceneImport : public GLTest {
+  protected:
+    void SetUp() override {
+        // The tool runs without a display; only the drawing check needs the context.
+        dir = makeTempDir();
+        writeFile(dir + "/model/animated.gltf", animatedGltf(dir));
+    }
+    std::string dir;
+};
+
+} // namespace
+
+TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
+    const std::string out = dir + "/data/scenes/imported.qzg";
+    CommandResult r = runCommand(tool + " import " + dir + "/model/animated.gltf " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    r = runCommand(tool + " info --frame 25 " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string info = r.out;
+    // Two seconds at 100 units a second, a frame every 4 units.
+    expectIn(info, "\"firstFrame\":0,\"lastFrame\":200,\"frameStep\":4,\"frameCount\":51");
+    expectIn(info, "{\"kind\":\"dummy\",\"name\":\"Base\",\"id\":1,\"parent\":-1,\"children\":[\"Panel\"]");
+    expectIn(info, "{\"kind\":\"mesh\",\"name\":\"Panel\",\"id\":2,\"parent\":1,\"parentFound\":true");
+    expectIn(info, "\"material\":1,\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,0,0]}");
+    // Only the position moves; keys are in world space: the parent's turn carries x over to y.
+    expectIn(info, "\"keys\":{\"position\":51,\"rotation\":0,\"scale\":0,\"matchesFrames\":true}");
+    expectNear3(numbersAfter(info, "\"name\":\"Panel\"", "position"), 0, 0, -1);
+    expectNear3(numbersAfter(info, "\"name\":\"Panel\"", "at\":{\"frame\":25,\"position"), 0, 1, -1);
+    // The rotation as the file keeps it (the conjugate of the drawn one).
+    const scenefile::Float4 turn = scenefile::fileRotation(static_cast<float>(M_PI / 2), 0, 0, 1);
+    expectNear3(numbersAfter(info, "\"name\":\"Base\"", "rotation"), turn[0], turn[1], turn[2]);
+
+    expectIn(info,
+             "{\"kind\":\"camera\",\"name\":\"Cam\",\"id\":3,\"parent\":-1,\"children\":[\"Cam.Target\"]");
+    expectNear3(numbersAfter(info, "\"name\":\"Cam\"", "position"), 0, 0, 5);
+    expectNear3(numbersAfter(info, "\"name\":\"Cam.Target\"", "position"), 0, 0, -5);
+    expectIn(info, "\"near\":0.5,\"far\":100,\"target\":4}");
+    // The vertical angle of the model survives the player's 4:3 conversion.
+    const size_t vertical = info.find("\"verticalFieldOfViewDegrees\":");
+    ASSERT_NE(vertical, std::string::npos);
+    EXPECT_NEAR(std::strtod(info.c_str() + vertical + 29, nullptr), 0.6 * 180 / M_PI, 0.01);
+
+    expectIn(info, "{\"kind\":\"light\",\"name\":\"Lamp\",\"id\":5,\"parent\":-1,\"children\":[]");
+    expectNear3(numbersAfter(info, "\"name\":\"Lamp\"", "position"), 0, 0, 10);
+    expectIn(info, "\"lightKind\":0,\"colour\":[1,1,1],\"multiplier\":1");
+
+    // The embedded picture is written beside the scene under the name the material gives.
+    expectIn(info, "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"imported_texture0.png\"");
+    expectIn(info, "\"shadeModel\":1");
+    EXPECT_EQ(readFile(dir + "/data/scenes/imported_texture0.png"), readFile(dir + "/halves.png"));
+
+    // The binary container gives the same scene.
+    std::string binary;
+    const std::string json = animatedGltf(dir, &binary);
+    writeFile(dir + "/model/animated.glb", asGlb(json, binary));
+    r = runCommand(tool + " import " + dir + "/model/animated.glb " + dir + "/glb/imported.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    CommandResult fromGlb = runCommand(tool + " info --frame 25 " + dir + "/glb/imported.qzg");
+    ASSERT_EQ(fromGlb.exitCode, 0) << fromGlb.err;
+    EXPECT_EQ(fromGlb.out.substr(fromGlb.out.find('\n')), info.substr(info.find('\n')));
+}
+
+// Spot and directional lights aim at dummies placed along their direction; a camera without an
+// aspect keeps its vertical angle.
+TEST_F(SceneImport, LightKindsAndCameraAngle) {
+    writeFile(dir + "/lights.gltf", R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],
+"extensionsUsed":["KHR_lights_punctual"],
+"extensions":{"KHR_lights_punctual":{"lights":[
+  {"type":"spot","spot":{"innerConeAngle":0.2,"outerConeAngle":0.5}},
+  {"type":"directional","color":[1,0.5,0.25],"intensity":2}]}},
+"nodes":[
+ {"name":"Spot","translation":[1,2,3],"extensions":{"KHR_lights_punctual":{"light":0}}},
+ {"name":"Sun","translation":[0,5,0],"rotation":[-0.70710678,0,0,0.70710678],
+  "extensions":{"KHR_lights_punctual":{"light":1}}},
+ {"name":"View","camera":0}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.6,"znear":1}}]})");
+    CommandResult r = runCommand(tool + " import " + dir + "/lights.gltf " + dir + "/lights.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(tool + " info " + dir + "/lights.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string& info = r.out;
+    // The cone's half angle from the axis, in degrees.
+    expectIn(info, "\"lightKind\":1,\"colour\":[1,1,1],\"multiplier\":1,\"range\":0,\"coneAngle\":28.64");
+    expectNear3(numbersAfter(info, "\"name\":\"Spot\"", "position"), 1, 2, 3);
+    expectNear3(numbersAfter(info, "\"name\":\"Spot.Target\"", "position"), 1, 2, -7);
+    // Turned to shine down: it stands far above the node and aims at it.
+    expectIn(info, "\"lightKind\":3,\"colour\":[1,0.5,0.25],\"multiplier\":2");
+    const std::vector<float> sun = numbersAfter(info, "\"name\":\"Sun\"", "position");
+    ASSERT_EQ(sun.size(), 3u);
+    EXPECT_NEAR(sun[1], 1005, 0.01f);
+    EXPECT_NEAR(sun[2], 0, 0.01f);
+    expectNear3(numbersAfter(info, "\"name\":\"Sun.Target\"", "position"), 0, 5, 0);
+    const size_t vertical = info.find("\"verticalFieldOfViewDegrees\":");
+    ASSERT_NE(vertical, std::string::npos);
+    EXPECT_NEAR(std::strtod(info.c_str() + vertical + 29, nullptr), 0.6 * 180 / M_PI, 0.01);
+}
+
+// The imported scene drawn by the engine: the panel turned by its parent shows the picture's red
+// half on the left and the blue half on the right.
+TEST_F(SceneImport, TheImportedSceneDrawsItsTextureTheRightWayRound) {
+    GLTest::SetUp();
+    if (IsSkipped()) return;
+    const std::string out = dir + "/data/scenes/drawn.qzg";
+    CommandResult r = runCommand(tool + " import --textures " + dir + "/data/textures " + dir +
+                                 "/model/animated.gltf " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_TRUE(exists(dir + "/data/textures/drawn_texture0.png"));
+
+    SceneLoaderQZG::setKeepStoredTexturePaths(false);
+    SceneLoaderQZG loader;
+    Scene* scene = loader.load(out, dir + "/data/textures/");
+    ASSERT_NE(scene, nullptr);
+    glViewport(0, 0, 800, 600);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    scene->applyLightColours();
+    scene->setTime(0);
+    scene->animate();
+    scene->render();
+    glFinish();
+    std::vector<unsigned char> left = pixel(340, 300), right = pixel(460, 300), corner = pixel(10, 10);
+    EXPECT_GT(left[0], 150);
+    EXPECT_LT(left[2], 60);
+    EXPECT_LT(right[0], 60);
+    EXPECT_GT(right[2], 150);
+    EXPECT_LT(corner[0] + corner[1] + corner[2], 30);
+
+    // One second later the panel has moved up by one unit (its parent turned the x keys to y):
+    // the centre is background, the panel's top part is further up.
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    scene->setTime(100);
+    scene->animate();
+    scene->render();
+    glFinish();
+    std::vector<unsigned char> low = pixel(400, 200), high = pixel(340, 420);
+    EXPECT_LT(low[0] + low[1] + low[2], 30);
+    EXPECT_GT(high[0], 150);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+}
+
+TEST_F(SceneImport, ObjWithMaterialFile) {
+    writeFile(dir + "/obj/sheet.obj", "mtllib sheet.mtl\n"
+                                      "o Sheet\n"
+                                      "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\n"
+                                      "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+                                      "vn 0 0 1\n"
+                                      "usemtl Paint\n"
+                                      "f 1/1/1 2/2/1 3/3/1 4/4/1\n");
+    writeFile(dir + "/obj/sheet.mtl", "newmtl Paint\n"
+                                      "Kd 0.2 0.4 0.6\n"
+                                      "Ks 0.5 0.5 0.5\n"
+                                      "Ns 64\n"
+                                      // As written on the modelling machine: only the tail
+                                      // of the path travels with the model.
+                                      "map_Kd C:\\art\\maps\\wood.png\n"
+                                      "map_bump maps/wood_normal.png\n"
+                                      "map_d maps/fake.png\n"
+                                      "map_Ks missing.png\n");
+    writeFile(dir + "/obj/maps/fake.png", "not a picture");
+    halvesPng(dir + "/obj/maps");
+    std::rename((dir + "/obj/maps/halves.png").c_str(), (dir + "/obj/maps/wood.png").c_str());
+    // A grey 16-bit height map: the engine reads 8-bit RGB(A) only, so it must be converted.
+    png_image grey{};
+    grey.version = PNG_IMAGE_VERSION;
+    grey.width = 2, grey.height = 1;
+    grey.format = PNG_FORMAT_LINEAR_Y;
+    const uint16_t greyPixels[2] = {0, 65535};
+    ASSERT_TRUE(png_image_write_to_file(&grey, (dir + "/obj/maps/wood_normal.png").c_str(), 0, greyPixels, 0,
+                                        nullptr));
+
+    // Another model's picture of the same name is already there.
+    writeFile(dir + "/scenes/wood.png", "another picture");
+    const std::string out = dir + "/scenes/sheet.qzg";
+    CommandResult r = runCommand(tool + " import " + dir + "/obj/sheet.obj " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: texture wood.png in " + dir + "/scenes is replaced by another picture\n");
+    // What does not fit the format is named, and the import still succeeds.
+    expectIn(r.err, "warning: material Paint: its normal map is kept as a bump map");
+    expectIn(r.err, "warning: material Paint: specular map not carried over");
+    expectIn(r.err, "warning: texture maps/fake.png is neither PNG nor JPEG: not carried over");
+
+    r = runCommand(tool + " info " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.out, "\"frameCount\":1");
+    expectIn(r.out, "{\"id\":1,\"name\":\"Paint\",\"diffuse\":[0.2,0.4,0.6],\"ambient\":[0.2,0.4,0.6],"
+                    "\"specular\":[0.5,0.5,0.5]");
+    expectIn(r.out, "\"shininess\":0.5");
+    expectIn(r.out, "\"shadeModel\":1");
+    expectIn(
+        r.out,
+        "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"wood.png\",\"lookup\":\"wood.png\",\"applied\":true}");
+    expectIn(r.out, "{\"type\":8,\"slot\":\"bump\",\"name\":\"wood_normal.png\"");
+    expectIn(r.out, "{\"kind\":\"mesh\",\"name\":\"Sheet\"");
+    expectIn(r.out, "\"material\":1,\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,0,0]}");
+    expectIn(r.out, "\"missingMaterials\":[]");
+    EXPECT_EQ(readFile(dir + "/scenes/wood.png"), readFile(dir + "/obj/maps/wood.png"));
+    EXPECT_FALSE(exists(dir + "/scenes/fake.png"));
+    ImageData* converted = ImageLibrary::instance().loadPNG((dir + "/scenes/wood_normal.png").c_str());
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(converted->bitsPerPixel, 24u);
+    ASSERT_EQ(converted->width, 2u);
+    EXPECT_EQ(converted->data[0], 0);
+    EXPECT_EQ(converted->data[3], 255);
+    EXPECT_EQ(converted->data[5], 255);
+    freeImage(converted);
+    EXPECT_EQ(r.out.find("\"type\":6"), std::string::npos) << r.out;
+}
+
+// An FBX (ASCII) scene: a mesh under a turned null, with a phong material colour.
+TEST_F(SceneImport, FbxHierarchyAndMaterial) {
+    writeFile(dir + "/quad.fbx", R"(; FBX 7.4.0 project file
+FBXHeaderExtension:  {
+	FBXHeaderVersion: 1003
+	FBXVersion: 7400
+}
+GlobalSettings:  {
+	Version: 1000
+	Properties70:  {
+		P: "UpAxis", "int", "Integer", "",1
+		P: "UnitScaleFactor", "double", "Number", "",1
+	}
+}
+Objects:  {
+	Geometry: 1000, "Geometry::Quad", "Mesh" {
+		Vertices: *12 {
+			a: -1,-1,0,1,-1,0,1,1,0,-1,1,0
+		}
+		PolygonVertexIndex: *4 {
+			a: 0,1,2,-4
+		}
+		GeometryVersion: 124
+		LayerElementMaterial: 0 {
+			Version: 101
+			MappingInformationType: "AllSame"
+			ReferenceInformationType: "IndexToDirect"
+			Materials: *1 {
+				a: 0
+			}
+		}
+		Layer: 0 {
+			Version: 100
+			LayerElement:  {
+				Type: "LayerElementMaterial"
+				TypedIndex: 0
+			}
+		}
+	}
+	Model: 2000, "Model::Quad", "Mesh" {
+		Version: 232
+		Properties70:  {
+			P: "Lcl Translation", "Lcl Translation", "", "A",1,2,3
+		}
+	}
+	Model: 4000, "Model::Holder", "Null" {
+		Version: 232
+		Properties70:  {
+			P: "Lcl Translation", "Lcl Translation", "", "A",0,0,-2
+			P: "Lcl Rotation", "Lcl Rotation", "", "A",0,0,90
+		}
+	}
+	Material: 3000, "Material::Red", "" {
+		Version: 102
+		ShadingModel: "phong"
+		Properties70:  {
+			P: "DiffuseColor", "Color", "", "A",1,0,0
+		}
+	}
+}
+Connections:  {
+	C: "OO",1000,2000
+	C: "OO",2000,4000
+	C: "OO",4000,0
+	C: "OO",3000,2000
+}
+)");
+    CommandResult r = runCommand(tool + " import " + dir + "/quad.fbx " + dir + "/quad.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(tool + " info " + dir + "/quad.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string info = r.out;
+    expectIn(info, "{\"id\":1,\"name\":\"Red\",\"diffuse\":[1,0,0]");
+    expectIn(info, "{\"kind\":\"dummy\",\"name\":\"Holder\",\"id\":1,\"parent\":-1,\"children\":[\"Quad\"]");
+    expectIn(info, "{\"kind\":\"mesh\",\"name\":\"Quad\",\"id\":2,\"parent\":1");
+    expectIn(info, "\"material\":1,\"vertices\":4,\"faces\":2");
+    // World placement: the null's quarter turn about z carries the child's (1, 2, 3) to (-2, 1, 3).
+    expectNear3(numbersAfter(info, "\"name\":\"Quad\"", "position"), -2, 1, 1);
+}
+
+// What the format cannot hold is named on stderr; the rest still comes over.
+TEST_F(SceneImport, WarnsAboutWhatItCannotCarry) {
+    std::string model = animatedGltf(dir);
+    auto replace = [&](const std::string& from, const std::string& to) {
+        const size_t at = model.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        model.replace(at, from.size(), to);
+    };
+    replace("\"TEXCOORD_0\":2}",
+            "\"TEXCOORD_0\":2,\"TEXCOORD_1\":2,\"TEXCOORD_2\":2},\"targets\":[{\"POSITION\":1}]");
+    replace("\"animations\":[{", "\"animations\":[{\"name\":\"Slide\",");
+    replace("\"interpolation\":\"LINEAR\"}]}]",
+            "\"interpolation\":\"LINEAR\"}]},{\"name\":\"Again\","
+            "\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}}],"
+            "\"samplers\":[{\"input\":4,\"output\":5}]}]");
+    writeFile(dir + "/model/more.gltf", model);
+    CommandResult r = runCommand(tool + " import " + dir + "/model/more.gltf " + dir + "/more.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: mesh Panel: 3 texture coordinate sets; only the first two are kept\n");
+    expectIn(r.err, "warning: mesh Panel: 1 morph targets not carried over\n");
+    expectIn(r.err, "warning: 2 animations; only the first (Slide) is sampled\n");
+    r = runCommand(tool + " info " + dir + "/more.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.out, "\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,4,0]}");
+    expectIn(r.out, "\"frameCount\":51");
+}
+
+TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
+    writeFile(dir + "/broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\"meshes\":[{\"primitives\":");
+    CommandResult r = runCommand(tool + " import " + dir + "/broken.gltf " + dir + "/broken.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: cannot import " + dir + "/broken.gltf: ");
+    EXPECT_FALSE(exists(dir + "/broken.qzg"));
+
+    std::string garbage(300, '\0');
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>(i * 37 + 11);
+    writeFile(dir + "/garbage.glb", "glTF" + garbage);
+    r = runCommand(tool + " import " + dir + "/garbage.glb " + dir + "/garbage.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: cannot import");
+
+    r = runCommand(tool + " import " + dir + "/absent.obj " + dir + "/absent.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: cannot open " + dir + "/absent.obj");
+
+    // Nine point lights: refused as a whole, nothing written.
+    std::string nodes, lights;
+    for (int i = 0; i < 9; ++i) {
+        nodes += std::string(i ? "," : "") + "{\"name\":\"L" + std::to_string(i) +
+                 "\",\"extensions\":{\"KHR_lights_punctual\":{\"light\":" + std::to_string(i) + "}}}";
+        lights += std::string(i ? "," : "") + "{\"type\":\"point\"}";
+    }
+    std::string list;
+    for (int i = 0; i < 9; ++i)
+        list += std::string(i ? "," : "") + std::to_string(i);
+    writeFile(dir + "/lights.gltf", "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" +
+                                        list +
+                                        "]}],\"extensionsUsed\":[\"KHR_lights_punctual\"],"
+                                        "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":[" +
+                                        lights + "]}},\"nodes\":[" + nodes + "]}");
+    r = runCommand(tool + " import " + dir + "/lights.gltf " + dir + "/lights.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: " + dir + "/lights.gltf: 9 lights; a scene holds at most 8\n");
+    EXPECT_FALSE(exists(dir + "/lights.qzg"));
+}
+
+TEST_F(SceneImport, UsageErrors) {
+    CommandResult r = runCommand(tool + " --help");
+    EXPECT_EQ(r.exitCode, 0);
+    expectIn(r.out, "holdfast-scene import [--step UNITS] [--textures DIR] MODEL OUT.qzg");
+    for (const char* args : {" import", " import a.gltf", " import a b c", " import --step 0 a.gltf b.qzg",
+                             " import --step x a.gltf b.qzg", " import --bogus a.gltf b.qzg",
+                             " import a.gltf b.qzg --step", " info --frame -1 x.qzg"}) {
+        r = runCommand(tool + args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        expectIn(r.err, "usage: holdfast-scene");
+    }
+}
