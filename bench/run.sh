@@ -1,0 +1,257 @@
+#!/bin/bash
+# Measures holdfast on the machine it runs on and writes the figures, with the goals beside them,
+# to docs/performance.md (also printed):
+#   - every effect alone (bench/effects/*.scr through bench/effects.sh): fps under llvmpipe and
+#     CPU us per frame with GALLIUM_NOOP=1 (Mesa draws nothing);
+#   - the bundled demo played by the player over a span of demo time, once under llvmpipe and
+#     once with GALLIUM_NOOP=1: mean and worst one-second figures (HOLDFAST_STATS), the load time
+#     to the first frame and the player's peak resident memory (/usr/bin/time -v);
+#   - archive reading MB/s, ours (holdfast-pack bench) beside the reference decoder
+#     (tests/archive/reference-bench.js, node-unrar-js) on the same stored + encrypted and
+#     compressed + encrypted archives, and packing MB/s (holdfast-pack create).
+#
+#   bench/run.sh [BUILD_DIR]        (default: build; configure with -DCMAKE_BUILD_TYPE=Release)
+# Environment:
+#   BENCH_FRAMES=N           frames per effect (default 100)
+#   BENCH_DEMO_FROM=MS       demo time the measured span starts at (default 60000)
+#   BENCH_DEMO_SECONDS=S     length of the span in seconds (default 60); "all" plays the whole
+#                            demo from its start, twice (about ten minutes)
+#   BENCH_OUT=FILE           where the report goes (default docs/performance.md)
+# Without a display everything runs under one xvfb-run. Nothing here asks anything; a missing
+# tool stops the run with a message saying what to install or build.
+set -euo pipefail
+
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+if [ $# -gt 1 ]; then
+    echo "usage: bench/run.sh [BUILD_DIR]" >&2
+    exit 2
+fi
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+if [ ! -d "${1:-$root/build}" ]; then
+    echo "bench/run.sh: no build folder ${1:-$root/build} (build first: see README.md)" >&2
+    exit 2
+fi
+build=$(cd "${1:-$root/build}" && pwd)
+bin="$build/bin"
+frames=${BENCH_FRAMES:-100}
+demo_from=${BENCH_DEMO_FROM:-60000}
+demo_seconds=${BENCH_DEMO_SECONDS:-60}
+out=${BENCH_OUT:-$root/docs/performance.md}
+password=tolvrask
+
+fail() {
+    echo "bench/run.sh: $*" >&2
+    exit 2
+}
+[[ "$frames" =~ ^[1-9][0-9]*$ ]] || fail "BENCH_FRAMES must be a count above 0"
+[[ "$demo_from" =~ ^[0-9]+$ ]] && [ "$demo_from" -lt 286000 ] || fail "BENCH_DEMO_FROM must be 0 to 285999 (ms)"
+[[ "$demo_seconds" =~ ^([1-9][0-9]*|all)$ ]] || fail "BENCH_DEMO_SECONDS must be a count of seconds or \"all\""
+
+for program in holdfast holdfast-pack holdfast-makedemo holdfast-makemusic effect-bench blur-reference bench_archive; do
+    [ -x "$bin/$program" ] || fail "$bin/$program is missing (build with -DHOLDFAST_BENCHMARKS=ON and Google Benchmark, libbenchmark-dev)"
+done
+for tool in xvfb-run timeout awk; do
+    command -v "$tool" > /dev/null || fail "$tool is missing (scripts/deps.sh installs what the project needs)"
+done
+[ -x /usr/bin/time ] || fail "/usr/bin/time is missing (Debian package time; scripts/deps.sh installs it)"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${BENCH_UNDER_XVFB:-}" ]; then
+    exec env BENCH_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build"
+fi
+
+export HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy
+unset HOLDFAST_STATS GALLIUM_NOOP
+tmp=$(mktemp -d /tmp/holdfast-run-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+started=$(date +%s)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+say() { echo "bench/run.sh: $*" >&2; }
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" | tail -1; }
+# a / b with `digits` decimals, or "-" when either is missing or b is 0.
+ratio() { awk -v a="$1" -v b="$2" -v d="${3:-1}" 'BEGIN { if (a == "" || b == "" || a == "-" || b == "-" || b + 0 == 0) print "-"; else printf "%.*f\n", d, a / b }'; }
+# "met" / "not met" for `value op goal`, "-" without a value.
+verdict() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN { if (v == "" || v == "-") { print "-"; exit }
+    ok = (op == "<") ? (v + 0 < g + 0) : (v + 0 > g + 0); print ok ? "met" : "**not met**" }'; }
+
+# ---- effects, each alone ----------------------------------------------------
+say "effects ($frames frames each, twice)"
+effects_rows=""
+if "$root/bench/effects.sh" "$build" "$frames" > "$tmp/effects.txt" 2> "$tmp/effects.err"; then
+    # Rows are "name ... fps cpu"; names may hold spaces. The summary line has no figures.
+    effects_rows=$(awk 'NR > 1 && NF >= 3 && $(NF) ~ /^([0-9.]+|-)$/ && $(NF-1) ~ /^([0-9.]+|-)$/ {
+        name = $1; for (i = 2; i <= NF - 2; ++i) name = name " " $i
+        cpu = $(NF); ok = (cpu == "-") ? "-" : (cpu + 0 < 500 ? "met" : "**not met**")
+        printf "| %s | %s | %s | %s |\n", name, $(NF-1), cpu, ok }' "$tmp/effects.txt")
+    effects_note=$(grep '^Blur / reference' "$tmp/effects.txt" || true)
+else
+    effects_note="bench/effects.sh failed: $(tail -3 "$tmp/effects.err" | tr '\n' ' ')"
+fi
+
+# ---- the bundled demo -------------------------------------------------------
+say "bundled demo (tools/make-demo.sh)"
+"$root/tools/make-demo.sh" "$build" > "$tmp/make-demo.txt" 2>&1 || { cat "$tmp/make-demo.txt" >&2; fail "tools/make-demo.sh failed"; }
+if [ "$demo_seconds" = all ]; then
+    demo_dir="$build/demo"
+    limit=400
+    span_text="the whole demo from its start"
+else
+    # The same content with DEMO_START moved to the span's start; the player is interrupted
+    # (SIGINT ends it like closing the window) once the span has played.
+    demo_dir="$tmp/span"
+    mkdir -p "$demo_dir"
+    "$bin/holdfast-makedemo" --content "$root/content" --out "$tmp/stage" > /dev/null
+    sed -i "s/^DEMO_START .*/DEMO_START $demo_from/" "$tmp/stage/data/scripts/demo.scr"
+    "$bin/holdfast-pack" create "$demo_dir/data.qzd" "$tmp/stage" --password "$password" --compress > /dev/null
+    ln -s "$build/demo/music.ogg" "$demo_dir/music.ogg"
+    limit=$((demo_seconds + 2))
+    span_text="demo time $demo_from ms onwards, about $demo_seconds s (the player is stopped by SIGINT)"
+fi
+
+# Plays the demo in $demo_dir; prints the statistics line with rss_kb=... added, or nothing.
+play() {
+    local name=$1 log="$tmp/play-$1.err" timing="$tmp/play-$1.time"
+    shift
+    (cd "$demo_dir" && env HOLDFAST_STATS=1 "$@" /usr/bin/time -v -o "$timing" \
+        timeout -s INT -k 30 "$limit" "$bin/holdfast") 2> "$log" || true
+    local stats
+    stats=$(grep '^frames=' "$log" | tail -1 || true)
+    if [ -z "$stats" ] || [ "$(echo " $stats" | field frames)" = 0 ]; then
+        say "the player gave no figures ($name):"
+        tail -5 "$log" >&2
+        return
+    fi
+    echo "$stats rss_kb=$(sed -n 's/.*Maximum resident set size (kbytes): *//p' "$timing")"
+}
+say "player under llvmpipe ($span_text)"
+demo_gl=$(play llvmpipe)
+say "player with GALLIUM_NOOP=1"
+demo_noop=$(play noop GALLIUM_NOOP=1)
+get() { echo " $1" | field "$2"; }
+gl_fps=$(get "$demo_gl" fps); gl_worst=$(get "$demo_gl" worst_fps); gl_seconds=$(get "$demo_gl" seconds)
+gl_load=$(get "$demo_gl" load_ms); gl_rss_kb=$(get "$demo_gl" rss_kb)
+gl_cpu=$(get "$demo_gl" cpu_us_per_frame); gl_worst_cpu=$(get "$demo_gl" worst_cpu_us_per_frame)
+noop_fps=$(get "$demo_noop" fps); noop_worst=$(get "$demo_noop" worst_fps); noop_seconds=$(get "$demo_noop" seconds)
+noop_cpu=$(get "$demo_noop" cpu_us_per_frame); noop_worst_cpu=$(get "$demo_noop" worst_cpu_us_per_frame)
+noop_load=$(get "$demo_noop" load_ms); noop_rss_kb=$(get "$demo_noop" rss_kb)
+gl_rss=$(ratio "$gl_rss_kb" 1024 0)
+noop_rss=$(ratio "$noop_rss_kb" 1024 0)
+
+# ---- archives ---------------------------------------------------------------
+say "archives (64 MiB corpus)"
+"$bin/bench_archive" --write-corpus "$tmp/corpus"
+corpus_bytes=$(du -sb "$tmp/corpus" | cut -f1)
+reference_state=""
+if [ ! -f "$root/tests/archive/node_modules/node-unrar-js/package.json" ]; then
+    timeout 300 "$root/tests/archive/setup.sh" > /dev/null 2>&1 || true
+fi
+if ! command -v node > /dev/null; then
+    reference_state="node is not installed (tests/archive/setup.sh installs it with the reference decoder)"
+elif [ ! -f "$root/tests/archive/node_modules/node-unrar-js/package.json" ]; then
+    reference_state="node-unrar-js is not installed (run tests/archive/setup.sh)"
+fi
+archive_rows=""
+for kind in stored compressed; do
+    flag=""
+    [ "$kind" = compressed ] && flag=--compress
+    t0=$(date +%s.%N)
+    "$bin/holdfast-pack" create "$tmp/$kind.qzd" "$tmp/corpus" --password "$password" $flag > /dev/null
+    t1=$(date +%s.%N)
+    pack=$(awk -v b="$corpus_bytes" -v a="$t0" -v z="$t1" 'BEGIN { printf "%.1f", b / (z - a) / 1e6 }')
+    archive_size=$(stat -c %s "$tmp/$kind.qzd")
+    ours=$("$bin/holdfast-pack" bench "$tmp/$kind.qzd" --password "$password" --rounds 3 | sed -n 's/.*: \([0-9.]*\) MB\/s.*/\1/p' || true)
+    reference="-"
+    if [ -z "$reference_state" ]; then
+        reference=$(node "$root/tests/archive/reference-bench.js" "$tmp/$kind.qzd" "$password" 3 | sed -n 's/^MB\/s //p' || true)
+        [ -n "$reference" ] || reference="-"
+    fi
+    eval "pack_$kind=\$pack ours_$kind=\$ours reference_$kind=\$reference size_$kind=\$archive_size"
+    archive_rows+="| $kind + encrypted ($(ratio "$archive_size" 1048576 1) MiB) | ${ours:--} | $reference | $(ratio "$ours" "$reference" 2)x | $(verdict "$ours" ">" "$reference") |"$'\n'
+done
+
+# ---- the report -------------------------------------------------------------
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+elapsed=$(($(date +%s) - started))
+cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
+commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+
+mkdir -p "$(dirname "$out")"
+{
+cat <<EOF
+# Performance
+
+Measured by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit, Release build.
+Machine: ${cpu_model:-unknown CPU}, $(nproc) cores, Linux $(uname -r); Xvfb with Mesa llvmpipe.
+Load average (1, 5, 15 min) before the run: $load_before; after: $load_after. The machine was
+shared while measuring, so wall-clock figures (fps, load time, MB/s) are lower than on an idle
+machine; CPU time per frame is affected less. The run took $elapsed s.
+
+## Regenerating
+
+\`\`\`sh
+bench/run.sh [BUILD_DIR]     # default build/; rewrites this file for the machine it runs on
+\`\`\`
+
+It needs a Release build with the benchmarks (\`-DHOLDFAST_BENCHMARKS=ON\`, Google Benchmark), xvfb-run,
+\`/usr/bin/time\` (package \`time\`) and, for the reference decoder, node with node-unrar-js
+(\`tests/archive/setup.sh\`, run by the script when missing). \`BENCH_FRAMES\` (frames per effect,
+default 100), \`BENCH_DEMO_FROM\` and \`BENCH_DEMO_SECONDS\` (the span of the demo played, default 60 s
+from 60000 ms; \`all\` plays the whole demo twice, about ten minutes) and \`BENCH_OUT\` change what
+is run. The default run takes a few minutes.
+
+## Goals
+
+| goal | measured | |
+|---|---|---|
+| engine CPU per frame < 0.5 ms everywhere in the bundled demo (worst second, GALLIUM_NOOP) | ${noop_worst_cpu:--} µs | $(verdict "$noop_worst_cpu" "<" 500) |
+| load to the first frame < 1 s (llvmpipe) | ${gl_load:--} ms | $(verdict "$gl_load" "<" 1000) |
+| player peak RSS < 300 MB (llvmpipe) | ${gl_rss} MiB | $(verdict "$gl_rss" "<" 300) |
+| archive reading faster than the reference decoder, stored + encrypted | ${ours_stored:--} vs ${reference_stored} MB/s | $(verdict "${ours_stored:-}" ">" "$reference_stored") |
+| archive reading faster than the reference decoder, compressed + encrypted | ${ours_compressed:--} vs ${reference_compressed} MB/s | $(verdict "${ours_compressed:-}" ">" "$reference_compressed") |
+
+## The bundled demo
+
+Played by \`build/bin/holdfast\` from \`tools/make-demo.sh\`'s data.qzd and music.ogg: $span_text.
+Figures from the player's \`HOLDFAST_STATS=1\` line. CPU is the rendering thread's own time (the
+audio thread and llvmpipe's rasterising threads are left out); "worst second" is the slowest
+(fps) or costliest (CPU per frame) one-second window of the run. Under GALLIUM_NOOP the player
+runs as fast as it can, so its fps is our CPU cost plus the GL calls.
+
+| | seconds played | mean fps | worst-second fps | CPU µs/frame | worst-second CPU µs/frame | load to first frame | peak RSS |
+|---|---|---|---|---|---|---|---|
+| llvmpipe | ${gl_seconds:--} | ${gl_fps:--} | ${gl_worst:--} | ${gl_cpu:--} | ${gl_worst_cpu:--} | ${gl_load:--} ms | ${gl_rss} MiB |
+| GALLIUM_NOOP=1 | ${noop_seconds:--} | ${noop_fps:--} | ${noop_worst:--} | ${noop_cpu:--} | ${noop_worst_cpu:--} | ${noop_load:--} ms | ${noop_rss} MiB |
+
+## Effects, each alone
+
+Each \`bench/effects/*.scr\` (one effect at 800 × 600, with the source it processes) drawn for $frames
+frames by \`effect-bench\` (each frame ends with glFinish). CPU µs per frame is the process's CPU
+time with GALLIUM_NOOP=1; the goal column checks it against the demo's 0.5 ms.
+
+| effect | fps llvmpipe | CPU µs/frame (GALLIUM_NOOP) | < 500 µs |
+|---|---|---|---|
+${effects_rows:-| (no figures) | - | - | - |}
+
+${effects_note}
+
+## Archives
+
+A 64 MiB demo-like corpus (\`bench_archive --write-corpus\`: script text, music-like samples,
+picture-like gradients, some random data) packed with the player's password. Reading: best of 3
+whole-archive extractions in memory, MB/s of unpacked data: ours with \`holdfast-pack bench\`, the
+reference decoder (node-unrar-js, the official unRAR built for WebAssembly) with
+\`tests/archive/reference-bench.js\`, on the same files in the same run.${reference_state:+ Reference: $reference_state.}
+
+| archive | ours MB/s | reference MB/s | ours / reference | faster |
+|---|---|---|---|---|
+${archive_rows%$'\n'}
+
+Packing (\`holdfast-pack create\`, files read from disk, archive written): ${pack_compressed:--} MB/s
+compressed + encrypted, ${pack_stored:--} MB/s stored + encrypted (MB/s of input).
+EOF
+} > "$out.tmp"
+mv -f "$out.tmp" "$out"
+cat "$out"
