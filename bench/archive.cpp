@@ -2,8 +2,9 @@
 // encrypted, through our reader and through the reference decoder (node-unrar-js) where node
 // and the module are installed (tests/archive/setup.sh). Figures are MB/s of unpacked data.
 //   bench_archive [benchmark options]
-//   bench_archive --write-corpus DIR    writes the members as files under DIR/data/bench/ (for
-//                                       timing holdfast-pack on the same data; bench/run.sh)
+//   bench_archive --write-corpus DIR [N]   writes the first N members (default all 16, 4 MiB
+//                                          each) as files under DIR/data/bench/, for timing
+//                                          holdfast-pack on the same data (bench/run.sh)
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
 
@@ -178,7 +179,7 @@ BENCHMARK(BM_ReferenceStoredEncrypted)->Unit(benchmark::kMillisecond)->UseManual
 BENCHMARK(BM_ReferenceCompressedEncrypted)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 namespace {
-int writeCorpus(const std::string& dir) {
+int writeCorpus(const std::string& dir, int members) {
     std::string path;
     for (const char* part : {"", "/data", "/data/bench"}) {
         path = dir + part;
@@ -187,7 +188,7 @@ int writeCorpus(const std::string& dir) {
             return 1;
         }
     }
-    for (int i = 0; i < kMembers; ++i) {
+    for (int i = 0; i < members; ++i) {
         std::vector<uint8_t> data = memberData(i);
         std::string name = path + "/member" + std::to_string(i) + ".bin";
         FILE* f = fopen(name.c_str(), "wb");
@@ -203,7 +204,14 @@ int writeCorpus(const std::string& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--write-corpus") return writeCorpus(argv[2]);
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--write-corpus") {
+        const int members = argc == 4 ? atoi(argv[3]) : kMembers;
+        if (members < 1 || members > kMembers) {
+            fprintf(stderr, "usage: bench_archive --write-corpus DIR [1..%d]\n", kMembers);
+            return 2;
+        }
+        return writeCorpus(argv[2], members);
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -30,10 +30,28 @@ double FrameWindows::meanCpuUsPerFrame() const {
     return total ? (lastCpu - startCpu) * 1e6 / total : 0.0;
 }
 
+// The window still open counts once it is half a second long: a run often ends in its heaviest part.
+bool FrameWindows::tailCounts() const { return windowFrames > 0 && lastWall - windowWall >= 0.5; }
+
 double FrameWindows::worstFps() const {
-    if (anyWindow) return worstFpsSeen;
-    const double span = lastWall - startWall;
-    return span > 0 ? total / span : 0.0;
+    double worst = worstFpsSeen;
+    if (tailCounts()) {
+        const double fps = windowFrames / (lastWall - windowWall);
+        if (!anyWindow || fps < worst) worst = fps;
+    } else if (!anyWindow) {
+        const double span = lastWall - startWall;
+        worst = span > 0 ? total / span : 0.0;
+    }
+    return worst;
 }
 
-double FrameWindows::worstCpuUsPerFrame() const { return anyWindow ? worstCpuSeen : meanCpuUsPerFrame(); }
+double FrameWindows::worstCpuUsPerFrame() const {
+    double worst = worstCpuSeen;
+    if (tailCounts()) {
+        const double cpuUs = (lastCpu - windowCpu) * 1e6 / windowFrames;
+        if (!anyWindow || cpuUs > worst) worst = cpuUs;
+    } else if (!anyWindow) {
+        worst = meanCpuUsPerFrame();
+    }
+    return worst;
+}

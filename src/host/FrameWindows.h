@@ -12,11 +12,14 @@ public:
 
     unsigned long frames() const { return total; }
     double meanCpuUsPerFrame() const;
-    // Over closed windows; a run shorter than one window reports its whole length instead.
+    // Over the closed windows and the open one if it is at least half a second long; a shorter
+    // run reports its whole length.
     double worstFps() const;
     double worstCpuUsPerFrame() const;
 
 private:
+    bool tailCounts() const;
+
     double startWall = 0, startCpu = 0;
     double lastWall = 0, lastCpu = 0;
     double windowWall = 0, windowCpu = 0;

@@ -21,11 +21,16 @@ TEST(FrameWindows, TheSlowestSecondAndTheCostliestSecondStandOutOfTheMean) {
     w.start(wall, cpu);
     run(w, wall, cpu, 256, 1.0 / 128, 0.002); // two seconds at 128 fps, 2 ms of CPU a frame
     run(w, wall, cpu, 64, 1.0 / 64, 0.005);   // one at 64 fps, 5 ms a frame
-    run(w, wall, cpu, 192, 1.0 / 128, 0.002); // 1.5 s at 128 fps: the last half second is no window
-    EXPECT_EQ(w.frames(), 512u);
+    run(w, wall, cpu, 128, 1.0 / 128, 0.002); // one more at 128 fps
+    run(w, wall, cpu, 8, 1.0 / 32, 0.009);    // a quarter second at 32 fps: too short to count
+    EXPECT_EQ(w.frames(), 456u);
     EXPECT_NEAR(w.worstFps(), 64.0, 0.01);
     EXPECT_NEAR(w.worstCpuUsPerFrame(), 5000.0, 0.1);
-    EXPECT_NEAR(w.meanCpuUsPerFrame(), (448 * 2000.0 + 64 * 5000.0) / 512, 0.1);
+    EXPECT_NEAR(w.meanCpuUsPerFrame(), (384 * 2000.0 + 64 * 5000.0 + 8 * 9000.0) / 456, 0.1);
+    // Half a second of it is enough: a run that ends in its slowest part shows it.
+    run(w, wall, cpu, 8, 1.0 / 32, 0.009);
+    EXPECT_NEAR(w.worstFps(), 32.0, 0.01);
+    EXPECT_NEAR(w.worstCpuUsPerFrame(), 9000.0, 0.1);
 }
 
 TEST(FrameWindows, OneLongFrameIsAWindowOfItsOwnLength) {
