@@ -119,7 +119,7 @@ else
         fail "holdfast-pack could not pack the demo"
     ln -s "$build/demo/music.ogg" "$demo_dir/music.ogg"
     limit=$((demo_seconds + 2))
-    span_text="demo time $demo_from ms onwards, about $demo_seconds s (the player is stopped by SIGINT)"
+    span_text="from demo time $demo_from ms for about $demo_seconds s, then stopped by SIGINT"
 fi
 
 # Plays the demo in $demo_dir; prints the statistics line with rss_kb=... added, or nothing.
@@ -250,7 +250,8 @@ music, so the spectrum-driven parts see silence). "Worst second" is the slowest 
 The player is not timed with GALLIUM_NOOP=1: at thousands of frames a second Mesa's no-op driver
 keeps memory for every immediate-mode draw (Splinzor alone grows by about 165 KB a frame there, and
 not at all under llvmpipe); a 60 s span reached 5 GB and its CPU figures were dominated by page
-faults. Stepping draws a bounded number of frames instead.
+faults. Stepping draws a bounded number of frames instead; the same growth still adds page faults
+to the stepped parts and to the effects below that draw with immediate-mode lines (Splinzor).
 
 ## Effects, each alone
 
