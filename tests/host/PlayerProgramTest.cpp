@@ -107,10 +107,12 @@ TEST(PlayerProgram, AnInterruptEndsTheDemoWithExitCodeZeroAndItsStatistics) {
                                              "cpu_us_per_frame=([0-9.]+) worst_cpu_us_per_frame=([0-9.]+)\n")))
         << err;
     EXPECT_GT(std::stoul(m[1]), 0u);
+    // The worst second is no better than the whole run, give or take the last part second, which
+    // no window covers.
     EXPECT_GT(std::stod(m[4]), 0.0);
-    EXPECT_LE(std::stod(m[4]), std::stod(m[3]) + 0.1);
+    EXPECT_LE(std::stod(m[4]), std::stod(m[3]) * 1.25);
     EXPECT_GT(std::stod(m[5]), 0.0);
-    EXPECT_GE(std::stod(m[6]) + 0.1, std::stod(m[5]));
+    EXPECT_GE(std::stod(m[6]), std::stod(m[5]) * 0.8);
 }
 
 TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
