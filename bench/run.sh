@@ -118,7 +118,7 @@ else
     "$bin/holdfast-pack" create "$demo_dir/data.qzd" "$tmp/stage-span" --password "$password" --compress > /dev/null 2>&1 ||
         fail "holdfast-pack could not pack the demo"
     ln -s "$build/demo/music.ogg" "$demo_dir/music.ogg"
-    limit=$((demo_seconds + 2))
+    limit=$((demo_seconds + 4))  # the load comes first
     span_text="from demo time $demo_from ms for about $demo_seconds s, then stopped by SIGINT"
 fi
 
