@@ -142,12 +142,26 @@ demo_gl=$(play llvmpipe)
 # Our CPU cost over the whole demo: every $demo_step ms of demo time drawn as fast as it goes with
 # GALLIUM_NOOP=1. (The player itself under GALLIUM_NOOP runs at thousands of frames a second, where
 # Mesa's no-op driver grows by gigabytes: see the note in the report.)
-say "whole demo stepped with GALLIUM_NOOP=1 (every $demo_step ms)"
-step_frames=$((286000 / demo_step))
-demo_noop=$(GALLIUM_NOOP=1 "$bin/effect-bench" --data "$tmp/stage" --script "$tmp/stage/data/scripts/demo.scr" \
-    --start 0 --step "$demo_step" --frames "$step_frames" --warmup 0 --window 1000 2> "$tmp/step.err" | grep '^frames=' || true)
-[ -n "$demo_noop" ] || { say "effect-bench gave no figures for the demo:"; tail -5 "$tmp/step.err" >&2; }
+# Three runs, keeping the one with the lowest worst second: CPU time on a busy machine only ever
+# comes out too high.
+say "whole demo stepped with GALLIUM_NOOP=1 (every $demo_step ms, 3 runs)"
 get() { echo " $1" | field "$2"; }
+step_frames=$((286000 / demo_step))
+demo_noop=""
+step_runs=""
+for run in 1 2 3; do
+    line=$(GALLIUM_NOOP=1 "$bin/effect-bench" --data "$tmp/stage" --script "$tmp/stage/data/scripts/demo.scr" \
+        --start 0 --step "$demo_step" --frames "$step_frames" --warmup 0 --window 1000 2> "$tmp/step.err" | grep '^frames=' || true)
+    if [ -z "$line" ]; then
+        say "effect-bench gave no figures for the demo:"
+        tail -5 "$tmp/step.err" >&2
+        continue
+    fi
+    step_runs+="${step_runs:+, }$(get "$line" worst_cpu_us_per_frame)"
+    if [ -z "$demo_noop" ] || awk -v a="$(get "$line" worst_cpu_us_per_frame)" -v b="$(get "$demo_noop" worst_cpu_us_per_frame)" 'BEGIN { exit !(a + 0 < b + 0) }'; then
+        demo_noop=$line
+    fi
+done
 gl_fps=$(get "$demo_gl" fps); gl_worst=$(get "$demo_gl" worst_fps); gl_seconds=$(get "$demo_gl" seconds)
 gl_load=$(get "$demo_gl" load_ms); gl_rss_kb=$(get "$demo_gl" rss_kb)
 gl_cpu=$(get "$demo_gl" cpu_us_per_frame); gl_worst_cpu=$(get "$demo_gl" worst_cpu_us_per_frame)
@@ -206,7 +220,9 @@ Measured by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit
 Machine: ${cpu_model:-unknown CPU}, $(nproc) cores, Linux $(uname -r); Xvfb with Mesa llvmpipe.
 Load average (1, 5, 15 min) before the run: $load_before; after: $load_after. The machine was
 shared while measuring, so wall-clock figures (fps, load time, MB/s) are lower than on an idle
-machine; CPU time per frame is affected less. The run took $elapsed s.
+machine. CPU time per frame is affected less, but not untouched: on a busy machine (and on a virtual
+machine whose host is busy) it comes out higher and varies from run to run, so compare figures
+measured on a quiet machine. The run took $elapsed s.
 
 ## Regenerating
 
@@ -240,7 +256,8 @@ time (llvmpipe's vertex work on that thread included, its rasterising threads an
 left out). **Stepped**: the whole demo, $noop_frames frames $demo_step ms of demo time apart from 0 to
 286 s, drawn by \`effect-bench\` with GALLIUM_NOOP=1 as fast as it goes (the process's CPU time; no
 music, so the spectrum-driven parts see silence). "Worst second" is the slowest (fps) or costliest
-(CPU per frame) second: of wall-clock time for the player, of demo time for the stepped run.
+(CPU per frame) second: of wall-clock time for the player, of demo time for the stepped run. The
+stepped row is the best of three runs by its worst second (the three: ${step_runs:--} µs).
 
 | run | mean fps | worst-second fps | CPU µs/frame | worst-second CPU µs/frame | load to first frame | peak RSS |
 |---|---|---|---|---|---|---|
