@@ -1,16 +1,23 @@
 // Extraction speed of the data archive: a ~64 MB archive stored + encrypted and compressed +
 // encrypted, through our reader and through the reference decoder (node-unrar-js) where node
 // and the module are installed (tests/archive/setup.sh). Figures are MB/s of unpacked data.
+//   bench_archive [benchmark options]
+//   bench_archive --write-corpus DIR [N]   writes the first N members (default all 16, 4 MiB
+//                                          each) as files under DIR/data/bench/, for timing
+//                                          holdfast-pack on the same data (bench/run.sh)
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -171,4 +178,43 @@ BENCHMARK(BM_ExtractCompressedEncrypted)->Unit(benchmark::kMillisecond)->MinTime
 BENCHMARK(BM_ReferenceStoredEncrypted)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_ReferenceCompressedEncrypted)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
-BENCHMARK_MAIN();
+namespace {
+int writeCorpus(const std::string& dir, int members) {
+    std::string path;
+    for (const char* part : {"", "/data", "/data/bench"}) {
+        path = dir + part;
+        if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+            fprintf(stderr, "bench_archive: cannot create %s: %s\n", path.c_str(), strerror(errno));
+            return 1;
+        }
+    }
+    for (int i = 0; i < members; ++i) {
+        std::vector<uint8_t> data = memberData(i);
+        std::string name = path + "/member" + std::to_string(i) + ".bin";
+        FILE* f = fopen(name.c_str(), "wb");
+        bool ok = f && fwrite(data.data(), 1, data.size(), f) == data.size();
+        if (f && fclose(f) != 0) ok = false;
+        if (!ok) {
+            fprintf(stderr, "bench_archive: cannot write %s: %s\n", name.c_str(), strerror(errno));
+            return 1;
+        }
+    }
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--write-corpus") {
+        const int members = argc == 4 ? atoi(argv[3]) : kMembers;
+        if (members < 1 || members > kMembers) {
+            fprintf(stderr, "usage: bench_archive --write-corpus DIR [1..%d]\n", kMembers);
+            return 2;
+        }
+        return writeCorpus(argv[2], members);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

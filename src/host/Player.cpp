@@ -7,6 +7,7 @@
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
 #include "host/FrameLoop.h"
+#include "host/FrameWindows.h"
 #include "host/HostState.h"
 #include "host/LoadingSequence.h"
 #include "host/Report.h"
@@ -38,10 +39,22 @@ public:
         }
         ::renderFrame(t);
     }
-    void present() override { engine.swapBuffers(); }
+    void present() override {
+        engine.swapBuffers();
+        if (timed) windows.frame(wallSeconds(), platform::threadCpuSeconds());
+    }
+    void startTiming() {
+        timed = true;
+        windows.start(wallSeconds(), platform::threadCpuSeconds());
+    }
+    static double wallSeconds() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
 
     bool firstFrameSeen = false;
     std::chrono::steady_clock::time_point firstFrame;
+    bool timed = false;
+    FrameWindows windows;
 
 private:
     DemoEngine& engine;
@@ -75,12 +88,14 @@ int runPlayer() {
     loadingSequence(engine);
 
     unsigned long frames = 0;
+    const bool stats = statsWanted();
     WindowDriver driver(engine);
     auto loopStart = std::chrono::steady_clock::now();
     if (!quitRequested) {
         // Keys pressed while loading were not meant for the running demo.
         platform::discardPendingInput();
         inputEnabled = true;
+        if (stats) driver.startTiming();
         frames = runFrameLoop(driver);
     }
     auto loopEnd = std::chrono::steady_clock::now();
@@ -97,15 +112,20 @@ int runPlayer() {
     delete effectList;
     effectList = nullptr;
 
-    if (statsWanted()) {
+    if (stats) {
         double seconds = std::chrono::duration<double>(loopEnd - loopStart).count();
         double loadMs = driver.firstFrameSeen
                             ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
                             : 0.0;
-        // The spectrum figures show whether the audio-reactive effects heard the music.
-        fprintf(stderr, "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f\n", frames,
-                seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
-                spectrumTap::peakEnergy());
+        // The spectrum figures show whether the audio-reactive effects heard the music. The CPU
+        // figures are the rendering thread's own: the audio thread and the driver's workers are
+        // left out.
+        const FrameWindows& w = driver.windows;
+        fprintf(stderr,
+                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f worst_fps=%.1f "
+                "cpu_us_per_frame=%.1f worst_cpu_us_per_frame=%.1f\n",
+                frames, seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
+                spectrumTap::peakEnergy(), w.worstFps(), w.meanCpuUsPerFrame(), w.worstCpuUsPerFrame());
     }
     return 0;
 }

@@ -88,5 +88,7 @@ void postQuit();
 // ---- time ----------------------------------------------------------------
 int64_t counterFrequency();
 int64_t counterNow();
+// CPU time the calling thread has used, in seconds (for the statistics line).
+double threadCpuSeconds();
 
 } // namespace platform

@@ -11,8 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -329,6 +330,11 @@ int64_t counterFrequency() { return 10000000; }
 int64_t counterNow() {
     using Tick = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
     return std::chrono::duration_cast<Tick>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+double threadCpuSeconds() {
+    timespec ts{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0.0;
+    return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
 } // namespace platform

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <regex>
 #include <thread>
@@ -91,6 +92,31 @@ TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
     // In sanitizer builds the effects that live until exit are no leak, nor is what the system
     // libraries keep: a clean run reports nothing.
     EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+}
+
+// bench/run.sh times a span of the demo by interrupting the player: that must end it like a quit,
+// with the statistics line written.
+TEST(PlayerProgram, AnInterruptEndsTheDemoWithExitCodeZeroAndItsStatistics) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string dir = makeDemoDir();
+    Child child = startPlayer(dir);
+    ASSERT_NE(waitForWindow("hold fast", 20000, child.pid), 0u) << readFile(child.errPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    kill(child.pid, SIGINT);
+    EXPECT_EQ(waitExit(child.pid, 10), 0);
+    std::string err = readFile(child.errPath);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(err, m,
+                                  std::regex("frames=(\\d+) seconds=([0-9.]+) fps=([0-9.]+) .* worst_fps=([0-9.]+) "
+                                             "cpu_us_per_frame=([0-9.]+) worst_cpu_us_per_frame=([0-9.]+)\n")))
+        << err;
+    EXPECT_GT(std::stoul(m[1]), 0u);
+    // The worst second is no better than the whole run, give or take the last part second, which
+    // no window covers.
+    EXPECT_GT(std::stod(m[4]), 0.0);
+    EXPECT_LE(std::stod(m[4]), std::stod(m[3]) * 1.25);
+    EXPECT_GT(std::stod(m[5]), 0.0);
+    EXPECT_GE(std::stod(m[6]), std::stod(m[5]) * 0.8);
 }
 
 TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
