@@ -21,7 +21,7 @@ using Rgba = std::vector<unsigned char>;
 // A picture to process: the left half red, the right half blue, a green band over the top fifth,
 // all in one grey level when `grey` is set.
 class Picture : public Effect {
-public:
+  public:
     Picture() : Effect("Picture") {}
     void render(int) override {
         glDisable(GL_TEXTURE_2D);
@@ -54,7 +54,7 @@ public:
 };
 
 class BlurEffect : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -101,13 +101,15 @@ TEST_F(BlurEffect, FactoryMakesItWithItsVariables) {
     std::unique_ptr<Effect> effect(createBuiltInEffect("Blur"));
     ASSERT_TRUE(effect);
     EXPECT_EQ(effect->name, "Blur");
-    const char* expected[] = {"Speed",   "SpectrumStr", "Pattern",  "DoBlur",     "DoMulSub",    "DoGlow", "BlurAmount",
-                              "BlurOnlyX", "BlurOnlyY",  "Subtract", "Multiply", "BlurFactor", "GlowStrength"};
+    const char* expected[] = {"Speed",    "SpectrumStr", "Pattern",     "DoBlur",    "DoMulSub",
+                              "DoGlow",   "BlurAmount",  "BlurOnlyX",   "BlurOnlyY", "Subtract",
+                              "Multiply", "BlurFactor",  "GlowStrength"};
     ASSERT_EQ(effect->variables.size(), std::size(expected));
-    for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(effect->variables[i]->name, expected[i]);
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(effect->variables[i]->name, expected[i]);
     Blur& blur = static_cast<Blur&>(*effect);
     EXPECT_EQ(blur.blurAmount.count, 4);
-    EXPECT_FLOAT_EQ(blur.blurAmount.get(), 1.0f / 3.0f);  // value 1 of 0..3
+    EXPECT_FLOAT_EQ(blur.blurAmount.get(), 1.0f / 3.0f); // value 1 of 0..3
     EXPECT_FLOAT_EQ(blur.subtract.get(), 0.4f);
     EXPECT_FLOAT_EQ(blur.blurFactor.get(), 0.5f);
     EXPECT_EQ(blur.p0.getWidth(), 1024);
@@ -189,8 +191,8 @@ TEST_F(BlurEffect, ThresholdKeepsTheBrightParts) {
     for (bool copyMode : {false, true}) {
         SCOPED_TRACE(copyMode ? "copy mode" : "render targets");
         Picture picture;
-        picture.grey = 0.2f;       // 0.12 - 0.16: gone
-        picture.rightGrey = 0.5f;  // 0.3 - 0.16 = 0.14, x 16: white
+        picture.grey = 0.2f;      // 0.12 - 0.16: gone
+        picture.rightGrey = 0.5f; // 0.3 - 0.16 = 0.14, x 16: white
         auto blur = makeBlur(picture, copyMode);
         blur->doMulSubVar.value = true;
         frame(*blur);
@@ -258,9 +260,9 @@ TEST_F(BlurEffect, ShakeMovesThePictureAndDecays) {
     Signal shake;
     shake.type = 10;
     shake.time = 1000;
-    shake.values[0] = 0.25f * static_cast<float>(std::exp(1.0));  // a quarter of the screen at the start
+    shake.values[0] = 0.25f * static_cast<float>(std::exp(1.0)); // a quarter of the screen at the start
     shake.values[1] = 0;
-    shake.values[2] = 100;  // duration
+    shake.values[2] = 100; // duration
     blur->signal(shake);
     frame(*blur, 1000);
     // The red half now reaches three quarters across.
@@ -307,7 +309,7 @@ TEST_F(BlurEffect, ShakeStaysBoundedForNegativeDurationsAndEarlierTimes) {
         EXPECT_TRUE(std::isfinite(d)) << t;
         EXPECT_LE(d, 1.0f / std::exp(1.0f) + 1e-6f) << t;
     }
-    EXPECT_NEAR(blur->shakeFactor(0), blur->shakeFactor(5000), 1e-7);  // before the start: as at the start
+    EXPECT_NEAR(blur->shakeFactor(0), blur->shakeFactor(5000), 1e-7); // before the start: as at the start
     frame(*blur, 0);
     // Moved by 1/e of the screen to the right, not out of sight.
     expectNear(pixel(600, 300), 255, 0, 0, 1, "shifted");

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -42,7 +43,8 @@ protected:
 
 std::vector<std::string> variableNames(const Effect& effect) {
     std::vector<std::string> names;
-    for (const Variable* v : effect.variables) names.push_back(v->name);
+    for (const Variable* v : effect.variables)
+        names.push_back(v->name);
     return names;
 }
 
@@ -56,14 +58,14 @@ TEST_F(NoiseSplinzor, FactoryMakesNoiseAndSplinzorWithTheirVariables) {
     std::unique_ptr<Effect> noise(createBuiltInEffect("Noise"));
     ASSERT_TRUE(noise);
     EXPECT_EQ(noise->name, "Noise");
-    EXPECT_EQ(variableNames(*noise),
-              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha", "Animate"}));
+    EXPECT_EQ(variableNames(*noise), (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red",
+                                                               "Green", "Blue", "Alpha", "Animate"}));
     std::unique_ptr<Effect> splinzor(createBuiltInEffect("Splinzor"));
     ASSERT_TRUE(splinzor);
     EXPECT_EQ(splinzor->name, "Splinzor");
     EXPECT_EQ(variableNames(*splinzor),
-              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha", "Radius",
-                                        "zInc", "magic1", "magic2", "magic3"}));
+              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha",
+                                        "Radius", "zInc", "magic1", "magic2", "magic3"}));
     EXPECT_FLOAT_EQ(splinzor->speed.value, 0.1f);
     EXPECT_FLOAT_EQ(splinzor->findVariable("Alpha")->get(), 0.4f);
 }
@@ -75,7 +77,8 @@ TEST_F(NoiseSplinzor, NoiseTexturesAreUnfilteredGreyNoise) {
         const char* name;
         int size;
     };
-    for (const Case& c : {Case{noise.noise1, "noisetexture", 1024}, Case{noise.noise2, "noisetexture2", 512}}) {
+    for (const Case& c :
+         {Case{noise.noise1, "noisetexture", 1024}, Case{noise.noise2, "noisetexture2", 512}}) {
         ASSERT_TRUE(c.texture) << c.name;
         EXPECT_EQ(TextureManager::instance().find(c.name)->object, c.texture);
         EXPECT_EQ(c.texture->width, c.size);
@@ -97,7 +100,8 @@ TEST_F(NoiseSplinzor, NoiseTexturesAreUnfilteredGreyNoise) {
             distinct[texels[i]] = 1;
         }
         int levels = 0;
-        for (int v : distinct) levels += v;
+        for (int v : distinct)
+            levels += v;
         EXPECT_GT(levels, 250) << c.name;
     }
 }
@@ -119,7 +123,7 @@ TEST_F(NoiseSplinzor, NoiseWithAlphaZeroLeavesTheFrame) {
     Signal level;
     level.type = 5;
     level.value = 1;
-    noise.signal(level);  // factor still 0
+    noise.signal(level); // factor still 0
     EXPECT_FLOAT_EQ(noise.alphaBoost, 0.0f);
     Signal beat;
     beat.type = 28;
@@ -146,7 +150,8 @@ TEST_F(NoiseSplinzor, NoiseDrawsGreyStaticThatJumpsOnlyWhenAnimated) {
         distinct[still[i]] = 1;
     }
     int levels = 0;
-    for (int v : distinct) levels += v;
+    for (int v : distinct)
+        levels += v;
     EXPECT_GT(levels, 100);
     background(0, 0, 0);
     noise.render(1);
@@ -173,7 +178,7 @@ TEST_F(NoiseSplinzor, SplinzorDrawsFadingCurvesWithTheColourRule) {
     Splinzor splinzor;
     EXPECT_EQ(Splinzor::lastStepTime(), 0);
     splinzor.red.value = 0;  // red stays at alpha along the whole curve; green and blue fall
-    glEnable(GL_TEXTURE_2D);  // left on by someone else: the lines are still plain colour
+    glEnable(GL_TEXTURE_2D); // left on by someone else: the lines are still plain colour
     background(0, 0, 0);
     splinzor.update(10000);
     splinzor.render(10000);
@@ -209,14 +214,15 @@ TEST_F(NoiseSplinzor, SplinzorHistoryStepsWithDemoTime) {
     EXPECT_EQ(splinzor.catchUp(5), 0);
     EXPECT_EQ(splinzor.catchUp(6), 1);
     EXPECT_EQ(Splinzor::lastStepTime(), 5);
-    EXPECT_EQ(splinzor.catchUp(9), 0);  // 4 ms later: the same history
+    EXPECT_EQ(splinzor.catchUp(9), 0); // 4 ms later: the same history
     EXPECT_EQ(splinzor.catchUp(10), 0);
     const std::vector<float> before = historyCopy();
-    EXPECT_EQ(splinzor.catchUp(1006), 200);  // a second: 200 steps in one go
+    EXPECT_EQ(splinzor.catchUp(1006), 200); // a second: 200 steps in one go
     EXPECT_EQ(Splinzor::lastStepTime(), 1005);
     const std::vector<float> after = historyCopy();
     // Everything moved 200 slots toward the front.
-    for (int k = 0; k + 200 < 1998; ++k) ASSERT_EQ(after[k], before[k + 200]) << k;
+    for (int k = 0; k + 200 < 1998; ++k)
+        ASSERT_EQ(after[k], before[k + 200]) << k;
     EXPECT_EQ(after[1998], after[1999]);
 }
 
@@ -261,6 +267,40 @@ TEST_F(NoiseSplinzor, SplinzorJumpsFarAheadAtOnce) {
     // Not a timing check: a replay of every step would take hours, not seconds.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 60.0);
     EXPECT_GT(Splinzor::lastStepTime(), INT_MAX - 10);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+// Without jitter (magic1 0) every control point follows from the history: ring k at angle
+// (k + 1) x 2 pi / 100, point i at radius i x zInc x 24 x 0.3 + Radius x 20 - 11, its wobble d the
+// history 150 i entries back. A curve starts at (P0 + 4 P1 + P2) / 6, the uniform B-spline at u = 0.
+TEST_F(NoiseSplinzor, SplinzorRingsStartWhereTheBSplineOfTheirPointsBegins) {
+    Splinzor splinzor;
+    splinzor.magic1.value = 0;
+    splinzor.magic2.value = 0.3f;
+    splinzor.magic3.value = 0.7f;
+    splinzor.update(20000);
+    splinzor.render(20000);
+    const std::vector<float> h = historyCopy();
+    const float dz = 0.5f * 24, r0 = 0.5f * 20 - 10 - 1;
+    for (int k : {0, 37, 99}) {
+        const float angle = static_cast<float>(k + 1) * 0.06283185f;
+        double start[3] = {0, 0, 0};
+        const double weight[3] = {1.0 / 6, 4.0 / 6, 1.0 / 6};
+        for (int i = 0; i < 3; ++i) {
+            const float d = i == 0 ? 0.0f : h[1999 - 150 * i];
+            const float r = static_cast<float>(i) * dz * 0.3f + r0;
+            const double p[3] = {std::sin(angle + 0.5f * d) * r, r * std::cos(angle + 0.5f * d),
+                                 i * dz + (std::sin(angle + d * 0.7f) + std::cos(angle + d * 0.3f)) * 8};
+            for (int c = 0; c < 3; ++c)
+                start[c] += weight[i] * p[c];
+        }
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(Splinzor::ringStarts()[k * 3 + c], start[c], 1e-3) << k << " " << c;
+    }
+    EXPECT_EQ(h[1999], 0.0f); // the newest entry is cleared for the first points
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -32,7 +33,25 @@ __TIMELINE__
 5000 BEGIN Splinzor
 )";
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
+
+// Lit pixels of a frame, and how many of them lean to blue (b > r + 16) or to red (r > b + 16).
+struct Tint {
+    long lit = 0, blue = 0, red = 0;
+};
+Tint tint(const Frame& frame) {
+    Tint t;
+    for (size_t i = 0; i + 2 < frame.rgb.size(); i += 3) {
+        const int r = frame.rgb[i], g = frame.rgb[i + 1], b = frame.rgb[i + 2];
+        if (r + g + b < 90) continue;
+        ++t.lit;
+        if (b > r + 16) ++t.blue;
+        if (r > b + 16) ++t.red;
+    }
+    return t;
+}
 
 } // namespace
 
@@ -42,20 +61,41 @@ TEST(PictureEffectsCapture, BlurAndAFarJumpOfSplinzor) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
     writeFile(demo + "/data/scripts/demo.scr", kScript);
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1000,6000,2000000000 --out " +
-                                     out,
-                                 120);
+    CommandResult r = runCommand(
+        binPath("holdfast-capture") + " --data " + demo + " --times 1000,6000,2000000000 --out " + out, 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
 
     Frame blurred = readPng(out + "/frame_00001000.png");
     ASSERT_TRUE(blurred.ok);
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(blurred.at(400, 300)[c], 120, 1) << c;
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(blurred.at(400, 300)[c], 120, 1) << c;
 
     for (const char* name : {"/frame_00006000.png", "/frame_2000000000.png"}) {
         Frame tube = readPng(out + name);
         ASSERT_TRUE(tube.ok) << name;
         long lit = 0;
-        for (unsigned char v : tube.rgb) lit += v > 0;
+        for (unsigned char v : tube.rgb)
+            lit += v > 0;
         EXPECT_GT(lit, 1000) << name;
     }
+}
+
+// The bundled demo's arps (the tube glowing through the Blur, cyan tails) and breakdown (the bare
+// tube with amber tails under static).
+TEST(PictureEffectsCapture, TheBundledDemosTubeInTheArpsAndTheBreakdown) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string build = std::filesystem::path(HOLDFAST_BIN_DIR).parent_path().string();
+    CommandResult made = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + build, 900);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const std::string out = makeTempDir() + "/frames";
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + build +
+                                     "/demo/data.qzd --times 70000,101000 --out " + out,
+                                 300);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Tint arps = tint(readPng(out + "/frame_00070000.png"));
+    const Tint breakdown = tint(readPng(out + "/frame_00101000.png"));
+    EXPECT_GT(arps.lit, 800 * 600 / 50);
+    EXPECT_GT(breakdown.lit, 800 * 600 / 50);
+    EXPECT_GT(arps.blue, arps.red);
+    EXPECT_GT(breakdown.red, breakdown.blue);
 }
