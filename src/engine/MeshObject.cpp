@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,9 +20,14 @@ MeshObject::~MeshObject() { releaseBuffers(); }
 void MeshObject::releaseBuffers() {
     bool any = false;
     for (GLuint b : buffers_) any = any || b != 0;
+    any = any || indexBuffer_ != 0;
     // Buffers belong to a context; without one current (process teardown) they go with it.
-    if (any && platform::currentBinding().context && glDeleteBuffersARB) glDeleteBuffersARB(4, buffers_);
+    if (any && platform::currentBinding().context && glDeleteBuffersARB) {
+        glDeleteBuffersARB(4, buffers_);
+        glDeleteBuffersARB(1, &indexBuffer_);
+    }
     for (GLuint& b : buffers_) b = 0;
+    indexBuffer_ = 0;
 }
 
 SceneObject* MeshObject::clone() const {
@@ -106,8 +112,9 @@ void MeshObject::build() {
         normalArray_[i * 3 + 1] = n.y;
         normalArray_[i * 3 + 2] = n.z;
     }
-    // The bump texture is read with set 0 too.
-    if (!set0_.empty() && (material_->usesSet0() || bump)) {
+    // Set 0 is kept even when the material does not read it yet: a render target put on the
+    // material later (shade model 13) and the bump texture are drawn with it.
+    if (!set0_.empty()) {
         set0Array_.resize(count * 2);
         for (size_t i = 0; i < count; ++i) {
             set0Array_[i * 2] = set0_[i].u;
@@ -139,6 +146,11 @@ void MeshObject::build() {
         if (!set0Array_.empty()) upload(buffers_[2], set0Array_);
         if (!set1Array_.empty()) upload(buffers_[3], set1Array_);
         glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+        glGenBuffersARB(1, &indexBuffer_);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(indexArray_.size() * sizeof(GLuint)),
+                        indexArray_.empty() ? nullptr : indexArray_.data(), GL_STATIC_DRAW_ARB);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
     } else {
         useBufferObjects_ = false;
     }
@@ -207,7 +219,7 @@ void MeshObject::updateBumpVectors() {
         const Vector3 p(positionArray_[i * 3], positionArray_[i * 3 + 1], positionArray_[i * 3 + 2]);
         const Vector3 n(normalArray_[i * 3], normalArray_[i * 3 + 1], normalArray_[i * 3 + 2]);
         const Vector3 l = (local - p).normalized();
-        // Left unnormalised: the cube map normalises per fragment.
+        // Unit length per vertex; interpolation shortens it and the cube map renormalises.
         bumpArray_[i * 3] = l.dot(tangents_[i]);
         bumpArray_[i * 3 + 1] = l.dot(bitangents_[i]);
         bumpArray_[i * 3 + 2] = l.dot(n);
@@ -232,8 +244,19 @@ void MeshObject::draw() {
         return;
     }
     if (!built_) build();
-    if (!environmentArray_.empty()) generateEnvironmentCoordinates();
-    if (!bumpArray_.empty()) updateBumpVectors();
+    // A material given after the build may need arrays the first one did not.
+    const size_t count = vertices_.size();
+    if (material_->needsEnvironmentCoordinates() && environmentArray_.size() != count * 2)
+        environmentArray_.assign(count * 2, 0.0f);
+    if (material_->hasBumpTexture() && bumpArray_.size() != count * 3) {
+        bumpArray_.assign(count * 3, 0.0f);
+        computeTangents();
+        bumpValid_ = false;
+    }
+    const bool environment = material_->needsEnvironmentCoordinates() && !environmentArray_.empty();
+    const bool bump = material_->hasBumpTexture() && !bumpArray_.empty();
+    if (environment) generateEnvironmentCoordinates();
+    if (bump) updateBumpVectors();
     // Only against a map made this frame: a stale one would shadow the wrong places.
     const bool receive = shadowReceiver_ && scene_ && scene_->shadowMapActive();
     if (receive) {
@@ -303,20 +326,23 @@ void MeshObject::drawArrays() {
         pointer(buffers_[1], normalArray_, 3, GL_NORMAL_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
     }
-    if (!bumpArray_.empty()) {
+    // Only what the current material reads: it may have replaced the one the arrays were made for.
+    const bool environment = material_->needsEnvironmentCoordinates();
+    if (material_->hasBumpTexture() && !bumpArray_.empty()) {
         texCoords(0, true, buffers_[2], set0Array_, 2);
         texCoords(1, true, 0, bumpArray_, 3);
-        if (!environmentArray_.empty())
+        if (environment && !environmentArray_.empty())
             texCoords(2, true, 0, environmentArray_, 2);
         else
             texCoords(2, true, buffers_[2], set0Array_, 2);
     } else {
-        texCoords(0, several, buffers_[2], set0Array_, 2);
-        texCoords(1, several, buffers_[3], set1Array_, 2);
-        texCoords(1, several, 0, environmentArray_, 2);
+        if (material_->usesSet0() || material_->shadeModel() == 13)
+            texCoords(0, several, buffers_[2], set0Array_, 2);
+        if (material_->usesSet1()) texCoords(1, several, buffers_[3], set1Array_, 2);
+        if (environment) texCoords(1, several, 0, environmentArray_, 2);
     }
     if (vbo) glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     checkGLError(__FILE__, __LINE__);
 
     for (int unit = 2; unit >= 0; --unit) {
@@ -340,8 +366,19 @@ void MeshObject::drawDepth() {
         glVertexPointer(3, GL_FLOAT, 0, positionArray_.data());
     }
     glEnableClientState(GL_VERTEX_ARRAY);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+void MeshObject::drawElements(bool vbo) {
+    const GLsizei count = static_cast<GLsizei>(indexArray_.size());
+    if (vbo && indexBuffer_) {
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, nullptr);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
+    } else {
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indexArray_.data());
+    }
 }
 
 void MeshObject::setMorphData(int frameCount, std::vector<float> positions, std::vector<float> normals) {
@@ -380,9 +417,12 @@ void MeshObject::morph(float x) {
     const float start = static_cast<float>(scene_->morphStartFrame());
     if (x < start) {
         copyFrame(0);
+        // The arrays no longer hold the last frame: a later jump past the end must copy it again.
+        atMorphEnd_ = false;
         return;
     }
-    const float a = (x - start) * scene_->morphRate();
+    // A negative rate would run before the first morph frame: hold that frame instead.
+    const float a = std::max(0.0f, (x - start) * scene_->morphRate());
     const float d = std::floor(a);
     const float f = a - d;
     if (d + 1.0f < static_cast<float>(morphFrames_)) {

@@ -22,7 +22,11 @@ PBuffer*& shadowTarget() {
     return target;
 }
 
+// Per frame the registered texture is only looked up, so its use count stays that of the scenes
+// that asked for it.
 Texture* shadowTexture(int size) {
+    if (const auto* entry = TextureManager::instance().find(shadowTextureName))
+        if (entry->object) return entry->object;
     return TextureManager::instance().createTexture(shadowTextureName, size, size, GL_DEPTH_COMPONENT,
                                                     GL_DEPTH_COMPONENT);
 }
@@ -189,6 +193,10 @@ void Scene::setMorph(float startFrame, float rate, bool loop) {
 
 void Scene::setTime(float t) {
     const float units = static_cast<float>(unitsPerFrame_ > 0 ? unitsPerFrame_ : 1);
+    // Times beyond the int range (or not numbers) would make the frame number undefined.
+    if (!std::isfinite(t)) t = 0.0f;
+    const float limit = 2.0e9f * units;
+    t = t < -limit ? -limit : (t > limit ? limit : t);
     int f = static_cast<int>(t / units);
     frameIndex_ = f;
     if (loop_ && frameCount_ > 0) {
@@ -240,7 +248,8 @@ void Scene::setShadows(bool on) {
             setShadowParameters();
             target->release(WGL_DEPTH_COMPONENT_NV);
         } else {
-            Texture* texture = shadowTexture(shadowMapSize_);
+            Texture* texture = TextureManager::instance().createTexture(
+                shadowTextureName, shadowMapSize_, shadowMapSize_, GL_DEPTH_COMPONENT, GL_DEPTH_COMPONENT);
             if (texture) {
                 texture->bind();
                 setShadowParameters();
