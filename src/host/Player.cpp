@@ -31,16 +31,28 @@ public:
     void clear() override { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT); }
     int now() override { return demoClock.now(); }
     void renderFrame(int t) override {
+        const auto now = std::chrono::steady_clock::now();
         if (!firstFrameSeen) {
-            firstFrame = std::chrono::steady_clock::now();
+            firstFrame = now;
+            windowStart = now;
             firstFrameSeen = true;
         }
+        // Frames per whole second of wall time: the slowest second shows stutter an average hides.
+        if (now - windowStart >= std::chrono::seconds(1)) {
+            if (minWindowFrames < 0 || windowFrames < minWindowFrames) minWindowFrames = windowFrames;
+            windowStart = now;
+            windowFrames = 0;
+        }
+        ++windowFrames;
         ::renderFrame(t);
     }
     void present() override { engine.swapBuffers(); }
 
     bool firstFrameSeen = false;
     std::chrono::steady_clock::time_point firstFrame;
+    std::chrono::steady_clock::time_point windowStart;
+    long windowFrames = 0;
+    long minWindowFrames = -1;  // -1: not a whole second yet
 
 private:
     DemoEngine& engine;
@@ -97,9 +109,10 @@ int runPlayer() {
                             ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
                             : 0.0;
         // The spectrum figures show whether the audio-reactive effects heard the music.
-        fprintf(stderr, "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f\n", frames,
-                seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
-                spectrumTap::peakEnergy());
+        fprintf(stderr,
+                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f min_fps_1s=%ld\n",
+                frames, seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
+                spectrumTap::peakEnergy(), driver.minWindowFrames);
     }
     return 0;
 }
