@@ -18,8 +18,8 @@ bash "$root/tools/make-demo.sh" "$build"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 # 2 s into each 4 s: away from the section changes, which fall on whole multiples of 4 s, and a
-# quarter beat after the beat, away from the flashes.
-"$build/bin/holdfast-capture" --data "$build/demo/data.qzd" --sparse --from 2250 --to 286000 --step 4000 \
+# little after a sixteenth, away from the flashes.
+"$build/bin/holdfast-capture" --data "$build/demo/data.qzd" --sparse --from 2310 --to 286000 --step 4000 \
     --columns 8 --sheet "$tmp/sheet.png"
 if command -v ffmpeg >/dev/null 2>&1; then
     ffmpeg -loglevel error -y -i "$tmp/sheet.png" \
