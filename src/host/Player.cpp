@@ -35,12 +35,17 @@ public:
         if (!firstFrameSeen) {
             firstFrame = now;
             windowStart = now;
+            windowDemoTime = t;
             firstFrameSeen = true;
         }
         // Frames per whole second of wall time: the slowest second shows stutter an average hides.
         if (now - windowStart >= std::chrono::seconds(1)) {
-            if (minWindowFrames < 0 || windowFrames < minWindowFrames) minWindowFrames = windowFrames;
+            if (minWindowFrames < 0 || windowFrames < minWindowFrames) {
+                minWindowFrames = windowFrames;
+                minWindowDemoTime = windowDemoTime;
+            }
             windowStart = now;
+            windowDemoTime = t;
             windowFrames = 0;
         }
         ++windowFrames;
@@ -53,6 +58,8 @@ public:
     std::chrono::steady_clock::time_point windowStart;
     long windowFrames = 0;
     long minWindowFrames = -1;  // -1: not a whole second yet
+    int windowDemoTime = 0;      // demo time at the start of the current second
+    int minWindowDemoTime = 0;   // ... and of the slowest one
 
 private:
     DemoEngine& engine;
@@ -110,9 +117,9 @@ int runPlayer() {
                             : 0.0;
         // The spectrum figures show whether the audio-reactive effects heard the music.
         fprintf(stderr,
-                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f min_fps_1s=%ld\n",
+                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f min_fps_1s=%ld min_fps_at_ms=%d\n",
                 frames, seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
-                spectrumTap::peakEnergy(), driver.minWindowFrames);
+                spectrumTap::peakEnergy(), driver.minWindowFrames, driver.minWindowDemoTime);
     }
     return 0;
 }
