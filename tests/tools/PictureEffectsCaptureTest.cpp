@@ -62,7 +62,7 @@ TEST(PictureEffectsCapture, BlurAndAFarJumpOfSplinzor) {
     const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
     writeFile(demo + "/data/scripts/demo.scr", kScript);
     CommandResult r = runCommand(
-        binPath("holdfast-capture") + " --data " + demo + " --times 1000,6000,2000000000 --out " + out, 120);
+        binPath("holdfast-capture") + " --data " + demo + " --sparse --times 1000,6000,2000000000 --out " + out, 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
 
     Frame blurred = readPng(out + "/frame_00001000.png");
@@ -89,7 +89,7 @@ TEST(PictureEffectsCapture, TheBundledDemosTubeInTheArpsAndTheBreakdown) {
     ASSERT_EQ(made.exitCode, 0) << made.err;
     const std::string out = makeTempDir() + "/frames";
     CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + build +
-                                     "/demo/data.qzd --times 70000,101000 --out " + out,
+                                     "/demo/data.qzd --sparse --times 70000,101000 --out " + out,
                                  300);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const Tint arps = tint(readPng(out + "/frame_00070000.png"));
