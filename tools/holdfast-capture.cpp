@@ -10,8 +10,8 @@
 //
 // PATH is a data archive (opened with PW, by default the player's password) or a directory that
 // holds data/... (read from disk). The music (default: music.ogg beside PATH) is decoded
-// offline, so the spectrum and oscilloscope taps see what would be playing at each frame;
-// without music they hold silence, as in the player without music.ogg.
+// offline, so the spectrum and oscilloscope taps see what would be playing at each frame; without
+// music they hold silence, as in the player without music.ogg.
 // Fatal errors in the demo end with the player's messages and exit code 1; bad arguments with 2.
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -445,7 +445,8 @@ int main(int argc, char** argv) {
     // without music the taps hold silence, as in the player without music.ogg.
     sound::setOfflineMode(true);
     musicFileName = music.string();
-    if (!fs::is_regular_file(music, ec))
+    const bool musicPresent = fs::is_regular_file(music, ec);
+    if (!musicPresent)
         fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
 
     const std::string archive = data.string();
@@ -453,11 +454,9 @@ int main(int argc, char** argv) {
     setup.archiveName = fromDirectory ? nullptr : archive.c_str();
     setup.archivePassword = options.password.c_str();
     loadingSequence(setup);
-    bool haveMusic = musicEnabled;
-    if (musicEnabled && !tesselMusic.hasStream()) {
-        if (fs::is_regular_file(music, ec))
-            fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n",
-                    music.c_str());
+    bool haveMusic = musicEnabled && musicPresent;
+    if (haveMusic && !tesselMusic.hasStream()) {
+        fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n", music.c_str());
         haveMusic = false;
     }
 
