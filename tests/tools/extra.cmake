@@ -11,6 +11,32 @@ if(TARGET test_tools AND TARGET effect-bench)
   add_dependencies(test_tools effect-bench blur-reference holdfast-makedemo)
 endif()
 
+# The whole bundled demo: rendered second by second, section by section, and played to its end
+# by the player. Minutes each, so "slow" (the sanitizer pass of CI leaves them out).
+if(TARGET test_tools)
+  add_executable(test_whole_demo ${CMAKE_CURRENT_SOURCE_DIR}/tools/whole/WholeDemoTest.cpp)
+  target_link_libraries(test_whole_demo PRIVATE holdfast_test_support GTest::gtest_main PkgConfig::PNG)
+  target_compile_definitions(test_whole_demo PRIVATE
+    HOLDFAST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    HOLDFAST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  add_dependencies(test_whole_demo holdfast holdfast-capture holdfast-pack holdfast-script holdfast-makemusic holdfast-makedemo)
+  foreach(check
+      "luminance:WholeDemo.NoStretchOfMoreThanThreeSecondsIsNearlyBlack"
+      "sections:WholeDemo.EveryEffectOfEverySectionChangesThePicture"
+      "player:WholeDemo.ThePlayerPlaysItToTheEndUnattended")
+    string(REPLACE ":" ";" parts "${check}")
+    list(GET parts 0 name)
+    list(GET parts 1 filter)
+    add_test(NAME whole_demo.${name} COMMAND test_whole_demo --gtest_filter=${filter})
+    set_tests_properties(whole_demo.${name} PROPERTIES LABELS slow TIMEOUT 900
+      ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
+  endforeach()
+  # Reads the script's timeline only: quick, so in every pass.
+  add_test(NAME whole_demo.windows COMMAND test_whole_demo --gtest_filter=WholeDemo.NoTwoTenSecondWindowsInARowShowTheSameEffects)
+  set_tests_properties(whole_demo.windows PROPERTIES TIMEOUT 120
+    ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
+endif()
+
 # An install of the build tree into a temporary prefix holds every program and runs.
 file(GLOB install_check_tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
 set(install_check_names "")

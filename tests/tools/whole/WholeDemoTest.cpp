@@ -1,0 +1,350 @@
+// The bundled demo as a whole: rendered offline on a one-second grid, section by section with
+// one effect switched off at a time, and played from start to end by the player.
+// Each of these takes a minute or more, so CTest labels them "slow" (tests/tools/extra.cmake).
+#include "GLTest.h"
+#include "../PngPixels.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+
+std::string buildDir() { return fs::path(HOLDFAST_BIN_DIR).parent_path().string(); }
+
+// build/demo (data.qzd, music.ogg), made or found up to date by the script play.sh runs.
+const std::string& demoDir() {
+    static const std::string dir = [] {
+        CommandResult r = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + buildDir(), 900);
+        if (r.exitCode != 0) ADD_FAILURE() << "make-demo.sh failed:\n" << r.err;
+        return buildDir() + "/demo";
+    }();
+    return dir;
+}
+
+// The demo's data folder as the demo maker writes it, for copies with an edited script.
+const std::string& stagedData() {
+    static const std::string dir = [] {
+        const std::string out = makeTempDir() + "/stage";
+        CommandResult r = runCommand(binPath("holdfast-makedemo") + " --content " + HOLDFAST_SOURCE_DIR +
+                                         "/content --out " + out,
+                                     300);
+        if (r.exitCode != 0) ADD_FAILURE() << "holdfast-makedemo failed:\n" << r.err;
+        return out;
+    }();
+    return dir;
+}
+
+std::string joinTimes(const std::vector<int>& times) {
+    std::string list;
+    for (int t : times) list += (list.empty() ? "" : ",") + std::to_string(t);
+    return list;
+}
+
+std::string framePath(const std::string& dir, int t) {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%08d.png", t);
+    return dir + name;
+}
+
+// Mean luminance of a frame, 0..1.
+double meanLuminance(const Frame& frame) {
+    double sum = 0;
+    for (size_t i = 0; i + 2 < frame.rgb.size(); i += 3)
+        sum += 0.299 * frame.rgb[i] + 0.587 * frame.rgb[i + 1] + 0.114 * frame.rgb[i + 2];
+    return sum / (frame.rgb.size() / 3) / 255.0;
+}
+
+// Pixels of two frames that differ by more than 8 in some channel (-1: not comparable).
+long changedPixels(const Frame& a, const Frame& b) {
+    if (!a.ok || !b.ok || a.rgb.size() != b.rgb.size()) return -1;
+    long changed = 0;
+    for (size_t i = 0; i + 2 < a.rgb.size(); i += 3) {
+        bool differs = false;
+        for (size_t c = 0; c < 3; ++c) differs = differs || std::abs(int(a.rgb[i + c]) - int(b.rgb[i + c])) > 8;
+        changed += differs;
+    }
+    return changed;
+}
+
+// Renders the given demo times of a data folder, stepping only those times and one a second
+// before the first: the first frame a demo draws starts every pattern afresh (a full flash),
+// which would hide the picture.
+CommandResult captureSparse(const std::string& data, const std::vector<int>& times, const std::string& out) {
+    std::vector<int> stepped = times;
+    stepped.insert(stepped.begin(), times.front() - 1000);
+    return runCommand(binPath("holdfast-capture") + " --data " + data + " --music " + demoDir() +
+                          "/music.ogg --sparse --times " + joinTimes(stepped) + " --out " + out,
+                      300);
+}
+
+// The script without any line that switches `effect` on (BEGIN or its short form b): the
+// effect's active track stays off for the whole demo. Comments are not looked at.
+std::string withoutBegins(const std::string& script, const std::string& effect) {
+    const std::regex begin("(^|\\s)(BEGIN|b)\\s+" + effect + "(\\s|$)");
+    std::istringstream in(script);
+    std::string line, out;
+    int removed = 0;
+    while (std::getline(in, line)) {
+        const std::string code = line.substr(0, line.find("//"));
+        if (std::regex_search(code, begin)) {
+            ++removed;
+            continue;
+        }
+        out += line + "\n";
+    }
+    return removed ? out : std::string();
+}
+
+// A copy of the staged data whose script has `effect` never switched on.
+std::string dataWithout(const std::string& effect) {
+    const std::string dir = makeTempDir() + "/data-without-" + effect;
+    fs::copy(stagedData(), dir, fs::copy_options::recursive);
+    const std::string scriptPath = dir + "/data/scripts/demo.scr";
+    const std::string edited = withoutBegins(readFile(scriptPath), effect);
+    if (edited.empty()) return std::string();
+    writeFile(scriptPath, edited);
+    return dir;
+}
+
+// What each part of the demo shows: times in that part, and the effects (those with a BEGIN of
+// their own) that each change the picture at every one of those times. A part added to the
+// script adds a row here.
+struct Section {
+    const char* name;
+    std::vector<int> times;
+    std::vector<const char*> effects;
+};
+
+const std::vector<Section>& sections() {
+    static const std::vector<Section> table = {
+        {"intro, the sunset", {2310, 6310}, {"Image2", "Noise"}},
+        {"intro, the waveform", {10310, 14310}, {"Image2", "Osc"}},
+        {"hats", {20310, 28310}, {"RotoZoom"}},
+        {"groove, mosaic", {33310, 37310}, {"Mosaic"}},
+        {"groove, mosaic and plasma", {41310, 45310}, {"Mosaic", "Image3"}},
+        {"groove, tiles", {50310, 54310}, {"Tiles", "RotoZoom"}},
+        {"arps", {66310, 84310}, {"Blur"}},
+        {"breakdown", {97310, 101310}, {"Splinzor", "Noise"}},
+        {"build, roto-zoom", {113310, 117310}, {"RotoZoom"}},
+        {"build, tiles", {121310, 125310}, {"Tiles", "Noise"}},
+        {"drop", {132310, 140310}, {"GridExp"}},
+        {"drop, tunnel", {165310, 185310}, {"GridExp2", "Osc"}},
+        {"outro, glowing tiles", {258310, 262310}, {"Blur"}},
+        {"outro, tiles and tube", {266310, 270310}, {"Tiles", "Splinzor"}},
+        {"outro, pads", {274310, 277310}, {"Image2", "Splinzor", "Noise"}},
+    };
+    return table;
+}
+
+// Ten-second windows of the demo that may show the same effects as the window before, each
+// with the reason. What a window shows is the set of effects switched on in it.
+struct SameWindows {
+    int fromSecond, toSecond;  // windows starting in [from, to)
+    const char* why;
+};
+const std::vector<SameWindows>& sameWindowsAllowed() {
+    static const std::vector<SameWindows> allowed = {
+        {80, 90, "arps: the glowing tube changes its blur passes and streaks, not its effects"},
+        {140, 160, "drop: the grid changes its formula every 16 s"},
+        {170, 200, "drop: the tunnel runs backwards, then around two centres"},
+        {200, 256, "half-time and third drop: their section is still to come"},
+    };
+    return allowed;
+}
+
+// Dark frame: mean luminance under 4 %.
+constexpr double kDark = 0.04;
+
+// Stretches that may be darker, each with the reason.
+struct DarkStretch {
+    int fromMs, toMs;
+    const char* why;
+};
+const std::vector<DarkStretch>& darkAllowed() {
+    static const std::vector<DarkStretch> allowed = {
+        {64000, 96000, "arps: thin glowing curves on black (3 to 5 %): the Blur covers the background"},
+    };
+    return allowed;
+}
+
+} // namespace
+
+TEST(WholeDemo, NoStretchOfMoreThanThreeSecondsIsNearlyBlack) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // Every second 310 ms after the grid: away from the flashes, which come on sixteenths at most
+    // and fall to a third in 25 ms.
+    const std::string out = makeTempDir() + "/frames";
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demoDir() +
+                                     "/data.qzd --sparse --from 310 --to 285310 --step 1000 --out " + out,
+                                 600);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<int> darkRun;  // the times of the current run of dark frames
+    std::string luminances;
+    int longest = 0, longestAt = -1;
+    for (int t = 310; t <= 285310; t += 1000) {
+        const Frame frame = readPng(framePath(out, t));
+        ASSERT_TRUE(frame.ok) << t;
+        const double l = meanLuminance(frame);
+        luminances += std::to_string(t / 1000) + ":" + std::to_string(static_cast<int>(l * 100)) + " ";
+        // The first and last five seconds may fade through black.
+        bool counted = t >= 5000 && t <= 281000;
+        for (const DarkStretch& d : darkAllowed()) counted = counted && !(t >= d.fromMs && t < d.toMs);
+        if (counted && l < kDark) {
+            darkRun.push_back(t);
+        } else {
+            darkRun.clear();
+        }
+        if (static_cast<int>(darkRun.size()) > longest) {
+            longest = static_cast<int>(darkRun.size());
+            longestAt = darkRun.front();
+        }
+    }
+    RecordProperty("luminance_percent", luminances);
+    // Four dark samples a second apart: at least three seconds of black.
+    EXPECT_LT(longest, 4) << "dark from " << longestAt << " ms for " << longest << " samples; luminance (s:%) "
+                          << luminances;
+}
+
+TEST(WholeDemo, NoTwoTenSecondWindowsInARowShowTheSameEffects) {
+    CommandResult r = runCommand(binPath("holdfast-script") + " " + HOLDFAST_SOURCE_DIR + "/content/data/scripts/demo.scr");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Each effect's active track: its on/off keys in time order.
+    const std::regex effectTrack(
+        "\\{\"name\":\"(\\w+)\",\"active\":\\{\"value\":(?:true|false),\"keys\":\\[((?:\\[\\d+,(?:true|false)\\],?)*)\\]");
+    const std::regex key("\\[(\\d+),(true|false)\\]");
+    struct Span {
+        std::string effect;
+        int from, to;
+    };
+    std::vector<Span> spans;
+    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), effectTrack); it != std::sregex_iterator(); ++it) {
+        const std::string effect = (*it)[1], keys = (*it)[2];
+        int on = -1;
+        for (auto k = std::sregex_iterator(keys.begin(), keys.end(), key); k != std::sregex_iterator(); ++k) {
+            const int t = std::stoi((*k)[1]);
+            const bool value = (*k)[2] == "true";
+            if (value && on < 0) on = t;
+            if (!value && on >= 0) {
+                spans.push_back({effect, on, t});
+                on = -1;
+            }
+        }
+    }
+    ASSERT_GT(spans.size(), 10u) << r.out.substr(0, 2000);
+    std::string previous;
+    for (int second = 0; second < 286; second += 10) {
+        std::set<std::string> shown;
+        for (const Span& s : spans)
+            if (s.from < (second + 10) * 1000 && s.to > second * 1000) shown.insert(s.effect);
+        std::string combination;
+        for (const std::string& e : shown) combination += e + " ";
+        bool allowed = false;
+        for (const SameWindows& w : sameWindowsAllowed())
+            allowed = allowed || (second >= w.fromSecond && second < w.toSecond);
+        if (!allowed) {
+            EXPECT_NE(combination, previous) << "the window from " << second << " s shows what the one before did";
+        }
+        previous = combination;
+    }
+}
+
+TEST(WholeDemo, EveryEffectOfEverySectionChangesThePicture) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    ASSERT_TRUE(fs::exists(demoDir() + "/music.ogg"));
+    ASSERT_TRUE(fs::exists(stagedData() + "/data/scripts/demo.scr"));
+    for (const Section& section : sections()) {
+        SCOPED_TRACE(section.name);
+        // Rendered twice as it is: the differences between those are what chance alone does.
+        const std::string original = makeTempDir(), again = makeTempDir();
+        CommandResult r = captureSparse(stagedData(), section.times, original);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        r = captureSparse(stagedData(), section.times, again);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        long noise = 0;
+        for (int t : section.times)
+            noise = std::max(noise, changedPixels(readPng(framePath(original, t)), readPng(framePath(again, t))));
+        ASSERT_GE(noise, 0);
+        for (const char* effect : section.effects) {
+            const std::string data = dataWithout(effect);
+            ASSERT_FALSE(data.empty()) << effect << " is never switched on";
+            const std::string out = makeTempDir();
+            r = captureSparse(data, section.times, out);
+            ASSERT_EQ(r.exitCode, 0) << effect << ": " << r.err;
+            for (int t : section.times) {
+                // A thin line is enough: a thousand pixels, a fifth of a percent of the frame.
+                const long changed = changedPixels(readPng(framePath(original, t)), readPng(framePath(out, t)));
+                EXPECT_GT(changed, noise + 1000) << effect << " makes no difference at " << t << " ms";
+            }
+        }
+    }
+}
+
+TEST(WholeDemo, ThePlayerPlaysItToTheEndUnattended) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    ASSERT_TRUE(fs::exists(demoDir() + "/data.qzd"));
+    const std::string errPath = makeTempDir() + "/stderr.txt";
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(demoDir().c_str()) != 0) _exit(99);
+        if (!freopen(errPath.c_str(), "w", stderr)) _exit(97);
+        setenv("HOLDFAST_UNATTENDED", "1", 1);
+        setenv("HOLDFAST_STATS", "1", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        const std::string bin = binPath("holdfast");
+        execl(bin.c_str(), "holdfast", static_cast<char*>(nullptr));
+        _exit(98);
+    }
+    ASSERT_GT(pid, 0);
+    // 286 s of demo and the loading, with room for a slow machine; then it is stopped.
+    int status = 0, exitCode = -1;
+    const auto deadline = start + std::chrono::seconds(420);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (exitCode == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string err = readFile(errPath);
+    ASSERT_EQ(exitCode, 0) << "after " << seconds << " s:\n" << err;
+    // It ran the whole demo, not a quick way out.
+    EXPECT_GT(seconds, 280.0);
+    // Nothing on stderr but the figures asked for, and the answer to the full-screen question
+    // where the X server has no 800 x 600 mode (Xvfb's one screen size).
+    std::smatch m;
+    const std::regex stats("frames=(\\d+) seconds=([0-9.]+) fps=([0-9.]+) load_ms=(\\d+)[^\\n]*\\n");
+    ASSERT_TRUE(std::regex_search(err, m, stats)) << err;
+    std::string rest = m.prefix().str() + m.suffix().str();
+    const std::string windowed = "Error: requested fullscreen mode not supported, run windowed? -> Yes\n";
+    if (rest.compare(0, windowed.size(), windowed) == 0) rest.erase(0, windowed.size());
+    EXPECT_EQ(rest, "") << err;
+    EXPECT_GT(std::stod(m[2].str()), 280.0);
+    RecordProperty("fps", m[3].str());
+    RecordProperty("load_ms", m[4].str());
+    std::cout << "player: " << m[0].str();
+}
