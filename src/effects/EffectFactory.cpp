@@ -2,6 +2,7 @@
 
 #include "demo/Effect.h"
 #include "effects/Clear.h"
+#include "effects/DepthOfField.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
 #include "effects/Invert.h"
@@ -32,7 +33,7 @@ const FactoryEntry kFactory[] = {
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
     {"Invert", [](const char*) -> Effect* { return new Invert(); }},
-    {"DOF", nullptr},
+    {"DOF", [](const char*) -> Effect* { return new DepthOfField(); }},
     {"Flower", nullptr},
     {"Noise", nullptr},
     {"Scene0", nullptr},
