@@ -1,11 +1,14 @@
 #include "effects/EffectFactory.h"
 
 #include "demo/Effect.h"
+#include "effects/Blur.h"
 #include "effects/Clear.h"
 #include "effects/DepthOfField.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
 #include "effects/Invert.h"
+#include "effects/Noise.h"
+#include "effects/Splinzor.h"
 
 #include <cstring>
 
@@ -20,7 +23,7 @@ struct FactoryEntry {
 // One line per script name, in the order names are looked up. The script name is passed on
 // so that effects behind several names (Image1..3, Scene0..9) carry the name they were made for.
 const FactoryEntry kFactory[] = {
-    {"Blur", nullptr},
+    {"Blur", [](const char*) -> Effect* { return new Blur(); }},
     {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
     {"GridExp", nullptr},
     {"GridExp2", nullptr},
@@ -35,7 +38,7 @@ const FactoryEntry kFactory[] = {
     {"Invert", [](const char*) -> Effect* { return new Invert(); }},
     {"DOF", [](const char*) -> Effect* { return new DepthOfField(); }},
     {"Flower", nullptr},
-    {"Noise", nullptr},
+    {"Noise", [](const char*) -> Effect* { return new Noise(); }},
     {"Scene0", nullptr},
     {"Scene1", nullptr},
     {"Scene2", nullptr},
@@ -49,7 +52,7 @@ const FactoryEntry kFactory[] = {
     {"Hode", nullptr},
     {"Scratch", nullptr},
     {"Spectrum", nullptr},
-    {"Splinzor", nullptr},
+    {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
     {"Tiles", nullptr},
 };
 } // namespace

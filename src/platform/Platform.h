@@ -59,6 +59,9 @@ struct GLCaps {
 };
 // Filled by initGLExtensions.
 const GLCaps& glCaps();
+// Makes depthTextureTarget read false whatever the driver offers (true), or as offered (false),
+// so the paths for drivers without depth render targets can be run on this one.
+void setDepthTextureTargetDisabled(bool disabled);
 
 // Hidden window with a current GL context and loaded entry points, for tools and tests.
 bool createHiddenGLContext(int width, int height);

@@ -19,6 +19,8 @@ struct Context {
 
 namespace {
 GLCaps caps;
+bool driverDepthTextureTarget = false;
+bool depthTextureTargetDisabled = false;
 Window* hidden = nullptr;
 Context* hiddenContext = nullptr;
 
@@ -173,7 +175,8 @@ bool initGLExtensions() {
     caps.multitexture = GLEW_ARB_multitexture;
     caps.shadow = GLEW_ARB_shadow;
     caps.framebufferObject = GLEW_EXT_framebuffer_object || GLEW_ARB_framebuffer_object;
-    caps.depthTextureTarget = caps.framebufferObject && GLEW_ARB_depth_texture;
+    driverDepthTextureTarget = caps.framebufferObject && GLEW_ARB_depth_texture;
+    caps.depthTextureTarget = driverDepthTextureTarget && !depthTextureTargetDisabled;
     caps.vertexBufferObject = GLEW_ARB_vertex_buffer_object;
     caps.fragmentProgram = GLEW_ARB_fragment_program;
     caps.vertexShader = GLEW_ARB_vertex_shader;
@@ -185,6 +188,11 @@ bool initGLExtensions() {
 }
 
 const GLCaps& glCaps() { return caps; }
+
+void setDepthTextureTargetDisabled(bool disabled) {
+    depthTextureTargetDisabled = disabled;
+    caps.depthTextureTarget = driverDepthTextureTarget && !disabled;
+}
 
 bool createHiddenGLContext(int width, int height) {
     if (hidden) return makeCurrent(hidden, hiddenContext);

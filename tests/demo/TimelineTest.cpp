@@ -105,7 +105,7 @@ TEST_F(Timeline, UnknownOrUnbuiltNamesAreFatal) {
     EXPECT_EXIT(effectList->createEffect("blur"), ::testing::ExitedWithCode(1), "Effect Id not found: blur");
     // In the table, but no effect of that name is built without the test factory.
     EffectList::setTestFactory(nullptr);
-    EXPECT_EXIT(effectList->createEffect("Blur"), ::testing::ExitedWithCode(1), "Effect Id not found: Blur");
+    EXPECT_EXIT(effectList->createEffect("Tiles"), ::testing::ExitedWithCode(1), "Effect Id not found: Tiles");
 }
 
 // The frame step without GL: signal delivery is its first step.
