@@ -6,8 +6,12 @@
 #include "effects/DepthOfField.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
+#include "effects/GridExp.h"
+#include "effects/GridExp2.h"
 #include "effects/Invert.h"
 #include "effects/Noise.h"
+#include "effects/Oscillo.h"
+#include "effects/Spectrum.h"
 #include "effects/Splinzor.h"
 
 #include <cstring>
@@ -25,14 +29,14 @@ struct FactoryEntry {
 const FactoryEntry kFactory[] = {
     {"Blur", [](const char*) -> Effect* { return new Blur(); }},
     {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
-    {"GridExp", nullptr},
-    {"GridExp2", nullptr},
+    {"GridExp", [](const char*) -> Effect* { return new GridExp(); }},
+    {"GridExp2", [](const char*) -> Effect* { return new GridExp2(); }},
     {"Image1", nullptr},
     {"Image2", nullptr},
     {"Image3", nullptr},
     {"RotoZoom", nullptr},
     {"Mosaic", nullptr},
-    {"Osc", nullptr},
+    {"Osc", [](const char*) -> Effect* { return new Oscillo(); }},
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
     {"Invert", [](const char*) -> Effect* { return new Invert(); }},
@@ -51,7 +55,7 @@ const FactoryEntry kFactory[] = {
     {"Scene9", nullptr},
     {"Hode", nullptr},
     {"Scratch", nullptr},
-    {"Spectrum", nullptr},
+    {"Spectrum", [](const char*) -> Effect* { return new Spectrum(); }},
     {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
     {"Tiles", nullptr},
 };

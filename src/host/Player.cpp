@@ -12,6 +12,7 @@
 #include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "sound/SpectrumTap.h"
 
 #include <chrono>
 #include <cstdio>
@@ -95,8 +96,10 @@ int runPlayer() {
         double loadMs = driver.firstFrameSeen
                             ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
                             : 0.0;
-        fprintf(stderr, "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f\n", frames, seconds,
-                seconds > 0 ? frames / seconds : 0.0, loadMs);
+        // The spectrum figures show whether the audio-reactive effects heard the music.
+        fprintf(stderr, "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f\n", frames,
+                seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
+                spectrumTap::peakEnergy());
     }
     return 0;
 }

@@ -35,7 +35,8 @@ struct Stream;
 // on demand by renderOfflineAt. Offline blocks have `blockLength` frames, `blocks` per total.
 void setOfflineMode(bool offline, int blockLength = 1024, int blocks = 4);
 
-// Starts the sound system; false when there is no output (no audio device).
+// Starts the sound system; without a sound device it plays to the silent output, which keeps
+// the same pace. False only when no output can run at all.
 bool init(int mixRate, int maxSoftwareChannels, unsigned flags);
 // Stops output and frees every stream and unit.
 void close();

@@ -5,6 +5,11 @@
 
 namespace spectrumTap {
 
+namespace {
+unsigned long reads = 0;
+float peak = 0.0f;
+} // namespace
+
 bool activate() {
     if (!tesselMusic.isSoundInitialized()) return false;
     sound::dspSetActive(sound::dspGetFFTUnit(), true);
@@ -13,7 +18,17 @@ bool activate() {
 
 const float* read() {
     if (!tesselMusic.isSoundInitialized() || !tesselMusic.isPlaying()) return nullptr;
-    return sound::dspGetSpectrum();
+    const float* spectrum = sound::dspGetSpectrum();
+    if (spectrum) {
+        ++reads;
+        float sum = 0.0f;
+        for (int i = 0; i < sound::kSpectrumSize; ++i) sum += spectrum[i];
+        if (sum > peak) peak = sum;
+    }
+    return spectrum;
 }
+
+unsigned long spectraRead() { return reads; }
+float peakEnergy() { return peak; }
 
 } // namespace spectrumTap

@@ -10,4 +10,9 @@ bool activate();
 // FFT unit is off.
 const float* read();
 
+// What the reads saw since the process started (for the player's statistics): how many gave a
+// spectrum, and the largest sum of the 512 magnitudes among them.
+unsigned long spectraRead();
+float peakEnergy();
+
 } // namespace spectrumTap
