@@ -1,0 +1,66 @@
+// Loads binary scene files into Scenes, and the process-wide cache that shares one Scene per
+// file name between every effect that names the file.
+#pragma once
+
+#include <map>
+#include <string>
+
+class Scene;
+class Texture;
+
+namespace scenefile {
+struct SceneFile;
+}
+
+class SceneLoader {
+public:
+    virtual ~SceneLoader() = default;
+    // The scene, or nullptr when the file cannot be loaded.
+    virtual Scene* load(const std::string& fileName, const std::string& textureDirectory) = 0;
+};
+
+// One loader lives for one load call.
+class SceneLoaderQZG : public SceneLoader {
+public:
+    // A cached scene of that name is returned without reading. Otherwise the file is read whole
+    // through the data-file layer; a missing file or a version other than 1 gives nullptr
+    // silently, a malformed file gives nullptr after a non-fatal report, an unknown chunk id is a
+    // fatal assertion. A loaded scene is added to the cache.
+    Scene* load(const std::string& fileName, const std::string& textureDirectory) override;
+
+    // Makes a finished Scene from parsed records (no cache involved); textures are resolved
+    // against the current texture directory.
+    static Scene* buildScene(const scenefile::SceneFile& file);
+
+    // Off: a stored texture name is looked up by its part after the last backslash in the
+    // texture directory. On: by the name as stored, with no directory. Start-up switches it off.
+    static void setKeepStoredTexturePaths(bool keep);
+    static bool keepStoredTexturePaths();
+    // The texture directory of the most recent load.
+    static const std::string& textureDirectory();
+    // The texture a stored name resolves to, or nullptr (an empty name gives none).
+    static Texture* resolveTexture(const std::string& storedName);
+
+    const std::string& fileName() const { return fileName_; }
+    Scene* scene() const { return scene_; }
+
+private:
+    std::string fileName_;
+    std::string textureDirectory_;
+    Scene* scene_ = nullptr;
+};
+
+// Every scene loaded so far, by exact file name. Entries are never removed; the cache owns them.
+class SceneCache {
+public:
+    static SceneCache& instance();
+
+    Scene* find(const std::string& fileName) const;
+    // False (and the scene not taken) when the name is already present.
+    bool add(const std::string& fileName, Scene* scene);
+    size_t size() const { return scenes_.size(); }
+
+private:
+    SceneCache() = default;
+    std::map<std::string, Scene*> scenes_;
+};

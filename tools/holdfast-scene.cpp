@@ -1,0 +1,279 @@
+// holdfast-scene: inspects binary scene files.
+//
+//   holdfast-scene info [--archive FILE --password PW] SCENE
+//
+// Prints the scene as JSON: frame range, materials with the shade model their textures give and
+// the name each texture is looked up under, every object in file order with its parent,
+// children and rest transform, and per kind its mesh counts, light or camera fields. A file the
+// player would refuse ends with exit code 1 and the reason on stderr.
+#include "JsonWriter.h"
+#include "engine/SceneFile.h"
+#include "engine/SceneReader.h"
+#include "resources/DataFile.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+using namespace scenefile;
+
+namespace {
+
+const char* usageLine = "usage: holdfast-scene info [--archive FILE --password PW] SCENE";
+
+[[noreturn]] void usage() {
+    std::fprintf(stderr, "%s\n", usageLine);
+    std::exit(2);
+}
+
+void help() {
+    std::printf("%s\n\n"
+                "Reads a scene file as the player does and prints it as JSON.\n"
+                "SCENE is a file path, or with --archive the member name inside the data archive.\n"
+                "Exit status: 0 printed, 1 unreadable or malformed scene, 2 usage error.\n",
+                usageLine);
+}
+
+const char* slotName(int32_t type) {
+    static const char* names[] = {"ambient",    "diffuse", "specular",   "shininess",  "shininess strength",
+                                  "self-illumination", "opacity", "filter", "bump", "reflection",
+                                  "refraction", "displacement"};
+    return type >= 0 && type <= DisplacementMap ? names[type] : "ignored";
+}
+
+// The shade model a material chooses when every applied texture is found.
+int shadeModel(const Material& m) {
+    bool base = false, environment = false, detail = false, bump = false;
+    for (const TextureSlot& slot : appliedTextureSlots(m)) {
+        if (slot.name.empty()) continue;
+        base |= slot.type == DiffuseMap || slot.type == RefractionMap;
+        environment |= slot.type == ReflectionMap;
+        detail |= slot.type == FilterMap;
+        bump |= slot.type == BumpMap;
+    }
+    if (base) return environment ? 4 : detail ? 5 : 1;
+    if (detail) return 6;
+    if (environment) return bump ? 8 : 2;
+    return 0;
+}
+
+template <size_t N> void floats(Json& j, const std::array<float, N>& v) {
+    j.raw("[");
+    for (size_t i = 0; i < N; ++i) {
+        if (i) j.raw(",");
+        j.num(v[i]);
+    }
+    j.raw("]");
+}
+
+void field(Json& j, const char* name, bool first = false) {
+    if (!first) j.raw(",");
+    j.key(name);
+}
+
+struct ObjectView {
+    const char* kind;
+    const ObjectHeader* header; // null for bare objects
+    int32_t id;
+    const std::string* name;
+    const Chunk* chunk;
+};
+
+void writeMaterial(Json& j, const Material& m) {
+    j.raw("{");
+    field(j, "id", true), j.num(m.id);
+    field(j, "name"), j.str(m.name);
+    field(j, "diffuse"), floats(j, m.diffuse);
+    field(j, "ambient"), floats(j, m.ambient);
+    field(j, "specular"), floats(j, m.specular);
+    field(j, "opacity"), j.num(m.opacity);
+    field(j, "shininess"), j.num(m.shininess);
+    field(j, "specularLevel"), j.num(m.specularLevel);
+    field(j, "shadeModel"), j.num(shadeModel(m));
+    field(j, "transparent"), j.boolean(m.opacity < 1);
+    field(j, "textures"), j.raw("[");
+    for (size_t i = 0; i < m.textures.size(); ++i) {
+        const TextureSlot& slot = m.textures[i];
+        // Of several slots with one type only the first is applied; unknown types never are.
+        bool used = slot.type >= AmbientMap && slot.type <= DisplacementMap;
+        for (size_t k = 0; k < i; ++k) used &= m.textures[k].type != slot.type;
+        if (i) j.raw(",");
+        j.raw("{");
+        field(j, "type", true), j.num(slot.type);
+        field(j, "slot"), j.str(slotName(slot.type));
+        field(j, "name"), j.str(slot.name);
+        field(j, "lookup"), j.str(textureLookupName(slot.name, false));
+        field(j, "applied"), j.boolean(used);
+        j.raw("}");
+    }
+    j.raw("]}");
+}
+
+void writeObject(Json& j, const ObjectView& o, const std::vector<ObjectView>& all, int32_t frameCount) {
+    j.raw("{");
+    field(j, "kind", true), j.str(o.kind);
+    field(j, "name"), j.str(*o.name);
+    field(j, "id"), j.num(o.id);
+    int32_t parent = o.header ? o.header->parentId : -1;
+    field(j, "parent"), j.num(parent);
+    if (parent != -1) {
+        bool found = false;
+        for (const ObjectView& other : all) found |= other.id == parent;
+        field(j, "parentFound"), j.boolean(found);
+    }
+    field(j, "children"), j.raw("[");
+    bool first = true;
+    for (const ObjectView& other : all) {
+        if (!other.header || other.header->parentId != o.id || &other == &o) continue;
+        if (!first) j.raw(",");
+        first = false;
+        j.str(*other.name);
+    }
+    j.raw("]");
+    if (const ObjectHeader* h = o.header) {
+        field(j, "position"), floats(j, h->position);
+        field(j, "rotation"), floats(j, h->rotation);
+        field(j, "scale"), floats(j, h->scale);
+        field(j, "secondaryScale"), floats(j, h->secondaryScale);
+        field(j, "keys"), j.raw("{");
+        field(j, "position", true), j.num(static_cast<int>(h->positionKeys.size()));
+        field(j, "rotation"), j.num(static_cast<int>(h->rotationKeys.size()));
+        field(j, "scale"), j.num(static_cast<int>(h->scaleKeys.size()));
+        field(j, "matchesFrames"), j.boolean(h->keyCount() == 0 || h->keyCount() == frameCount);
+        j.raw("}");
+    }
+    if (auto* mesh = std::get_if<Mesh>(o.chunk)) {
+        field(j, "material"), j.num(mesh->header.materialId);
+        field(j, "vertices"), j.num(static_cast<int>(mesh->vertices.size()));
+        field(j, "faces"), j.num(static_cast<int>(mesh->faces.size()));
+        field(j, "colours"), j.num(static_cast<int>(mesh->colours.size()));
+        field(j, "coordinateSets"), j.raw("[");
+        for (size_t i = 0; i < mesh->coordinateSets.size(); ++i) {
+            if (i) j.raw(",");
+            j.num(static_cast<int>(mesh->coordinateSets[i].size()));
+        }
+        j.raw("]");
+    } else if (auto* light = std::get_if<Light>(o.chunk)) {
+        field(j, "lightKind"), j.num(light->kind);
+        field(j, "colour"), floats(j, light->colour);
+        field(j, "multiplier"), j.num(light->multiplier);
+        field(j, "range"), j.num(light->range);
+        field(j, "coneAngle"), j.num(light->coneAngle);
+        field(j, "coneExponent"), j.num(light->coneExponent);
+        field(j, "target"), j.num(light->targetId);
+        field(j, "texture");
+        if (light->hasTexture) j.str(light->texture);
+        else j.raw("null");
+    } else if (auto* camera = std::get_if<Camera>(o.chunk)) {
+        field(j, "fieldOfView"), j.num(camera->fieldOfView);
+        field(j, "verticalFieldOfViewDegrees"), j.num(verticalFieldOfViewDegrees(camera->fieldOfView));
+        field(j, "near"), j.num(camera->nearClip);
+        field(j, "far"), j.num(camera->farClip);
+        field(j, "target"), j.num(camera->targetId);
+    }
+    j.raw("}");
+}
+
+std::string sceneJson(const std::string& name, const SceneFile& s) {
+    std::vector<ObjectView> objects;
+    std::vector<const Material*> materials;
+    for (const Chunk& chunk : s.chunks) {
+        if (auto* list = std::get_if<MaterialList>(&chunk))
+            for (const Material& m : list->materials) materials.push_back(&m);
+        else if (auto* l = std::get_if<Light>(&chunk))
+            objects.push_back({"light", &l->header, l->header.id, &l->header.name, &chunk});
+        else if (auto* c = std::get_if<Camera>(&chunk))
+            objects.push_back({"camera", &c->header, c->header.id, &c->header.name, &chunk});
+        else if (auto* m = std::get_if<Mesh>(&chunk))
+            objects.push_back({"mesh", &m->header, m->header.id, &m->header.name, &chunk});
+        else if (auto* b = std::get_if<BareObject>(&chunk))
+            objects.push_back({"bare", nullptr, b->id, &b->name, &chunk});
+        else if (auto* d = std::get_if<Dummy>(&chunk))
+            objects.push_back({"dummy", &d->header, d->header.id, &d->header.name, &chunk});
+    }
+
+    Json j;
+    j.raw("{");
+    field(j, "file", true), j.str(name);
+    field(j, "version"), j.num(s.version);
+    field(j, "firstFrame"), j.num(s.firstFrame);
+    field(j, "lastFrame"), j.num(s.lastFrame);
+    field(j, "frameStep"), j.num(s.frameStep);
+    field(j, "frameCount"), j.num(s.frameCount());
+    j.raw(",\n\"materials\":[");
+    for (size_t i = 0; i < materials.size(); ++i) {
+        j.raw(i ? ",\n" : "\n");
+        writeMaterial(j, *materials[i]);
+    }
+    j.raw("],\n\"objects\":[");
+    for (size_t i = 0; i < objects.size(); ++i) {
+        j.raw(i ? ",\n" : "\n");
+        writeObject(j, objects[i], objects, s.frameCount());
+    }
+    // Meshes whose material id is not in the file would stop the player when it loads the scene.
+    j.raw("],\n\"missingMaterials\":[");
+    bool first = true;
+    for (const ObjectView& o : objects) {
+        auto* mesh = std::get_if<Mesh>(o.chunk);
+        if (!mesh) continue;
+        bool found = false;
+        for (const Material* m : materials) found |= m->id == mesh->header.materialId;
+        if (found) continue;
+        if (!first) j.raw(",");
+        first = false;
+        j.str(mesh->header.name);
+    }
+    j.raw("]}\n");
+    return j.out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A command-line tool: reports go to stderr instead of waiting on a message box.
+    setenv("HOLDFAST_UNATTENDED", "1", 0);
+
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        help();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("holdfast-scene %s\n", HOLDFAST_VERSION);
+        return 0;
+    }
+    if (argc < 2 || std::strcmp(argv[1], "info") != 0) usage();
+    const char* archive = nullptr;
+    const char* password = nullptr;
+    const char* scene = nullptr;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc)
+            archive = argv[++i];
+        else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
+            password = argv[++i];
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            usage();
+        else if (!scene)
+            scene = argv[i];
+        else
+            usage();
+    }
+    if (!scene || (password && !archive)) usage();
+    if (archive) setDataArchive(archive, password ? password : "");
+
+    DataFile file(scene);
+    if (!file.isOpen()) {
+        std::fprintf(stderr, "holdfast-scene: cannot open %s\n", scene);
+        return 1;
+    }
+    SceneFile parsed;
+    ReadResult result = readScene(file.getData(), file.getSize(), parsed);
+    if (!result) {
+        std::fprintf(stderr, "holdfast-scene: %s: %s\n", scene, result.message.c_str());
+        return 1;
+    }
+    const std::string json = sceneJson(scene, parsed);
+    std::fwrite(json.data(), 1, json.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
