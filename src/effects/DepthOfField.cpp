@@ -1,5 +1,7 @@
 #include "effects/DepthOfField.h"
 
+#include "effects/StreakPasses.h"
+
 #include "host/Report.h"
 #include "resources/DataFile.h"
 #include "resources/ScreenQuad.h"
@@ -126,20 +128,10 @@ void DepthOfField::update(int time) {
     if (doBlur && !drawnSharpOnly) {
         const int n = blurAmount.valueAt(time);
         const float intensity = blurFactor.valueAt(time) * (2.0f * signalLevel + 1.0f) * 2.0f / 12.0f;
-        streakPBuffer(&p0, &p1, 6, 1.0f, 2.5f, intensity, false, false);
-        result = &p1;
-        if (n >= 1) {
-            streakPBuffer(&p1, &p2, 6, 3.0f, 6.5f, intensity, false, false);
-            result = &p2;
-        }
-        if (n >= 2) {
-            streakPBuffer(&p2, &p3, 6, 5.0f, 12.5f, intensity, false, false);
-            result = &p3;
-        }
-        if (n >= 3) {
-            streakPBuffer(&p3, &p1, 6, 7.0f, 17.5f, intensity, false, false);
-            result = &p1;
-        }
+        StreakSource source;
+        source.pbuffer = &p0;
+        // The first pass always runs; BlurAmount adds up to three more.
+        result = runStreakPasses(source, &p1, &p2, &p3, n > 0 ? n : 0, intensity, false, false);
     }
     glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
 }

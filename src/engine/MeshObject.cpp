@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -382,7 +383,8 @@ void MeshObject::morph(float x) {
         copyFrame(0);
         return;
     }
-    const float a = (x - start) * scene_->morphRate();
+    // A negative rate would run before the first morph frame: hold that frame instead.
+    const float a = std::max(0.0f, (x - start) * scene_->morphRate());
     const float d = std::floor(a);
     const float f = a - d;
     if (d + 1.0f < static_cast<float>(morphFrames_)) {
