@@ -20,9 +20,14 @@ MeshObject::~MeshObject() { releaseBuffers(); }
 void MeshObject::releaseBuffers() {
     bool any = false;
     for (GLuint b : buffers_) any = any || b != 0;
+    any = any || indexBuffer_ != 0;
     // Buffers belong to a context; without one current (process teardown) they go with it.
-    if (any && platform::currentBinding().context && glDeleteBuffersARB) glDeleteBuffersARB(4, buffers_);
+    if (any && platform::currentBinding().context && glDeleteBuffersARB) {
+        glDeleteBuffersARB(4, buffers_);
+        glDeleteBuffersARB(1, &indexBuffer_);
+    }
     for (GLuint& b : buffers_) b = 0;
+    indexBuffer_ = 0;
 }
 
 SceneObject* MeshObject::clone() const {
@@ -107,8 +112,9 @@ void MeshObject::build() {
         normalArray_[i * 3 + 1] = n.y;
         normalArray_[i * 3 + 2] = n.z;
     }
-    // The bump texture is read with set 0 too.
-    if (!set0_.empty() && (material_->usesSet0() || bump)) {
+    // Set 0 is kept even when the material does not read it yet: a render target put on the
+    // material later (shade model 13) and the bump texture are drawn with it.
+    if (!set0_.empty()) {
         set0Array_.resize(count * 2);
         for (size_t i = 0; i < count; ++i) {
             set0Array_[i * 2] = set0_[i].u;
@@ -140,6 +146,11 @@ void MeshObject::build() {
         if (!set0Array_.empty()) upload(buffers_[2], set0Array_);
         if (!set1Array_.empty()) upload(buffers_[3], set1Array_);
         glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+        glGenBuffersARB(1, &indexBuffer_);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(indexArray_.size() * sizeof(GLuint)),
+                        indexArray_.empty() ? nullptr : indexArray_.data(), GL_STATIC_DRAW_ARB);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
     } else {
         useBufferObjects_ = false;
     }
@@ -312,12 +323,13 @@ void MeshObject::drawArrays() {
         else
             texCoords(2, true, buffers_[2], set0Array_, 2);
     } else {
-        texCoords(0, several, buffers_[2], set0Array_, 2);
+        if (material_->usesSet0() || material_->shadeModel() == 13)
+            texCoords(0, several, buffers_[2], set0Array_, 2);
         texCoords(1, several, buffers_[3], set1Array_, 2);
         texCoords(1, several, 0, environmentArray_, 2);
     }
     if (vbo) glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     checkGLError(__FILE__, __LINE__);
 
     for (int unit = 2; unit >= 0; --unit) {
@@ -341,8 +353,19 @@ void MeshObject::drawDepth() {
         glVertexPointer(3, GL_FLOAT, 0, positionArray_.data());
     }
     glEnableClientState(GL_VERTEX_ARRAY);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexArray_.size()), GL_UNSIGNED_INT, indexArray_.data());
+    drawElements(vbo);
     glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+void MeshObject::drawElements(bool vbo) {
+    const GLsizei count = static_cast<GLsizei>(indexArray_.size());
+    if (vbo && indexBuffer_) {
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, nullptr);
+        glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
+    } else {
+        glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indexArray_.data());
+    }
 }
 
 void MeshObject::setMorphData(int frameCount, std::vector<float> positions, std::vector<float> normals) {

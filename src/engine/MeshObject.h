@@ -72,6 +72,7 @@ private:
     void computeTangents();
     void updateBumpVectors();
     void releaseBuffers();
+    void drawElements(bool vbo);
 
     std::vector<MeshVertex> vertices_;
     std::vector<Vector3> normals_;
@@ -98,6 +99,7 @@ private:
     bool bumpValid_ = false;
 
     GLuint buffers_[4] = {0, 0, 0, 0};  // positions, normals, set 0, set 1
+    GLuint indexBuffer_ = 0;  // the triangle list, so a static mesh sends nothing per draw
     bool useBufferObjects_ = false;
 
     int morphFrames_ = 0;

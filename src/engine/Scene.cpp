@@ -22,7 +22,11 @@ PBuffer*& shadowTarget() {
     return target;
 }
 
+// Per frame the registered texture is only looked up, so its use count stays that of the scenes
+// that asked for it.
 Texture* shadowTexture(int size) {
+    if (const auto* entry = TextureManager::instance().find(shadowTextureName))
+        if (entry->object) return entry->object;
     return TextureManager::instance().createTexture(shadowTextureName, size, size, GL_DEPTH_COMPONENT,
                                                     GL_DEPTH_COMPONENT);
 }
@@ -240,7 +244,8 @@ void Scene::setShadows(bool on) {
             setShadowParameters();
             target->release(WGL_DEPTH_COMPONENT_NV);
         } else {
-            Texture* texture = shadowTexture(shadowMapSize_);
+            Texture* texture = TextureManager::instance().createTexture(
+                shadowTextureName, shadowMapSize_, shadowMapSize_, GL_DEPTH_COMPONENT, GL_DEPTH_COMPONENT);
             if (texture) {
                 texture->bind();
                 setShadowParameters();
