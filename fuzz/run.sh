@@ -1,28 +1,38 @@
 #!/bin/bash
-# Builds the archive fuzzers with clang (ASan, UBSan) into build-fuzz and runs each with its
-# seed corpus for a third of SECONDS. Exit status is non-zero when a fuzzer finds a crash.
-#   fuzz/run.sh SECONDS
+# Builds the fuzzers with clang (ASan, UBSan) into build-fuzz and runs each with its seed corpus
+# for an equal share of SECONDS. Exit status is non-zero when a fuzzer finds a crash.
+#   fuzz/run.sh SECONDS [TARGET ...]
 set -euo pipefail
 total=${1:-60}
+shift || true
+all=(fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip fuzz_scene_reader fuzz_morph_reader)
+[ $# -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 cd "$(dirname "$0")/.."
 root=$(pwd)
 mkdir -p build-fuzz
 buildlog=build-fuzz/build.log
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DHOLDFAST_FUZZ=ON -DHOLDFAST_TESTS=OFF \
   -DHOLDFAST_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$buildlog" 2>&1 || { cat "$buildlog"; exit 1; }
-cmake --build build-fuzz --target fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
-share=$(( total / 3 > 0 ? total / 3 : 1 ))
+cmake --build build-fuzz --target "${targets[@]}" make_scene_seeds >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
+# Seeds that the scene writer makes (nothing binary is kept in the tree for these).
+rm -rf build-fuzz/seeds
+build-fuzz/bin/make_scene_seeds build-fuzz/seeds
+share=$(( total / ${#targets[@]} > 0 ? total / ${#targets[@]} : 1 ))
 status=0
-for target in fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip; do
-  seeds="$root/fuzz/corpus/${target#fuzz_}"
-  work="$root/build-fuzz/corpus/${target#fuzz_}"
+for target in "${targets[@]}"; do
+  name=${target#fuzz_}
+  seeds=()
+  for d in "$root/fuzz/corpus/$name" "$root/build-fuzz/seeds/$name"; do
+    [ -d "$d" ] && seeds+=("$d")
+  done
+  work="$root/build-fuzz/corpus/$name"
   mkdir -p "$work" "$root/build-fuzz/artifacts"
   echo "== $target for ${share}s"
   log="$root/build-fuzz/$target.log"
   rc=0
   "$root/build-fuzz/bin/$target" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
       -max_len=262144 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/" \
-      "$work" "$seeds" > "$log" 2>&1 || rc=$?
+      "$work" "${seeds[@]}" > "$log" 2>&1 || rc=$?
   grep -E "DONE|^stat::|ERROR|SUMMARY|Test unit written" "$log" || true
   if [ "$rc" -ne 0 ]; then
     echo "$target: crash or failure (see build-fuzz/artifacts)"

@@ -295,7 +295,8 @@ ReadResult readMorphData(const uint8_t* data, size_t size, int32_t vertexCount, 
     const size_t frameFloats = static_cast<size_t>(vertexCount) * 3;
     m.positions.resize(static_cast<size_t>(frames) * frameFloats);
     m.normals.resize(m.positions.size());
-    for (size_t f = 0; f < static_cast<size_t>(frames); ++f) {
+    // With no vertices the frames are empty: nothing to read however many there are.
+    for (size_t f = 0; frameFloats && f < static_cast<size_t>(frames); ++f) {
         for (size_t i = 0; i < frameFloats; ++i) m.positions[f * frameFloats + i] = in.f32("morph positions");
         for (size_t i = 0; i < frameFloats; ++i) m.normals[f * frameFloats + i] = in.f32("morph normals");
     }

@@ -215,7 +215,7 @@ bool writeMorphData(const MorphData& morph, std::vector<uint8_t>& out, std::stri
     std::vector<uint8_t> bytes;
     bytes.reserve(4 + floats * 8);
     appendInt32(bytes, morph.frameCount);
-    for (size_t f = 0; f < static_cast<size_t>(morph.frameCount); ++f) {
+    for (size_t f = 0; frameFloats && f < static_cast<size_t>(morph.frameCount); ++f) {
         for (size_t i = 0; i < frameFloats; ++i) appendFloat(bytes, morph.positions[f * frameFloats + i]);
         for (size_t i = 0; i < frameFloats; ++i) appendFloat(bytes, morph.normals[f * frameFloats + i]);
     }

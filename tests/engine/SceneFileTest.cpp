@@ -359,6 +359,15 @@ TEST(MorphData, ReadsBackAndMustMatchTheMeshExactly) {
     }
     EXPECT_FALSE(readMorphData(bytes.data(), 3, 2, read));
 
+    // A mesh without vertices: any frame count is empty frames, read and written at once.
+    std::vector<uint8_t> none;
+    appendInt32(none, 0x7fffffff);
+    ASSERT_TRUE(readMorphData(none.data(), none.size(), 0, read));
+    EXPECT_EQ(read.frameCount, 0x7fffffff);
+    std::vector<uint8_t> again;
+    ASSERT_TRUE(writeMorphData(read, again));
+    EXPECT_EQ(again, none);
+
     m.normals.pop_back();
     bytes.clear();
     EXPECT_FALSE(writeMorphData(m, bytes));
