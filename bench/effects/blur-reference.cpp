@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window* window = SDL_CreateWindow("blur-reference", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_Window* window =
+        SDL_CreateWindow("blur-reference", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
     if (!context) {
         fprintf(stderr, "blur-reference: %s\n", SDL_GetError());
@@ -205,7 +206,8 @@ int main(int argc, char** argv) {
         glBlendEquation(GL_FUNC_ADD);
         glBlendFunc(GL_DST_COLOR, GL_ONE);
         glColor4f(multiply, multiply, multiply, multiply);
-        for (int k = 0; k < 4; ++k) unitQuad();
+        for (int k = 0; k < 4; ++k)
+            unitQuad();
         glDisable(GL_BLEND);
         glColor4f(1, 1, 1, 1);
 
@@ -235,10 +237,12 @@ int main(int argc, char** argv) {
         glFinish();
     };
 
-    for (long i = 0; i < warmup; ++i) frame();
+    for (long i = 0; i < warmup; ++i)
+        frame();
     const double cpuBegin = cpuSeconds();
     const auto begin = std::chrono::steady_clock::now();
-    for (long i = 0; i < frames; ++i) frame();
+    for (long i = 0; i < frames; ++i)
+        frame();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const double cpu = cpuSeconds() - cpuBegin;
     const double n = frames > 0 ? static_cast<double>(frames) : 1.0;

@@ -59,8 +59,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
-            printf("effect-bench --data DIR --script FILE [--frames N] [--warmup N] [--start MS] [--step MS] "
-                   "[--copy-mode]\n  renders FILE for N frames and prints frames per second and us per frame\n");
+            printf(
+                "effect-bench --data DIR --script FILE [--frames N] [--warmup N] [--start MS] [--step MS] "
+                "[--copy-mode]\n  renders FILE for N frames and prints frames per second and us per frame\n");
             return 0;
         }
         if (arg == "--version") {
@@ -74,20 +75,28 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) return usage((arg + " needs a value").c_str());
         const char* value = argv[++i];
         bool ok = true;
-        if (arg == "--data") data = value;
-        else if (arg == "--script") script = value;
-        else if (arg == "--frames") ok = parseCount(value, frames);
-        else if (arg == "--warmup") ok = parseCount(value, warmup);
-        else if (arg == "--start") ok = parseCount(value, start);
-        else if (arg == "--step") ok = parseCount(value, step);
-        else return usage(("unknown argument " + arg).c_str());
+        if (arg == "--data")
+            data = value;
+        else if (arg == "--script")
+            script = value;
+        else if (arg == "--frames")
+            ok = parseCount(value, frames);
+        else if (arg == "--warmup")
+            ok = parseCount(value, warmup);
+        else if (arg == "--start")
+            ok = parseCount(value, start);
+        else if (arg == "--step")
+            ok = parseCount(value, step);
+        else
+            return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " takes a non-negative number").c_str());
     }
     if (data.empty() || script.empty()) return usage("--data and --script are required");
     std::error_code ec;
     const fs::path scriptPath = fs::absolute(script, ec);
     if (!fs::is_regular_file(scriptPath, ec)) return usage((script + " is not a file").c_str());
-    if (!fs::is_directory(data, ec) || chdir(data.c_str()) != 0) return usage((data + " is not a directory").c_str());
+    if (!fs::is_directory(data, ec) || chdir(data.c_str()) != 0)
+        return usage((data + " is not a directory").c_str());
 
     screenWidth = 800;
     screenHeight = 600;
@@ -106,10 +115,12 @@ int main(int argc, char** argv) {
         renderFrame(t);
         glFinish();
     };
-    for (long i = 0; i < warmup; ++i) frame(i);
+    for (long i = 0; i < warmup; ++i)
+        frame(i);
     const double cpuBegin = cpuSeconds();
     const auto begin = std::chrono::steady_clock::now();
-    for (long i = 0; i < frames; ++i) frame(warmup + i);
+    for (long i = 0; i < frames; ++i)
+        frame(warmup + i);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const double cpu = cpuSeconds() - cpuBegin;
     const double n = frames > 0 ? static_cast<double>(frames) : 1.0;

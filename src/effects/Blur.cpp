@@ -22,7 +22,9 @@ Texture* lastSourceTexture = nullptr;
 PBuffer* lastSourcePBuffer = nullptr;
 GLint savedViewport[4] = {0, 0, 0, 0};
 
-bool depthTargetsAvailable() { return platform::glCaps().depthTextureTarget; }
+bool depthTargetsAvailable() {
+    return platform::glCaps().depthTextureTarget;
+}
 
 Texture* copyTexture() {
     const auto* entry = TextureManager::instance().find(kCopyTextureName);
@@ -31,7 +33,8 @@ Texture* copyTexture() {
 
 Texture* ensureCopyTexture() {
     if (Texture* texture = copyTexture()) return texture;
-    return TextureManager::instance().createTexture(kCopyTextureName, kCopySize, kCopySize, GL_TEXTURE_2D, GL_RGBA);
+    return TextureManager::instance().createTexture(kCopyTextureName, kCopySize, kCopySize, GL_TEXTURE_2D,
+                                                    GL_RGBA);
 }
 
 void setSource(Texture* texture, PBuffer* pbuffer) {
@@ -90,7 +93,9 @@ Blur::~Blur() {
     if (lastSourcePBuffer == &p0 || lastSourcePBuffer == &p3) setSource(nullptr, nullptr);
 }
 
-bool Blur::copyMode() { return sharedCopyMode; }
+bool Blur::copyMode() {
+    return sharedCopyMode;
+}
 
 void Blur::start(int time) {
     Effect::start(time);
@@ -121,8 +126,11 @@ void Blur::signal(const Signal& s) {
         shakeDuration = s.values[1];
         shakeStart = static_cast<float>(s.time);
         break;
-    case 17: sharedCopyMode = s.value > 0 && !depthTargetsAvailable(); break;
-    default: break;
+    case 17:
+        sharedCopyMode = s.value > 0 && !depthTargetsAvailable();
+        break;
+    default:
+        break;
     }
 }
 
@@ -196,9 +204,10 @@ void Blur::update(int time) {
 
         const float m = multiply.valueAt(time);
         if (m > 0) {
-            glBlendFunc(GL_DST_COLOR, GL_ONE);  // each quad multiplies by 1 + m
+            glBlendFunc(GL_DST_COLOR, GL_ONE); // each quad multiplies by 1 + m
             glColor4f(m, m, m, m);
-            for (int k = 0; k < 4; ++k) drawQuadTexRect(kWhole, kWhole);
+            for (int k = 0; k < 4; ++k)
+                drawQuadTexRect(kWhole, kWhole);
         }
         glBlendEquation(GL_FUNC_ADD);
         glDisable(GL_BLEND);

@@ -11,7 +11,7 @@
 class Texture;
 
 class Blur : public Effect {
-public:
+  public:
     Blur();
     ~Blur() override;
     void start(int time) override;
@@ -23,20 +23,20 @@ public:
     // Shared by every Blur: whether the linked picture goes through the window and "atiblur".
     static bool copyMode();
 
-    BoolVariable doBlurVar{false};      // "DoBlur"
-    BoolVariable doMulSubVar{false};    // "DoMulSub"
-    BoolVariable doGlowVar{false};      // "DoGlow"
-    IntVariable blurAmount{1};          // "BlurAmount": passes minus one, 0..3
-    BoolVariable blurOnlyX{false};      // "BlurOnlyX"
-    BoolVariable blurOnlyY{false};      // "BlurOnlyY"
-    FloatVariable subtract{0.4f};       // "Subtract"
-    FloatVariable multiply{1.0f};       // "Multiply"
-    FloatVariable blurFactor{0.5f};     // "BlurFactor"
-    FloatVariable glowStrength{1.0f};   // "GlowStrength"
+    BoolVariable doBlurVar{false};    // "DoBlur"
+    BoolVariable doMulSubVar{false};  // "DoMulSub"
+    BoolVariable doGlowVar{false};    // "DoGlow"
+    IntVariable blurAmount{1};        // "BlurAmount": passes minus one, 0..3
+    BoolVariable blurOnlyX{false};    // "BlurOnlyX"
+    BoolVariable blurOnlyY{false};    // "BlurOnlyY"
+    FloatVariable subtract{0.4f};     // "Subtract"
+    FloatVariable multiply{1.0f};     // "Multiply"
+    FloatVariable blurFactor{0.5f};   // "BlurFactor"
+    FloatVariable glowStrength{1.0f}; // "GlowStrength"
 
-    PBuffer p0;  // the linked picture, 1024 x 1024
-    PBuffer p1, p2, p3;  // working targets, 512 x 512
-    PBuffer* result = nullptr;  // holds this frame's processed picture, if any
+    PBuffer p0;                // the linked picture, 1024 x 1024
+    PBuffer p1, p2, p3;        // working targets, 512 x 512
+    PBuffer* result = nullptr; // holds this frame's processed picture, if any
 
     bool doGlow = false, doBlur = false, doMulSub = false, onlyX = false, onlyY = false;
 

@@ -33,9 +33,14 @@ ScreenRect& Noise::textureRect() {
 void Noise::signal(const Signal& s) {
     Effect::signal(s);
     switch (s.type) {
-    case 5: alphaBoost = beatFactor * s.value; break;
-    case 28: beatFactor = s.value; break;
-    default: break;
+    case 5:
+        alphaBoost = beatFactor * s.value;
+        break;
+    case 28:
+        beatFactor = s.value;
+        break;
+    default:
+        break;
     }
 }
 

@@ -9,7 +9,7 @@
 class Texture;
 
 class Noise : public Effect {
-public:
+  public:
     Noise();
     void render(int time) override;
     // 5: alpha boost = beat factor x value; 28: beat factor = value.
@@ -19,9 +19,9 @@ public:
     static ScreenRect& textureRect();
 
     FloatVariable red{1.0f}, green{1.0f}, blue{1.0f}, alpha{1.0f};
-    BoolVariable animate{false};  // "Animate"
-    Texture* noise1 = nullptr;    // "noisetexture", 1024 x 1024
-    Texture* noise2 = nullptr;    // "noisetexture2", 512 x 512
+    BoolVariable animate{false}; // "Animate"
+    Texture* noise1 = nullptr;   // "noisetexture", 1024 x 1024
+    Texture* noise2 = nullptr;   // "noisetexture2", 512 x 512
     float alphaBoost = 0.0f;
     float beatFactor = 0.0f;
 };

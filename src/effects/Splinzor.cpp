@@ -9,7 +9,7 @@
 #include <cstring>
 
 namespace {
-float jitter[Splinzor::kHistory];  // (ja, jb) per control point, -0.5 .. 0.5
+float jitter[Splinzor::kHistory]; // (ja, jb) per control point, -0.5 .. 0.5
 float historyValues[Splinzor::kHistory];
 int nextStepTime = 0;
 float points[Splinzor::kRings][Splinzor::kPoints][3];
@@ -29,17 +29,25 @@ Splinzor::Splinzor() : Effect("Splinzor") {
     registerVariable(magic2, "magic2", NoList, KindFloat);
     registerVariable(magic3, "magic3", NoList, KindFloat);
 
-    for (float& j : jitter) j = Random::unit() - 0.5f;
+    for (float& j : jitter)
+        j = Random::unit() - 0.5f;
     nextStepTime = 0;
     speed.value = 0.1f;
     Effect::start(0);
     // The history is full before the first frame.
-    for (int k = 0; k < kHistory; ++k) historyStep(k * kStepMs);
+    for (int k = 0; k < kHistory; ++k)
+        historyStep(k * kStepMs);
 }
 
-const float* Splinzor::history() { return historyValues; }
-int Splinzor::lastStepTime() { return nextStepTime; }
-const float* Splinzor::ringStarts() { return &starts[0][0]; }
+const float* Splinzor::history() {
+    return historyValues;
+}
+int Splinzor::lastStepTime() {
+    return nextStepTime;
+}
+const float* Splinzor::ringStarts() {
+    return &starts[0][0];
+}
 
 float Splinzor::wobbleAt(int time) {
     Effect::update(time);
@@ -55,12 +63,13 @@ void Splinzor::historyStep(int time) {
 
 long Splinzor::catchUp(int time) {
     const int64_t ahead = static_cast<int64_t>(time) - nextStepTime;
-    if (ahead <= kStepMs) return 0;  // includes time that went backwards
+    if (ahead <= kStepMs) return 0; // includes time that went backwards
     const long due = static_cast<long>((ahead - 1) / kStepMs);
     // Each step pushes one value; after a full history's worth, earlier ones have all left it.
     const long skipped = due > kHistory ? due - kHistory : 0;
     int64_t f = nextStepTime + static_cast<int64_t>(skipped) * kStepMs;
-    for (long k = skipped; k < due; ++k, f += kStepMs) historyStep(static_cast<int>(f));
+    for (long k = skipped; k < due; ++k, f += kStepMs)
+        historyStep(static_cast<int>(f));
     nextStepTime = static_cast<int>(f);
     return due;
 }
@@ -79,7 +88,7 @@ void Splinzor::render(int time) {
     }
 
     glDisable(GL_LIGHTING);
-    glDisable(GL_TEXTURE_2D);  // lines and dots are plain colour
+    glDisable(GL_TEXTURE_2D); // lines and dots are plain colour
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE);
     glDepthMask(GL_FALSE);
@@ -111,7 +120,8 @@ void Splinzor::render(int time) {
             const float r = static_cast<float>(i) * dz * 0.3f + r0;
             points[k][i][0] = (w * j[0] + 1) * std::sin(angle + 0.5f * d) * r;
             points[k][i][1] = (w * j[1] + 1) * r * std::cos(angle + 0.5f * d);
-            points[k][i][2] = static_cast<float>(i) * dz + (std::sin(angle + d * m3) + std::cos(angle + d * m2)) * 8;
+            points[k][i][2] =
+                static_cast<float>(i) * dz + (std::sin(angle + d * m3) + std::cos(angle + d * m2)) * 8;
         }
     }
 
@@ -136,7 +146,8 @@ void Splinzor::render(int time) {
                 const float b2 = (-3 * u * u * u + 3 * u * u + 3 * u + 1) * kSixth;
                 const float b3 = u * u * u * kSixth;
                 float q[3];
-                for (int n = 0; n < 3; ++n) q[n] = b0 * a[n] + b1 * b[n] + b2 * c[n] + b3 * e[n];
+                for (int n = 0; n < 3; ++n)
+                    q[n] = b0 * a[n] + b1 * b[n] + b2 * c[n] + b3 * e[n];
                 if (i == 0 && s == 0) std::memcpy(starts[k], q, sizeof q);
                 glVertex3f(q[0], q[1], q[2]);
             }
@@ -149,10 +160,13 @@ void Splinzor::render(int time) {
     glEnable(GL_POINT_SMOOTH);
     glColor4f(0.8f, 0.8f, 0.8f, 0.8f);
     glBegin(GL_POINTS);
-    for (const auto& s : starts) glVertex3f(s[0], s[1], s[2]);
+    for (const auto& s : starts)
+        glVertex3f(s[0], s[1], s[2]);
     glEnd();
 
     glColor4f(1, 1, 1, 1);
+    // Left on, the additive blend would reach whatever draws next.
+    glDisable(GL_BLEND);
     glPointSize(1);
     glDepthMask(GL_TRUE);
     glEnable(GL_DEPTH_TEST);

@@ -7,7 +7,7 @@
 #include "demo/Effect.h"
 
 class Splinzor : public Effect {
-public:
+  public:
     static constexpr int kHistory = 2000;
     static constexpr int kRings = 100;
     static constexpr int kPoints = 10;
@@ -17,22 +17,22 @@ public:
     void render(int time) override;
 
     // Shared by every Splinzor (a new one refills them).
-    static const float* history();       // kHistory values, the newest last
-    static int lastStepTime();           // demo time of the next history step still due
-    static const float* ringStarts();    // kRings x (x, y, z), the first sample of each curve
+    static const float* history();    // kHistory values, the newest last
+    static int lastStepTime();        // demo time of the next history step still due
+    static const float* ringStarts(); // kRings x (x, y, z), the first sample of each curve
 
     // Takes the history steps due up to `time` (one per 5 ms since the last); none when time has
     // not moved forward. Returns how many steps the time asked for.
     long catchUp(int time);
 
     FloatVariable red{0.4f}, green{0.4f}, blue{0.4f}, alpha{0.4f};
-    FloatVariable radius{0.5f};  // "Radius"
-    FloatVariable zInc{0.5f};    // "zInc"
-    FloatVariable magic1{0.4f};  // jitter strength
-    FloatVariable magic2{0.5f};  // cosine frequency of the depth wobble
-    FloatVariable magic3{0.5f};  // sine frequency of the depth wobble
+    FloatVariable radius{0.5f}; // "Radius"
+    FloatVariable zInc{0.5f};   // "zInc"
+    FloatVariable magic1{0.4f}; // jitter strength
+    FloatVariable magic2{0.5f}; // cosine frequency of the depth wobble
+    FloatVariable magic3{0.5f}; // sine frequency of the depth wobble
 
-private:
+  private:
     float wobbleAt(int time);
     void historyStep(int time);
 };

@@ -7,8 +7,8 @@ class PBuffer;
 class Texture;
 
 struct StreakSource {
-    Texture* texture = nullptr;  // the picture as a texture, or
-    PBuffer* pbuffer = nullptr;  // in a render target (used when texture is null)
+    Texture* texture = nullptr; // the picture as a texture, or
+    PBuffer* pbuffer = nullptr; // in a render target (used when texture is null)
 };
 
 // Runs passes 0 .. lastPass (at most 3; nothing below 0) with the same intensity per copy.
