@@ -24,6 +24,7 @@ void* fillUser = nullptr;
 // the output does not end in a joinable thread's destructor.
 std::thread* pacer = nullptr;
 std::atomic<bool> pacing{false};
+bool silentAllowed = true;
 int silentRate = 44100;
 int silentBlock = 1024;
 
@@ -112,6 +113,7 @@ bool openAudio(int rate, int blockFrames, AudioFill fill, void* user, AudioForma
         output = Output::Device;
         return true;
     }
+    if (!silentAllowed) return false;
     silentRate = rate;
     silentBlock = blockFrames;
     obtained.rate = rate;
@@ -149,5 +151,6 @@ void closeAudio() {
 
 bool audioIsOpen() { return output != Output::None; }
 bool audioIsSilent() { return output == Output::Silent; }
+void allowSilentOutput(bool allowed) { silentAllowed = allowed; }
 
 } // namespace platform

@@ -28,5 +28,9 @@ void closeAudio();
 bool audioIsOpen();
 // True while the open output is the silent one.
 bool audioIsSilent();
+// Whether openAudio may fall back to the silent output (default true). Off, a machine without a
+// sound device has no output at all: how tests reach the paths for a sound system that cannot
+// start.
+void allowSilentOutput(bool allowed);
 
 } // namespace platform
