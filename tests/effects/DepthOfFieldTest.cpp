@@ -83,7 +83,7 @@ protected:
     }
     void enter(const std::string& dir) { ASSERT_EQ(chdir(dir.c_str()), 0); }
 
-    // One frame of a DOF (focus depth 0.5, band 0.005, fall-off 48 per depth unit) over a flat
+    // One frame of a DOF (focus depth 0.5, band 0.005, fall-off 192 per depth unit) over a flat
     // grey picture at window depth `windowDepth`; returns the centre pixel's red.
     int frame(DepthOfField& dof, FlatPicture& flat, float windowDepth) {
         flat.depth = windowDepth * 2 - 1;
@@ -120,16 +120,16 @@ TEST_F(DepthOfFieldTest, FocusWeightFollowsTheProgram) {
 
     const int sharp = frame(*dof, flat, 0.5f);
     const int blurred = frame(*dof, flat, 0.75f);
-    // Depth 0.51: 0.01 from the focus, 0.005 past the band: alpha 1 - 0.005 * 3 * 16 = 0.76.
-    const int between = frame(*dof, flat, 0.51f);
+    // Depth 0.5075: 0.0075 from the focus, 0.0025 past the band: alpha 1 - 0.0025 * 3 * 64 = 0.52.
+    const int between = frame(*dof, flat, 0.5075f);
     EXPECT_NEAR(sharp, 200, 2);
     EXPECT_NEAR(blurred, 100, 6);  // 12 copies at 1/24 each, rounded per copy
-    EXPECT_NEAR(between, 0.76 * 200 + 0.24 * blurred, 3);
+    EXPECT_NEAR(between, 0.52 * 200 + 0.48 * blurred, 3);
 
     // Inside the band the picture stays sharp; a wider band (Constant) keeps more in focus.
     EXPECT_NEAR(frame(*dof, flat, 0.504f), 200, 2);
     dof->constant.value = 1.0f;
-    EXPECT_NEAR(frame(*dof, flat, 0.51f), 200, 2);
+    EXPECT_NEAR(frame(*dof, flat, 0.5075f), 200, 2);
     dof->constant.value = 0.5f;
 
     // Without the sharp layer only the blur shows; three more passes darken it further.

@@ -13,12 +13,12 @@ namespace {
 // focus depth and falls off linearly with the window-depth distance beyond it. The DOF effect
 // passes env[0] = (0, Constant / 100, (2 Weight1 - 0.5) * 2, (Weight2 - 0.5) * 2) and
 // env[1] = (0.5, 0.5, 0.5, 1), so the focus depth is Weight2, the band half-width Constant / 100
-// and the fall-off 16 * (4 Weight1 - 1) per unit of depth.
+// and the fall-off 64 * (4 Weight1 - 1) per unit of depth (window depths crowd towards 1).
 const char kDofLight[] = R"(!!ARBfp1.0
 # DOF focus weight: colour from the fragment, alpha from its distance to the focus depth.
 PARAM shape = program.env[0];
 PARAM mid = program.env[1];
-PARAM gain = {16.0, 16.0, 16.0, 16.0};
+PARAM gain = {64.0, 64.0, 64.0, 64.0};
 TEMP focus, d;
 MAD focus.x, shape.w, mid.x, mid.y;
 SUB d.x, fragment.position.z, focus.x;
