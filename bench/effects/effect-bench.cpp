@@ -16,6 +16,7 @@
 #include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "sound/SoundSystem.h"
 
 #include <unistd.h>
 
@@ -107,6 +108,10 @@ int main(int argc, char** argv) {
     if (copyMode) platform::setDepthTextureTargetDisabled(true);
 
     musicEnabled = false;
+    // Effects that tap the music (Scratch's waveform screens) need a sound system: an offline
+    // one that plays nothing.
+    sound::setOfflineMode(true);
+    sound::init(44100, 32, 0);
     scriptLoader.load(scriptPath.c_str());
 
     auto frame = [&](long index) {
