@@ -21,6 +21,17 @@ Scratch::Scratch() : Effect3D("Scratch") {
     screen.disable();
 }
 
+Scratch::~Scratch() {
+    if (!scene) return;
+    for (const char* name : {"screen1", "screen2", "screen3"}) {
+        MeshObject* mesh = findMeshWithMaterial(*scene, name);
+        if (!mesh) continue;
+        PBuffer* shown = mesh->material()->pbuffer();
+        if (shown && (shown == &screen || shown == &view.pbuffer || shown == scopePicture))
+            mesh->material()->setPBuffer(nullptr);
+    }
+}
+
 void Scratch::start(int time) {
     Effect3D::start(time);
     if (linked) linked->start(time);

@@ -10,6 +10,8 @@
 class Scratch : public Effect3D {
 public:
     Scratch();
+    // The scene outlives the effect: its screens stop showing this effect's pictures.
+    ~Scratch() override;
     void start(int time) override;
     void update(int time) override;
     void render(int time) override;

@@ -18,6 +18,7 @@
 #include "engine/SceneWriter.h"
 #include "host/Report.h"
 #include "platform/GL.h"
+#include "resources/PBuffer.h"
 
 #include <unistd.h>
 
@@ -418,6 +419,30 @@ TEST_F(SceneEffects, ScratchTimeSwingsAroundItsOriginAndStopsAtZero) {
     EXPECT_TRUE(scratch.scratchMode);
     scratch.signal(signalOf(37, 0));
     EXPECT_FALSE(scratch.scratchMode);
+}
+
+TEST_F(SceneEffects, ScratchTakesItsPicturesOffTheScreensWhenItGoes) {
+    std::unique_ptr<Scene> scene(new Scene);
+    scene->addMaterial(new Material(1, "screen"));
+    scene->addMaterial(new Material(2, "other"));
+    scene->addObject(triangle(10, "screen1", 1), -1);
+    scene->addObject(triangle(11, "screen3", 2), -1);
+    scene->addCamera(new Camera(20, "Cam"), -1);
+    scene->finishLoading();
+    PBuffer elsewhere;
+    {
+        Scratch scratch;
+        ASSERT_TRUE(scratch.adopt(scene.get(), "scratch"));
+        mesh(*scene, "screen1")->material()->setPBuffer(&scratch.screen);
+        mesh(*scene, "screen3")->material()->setPBuffer(&elsewhere);  // not this effect's
+    }
+    EXPECT_EQ(mesh(*scene, "screen1")->material()->pbuffer(), nullptr);
+    EXPECT_EQ(mesh(*scene, "screen3")->material()->pbuffer(), &elsewhere);
+    mesh(*scene, "screen3")->material()->setPBuffer(nullptr);
+    scene->setTime(0);
+    scene->animate();
+    scene->render();
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 } // namespace
