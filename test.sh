@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-extra=(xvfb xauth libgl1-mesa-dri)
+extra=(xvfb xauth libgl1-mesa-dri ffmpeg)
+# ffmpeg: the capture tool streams videos to it; its tests check the result with ffprobe.
 # The archive conformance suite runs the reference decoder under Node.js.
 command -v node >/dev/null 2>&1 || extra+=(nodejs)
 command -v npm >/dev/null 2>&1 || extra+=(npm)

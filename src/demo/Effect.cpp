@@ -57,9 +57,17 @@ void Effect::signal(const Signal& s) {
     case 0:
         start(s.time);
         break;
-    case 2:
-        linked = effectList ? effectList->findEffect(s.text) : nullptr;
+    case 2: {
+        Effect* target = effectList ? effectList->findEffect(s.text) : nullptr;
+        // Drawing a link that leads back here would recurse without end: refuse it and draw
+        // without a linked picture.
+        if (target && linksTo(target, this)) {
+            reportErrorText(__FILE__, __LINE__, "Linked effect loops back to this effect", s.text.c_str(), false);
+            target = nullptr;
+        }
+        linked = target;
         break;
+    }
     case 5:
         signalLevel = spectrumStr.valueAt(s.time) * s.value;
         break;
@@ -72,6 +80,18 @@ void Effect::signal(const Signal& s) {
 }
 
 void Effect::listItemAdded(int, const std::string&, int) {}
+
+bool Effect::linksTo(const Effect* from, const Effect* to) {
+    // Bounded walk: a chain that loops without passing `to` must not hang the check either.
+    std::vector<const Effect*> seen;
+    for (const Effect* e = from; e; e = e->linked) {
+        if (e == to) return true;
+        for (const Effect* before : seen)
+            if (before == e) return false;
+        seen.push_back(e);
+    }
+    return false;
+}
 
 void Effect::registerVariable(Variable& variable, const std::string& variableName, int variableListId, int kind) {
     variable.name = variableName;

@@ -24,9 +24,13 @@ public:
     // Called by update when the pattern moves to another step.
     virtual void patternStep(float phase);
     virtual void render(int time) = 0;
-    // Base types: 0 start, 2 link the effect named by the text, 5 signal level, 19 time offset.
+    // Base types: 0 start, 2 link the effect named by the text (refused, with a report, when that
+    // effect's links lead back here), 5 signal level, 19 time offset.
     virtual void signal(const Signal& s);
     virtual void listItemAdded(int listId, const std::string& item, int count);
+
+    // True when following `linked` pointers from `from` reaches `to` (`from` itself included).
+    static bool linksTo(const Effect* from, const Effect* to);
 
     void registerVariable(Variable& variable, const std::string& variableName, int variableListId, int kind);
     // First registered variable of that exact name, or nullptr.

@@ -21,6 +21,14 @@ void deliverDueSignals(int t) {
     }
 }
 
+void updateFrame(int t) {
+    if (!effectList) return;
+    deliverDueSignals(t);
+    const std::vector<Effect*> effects = effectList->effects();
+    for (Effect* effect : effects)
+        if (isActive(effect, t)) effect->update(t);
+}
+
 void renderFrame(int t) {
     if (!effectList) return;
     deliverDueSignals(t);

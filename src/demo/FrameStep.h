@@ -8,3 +8,8 @@ void renderFrame(int t);
 // The first step of renderFrame on its own: hands every signal due at t to its effect
 // (signals for a name no effect has are dropped).
 void deliverDueSignals(int t);
+
+// The frame step without drawing: signals and the update pass at t. Replaying a stretch of the
+// timeline this way leaves the effects' clocks, pattern steps and signal state as the full
+// frames would, at a fraction of the cost (what effects keep from drawing is not replayed).
+void updateFrame(int t);

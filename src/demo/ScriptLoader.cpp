@@ -7,9 +7,11 @@
 #include "host/Report.h"
 #include "resources/DataFile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 ScriptLoader scriptLoader;
 int demoStartTime = 0;
@@ -273,9 +275,12 @@ void ScriptLoader::load(const char* fileName) {
     }
     text = reinterpret_cast<const char*>(file.getData());
     length = file.getSize();
-    // The script is text: it ends at a NUL byte if it has one.
-    if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr)
-        length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+    // The script is text: a NUL byte would silently cut off everything after it.
+    if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr) {
+        const char* at = static_cast<const char*>(nul);
+        const long line = 1 + std::count(text, at, '\n');
+        fatalText(__FILE__, __LINE__, "NUL byte in script", "line " + std::to_string(line));
+    }
     pos = 0;
 
     int demoStart = 0;

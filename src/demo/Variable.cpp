@@ -30,17 +30,21 @@ template <typename T> void addTrackKey(std::vector<Key<T>>& keys, const T& v, in
         keys.insert(at, Key<T>{trackEndTime, v});
         return;
     }
-    for (auto it = keys.begin(); it != keys.end(); ++it) {
-        if (it->time == time) {
-            it->value = v;
-            return;
-        }
-        if (u(it->time) > u(time)) {
-            keys.insert(it, Key<T>{time, v});
-            return;
-        }
-    }
-    // After the last key: the track ends there, nothing to add.
+    // Tracks are kept in time order, so the place is the first key not before `time`. Keys come in
+    // script order, mostly ascending: the place just before the end key is tried first, which
+    // keeps a whole script's insertions linear.
+    const size_t n = keys.size();
+    auto at = keys.end();
+    if (n >= 2 && u(keys[n - 2].time) < u(time) && u(time) <= u(keys[n - 1].time))
+        at = keys.end() - 1;
+    else
+        at = std::lower_bound(keys.begin(), keys.end(), time,
+                              [](const Key<T>& k, int t) { return u(k.time) < u(t); });
+    if (at == keys.end()) return;  // after the last key: the track ends there, nothing to add
+    if (at->time == time)
+        at->value = v;
+    else
+        keys.insert(at, Key<T>{time, v});
 }
 
 // Two equal keys (the 0 and trackEndTime ones) are just a constant.

@@ -11,12 +11,16 @@
 #include "effects/GridExp.h"
 #include "effects/GridExp2.h"
 #include "effects/HodeScene.h"
+#include "effects/Image.h"
 #include "effects/Invert.h"
+#include "effects/Mosaic.h"
 #include "effects/Noise.h"
 #include "effects/Oscillo.h"
+#include "effects/RotoZoom.h"
 #include "effects/Scratch.h"
 #include "effects/Spectrum.h"
 #include "effects/Splinzor.h"
+#include "effects/Tiles.h"
 
 #include <cstring>
 
@@ -35,11 +39,11 @@ const FactoryEntry kFactory[] = {
     {"Clear", [](const char*) -> Effect* { return new Clear(0.0f, 0.0f, 0.0f, 1.0f); }},
     {"GridExp", [](const char*) -> Effect* { return new GridExp(); }},
     {"GridExp2", [](const char*) -> Effect* { return new GridExp2(); }},
-    {"Image1", nullptr},
-    {"Image2", nullptr},
-    {"Image3", nullptr},
-    {"RotoZoom", nullptr},
-    {"Mosaic", nullptr},
+    {"Image1", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image2", [](const char* name) -> Effect* { return new Image(name); }},
+    {"Image3", [](const char* name) -> Effect* { return new Image(name); }},
+    {"RotoZoom", [](const char*) -> Effect* { return new RotoZoom(); }},
+    {"Mosaic", [](const char*) -> Effect* { return new Mosaic(); }},
     {"Osc", [](const char*) -> Effect* { return new Oscillo(); }},
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
@@ -61,7 +65,7 @@ const FactoryEntry kFactory[] = {
     {"Scratch", [](const char*) -> Effect* { return new Scratch(); }},
     {"Spectrum", [](const char*) -> Effect* { return new Spectrum(); }},
     {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
-    {"Tiles", nullptr},
+    {"Tiles", [](const char*) -> Effect* { return new Tiles(); }},
 };
 } // namespace
 

@@ -109,7 +109,7 @@ void bindOn(GLenum unit, Texture* texture) {
 } // namespace
 
 void Material::apply() {
-    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glPushAttrib(0x000FFFFF);  // every attribute group, the texture units included
     if (shadeModel_ > 13 || shadeModel_ < 0) {
         reportErrorInt(__FILE__, __LINE__, "Material cannot handle this shademodel", shadeModel_, true);
         return;

@@ -219,7 +219,7 @@ void MeshObject::updateBumpVectors() {
         const Vector3 p(positionArray_[i * 3], positionArray_[i * 3 + 1], positionArray_[i * 3 + 2]);
         const Vector3 n(normalArray_[i * 3], normalArray_[i * 3 + 1], normalArray_[i * 3 + 2]);
         const Vector3 l = (local - p).normalized();
-        // Left unnormalised: the cube map normalises per fragment.
+        // Unit length per vertex; interpolation shortens it and the cube map renormalises.
         bumpArray_[i * 3] = l.dot(tangents_[i]);
         bumpArray_[i * 3 + 1] = l.dot(bitangents_[i]);
         bumpArray_[i * 3 + 2] = l.dot(n);
@@ -244,8 +244,19 @@ void MeshObject::draw() {
         return;
     }
     if (!built_) build();
-    if (!environmentArray_.empty()) generateEnvironmentCoordinates();
-    if (!bumpArray_.empty()) updateBumpVectors();
+    // A material given after the build may need arrays the first one did not.
+    const size_t count = vertices_.size();
+    if (material_->needsEnvironmentCoordinates() && environmentArray_.size() != count * 2)
+        environmentArray_.assign(count * 2, 0.0f);
+    if (material_->hasBumpTexture() && bumpArray_.size() != count * 3) {
+        bumpArray_.assign(count * 3, 0.0f);
+        computeTangents();
+        bumpValid_ = false;
+    }
+    const bool environment = material_->needsEnvironmentCoordinates() && !environmentArray_.empty();
+    const bool bump = material_->hasBumpTexture() && !bumpArray_.empty();
+    if (environment) generateEnvironmentCoordinates();
+    if (bump) updateBumpVectors();
     // Only against a map made this frame: a stale one would shadow the wrong places.
     const bool receive = shadowReceiver_ && scene_ && scene_->shadowMapActive();
     if (receive) {
@@ -315,18 +326,20 @@ void MeshObject::drawArrays() {
         pointer(buffers_[1], normalArray_, 3, GL_NORMAL_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
     }
-    if (!bumpArray_.empty()) {
+    // Only what the current material reads: it may have replaced the one the arrays were made for.
+    const bool environment = material_->needsEnvironmentCoordinates();
+    if (material_->hasBumpTexture() && !bumpArray_.empty()) {
         texCoords(0, true, buffers_[2], set0Array_, 2);
         texCoords(1, true, 0, bumpArray_, 3);
-        if (!environmentArray_.empty())
+        if (environment && !environmentArray_.empty())
             texCoords(2, true, 0, environmentArray_, 2);
         else
             texCoords(2, true, buffers_[2], set0Array_, 2);
     } else {
         if (material_->usesSet0() || material_->shadeModel() == 13)
             texCoords(0, several, buffers_[2], set0Array_, 2);
-        texCoords(1, several, buffers_[3], set1Array_, 2);
-        texCoords(1, several, 0, environmentArray_, 2);
+        if (material_->usesSet1()) texCoords(1, several, buffers_[3], set1Array_, 2);
+        if (environment) texCoords(1, several, 0, environmentArray_, 2);
     }
     if (vbo) glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
     drawElements(vbo);
@@ -404,6 +417,8 @@ void MeshObject::morph(float x) {
     const float start = static_cast<float>(scene_->morphStartFrame());
     if (x < start) {
         copyFrame(0);
+        // The arrays no longer hold the last frame: a later jump past the end must copy it again.
+        atMorphEnd_ = false;
         return;
     }
     // A negative rate would run before the first morph frame: hold that frame instead.

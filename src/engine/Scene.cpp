@@ -193,6 +193,10 @@ void Scene::setMorph(float startFrame, float rate, bool loop) {
 
 void Scene::setTime(float t) {
     const float units = static_cast<float>(unitsPerFrame_ > 0 ? unitsPerFrame_ : 1);
+    // Times beyond the int range (or not numbers) would make the frame number undefined.
+    if (!std::isfinite(t)) t = 0.0f;
+    const float limit = 2.0e9f * units;
+    t = t < -limit ? -limit : (t > limit ? limit : t);
     int f = static_cast<int>(t / units);
     frameIndex_ = f;
     if (loop_ && frameCount_ > 0) {

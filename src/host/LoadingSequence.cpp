@@ -4,6 +4,7 @@
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
+#include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
 #include "host/HostState.h"
@@ -18,7 +19,6 @@
 
 bool musicEnabled = true;
 std::string musicFileName = "music.ogg";
-bool sceneKeepStoredTexturePaths = false;
 
 namespace {
 DemoEngine* displayEngine = nullptr;
@@ -62,7 +62,8 @@ void loadingSequence(const LoadingSetup& setup) {
         exitHandlerRegistered = true;
     }
 
-    sceneKeepStoredTexturePaths = false;
+    // Scene files name textures by their last path component inside the texture directory.
+    SceneLoaderQZG::setKeepStoredTexturePaths(false);
     loadDemo();
     applyDisplayMode(fullscreenRequested);
 }

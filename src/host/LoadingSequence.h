@@ -10,9 +10,6 @@ class DemoEngine;
 extern bool musicEnabled;
 // The music stream, opened from the working directory, not from the archive.
 extern std::string musicFileName;
-// The scene loader's option "keep stored texture paths": use texture names from scene files with
-// their directory part. Off; the loading sequence switches it off explicitly.
-extern bool sceneKeepStoredTexturePaths;
 
 // Where the data comes from and how the loading picture is presented.
 struct LoadingSetup {

@@ -14,6 +14,19 @@
 #include <cstring>
 #include <string>
 
+namespace {
+// A header that claims more is refused before anything is allocated for its pixels.
+bool sizeIsSane(const char* path, uint64_t width, uint64_t height) {
+    if (width <= kMaxImageSide && height <= kMaxImageSide) return true;
+    reportErrorText(__FILE__, __LINE__, "Image too large (limit 8192 pixels per side)",
+                    report::format("%s (%llu x %llu)", path, static_cast<unsigned long long>(width),
+                                   static_cast<unsigned long long>(height))
+                        .c_str(),
+                    false);
+    return false;
+}
+} // namespace
+
 void freeImage(ImageData* image) {
     if (!image) return;
     free(image->data);
@@ -63,13 +76,15 @@ struct PngJob {
     }
 };
 
-ImageData* decodePNG(PngJob& job) {
+ImageData* decodePNG(PngJob& job, const char* path) {
     // Only plain C data is touched between setjmp and a possible longjmp.
     if (setjmp(png_jmpbuf(job.png))) return nullptr;
 
     png_set_read_fn(job.png, job.file, readFromDataFile);
     png_set_sig_bytes(job.png, 8);
     png_read_info(job.png, job.info);
+    if (!sizeIsSane(path, png_get_image_width(job.png, job.info), png_get_image_height(job.png, job.info)))
+        return nullptr;
     // No transformations: the pixels come out as stored (palette indices, grey, 16-bit...).
     // Adam7 passes are merged into whole rows; that changes the order, not the pixels.
     png_set_interlace_handling(job.png);
@@ -118,7 +133,7 @@ ImageData* ImageLibrary::loadPNG(const char* path) {
     if (!job.png) return nullptr;
     job.info = png_create_info_struct(job.png);
     if (!job.info) return nullptr;
-    return decodePNG(job);
+    return decodePNG(job, path);
 }
 
 // ---- JPEG --------------------------------------------------------------------------------
@@ -138,8 +153,9 @@ void jpegErrorExit(j_common_ptr info) {
 void jpegSilent(j_common_ptr) {}
 
 void jpegWarning(j_common_ptr info, int level) {
-    // A file that ends early would come out with made-up grey rows: that is a failed load.
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
+    // Scan data that ends early (the file ends, or a marker comes before the rows are complete)
+    // would come out with made-up grey rows: that is a failed load.
+    if (level < 0 && (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER))
         longjmp(reinterpret_cast<JpegErrorManager*>(info->err)->escape, 1);
 }
 
@@ -157,11 +173,14 @@ struct JpegJob {
     }
 };
 
-ImageData* decodeJPEG(JpegJob& job) {
+ImageData* decodeJPEG(JpegJob& job, const char* path) {
     if (setjmp(job.error.escape)) return nullptr;
 
     jpeg_mem_src(&job.info, job.file->getData(), job.file->getSize());
     if (jpeg_read_header(&job.info, TRUE) != JPEG_HEADER_OK) return nullptr;
+    // The decoder's own buffers (a whole-image coefficient array for progressive files) follow
+    // the frame header's size, so it is checked before decompression starts.
+    if (!sizeIsSane(path, job.info.image_width, job.info.image_height)) return nullptr;
 
     switch (job.info.num_components) {
     case 1:  // grey comes out as three equal channels
@@ -213,7 +232,7 @@ ImageData* ImageLibrary::loadJPEG(const char* path) {
 
     job.file = DataFile::open(path);
     if (!job.file) return nullptr;
-    return decodeJPEG(job);
+    return decodeJPEG(job, path);
 }
 
 // ---- pixel operations --------------------------------------------------------------------

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// Images with a side longer than this are refused (reported, not fatal) before decoding.
+constexpr uint32_t kMaxImageSide = 8192;
+
 // One decoded image. Rows are tightly packed (width * bitsPerPixel / 8 bytes), top row first,
 // channels red, green, blue (, alpha). `data` comes from malloc and belongs to the holder.
 struct ImageData {
@@ -24,7 +27,8 @@ public:
     // Picks the decoder by the name's last four characters: ".png"/".PNG" or ".jpg"/".JPG";
     // anything else gives nullptr. The path is directory + name when directory is not empty.
     ImageData* loadImage(const char* name, const char* directory);
-    // nullptr on any failure (missing file, bad signature, decoder error, truncated data).
+    // nullptr on any failure (missing file, bad signature, decoder error, truncated data, a side
+    // longer than kMaxImageSide).
     ImageData* loadPNG(const char* path);
     ImageData* loadJPEG(const char* path);
 

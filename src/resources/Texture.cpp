@@ -2,6 +2,7 @@
 
 #include "host/Report.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -27,8 +28,24 @@ void Texture::setFilter(GLint minFilter, GLint magFilter) {
 bool Texture::loadFromFile(const char* name, const char* directory) {
     image = ImageLibrary::instance().loadImage(name, directory ? directory : "");
     if (!image) return false;
-    if (target == GL_TEXTURE_2D)
+    if (target == GL_TEXTURE_2D) {
+        // The upload squares and mipmaps the picture; a size the driver can't hold would only cost
+        // memory and time before failing.
+        GLint maxSize = 0;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
+        const int side = roundUpPowerOfTwo(static_cast<int>(std::max(image->width, image->height)), 1);
+        if (maxSize > 0 && side > maxSize) {
+            reportErrorText(__FILE__, __LINE__, "Image too large for a texture",
+                            report::format("%s%s (%u x %u, texture limit %d)", directory ? directory : "", name,
+                                           image->width, image->height, maxSize)
+                                .c_str(),
+                            false);
+            freeImage(image);
+            image = nullptr;
+            return false;
+        }
         generateTexture2D();
+    }
     else
         reportError(__FILE__, __LINE__, "generateTexture1D is not implemented", false);
     return true;

@@ -250,9 +250,12 @@ TEST_F(Script, MalformedValuesNeverStallTheLoader) {
     EXPECT_EQ(beatLength, 50);
 }
 
-TEST_F(Script, TheTextEndsAtANulByte) {
-    load(std::string("DEMO_BEAT 5\n", 12) + std::string(1, '\0') + "DEMO_BEAT 7\n");
-    EXPECT_EQ(beatLength, 5);
+// A NUL byte would end the text early and drop the statements after it without a word.
+TEST_F(Script, ANulByteIsAnErrorNamingItsLine) {
+    const std::string nul(1, '\0');
+    expectFatal(nul + "DEMO_BEAT 7\n", "NUL byte in script: line 1\n");
+    expectFatal("DEMO_BEAT 5\n\nDEMO_BEAT 6" + nul + "\nDEMO_BEAT 7\n", "NUL byte in script: line 3\n");
+    expectFatal("// comment\r\nDEMO_BEAT 5\r\n" + nul, "NUL byte in script: line 3\n");
 }
 
 TEST_F(Script, QuotedTextErrors) {

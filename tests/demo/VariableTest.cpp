@@ -182,6 +182,62 @@ TEST(AddKey, FirstKeyAfterTheEndTimeKeepsTheTrackSorted) {
     EXPECT_EQ(times(f.keys), (std::vector<int>{0, 60000, 65000, 70000}));
 }
 
+// Insertion by position search must give exactly what a key-by-key walk gives: the first key at
+// or after the time (unsigned) takes the value or gets the new key before it; none: dropped.
+TEST(AddKey, AnyOrderGivesTheSameTrackAsAWalkFromTheStart) {
+    auto walk = [](std::vector<Key<int>>& keys, int v, int time) {
+        for (auto it = keys.begin(); it != keys.end(); ++it) {
+            if (it->time == time) {
+                it->value = v;
+                return;
+            }
+            if (static_cast<unsigned>(it->time) > static_cast<unsigned>(time)) {
+                keys.insert(it, Key<int>{time, v});
+                return;
+            }
+        }
+    };
+    unsigned seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xffff;
+    };
+    for (int end : {0, 5000, 100000}) {
+        TrackEnd trackEnd(end);
+        for (int round = 0; round < 200; ++round) {
+            IntVariable variable;
+            variable.count = 1 << 30;
+            std::vector<Key<int>> expected;
+            bool first = true;
+            int time = static_cast<int>(next() % 3000);
+            for (int i = 0; i < 60; ++i) {
+                // Mostly ascending, with repeats, steps back, negative (huge unsigned) times and
+                // times past the end.
+                switch (next() % 6) {
+                case 0: time -= static_cast<int>(next() % 500); break;
+                case 1: break;
+                case 2: time = -static_cast<int>(next() % 100) - 1; break;
+                case 3: time = end + static_cast<int>(next() % 2000); break;
+                default: time += static_cast<int>(next() % 400); break;
+                }
+                const int value = static_cast<int>(next() % 1000);
+                variable.addKey(static_cast<float>(value), time);
+                if (first) {
+                    expected = variable.keys;  // the first key builds the track the same way
+                    first = false;
+                } else {
+                    walk(expected, value, time);
+                }
+                ASSERT_EQ(variable.keys.size(), expected.size()) << round << " " << i;
+                for (size_t k = 0; k < expected.size(); ++k) {
+                    ASSERT_EQ(variable.keys[k].time, expected[k].time) << round << " " << i << " " << k;
+                    ASSERT_EQ(variable.keys[k].value, expected[k].value) << round << " " << i << " " << k;
+                }
+            }
+        }
+    }
+}
+
 TEST(Compact, OnlyTwoEqualKeysBecomeAConstant) {
     TrackEnd end(60000);
     BoolVariable same;

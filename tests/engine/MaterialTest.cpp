@@ -214,6 +214,39 @@ TEST_F(Materials, ARenderTargetIsDrawnUnlitOnItsMesh) {
     EXPECT_TRUE(glIsEnabled(GL_LIGHTING));  // restore switches lighting back on
 }
 
+TEST_F(Materials, ARenderTargetIsMappedAlongTheFirstCoordinateSet) {
+    PBuffer target;
+    target.initialize(64, 64, false);
+    target.enable();
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, 32, 64);
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glScissor(32, 0, 32, 64);
+    glClearColor(0, 0, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    target.disable();
+    auto base = solid(0, 255, 0);
+    // A textured material that an effect later turns into a screen for the target.
+    Material* m = scenes::colour(1, 1, 1, 1);
+    m->setBaseTexture(base.get());
+    m->finishTextures();
+    Scene scene;
+    scene.addMaterial(m);
+    scene.addObject(scenes::quad(1, "Screen", 1, 4, 4), -1);
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
+    scenes::whiteLight(scene, 2, "Sun", Vector3(0, 0, 100000));
+    scene.finishLoading();
+    scene.applyLightColours();
+    m->setPBuffer(&target);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    scene.render();
+    auto left = pixel(300, 300), right = pixel(500, 300);
+    expectColour({left[0], left[1], left[2]}, 255, 0, 0);
+    expectColour({right[0], right[1], right[2]}, 0, 0, 255);
+}
+
 TEST_F(Materials, AMeshWithoutTheSetItsMaterialReadsDrawsWithoutIt) {
     auto base = solid(0, 255, 0);
     Material* m = scenes::colour(1, 1, 1, 1);
@@ -221,6 +254,33 @@ TEST_F(Materials, AMeshWithoutTheSetItsMaterialReadsDrawsWithoutIt) {
     m->finishTextures();
     // No coordinates at all: the texture is sampled at the current coordinate, nothing breaks.
     expectColour(drawQuadWith(m, false, false), 0, 255, 0);
+}
+
+TEST_F(Materials, AMaterialGivenAfterLoadingDrawsWithItsOwnArrays) {
+    auto environment = solid(255, 255, 255);
+    auto base = scenes::texture(8, 8, [](int x, int) { return x < 4 ? Rgba{255, 0, 0, 255} : Rgba{0, 0, 255, 255}; });
+    Scene scene;
+    Material* shiny = scenes::colour(1, 1, 1, 1);
+    shiny->setEnvironmentTexture(environment.get());
+    shiny->finishTextures();
+    scene.addMaterial(shiny);
+    Material* textured = scenes::colour(2, 1, 1, 1);
+    textured->setBaseTexture(base.get());
+    textured->finishTextures();
+    scene.addMaterial(textured);
+    MeshObject* q = scenes::quad(1, "Quad", 1, 4, 4);
+    scene.addObject(q, -1);
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
+    scenes::whiteLight(scene, 2, "Sun", Vector3(0, 0, 100000));
+    scene.finishLoading();
+    scene.applyLightColours();
+    // Built for the environment map; now the base texture must run along set 0, left to right.
+    scene.root()->setMaterial(textured);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    scene.render();
+    auto left = pixel(300, 300), right = pixel(500, 300);
+    expectColour({left[0], left[1], left[2]}, 255, 0, 0);
+    expectColour({right[0], right[1], right[2]}, 0, 0, 255);
 }
 
 TEST_F(Materials, EnvironmentCoordinatesFollowTheNormalsInView) {

@@ -263,6 +263,64 @@ TEST_F(SceneRendering, ABumpMappedQuadIsBrighterWhereItsNormalsFaceTheLight) {
     EXPECT_LT(rgb(rx, ry)[0], 60);
 }
 
+TEST_F(SceneRendering, ChildrenFollowTheirParentOnlyWhenItIsHierarchical) {
+    Scene scene;
+    scene.addMaterial(scenes::colour(1, 1, 1, 1));
+    scene.findMaterial(1)->finishTextures();
+    MeshObject* parent = scenes::quad(1, "Parent", 1, 0.5f, 0.5f);
+    parent->setPosition(Vector3(2, 0, 0));
+    parent->setVisible(false, false);  // hides its own quad only
+    scene.addObject(parent, -1);
+    scene.addObject(scenes::quad(2, "Child", 1, 0.5f, 0.5f), 1);
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 8), Vector3(0, 0, 0));
+    scenes::whiteLight(scene, 3, "Sun", Vector3(0, 0, 100000));
+    scene.finishLoading();
+    scene.applyLightColours();
+
+    renderFrame(scene);
+    const auto [ox, oy] = project(Vector3(0, 0, 0));
+    const auto [px, py] = project(Vector3(2, 0, 0));
+    expectColour(rgb(ox, oy), 255, 255, 255);  // the child, where its own transform puts it
+    expectColour(rgb(px, py), 0, 0, 0);        // the invisible parent
+
+    parent->setHierarchical(true, true);
+    renderFrame(scene);
+    expectColour(rgb(ox, oy), 0, 0, 0);
+    expectColour(rgb(px, py), 255, 255, 255);  // inside the parent's transform now
+
+    // An offset moves the drawing (and the world position) but keeps the stored position.
+    parent->setHierarchical(false, true);
+    parent->setOffset(-2, 0, 0);
+    scene.findObjectByName("Child")->setOffset(0, 1, 0);
+    EXPECT_EQ(scene.findObjectByName("Child")->worldPosition(), Vector3(0, 1, 0));
+    renderFrame(scene);
+    const auto [cx, cy] = project(Vector3(0, 1, 0));
+    expectColour(rgb(cx, cy), 255, 255, 255);
+    expectColour(rgb(ox, oy), 0, 0, 0);
+}
+
+TEST_F(SceneRendering, AMeshFollowingALightInAChildChainIsDrawnOnce) {
+    Scene scene;
+    // Half transparent: no depth writes, so a second drawing would blend again.
+    Material* glow = scenes::colour(1, 0, 1, 0);
+    glow->setOpacity(0.5f);
+    glow->finishTextures();
+    scene.addMaterial(glow);
+    scene.addObject(new DummyObject(1, "Group"), -1);
+    auto* lamp = new Light(2, "Lamp");
+    lamp->setColour(ColorRGBA(1, 1, 1, 1));
+    lamp->setAmbient(ColorRGBA(0, 0, 0, 1));
+    lamp->setPosition(Vector3(0, 0, 100000));
+    lamp->setTargetId(0);
+    scene.addLight(lamp, 1);
+    scene.addObject(scenes::quad(3, "Glow", 1, 2, 2), 1);  // the lamp's following sibling
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
+    scene.finishLoading();
+    scene.applyLightColours();
+    renderFrame(scene);
+    expectColour(rgb(400, 300), 0, 128, 0);  // blended once, not twice
+}
+
 // Floor, a box above it and two lights: "Spot01" straight above casts the shadow, "Fill"
 // lights from the side without one.
 struct ShadowScene {

@@ -32,6 +32,15 @@ TEST_F(SceneGraph, TimeMapsOntoFramesWithAndWithoutLoop) {
     scene.setLoop(false);
     scene.setTime(-3.0f);
     EXPECT_EQ(scene.frameIndex(), 0);
+    // Far outside the int range, or no number at all: still a frame of the scene.
+    scene.setTime(1e30f);
+    EXPECT_EQ(scene.frameIndex(), 9);
+    scene.setTime(std::nanf(""));
+    EXPECT_EQ(scene.frameIndex(), 0);
+    scene.setLoop(true);
+    scene.setTime(-1e30f);
+    EXPECT_GE(scene.frameIndex(), 0);
+    EXPECT_LT(scene.frameIndex(), 10);
 }
 
 TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {

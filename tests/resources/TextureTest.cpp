@@ -71,6 +71,19 @@ TEST_F(Textures, WideImageGetsSquarePowerOfTwoTexture) {
     EXPECT_EQ(texels[last + 3], 255);
 }
 
+// A one-row picture becomes a square texture with mipmaps: past the image size limit that is
+// refused with a report, and the registry hands out nothing.
+TEST_F(Textures, OverlongImageGivesNoTexture) {
+    std::vector<unsigned char> row(16384 * 3, 90);
+    ASSERT_TRUE(writePNG(dir + "row.png", 16384, 1, PNG_COLOR_TYPE_RGB, 8, row));
+    ReportCapture reports;
+    EXPECT_EQ(registry.loadTexture("row.png", dir, GL_TEXTURE_2D), nullptr);
+    ASSERT_EQ(reports.all().size(), 1u);
+    EXPECT_FALSE(reports.all()[0].fatal);
+    EXPECT_NE(reports.all()[0].text.find("row.png"), std::string::npos);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
 TEST_F(Textures, PowerOfTwoImagesKeepTheirSize) {
     writeRgb("tall.png", 256, 512);
     Texture* tall = registry.loadTexture("tall.png", dir, GL_TEXTURE_2D);

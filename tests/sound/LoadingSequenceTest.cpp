@@ -3,6 +3,7 @@
 #include "OggWriter.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
+#include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
 #include "host/LoadingSequence.h"
 #include "host/Report.h"
@@ -85,7 +86,7 @@ protected:
 } // namespace
 
 TEST_F(LoadingSequence, ShowsThePictureThenStartsMusicAndClockAtDemoStart) {
-    sceneKeepStoredTexturePaths = true;
+    SceneLoaderQZG::setKeepStoredTexturePaths(true);
     load(makeDemo(true));
 
     ASSERT_EQ(presented.size(), 4u);
@@ -93,7 +94,7 @@ TEST_F(LoadingSequence, ShowsThePictureThenStartsMusicAndClockAtDemoStart) {
     EXPECT_NEAR(presented[1], 200, 2);
     EXPECT_NEAR(presented[2], 60, 2);
 
-    EXPECT_FALSE(sceneKeepStoredTexturePaths);
+    EXPECT_FALSE(SceneLoaderQZG::keepStoredTexturePaths());
     ASSERT_NE(effectList, nullptr);
     EXPECT_EQ(effectList->effects().size(), 1u);
     EXPECT_EQ(demoStartTime, 30000);

@@ -135,3 +135,199 @@ TEST(CaptureTool, AScriptErrorEndsWithThePlayersFatalMessage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Effect Id not found: NoSuchEffect"), std::string::npos) << r.err;
 }
+
+namespace {
+
+// A flash on every fourth 100 ms pattern step that fades within a few frames: what a frame shows
+// depends on the frame before it, as with a player.
+const char* kFlashScript = R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+DEMO_BEAT 100
+__DEFS__
+INSERT_EFFECT Clear
+INSERT_EFFECT Flash
+__SETUP__
+0 SIGNAL Flash Pattern "1000"
+__TIMELINE__
+0 BEGIN Clear
+0 SIGNAL Flash Speed 0.2
+0 BEGIN Flash
+)";
+
+std::string flashDemo() {
+    std::string dir = makeTempDir();
+    writeFile(dir + "/data/scripts/demo.scr", kFlashScript);
+    return dir;
+}
+
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(CaptureTool, AFrameIsTheSameAloneOrInsideARange) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = flashDemo(), alone = makeTempDir(), inRange = makeTempDir();
+    // 425 ms shows the frame of 416 ms at 60 fps: 16 ms into a flash that began at 400 ms.
+    CommandResult r = capture("--data " + demo + " --times 425 --out " + alone);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = capture("--data " + demo + " --from 0 --to 1000 --step 25 --out " + inRange);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Frame a = readPng(alone + "/frame_00000425.png"), b = readPng(inRange + "/frame_00000425.png");
+    ASSERT_TRUE(a.ok && b.ok);
+    EXPECT_TRUE(a.rgb == b.rgb);
+    const int grey = a.at(400, 300)[0];
+    EXPECT_GT(grey, 0);
+    EXPECT_LT(grey, 250) << "the flash should have faded since its step began at 400 ms";
+    // Every frame from the start was stepped, however few were asked for.
+    EXPECT_NE(r.err.find("41 frames in"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("61 frames stepped"), std::string::npos) << r.err;
+}
+
+TEST(CaptureTool, SparseStepsOnlyTheRequestedTimes) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = flashDemo(), alone = makeTempDir(), pair = makeTempDir();
+    CommandResult r = capture("--data " + demo + " --sparse --times 425 --out " + alone);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Alone, 425 ms is the first frame of its step: the flash at full strength.
+    EXPECT_EQ(readPng(alone + "/frame_00000425.png").at(400, 300)[0], 255);
+    r = capture("--data " + demo + " --sparse --times 400,425 --out " + pair);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(readPng(pair + "/frame_00000425.png").at(400, 300)[0], 250);
+    EXPECT_NE(r.err.find("2 frames stepped"), std::string::npos) << r.err;
+}
+
+TEST(CaptureTool, ATimeBetweenFramesShowsTheFrameOnScreenThen) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), out = makeTempDir(), sparse = makeTempDir();
+    // At 4 frames per second frames are drawn at 0, 250, 500, 750 ms; Invert runs from 500 to 699.
+    CommandResult r = capture("--data " + demo + " --fps 4 --times 499,740,750 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectColour(readPng(out + "/frame_00000499.png"), 255, 128, 0);  // the frame of 250 ms
+    expectColour(readPng(out + "/frame_00000740.png"), 0, 127, 255);  // still the frame of 500 ms
+    expectColour(readPng(out + "/frame_00000750.png"), 255, 128, 0);
+    r = capture("--data " + demo + " --fps 4 --sparse --times 740 --out " + sparse);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectColour(readPng(sparse + "/frame_00000740.png"), 255, 128, 0);
+}
+
+TEST(CaptureTool, SheetHoldsOneLabelledThumbnailPerTime) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), dir = makeTempDir();
+    CommandResult r = capture("--data " + demo + " --from 0 --to 900 --step 100 --columns 4 --sheet " + dir + "/sheet.png");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"sheet.png"});  // no frames, no leftovers
+    const Frame sheet = readPng(dir + "/sheet.png");
+    ASSERT_TRUE(sheet.ok);
+    // 10 tiles of 160 x 120 with a 12-pixel label, 4 to a row, 4 pixels apart.
+    EXPECT_EQ(sheet.width, 4 + 4 * 164);
+    EXPECT_EQ(sheet.height, 4 + 3 * 136);
+    auto centre = [&](int i) { return sheet.at(4 + (i % 4) * 164 + 80, 4 + (i / 4) * 136 + 60); };
+    for (int i = 0; i < 10; ++i) {
+        const bool inverted = i == 5 || i == 6;  // 500 and 600 ms
+        EXPECT_EQ(centre(i), inverted ? (std::vector<int>{0, 127, 255}) : (std::vector<int>{255, 128, 0})) << i;
+    }
+    // The label under the first tile is drawn in light pixels; the unused tile slots stay dark.
+    int light = 0;
+    for (int y = 124; y < 136; ++y)
+        for (int x = 4; x < 164; ++x) light += sheet.at(x, y)[0] > 200;
+    EXPECT_GT(light, 20);
+    EXPECT_EQ(sheet.at(4 + 3 * 164 + 80, 4 + 2 * 136 + 60), (std::vector<int>{32, 32, 32}));
+
+    // A sheet is kept in memory: too many tiles is a usage error, not an exhausted machine.
+    r = capture("--data " + demo + " --from 0 --to 2147483647 --step 1 --sheet " + dir + "/big.png");
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+}
+
+TEST(CaptureTool, AHugeRangeIsGeneratedAsItGoes) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), out = makeTempDir();
+    CommandResult r = capture("--data " + demo + " --from 0 --to 2147483647 --step 1 --limit 3 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(filesIn(out), (std::vector<std::string>{"frame_00000000.png", "frame_00000001.png", "frame_00000002.png"}));
+    EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
+}
+
+TEST(CaptureTool, UndecodableMusicIsReportedOnceAndTheDemoRunsSilent) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), out = makeTempDir();
+    std::string noise(6000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919u) >> 3);
+    writeFile(demo + "/music.ogg", "OggS" + noise);
+    CommandResult r = capture("--data " + demo + " --from 0 --to 1000 --step 100 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(countOf(r.err, "could not be decoded; the demo runs silent"), 1) << r.err;
+    expectColour(readPng(out + "/frame_00000600.png"), 0, 127, 255);
+}
+
+TEST(CaptureTool, AFrameThatCannotBeWrittenLeavesNoPartialFile) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), out = makeTempDir();
+    // A directory in the way of the second frame.
+    writeFile(out + "/frame_00000100.png/keep", "x");
+    CommandResult r = capture("--data " + demo + " --times 0,100,200 --out " + out);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+    EXPECT_EQ(filesIn(out), (std::vector<std::string>{"frame_00000000.png", "frame_00000100.png"}));
+    EXPECT_TRUE(fs::is_directory(out + "/frame_00000100.png"));
+}
+
+TEST(CaptureTool, VideoHasTheFramesAndTheMusic) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (runCommand("command -v ffprobe").exitCode != 0) GTEST_SKIP() << "needs ffmpeg and ffprobe";
+    const std::string demo = testDemo(), dir = makeTempDir();
+    CommandResult music = runCommand(binPath("holdfast-makemusic") + " " + demo + "/music.ogg --seconds 6", 120);
+    ASSERT_EQ(music.exitCode, 0) << music.err;
+    CommandResult r = capture("--data " + demo + " --video " + dir + "/clip.mp4 --fps 25 --from 1000 --to 4000");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"clip.mp4"});
+    CommandResult probe = runCommand("ffprobe -v error -count_frames -show_entries stream=codec_type,nb_read_frames "
+                                     "-show_entries format=duration -of compact " + dir + "/clip.mp4");
+    ASSERT_EQ(probe.exitCode, 0) << probe.err;
+    EXPECT_NE(probe.out.find("codec_type=video|nb_read_frames=75"), std::string::npos) << probe.out;
+    EXPECT_NE(probe.out.find("codec_type=audio"), std::string::npos) << probe.out;
+    const size_t at = probe.out.find("format|duration=");
+    ASSERT_NE(at, std::string::npos) << probe.out;
+    EXPECT_NEAR(std::stod(probe.out.substr(at + 16)), 3.0, 0.05) << probe.out;
+
+    // The first frame's colour survives the encoding (ffmpeg writes frames top row first).
+    CommandResult still = runCommand("ffmpeg -v error -i " + dir + "/clip.mp4 -frames:v 1 " + dir + "/first.png");
+    ASSERT_EQ(still.exitCode, 0) << still.err;
+    const Frame first = readPng(dir + "/first.png");
+    ASSERT_TRUE(first.ok);
+    EXPECT_NEAR(first.at(400, 300)[0], 255, 6);
+    EXPECT_NEAR(first.at(400, 300)[2], 0, 6);
+}
+
+TEST(CaptureTool, VideoWithoutFfmpegSaysWhatIsMissing) {
+    const std::string demo = testDemo(), dir = makeTempDir();
+    CommandResult r = runCommand("HOLDFAST_FFMPEG=" + dir + "/no-ffmpeg " + binPath("holdfast-capture") + " --data " +
+                                 demo + " --video " + dir + "/clip.mp4 --from 0 --to 1000");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("needs the ffmpeg program"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir + "/clip.mp4"));
+    // A video takes a span, not a list of times.
+    r = capture("--data " + demo + " --video " + dir + "/clip.mp4 --times 5");
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+}
+
+TEST(CaptureTool, AnswersHelpAndVersion) {
+    CommandResult r = capture("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("usage: holdfast-capture"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--sparse"), std::string::npos);
+    r = capture("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string("holdfast-capture ") + HOLDFAST_VERSION + "\n");
+}

@@ -1,0 +1,31 @@
+// Post-processing effects draw the picture of their linked effect (signal 2) into render
+// targets of their own every frame and then use those targets as textures. These helpers hold
+// the part every such effect shares: how the linked effect is started and drawn into the targets.
+#pragma once
+
+#include "platform/GL.h"
+
+#include <initializer_list>
+
+class Effect;
+class PBuffer;
+
+// One target the linked effect is drawn into: cleared with clearMask first, then the linked
+// effect's update and render, then afterRender (an extra pass inside the target) if given.
+struct LinkedTarget {
+    PBuffer* target;
+    GLbitfield clearMask;
+    void (*afterRender)() = nullptr;
+};
+
+// (Re)creates a size x size target whose texture repeats (GL_REPEAT, GL_LINEAR minification,
+// GL_NEAREST magnification) and clears it to transparent black.
+void initLinkedTarget(PBuffer& target, int size);
+
+// To follow the base start: starts the linked effect, then once more inside every initialised
+// target so that it can make what it needs in that target's context. Nothing without a link.
+void startLinked(Effect* linked, int time, std::initializer_list<PBuffer*> targets);
+
+// To follow the base update: draws the linked effect into every initialised target in order
+// and puts the caller's viewport back. Nothing without a link.
+void updateLinked(Effect* linked, int time, std::initializer_list<LinkedTarget> targets);
