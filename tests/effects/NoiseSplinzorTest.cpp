@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -261,6 +262,40 @@ TEST_F(NoiseSplinzor, SplinzorJumpsFarAheadAtOnce) {
     // Not a timing check: a replay of every step would take hours, not seconds.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(), 60.0);
     EXPECT_GT(Splinzor::lastStepTime(), INT_MAX - 10);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+// Without jitter (magic1 0) every control point follows from the history: ring k at angle
+// (k + 1) x 2 pi / 100, point i at radius i x zInc x 24 x 0.3 + Radius x 20 - 11, its wobble d the
+// history 150 i entries back. A curve starts at (P0 + 4 P1 + P2) / 6, the uniform B-spline at u = 0.
+TEST_F(NoiseSplinzor, SplinzorRingsStartWhereTheBSplineOfTheirPointsBegins) {
+    Splinzor splinzor;
+    splinzor.magic1.value = 0;
+    splinzor.magic2.value = 0.3f;
+    splinzor.magic3.value = 0.7f;
+    splinzor.update(20000);
+    splinzor.render(20000);
+    const std::vector<float> h = historyCopy();
+    const float dz = 0.5f * 24, r0 = 0.5f * 20 - 10 - 1;
+    for (int k : {0, 37, 99}) {
+        const float angle = static_cast<float>(k + 1) * 0.06283185f;
+        double start[3] = {0, 0, 0};
+        const double weight[3] = {1.0 / 6, 4.0 / 6, 1.0 / 6};
+        for (int i = 0; i < 3; ++i) {
+            const float d = i == 0 ? 0.0f : h[1999 - 150 * i];
+            const float r = static_cast<float>(i) * dz * 0.3f + r0;
+            const double p[3] = {std::sin(angle + 0.5f * d) * r, r * std::cos(angle + 0.5f * d),
+                                 i * dz + (std::sin(angle + d * 0.7f) + std::cos(angle + d * 0.3f)) * 8};
+            for (int c = 0; c < 3; ++c)
+                start[c] += weight[i] * p[c];
+        }
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(Splinzor::ringStarts()[k * 3 + c], start[c], 1e-3) << k << " " << c;
+    }
+    EXPECT_EQ(h[1999], 0.0f); // the newest entry is cleared for the first points
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);

@@ -6,3 +6,7 @@ if(TARGET test_tools)
     endif()
   endforeach()
 endif()
+# The effect bench's runner renders every bench script in the tools' tests.
+if(TARGET test_tools AND TARGET effect-bench)
+  add_dependencies(test_tools effect-bench blur-reference holdfast-makedemo)
+endif()
