@@ -13,7 +13,8 @@
 # tools/make-demo.sh packs into the bundled demo's data.qzd), remade when content/ or the maker
 # is newer. Set BENCH_DATA=DIR to use another folder that holds data/... .
 # Without a display the whole run goes under xvfb-run. Needs the build's bin/effect-bench,
-# bin/blur-reference, bin/dof-reference and bin/holdfast-makedemo (configure with benchmarks on).
+# bin/blur-reference, bin/dof-reference, bin/holdfast-makedemo and bin/holdfast-makemusic
+# (configure with benchmarks on).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +22,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 frames=${2:-50}
 repeat=${3:-3}
 bin="$build/bin"
-for program in effect-bench blur-reference dof-reference holdfast-makedemo; do
+for program in effect-bench blur-reference dof-reference holdfast-makedemo holdfast-makemusic; do
     if [ ! -x "$bin/$program" ]; then
         echo "bench/effects.sh: $bin/$program is missing (build with -DHOLDFAST_BENCHMARKS=ON)" >&2
         exit 2
@@ -38,6 +39,8 @@ if [ -z "$data" ]; then
     if [ ! -d "$data/data" ] || [ -n "$(find "$root/content" "$bin/holdfast-makedemo" -newer "$data/.made" -print -quit 2>/dev/null || echo stale)" ]; then
         rm -rf "$data"
         "$bin/holdfast-makedemo" --content "$root/content" --out "$data" >/dev/null
+        # Music for the audio-reactive effects: its first 40 s (pads, then hats and kicks).
+        "$bin/holdfast-makemusic" "$data/music.ogg" --seconds 40 >/dev/null 2>&1
         touch "$data/.made"
     fi
 fi

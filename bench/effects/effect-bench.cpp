@@ -17,6 +17,7 @@
 #include "platform/GL.h"
 #include "platform/Platform.h"
 #include "sound/SoundSystem.h"
+#include "sound/TesselMusic.h"
 
 #include <unistd.h>
 
@@ -108,10 +109,16 @@ int main(int argc, char** argv) {
     if (copyMode) platform::setDepthTextureTargetDisabled(true);
 
     musicEnabled = false;
-    // Effects that tap the music (Scratch's waveform screens) need a sound system: an offline
-    // one that plays nothing.
+    // The audio-reactive effects need a sound system: an offline one, playing music.ogg from the
+    // data folder when there is one. The taps are fed once, after the warm-up frames have started
+    // the effects, so the timed frames measure the effects' reads and drawing, not the mixing
+    // (which runs on the audio thread in the player).
     sound::setOfflineMode(true);
-    sound::init(44100, 32, 0);
+    tesselMusic.initSound();
+    if (fs::is_regular_file("music.ogg", ec) && tesselMusic.openStream("music.ogg")) {
+        tesselMusic.setTime(static_cast<int>(start));
+        tesselMusic.play();
+    }
     scriptLoader.load(scriptPath.c_str());
 
     auto frame = [&](long index) {
@@ -122,6 +129,7 @@ int main(int argc, char** argv) {
     };
     for (long i = 0; i < warmup; ++i)
         frame(i);
+    sound::renderOfflineAt(static_cast<int>(start + warmup * step));
     const double cpuBegin = cpuSeconds();
     const auto begin = std::chrono::steady_clock::now();
     for (long i = 0; i < frames; ++i)

@@ -3,7 +3,6 @@
 #include "platform/GL.h"
 #include "sound/OscilloscopeTap.h"
 
-#include <vector>
 
 OscilloscopeView::OscilloscopeView() {
     pbuffer.initialize(size, size, false);
@@ -69,11 +68,11 @@ PBuffer* OscilloscopeView::renderToPBuffer() {
         glColor4f(colour[0], colour[1], colour[2], colour[3]);
 
         const int n = segments > 0 ? segments : 1;
-        std::vector<float> xy(static_cast<size_t>(n + 1) * 2);
-        waveform(xy.data());
+        strip.resize(static_cast<size_t>(n + 1) * 2);
+        waveform(strip.data());
         glLineWidth(4);
         glBegin(GL_LINE_STRIP);
-        for (int i = 0; i <= n; ++i) glVertex2f(xy[2 * i], xy[2 * i + 1]);
+        for (int i = 0; i <= n; ++i) glVertex2f(strip[2 * i], strip[2 * i + 1]);
         glEnd();
         glLineWidth(1);
 

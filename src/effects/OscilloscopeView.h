@@ -5,6 +5,8 @@
 
 #include "resources/PBuffer.h"
 
+#include <vector>
+
 class OscilloscopeView {
 public:
     static constexpr int kSize = 256;
@@ -35,4 +37,5 @@ public:
 
 private:
     bool tapHeld = false;
+    std::vector<float> strip;  // the waveform's vertices, kept from frame to frame
 };

@@ -19,13 +19,12 @@ bool activate() {
 const float* read() {
     if (!tesselMusic.isSoundInitialized() || !tesselMusic.isPlaying()) return nullptr;
     const float* spectrum = sound::dspGetSpectrum();
-    if (spectrum) {
-        ++reads;
-        float sum = 0.0f;
-        for (int i = 0; i < sound::kSpectrumSize; ++i) sum += spectrum[i];
-        if (sum > peak) peak = sum;
-    }
+    if (spectrum) ++reads;
     return spectrum;
+}
+
+void noteEnergy(float sum) {
+    if (sum > peak) peak = sum;
 }
 
 unsigned long spectraRead() { return reads; }

@@ -11,7 +11,8 @@ bool activate();
 const float* read();
 
 // What the reads saw since the process started (for the player's statistics): how many gave a
-// spectrum, and the largest sum of the 512 magnitudes among them.
+// spectrum, and the largest sum of the 512 magnitudes that a reader reported (noteEnergy).
+void noteEnergy(float sum);
 unsigned long spectraRead();
 float peakEnergy();
 

@@ -178,13 +178,17 @@ TEST_F(OfflineMusic, AFullScaleSineIsABeatAndEachTargetEntryHearsTheSum) {
     const float* read = spectrumTap::read();  // the same spectrum until the next render
     ASSERT_NE(read, nullptr);
     const float sum = sumOf(read);
+    EXPECT_EQ(spectrum.maximum, *std::max_element(read, read + sound::kSpectrumSize));
     EXPECT_GT(spectrum.maximum, 0.92f);
     EXPECT_GT(sum, 0.5f);
     EXPECT_EQ(spectrum.lastBeatTime, 3000);
-    EXPECT_EQ(spectrum.beatSum, sum);
-    EXPECT_EQ(scene.listener("ListenerA").levels, (std::vector<float>{sum, sum}));
-    EXPECT_EQ(scene.listener("ListenerB").levels, std::vector<float>{sum});
+    EXPECT_EQ(spectrum.beatSum, spectrum.level);
+    // The level sent is the spectrum's sum (added in another order: equal to rounding).
+    EXPECT_NEAR(spectrum.level, sum, 1e-5f * sum);
+    EXPECT_EQ(scene.listener("ListenerA").levels, (std::vector<float>{spectrum.level, spectrum.level}));
+    EXPECT_EQ(scene.listener("ListenerB").levels, std::vector<float>{spectrum.level});
     EXPECT_FLOAT_EQ(scene.listener("ListenerA").signalLevel, 0.5f * sum);  // SpectrumStr x level
+    EXPECT_EQ(spectrumTap::peakEnergy(), spectrum.level);  // for the player's statistics
     EXPECT_EQ(scene.listener("ListenerB").signalLevel, 0.0f);              // SpectrumStr 0
 
     // In decay mode: 1 on the beat; paused music sends nothing.
