@@ -133,7 +133,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help") {
-            printf("dof-reference --program FILE [--frames N] [--warmup N]\n  the DOF bench's passes in plain GL\n");
+            printf("dof-reference --program FILE [--frames N] [--warmup N]\n  the DOF bench's passes in "
+                   "plain GL\n");
             return 0;
         }
         if (arg == "--version") {
@@ -178,7 +179,8 @@ int main(int argc, char** argv) {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_Window* window = SDL_CreateWindow("dof-reference", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_Window* window =
+        SDL_CreateWindow("dof-reference", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
     if (!context) {
         fprintf(stderr, "dof-reference: %s\n", SDL_GetError());
@@ -191,8 +193,8 @@ int main(int argc, char** argv) {
     GLuint focus = 0;
     glGenProgramsARB(1, &focus);
     glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, focus);
-    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, static_cast<GLsizei>(program.size()),
-                       program.data());
+    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
+                       static_cast<GLsizei>(program.size()), program.data());
     if (glGetError() != GL_NO_ERROR) {
         fprintf(stderr, "dof-reference: program rejected: %s\n",
                 reinterpret_cast<const char*>(glGetString(GL_PROGRAM_ERROR_STRING_ARB)));

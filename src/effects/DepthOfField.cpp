@@ -47,33 +47,35 @@ DepthOfField::DepthOfField() : Effect("DOF") {
     makeTarget(p3, 512);
 }
 
-bool DepthOfField::supported() { return GLEW_ARB_vertex_shader && GLEW_ARB_fragment_program; }
+bool DepthOfField::supported() {
+    return GLEW_ARB_vertex_shader && GLEW_ARB_fragment_program;
+}
 
 void DepthOfField::loadProgram() {
     if (programState != ProgramState::NotTried || !supported()) return;
     programState = ProgramState::Failed;
     DataFile file(programFile);
     if (!file.isOpen()) {
-        reportErrorText(__FILE__, __LINE__, "DOF: no fragment program, showing the picture unblurred", programFile,
-                        false);
+        reportErrorText(__FILE__, __LINE__, "DOF: no fragment program, showing the picture unblurred",
+                        programFile, false);
         return;
     }
     std::string text(reinterpret_cast<const char*>(file.getData()), file.getSize());
     file.close();
 
-    takeGLError();  // whatever was pending is not ours to report
+    takeGLError(); // whatever was pending is not ours to report
     if (program == 0) glGenProgramsARB(1, &program);
     glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
-    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, static_cast<GLsizei>(text.size()),
-                       text.data());
+    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
+                       static_cast<GLsizei>(text.size()), text.data());
     if (takeGLError() != GL_NO_ERROR) {
         GLint position = -1;
         glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
         const GLubyte* why = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
         takeGLError();
-        const std::string message =
-            report::format("\nError loading shader:\n %s (at character %d of %s)",
-                           why ? reinterpret_cast<const char*>(why) : "", static_cast<int>(position), programFile);
+        const std::string message = report::format("\nError loading shader:\n %s (at character %d of %s)",
+                                                   why ? reinterpret_cast<const char*>(why) : "",
+                                                   static_cast<int>(position), programFile);
         reportError(__FILE__, __LINE__, message.c_str(), false);
         return;
     }

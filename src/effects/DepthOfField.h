@@ -8,7 +8,7 @@
 #include "resources/PBuffer.h"
 
 class DepthOfField : public Effect {
-public:
+  public:
     DepthOfField();
     void start(int time) override;
     void update(int time) override;
@@ -31,11 +31,11 @@ public:
     FloatVariable weight2{0.0f};      // "Weight2"
 
     PBuffer p0, p1, p2, p3;
-    PBuffer* result = nullptr;  // last blur output; none until the first pass
+    PBuffer* result = nullptr; // last blur output; none until the first pass
     bool doBlur = false;
     bool doGlow = false;
 
-private:
+  private:
     enum class ProgramState { NotTried, Ready, Failed };
     // Loads the program text once, into the sharp picture's context; failures are reported once
     // and leave the effect showing the sharp picture.
@@ -43,5 +43,5 @@ private:
 
     ProgramState programState = ProgramState::NotTried;
     GLuint program = 0;
-    bool drawnSharpOnly = false;  // the last update had no usable program
+    bool drawnSharpOnly = false; // the last update had no usable program
 };

@@ -83,7 +83,8 @@ bool Effect3D::adopt(Scene* loaded, const std::string& fileName) {
     if (Camera* current = scene->currentCamera()) fov.value = current->storedFieldOfView() * 0.0055555557f;
     camera.count = scene->cameraCount();
     clearList(1000);
-    for (int i = 0; i < scene->cameraCount(); ++i) addListItem(1000, scene->camera(i)->name());
+    for (int i = 0; i < scene->cameraCount(); ++i)
+        addListItem(1000, scene->camera(i)->name());
     shadowLight = scene->findLightByName(shadowLightName);
     shadowsApplied = false;
     return true;
@@ -118,7 +119,8 @@ void Effect3D::update(int time) {
     if (selectedObject) {
         const float e = signalLevel > 0 ? signalLevel * 10.0f - 5.0f : 0.0f;
         selectedObject->setOffset(e, e, e);
-        selectedObject->setRotationDegrees(rotationSpeed.x * phase, rotationSpeed.y * phase, rotationSpeed.z * phase);
+        selectedObject->setRotationDegrees(rotationSpeed.x * phase, rotationSpeed.y * phase,
+                                           rotationSpeed.z * phase);
     }
 }
 
@@ -144,8 +146,12 @@ void Effect3D::signal(const Signal& s) {
             if (Light* light = scene->currentLight()) light->setFlicker(on);
         }
         break;
-    case 6: selectedObject = scene->findObjectByName(s.text); break;
-    case 11: rotationSpeed = Vector3(s.values[0], s.values[1], s.values[2]); break;
+    case 6:
+        selectedObject = scene->findObjectByName(s.text);
+        break;
+    case 11:
+        rotationSpeed = Vector3(s.values[0], s.values[1], s.values[2]);
+        break;
     case 16:
         if (selectedObject) selectedObject->setHierarchical(on, true);
         break;
@@ -156,11 +162,15 @@ void Effect3D::signal(const Signal& s) {
     case 20:
         if (selectedObject) selectedObject->setVisible(on, true);
         break;
-    case 21: scene->setShadows(on); break;
+    case 21:
+        scene->setShadows(on);
+        break;
     case 25:
         if (Camera* current = scene->currentCamera()) current->setFieldOfView(s.value);
         break;
-    case 33: selectedLight = scene->findLightByName(s.text); break;
+    case 33:
+        selectedLight = scene->findLightByName(s.text);
+        break;
     case 34:
         // setEnabled switches the GL light too when the light has its number.
         if (selectedLight) selectedLight->setEnabled(on);
@@ -169,6 +179,7 @@ void Effect3D::signal(const Signal& s) {
         frozen = on;
         frozenPhase = phase;
         break;
-    default: break;
+    default:
+        break;
     }
 }

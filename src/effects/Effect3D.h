@@ -15,7 +15,7 @@ class Light;
 class MeshObject;
 
 class Effect3D : public Effect {
-public:
+  public:
     explicit Effect3D(const std::string& name);
 
     void start(int time) override;
@@ -41,39 +41,39 @@ public:
     // The light whose shadow the scene casts when shadows are on.
     static constexpr const char* shadowLightName = "Spot01";
 
-    BoolVariable loop{false};          // "Loop"
-    BoolVariable shadows{false};       // "Shadows"
-    IntVariable camera{0};             // "Camera", an index into list 1000 (camera names)
-    FloatVariable fov{0.25f};          // "FOV", vertical field of view / 180
-    BoolVariable fog{false};           // "Fog" .. "FogEnd": accepted, unused
-    IntVariable fogMode{0};            // "FogMode"
+    BoolVariable loop{false};    // "Loop"
+    BoolVariable shadows{false}; // "Shadows"
+    IntVariable camera{0};       // "Camera", an index into list 1000 (camera names)
+    FloatVariable fov{0.25f};    // "FOV", vertical field of view / 180
+    BoolVariable fog{false};     // "Fog" .. "FogEnd": accepted, unused
+    IntVariable fogMode{0};      // "FogMode"
     FloatVariable fogR{0.0f}, fogG{0.0f}, fogB{0.0f};
     FloatVariable fogDensity{0.5f};
     FloatVariable fogScale{0.016666668f};
     FloatVariable fogStart{0.2f};
     FloatVariable fogEnd{2.0f};
-    IntVariable datafile{0};           // "Datafile", an index into list 0 (scene files)
-    BoolVariable lightingOn{false};    // "LightingOn" .. "VShader": accepted, unused
+    IntVariable datafile{0};        // "Datafile", an index into list 0 (scene files)
+    BoolVariable lightingOn{false}; // "LightingOn" .. "VShader": accepted, unused
     BoolVariable lightingOff{false};
     BoolVariable moreLight{false};
     BoolVariable vShader{false};
 
-    Scene* scene = nullptr;  // owned by the scene cache
+    Scene* scene = nullptr; // owned by the scene cache
     std::string dataFileName;
     int loadedIndex = -1;
     SceneObject* selectedObject = nullptr;
     Light* selectedLight = nullptr;
     Light* shadowLight = nullptr;
-    Vector3 rotationSpeed;  // degrees per unit of phase, for the selected object
+    Vector3 rotationSpeed; // degrees per unit of phase, for the selected object
     bool cameraByName = false;
     bool frozen = false;
     float frozenPhase = 0.0f;
 
-protected:
+  protected:
     // Scene time, animation and drawing at the given scene time.
     void drawScene(float sceneTime);
 
-private:
-    bool shadowsApplied = false;  // whether appliedShadows holds a value set from "Shadows"
+  private:
+    bool shadowsApplied = false; // whether appliedShadows holds a value set from "Shadows"
     bool appliedShadows = false;
 };

@@ -5,9 +5,9 @@
 #include "effects/MorphScene.h"
 
 class Flower : public MorphScene {
-public:
+  public:
     Flower() : MorphScene("Flower") {}
 
-protected:
+  protected:
     void attachMorphData() override;
 };

@@ -4,9 +4,9 @@
 #include "effects/MorphScene.h"
 
 class HodeScene : public MorphScene {
-public:
+  public:
     HodeScene() : MorphScene("Hode") {}
 
-protected:
+  protected:
     void attachMorphData() override;
 };

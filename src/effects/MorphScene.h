@@ -15,7 +15,7 @@ class MeshObject;
 bool loadMorphData(MeshObject& mesh);
 
 class MorphScene : public Effect3D {
-public:
+  public:
     explicit MorphScene(const std::string& name) : Effect3D(name) {}
     // The freeze of signal 35 does not hold a morphing scene.
     void render(int time) override;
@@ -23,7 +23,7 @@ public:
     void signal(const Signal& s) override;
     bool adopt(Scene* loaded, const std::string& fileName) override;
 
-protected:
+  protected:
     // Attaches morph data to this effect's meshes of the freshly loaded scene.
     virtual void attachMorphData() = 0;
 };

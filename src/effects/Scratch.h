@@ -8,7 +8,7 @@
 #include "resources/PBuffer.h"
 
 class Scratch : public Effect3D {
-public:
+  public:
     Scratch();
     // The scene outlives the effect: its screens stop showing this effect's pictures.
     ~Scratch() override;
@@ -21,17 +21,17 @@ public:
     // The demo time the linked effect is drawn at in scratch mode, for the effect's phase.
     int scratchTime(int time);
 
-    FloatVariable thisOrigin{0.2f};  // "ThisOrigin", "ThisAmp": read, unused
+    FloatVariable thisOrigin{0.2f}; // "ThisOrigin", "ThisAmp": read, unused
     FloatVariable thisAmp{0.2f};
-    FloatVariable thatOrigin{0.2f};  // "ThatOrigin": centre of the swing, x 500 ms
-    FloatVariable thatAmp{0.2f};     // "ThatAmp": half its width, x 500 ms
+    FloatVariable thatOrigin{0.2f}; // "ThatOrigin": centre of the swing, x 500 ms
+    FloatVariable thatAmp{0.2f};    // "ThatAmp": half its width, x 500 ms
 
     bool scratchMode = false;
     bool scopeStarted = false;
     OscilloscopeView view;
     PBuffer* scopePicture = nullptr;
-    PBuffer screen;  // 256 x 256: the linked effect's picture
+    PBuffer screen; // 256 x 256: the linked effect's picture
 
-private:
+  private:
     void drawLinked(int time);
 };

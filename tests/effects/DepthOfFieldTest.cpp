@@ -18,7 +18,7 @@ namespace {
 
 // Draws one opaque grey rectangle over the whole target at a fixed normalised depth.
 class FlatPicture : public Effect {
-public:
+  public:
     FlatPicture(float grey, float ndcDepth) : Effect("Flat"), grey(grey), depth(ndcDepth) {}
     void render(int) override {
         glMatrixMode(GL_PROJECTION);
@@ -44,7 +44,9 @@ public:
 };
 
 std::vector<report::Record> reports;
-void keepReport(const report::Record& r) { reports.push_back(r); }
+void keepReport(const report::Record& r) {
+    reports.push_back(r);
+}
 
 // The demo's data folder as the demo maker writes it (made once for all tests here).
 std::string demoData() {
@@ -61,7 +63,7 @@ std::string demoData() {
 }
 
 class DepthOfFieldTest : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -105,15 +107,17 @@ TEST_F(DepthOfFieldTest, FocusWeightFollowsTheProgram) {
     auto* dof = dynamic_cast<DepthOfField*>(made.get());
     ASSERT_NE(dof, nullptr);
     std::vector<std::string> names;
-    for (const Variable* v : dof->variables) names.push_back(v->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "DoBlur", "DoGlow", "BlurAmount",
-                                               "BlurFactor", "GlowStrength", "Constant", "Weight1", "Weight2"}));
+    for (const Variable* v : dof->variables)
+        names.push_back(v->name);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "DoBlur", "DoGlow", "BlurAmount",
+                                        "BlurFactor", "GlowStrength", "Constant", "Weight1", "Weight2"}));
     EXPECT_EQ(dof->blurAmount.count, 4);
 
     FlatPicture flat(200.0f / 255.0f, 0.0f);
     link(*dof, flat);
-    dof->weight2.value = 0.5f;  // focus at window depth 0.5
-    dof->blurAmount.value = 0;  // one pass: half the picture's brightness in the blur
+    dof->weight2.value = 0.5f; // focus at window depth 0.5
+    dof->blurAmount.value = 0; // one pass: half the picture's brightness in the blur
     dof->start(0);
     ASSERT_TRUE(dof->programReady());
     EXPECT_TRUE(reports.empty());
@@ -123,7 +127,7 @@ TEST_F(DepthOfFieldTest, FocusWeightFollowsTheProgram) {
     // Depth 0.5075: 0.0075 from the focus, 0.0025 past the band: alpha 1 - 0.0025 * 3 * 64 = 0.52.
     const int between = frame(*dof, flat, 0.5075f);
     EXPECT_NEAR(sharp, 200, 2);
-    EXPECT_NEAR(blurred, 100, 6);  // 12 copies at 1/24 each, rounded per copy
+    EXPECT_NEAR(blurred, 100, 6); // 12 copies at 1/24 each, rounded per copy
     EXPECT_NEAR(between, 0.52 * 200 + 0.48 * blurred, 3);
 
     // Inside the band the picture stays sharp; a wider band (Constant) keeps more in focus.
@@ -152,7 +156,7 @@ TEST_F(DepthOfFieldTest, NothingBeforeTheFirstBlurAndLinkAfterStart) {
     // Started before its link (the script's INIT ahead of the link signal): the program still loads.
     dof.start(0);
     link(dof, flat);
-    EXPECT_EQ(frame(dof, flat, 0.75f), 0);  // no blur has run: nothing is drawn
+    EXPECT_EQ(frame(dof, flat, 0.75f), 0); // no blur has run: nothing is drawn
     EXPECT_TRUE(dof.programReady());
     dof.doBlurVar.value = true;
     EXPECT_NEAR(frame(dof, flat, 0.75f), 100, 6);

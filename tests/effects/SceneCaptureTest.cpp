@@ -12,7 +12,9 @@
 
 namespace {
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 const char* kHeader = "__HEADER__\nDEMO_START 0\nDEMO_END 10000\n__DEFS__\n";
 
@@ -24,11 +26,15 @@ struct Demo {
     }
     void morph(const std::string& mesh, const scenefile::MorphData& data) {
         std::string error;
-        ASSERT_TRUE(scenefile::writeMorphDataFile(data, dir + "/" + scenefile::morphDataPath(mesh), &error)) << error;
+        ASSERT_TRUE(scenefile::writeMorphDataFile(data, dir + "/" + scenefile::morphDataPath(mesh), &error))
+            << error;
     }
     void script(const std::string& body) { writeFile(dir + "/data/scripts/demo.scr", kHeader + body); }
     CommandResult capture(const std::string& times, const std::string& out) {
-        return runCommand(binPath("holdfast-capture") + " --data " + dir + " --times " + times + " --out " + out, 180);
+        // Only the asked times: the scenes need no frames in between.
+        return runCommand(binPath("holdfast-capture") + " --sparse --data " + dir + " --times " + times +
+                              " --out " + out,
+                          180);
     }
 };
 
@@ -85,7 +91,7 @@ __TIMELINE__
     // Signal 21 switches shadows off; signal 18 picks CamA by name.
     const Frame signalled = frameAt(out, 4500), named = frameAt(out, 5500);
     EXPECT_GT(grey(signalled, 290, 300), grey(signalled, 550, 450) * 3 / 4);
-    EXPECT_GT(named.at(400, 230)[0], 150);  // the red square, lit without shadows
+    EXPECT_GT(named.at(400, 230)[0], 150); // the red square, lit without shadows
     EXPECT_GT(grey(named, 510, 300), 40);
 }
 
@@ -129,7 +135,8 @@ TEST(SceneCapture, MorphFramesMoveThePetals) {
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(scenefile::writeMorphData(cut, bytes));
     bytes.resize(bytes.size() - 12);
-    ASSERT_TRUE(scenefile::writeBytesToFile(bytes, demo.dir + "/" + scenefile::morphDataPath("blomsterblad02")));
+    ASSERT_TRUE(
+        scenefile::writeBytesToFile(bytes, demo.dir + "/" + scenefile::morphDataPath("blomsterblad02")));
     // Phase 0.1 per ms is one scene frame per 10 ms; rate 0.01 morph frames per scene frame.
     demo.script(R"(DEFINE MORPH 15
 INSERT_EFFECT Flower
@@ -145,11 +152,11 @@ __TIMELINE__
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const Frame start = frameAt(out, 20), half = frameAt(out, 500), end = frameAt(out, 1500);
     ASSERT_TRUE(start.ok && half.ok && end.ok);
-    EXPECT_GT(grey(start, 400, 300), 100);  // the petal where it was made
+    EXPECT_GT(grey(start, 400, 300), 100); // the petal where it was made
     EXPECT_LT(grey(start, 600, 300), 20);
-    EXPECT_GT(grey(half, 500, 300), 100);   // halfway
-    EXPECT_LT(grey(end, 400, 300), 20);     // moved away ...
-    EXPECT_GT(grey(end, 600, 300), 100);    // ... to its last morph frame
+    EXPECT_GT(grey(half, 500, 300), 100); // halfway
+    EXPECT_LT(grey(end, 400, 300), 20);   // moved away ...
+    EXPECT_GT(grey(end, 600, 300), 100);  // ... to its last morph frame
     // The petal with the short file stays as it is.
     EXPECT_GT(grey(start, 400, 85), 100);
     EXPECT_GT(grey(end, 400, 85), 100);
@@ -183,7 +190,8 @@ TEST(SceneCapture, ScratchScreenShowsItsLinkedEffectBrightened) {
     const std::vector<unsigned char> texel(8 * 8 * 3, 255);
     writeFile(demo.dir + "/data/textures/readme", "");
     ASSERT_TRUE(writeRgbPng(demo.dir + "/data/textures/screen.png", 8, 8, texel.data(), false, false));
-    CommandResult music = runCommand(binPath("holdfast-makemusic") + " " + demo.dir + "/music.ogg --seconds 2", 120);
+    CommandResult music =
+        runCommand(binPath("holdfast-makemusic") + " " + demo.dir + "/music.ogg --seconds 2", 120);
     ASSERT_EQ(music.exitCode, 0) << music.err;
     // The linked Clear never runs by itself: only the screen shows it, brightened 32 times
     // (4/255 becomes 128).
@@ -210,7 +218,7 @@ __TIMELINE__
         ASSERT_TRUE(f.ok);
         EXPECT_NEAR(f.at(400, 300)[0], 128, 2) << t;
         EXPECT_NEAR(f.at(400, 300)[2], 128, 2) << t;
-        EXPECT_EQ(grey(f, 100, 300), 0) << t;  // beside the screen: nothing
+        EXPECT_EQ(grey(f, 100, 300), 0) << t; // beside the screen: nothing
     }
 }
 

@@ -2,13 +2,13 @@
 // morph files of every shape, the morphing effects' attachment rules and the scratch swing.
 #include "GLTest.h"
 
-#include "effects/EffectFactory.h"
+#include "demo/DemoState.h"
 #include "effects/Effect3D.h"
+#include "effects/EffectFactory.h"
 #include "effects/Flower.h"
 #include "effects/HodeScene.h"
 #include "effects/MorphScene.h"
 #include "effects/Scratch.h"
-#include "demo/DemoState.h"
 #include "engine/Camera.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
@@ -30,7 +30,9 @@
 namespace {
 
 std::vector<report::Record> reports;
-void keepReport(const report::Record& r) { reports.push_back(r); }
+void keepReport(const report::Record& r) {
+    reports.push_back(r);
+}
 
 MeshObject* triangle(int32_t id, const std::string& name, int32_t materialId) {
     auto* mesh = new MeshObject(id, name);
@@ -39,7 +41,8 @@ MeshObject* triangle(int32_t id, const std::string& name, int32_t materialId) {
     vertices[0].position = Vector3(0, 0, 0);
     vertices[1].position = Vector3(1, 0, 0);
     vertices[2].position = Vector3(0, 1, 0);
-    for (int i = 0; i < 3; ++i) vertices[static_cast<size_t>(i)].normal = i;
+    for (int i = 0; i < 3; ++i)
+        vertices[static_cast<size_t>(i)].normal = i;
     mesh->setVertices(vertices);
     mesh->setNormals({Vector3(0, 0, 1), Vector3(0, 0, 1), Vector3(0, 0, 1)});
     MeshFace face;
@@ -87,7 +90,7 @@ Signal signalOf(int type, float value, const std::string& text = "", float v1 = 
 }
 
 class SceneEffects : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -110,7 +113,8 @@ protected:
         const std::string dir = makeTempDir();
         for (const auto& [name, bytes] : files) {
             std::string error;
-            ASSERT_TRUE(scenefile::writeBytesToFile(bytes, dir + "/" + scenefile::morphDataPath(name), &error))
+            ASSERT_TRUE(
+                scenefile::writeBytesToFile(bytes, dir + "/" + scenefile::morphDataPath(name), &error))
                 << error;
         }
         ASSERT_EQ(chdir(dir.c_str()), 0);
@@ -125,7 +129,8 @@ std::vector<uint8_t> morphBytes(int frames, int vertices = 3) {
     morph.vertexCount = vertices;
     for (int k = 0; k < frames; ++k)
         for (int v = 0; v < vertices; ++v) {
-            const float p[3] = {v == 0 ? static_cast<float>(k) : static_cast<float>(v == 1), v == 2 ? 1.0f : 0.0f, 0};
+            const float p[3] = {v == 0 ? static_cast<float>(k) : static_cast<float>(v == 1),
+                                v == 2 ? 1.0f : 0.0f, 0};
             morph.positions.insert(morph.positions.end(), p, p + 3);
             const float n[3] = {0, 0, 1};
             morph.normals.insert(morph.normals.end(), n, n + 3);
@@ -146,12 +151,12 @@ TEST_F(SceneEffects, ParametersInOrderWithTheirLists) {
         ASSERT_TRUE(effect) << name;
         EXPECT_EQ(effect->name, name);
         std::vector<std::string> names;
-        for (const Variable* v : effect->variables) names.push_back(v->name);
-        std::vector<std::string> expected = {"Speed",     "SpectrumStr", "Pattern",  "Loop",     "Shadows",
-                                             "Camera",    "FOV",         "Fog",      "FogMode",  "FogR",
-                                             "FogG",      "FogB",        "FogDensity", "FogScale", "FogStart",
-                                             "FogEnd",    "Datafile",    "LightingOn", "LightingOff", "MoreLight",
-                                             "VShader"};
+        for (const Variable* v : effect->variables)
+            names.push_back(v->name);
+        std::vector<std::string> expected = {
+            "Speed",    "SpectrumStr", "Pattern",  "Loop",       "Shadows",     "Camera",     "FOV",
+            "Fog",      "FogMode",     "FogR",     "FogG",       "FogB",        "FogDensity", "FogScale",
+            "FogStart", "FogEnd",      "Datafile", "LightingOn", "LightingOff", "MoreLight",  "VShader"};
         if (std::string(name) == "Scratch")
             expected.insert(expected.end(), {"ThisOrigin", "ThisAmp", "ThatOrigin", "ThatAmp"});
         EXPECT_EQ(names, expected) << name;
@@ -224,8 +229,8 @@ TEST_F(SceneEffects, SignalsSelectAndSwitch) {
     EXPECT_TRUE(hand->hierarchical());
 
     // Rotation by phase and the offset from the signal level.
-    effect.speed.value = 0.5f;  // phase = 0.1 per ms
-    effect.start(0);  // a start stops the rotation
+    effect.speed.value = 0.5f; // phase = 0.1 per ms
+    effect.start(0);           // a start stops the rotation
     effect.signal(signalOf(11, 10, "", 20, 30));
     effect.signalLevel = 0.7f;
     effect.update(10);
@@ -237,7 +242,7 @@ TEST_F(SceneEffects, SignalsSelectAndSwitch) {
 
     effect.signal(signalOf(6, 0, "Nobody"));
     EXPECT_EQ(effect.selectedObject, nullptr);
-    effect.signal(signalOf(20, 0));  // nothing selected: nothing happens
+    effect.signal(signalOf(20, 0)); // nothing selected: nothing happens
 
     Light* spot = scene->findLightByName("Spot01");
     effect.signal(signalOf(33, 0, "Spot01"));
@@ -277,7 +282,7 @@ TEST_F(SceneEffects, FlickerOnASceneWithoutLightsDoesNothing) {
     effect.signal(signalOf(33, 0, "Spot01"));
     effect.signal(signalOf(34, 0));
     effect.shadows.value = true;
-    effect.update(0);  // shadows without a caster: no shadow light to make one
+    effect.update(0); // shadows without a caster: no shadow light to make one
     effect.render(0);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_TRUE(reports.empty());
@@ -315,11 +320,17 @@ TEST_F(SceneEffects, MorphFilesMustMatchTheMeshExactly) {
     std::vector<uint8_t> noFrames = {0, 0, 0, 0};
     std::vector<uint8_t> negative = {0xff, 0xff, 0xff, 0xff};
     std::vector<uint8_t> huge = {0xff, 0xff, 0xff, 0x7f};
-    morphFiles({{"a", good}, {"b", shortFile}, {"c", longFile}, {"d", noFrames}, {"e", negative}, {"f", huge},
+    morphFiles({{"a", good},
+                {"b", shortFile},
+                {"c", longFile},
+                {"d", noFrames},
+                {"e", negative},
+                {"f", huge},
                 {"g", morphBytes(2, 4)}});
     std::unique_ptr<Scene> scene(new Scene);
     scene->addMaterial(new Material(1, "plain"));
-    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"}) scene->addObject(triangle(0, name, 1), -1);
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
+        scene->addObject(triangle(0, name, 1), -1);
     scene->finishLoading();
     auto loads = [&](const char* name) { return loadMorphData(*mesh(*scene, name)); };
     EXPECT_TRUE(loads("a"));
@@ -334,7 +345,8 @@ TEST_F(SceneEffects, MorphFilesMustMatchTheMeshExactly) {
 }
 
 TEST_F(SceneEffects, FlowerMorphsThePetalsItFindsWithMaterials) {
-    morphFiles({{"blomsterblad01", morphBytes(3)}, {"blomsterblad02", morphBytes(3)},
+    morphFiles({{"blomsterblad01", morphBytes(3)},
+                {"blomsterblad02", morphBytes(3)},
                 {"blomsterblad03", morphBytes(3, 5)}});
     std::unique_ptr<Scene> scene(makeScene(true));
     std::unique_ptr<Effect> made(createBuiltInEffect("Flower"));
@@ -343,8 +355,8 @@ TEST_F(SceneEffects, FlowerMorphsThePetalsItFindsWithMaterials) {
     ASSERT_TRUE(flower->adopt(scene.get(), "flower"));
     MeshObject* petal = mesh(*scene, "blomsterblad01");
     EXPECT_EQ(petal->morphFrameCount(), 3);
-    EXPECT_EQ(mesh(*scene, "blomsterblad02"), nullptr);  // not a mesh: skipped
-    EXPECT_EQ(mesh(*scene, "blomsterblad03")->morphFrameCount(), 0);  // file for another vertex count
+    EXPECT_EQ(mesh(*scene, "blomsterblad02"), nullptr);              // not a mesh: skipped
+    EXPECT_EQ(mesh(*scene, "blomsterblad03")->morphFrameCount(), 0); // file for another vertex count
     EXPECT_TRUE(reports.empty());
 
     // Signal 15: start frame truncated, rate, loop.
@@ -373,7 +385,7 @@ TEST_F(SceneEffects, FlowerMorphsThePetalsItFindsWithMaterials) {
     flower->signal(signalOf(35, 1));
     flower->update(200);
     flower->render(200);
-    EXPECT_EQ(scene->frameIndex(), 0);  // one frame only, but the call must not use the frozen phase
+    EXPECT_EQ(scene->frameIndex(), 0); // one frame only, but the call must not use the frozen phase
 }
 
 TEST_F(SceneEffects, HodeWithoutItsMorphDataEndsTheDemo) {
@@ -434,7 +446,7 @@ TEST_F(SceneEffects, ScratchTakesItsPicturesOffTheScreensWhenItGoes) {
         Scratch scratch;
         ASSERT_TRUE(scratch.adopt(scene.get(), "scratch"));
         mesh(*scene, "screen1")->material()->setPBuffer(&scratch.screen);
-        mesh(*scene, "screen3")->material()->setPBuffer(&elsewhere);  // not this effect's
+        mesh(*scene, "screen3")->material()->setPBuffer(&elsewhere); // not this effect's
     }
     EXPECT_EQ(mesh(*scene, "screen1")->material()->pbuffer(), nullptr);
     EXPECT_EQ(mesh(*scene, "screen3")->material()->pbuffer(), &elsewhere);

@@ -43,7 +43,8 @@ inline scenefile::Dummy dummy(const std::string& name, int32_t id, scenefile::Fl
     return d;
 }
 
-inline scenefile::Camera camera(const std::string& name, int32_t id, scenefile::Float3 position, int32_t target) {
+inline scenefile::Camera camera(const std::string& name, int32_t id, scenefile::Float3 position,
+                                int32_t target) {
     scenefile::Camera c;
     c.header.name = name;
     c.header.id = id;
@@ -61,7 +62,8 @@ inline scenefile::Camera camera(const std::string& name, int32_t id, scenefile::
 inline scenefile::SceneFile shadowScene() {
     using namespace scenefile;
     SceneFile s;
-    s.chunks.push_back(MaterialList{{material(1, "ground", {0.8f, 0.8f, 0.8f}), material(2, "red", {1, 0, 0})}});
+    s.chunks.push_back(
+        MaterialList{{material(1, "ground", {0.8f, 0.8f, 0.8f}), material(2, "red", {1, 0, 0})}});
     s.chunks.push_back(dummy("Centre", 1, {0, 0, 0}));
     s.chunks.push_back(square("Ground", 2, 1, 10, 0, false));
     s.chunks.push_back(square("Blocker", 3, 2, 1, 3, true));
@@ -89,7 +91,9 @@ inline scenefile::Mesh upright(const std::string& name, int32_t id, int32_t mate
     m.header.name = name;
     m.header.id = id;
     m.header.materialId = materialId;
-    m.vertices = {{cx - half, cy - half, 0}, {cx + half, cy - half, 0}, {cx + half, cy + half, 0},
+    m.vertices = {{cx - half, cy - half, 0},
+                  {cx + half, cy - half, 0},
+                  {cx + half, cy + half, 0},
                   {cx - half, cy + half, 0}};
     m.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
     m.coordinateSets[0] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
@@ -108,14 +112,16 @@ inline scenefile::MorphData slidingMorph(const scenefile::Mesh& mesh, int frames
             morph.positions.push_back(v[1]);
             morph.positions.push_back(v[2]);
         }
-        for (const scenefile::Float3& n : mesh.normals) morph.normals.insert(morph.normals.end(), n.begin(), n.end());
+        for (const scenefile::Float3& n : mesh.normals)
+            morph.normals.insert(morph.normals.end(), n.begin(), n.end());
     }
     return morph;
 }
 
 // One upright white square "name" of half-size 1 at the origin, 101 animation frames, a camera
 // "Cam" at (0, 0, 10) aimed at the origin, and (optionally) an omni light in front.
-inline scenefile::SceneFile frontScene(const std::string& name, bool withLight, const std::string& texture = "") {
+inline scenefile::SceneFile frontScene(const std::string& name, bool withLight,
+                                       const std::string& texture = "") {
     using namespace scenefile;
     SceneFile s;
     s.lastFrame = 100;

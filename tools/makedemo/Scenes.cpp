@@ -37,7 +37,8 @@ bool writeTexture(const fs::path& dir, const char* name, int size,
             float rgb[3];
             colour((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
                    (static_cast<float>(y) + 0.5f) / static_cast<float>(size), rgb);
-            for (int c = 0; c < 3; ++c) bytes[(static_cast<size_t>(y) * size + x) * 3 + c] = channel(rgb[c]);
+            for (int c = 0; c < 3; ++c)
+                bytes[(static_cast<size_t>(y) * size + x) * 3 + c] = channel(rgb[c]);
         }
     const fs::path path = dir / name;
     if (!writeRgbPng(path.string(), size, size, bytes.data(), false, false)) {
@@ -93,8 +94,8 @@ Mesh ground(const char* name, int32_t id, int32_t materialId, float half, int ce
 }
 
 // A UV sphere; `shape` may move each unit-sphere point (radius applied afterwards).
-Mesh sphere(const char* name, int32_t id, int32_t materialId, Float3 position, float radius, int rings, int segments,
-            int32_t parent = -1) {
+Mesh sphere(const char* name, int32_t id, int32_t materialId, Float3 position, float radius, int rings,
+            int segments, int32_t parent = -1) {
     Mesh m;
     m.header = header(name, id, position, parent);
     m.header.materialId = materialId;
@@ -119,7 +120,8 @@ Mesh sphere(const char* name, int32_t id, int32_t materialId, Float3 position, f
 }
 
 // An upright box (column) with its own normals per side.
-Mesh box(const char* name, int32_t id, int32_t materialId, Float3 position, Float3 half, int32_t parent = -1) {
+Mesh box(const char* name, int32_t id, int32_t materialId, Float3 position, Float3 half,
+         int32_t parent = -1) {
     Mesh m;
     m.header = header(name, id, position, parent);
     m.header.materialId = materialId;
@@ -127,14 +129,16 @@ Mesh box(const char* name, int32_t id, int32_t materialId, Float3 position, Floa
     for (int axis = 0; axis < 3; ++axis)
         for (int sign = -1; sign <= 1; sign += 2) {
             const Float3& n0 = axes[axis];
-            const Float3 n{n0[0] * static_cast<float>(sign), n0[1] * static_cast<float>(sign), n0[2] * static_cast<float>(sign)};
+            const Float3 n{n0[0] * static_cast<float>(sign), n0[1] * static_cast<float>(sign),
+                           n0[2] * static_cast<float>(sign)};
             const Float3& a = axes[(axis + 1) % 3];
             const Float3& b = axes[(axis + 2) % 3];
             const int32_t base = static_cast<int32_t>(m.vertices.size());
             const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
             for (const auto& c : corners) {
                 Float3 p;
-                for (int k = 0; k < 3; ++k) p[k] = (n[k] + a[k] * c[0] + b[k] * c[1]) * half[k];
+                for (int k = 0; k < 3; ++k)
+                    p[k] = (n[k] + a[k] * c[0] + b[k] * c[1]) * half[k];
                 m.vertices.push_back(p);
                 m.normals.push_back(n);
                 m.coordinateSets[0].push_back({(c[0] + 1) * 0.5f, (c[1] + 1) * 0.5f});
@@ -175,7 +179,9 @@ Dummy dummy(const char* name, int32_t id, Float3 position) {
     return d;
 }
 
-Float4 yRotation(float angle) { return {0, std::sin(angle * 0.5f), 0, std::cos(angle * 0.5f)}; }
+Float4 yRotation(float angle) {
+    return {0, std::sin(angle * 0.5f), 0, std::cos(angle * 0.5f)};
+}
 
 bool write(const SceneFile& scene, const fs::path& path) {
     std::string error;
@@ -269,7 +275,7 @@ MorphData petalMorph(const Mesh& petal, int frames) {
     morph.vertexCount = static_cast<int32_t>(petal.vertices.size());
     for (int k = 0; k < frames; ++k) {
         const float open = static_cast<float>(k) / static_cast<float>(frames - 1);
-        const float lift = (1.0f - open) * 1.4f - 0.15f;  // radians of bend per unit length (scaled)
+        const float lift = (1.0f - open) * 1.4f - 0.15f; // radians of bend per unit length (scaled)
         for (const Float3& v : petal.vertices) {
             const float along = v[0] / 5.0f;
             const float bend = lift * along * 1.2f;
@@ -290,8 +296,9 @@ MorphData petalMorph(const Mesh& petal, int frames) {
 bool flower(const fs::path& dataDir) {
     SceneFile s;
     s.lastFrame = 199;
-    s.chunks.push_back(MaterialList{{material(1, "heart", {1, 0.8f, 0.1f}), material(2, "petal", {1, 1, 1}, "petal.png"),
-                                     material(3, "leaf", {0.2f, 0.6f, 0.25f})}});
+    s.chunks.push_back(
+        MaterialList{{material(1, "heart", {1, 0.8f, 0.1f}), material(2, "petal", {1, 1, 1}, "petal.png"),
+                      material(3, "leaf", {0.2f, 0.6f, 0.25f})}});
     s.chunks.push_back(dummy("Centre", 1, {0, 1, 0}));
     s.chunks.push_back(sphere("Heart", 2, 1, {0, 1.2f, 0}, 1.1f, 8, 12));
     s.chunks.push_back(ground("Leaves", 3, 3, 12, 4, 1));
@@ -318,7 +325,8 @@ bool flower(const fs::path& dataDir) {
 bool hode(const fs::path& dataDir) {
     SceneFile s;
     s.lastFrame = 99;
-    s.chunks.push_back(MaterialList{{material(1, "skin", {0.95f, 0.55f, 0.35f}), material(2, "floor", {0.3f, 0.3f, 0.35f})}});
+    s.chunks.push_back(MaterialList{
+        {material(1, "skin", {0.95f, 0.55f, 0.35f}), material(2, "floor", {0.3f, 0.3f, 0.35f})}});
     s.chunks.push_back(dummy("Centre", 1, {0, 4, 0}));
     const Mesh head = sphere("Box01", 2, 1, {0, 4, 0}, 3.5f, 20, 28);
     s.chunks.push_back(head);
@@ -352,8 +360,10 @@ Mesh screen(const char* name, int32_t id, Float3 position, float halfWidth, floa
     Mesh m;
     m.header = header(name, id, position);
     m.header.rotation = yRotation(turn);
-    m.header.materialId = id - 9;  // a material of its own: each shows its own render target
-    m.vertices = {{-halfWidth, -halfHeight, 0}, {halfWidth, -halfHeight, 0}, {halfWidth, halfHeight, 0},
+    m.header.materialId = id - 9; // a material of its own: each shows its own render target
+    m.vertices = {{-halfWidth, -halfHeight, 0},
+                  {halfWidth, -halfHeight, 0},
+                  {halfWidth, halfHeight, 0},
                   {-halfWidth, halfHeight, 0}};
     m.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
     // Stored the other way up, as the exporter writes them: v grows downwards.
@@ -415,7 +425,8 @@ bool textures(const fs::path& dataDir) {
                             rgb[1] = 0.35f + 0.4f * (1 - u) + 0.2f * vein;
                             rgb[2] = 0.55f + 0.3f * u;
                         }) &&
-           writeTexture(dir, "screen.png", 16, [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
+           writeTexture(dir, "screen.png", 16,
+                        [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
 }
 
 bool makeScenes(const fs::path& dataDir) {
