@@ -19,4 +19,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 cd build/demo 2>/dev/null || { echo "play.sh: build/demo is missing; the demo data was not prepared" >&2; exit 1; }
-exec ../bin/holdfast
+# A display that is set but does not answer: the player says so in one line (then its own
+# reports); the offline way is pointed out after it.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+status=0
+{ ../bin/holdfast 2>&1 1>&3 3>&- | tee "$log" >&2; } 3>&1 || status=$?
+if [ "$status" -ne 0 ] && grep -q "^no display could be opened" "$log"; then
+  echo "play.sh: render frames offline instead: build/bin/holdfast-capture --data build/demo/data.qzd --from 0 --to 10000 --step 40 --out frames" >&2
+fi
+exit "$status"

@@ -5,7 +5,8 @@
 set -euo pipefail
 total=${1:-60}
 shift || true
-all=(fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip fuzz_scene_reader fuzz_morph_reader)
+all=(fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip fuzz_scene_reader fuzz_morph_reader
+     fuzz_script_loader fuzz_png_loader fuzz_jpeg_loader)
 [ $# -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,25 +14,34 @@ mkdir -p build-fuzz
 buildlog=build-fuzz/build.log
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DHOLDFAST_FUZZ=ON -DHOLDFAST_TESTS=OFF \
   -DHOLDFAST_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$buildlog" 2>&1 || { cat "$buildlog"; exit 1; }
-cmake --build build-fuzz --target "${targets[@]}" make_scene_seeds >> "$buildlog" 2>&1 || { tail -50 "$buildlog"; exit 1; }
-# Seeds that the scene writer makes (nothing binary is kept in the tree for these).
+cmake --build build-fuzz --target "${targets[@]}" make_scene_seeds make_image_seeds >> "$buildlog" 2>&1 ||
+  { tail -50 "$buildlog"; exit 1; }
+# Seeds that the scene writer and the image libraries make (nothing binary is kept in the tree
+# for these).
 rm -rf build-fuzz/seeds
 build-fuzz/bin/make_scene_seeds build-fuzz/seeds
+mkdir -p build-fuzz/seeds/png_loader build-fuzz/seeds/jpeg_loader
+build-fuzz/bin/make_image_seeds build-fuzz/seeds/png_loader build-fuzz/seeds/jpeg_loader
 share=$(( total / ${#targets[@]} > 0 ? total / ${#targets[@]} : 1 ))
 status=0
 for target in "${targets[@]}"; do
   name=${target#fuzz_}
   seeds=()
-  for d in "$root/fuzz/corpus/$name" "$root/build-fuzz/seeds/$name"; do
+  # The bundled demo's script seeds the script loader too.
+  for d in "$root/fuzz/corpus/$name" "$root/build-fuzz/seeds/$name" \
+           $([ "$name" = script_loader ] && echo "$root/content/data/scripts"); do
     [ -d "$d" ] && seeds+=("$d")
   done
   work="$root/build-fuzz/corpus/$name"
   mkdir -p "$work" "$root/build-fuzz/artifacts"
+  # Pictures of up to 64 KiB can still claim tens of megapixels that really decode.
+  maxlen=262144
+  case "$target" in fuzz_png_loader | fuzz_jpeg_loader) maxlen=65536 ;; esac
   echo "== $target for ${share}s"
   log="$root/build-fuzz/$target.log"
   rc=0
   "$root/build-fuzz/bin/$target" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
-      -max_len=262144 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/" \
+      -max_len="$maxlen" -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/" \
       "$work" "${seeds[@]}" > "$log" 2>&1 || rc=$?
   grep -E "DONE|^stat::|ERROR|SUMMARY|Test unit written" "$log" || true
   if [ "$rc" -ne 0 ]; then

@@ -10,7 +10,8 @@
 //
 // PATH is a data archive (opened with PW, by default the player's password) or a directory that
 // holds data/... (read from disk). The music (default: music.ogg beside PATH) is decoded
-// offline, so the spectrum and oscilloscope taps see what would be playing at each frame.
+// offline, so the spectrum and oscilloscope taps see what would be playing at each frame; without
+// music they hold silence, as in the player without music.ogg.
 // Fatal errors in the demo end with the player's messages and exit code 1; bad arguments with 2.
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -440,22 +441,21 @@ int main(int argc, char** argv) {
         reportError(__FILE__, __LINE__, "Could not init GLEW", true);
     checkGLRequirements();
 
-    if (fs::is_regular_file(music, ec)) {
-        sound::setOfflineMode(true);
-        musicFileName = music.string();
-    } else {
-        // No music: the taps see what they see without a sound device.
-        musicEnabled = false;
+    // The sound system runs offline either way, as the player's runs even without a sound device:
+    // without music the taps hold silence, as in the player without music.ogg.
+    sound::setOfflineMode(true);
+    musicFileName = music.string();
+    const bool musicPresent = fs::is_regular_file(music, ec);
+    if (!musicPresent)
         fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
-    }
 
     const std::string archive = data.string();
     LoadingSetup setup;
     setup.archiveName = fromDirectory ? nullptr : archive.c_str();
     setup.archivePassword = options.password.c_str();
     loadingSequence(setup);
-    bool haveMusic = musicEnabled;
-    if (musicEnabled && !tesselMusic.hasStream()) {
+    bool haveMusic = musicEnabled && musicPresent;
+    if (haveMusic && !tesselMusic.hasStream()) {
         fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n", music.c_str());
         haveMusic = false;
     }

@@ -6,6 +6,7 @@
 // scratch. The music is made separately by holdfast-makemusic; holdfast-pack then packs OUT.
 #include "makedemo/ContentSteps.h"
 #include "resources/PngWriter.h"
+#include "ToolOptions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -117,14 +118,16 @@ bool writePng(const Picture& picture, const fs::path& path) {
     return writeRgbPng(path.string(), kWidth, kHeight, bytes.data(), false, false);
 }
 
-int usage() {
-    fprintf(stderr, "usage: holdfast-makedemo --content DIR --out DIR\n");
-    return 2;
-}
+const tool::Description kTool = {"holdfast-makedemo",
+                                  "Generates the demo's data folder (script, pictures, scenes) from the content sources.",
+                                  "usage: holdfast-makedemo --content DIR --out DIR\n"};
+
+int usage() { return tool::usageError(kTool); }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    tool::answerHelpAndVersion(argc, argv, kTool);
     std::string content, out;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

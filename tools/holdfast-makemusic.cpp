@@ -9,6 +9,8 @@
 //  64 drop                   96 half-time                 112 drop again
 // 128 outro, fading out until 286 s.
 // The output is the same on every run (fixed noise seed).
+#include "ToolOptions.h"
+
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
@@ -460,15 +462,17 @@ bool encode(const std::vector<float>& left, const std::vector<float>& right, flo
     return ok;
 }
 
-int usage() {
-    fprintf(stderr, "usage: holdfast-makemusic OUT.ogg [--seconds S] [--quality Q]\n"
-                    "  S: length in seconds (default 286), Q: Vorbis quality -0.1..1 (default 0.3)\n");
-    return 2;
-}
+const tool::Description kTool = {
+    "holdfast-makemusic", "Synthesises the demo's music (120 bpm) and writes it as Ogg Vorbis.",
+    "usage: holdfast-makemusic OUT.ogg [--seconds S] [--quality Q]\n"
+    "  S: length in seconds (default 286), Q: Vorbis quality -0.1..1 (default 0.3)\n"};
+
+int usage() { return tool::usageError(kTool); }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    tool::answerHelpAndVersion(argc, argv, kTool);
     const char* outPath = nullptr;
     double seconds = 286.0;
     float quality = 0.3f;

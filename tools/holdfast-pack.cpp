@@ -7,6 +7,7 @@
 #include "archive/Crc32.h"
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
+#include "ToolOptions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,15 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int usage() {
-    fprintf(stderr, "usage:\n"
-                    "  holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
-                    "  holdfast-pack list ARCHIVE [--password PW]\n"
-                    "  holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
-                    "  holdfast-pack test ARCHIVE [--password PW]\n"
-                    "  holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n");
-    return 1;
-}
+const tool::Description kTool = {
+    "holdfast-pack", "Makes, lists, tests and extracts the demo's RAR 2.x data archives.",
+    "usage: holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
+    "       holdfast-pack list ARCHIVE [--password PW]\n"
+    "       holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
+    "       holdfast-pack test ARCHIVE [--password PW]\n"
+    "       holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n"};
+
+int usage() { return tool::usageError(kTool); }
 
 struct Args {
     std::vector<std::string> positional;
@@ -111,6 +112,13 @@ int create(const Args& a) {
         fs::path path;
         uint64_t size;
     };
+    // The rename at the end replaces whatever has the name: only an earlier archive (a regular
+    // file) may go that way, never a link, FIFO, device or directory someone named by mistake.
+    struct stat existing;
+    if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        return 1;
+    }
     std::vector<Item> items;
     uint64_t total = 0;
     fs::path outAbs = fs::absolute(out, ec);
@@ -188,6 +196,11 @@ int create(const Args& a) {
         return abandon("write failed");
     }
     f = nullptr;
+    if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        unlink(tmpName.c_str());
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        return 1;
+    }
     if (rename(tmpName.c_str(), out.c_str()) != 0) {
         unlink(tmpName.c_str());
         fprintf(stderr, "holdfast-pack: cannot rename to %s: %s\n", out.c_str(), strerror(errno));
@@ -279,6 +292,9 @@ int test(const Args& a) {
         ++failures;
         fprintf(stderr, "holdfast-pack: archive damaged: %s\n", reader.damageReport().c_str());
     }
+    if (!reader.damaged() && !reader.endMarked())
+        fprintf(stderr, "holdfast-pack: warning: %s has no end-of-archive block; it may be cut short\n",
+                a.positional[0].c_str());
     printf("%d members, %d failed\n", members, failures);
     return failures ? 1 : 0;
 }
@@ -315,6 +331,7 @@ int bench(const Args& a) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tool::answerHelpAndVersion(argc, argv, kTool);
     if (argc < 2) return usage();
     Args a;
     if (!parseArgs(argc, argv, a)) return usage();

@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "resources/DataFile.h"
 #include "JsonWriter.h"
+#include "ToolOptions.h"
 
 #include <charconv>
 #include <cmath>
@@ -22,10 +23,11 @@
 
 namespace {
 
-void usage() {
-    std::fprintf(stderr, "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n");
-    std::exit(2);
-}
+const tool::Description kTool = {"holdfast-script",
+                                  "Checks a demo script and prints its whole timeline as JSON.",
+                                  "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"};
+
+[[noreturn]] void usage() { std::exit(tool::usageError(kTool)); }
 
 void writeVariable(Json& j, Variable* v) {
     j.raw("{");
@@ -132,6 +134,7 @@ std::string timelineJson() {
 int main(int argc, char** argv) {
     // A command-line tool: reports go to stderr instead of waiting on a message box.
     setenv("HOLDFAST_UNATTENDED", "1", 0);
+    tool::answerHelpAndVersion(argc, argv, kTool);
 
     const char* archive = nullptr;
     const char* password = nullptr;

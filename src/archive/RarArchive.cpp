@@ -1,8 +1,10 @@
 #include "archive/RarArchive.h"
 
+
 #include "archive/Crc32.h"
 #include "archive/Rar20Crypt.h"
 #include "archive/Rar20Unpack.h"
+#include "platform/RegularFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,12 +131,13 @@ bool Reader::openFile(const char* path) {
     list.clear();
     resume.reset();
     damage.clear();
+    sawEnd = false;
     auto src = std::make_unique<FileSource>();
-    src->fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (src->fd < 0) return fail(std::string("cannot open archive: ") + strerror(errno));
-    struct stat st;
-    if (fstat(src->fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail("archive is not a regular file");
-    src->size = static_cast<uint64_t>(st.st_size);
+    std::string why;
+    off_t size = 0;
+    src->fd = platform::openRegularFile(path, &why, &size);
+    if (src->fd < 0) return fail("cannot open archive: " + why);
+    src->size = static_cast<uint64_t>(size);
     source = std::move(src);
     return parse();
 }
@@ -143,6 +146,7 @@ bool Reader::openMemory(const uint8_t* data, size_t size) {
     list.clear();
     resume.reset();
     damage.clear();
+    sawEnd = false;
     auto src = std::make_unique<MemorySource>();
     src->data = data;
     src->size = size;
@@ -223,6 +227,7 @@ bool Reader::parse() {
                 return damaged("member data runs past the end of the archive");
             list.push_back(std::move(e));
         } else if (type == kTypeEnd) {
+            sawEnd = true;
             break;
         }
         // Comments, old-style sub-blocks, recovery records and unknown blocks are skipped by size.

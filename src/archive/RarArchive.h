@@ -72,6 +72,9 @@ class Reader {
     uint16_t mainFlags() const { return archiveFlags; }
     bool damaged() const { return !damage.empty(); }
     const std::string& damageReport() const { return damage; }
+    // True when the headers ended with an end-of-archive block. Without one, an archive cut off
+    // right after a member looks whole; only this tells the difference.
+    bool endMarked() const { return sawEnd; }
     const std::string& error() const { return lastError; }
 
     // Index of the member called `name`, or -1. '/' and '\' are the same separator; an exact
@@ -104,6 +107,7 @@ class Reader {
     std::vector<Entry> list;
     uint16_t archiveFlags = 0;
     std::string damage;
+    bool sawEnd = false;
     std::string lastError;
     uint64_t memberLimit = kMaxMemberSize;
     // Decoder state after the last member extract() unpacked, so the next solid member can go on.

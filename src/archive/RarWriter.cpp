@@ -120,6 +120,13 @@ bool Writer::add(const std::string& name, const uint8_t* data, size_t size, uint
 }
 
 bool Writer::finish() {
+    // The end-of-archive block (type 0x7b, "skip if unknown" flag, as RAR 2.x writes it) lets a
+    // reader tell a complete archive from one cut off between two members.
+    std::vector<uint8_t> h = {0, 0, 0x7b};
+    put16(h, 0x4000);
+    put16(h, 7);
+    sealHeader(h);
+    if (!write(h.data(), h.size())) return false;
     if (fflush(file) != 0) {
         lastError = "write failed";
         return false;

@@ -28,6 +28,7 @@ class Writer {
     bool begin(FILE* out);
     // Adds one member; `name` uses '/' or '\' (stored with '\'). `dosTime` is a DOS date/time.
     bool add(const std::string& name, const uint8_t* data, size_t size, uint32_t dosTime);
+    // Writes the end-of-archive block and flushes.
     bool finish();
 
     const std::string& error() const { return lastError; }

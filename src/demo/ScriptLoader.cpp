@@ -257,7 +257,17 @@ void ScriptLoader::timelineStatement(const std::string& first) {
     // Any other command word: the statement ends after the effect name.
 }
 
-void ScriptLoader::load(const char* fileName) {
+int ScriptLoader::currentLine() const {
+    if (!text) return 0;
+    // The position is just past the word (or line) read last; a line end it consumed does not
+    // count yet.
+    const size_t end = pos > 0 ? std::min(pos - 1, length) : 0;
+    int line = 1;
+    for (size_t i = 0; i < end; ++i) line += text[i] == '\n';
+    return line;
+}
+
+void ScriptLoader::clearTimeline() {
     if (!effectList) effectList = new EffectList();
     if (!signalQueue) signalQueue = new SignalQueue();
     effectList->clearEffects();
@@ -267,14 +277,35 @@ void ScriptLoader::load(const char* fileName) {
     lookahead.clear();
     // Every load starts without an end time, so tracks made before its DEMO_END end at 0.
     trackEndTime = 0;
+}
 
+void ScriptLoader::load(const char* fileName) {
+    clearTimeline();
     DataFile file(fileName);
     if (!file.isOpen()) {
         reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
         return;
     }
-    text = reinterpret_cast<const char*>(file.getData());
-    length = file.getSize();
+    parse(reinterpret_cast<const char*>(file.getData()), file.getSize());
+    file.close();
+}
+
+void ScriptLoader::loadText(const std::string& script) {
+    clearTimeline();
+    parse(script.data(), script.size());
+}
+
+void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
+    // The text is the caller's: forget it also when a report ends the load early.
+    struct TextReset {
+        ScriptLoader& loader;
+        ~TextReset() {
+            loader.text = nullptr;
+            loader.length = loader.pos = 0;
+        }
+    } textReset{*this};
+    text = scriptText;
+    length = scriptLength;
     // The script is text: a NUL byte would silently cut off everything after it.
     if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr) {
         const char* at = static_cast<const char*>(nul);
@@ -343,10 +374,6 @@ void ScriptLoader::load(const char* fileName) {
             timelineStatement(word);
         }
     }
-
-    text = nullptr;
-    length = pos = 0;
-    file.close();
 
     for (Effect* effect : effectList->effects()) {
         effect->activeTrack.compact();

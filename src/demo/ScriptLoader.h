@@ -14,11 +14,19 @@ public:
     // are complete. Every script error is fatal. Creates the effect list and signal queue
     // first if nobody has.
     void load(const char* fileName);
+    // The same from a script already in memory (a tool replaying the last good version).
+    void loadText(const std::string& script);
 
     // DEFINE names of the last load.
     const std::map<std::string, int>& defined() const { return defines; }
+    // While a load runs (a report made during it asks): the script line being read, from 1;
+    // 0 outside a load.
+    int currentLine() const;
 
 private:
+    void clearTimeline();
+    void parse(const char* scriptText, size_t scriptLength);
+
     struct LineValue {
         std::string text;
         float value = 0.0f;         // the first number of the last run of numbers

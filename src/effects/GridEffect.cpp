@@ -39,16 +39,21 @@ int gridAspect() { return screenHeight > 0 ? screenWidth / screenHeight : 1; }
 
 void GridEffect::start(int time) {
     Effect::start(time);
-    if (!pbuffer.isInitialized()) return;
+    if (!pbuffer.isInitialized() || inPicture) return;
     // The linked effect starts inside the target it will draw into.
+    inPicture = true;
     pbuffer.enable();
     if (linked) linked->start(time);
     pbuffer.disable();
+    inPicture = false;
 }
 
 void GridEffect::update(int time) {
     Effect::update(time);
-    if (linked && pbuffer.isInitialized()) {
+    // A grid that is (through others) its own picture would draw itself without end: the inner
+    // visit leaves the picture as it is.
+    if (linked && pbuffer.isInitialized() && !inPicture) {
+        inPicture = true;
         pbuffer.enable();
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
@@ -59,6 +64,7 @@ void GridEffect::update(int time) {
         linked->update(time);
         linked->render(time);
         pbuffer.disable();
+        inPicture = false;
     }
     grid.useColours = shade.valueAt(time) > 0;
 }

@@ -57,6 +57,7 @@ protected:
 
 private:
     float distance;
+    bool inPicture = false;  // drawing (or starting) the linked effect into the picture
 };
 
 // Aspect ratio of the grid cameras: the screen's width over its height in whole numbers, as the

@@ -4,6 +4,8 @@
 
 #include "effects/GridEffect.h"
 
+#include <vector>
+
 class GridExp : public GridEffect {
 public:
     GridExp();
@@ -14,4 +16,12 @@ public:
 
 protected:
     void spinTexture(int time) override;
+
+private:
+    std::vector<float> craterShape;  // per vertex: the crater's shaped distance from the centre
+    std::vector<float> rippleSin;    // per vertex: sin 2r and cos 2r times the ripple's falloff
+    std::vector<float> rippleCos;
+    float columnA[kSize] = {};       // per column, for the current frame
+    float columnB[kSize] = {};
+    float columnC[kSize] = {};
 };

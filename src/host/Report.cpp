@@ -10,6 +10,7 @@
 namespace report {
 namespace {
 Sink currentSink = nullptr;
+thread_local int guardDepth = 0;
 
 platform::BoxIcon iconFor(BoxStyle style) {
     switch (style) {
@@ -39,12 +40,20 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-void setSink(Sink sink) { currentSink = sink; }
+Sink setSink(Sink sink) {
+    Sink previous = currentSink;
+    currentSink = sink;
+    return previous;
+}
+
+FatalGuard::FatalGuard() { ++guardDepth; }
+FatalGuard::~FatalGuard() { --guardDepth; }
 
 void showBox(const char* caption, const std::string& text, BoxStyle style, bool fatal) {
     if (currentSink) currentSink(Record{caption, text, fatal});
     fprintf(stderr, "%s: %s\n", caption, text.c_str());
     fflush(stderr);
+    if (fatal && guardDepth > 0) throw FatalError(Record{caption, text, fatal});
     platform::messageBox(caption, text.c_str(), iconFor(style));
     if (fatal) exit(1);
 }

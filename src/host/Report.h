@@ -3,6 +3,7 @@
 // process with exit code 1 through the normal exit path, so exit handlers still run.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
 void reportError(const char* file, int line, const char* message, bool fatal);
@@ -35,6 +36,25 @@ struct Record {
     bool fatal;
 };
 using Sink = void (*)(const Record&);
-void setSink(Sink sink);
+// Returns the sink it replaces.
+Sink setSink(Sink sink);
+
+// A fatal report made while a FatalGuard lives, thrown instead of ending the process.
+class FatalError : public std::runtime_error {
+public:
+    explicit FatalError(const Record& r) : std::runtime_error(r.text), record(r) {}
+    Record record;
+};
+
+// While one lives (on this thread), a fatal report is printed to stderr and thrown as FatalError
+// instead of showing a box and ending the process: a tool that reloads a demo after an edit
+// keeps the demo it has when the new one is broken. Nests.
+class FatalGuard {
+public:
+    FatalGuard();
+    ~FatalGuard();
+    FatalGuard(const FatalGuard&) = delete;
+    FatalGuard& operator=(const FatalGuard&) = delete;
+};
 
 } // namespace report

@@ -36,6 +36,7 @@ void showWindow(Window* window);
 // Switches the window into or out of the fullscreen mode; false when refused.
 bool setFullscreen(Window* window, bool fullscreen);
 void swapBuffers(Window* window);
+void setWindowTitle(Window* window, const char* title);
 void showCursor(bool visible);
 
 // RGBA, 24-bit depth, 8-bit stencil, double-buffered compatibility context.
@@ -70,9 +71,12 @@ Window* hiddenWindow();
 
 // ---- events --------------------------------------------------------------
 enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Other };
+// The keys the programs act on; every other key is Other.
+enum class Key { None, Escape, Space, Left, Right, PageUp, PageDown, Home, End, LeftBracket, RightBracket, L, R, Other };
 struct Event {
     EventType type = EventType::Other;
     bool escape = false;  // KeyDown/KeyUp of the Escape key
+    Key key = Key::None;  // KeyDown/KeyUp: which key
 };
 // Takes at most one pending event.
 bool pollEvent(Event& event);

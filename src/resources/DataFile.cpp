@@ -2,7 +2,9 @@
 
 #include "archive/ExtractMember.h"
 #include "host/Report.h"
+#include "platform/RegularFile.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -70,8 +72,19 @@ bool DataFile::openInto(const char* name) {
         return false;
     }
 
-    FILE* stream = fopen(name, "rb");
-    if (!stream) return false;
+    // FIFOs and devices are refused without waiting on them, and reported: a plain open would
+    // hang. Missing files and directories stay quiet failures.
+    std::string why;
+    const int fd = platform::openRegularFile(name, &why);
+    if (fd < 0) {
+        if (errno == ENODEV) reportErrorText(__FILE__, __LINE__, "Data file is not a regular file", name, false);
+        return false;
+    }
+    FILE* stream = fdopen(fd, "rb");
+    if (!stream) {
+        ::close(fd);
+        return false;
+    }
     long length = -1;
     if (fseek(stream, 0, SEEK_END) == 0) length = ftell(stream);
     // A directory or unseekable stream has no usable length: a failed open, not a huge allocation.

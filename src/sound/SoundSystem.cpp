@@ -1,16 +1,20 @@
 #include "sound/SoundSystem.h"
 
+#include "host/Report.h"
 #include "platform/AudioDevice.h"
+#include "platform/RegularFile.h"
 
 #include <kiss_fftr.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -428,8 +432,22 @@ int mixRate() { return sys().rate; }
 Stream* streamOpen(const char* fileName) {
     System& s = sys();
     if (!s.initialized || !fileName) return nullptr;
+    // A FIFO or device under the music's name would block the open forever: refused and reported.
+    // A missing file stays a quiet failure (the demo then runs without music).
+    std::string why;
+    const int fd = platform::openRegularFile(fileName, &why);
+    if (fd < 0) {
+        if (errno == ENODEV) reportErrorText(__FILE__, __LINE__, "Music file is not a regular file", fileName, false);
+        return nullptr;
+    }
+    FILE* input = fdopen(fd, "rb");
+    if (!input) {
+        ::close(fd);
+        return nullptr;
+    }
     auto* st = new Stream();
-    if (ov_fopen(fileName, &st->file) != 0) {
+    if (ov_open(input, &st->file, nullptr, 0) != 0) {
+        fclose(input);  // only a successful open hands the stream to vorbisfile
         delete st;
         return nullptr;
     }

@@ -2,11 +2,13 @@
 // The archive setting is process-wide and permanent, so archive cases run in a child process.
 #include "ArchiveHelpers.h"
 
+#include "archive/RarArchive.h"
 #include "host/Report.h"
 #include "resources/DataFile.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,6 +121,31 @@ TEST(DataFile, ZeroLengthMissingAndClosedFiles) {
         EXPECT_FALSE(file.isOpen());
         EXPECT_EQ(file.read(buf, 1, 1), 0u);
         file.close(); // twice is harmless
+    });
+}
+
+// A FIFO under a data file's name has no writer: a plain open would wait for one forever.
+TEST(DataFile, FifosAreRefusedAtOnceAndReported) {
+    ScratchDir dir;
+    const std::string archive = dir.file("data.qzd"), script = dir.file("demo.scr");
+    ASSERT_EQ(mkfifo(archive.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(script.c_str(), 0600), 0);
+    inChild([&] {
+        alarm(20);  // a blocking open ends the child by the signal, which fails the test
+        rar::Reader reader;
+        EXPECT_FALSE(reader.openFile(archive.c_str()));
+        EXPECT_NE(reader.error().find("not a regular file"), std::string::npos) << reader.error();
+
+        boxes.clear();
+        report::setSink(collect);
+        EXPECT_EQ(DataFile::open(script.c_str()), nullptr);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_FALSE(boxes[0].fatal);
+        EXPECT_NE(boxes[0].text.find("Data file is not a regular file: " + script), std::string::npos)
+            << boxes[0].text;
+
+        setDataArchive(archive.c_str(), "pw");
+        EXPECT_EQ(DataFile::open("data/scripts/demo.scr"), nullptr);
     });
 }
 

@@ -1,8 +1,11 @@
 // holdfast-pack as demo authors run it: exit codes, what goes to stdout and stderr.
 #include "ArchiveHelpers.h"
 
+#include "archive/RarArchive.h"
+
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace archivetest;
@@ -15,10 +18,10 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun pack(const std::string& args, const ScratchDir& dir) {
+ToolRun pack(const std::string& args, const ScratchDir& dir, const std::string& prefix = "") {
     std::string outFile = dir.file("stdout"), errFile = dir.file("stderr");
     std::string command =
-        std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
+        prefix + std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
     int raw = system(command.c_str());
     ToolRun r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -73,8 +76,6 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         "extract " + archive + " data/missing.txt --password pw",
         "extract " + dir.file("nothing.qzd") + " data/a.txt --password pw",
         "test " + archive + " --password wrong",
-        "frobnicate " + archive,
-        "extract " + archive,
     };
     for (const std::string& args : failing) {
         SCOPED_TRACE(args);
@@ -84,10 +85,18 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         EXPECT_FALSE(r.err.empty());
     }
 
+    // Usage errors: exit code 2 and the usage text on stderr.
+    for (const std::string& args : {"frobnicate " + archive, "extract " + archive, std::string("list")}) {
+        ToolRun r = pack(args, dir);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_TRUE(r.out.empty()) << args;
+        EXPECT_NE(r.err.find("usage: holdfast-pack"), std::string::npos) << args << r.err;
+    }
+
     // A damaged archive fails the test; an archive cut short fails too.
     Bytes good = readFile(archive);
     Bytes bad = good;
-    bad[bad.size() - 3] ^= 0x40;
+    bad[bad.size() - 7 - 3] ^= 0x40;  // in the member's data, before the 7-byte end block
     writeFile(dir.file("bad.qzd"), bad);
     EXPECT_EQ(pack("test " + dir.file("bad.qzd") + " --password pw", dir).status, 1);
     writeFile(dir.file("cut.qzd"), Bytes(good.begin(), good.begin() + 40));
@@ -102,6 +111,78 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
         pack("create " + dir.file("missing-dir/x.qzd") + " " + dir.file("tree") + " --password pw", dir);
     EXPECT_EQ(n.status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing-dir")));
+}
+
+// The archive ends with an end-of-archive block; without it, test still passes the members but
+// warns that the archive may have been cut short (cut between two members, nothing else shows it).
+TEST(PackTool, ArchiveEndsWithAnEndBlockAndTestWarnsWithoutOne) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(500));
+    writeFile(dir.file("tree/data/b.txt"), textBytes(700, 2));
+    const std::string archive = dir.file("data.qzd");
+    for (const char* mode : {"", " --compress", " --compress --solid"}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password pw" + mode, dir).status, 0);
+        Bytes whole = readFile(archive);
+        const Bytes endBlock = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+        ASSERT_GT(whole.size(), endBlock.size());
+        EXPECT_EQ(Bytes(whole.end() - 7, whole.end()), endBlock);
+        ToolRun complete = pack("test " + archive + " --password pw", dir);
+        EXPECT_EQ(complete.status, 0);
+        EXPECT_EQ(complete.out, "2 members, 0 failed\n");
+        EXPECT_EQ(complete.err.find("warning"), std::string::npos) << complete.err;
+
+        // Cut right after the last member, and after the first one.
+        rar::Reader reader;
+        ASSERT_TRUE(reader.openMemory(whole.data(), whole.size()));
+        ASSERT_TRUE(reader.endMarked());
+        const rar::Entry& second = reader.entries().at(1);
+        const size_t secondStart = static_cast<size_t>(second.dataOffset) - (32 + second.name.size());
+        for (size_t cut : {whole.size() - 7, secondStart}) {
+            writeFile(dir.file("cut.qzd"), Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
+            ToolRun r = pack("test " + dir.file("cut.qzd") + " --password pw", dir);
+            EXPECT_EQ(r.status, 0) << cut;
+            EXPECT_NE(r.err.find("has no end-of-archive block; it may be cut short"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// A FIFO named as the archive: refused at once, not waited on (timeout ends a hung tool).
+TEST(PackTool, FifoArchiveIsRefusedWithoutWaiting) {
+    ScratchDir dir;
+    const std::string fifo = dir.file("data.qzd");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string command : {"list ", "test "}) {
+        ToolRun r = pack(command + fifo + " --password pw", dir, "timeout 30 ");
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << command << r.err;
+    }
+}
+
+// create renames its finished archive over OUT: only an earlier archive may be replaced that way.
+TEST(PackTool, CreateReplacesOnlyARegularFile) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(300));
+    writeFile(dir.file("keep.txt"), textBytes(50));
+    ASSERT_EQ(mkfifo(dir.file("fifo.qzd").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(dir.file("keep.txt").c_str(), dir.file("link.qzd").c_str()), 0);
+    std::filesystem::create_directories(dir.file("folder.qzd"));
+    for (const char* name : {"fifo.qzd", "link.qzd", "folder.qzd"}) {
+        ToolRun r = pack("create " + dir.file(name) + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_NE(r.err.find("is not a regular file; not replacing it"), std::string::npos) << name << r.err;
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(dir.file("fifo.qzd")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.qzd")));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.qzd")));
+    EXPECT_EQ(readFile(dir.file("keep.txt")), textBytes(50));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    // An earlier archive is replaced.
+    writeFile(dir.file("old.qzd"), textBytes(10));
+    EXPECT_EQ(pack("create " + dir.file("old.qzd") + " " + dir.file("tree") + " --password pw", dir).status, 0);
+    EXPECT_EQ(pack("test " + dir.file("old.qzd") + " --password pw", dir).status, 0);
 }
 
 TEST(PackTool, EmptyPasswordMeansNotEncrypted) {

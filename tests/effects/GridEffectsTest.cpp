@@ -348,3 +348,37 @@ TEST_F(Grids, WithoutAPictureTheGridIsDrawnInItsColourEvenWithTexturingLeftOn) {
     EXPECT_EQ(c[1], 255);
     glDeleteTextures(1, &stray);
 }
+
+TEST_F(Grids, GridsThatAreTheirOwnPictureDoNotDrawThemselvesWithoutEnd) {
+    EffectList list;
+    effectList = &list;
+    list.createEffect("GridExp");
+    list.createEffect("GridExp2");
+    Effect& first = *list.findEffect("GridExp");
+    Effect& second = *list.findEffect("GridExp2");
+    Signal link;
+    link.type = 2;
+    for (auto [from, to] : {std::pair<Effect*, const char*>{&first, "GridExp2"}, {&second, "GridExp"}}) {
+        link.text = to;
+        from->signal(link);
+    }
+    ASSERT_EQ(first.linked, &second);
+    ASSERT_EQ(second.linked, &first);
+    for (int t : {0, 40}) {
+        Signal start;
+        start.time = t;
+        first.signal(start);
+        first.update(t);
+        first.render(t);
+        second.update(t);
+        second.render(t);
+    }
+    link.text = "GridExp";
+    first.signal(link);  // linked to itself
+    first.start(100);
+    first.update(100);
+    first.render(100);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    list.clearEffects();
+    effectList = nullptr;
+}

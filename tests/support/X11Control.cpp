@@ -26,7 +26,8 @@ long windowPid(Display* display, Window window) {
     return pid;
 }
 
-Window findByName(Display* display, Window root, const std::string& title, long pid) {
+// `title` matched whole, or as a prefix when `prefix`.
+Window findByName(Display* display, Window root, const std::string& title, long pid, bool prefix = false) {
     Window parent, *children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
@@ -35,12 +36,13 @@ Window findByName(Display* display, Window root, const std::string& title, long 
         char* name = nullptr;
         if (XFetchName(display, children[i], &name) && name) {
             XWindowAttributes attributes;
-            if (title == name && XGetWindowAttributes(display, children[i], &attributes) &&
+            const bool matches = prefix ? std::string(name).rfind(title, 0) == 0 : title == name;
+            if (matches && XGetWindowAttributes(display, children[i], &attributes) &&
                 attributes.map_state == IsViewable && (pid == 0 || windowPid(display, children[i]) == pid))
                 found = children[i];
             XFree(name);
         }
-        if (!found) found = findByName(display, children[i], title, pid);
+        if (!found) found = findByName(display, children[i], title, pid, prefix);
     }
     if (children) XFree(children);
     return found;
@@ -99,4 +101,92 @@ bool sendCloseRequest(unsigned long window) {
     XSync(display, False);
     XCloseDisplay(display);
     return true;
+}
+
+unsigned long waitForWindowTitled(const std::string& prefix, int timeoutMs, long pid) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 0;
+    XSetErrorHandler(ignoreErrors);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    Window found = 0;
+    while (!found && std::chrono::steady_clock::now() < end) {
+        found = findByName(display, DefaultRootWindow(display), prefix, pid, true);
+        if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+std::string windowTitle(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return "";
+    XSetErrorHandler(ignoreErrors);
+    std::string title;
+    char* name = nullptr;
+    if (XFetchName(display, window, &name) && name) {
+        title = name;
+        XFree(name);
+    }
+    XCloseDisplay(display);
+    return title;
+}
+
+std::string waitForTitle(unsigned long window, const std::vector<std::string>& parts, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string title;
+    for (;;) {
+        title = windowTitle(window);
+        bool all = true;
+        for (const std::string& part : parts) all = all && title.find(part) != std::string::npos;
+        if (all || std::chrono::steady_clock::now() >= end) return title;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+}
+
+bool sendKey(unsigned long window, const std::string& key) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    const KeySym sym = XStringToKeysym(key.c_str());
+    if (sym == NoSymbol) {
+        XCloseDisplay(display);
+        return false;
+    }
+    XKeyEvent event;
+    memset(&event, 0, sizeof event);
+    event.display = display;
+    event.window = window;
+    event.root = DefaultRootWindow(display);
+    event.same_screen = True;
+    event.keycode = XKeysymToKeycode(display, sym);
+    event.type = KeyPress;
+    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
+    event.type = KeyRelease;
+    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+std::vector<unsigned char> grabWindow(unsigned long window, int width, int height) {
+    std::vector<unsigned char> rgb;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return rgb;
+    XSetErrorHandler(ignoreErrors);
+    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                              AllPlanes, ZPixmap);
+    if (image) {
+        rgb.resize(static_cast<size_t>(width) * height * 3);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned long p = XGetPixel(image, x, y);
+                unsigned char* out = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+                out[0] = static_cast<unsigned char>((p & image->red_mask) >> 16);
+                out[1] = static_cast<unsigned char>((p & image->green_mask) >> 8);
+                out[2] = static_cast<unsigned char>(p & image->blue_mask);
+            }
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return rgb;
 }

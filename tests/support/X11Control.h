@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Waits up to timeoutMs for a mapped window with this title that belongs to process `pid`
 // (any process when pid is 0); returns its id or 0.
@@ -10,3 +11,14 @@ unsigned long waitForWindow(const std::string& title, int timeoutMs, long pid = 
 bool sendEscape(unsigned long window);
 // Sends the window manager's close request (WM_DELETE_WINDOW).
 bool sendCloseRequest(unsigned long window);
+
+// Waits up to timeoutMs for a mapped window of process `pid` whose title starts with `prefix`.
+unsigned long waitForWindowTitled(const std::string& prefix, int timeoutMs, long pid);
+// The window's title ("" when it has none or is gone).
+std::string windowTitle(unsigned long window);
+// Waits up to timeoutMs until the title contains every one of `parts`; returns the last title seen.
+std::string waitForTitle(unsigned long window, const std::vector<std::string>& parts, int timeoutMs);
+// Sends a key press and release; `key` is an X keysym name ("space", "Right", "bracketleft", "r").
+bool sendKey(unsigned long window, const std::string& key);
+// The window's pixels as RGB, top row first (empty on failure).
+std::vector<unsigned char> grabWindow(unsigned long window, int width, int height);

@@ -55,3 +55,45 @@ TEST(AudioGridCapture, TheBundledDemosGridsAndWaveformInTheDrop) {
         for (int x = 0; x < 800; ++x) lit += !dark(x, y);
     EXPECT_GT(lit, 800L * 300 * 9 / 10);
 }
+
+// Without music the capture tool still has its (silent) sound system, as the player has without
+// music.ogg or a sound device: Osc starts and draws the silence as a line across its middle.
+TEST(AudioGridCapture, WithoutMusicTheWaveformIsAFlatLine) {
+    if (!getenv("DISPLAY") || !*getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+__DEFS__
+INSERT_EFFECT Clear
+INSERT_EFFECT Spectrum
+INSERT_EFFECT Osc
+__TIMELINE__
+0 SIGNAL Clear Red 1
+0 SIGNAL Clear Green 1
+0 SIGNAL Clear Blue 1
+0 BEGIN Clear
+0 INIT Spectrum
+0 BEGIN Spectrum
+0 INIT Osc
+0 BEGIN Osc
+)");
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 500 --out " + out, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("no music"), std::string::npos) << r.err;
+    const Frame frame = readPng(out + "/frame_00000500.png");
+    ASSERT_TRUE(frame.ok);
+    // The rectangle spans 0.4 .. 0.8 of the screen both ways: the line lies at 0.6 of its height.
+    for (int x : {340, 400, 600}) {
+        int top = -1, bottom = -1;
+        for (int y = 0; y < 600; ++y) {
+            if (frame.at(x, y)[0] < 128) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+        }
+        ASSERT_GE(top, 0) << x;
+        EXPECT_NEAR((top + bottom) / 2.0, 360, 3) << x;
+        EXPECT_LE(bottom - top, 8) << x;
+    }
+}

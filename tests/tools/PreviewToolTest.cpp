@@ -1,0 +1,219 @@
+// holdfast-preview driven through its window: jumps, reloads after an edit, a broken script.
+#include "GLTest.h"
+#include "PngPixels.h"
+#include "X11Control.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A flash on every 100 ms pattern step that fades within a few frames, so a frame depends on
+// the frames drawn before it; the part "LATER" begins at 1000 ms.
+std::string flashScript(const std::string& extra = "") {
+    return R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+DEMO_BEAT 100
+__DEFS__
+DEFINE LATER 1000
+DEFINE BAR 400
+INSERT_EFFECT Clear
+INSERT_EFFECT Flash
+__SETUP__
+0 SIGNAL Flash Pattern "11"
+__TIMELINE__
+0 BEGIN Clear
+0 SIGNAL Clear Red 0.25
+0 SIGNAL Flash Speed 0.2
+0 BEGIN Flash
+BAR * 2 SIGNAL Clear Red 0.25
+LATER SIGNAL Clear Red 0.25
+)" + extra;
+}
+
+bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+
+struct Preview {
+    pid_t pid = -1;
+    std::string errPath;
+    unsigned long window = 0;
+
+    Preview(const std::string& demo, const std::string& arguments) {
+        errPath = makeTempDir() + "/stderr.txt";
+        pid = fork();
+        if (pid == 0) {
+            if (!freopen(errPath.c_str(), "w", stderr)) _exit(97);
+            setenv("HOLDFAST_UNATTENDED", "1", 1);
+            setenv("SDL_AUDIODRIVER", "dummy", 1);
+            const std::string command = binPath("holdfast-preview") + " --data " + demo + " " + arguments;
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+            _exit(98);
+        }
+        window = waitForWindowTitled("holdfast-preview", 30000, pid);
+    }
+    ~Preview() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    bool running() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
+    std::string err() const { return readFile(errPath); }
+    // Exit code after Escape, or -1 if it does not end.
+    int quit() {
+        sendKey(window, "Escape");
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
+};
+
+// The capture tool's frame at t, top row first.
+std::vector<unsigned char> captured(const std::string& demo, int t) {
+    const std::string out = makeTempDir();
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times " + std::to_string(t) +
+                                     " --out " + out,
+                                 120);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%08d.png", t);
+    return readPng(out + name).rgb;
+}
+
+int redAtCentre(const std::vector<unsigned char>& rgb) { return rgb.empty() ? -1 : rgb[(300 * 800 + 400) * 3]; }
+
+} // namespace
+
+TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    Preview preview(demo, "--at 425 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    std::string title = waitForTitle(preview.window, {"0.425 s", "paused"}, 20000);
+    ASSERT_NE(title.find("0.425 s"), std::string::npos) << title << "\n" << preview.err();
+    EXPECT_EQ(title.find("LATER"), std::string::npos) << title;
+
+    sendKey(preview.window, "Right");
+    title = waitForTitle(preview.window, {"1.425 s", "LATER", "paused"}, 20000);
+    ASSERT_NE(title.find("1.425 s"), std::string::npos) << title << "\n" << preview.err();
+    const std::vector<unsigned char> shown = grabWindow(preview.window, 800, 600);
+    const std::vector<unsigned char> expected = captured(demo, 1425);
+    ASSERT_EQ(shown.size(), expected.size());
+    EXPECT_TRUE(shown == expected) << "preview " << redAtCentre(shown) << ", capture " << redAtCentre(expected);
+    // 16 ms into the flash of the step that began at 1400 ms: no longer at full strength.
+    EXPECT_LT(redAtCentre(shown), 250);
+
+    // Back by ten seconds stops at the start; Home too.
+    sendKey(preview.window, "Prior");
+    title = waitForTitle(preview.window, {"0.000 s"}, 20000);
+    EXPECT_NE(title.find("0.000 s"), std::string::npos) << title;
+    // Space plays (the title loses "paused"), and pauses again.
+    sendKey(preview.window, "space");
+    title = waitForTitle(preview.window, {"fps"}, 5000);
+    for (int i = 0; i < 200 && title.find("paused") != std::string::npos; ++i) title = waitForTitle(preview.window, {}, 20);
+    EXPECT_EQ(title.find("paused"), std::string::npos) << title;
+    sendKey(preview.window, "space");
+    title = waitForTitle(preview.window, {"paused"}, 5000);
+    EXPECT_NE(title.find("paused"), std::string::npos) << title;
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    writeFile(script, flashScript());
+    Preview preview(demo, "--at 2050 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    std::string title = waitForTitle(preview.window, {"2.050 s", "paused"}, 20000);
+    ASSERT_NE(title.find("2.050 s"), std::string::npos) << title << "\n" << preview.err();
+    const int before = redAtCentre(grabWindow(preview.window, 800, 600));
+
+    // The background turns full red from 2000 ms on.
+    writeFile(script, flashScript("2000 SIGNAL Clear Red 1\n"));
+    sendKey(preview.window, "r");
+    int after = before;
+    for (int i = 0; i < 400 && after == before; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        after = redAtCentre(grabWindow(preview.window, 800, 600));
+    }
+    EXPECT_GT(after, before) << preview.err();
+    EXPECT_NE(preview.err().find("script reloaded"), std::string::npos) << preview.err();
+
+    // A script that names no such effect: the error in the title and on stderr, with the script
+    // line; the demo goes on.
+    writeFile(script, flashScript("INSERT_EFFECT NoSuchEffect\n"));
+    sendKey(preview.window, "r");
+    title = waitForTitle(preview.window, {"ERROR"}, 20000);
+    EXPECT_NE(title.find("data/scripts/demo.scr:19: "), std::string::npos) << title;
+    EXPECT_NE(title.find("Effect Id not found: NoSuchEffect"), std::string::npos) << title;
+    EXPECT_NE(preview.err().find("Effect Id not found: NoSuchEffect"), std::string::npos) << preview.err();
+    ASSERT_TRUE(preview.running()) << preview.err();
+    // Still the demo of the last good script: jumps work and the background is still full red.
+    sendKey(preview.window, "Right");
+    title = waitForTitle(preview.window, {"3.050 s"}, 20000);
+    EXPECT_NE(title.find("3.050 s"), std::string::npos) << title;
+    EXPECT_NE(title.find("ERROR"), std::string::npos) << title;
+    EXPECT_EQ(redAtCentre(grabWindow(preview.window, 800, 600)), after);
+
+    // Mended: the error goes from the title.
+    writeFile(script, flashScript());
+    sendKey(preview.window, "r");
+    for (int i = 0; i < 400 && title.find("ERROR") != std::string::npos; ++i) title = waitForTitle(preview.window, {}, 25);
+    EXPECT_EQ(title.find("ERROR"), std::string::npos) << title;
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+TEST(PreviewTool, LoopSpanIsShownInTheTitle) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    Preview preview(demo, "--at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_NE(waitForTitle(preview.window, {"1.000 s"}, 20000).find("1.000 s"), std::string::npos);
+    sendKey(preview.window, "bracketleft");
+    sendKey(preview.window, "Right");
+    ASSERT_NE(waitForTitle(preview.window, {"2.000 s"}, 20000).find("2.000 s"), std::string::npos);
+    sendKey(preview.window, "bracketright");
+    std::string title = waitForTitle(preview.window, {"loop 0:01.000-0:02.000 off"}, 20000);
+    EXPECT_NE(title.find("loop 0:01.000-0:02.000 off"), std::string::npos) << title;
+    sendKey(preview.window, "l");
+    title = waitForTitle(preview.window, {"loop 0:01.000-0:02.000 on", "1.000 s"}, 20000);
+    EXPECT_NE(title.find("loop 0:01.000-0:02.000 on"), std::string::npos) << title;
+    EXPECT_NE(title.find("| 1.000 s"), std::string::npos) << "looping jumps to the loop's start: " << title;
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {
+    CommandResult r = runCommand(binPath("holdfast-preview") + " --help");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("usage: holdfast-preview"), std::string::npos) << r.out;
+    r = runCommand(binPath("holdfast-preview") + " --version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string("holdfast-preview ") + HOLDFAST_VERSION + "\n");
+    const std::string demo = makeTempDir();
+    for (const std::string& args : {std::string(""), "--data " + demo + " --at x", "--data " + demo + " --fps 0",
+                                    "--data " + demo + " --seek-frames 5", "--data " + demo + " --bogus",
+                                    "--data " + demo + "/missing"}) {
+        r = runCommand(binPath("holdfast-preview") + " " + args);
+        EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
+        EXPECT_NE(r.err.find("usage"), std::string::npos) << args;
+    }
+}
