@@ -8,6 +8,6 @@ void Flower::attachMorphData() {
     for (int petal = 1; petal <= 6; ++petal) {
         char name[32];
         snprintf(name, sizeof name, "blomsterblad%02d", petal);
-        if (MeshObject* mesh = findMeshWithMaterial(*scene, name)) loadMorphData(*mesh);
+        if (MeshObject* mesh = findMeshWithMaterial(*scene, name)) attachMorphFile(*mesh);
     }
 }

@@ -5,5 +5,5 @@
 
 void HodeScene::attachMorphData() {
     MeshObject* mesh = findMeshWithMaterial(*scene, "Box01");
-    if (mesh && !loadMorphData(*mesh)) reportError(__FILE__, __LINE__, "morphdata not found", true);
+    if (mesh && !attachMorphFile(*mesh)) reportError(__FILE__, __LINE__, "morphdata not found", true);
 }

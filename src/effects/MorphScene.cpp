@@ -1,24 +1,23 @@
 #include "effects/MorphScene.h"
 
 #include "engine/MeshObject.h"
+#include "engine/MorphDataLoader.h"
 #include "engine/Scene.h"
 #include "engine/SceneFile.h"
-#include "engine/SceneReader.h"
 #include "resources/DataFile.h"
 
 #include <cmath>
 #include <utility>
 
-bool loadMorphData(MeshObject& mesh) {
+bool attachMorphFile(MeshObject& mesh) {
+    // A file without frames would attach nothing but still take the mesh off its buffer objects.
     DataFile file(scenefile::morphDataPath(mesh.name()).c_str());
-    if (!file.isOpen()) return false;
-    scenefile::MorphData morph;
-    const scenefile::ReadResult read = scenefile::readMorphData(
-        file.getData(), file.getSize(), static_cast<int32_t>(mesh.vertices().size()), morph);
+    if (!file.isOpen() || file.getSize() < 4) return false;
+    int32_t frames = 0;
+    file.read(&frames, 4, 1);
     file.close();
-    if (!read || morph.frameCount < 1 || mesh.vertices().empty()) return false;
-    mesh.setMorphData(morph.frameCount, std::move(morph.positions), std::move(morph.normals));
-    return true;
+    if (frames < 1) return false;
+    return loadMorphData(mesh) == MorphLoad::Attached;
 }
 
 void MorphScene::render(int) {

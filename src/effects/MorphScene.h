@@ -9,10 +9,10 @@
 
 class MeshObject;
 
-// Reads "data/scenes/morphdata_<mesh name>.pmd" and attaches it to the mesh. A file that is
-// missing, holds no frame, or whose size is not exactly that of its frames for the mesh's vertex
-// count is treated as missing: false, and the mesh is left as it was.
-bool loadMorphData(MeshObject& mesh);
+// Attaches "data/scenes/morphdata_<mesh name>.pmd" to the mesh. A file that is missing, holds no
+// frame, or does not fit the mesh's vertex count exactly counts as missing: false, and the mesh is
+// left as it was.
+bool attachMorphFile(MeshObject& mesh);
 
 class MorphScene : public Effect3D {
   public:
