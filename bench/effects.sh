@@ -3,7 +3,8 @@
 # the source effect it processes) for a fixed number of frames and prints, per script, frames per
 # second and the CPU time per frame under llvmpipe, and the CPU cost per frame with GALLIUM_NOOP=1
 # (Mesa draws nothing, so what remains is our own work plus the GL calls). Blur is also compared
-# with blur-reference, the same passes written directly against SDL and the GL.
+# with blur-reference and DOF with dof-reference, the same passes written directly against SDL
+# and the GL.
 #   bench/effects.sh [BUILD_DIR [FRAMES [REPEAT]]]   (defaults: build, 50, 3)
 # Each figure is the best of REPEAT runs (other work on the machine only ever slows a run down).
 #
@@ -12,7 +13,8 @@
 # tools/make-demo.sh packs into the bundled demo's data.qzd), remade when content/ or the maker
 # is newer. Set BENCH_DATA=DIR to use another folder that holds data/... .
 # Without a display the whole run goes under xvfb-run. Needs the build's bin/effect-bench,
-# bin/blur-reference, bin/holdfast-makedemo and bin/holdfast-makemusic (configure with benchmarks on).
+# bin/blur-reference, bin/dof-reference, bin/holdfast-makedemo and bin/holdfast-makemusic
+# (configure with benchmarks on).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +22,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 frames=${2:-50}
 repeat=${3:-3}
 bin="$build/bin"
-for program in effect-bench blur-reference holdfast-makedemo holdfast-makemusic; do
+for program in effect-bench blur-reference dof-reference holdfast-makedemo holdfast-makemusic; do
     if [ ! -x "$bin/$program" ]; then
         echo "bench/effects.sh: $bin/$program is missing (build with -DHOLDFAST_BENCHMARKS=ON)" >&2
         exit 2
@@ -80,11 +82,15 @@ row() { printf '%-22s %12s %22s %18s\n' "$@"; }
 
 row "effect" "fps llvmpipe" "CPU ms/frame llvmpipe" "CPU us/frame noop"
 blur=()
+dof=()
 for script in "$root"/bench/effects/*.scr; do
     name=$(basename "$script" .scr)
     args=(--data "$data" --script "$script" --frames "$frames")
     read -r fps lpcpu cpu < <(best "$bin/effect-bench" "${args[@]}")
     row "$name" "$fps" "$lpcpu" "$cpu"
+    if [ "$name" = DOF ]; then
+        dof=("$fps" "$lpcpu" "$cpu")
+    fi
     if [ "$name" = Blur ]; then
         blur=("$fps" "$lpcpu" "$cpu")
         read -r fps lpcpu cpu < <(best "$bin/effect-bench" "${args[@]}" --copy-mode)
@@ -97,6 +103,17 @@ if [ ${#blur[@]} -gt 0 ]; then
     row "blur-reference (GL)" "$fps" "$lpcpu" "$cpu"
     awk -v f="${blur[0]}" -v rf="$fps" -v l="${blur[1]}" -v rl="$lpcpu" -v c="${blur[2]}" -v rc="$cpu" 'BEGIN {
         printf "Blur / reference (goal <= 1.25x):";
+        if (f + 0 > 0 && rf + 0 > 0) printf " time per frame %.2fx,", rf / f;
+        if (l + 0 > 0 && rl + 0 > 0) printf " CPU per frame under llvmpipe %.2fx,", l / rl;
+        if (c + 0 > 0 && rc + 0 > 0) printf " CPU per frame with GALLIUM_NOOP %.2fx", c / rc;
+        printf "\n" }'
+fi
+
+if [ ${#dof[@]} -gt 0 ]; then
+    read -r fps lpcpu cpu < <(best "$bin/dof-reference" --program "$data/data/shaders/dof_light.qzs" --frames "$frames")
+    row "dof-reference (GL)" "$fps" "$lpcpu" "$cpu"
+    awk -v f="${dof[0]}" -v rf="$fps" -v l="${dof[1]}" -v rl="$lpcpu" -v c="${dof[2]}" -v rc="$cpu" 'BEGIN {
+        printf "DOF / reference (goal <= 1.25x):";
         if (f + 0 > 0 && rf + 0 > 0) printf " time per frame %.2fx,", rf / f;
         if (l + 0 > 0 && rl + 0 > 0) printf " CPU per frame under llvmpipe %.2fx,", l / rl;
         if (c + 0 > 0 && rc + 0 > 0) printf " CPU per frame with GALLIUM_NOOP %.2fx", c / rc;

@@ -3,16 +3,21 @@
 #include "demo/Effect.h"
 #include "effects/Blur.h"
 #include "effects/Clear.h"
+#include "effects/DepthOfField.h"
+#include "effects/Effect3D.h"
 #include "effects/Fade.h"
 #include "effects/Flash.h"
+#include "effects/Flower.h"
 #include "effects/GridExp.h"
 #include "effects/GridExp2.h"
+#include "effects/HodeScene.h"
 #include "effects/Image.h"
 #include "effects/Invert.h"
 #include "effects/Mosaic.h"
 #include "effects/Noise.h"
 #include "effects/Oscillo.h"
 #include "effects/RotoZoom.h"
+#include "effects/Scratch.h"
 #include "effects/Spectrum.h"
 #include "effects/Splinzor.h"
 #include "effects/Tiles.h"
@@ -43,21 +48,21 @@ const FactoryEntry kFactory[] = {
     {"Fade", [](const char*) -> Effect* { return new Fade(); }},
     {"Flash", [](const char*) -> Effect* { return new Flash(); }},
     {"Invert", [](const char*) -> Effect* { return new Invert(); }},
-    {"DOF", nullptr},
-    {"Flower", nullptr},
+    {"DOF", [](const char*) -> Effect* { return new DepthOfField(); }},
+    {"Flower", [](const char*) -> Effect* { return new Flower(); }},
     {"Noise", [](const char*) -> Effect* { return new Noise(); }},
-    {"Scene0", nullptr},
-    {"Scene1", nullptr},
-    {"Scene2", nullptr},
-    {"Scene3", nullptr},
-    {"Scene4", nullptr},
-    {"Scene5", nullptr},
-    {"Scene6", nullptr},
-    {"Scene7", nullptr},
-    {"Scene8", nullptr},
-    {"Scene9", nullptr},
-    {"Hode", nullptr},
-    {"Scratch", nullptr},
+    {"Scene0", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene1", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene2", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene3", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene4", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene5", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene6", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene7", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene8", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Scene9", [](const char* n) -> Effect* { return new Effect3D(n); }},
+    {"Hode", [](const char*) -> Effect* { return new HodeScene(); }},
+    {"Scratch", [](const char*) -> Effect* { return new Scratch(); }},
     {"Spectrum", [](const char*) -> Effect* { return new Spectrum(); }},
     {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
     {"Tiles", [](const char*) -> Effect* { return new Tiles(); }},

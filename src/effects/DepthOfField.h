@@ -1,0 +1,47 @@
+// Depth of field: the linked effect is drawn through a fragment program that writes a focus
+// weight into alpha, the picture is blurred with the streak passes, and the sharp picture is
+// blended back over the blurred one by that weight.
+#pragma once
+
+#include "demo/Effect.h"
+#include "platform/GL.h"
+#include "resources/PBuffer.h"
+
+class DepthOfField : public Effect {
+  public:
+    DepthOfField();
+    void start(int time) override;
+    void update(int time) override;
+    void render(int time) override;
+
+    // Where the program text is read from (relative to the demo's data root).
+    static constexpr const char* programFile = "data/shaders/dof_light.qzs";
+    // Whether the driver offers what the effect needs (vertex shaders and fragment programs).
+    static bool supported();
+    // True once the program text was accepted by the driver.
+    bool programReady() const { return programState == ProgramState::Ready; }
+
+    BoolVariable doBlurVar{true};     // "DoBlur"
+    BoolVariable doGlowVar{true};     // "DoGlow"
+    IntVariable blurAmount{2};        // "BlurAmount", 0..3: passes minus one
+    FloatVariable blurFactor{0.25f};  // "BlurFactor"
+    FloatVariable glowStrength{1.0f}; // "GlowStrength"
+    FloatVariable constant{0.5f};     // "Constant"
+    FloatVariable weight1{1.0f};      // "Weight1"
+    FloatVariable weight2{0.0f};      // "Weight2"
+
+    PBuffer p0, p1, p2, p3;
+    PBuffer* result = nullptr; // last blur output; none until the first pass
+    bool doBlur = false;
+    bool doGlow = false;
+
+  private:
+    enum class ProgramState { NotTried, Ready, Failed };
+    // Loads the program text once, into the sharp picture's context; failures are reported once
+    // and leave the effect showing the sharp picture.
+    void loadProgram();
+
+    ProgramState programState = ProgramState::NotTried;
+    GLuint program = 0;
+    bool drawnSharpOnly = false; // the last update had no usable program
+};

@@ -1,0 +1,9 @@
+#include "effects/HodeScene.h"
+
+#include "engine/MeshObject.h"
+#include "host/Report.h"
+
+void HodeScene::attachMorphData() {
+    MeshObject* mesh = findMeshWithMaterial(*scene, "Box01");
+    if (mesh && !attachMorphFile(*mesh)) reportError(__FILE__, __LINE__, "morphdata not found", true);
+}

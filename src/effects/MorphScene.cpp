@@ -1,0 +1,40 @@
+#include "effects/MorphScene.h"
+
+#include "engine/MeshObject.h"
+#include "engine/MorphDataLoader.h"
+#include "engine/Scene.h"
+#include "engine/SceneFile.h"
+#include "resources/DataFile.h"
+
+#include <cmath>
+#include <utility>
+
+bool attachMorphFile(MeshObject& mesh) {
+    // A file without frames would attach nothing but still take the mesh off its buffer objects.
+    DataFile file(scenefile::morphDataPath(mesh.name()).c_str());
+    if (!file.isOpen() || file.getSize() < 4) return false;
+    int32_t frames = 0;
+    file.read(&frames, 4, 1);
+    file.close();
+    if (frames < 1) return false;
+    return loadMorphData(mesh) == MorphLoad::Attached;
+}
+
+void MorphScene::render(int) {
+    if (!scene) return;
+    drawScene(phase);
+}
+
+void MorphScene::signal(const Signal& s) {
+    Effect3D::signal(s);
+    if (s.type != 15 || !scene) return;
+    // A morph that runs backwards would index before its first frame.
+    const float rate = s.values[1] > 0 ? s.values[1] : 0.0f;
+    scene->setMorph(std::trunc(s.values[0]), rate, s.values[2] > 0);
+}
+
+bool MorphScene::adopt(Scene* loaded, const std::string& fileName) {
+    const bool adopted = Effect3D::adopt(loaded, fileName);
+    if (adopted && scene) attachMorphData();
+    return adopted;
+}

@@ -1,0 +1,202 @@
+// DOF with the demo's own focus program: flat pictures at known depths, and the effect without
+// a usable program.
+#include "GLTest.h"
+
+#include "effects/DepthOfField.h"
+#include "effects/EffectFactory.h"
+#include "host/Report.h"
+#include "platform/GL.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Draws one opaque grey rectangle over the whole target at a fixed normalised depth.
+class FlatPicture : public Effect {
+  public:
+    FlatPicture(float grey, float ndcDepth) : Effect("Flat"), grey(grey), depth(ndcDepth) {}
+    void render(int) override {
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_BLEND);
+        glDisable(GL_LIGHTING);
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LESS);
+        glDepthMask(GL_TRUE);
+        glColor4f(grey, grey, grey, 1);
+        glBegin(GL_QUADS);
+        glVertex3f(-1, -1, depth);
+        glVertex3f(1, -1, depth);
+        glVertex3f(1, 1, depth);
+        glVertex3f(-1, 1, depth);
+        glEnd();
+        glColor4f(1, 1, 1, 1);
+    }
+    float grey, depth;
+};
+
+std::vector<report::Record> reports;
+void keepReport(const report::Record& r) {
+    reports.push_back(r);
+}
+
+// The demo's data folder as the demo maker writes it (made once for all tests here).
+std::string demoData() {
+    static std::string dir;
+    if (dir.empty()) {
+        const std::string content = makeTempDir(), out = makeTempDir();
+        writeFile(content + "/data/scripts/demo.scr", "__HEADER__\n");
+        CommandResult r =
+            runCommand(binPath("holdfast-makedemo") + " --content " + content + " --out " + out, 300);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        dir = out;
+    }
+    return dir;
+}
+
+class DepthOfFieldTest : public GLTest {
+  protected:
+    void SetUp() override {
+        GLTest::SetUp();
+        if (IsSkipped()) return;
+        if (!DepthOfField::supported()) GTEST_SKIP() << "driver has no fragment programs";
+        char buffer[4096];
+        ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
+        savedDir = buffer;
+        reports.clear();
+        report::setSink(keepReport);
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    }
+    void TearDown() override {
+        report::setSink(nullptr);
+        if (!savedDir.empty()) {
+            EXPECT_EQ(chdir(savedDir.c_str()), 0);
+        }
+        GLTest::TearDown();
+    }
+    void enter(const std::string& dir) { ASSERT_EQ(chdir(dir.c_str()), 0); }
+
+    // One frame of a DOF (focus depth 0.5, band 0.005, fall-off 192 per depth unit) over a flat
+    // grey picture at window depth `windowDepth`; returns the centre pixel's red.
+    int frame(DepthOfField& dof, FlatPicture& flat, float windowDepth) {
+        flat.depth = windowDepth * 2 - 1;
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        dof.update(1000);
+        dof.render(1000);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        return pixel(400, 300)[0];
+    }
+    static void link(DepthOfField& dof, Effect& flat) { dof.linked = &flat; }
+
+    std::string savedDir;
+};
+
+TEST_F(DepthOfFieldTest, FocusWeightFollowsTheProgram) {
+    enter(demoData());
+    std::unique_ptr<Effect> made(createBuiltInEffect("DOF"));
+    auto* dof = dynamic_cast<DepthOfField*>(made.get());
+    ASSERT_NE(dof, nullptr);
+    std::vector<std::string> names;
+    for (const Variable* v : dof->variables)
+        names.push_back(v->name);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "DoBlur", "DoGlow", "BlurAmount",
+                                        "BlurFactor", "GlowStrength", "Constant", "Weight1", "Weight2"}));
+    EXPECT_EQ(dof->blurAmount.count, 4);
+
+    FlatPicture flat(200.0f / 255.0f, 0.0f);
+    link(*dof, flat);
+    dof->weight2.value = 0.5f; // focus at window depth 0.5
+    dof->blurAmount.value = 0; // one pass: half the picture's brightness in the blur
+    dof->start(0);
+    ASSERT_TRUE(dof->programReady());
+    EXPECT_TRUE(reports.empty());
+
+    const int sharp = frame(*dof, flat, 0.5f);
+    const int blurred = frame(*dof, flat, 0.75f);
+    // Depth 0.5075: 0.0075 from the focus, 0.0025 past the band: alpha 1 - 0.0025 * 3 * 64 = 0.52.
+    const int between = frame(*dof, flat, 0.5075f);
+    EXPECT_NEAR(sharp, 200, 2);
+    EXPECT_NEAR(blurred, 100, 6); // 12 copies at 1/24 each, rounded per copy
+    EXPECT_NEAR(between, 0.52 * 200 + 0.48 * blurred, 3);
+
+    // Inside the band the picture stays sharp; a wider band (Constant) keeps more in focus.
+    EXPECT_NEAR(frame(*dof, flat, 0.504f), 200, 2);
+    dof->constant.value = 1.0f;
+    EXPECT_NEAR(frame(*dof, flat, 0.5075f), 200, 2);
+    dof->constant.value = 0.5f;
+
+    // Without the sharp layer only the blur shows; three more passes darken it further.
+    dof->doGlowVar.value = false;
+    EXPECT_NEAR(frame(*dof, flat, 0.5f), blurred, 2);
+    dof->doGlowVar.value = true;
+    dof->blurAmount.value = 3;
+    EXPECT_LT(frame(*dof, flat, 0.75f), blurred / 4);
+    EXPECT_EQ(dof->result, &dof->p1);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(DepthOfFieldTest, NothingBeforeTheFirstBlurAndLinkAfterStart) {
+    enter(demoData());
+    DepthOfField dof;
+    FlatPicture flat(200.0f / 255.0f, 0.0f);
+    dof.weight2.value = 0.5f;
+    dof.doBlurVar.value = false;
+    dof.blurAmount.value = 0;
+    // Started before its link (the script's INIT ahead of the link signal): the program still loads.
+    dof.start(0);
+    link(dof, flat);
+    EXPECT_EQ(frame(dof, flat, 0.75f), 0); // no blur has run: nothing is drawn
+    EXPECT_TRUE(dof.programReady());
+    dof.doBlurVar.value = true;
+    EXPECT_NEAR(frame(dof, flat, 0.75f), 100, 6);
+    // DoBlur off later: the sharp picture is the base, covered by itself.
+    dof.doBlurVar.value = false;
+    EXPECT_NEAR(frame(dof, flat, 0.75f), 200, 2);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(DepthOfFieldTest, MissingOrRejectedProgramShowsTheSharpPictureWithOneReport) {
+    const std::string empty = makeTempDir();
+    enter(empty);
+    {
+        DepthOfField dof;
+        FlatPicture flat(200.0f / 255.0f, 0.0f);
+        link(dof, flat);
+        dof.weight2.value = 0.5f;
+        dof.start(0);
+        EXPECT_FALSE(dof.programReady());
+        EXPECT_NEAR(frame(dof, flat, 0.75f), 200, 2);
+        dof.start(100);
+        EXPECT_NEAR(frame(dof, flat, 0.75f), 200, 2);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_FALSE(reports[0].fatal);
+        EXPECT_NE(reports[0].text.find("dof_light.qzs"), std::string::npos) << reports[0].text;
+    }
+    reports.clear();
+    writeFile(empty + "/data/shaders/dof_light.qzs", "!!ARBfp1.0\nMOV result.color, nonsense;\nEND\n");
+    {
+        DepthOfField dof;
+        FlatPicture flat(120.0f / 255.0f, 0.0f);
+        link(dof, flat);
+        dof.start(0);
+        EXPECT_FALSE(dof.programReady());
+        EXPECT_NEAR(frame(dof, flat, 0.75f), 120, 2);
+        EXPECT_NEAR(frame(dof, flat, 0.5f), 120, 2);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_FALSE(reports[0].fatal);
+        EXPECT_NE(reports[0].text.find("Error loading shader"), std::string::npos) << reports[0].text;
+    }
+}
+
+} // namespace

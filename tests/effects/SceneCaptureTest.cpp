@@ -1,0 +1,225 @@
+// The scene effects as the player runs them: generated scene and morph files in a demo folder,
+// frames drawn by holdfast-capture and read back.
+#include "GLTest.h"
+#include "TestScenes.h"
+
+#include "../tools/PngPixels.h"
+#include "resources/PngWriter.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
+
+const char* kHeader = "__HEADER__\nDEMO_START 0\nDEMO_END 10000\n__DEFS__\n";
+
+struct Demo {
+    std::string dir = makeTempDir();
+    void scene(const std::string& name, const scenefile::SceneFile& file) {
+        std::string error;
+        ASSERT_TRUE(scenefile::writeSceneFile(file, dir + "/data/scenes/" + name, &error)) << error;
+    }
+    void morph(const std::string& mesh, const scenefile::MorphData& data) {
+        std::string error;
+        ASSERT_TRUE(scenefile::writeMorphDataFile(data, dir + "/" + scenefile::morphDataPath(mesh), &error))
+            << error;
+    }
+    void script(const std::string& body) { writeFile(dir + "/data/scripts/demo.scr", kHeader + body); }
+    CommandResult capture(const std::string& times, const std::string& out) {
+        // Only the asked times: the scenes need no frames in between.
+        return runCommand(binPath("holdfast-capture") + " --sparse --data " + dir + " --times " + times +
+                              " --out " + out,
+                          180);
+    }
+};
+
+Frame frameAt(const std::string& out, int t) {
+    char name[32];
+    snprintf(name, sizeof name, "/frame_%08d.png", t);
+    return readPng(out + name);
+}
+
+int grey(const Frame& f, int x, int y) {
+    std::vector<int> p = f.at(x, y);
+    return (p[0] + p[1] + p[2]) / 3;
+}
+
+TEST(SceneCapture, CamerasShadowsAndTheirSwitches) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("shadow.qzg", testscenes::shadowScene());
+    demo.script(R"(DEFINE SHADOWS 21
+DEFINE CAMERA_NAMED 18
+INSERT_EFFECT Scene0
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/shadow.qzg"
+__TIMELINE__
+0 BEGIN Scene0
+0 INIT Scene0
+0 SIGNAL Scene0 Camera 0
+0 SIGNAL Scene0 Shadows 1
+1000 SIGNAL Scene0 Shadows 0
+2000 SIGNAL Scene0 Shadows 1
+3000 SIGNAL Scene0 Camera "CamB"
+4000 TRIGGER Scene0 SHADOWS 0
+5000 TRIGGER Scene0 CAMERA_NAMED "CamA"
+)");
+    const std::string out = makeTempDir();
+    CommandResult r = demo.capture("500,1500,2500,3500,4500,5500", out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
+
+    // CamA: the red square's shadow lies right of it; (510, 300) is in it, (250, 450) lit ground.
+    const Frame shadowed = frameAt(out, 500), plain = frameAt(out, 1500), again = frameAt(out, 2500);
+    ASSERT_TRUE(shadowed.ok && plain.ok && again.ok);
+    EXPECT_LT(grey(shadowed, 510, 300), grey(shadowed, 250, 450) / 3);
+    // Shadows keyed off: the same ground pixel is lit like its neighbours.
+    EXPECT_GT(grey(plain, 510, 300), grey(plain, 250, 450) * 3 / 4);
+    EXPECT_GT(grey(plain, 510, 300), 40);
+    // ... and keyed on again.
+    EXPECT_LT(grey(again, 510, 300), grey(again, 250, 450) / 3);
+
+    // A camera picked by name in the timeline (the second of two: fraction 1) sees it mirrored.
+    const Frame camB = frameAt(out, 3500);
+    EXPECT_LT(grey(camB, 290, 300), grey(camB, 550, 450) / 3);
+    EXPECT_GT(grey(camB, 510, 300), grey(camB, 550, 450) * 3 / 4);
+    // Signal 21 switches shadows off; signal 18 picks CamA by name.
+    const Frame signalled = frameAt(out, 4500), named = frameAt(out, 5500);
+    EXPECT_GT(grey(signalled, 290, 300), grey(signalled, 550, 450) * 3 / 4);
+    EXPECT_GT(named.at(400, 230)[0], 150); // the red square, lit without shadows
+    EXPECT_GT(grey(named, 510, 300), 40);
+}
+
+TEST(SceneCapture, FlickerWithoutLightsAndMissingScenes) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("dark.qzg", testscenes::frontScene("Panel", false));
+    demo.script(R"(DEFINE FLICKER 1
+INSERT_EFFECT Scene0
+INSERT_EFFECT Scene1
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/dark.qzg"
+0 SIGNAL Scene1 Datafile "data/scenes/none.qzg"
+__TIMELINE__
+0 BEGIN Scene0
+0 BEGIN Scene1
+0 INIT Scene0
+100 TRIGGER Scene0 FLICKER 1
+)");
+    const std::string out = makeTempDir();
+    CommandResult r = demo.capture("50,500", out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The missing file is reported once, without ending the demo; the flicker says nothing.
+    EXPECT_NE(r.err.find("could not load scene: data/scenes/none.qzg"), std::string::npos) << r.err;
+    const Frame before = frameAt(out, 50), after = frameAt(out, 500);
+    ASSERT_TRUE(before.ok && after.ok);
+    EXPECT_EQ(before.at(400, 300), after.at(400, 300));
+}
+
+TEST(SceneCapture, MorphFramesMoveThePetals) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    scenefile::SceneFile scene = testscenes::frontScene("blomsterblad01", true);
+    scenefile::Mesh second = testscenes::upright("blomsterblad02", 5, 1, 0, 2.2f, 0.5f);
+    scene.chunks.push_back(second);
+    demo.scene("flower.qzg", scene);
+    const scenefile::Mesh& petal = std::get<scenefile::Mesh>(scene.chunks[2]);
+    // Two morph frames: the petal slides 2 units right. The second petal's file is cut short.
+    demo.morph("blomsterblad01", testscenes::slidingMorph(petal, 2, 2.0f));
+    scenefile::MorphData cut = testscenes::slidingMorph(second, 2, 2.0f);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(scenefile::writeMorphData(cut, bytes));
+    bytes.resize(bytes.size() - 12);
+    ASSERT_TRUE(
+        scenefile::writeBytesToFile(bytes, demo.dir + "/" + scenefile::morphDataPath("blomsterblad02")));
+    // Phase 0.1 per ms is one scene frame per 10 ms; rate 0.01 morph frames per scene frame.
+    demo.script(R"(DEFINE MORPH 15
+INSERT_EFFECT Flower
+__SETUP__
+0 SIGNAL Flower Datafile "data/scenes/flower.qzg"
+__TIMELINE__
+0 BEGIN Flower
+0 INIT Flower
+0 TRIGGER Flower MORPH 0 0.01 0
+)");
+    const std::string out = makeTempDir();
+    CommandResult r = demo.capture("20,500,1500", out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Frame start = frameAt(out, 20), half = frameAt(out, 500), end = frameAt(out, 1500);
+    ASSERT_TRUE(start.ok && half.ok && end.ok);
+    EXPECT_GT(grey(start, 400, 300), 100); // the petal where it was made
+    EXPECT_LT(grey(start, 600, 300), 20);
+    EXPECT_GT(grey(half, 500, 300), 100); // halfway
+    EXPECT_LT(grey(end, 400, 300), 20);   // moved away ...
+    EXPECT_GT(grey(end, 600, 300), 100);  // ... to its last morph frame
+    // The petal with the short file stays as it is.
+    EXPECT_GT(grey(start, 400, 85), 100);
+    EXPECT_GT(grey(end, 400, 85), 100);
+    EXPECT_LT(grey(end, 600, 85), 20);
+}
+
+TEST(SceneCapture, HodeNeedsItsMorphData) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("hode.qzg", testscenes::frontScene("Box01", true));
+    demo.script(R"(INSERT_EFFECT Hode
+__SETUP__
+0 SIGNAL Hode Datafile "data/scenes/hode.qzg"
+__TIMELINE__
+0 BEGIN Hode
+)");
+    CommandResult r = demo.capture("100", makeTempDir());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("morphdata not found"), std::string::npos) << r.err;
+
+    const scenefile::SceneFile scene = testscenes::frontScene("Box01", true);
+    demo.morph("Box01", testscenes::slidingMorph(std::get<scenefile::Mesh>(scene.chunks[2]), 3, 1.0f));
+    r = demo.capture("100", makeTempDir());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+TEST(SceneCapture, ScratchScreenShowsItsLinkedEffectBrightened) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("scratch.qzg", testscenes::frontScene("screen1", true, "screen.png"));
+    const std::vector<unsigned char> texel(8 * 8 * 3, 255);
+    writeFile(demo.dir + "/data/textures/readme", "");
+    ASSERT_TRUE(writeRgbPng(demo.dir + "/data/textures/screen.png", 8, 8, texel.data(), false, false));
+    CommandResult music =
+        runCommand(binPath("holdfast-makemusic") + " " + demo.dir + "/music.ogg --seconds 2", 120);
+    ASSERT_EQ(music.exitCode, 0) << music.err;
+    // The linked Clear never runs by itself: only the screen shows it, brightened 32 times
+    // (4/255 becomes 128).
+    demo.script(R"(DEFINE LINK 2
+DEFINE SCRATCH 37
+INSERT_EFFECT Clear
+INSERT_EFFECT Scratch
+__SETUP__
+0 SIGNAL Scratch Datafile "data/scenes/scratch.qzg"
+__TIMELINE__
+0 SIGNAL Clear Red 0.0156863
+0 SIGNAL Clear Green 0.0156863
+0 SIGNAL Clear Blue 0.0156863
+0 TRIGGER Scratch LINK "Clear"
+0 BEGIN Scratch
+0 INIT Scratch
+1000 TRIGGER Scratch SCRATCH 1
+)");
+    const std::string out = makeTempDir();
+    CommandResult r = demo.capture("500,1500", out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (int t : {500, 1500}) {
+        const Frame f = frameAt(out, t);
+        ASSERT_TRUE(f.ok);
+        EXPECT_NEAR(f.at(400, 300)[0], 128, 2) << t;
+        EXPECT_NEAR(f.at(400, 300)[2], 128, 2) << t;
+        EXPECT_EQ(grey(f, 100, 300), 0) << t; // beside the screen: nothing
+    }
+}
+
+} // namespace

@@ -1,0 +1,438 @@
+// The demo's 3D scenes, written with the scene writer, with their morph data and textures:
+//   data/scenes/showcase.qzg  a lit stage: textured ground, a spinning mirror ball, a swinging
+//                             column, "Spot01" casting shadows, three cameras (CamWide, CamLow, CamTop)
+//   data/scenes/flower.qzg    six petals "blomsterblad01".."06" that open (morph data per petal)
+//   data/scenes/hode.qzg      a head "Box01" that breathes and wobbles (morph data)
+//   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect
+//   data/textures/ground.png, mirror.png, screen.png, petal.png
+#include "engine/SceneFile.h"
+#include "engine/SceneWriter.h"
+#include "makedemo/ContentSteps.h"
+#include "resources/PngWriter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace scenefile;
+
+namespace {
+
+constexpr float kPi = 3.14159265f;
+
+unsigned char channel(float v) {
+    return static_cast<unsigned char>(std::lround(std::fmin(1.0f, std::fmax(0.0f, v)) * 255));
+}
+
+bool writeTexture(const fs::path& dir, const char* name, int size,
+                  const std::function<void(float u, float v, float rgb[3])>& colour) {
+    std::vector<unsigned char> bytes(static_cast<size_t>(size) * size * 3);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            float rgb[3];
+            colour((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
+                   (static_cast<float>(y) + 0.5f) / static_cast<float>(size), rgb);
+            for (int c = 0; c < 3; ++c)
+                bytes[(static_cast<size_t>(y) * size + x) * 3 + c] = channel(rgb[c]);
+        }
+    const fs::path path = dir / name;
+    if (!writeRgbPng(path.string(), size, size, bytes.data(), false, false)) {
+        fprintf(stderr, "holdfast-makedemo: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+Material material(int32_t id, const char* name, Float3 diffuse, const char* texture = nullptr,
+                  int32_t type = DiffuseMap) {
+    Material m;
+    m.id = id;
+    m.name = name;
+    m.diffuse = diffuse;
+    m.ambient = {diffuse[0] * 0.3f, diffuse[1] * 0.3f, diffuse[2] * 0.3f};
+    m.specular = {1, 1, 1};
+    m.shininess = 0.3f;
+    m.specularLevel = 0.4f;
+    if (texture) m.textures.push_back({texture, type});
+    return m;
+}
+
+ObjectHeader header(const char* name, int32_t id, Float3 position, int32_t parent = -1) {
+    ObjectHeader h;
+    h.name = name;
+    h.id = id;
+    h.parentId = parent;
+    h.position = position;
+    return h;
+}
+
+// A flat grid in the xz plane (facing up), cells x cells, with texture coordinates repeated `tile` times.
+Mesh ground(const char* name, int32_t id, int32_t materialId, float half, int cells, float tile) {
+    Mesh m;
+    m.header = header(name, id, {0, 0, 0});
+    m.header.materialId = materialId;
+    for (int j = 0; j <= cells; ++j)
+        for (int i = 0; i <= cells; ++i) {
+            const float u = static_cast<float>(i) / static_cast<float>(cells);
+            const float v = static_cast<float>(j) / static_cast<float>(cells);
+            m.vertices.push_back({-half + 2 * half * u, 0, -half + 2 * half * v});
+            m.normals.push_back({0, 1, 0});
+            m.coordinateSets[0].push_back({u * tile, v * tile});
+        }
+    for (int j = 0; j < cells; ++j)
+        for (int i = 0; i < cells; ++i) {
+            const int32_t a = j * (cells + 1) + i, b = a + 1, c = a + cells + 1, d = c + 1;
+            m.faces.push_back({a, c, d});
+            m.faces.push_back({a, d, b});
+        }
+    return m;
+}
+
+// A UV sphere; `shape` may move each unit-sphere point (radius applied afterwards).
+Mesh sphere(const char* name, int32_t id, int32_t materialId, Float3 position, float radius, int rings,
+            int segments, int32_t parent = -1) {
+    Mesh m;
+    m.header = header(name, id, position, parent);
+    m.header.materialId = materialId;
+    for (int r = 0; r <= rings; ++r) {
+        const float theta = kPi * static_cast<float>(r) / static_cast<float>(rings);
+        for (int s = 0; s <= segments; ++s) {
+            const float phi = 2 * kPi * static_cast<float>(s) / static_cast<float>(segments);
+            const Float3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
+            m.vertices.push_back({n[0] * radius, n[1] * radius, n[2] * radius});
+            m.normals.push_back(n);
+            m.coordinateSets[0].push_back({static_cast<float>(s) / static_cast<float>(segments),
+                                           static_cast<float>(r) / static_cast<float>(rings)});
+        }
+    }
+    for (int r = 0; r < rings; ++r)
+        for (int s = 0; s < segments; ++s) {
+            const int32_t a = r * (segments + 1) + s, b = a + 1, c = a + segments + 1, d = c + 1;
+            m.faces.push_back({a, b, d});
+            m.faces.push_back({a, d, c});
+        }
+    return m;
+}
+
+// An upright box (column) with its own normals per side.
+Mesh box(const char* name, int32_t id, int32_t materialId, Float3 position, Float3 half,
+         int32_t parent = -1) {
+    Mesh m;
+    m.header = header(name, id, position, parent);
+    m.header.materialId = materialId;
+    const Float3 axes[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (int axis = 0; axis < 3; ++axis)
+        for (int sign = -1; sign <= 1; sign += 2) {
+            const Float3& n0 = axes[axis];
+            const Float3 n{n0[0] * static_cast<float>(sign), n0[1] * static_cast<float>(sign),
+                           n0[2] * static_cast<float>(sign)};
+            const Float3& a = axes[(axis + 1) % 3];
+            const Float3& b = axes[(axis + 2) % 3];
+            const int32_t base = static_cast<int32_t>(m.vertices.size());
+            const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+            for (const auto& c : corners) {
+                Float3 p;
+                for (int k = 0; k < 3; ++k)
+                    p[k] = (n[k] + a[k] * c[0] + b[k] * c[1]) * half[k];
+                m.vertices.push_back(p);
+                m.normals.push_back(n);
+                m.coordinateSets[0].push_back({(c[0] + 1) * 0.5f, (c[1] + 1) * 0.5f});
+            }
+            // (a x b) = n for the positive side: counter-clockwise seen from outside.
+            if (sign > 0) {
+                m.faces.push_back({base, base + 1, base + 2});
+                m.faces.push_back({base, base + 2, base + 3});
+            } else {
+                m.faces.push_back({base, base + 2, base + 1});
+                m.faces.push_back({base, base + 3, base + 2});
+            }
+        }
+    return m;
+}
+
+Camera camera(const char* name, int32_t id, Float3 position, int32_t target, float fovRadians = 0.9f) {
+    Camera c;
+    c.header = header(name, id, position);
+    c.targetId = target;
+    c.fieldOfView = fovRadians;
+    c.nearClip = 1;
+    c.farClip = 300;
+    return c;
+}
+
+Light omni(const char* name, int32_t id, Float3 position, Float3 colour) {
+    Light l;
+    l.header = header(name, id, position);
+    l.kind = OmniLight;
+    l.colour = colour;
+    return l;
+}
+
+Dummy dummy(const char* name, int32_t id, Float3 position) {
+    Dummy d;
+    d.header = header(name, id, position);
+    return d;
+}
+
+Float4 yRotation(float angle) {
+    return {0, std::sin(angle * 0.5f), 0, std::cos(angle * 0.5f)};
+}
+
+bool write(const SceneFile& scene, const fs::path& path) {
+    std::string error;
+    if (!writeSceneFile(scene, path.string(), &error)) {
+        fprintf(stderr, "holdfast-makedemo: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeMorph(const MorphData& morph, const fs::path& dataDir, const std::string& mesh) {
+    std::string error;
+    const fs::path path = dataDir.parent_path() / morphDataPath(mesh);
+    if (!writeMorphDataFile(morph, path.string(), &error)) {
+        fprintf(stderr, "holdfast-makedemo: %s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// 200 frames: the mirror ball circles the stage and spins, the column swings; three cameras.
+bool showcase(const fs::path& dataDir) {
+    SceneFile s;
+    s.lastFrame = 199;
+    s.chunks.push_back(MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
+                                     material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
+                                     material(3, "column", {0.9f, 0.45f, 0.15f}),
+                                     material(4, "petal", {1, 1, 1}, "petal.png")}});
+    s.chunks.push_back(dummy("Stage", 1, {0, 0, 0}));
+    s.chunks.push_back(ground("Ground", 2, 1, 30, 12, 6));
+    Mesh ball = sphere("Ball", 3, 2, {6, 4, 0}, 3, 16, 24);
+    Mesh column = box("Column", 4, 3, {-5, 5, -2}, {1.2f, 5, 1.2f});
+    Mesh tile = box("Tile", 5, 4, {2, 1, 7}, {3, 1, 3});
+    for (int f = 0; f < 200; ++f) {
+        const float a = 2 * kPi * static_cast<float>(f) / 200.0f;
+        ball.header.positionKeys.push_back({7 * std::cos(a), 4 + 1.5f * std::sin(3 * a), 7 * std::sin(a)});
+        ball.header.rotationKeys.push_back(yRotation(4 * a));
+        column.header.positionKeys.push_back({-5, 5, -2});
+        column.header.rotationKeys.push_back({0.25f * std::sin(a), 0, 0, std::cos(0.25f * std::sin(a))});
+        tile.header.positionKeys.push_back({2 + 2 * std::sin(2 * a), 1, 7});
+        tile.header.rotationKeys.push_back(yRotation(a));
+    }
+    s.chunks.push_back(ball);
+    s.chunks.push_back(column);
+    s.chunks.push_back(tile);
+    Light spot;
+    spot.header = header("Spot01", 10, {-14, 22, 10});
+    spot.kind = TargetSpotLight;
+    spot.colour = {1, 0.95f, 0.85f};
+    spot.coneAngle = 120;
+    spot.targetId = 1;
+    s.chunks.push_back(spot);
+    s.chunks.push_back(omni("Fill", 11, {15, 12, -15}, {0.25f, 0.3f, 0.45f}));
+    s.chunks.push_back(camera("CamWide", 20, {0, 18, 30}, 1));
+    s.chunks.push_back(camera("CamLow", 21, {22, 3, 8}, 3));
+    s.chunks.push_back(camera("CamTop", 22, {1, 40, 4}, 1, 1.1f));
+    return write(s, dataDir / "scenes" / "showcase.qzg");
+}
+
+// A petal: a strip from its base at the origin outwards along +x, lying flat, 6 x 2 cells.
+Mesh petalMesh(const char* name, int32_t id, float angle) {
+    Mesh m;
+    m.header = header(name, id, {0, 1, 0});
+    m.header.rotation = yRotation(angle);
+    m.header.materialId = 2;
+    for (int i = 0; i <= 6; ++i)
+        for (int j = 0; j <= 2; ++j) {
+            const float x = 5.0f * static_cast<float>(i) / 6.0f;
+            const float width = 1.6f * std::sin(kPi * (0.15f + 0.85f * static_cast<float>(i) / 6.0f));
+            const float z = (static_cast<float>(j) - 1.0f) * width;
+            m.vertices.push_back({x, 0, z});
+            m.normals.push_back({0, 1, 0});
+            m.coordinateSets[0].push_back({static_cast<float>(i) / 6.0f, static_cast<float>(j) / 2.0f});
+        }
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 2; ++j) {
+            const int32_t a = i * 3 + j, b = a + 1, c = a + 3, d = c + 1;
+            m.faces.push_back({a, b, d});
+            m.faces.push_back({a, d, c});
+            // Seen from below as well while the petal is closed.
+            m.faces.push_back({a, d, b});
+            m.faces.push_back({a, c, d});
+        }
+    return m;
+}
+
+// Morph frames of a petal: closed (bent up, nearly vertical) to wide open (curled slightly down).
+MorphData petalMorph(const Mesh& petal, int frames) {
+    MorphData morph;
+    morph.frameCount = frames;
+    morph.vertexCount = static_cast<int32_t>(petal.vertices.size());
+    for (int k = 0; k < frames; ++k) {
+        const float open = static_cast<float>(k) / static_cast<float>(frames - 1);
+        const float lift = (1.0f - open) * 1.4f - 0.15f; // radians of bend per unit length (scaled)
+        for (const Float3& v : petal.vertices) {
+            const float along = v[0] / 5.0f;
+            const float bend = lift * along * 1.2f;
+            morph.positions.push_back(v[0] * std::cos(bend));
+            morph.positions.push_back(v[0] * std::sin(bend));
+            morph.positions.push_back(v[2] * (0.6f + 0.4f * open));
+        }
+        for (const Float3& v : petal.vertices) {
+            const float bend = lift * v[0] / 5.0f * 1.2f;
+            morph.normals.push_back(-std::sin(bend));
+            morph.normals.push_back(std::cos(bend));
+            morph.normals.push_back(0);
+        }
+    }
+    return morph;
+}
+
+bool flower(const fs::path& dataDir) {
+    SceneFile s;
+    s.lastFrame = 199;
+    s.chunks.push_back(
+        MaterialList{{material(1, "heart", {1, 0.8f, 0.1f}), material(2, "petal", {1, 1, 1}, "petal.png"),
+                      material(3, "leaf", {0.2f, 0.6f, 0.25f})}});
+    s.chunks.push_back(dummy("Centre", 1, {0, 1, 0}));
+    s.chunks.push_back(sphere("Heart", 2, 1, {0, 1.2f, 0}, 1.1f, 8, 12));
+    s.chunks.push_back(ground("Leaves", 3, 3, 12, 4, 1));
+    for (int p = 0; p < 6; ++p) {
+        char name[32];
+        snprintf(name, sizeof name, "blomsterblad%02d", p + 1);
+        const Mesh petal = petalMesh(name, 10 + p, 2 * kPi * static_cast<float>(p) / 6.0f);
+        s.chunks.push_back(petal);
+        if (!writeMorph(petalMorph(petal, 12), dataDir, name)) return false;
+    }
+    s.chunks.push_back(omni("Sun", 30, {6, 20, 12}, {1, 1, 0.95f}));
+    s.chunks.push_back(omni("Sky", 31, {-10, 8, -10}, {0.3f, 0.35f, 0.6f}));
+    Camera cam = camera("Camera01", 40, {0, 14, 13}, 1);
+    cam.header.positionKeys.clear();
+    for (int f = 0; f < 200; ++f) {
+        const float a = 2 * kPi * static_cast<float>(f) / 200.0f;
+        cam.header.positionKeys.push_back({13 * std::sin(a), 12 - 3 * std::cos(a), 13 * std::cos(a)});
+    }
+    s.chunks.push_back(cam);
+    return write(s, dataDir / "scenes" / "flower.qzg");
+}
+
+// The head: a sphere "Box01" whose morph frames squash, stretch and ripple it.
+bool hode(const fs::path& dataDir) {
+    SceneFile s;
+    s.lastFrame = 99;
+    s.chunks.push_back(MaterialList{
+        {material(1, "skin", {0.95f, 0.55f, 0.35f}), material(2, "floor", {0.3f, 0.3f, 0.35f})}});
+    s.chunks.push_back(dummy("Centre", 1, {0, 4, 0}));
+    const Mesh head = sphere("Box01", 2, 1, {0, 4, 0}, 3.5f, 20, 28);
+    s.chunks.push_back(head);
+    s.chunks.push_back(ground("Floor", 3, 2, 20, 4, 1));
+    s.chunks.push_back(omni("Key", 10, {8, 12, 10}, {1, 0.95f, 0.9f}));
+    s.chunks.push_back(omni("Rim", 11, {-10, 6, -8}, {0.4f, 0.5f, 1}));
+    s.chunks.push_back(camera("Camera01", 20, {0, 6, 14}, 1));
+
+    MorphData morph;
+    const int frames = 16;
+    morph.frameCount = frames;
+    morph.vertexCount = static_cast<int32_t>(head.vertices.size());
+    for (int k = 0; k < frames; ++k) {
+        const float t = 2 * kPi * static_cast<float>(k) / static_cast<float>(frames);
+        for (size_t i = 0; i < head.vertices.size(); ++i) {
+            const Float3& n = head.normals[i];
+            const float ripple = 1 + 0.12f * std::sin(3 * std::atan2(n[2], n[0]) + t) * (1 - n[1] * n[1]);
+            const float squash = 1 + 0.18f * std::sin(t);
+            morph.positions.push_back(head.vertices[i][0] * ripple / std::sqrt(squash));
+            morph.positions.push_back(head.vertices[i][1] * squash);
+            morph.positions.push_back(head.vertices[i][2] * ripple / std::sqrt(squash));
+            morph.normals.insert(morph.normals.end(), n.begin(), n.end());
+        }
+    }
+    if (!writeMorph(morph, dataDir, "Box01")) return false;
+    return write(s, dataDir / "scenes" / "hode.qzg");
+}
+
+// An upright screen facing +z, with texture coordinates over its face.
+Mesh screen(const char* name, int32_t id, Float3 position, float halfWidth, float halfHeight, float turn) {
+    Mesh m;
+    m.header = header(name, id, position);
+    m.header.rotation = yRotation(turn);
+    m.header.materialId = id - 9; // a material of its own: each shows its own render target
+    m.vertices = {{-halfWidth, -halfHeight, 0},
+                  {halfWidth, -halfHeight, 0},
+                  {halfWidth, halfHeight, 0},
+                  {-halfWidth, halfHeight, 0}};
+    m.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0, 1}};
+    // Stored the other way up, as the exporter writes them: v grows downwards.
+    m.coordinateSets[0] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
+    m.faces = {{0, 1, 2}, {0, 2, 3}};
+    return m;
+}
+
+bool scratch(const fs::path& dataDir) {
+    SceneFile s;
+    s.lastFrame = 199;
+    s.chunks.push_back(MaterialList{{material(1, "screen1", {1, 1, 1}, "screen.png"),
+                                     material(2, "screen2", {1, 1, 1}, "screen.png"),
+                                     material(3, "screen3", {1, 1, 1}, "screen.png"),
+                                     material(4, "floor", {0.25f, 0.25f, 0.3f}, "ground.png"),
+                                     material(5, "frame", {0.15f, 0.15f, 0.18f})}});
+    s.chunks.push_back(dummy("Centre", 1, {0, 4, 0}));
+    s.chunks.push_back(screen("screen1", 10, {0, 5, 0}, 4, 3, 0));
+    s.chunks.push_back(screen("screen2", 11, {-7.2f, 4, 2}, 2.2f, 2.2f, 0.5f));
+    s.chunks.push_back(screen("screen3", 12, {7.2f, 4, 2}, 2.2f, 2.2f, -0.5f));
+    s.chunks.push_back(box("Frame", 13, 5, {0, 5, -0.3f}, {4.4f, 3.4f, 0.2f}));
+    s.chunks.push_back(ground("Floor", 14, 4, 30, 6, 8));
+    s.chunks.push_back(omni("Light", 20, {0, 10, 14}, {0.8f, 0.8f, 0.9f}));
+    Camera cam = camera("Camera01", 30, {0, 6, 18}, 1);
+    for (int f = 0; f < 200; ++f) {
+        const float a = 2 * kPi * static_cast<float>(f) / 200.0f;
+        cam.header.positionKeys.push_back({4 * std::sin(a), 6 + std::sin(2 * a), 20 - 2 * std::cos(a)});
+    }
+    s.chunks.push_back(cam);
+    return write(s, dataDir / "scenes" / "scratch.qzg");
+}
+
+bool textures(const fs::path& dataDir) {
+    const fs::path dir = dataDir / "textures";
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return writeTexture(dir, "ground.png", 128,
+                        [](float u, float v, float rgb[3]) {
+                            const bool light = ((static_cast<int>(u * 4) + static_cast<int>(v * 4)) % 2) == 0;
+                            const float grain = 0.05f * std::sin(u * 90) * std::sin(v * 70);
+                            rgb[0] = (light ? 0.75f : 0.35f) + grain;
+                            rgb[1] = (light ? 0.72f : 0.33f) + grain;
+                            rgb[2] = (light ? 0.68f : 0.36f) + grain;
+                        }) &&
+           writeTexture(dir, "mirror.png", 128,
+                        [](float u, float v, float rgb[3]) {
+                            // A sky above a dark horizon, as a sphere map.
+                            const float dx = u - 0.5f, dy = v - 0.5f;
+                            const float r = std::sqrt(dx * dx + dy * dy) * 2;
+                            const float sky = dy < 0 ? 1.0f : 0.25f;
+                            rgb[0] = 0.3f * sky + 0.5f * (1 - r);
+                            rgb[1] = 0.5f * sky + 0.4f * (1 - r);
+                            rgb[2] = 0.9f * sky + 0.2f * (1 - r);
+                        }) &&
+           writeTexture(dir, "petal.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            const float vein = std::pow(std::fabs(std::cos((v - 0.5f) * kPi)), 8.0f);
+                            rgb[0] = 0.95f;
+                            rgb[1] = 0.35f + 0.4f * (1 - u) + 0.2f * vein;
+                            rgb[2] = 0.55f + 0.3f * u;
+                        }) &&
+           writeTexture(dir, "screen.png", 16,
+                        [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
+}
+
+bool makeScenes(const fs::path& dataDir) {
+    return textures(dataDir) && showcase(dataDir) && flower(dataDir) && hode(dataDir) && scratch(dataDir);
+}
+
+RegisterContentStep reg("scenes", makeScenes);
+
+} // namespace
