@@ -6,9 +6,10 @@
 // title shows the demo time, frames per second and the part of the music playing (the last
 // DEFINE name that begins a timeline line on its own and starts at or before the time).
 //
-// A jump replays the timeline from the start as a player running at --fps frames per second
-// would have stepped it, drawing only the last few frames, so the frame after a jump is the one
-// holdfast-capture writes for that time. A script error on reload keeps the running demo and
+// A jump loads the script again, hands over every signal due before it and draws the last
+// quarter second as a player running at --fps frames per second would have (--exact-jumps
+// steps every frame from the start), so the frame after a jump is, as far as that reaches, the
+// one holdfast-capture writes for that time. A script error on reload keeps the running demo and
 // shows the error in the title and on stderr.
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -47,11 +48,12 @@ namespace {
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 constexpr const char* kScriptName = "data/scripts/demo.scr";
-// Frames drawn in full at the end of a jump; those before only get their signals and updates.
-constexpr int kDrawnFramesAfterJump = 3;
+// A jump draws the last quarter second before its time in full (pattern steps, render targets
+// and GL state come from these frames); the frames before only get their signals.
+constexpr int kDrawnMsAfterJump = 250;
 
 const char* kUsage = "usage: holdfast-preview --data PATH [--password PW] [--music FILE] [--at MS] [--fps N] [--paused]\n"
-                     "                        [--quick-jumps]\n"
+                     "                        [--exact-jumps]\n"
                      "       holdfast-preview --data PATH [...] --seek-frames T1,T2,... --out DIR\n";
 
 const char* kHelp =
@@ -64,8 +66,8 @@ const char* kHelp =
     "  --at MS           starts at this demo time\n"
     "  --fps N           frame rate a jump replays the timeline at (default 60, as holdfast-capture)\n"
     "  --paused          starts paused\n"
-    "  --quick-jumps     a jump steps the frames before the last few without drawing them: much\n"
-    "                    quicker, but GL state that effects leave behind is then missing\n"
+    "  --exact-jumps     a jump steps every frame from the start (drawn into one pixel) before the\n"
+    "                    last quarter second: the state a player has, but slow for a heavy demo\n"
     "  --seek-frames T1,... --out DIR\n"
     "                    jumps to each time in turn, writes the frame shown after each jump as\n"
     "                    DIR/frame_%08u.png and ends (checks and timings)\n"
@@ -82,7 +84,7 @@ struct Options {
     int64_t at = -1;
     int fps = 60;
     bool paused = false;
-    ReplayMode jumpMode = ReplayMode::TinyFrames;
+    ReplayMode jumpMode = ReplayMode::SignalsOnly;
 };
 
 int usage(const char* problem) {
@@ -130,7 +132,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         else if (arg == "--out") ok = value(o.out);
         else if (arg == "--seek-frames") ok = value(frames);
         else if (arg == "--paused") o.paused = true;
-        else if (arg == "--quick-jumps") o.jumpMode = ReplayMode::UpdatesOnly;
+        else if (arg == "--exact-jumps") o.jumpMode = ReplayMode::TinyFrames;
         else return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " needs a value").c_str());
     }
@@ -193,7 +195,8 @@ public:
         }
         const FrameGrid grid(demoStartTime, fps);
         restoreStartGLState();
-        replayTimeline(grid, grid.frameAt(t), kDrawnFramesAfterJump, clearBuffers, jumpMode);
+        const int drawn = std::max(3, kDrawnMsAfterJump * fps / 1000);
+        replayTimeline(grid, grid.frameAt(t), jumpMode == ReplayMode::TinyFrames ? 3 : drawn, clearBuffers, jumpMode);
         if (shown) {
             shown->resize(static_cast<size_t>(kWidth) * kHeight * 3);
             glPixelStorei(GL_PACK_ALIGNMENT, 1);

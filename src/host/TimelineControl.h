@@ -35,8 +35,13 @@ enum class ReplayMode {
     // Drawn into a one-pixel viewport: the GL state effects leave behind (enabled texturing,
     // bound textures, blending) is the state a player has, at a small part of a frame's cost.
     TinyFrames,
-    // Signals and updates only: the quickest, but GL state left by earlier frames is missing.
+    // Signals and updates only: GL state left by earlier frames is missing, and effects that
+    // draw their linked effect into a render target in their update still draw.
     UpdatesOnly,
+    // Signals only: the quickest. Effects' clocks follow from the time alone; what a pattern
+    // step, a render target or GL state carries comes only from the frames drawn in full, so
+    // those should span a pattern step or more.
+    SignalsOnly,
 };
 
 // Brings the timeline (freshly loaded, nothing delivered yet) to the state a player stepping

@@ -174,6 +174,20 @@ TEST_F(TimelineReload, ReplayEndsWithTheFullScreenStateAndTheKeptStartStateComes
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+TEST_F(TimelineReload, ASignalsOnlyReplayHandsOverEverySignalBeforeTheDrawnFrames) {
+    // Frames at 100 + k * 1000 / 60 ms: the drawn frames 28 to 30 start at 566 ms, after both INITs.
+    int drawnFrom = -1;
+    static int* firstDrawn = &drawnFrom;
+    replayTimeline(FrameGrid(demoStartTime, 60), 30, 3,
+                   [](int t) {
+                       if (*firstDrawn < 0) *firstDrawn = t;
+                   },
+                   ReplayMode::SignalsOnly);
+    EXPECT_EQ(drawnFrom, 566);
+    EXPECT_EQ(signalQueue->position(), 2u);
+    EXPECT_EQ(effectList->findEffect("Invert")->startTime, 200);
+}
+
 TEST(TimelineSections, NamesThatBeginATimelineLineOnTheirOwn) {
     const char* script = R"(__DEFS__
 DEFINE BEAT 500
