@@ -44,6 +44,8 @@ void Fade::render(int time) {
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
     glEnable(GL_BLEND);
+    // The quad is meant untextured: Invert and others leave texturing on with their texture bound.
+    if (!texture) glDisable(GL_TEXTURE_2D);
     drawTexturedQuad(texture, ScreenRect{0, 0, 1, 1});
     glDisable(GL_BLEND);
     glDepthMask(GL_TRUE);

@@ -174,6 +174,41 @@ TEST_F(BasicEffects, FadeOpacityFollowsThePhase) {
     EXPECT_FALSE(fade.fadeOut);
 }
 
+// Invert leaves texturing on; the quads that follow it are still plain colour, not the texture
+// that happens to be bound.
+TEST_F(BasicEffects, FadeAndFlashAfterInvertStayUntextured) {
+    GLuint black = 0;
+    glGenTextures(1, &black);
+    glBindTexture(GL_TEXTURE_2D, black);
+    const unsigned char texel[4] = {0, 0, 0, 255};
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+
+    Invert invert;
+    invert.render(0);
+    background(0, 0, 0);
+    glBindTexture(GL_TEXTURE_2D, black);
+    Fade fade;
+    fade.red.value = 1.0f;
+    fade.setSpeed(0.005f);
+    fade.start(0);
+    fade.update(500);  // phase 0.5, added over black
+    fade.render(500);
+    Rgba c = centre();
+    EXPECT_NEAR(c[0], 128, 2) << "the fade drew the bound black texture";
+
+    invert.render(0);
+    background(0, 0, 0);
+    glBindTexture(GL_TEXTURE_2D, black);
+    Flash flash;
+    flash.start(0);
+    flash.update(0);
+    flash.render(0);
+    c = centre();
+    EXPECT_GT(c[0] + c[1] + c[2], 0) << "the flash drew the bound black texture";
+    glDeleteTextures(1, &black);
+}
+
 TEST_F(BasicEffects, FadeSpeedSignal) {
     Fade fade;
     Signal s;
