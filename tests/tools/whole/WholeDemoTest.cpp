@@ -148,6 +148,11 @@ const std::vector<Section>& sections() {
         {"build, tiles", {121310, 125310}, {"Tiles", "Noise"}},
         {"drop", {132310, 140310}, {"GridExp"}},
         {"drop, tunnel", {165310, 185310}, {"GridExp2", "Osc"}},
+        {"half-time, the stage", {196310, 204310}, {"Scene0"}},
+        {"half-time, depth of field", {210310}, {"DOF"}},
+        {"half-time, the head", {218310}, {"Hode"}},
+        {"third drop, the flower", {228310, 236310}, {"Flower"}},
+        {"third drop, the screens", {244310, 252310}, {"Scratch"}},
         {"outro, glowing tiles", {258310, 262310}, {"Blur"}},
         {"outro, tiles and tube", {266310, 270310}, {"Tiles", "Splinzor"}},
         {"outro, pads", {274310, 277310}, {"Image2", "Splinzor", "Noise"}},
@@ -166,7 +171,6 @@ const std::vector<SameWindows>& sameWindowsAllowed() {
         {80, 90, "arps: the glowing tube changes its blur passes and streaks, not its effects"},
         {140, 160, "drop: the grid changes its formula every 16 s"},
         {170, 200, "drop: the tunnel runs backwards, then around two centres"},
-        {200, 256, "half-time and third drop: their section is still to come"},
     };
     return allowed;
 }
