@@ -41,7 +41,8 @@ MeshObject* sphere(int32_t id, int32_t materialId, int stacks, int slices, float
             v.normal = static_cast<int32_t>(vertices.size());
             vertices.push_back(v);
             normals.push_back(n);
-            uv.push_back({static_cast<float>(j) / static_cast<float>(slices), static_cast<float>(i) / static_cast<float>(stacks)});
+            uv.push_back({static_cast<float>(j) / static_cast<float>(slices),
+                          static_cast<float>(i) / static_cast<float>(stacks)});
         }
     }
     std::vector<MeshFace> faces;
@@ -109,7 +110,8 @@ struct BenchScene {
         for (int i = 0; i < 24; ++i) {
             MeshObject* ball = sphere(10 + i, 1 + i % 2, 40, 50, 1.2f);
             std::vector<Vector3> keys;
-            const float x = static_cast<float>(i % 6) * 4.0f - 10.0f, z = static_cast<float>(i / 6) * 4.0f - 6.0f;
+            const float x = static_cast<float>(i % 6) * 4.0f - 10.0f,
+                        z = static_cast<float>(i / 6) * 4.0f - 6.0f;
             for (int k = 0; k < 100; ++k)
                 keys.emplace_back(x, std::sin(static_cast<float>(k + i * 7) * 0.2f), z);
             ball->setPositionKeys(100, keys.data());
@@ -142,7 +144,7 @@ void SceneFrame(benchmark::State& state) {
         state.SkipWithError("no GL context");
         return;
     }
-    static BenchScene* bench = new BenchScene;  // scenes live until exit, as in the player
+    static BenchScene* bench = new BenchScene; // scenes live until exit, as in the player
     // 0: no shadows; 1: shadow map in the depth render target; 2: copied depth texture.
     static const bool depthTargets = bench->scene.depthTargetAvailable();
     bench->scene.setDepthTargetAvailable(depthTargets && state.range(0) == 1);
@@ -156,12 +158,19 @@ void SceneFrame(benchmark::State& state) {
         glFinish();
         t += 0.5f;
     }
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["triangles"] = bench->triangles;
     static const char* const labels[3] = {"no shadows", "shadows, depth target", "shadows, copied depth"};
     state.SetLabel(labels[state.range(0)]);
 }
-BENCHMARK(SceneFrame)->ArgName("shadows")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(SceneFrame)
+    ->ArgName("shadows")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 } // namespace
 

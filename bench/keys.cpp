@@ -12,13 +12,18 @@ void BM_AddKeysInTimeOrder(benchmark::State& state) {
     trackEndTime = 2 * count + 10;
     for (auto _ : state) {
         FloatVariable variable;
-        for (int i = 0; i < count; ++i) variable.addKey(static_cast<float>(i & 1), 1 + 2 * i);
+        for (int i = 0; i < count; ++i)
+            variable.addKey(static_cast<float>(i & 1), 1 + 2 * i);
         benchmark::DoNotOptimize(variable.keys.data());
     }
     state.SetItemsProcessed(state.iterations() * count);
     state.SetComplexityN(count);
 }
-BENCHMARK(BM_AddKeysInTimeOrder)->RangeMultiplier(4)->Range(1000, 256000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_AddKeysInTimeOrder)
+    ->RangeMultiplier(4)
+    ->Range(1000, 256000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 // BEGIN/END pairs on an effect's active track, which starts with its keys at 0 and the end time.
 void BM_AddActiveTrackKeys(benchmark::State& state) {
@@ -27,7 +32,8 @@ void BM_AddActiveTrackKeys(benchmark::State& state) {
     for (auto _ : state) {
         BoolVariable active;
         active.addKey(0.0f, 0);
-        for (int i = 0; i < count; ++i) active.addKey(static_cast<float>(i & 1), 1 + 2 * i);
+        for (int i = 0; i < count; ++i)
+            active.addKey(static_cast<float>(i & 1), 1 + 2 * i);
         benchmark::DoNotOptimize(active.keys.data());
     }
     state.SetItemsProcessed(state.iterations() * count);
@@ -40,7 +46,8 @@ void BM_AddKeysInReverseOrder(benchmark::State& state) {
     trackEndTime = 2 * count + 10;
     for (auto _ : state) {
         FloatVariable variable;
-        for (int i = count; i > 0; --i) variable.addKey(0.5f, 2 * i);
+        for (int i = count; i > 0; --i)
+            variable.addKey(0.5f, 2 * i);
         benchmark::DoNotOptimize(variable.keys.data());
     }
     state.SetItemsProcessed(state.iterations() * count);

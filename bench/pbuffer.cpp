@@ -1,9 +1,9 @@
 // Cost of switching into a render target and back: one enable + disable pair, empty and with a
 // small clear inside, and one nested pair (a target inside a target). Needs a display (run under
 // xvfb-run); without one the benchmarks report an error and measure nothing.
+#include "resources/PBuffer.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
-#include "resources/PBuffer.h"
 
 #include <benchmark/benchmark.h>
 

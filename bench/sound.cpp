@@ -16,7 +16,8 @@ namespace {
 
 void BM_Spectrum(benchmark::State& state) {
     std::vector<float> samples(sound::kFFTSize), magnitudes(sound::kSpectrumSize);
-    for (int i = 0; i < sound::kFFTSize; ++i) samples[i] = static_cast<float>(std::sin(i * 0.3) * 0.5);
+    for (int i = 0; i < sound::kFFTSize; ++i)
+        samples[i] = static_cast<float>(std::sin(i * 0.3) * 0.5);
     for (auto _ : state) {
         sound::computeSpectrum(samples.data(), magnitudes.data());
         benchmark::DoNotOptimize(magnitudes.data());
@@ -29,7 +30,8 @@ void BM_OscilloscopeCapture(benchmark::State& state) {
     tesselMusic.initSound();
     OscilloscopeTap::start();
     std::vector<int16_t> block(1024 * 2, 1234);
-    for (auto _ : state) benchmark::DoNotOptimize(OscilloscopeTap::capture(nullptr, block.data(), 1024, nullptr));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(OscilloscopeTap::capture(nullptr, block.data(), 1024, nullptr));
     OscilloscopeTap::stop();
     tesselMusic.closeSound();
     sound::setOfflineMode(false);
@@ -52,7 +54,7 @@ void BM_OfflineRenderAtFrameTimes(benchmark::State& state) {
     OscilloscopeTap::start();
     int t = 30000;
     for (auto _ : state) {
-        sound::renderOfflineAt(t);  // frames 40 ms apart, as a 25 fps capture makes them
+        sound::renderOfflineAt(t); // frames 40 ms apart, as a 25 fps capture makes them
         benchmark::DoNotOptimize(spectrumTap::read());
         t += 40;
     }

@@ -14,7 +14,8 @@ inline void useImage(ImageData* image) {
         if (image->bitsPerPixel == 24) library.convertTo32Bit(image);
         if (pixels <= (1u << 18)) {
             uint32_t side = 1;
-            while (side < image->width || side < image->height) side *= 2;
+            while (side < image->width || side < image->height)
+                side *= 2;
             library.scaleImage(side, side, image);
         }
     }

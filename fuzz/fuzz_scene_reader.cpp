@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader accepts more lights than the writer writes; everything else must write.
     if (!scenefile::writeScene(scene, first)) {
         size_t lights = 0;
-        for (const auto& chunk : scene.chunks) lights += std::holds_alternative<scenefile::Light>(chunk);
+        for (const auto& chunk : scene.chunks)
+            lights += std::holds_alternative<scenefile::Light>(chunk);
         if (lights <= scenefile::MaxLights) abort();
         return 0;
     }

@@ -19,7 +19,7 @@ namespace {
 struct FatalReport {};
 
 class StandIn : public Effect {
-public:
+  public:
     explicit StandIn(const char* scriptName) : Effect(scriptName) {
         registerVariable(amount, "Amount", NoList, KindFloat);
         registerVariable(flag, "Flag", NoList, KindBool);

@@ -2,7 +2,7 @@
 // every PNG colour type and depth, interlaced and not, a palette with transparency, and baseline,
 // progressive, greyscale and subsampled JPEGs, all small.
 //   make_image_seeds PNG_DIR JPEG_DIR
-#include <cstdio>  // before jpeglib.h, which uses FILE
+#include <cstdio> // before jpeglib.h, which uses FILE
 
 #include <jpeglib.h>
 #include <png.h>
@@ -23,12 +23,14 @@ bool writePng(const std::string& path, int width, int height, int colourType, in
         return false;
     }
     png_init_io(png, out);
-    png_set_IHDR(png, info, width, height, depth, colourType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, depth, colourType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (colourType == PNG_COLOR_TYPE_PALETTE) {
         std::vector<png_color> palette(1 << depth);
         for (size_t i = 0; i < palette.size(); ++i)
-            palette[i] = png_color{static_cast<png_byte>(i * 37), static_cast<png_byte>(i * 91), static_cast<png_byte>(255 - i)};
+            palette[i] = png_color{static_cast<png_byte>(i * 37), static_cast<png_byte>(i * 91),
+                                   static_cast<png_byte>(255 - i)};
         png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
         png_byte alpha[2] = {0, 128};
         png_set_tRNS(png, info, alpha, 2, nullptr);
@@ -39,9 +41,11 @@ bool writePng(const std::string& path, int width, int height, int colourType, in
     const int passes = interlaced ? png_set_interlace_handling(png) : 1;
     for (int pass = 0; pass < passes; ++pass)
         for (int y = 0; y < height; ++y) {
-            for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<png_byte>((i * 13 + y * 7) & 0xff);
+            for (size_t i = 0; i < rowBytes; ++i)
+                row[i] = static_cast<png_byte>((i * 13 + y * 7) & 0xff);
             if (colourType == PNG_COLOR_TYPE_PALETTE && depth == 8)
-                for (auto& b : row) b &= 3;
+                for (auto& b : row)
+                    b &= 3;
             png_write_row(png, row.data());
         }
     png_write_end(png, nullptr);
@@ -49,7 +53,8 @@ bool writePng(const std::string& path, int width, int height, int colourType, in
     return fclose(out) == 0;
 }
 
-bool writeJpeg(const std::string& path, int width, int height, int components, bool progressive, int sampling) {
+bool writeJpeg(const std::string& path, int width, int height, int components, bool progressive,
+               int sampling) {
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) return false;
     jpeg_compress_struct info;
@@ -72,7 +77,8 @@ bool writeJpeg(const std::string& path, int width, int height, int components, b
     jpeg_start_compress(&info, TRUE);
     std::vector<JSAMPLE> row(static_cast<size_t>(width) * components);
     while (info.next_scanline < info.image_height) {
-        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<JSAMPLE>((i * 5 + info.next_scanline * 11) & 0xff);
+        for (size_t i = 0; i < row.size(); ++i)
+            row[i] = static_cast<JSAMPLE>((i * 5 + info.next_scanline * 11) & 0xff);
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }
@@ -95,11 +101,11 @@ int main(int argc, char** argv) {
         int colourType, depth;
     };
     const PngCase pngCases[] = {
-        {"rgb8", PNG_COLOR_TYPE_RGB, 8},           {"rgba8", PNG_COLOR_TYPE_RGBA, 8},
-        {"grey8", PNG_COLOR_TYPE_GRAY, 8},         {"greyalpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
-        {"palette8", PNG_COLOR_TYPE_PALETTE, 8},   {"palette2", PNG_COLOR_TYPE_PALETTE, 2},
-        {"rgb16", PNG_COLOR_TYPE_RGB, 16},         {"grey1", PNG_COLOR_TYPE_GRAY, 1},
-        {"grey4", PNG_COLOR_TYPE_GRAY, 4},         {"rgba16", PNG_COLOR_TYPE_RGBA, 16},
+        {"rgb8", PNG_COLOR_TYPE_RGB, 8},         {"rgba8", PNG_COLOR_TYPE_RGBA, 8},
+        {"grey8", PNG_COLOR_TYPE_GRAY, 8},       {"greyalpha8", PNG_COLOR_TYPE_GRAY_ALPHA, 8},
+        {"palette8", PNG_COLOR_TYPE_PALETTE, 8}, {"palette2", PNG_COLOR_TYPE_PALETTE, 2},
+        {"rgb16", PNG_COLOR_TYPE_RGB, 16},       {"grey1", PNG_COLOR_TYPE_GRAY, 1},
+        {"grey4", PNG_COLOR_TYPE_GRAY, 4},       {"rgba16", PNG_COLOR_TYPE_RGBA, 16},
     };
     for (const PngCase& c : pngCases) {
         ok &= writePng(png + "/" + c.name + ".png", 13, 7, c.colourType, c.depth, false);

@@ -6,8 +6,14 @@
 // Sanitizer builds carry tests/lsan.supp (system libraries that keep allocations until exit), so
 // a leak report from the player, however it is started, is about our code.
 #include "LsanSuppressions.h"
-extern "C" const char* __lsan_default_suppressions() { return kLsanSuppressions; }
-extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return kLsanSuppressions;
+}
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}
 #endif
 
-int main() { return runPlayer(); }
+int main() {
+    return runPlayer();
+}

@@ -15,10 +15,14 @@ inline size_t utf8Length(const unsigned char* s, size_t n) {
     unsigned min;
     unsigned cp;
     if (s[0] < 0x80) return 1;
-    if ((s[0] & 0xE0) == 0xC0) len = 2, min = 0x80, cp = s[0] & 0x1F;
-    else if ((s[0] & 0xF0) == 0xE0) len = 3, min = 0x800, cp = s[0] & 0x0F;
-    else if ((s[0] & 0xF8) == 0xF0) len = 4, min = 0x10000, cp = s[0] & 0x07;
-    else return 0;
+    if ((s[0] & 0xE0) == 0xC0)
+        len = 2, min = 0x80, cp = s[0] & 0x1F;
+    else if ((s[0] & 0xF0) == 0xE0)
+        len = 3, min = 0x800, cp = s[0] & 0x0F;
+    else if ((s[0] & 0xF8) == 0xF0)
+        len = 4, min = 0x10000, cp = s[0] & 0x07;
+    else
+        return 0;
     if (len > n) return 0;
     for (size_t i = 1; i < len; ++i) {
         if ((s[i] & 0xC0) != 0x80) return 0;
@@ -31,7 +35,7 @@ inline size_t utf8Length(const unsigned char* s, size_t n) {
 } // namespace json_detail
 
 class Json {
-public:
+  public:
     void raw(const char* s) { out += s; }
     void str(const std::string& s) {
         out += '"';
@@ -67,7 +71,7 @@ public:
             return;
         }
         char buf[32];
-        auto res = std::to_chars(buf, buf + sizeof buf, v);  // shortest text that reads back as v
+        auto res = std::to_chars(buf, buf + sizeof buf, v); // shortest text that reads back as v
         out.append(buf, res.ptr);
     }
     void boolean(bool v) { out += v ? "true" : "false"; }

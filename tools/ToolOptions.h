@@ -9,9 +9,9 @@
 namespace tool {
 
 struct Description {
-    const char* name;     // "holdfast-pack"
-    const char* summary;  // one line: what the tool does
-    const char* usage;    // "usage: ..." lines, each ending in a newline
+    const char* name;    // "holdfast-pack"
+    const char* summary; // one line: what the tool does
+    const char* usage;   // "usage: ..." lines, each ending in a newline
 };
 
 // Ends the process when an argument is --help or --version; otherwise returns.

@@ -87,12 +87,12 @@ struct Options {
     std::string out;
     std::string sheet;
     std::string video;
-    std::vector<uint32_t> times;  // an explicit list, sorted
+    std::vector<uint32_t> times; // an explicit list, sorted
     bool range = false;
     uint32_t from = 0, to = 0, step = 0;
     int fps = 60;
     bool sparse = false;
-    uint64_t limit = 0;  // 0: no limit
+    uint64_t limit = 0; // 0: no limit
     int columns = 8;
 };
 
@@ -119,7 +119,8 @@ bool parseTimes(const std::string& list, std::vector<uint32_t>& times) {
     size_t start = 0;
     while (start <= list.size()) {
         const size_t comma = list.find(',', start);
-        const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         uint32_t t;
         if (!parseTime(item, t)) return false;
         times.push_back(t);
@@ -132,7 +133,7 @@ bool parseTimes(const std::string& list, std::vector<uint32_t>& times) {
 // The requested times in increasing order, made one at a time: a range of two billion times
 // costs no memory.
 class RequestedTimes {
-public:
+  public:
     explicit RequestedTimes(const Options& o) : options(o), next64(o.from) {}
     uint64_t count() const {
         return options.range ? (static_cast<uint64_t>(options.to) - options.from) / options.step + 1
@@ -150,7 +151,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const Options& options;
     uint64_t next64;
     size_t index = 0;
@@ -178,21 +179,36 @@ int parseOptions(int argc, char** argv, Options& o) {
             printf("holdfast-capture %s\n", HOLDFAST_VERSION);
             return -1;
         }
-        if (arg == "--data") ok = value(o.data);
-        else if (arg == "--password") ok = value(o.password);
-        else if (arg == "--music") ok = value(o.music);
-        else if (arg == "--out") ok = value(o.out);
-        else if (arg == "--times") ok = value(timeList);
-        else if (arg == "--from") ok = value(from);
-        else if (arg == "--to") ok = value(to);
-        else if (arg == "--step") ok = value(step);
-        else if (arg == "--fps") ok = value(fps);
-        else if (arg == "--limit") ok = value(limit);
-        else if (arg == "--sheet") ok = value(o.sheet);
-        else if (arg == "--columns") ok = value(columns);
-        else if (arg == "--video") ok = value(o.video);
-        else if (arg == "--sparse") o.sparse = true;
-        else return usage(("unknown argument " + arg).c_str());
+        if (arg == "--data")
+            ok = value(o.data);
+        else if (arg == "--password")
+            ok = value(o.password);
+        else if (arg == "--music")
+            ok = value(o.music);
+        else if (arg == "--out")
+            ok = value(o.out);
+        else if (arg == "--times")
+            ok = value(timeList);
+        else if (arg == "--from")
+            ok = value(from);
+        else if (arg == "--to")
+            ok = value(to);
+        else if (arg == "--step")
+            ok = value(step);
+        else if (arg == "--fps")
+            ok = value(fps);
+        else if (arg == "--limit")
+            ok = value(limit);
+        else if (arg == "--sheet")
+            ok = value(o.sheet);
+        else if (arg == "--columns")
+            ok = value(columns);
+        else if (arg == "--video")
+            ok = value(o.video);
+        else if (arg == "--sparse")
+            o.sparse = true;
+        else
+            return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " needs a value").c_str());
     }
     if (o.data.empty()) return usage("--data is required");
@@ -206,13 +222,15 @@ int parseOptions(int argc, char** argv, Options& o) {
         o.limit = number;
     }
     if (!columns.empty()) {
-        if (!parseTime(columns, number) || number == 0 || number > 100) return usage("--columns takes 1 to 100");
+        if (!parseTime(columns, number) || number == 0 || number > 100)
+            return usage("--columns takes 1 to 100");
         o.columns = static_cast<int>(number);
     }
 
     if (!o.video.empty()) {
         if (!o.out.empty() || !o.sheet.empty() || !timeList.empty() || !step.empty() || o.sparse)
-            return usage("--video takes --from and --to (and --fps), and no --out, --sheet, --times, --step or --sparse");
+            return usage("--video takes --from and --to (and --fps), and no --out, --sheet, --times, --step "
+                         "or --sparse");
         if (!parseTime(from, o.from) || !parseTime(to, o.to) || o.to <= o.from)
             return usage("--video needs --from A --to B with A < B (ms)");
         return 0;
@@ -247,7 +265,7 @@ fs::path absolute(const std::string& path) {
 
 // The frame as it was drawn, read back once however many requested times show it.
 class FrameReader {
-public:
+  public:
     void invalidate() { valid = false; }
     const unsigned char* pixels() {
         if (!valid) {
@@ -258,7 +276,7 @@ public:
         return rgb.data();
     }
 
-private:
+  private:
     std::vector<unsigned char> rgb = std::vector<unsigned char>(static_cast<size_t>(kWidth) * kHeight * 3);
     bool valid = false;
 };
@@ -289,18 +307,19 @@ bool writeFramePng(const fs::path& path, const unsigned char* rgb, int width, in
 
 // Prints where a long run stands, at most a few times a second.
 class Progress {
-public:
+  public:
     explicit Progress(uint64_t total) : total(total) {}
     void show(uint64_t written, int64_t t, bool force = false) {
         const auto now = std::chrono::steady_clock::now();
         if (!force && now - last < std::chrono::milliseconds(250)) return;
         last = now;
-        fprintf(stderr, "\rholdfast-capture: frame %llu/%llu (t = %lld ms)", static_cast<unsigned long long>(written),
-                static_cast<unsigned long long>(total), static_cast<long long>(t));
+        fprintf(stderr, "\rholdfast-capture: frame %llu/%llu (t = %lld ms)",
+                static_cast<unsigned long long>(written), static_cast<unsigned long long>(total),
+                static_cast<long long>(t));
         fflush(stderr);
     }
 
-private:
+  private:
     uint64_t total;
     std::chrono::steady_clock::time_point last{};
 };
@@ -328,21 +347,22 @@ std::string findFfmpeg() {
 
 // ffmpeg reading raw frames on its standard input.
 class VideoPipe {
-public:
+  public:
     bool start(const std::string& ffmpeg, const std::string& out, int fps, double seconds, double musicStart,
                const std::string& music) {
         char rate[16], start[32], duration[32];
         snprintf(rate, sizeof rate, "%d", fps);
         snprintf(start, sizeof start, "%.3f", musicStart);
         snprintf(duration, sizeof duration, "%.6f", seconds);
-        std::vector<std::string> args = {ffmpeg, "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
-                                         "-pix_fmt", "rgb24", "-video_size", "800x600", "-framerate", rate, "-i",
-                                         "pipe:0"};
-        if (!music.empty()) args.insert(args.end(), {"-ss", start, "-i", music, "-map", "0:v:0", "-map", "1:a:0",
-                                                     "-c:a", "aac", "-b:a", "192k"});
+        std::vector<std::string> args = {ffmpeg,    "-hide_banner", "-loglevel", "error", "-y",
+                                         "-f",      "rawvideo",     "-pix_fmt",  "rgb24", "-video_size",
+                                         "800x600", "-framerate",   rate,        "-i",    "pipe:0"};
+        if (!music.empty())
+            args.insert(args.end(), {"-ss", start, "-i", music, "-map", "0:v:0", "-map", "1:a:0", "-c:a",
+                                     "aac", "-b:a", "192k"});
         // glReadPixels gives the bottom row first.
-        args.insert(args.end(), {"-vf", "vflip", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18", "-pix_fmt",
-                                 "yuv420p", "-t", duration, "-movflags", "+faststart", out});
+        args.insert(args.end(), {"-vf", "vflip", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
+                                 "-pix_fmt", "yuv420p", "-t", duration, "-movflags", "+faststart", out});
         int fds[2];
         if (pipe(fds) != 0) return false;
         pid = fork();
@@ -352,7 +372,8 @@ public:
             close(fds[0]);
             close(fds[1]);
             std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
+            for (std::string& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             execv(argv[0], argv.data());
             _exit(127);
@@ -381,13 +402,15 @@ public:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-private:
+  private:
     pid_t pid = -1;
     int fd = -1;
 };
 
 void printSummary(const char* what, uint64_t written, uint64_t stepped, double seconds) {
-    fprintf(stderr, "\nholdfast-capture: %llu %s in %.2f s, %.1f frames per second (%llu frames stepped, %.1f per second)\n",
+    fprintf(stderr,
+            "\nholdfast-capture: %llu %s in %.2f s, %.1f frames per second (%llu frames stepped, %.1f per "
+            "second)\n",
             static_cast<unsigned long long>(written), what, seconds, seconds > 0 ? written / seconds : 0.0,
             static_cast<unsigned long long>(stepped), seconds > 0 ? stepped / seconds : 0.0);
 }
@@ -425,8 +448,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const fs::path music =
-        options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg" : absolute(options.music);
+    const fs::path music = options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg"
+                                                 : absolute(options.music);
 
     // Data files are named relative to the demo's folder, as in the player's working directory.
     if (fromDirectory && chdir(data.c_str()) != 0) {
@@ -456,14 +479,15 @@ int main(int argc, char** argv) {
     loadingSequence(setup);
     bool haveMusic = musicEnabled && musicPresent;
     if (haveMusic && !tesselMusic.hasStream()) {
-        fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n", music.c_str());
+        fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n",
+                music.c_str());
         haveMusic = false;
     }
 
     const FrameGrid grid(demoStartTime, options.fps);
     FrameReader frame;
     uint64_t written = 0, stepped = 0;
-    int64_t lastStepped = -1;  // the frame index stepped last
+    int64_t lastStepped = -1; // the frame index stepped last
     // Steps every frame up to and including frame k.
     auto stepTo = [&](int64_t k, Progress& progress) {
         while (lastStepped < k) {
@@ -475,14 +499,16 @@ int main(int argc, char** argv) {
         }
     };
     const auto begin = std::chrono::steady_clock::now();
-    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(); };
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    };
 
     if (!videoPath.empty()) {
         const int64_t first = grid.firstFrameFrom(options.from);
-        const int64_t end = grid.firstFrameFrom(options.to);  // the first frame not in the video
+        const int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
         if (end <= first) {
-            fprintf(stderr, "holdfast-capture: no frame falls in [%u, %u) at %d frames per second\n", options.from,
-                    options.to, options.fps);
+            fprintf(stderr, "holdfast-capture: no frame falls in [%u, %u) at %d frames per second\n",
+                    options.from, options.to, options.fps);
             return 2;
         }
         const uint64_t count = static_cast<uint64_t>(end - first);
@@ -516,7 +542,8 @@ int main(int argc, char** argv) {
 
     RequestedTimes times(options);
     const uint64_t total = options.limit ? std::min<uint64_t>(options.limit, times.count()) : times.count();
-    ContactSheet* sheet = sheetPath.empty() ? nullptr : new ContactSheet(static_cast<size_t>(total), options.columns);
+    ContactSheet* sheet =
+        sheetPath.empty() ? nullptr : new ContactSheet(static_cast<size_t>(total), options.columns);
     Progress progress(total);
     char name[32];
     uint32_t t;
@@ -540,7 +567,8 @@ int main(int argc, char** argv) {
         progress.show(written, t, written == total);
     }
     if (sheet) {
-        const bool ok = writeFramePng(sheetPath, sheet->pixels().data(), sheet->width(), sheet->height(), false);
+        const bool ok =
+            writeFramePng(sheetPath, sheet->pixels().data(), sheet->width(), sheet->height(), false);
         delete sheet;
         if (!ok) {
             fprintf(stderr, "\nholdfast-capture: cannot write %s\n", sheetPath.c_str());

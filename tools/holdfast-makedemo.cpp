@@ -4,9 +4,9 @@
 // Copies every file under CONTENT/data (the demo script and whatever else is authored by hand)
 // to OUT/data, and draws the loading picture OUT/data/images/loading.png (800 x 600) from
 // scratch. The music is made separately by holdfast-makemusic; holdfast-pack then packs OUT.
+#include "ToolOptions.h"
 #include "makedemo/ContentSteps.h"
 #include "resources/PngWriter.h"
-#include "ToolOptions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,11 +56,14 @@ struct Picture {
     void blend(int x, int y, const float colour[3], float alpha) {
         if (x < 0 || y < 0 || x >= kWidth || y >= kHeight) return;
         float* p = at(x, y);
-        for (int c = 0; c < 3; ++c) p[c] = p[c] * (1.0f - alpha) + colour[c] * alpha;
+        for (int c = 0; c < 3; ++c)
+            p[c] = p[c] * (1.0f - alpha) + colour[c] * alpha;
     }
 };
 
-int textWidth(const char* text, int scale) { return static_cast<int>(std::strlen(text)) * 6 * scale - scale; }
+int textWidth(const char* text, int scale) {
+    return static_cast<int>(std::strlen(text)) * 6 * scale - scale;
+}
 
 // Text centred on cx with its top at y; each font pixel a scale x scale square with a soft glow.
 void drawText(Picture& picture, const char* text, int cx, int y, int scale, const float colour[3]) {
@@ -78,7 +81,8 @@ void drawText(Picture& picture, const char* text, int cx, int y, int scale, cons
                     const int py = y + row * scale;
                     for (int dy = -grow; dy < scale + grow; ++dy)
                         for (int dx = -grow; dx < scale + grow; ++dx)
-                            picture.blend(px + dx, py + dy, pass == 0 ? glow : colour, pass == 0 ? 0.25f : 1.0f);
+                            picture.blend(px + dx, py + dy, pass == 0 ? glow : colour,
+                                          pass == 0 ? 0.25f : 1.0f);
                 }
         }
     }
@@ -118,11 +122,14 @@ bool writePng(const Picture& picture, const fs::path& path) {
     return writeRgbPng(path.string(), kWidth, kHeight, bytes.data(), false, false);
 }
 
-const tool::Description kTool = {"holdfast-makedemo",
-                                  "Generates the demo's data folder (script, pictures, scenes) from the content sources.",
-                                  "usage: holdfast-makedemo --content DIR --out DIR\n"};
+const tool::Description kTool = {
+    "holdfast-makedemo",
+    "Generates the demo's data folder (script, pictures, scenes) from the content sources.",
+    "usage: holdfast-makedemo --content DIR --out DIR\n"};
 
-int usage() { return tool::usageError(kTool); }
+int usage() {
+    return tool::usageError(kTool);
+}
 
 } // namespace
 
@@ -131,9 +138,12 @@ int main(int argc, char** argv) {
     std::string content, out;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--content" && i + 1 < argc) content = argv[++i];
-        else if (arg == "--out" && i + 1 < argc) out = argv[++i];
-        else return usage();
+        if (arg == "--content" && i + 1 < argc)
+            content = argv[++i];
+        else if (arg == "--out" && i + 1 < argc)
+            out = argv[++i];
+        else
+            return usage();
     }
     if (content.empty() || out.empty()) return usage();
 

@@ -27,9 +27,9 @@
 namespace {
 
 constexpr int kRate = 44100;
-constexpr double kBeat = 0.5;  // seconds
+constexpr double kBeat = 0.5; // seconds
 constexpr double kBar = 4 * kBeat;
-constexpr double kStep = kBeat / 4;  // a sixteenth
+constexpr double kStep = kBeat / 4; // a sixteenth
 constexpr double kPi = 3.14159265358979323846;
 
 // A stereo bus covering the whole piece.
@@ -57,9 +57,13 @@ struct Noise {
     }
 };
 
-double midiHz(int note) { return 440.0 * std::pow(2.0, (note - 69) / 12.0); }
+double midiHz(int note) {
+    return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
 
-size_t frameAt(double seconds) { return static_cast<size_t>(std::max(0.0, seconds) * kRate + 0.5); }
+size_t frameAt(double seconds) {
+    return static_cast<size_t>(std::max(0.0, seconds) * kRate + 0.5);
+}
 
 double polyBlep(double t, double dt) {
     if (t < dt) {
@@ -103,7 +107,7 @@ void kick(Bus& bus, double t0, float gain) {
         const double t = static_cast<double>(i) / kRate;
         const double phase = 2.0 * kPi * (48.0 * t + (120.0 / 30.0) * (1.0 - std::exp(-30.0 * t)));
         double v = std::sin(phase) * std::exp(-7.0 * t);
-        v += noise.next() * std::exp(-t * 500.0) * 0.25;  // the beater's click
+        v += noise.next() * std::exp(-t * 500.0) * 0.25; // the beater's click
         if (i > length - 256) v *= (length - i) / 256.0;
         v = std::tanh(1.6 * v);
         bus.add(start + i, static_cast<float>(v * gain), static_cast<float>(v * gain));
@@ -118,9 +122,10 @@ void snare(Bus& bus, double t0, float gain) {
     for (int i = 0; i < length; ++i) {
         const double t = static_cast<double>(i) / kRate;
         const float n = noise.next();
-        const float bright = n - 0.6f * previous;  // tilt the noise towards the top
+        const float bright = n - 0.6f * previous; // tilt the noise towards the top
         previous = n;
-        double v = std::sin(2.0 * kPi * 185.0 * t) * std::exp(-28.0 * t) * 0.55 + bright * std::exp(-15.0 * t) * 0.5;
+        double v =
+            std::sin(2.0 * kPi * 185.0 * t) * std::exp(-28.0 * t) * 0.55 + bright * std::exp(-15.0 * t) * 0.5;
         if (i > length - 256) v *= (length - i) / 256.0;
         bus.add(start + i, static_cast<float>(v * gain * 0.95), static_cast<float>(v * gain));
     }
@@ -135,7 +140,7 @@ void hat(Bus& bus, double t0, float gain, bool open) {
     for (int i = 0; i < length; ++i) {
         const double t = static_cast<double>(i) / kRate;
         const float n = noise.next();
-        const float high = n - 2.0f * p1 + p2;  // second difference: only the hiss is left
+        const float high = n - 2.0f * p1 + p2; // second difference: only the hiss is left
         p2 = p1;
         p1 = n;
         double v = high * 0.25 * std::exp(-decay * t);
@@ -188,7 +193,8 @@ void bass(Bus& bus, double t0, double duration, int note, float gain) {
         filter2.a = filter.a;
         double env = std::min(1.0, t * 300.0) * (0.75 + 0.25 * std::exp(-t * 8.0));
         if (t > duration) env *= std::max(0.0, 1.0 - (t - duration) / 0.03);
-        const float tone = filter2.lowpass(filter.lowpass(saw.next())) + 0.6f * static_cast<float>(std::sin(sub));
+        const float tone =
+            filter2.lowpass(filter.lowpass(saw.next())) + 0.6f * static_cast<float>(std::sin(sub));
         sub += subInc;
         const float v = static_cast<float>(tone * env * gain);
         bus.add(start + i, v, v);
@@ -201,7 +207,7 @@ void padNote(Bus& bus, double t0, double duration, int note, float gain) {
     const int length = static_cast<int>((duration + release) * kRate);
     Saw a, b;
     const double hz = midiHz(note);
-    a.setHz(hz * 1.0041);  // about 7 cents apart, one on each side
+    a.setHz(hz * 1.0041); // about 7 cents apart, one on each side
     b.setHz(hz / 1.0041);
     a.phase = 0.31;
     b.phase = 0.77;
@@ -234,7 +240,7 @@ void arpNote(Bus& bus, double t0, int note, float gain, float pan) {
         Saw a, b;
         a.setHz(hz);
         b.setHz(hz);
-        b.phase = 0.25;  // the difference of two saws a quarter apart is a pulse
+        b.phase = 0.25; // the difference of two saws a quarter apart is a pulse
         OnePole filter;
         filter.setCutoff(tap.delay > 0 ? 1800.0 : 3200.0);
         const float l = (1.0f - tap.pan) * 0.5f, r = (1.0f + tap.pan) * 0.5f;
@@ -251,12 +257,14 @@ void arpNote(Bus& bus, double t0, int note, float gain, float pan) {
 // ---- the arrangement ----
 
 struct Chord {
-    int root;      // bass note
-    int tones[3];  // pad voicing
+    int root;     // bass note
+    int tones[3]; // pad voicing
 };
 
-const Chord kVerse[4] = {{45, {57, 60, 64}}, {41, {53, 57, 60}}, {48, {55, 60, 64}}, {43, {55, 59, 62}}};  // Am F C G
-const Chord kBridge[4] = {{41, {53, 57, 60}}, {43, {55, 59, 62}}, {40, {52, 55, 59}}, {45, {57, 60, 64}}};  // F G Em Am
+const Chord kVerse[4] = {
+    {45, {57, 60, 64}}, {41, {53, 57, 60}}, {48, {55, 60, 64}}, {43, {55, 59, 62}}}; // Am F C G
+const Chord kBridge[4] = {
+    {41, {53, 57, 60}}, {43, {55, 59, 62}}, {40, {52, 55, 59}}, {45, {57, 60, 64}}}; // F G Em Am
 
 struct Section {
     int firstBar;
@@ -288,7 +296,7 @@ const Section& sectionOf(int bar) {
 }
 
 struct Parts {
-    std::vector<double> kicks;  // kick times, for the ducking of the other parts
+    std::vector<double> kicks; // kick times, for the ducking of the other parts
 };
 
 // Adds the drums (when `drums` is given) and the other parts (when `music` is given).
@@ -300,7 +308,8 @@ void arrange(Bus* drums, Bus* music, int bars, Parts& parts) {
         const float intro = bar < 8 ? static_cast<float>(0.35 + 0.65 * bar / 8.0) : 1.0f;
 
         if (music && s.pads)
-            for (int tone : chord.tones) padNote(*music, t, kBar - 0.05, tone, 0.1f * intro);
+            for (int tone : chord.tones)
+                padNote(*music, t, kBar - 0.05, tone, 0.1f * intro);
 
         if (drums && s.hats)
             for (int step = 0; step < 16; step += s.sixteenths ? 1 : 2) {
@@ -350,7 +359,8 @@ void arrange(Bus* drums, Bus* music, int bars, Parts& parts) {
 
         if (music && s.arps) {
             static const int kOrder[16] = {0, 1, 2, 3, 2, 1, 0, 1, 0, 1, 2, 3, 2, 1, 2, 3};
-            const int tones[4] = {chord.tones[0] + 12, chord.tones[1] + 12, chord.tones[2] + 12, chord.tones[0] + 24};
+            const int tones[4] = {chord.tones[0] + 12, chord.tones[1] + 12, chord.tones[2] + 12,
+                                  chord.tones[0] + 24};
             for (int step = 0; step < 16; ++step)
                 arpNote(*music, t + step * kStep, tones[kOrder[step]], step % 4 == 0 ? 0.075f : 0.055f,
                         step % 2 ? 0.35f : -0.35f);
@@ -373,7 +383,8 @@ void mixDown(const Bus& drums, const Bus& music, const Parts& parts, double seco
     const double fadeOut = 8.0;
     for (size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / kRate;
-        while (nextKick < parts.kicks.size() && parts.kicks[nextKick] <= t) lastKick = parts.kicks[nextKick++];
+        while (nextKick < parts.kicks.size() && parts.kicks[nextKick] <= t)
+            lastKick = parts.kicks[nextKick++];
         const double duck = 1.0 - 0.45 * std::exp(-(t - lastKick) * 9.0);
         double master = 1.0;
         if (t > seconds - fadeOut) master = std::max(0.0, (seconds - t) / fadeOut);
@@ -384,7 +395,8 @@ void mixDown(const Bus& drums, const Bus& music, const Parts& parts, double seco
     }
 }
 
-bool encode(const std::vector<float>& left, const std::vector<float>& right, float quality, const char* path) {
+bool encode(const std::vector<float>& left, const std::vector<float>& right, float quality,
+            const char* path) {
     FILE* out = fopen(path, "wb");
     if (!out) {
         fprintf(stderr, "holdfast-makemusic: cannot write %s\n", path);
@@ -419,7 +431,8 @@ bool encode(const std::vector<float>& left, const std::vector<float>& right, flo
         ok = ok && fwrite(p.header, 1, p.header_len, out) == static_cast<size_t>(p.header_len) &&
              fwrite(p.body, 1, p.body_len, out) == static_cast<size_t>(p.body_len);
     };
-    while (ogg_stream_flush(&stream, &page)) writePage(page);
+    while (ogg_stream_flush(&stream, &page))
+        writePage(page);
 
     const size_t frames = left.size();
     size_t position = 0;
@@ -448,7 +461,8 @@ bool encode(const std::vector<float>& left, const std::vector<float>& right, flo
             }
         }
         if (chunk == 0 && !done) {
-            while (ogg_stream_flush(&stream, &page)) writePage(page);
+            while (ogg_stream_flush(&stream, &page))
+                writePage(page);
             done = true;
         }
     }
@@ -467,7 +481,9 @@ const tool::Description kTool = {
     "usage: holdfast-makemusic OUT.ogg [--seconds S] [--quality Q]\n"
     "  S: length in seconds (default 286), Q: Vorbis quality -0.1..1 (default 0.3)\n"};
 
-int usage() { return tool::usageError(kTool); }
+int usage() {
+    return tool::usageError(kTool);
+}
 
 } // namespace
 
@@ -490,7 +506,8 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (!outPath || !(seconds > 0.5) || seconds > 3600.0 || !(quality >= -0.1f && quality <= 1.0f)) return usage();
+    if (!outPath || !(seconds > 0.5) || seconds > 3600.0 || !(quality >= -0.1f && quality <= 1.0f))
+        return usage();
 
     const auto begin = std::chrono::steady_clock::now();
     const size_t frames = frameAt(seconds);
@@ -507,8 +524,8 @@ int main(int argc, char** argv) {
     const auto synthesized = std::chrono::steady_clock::now();
     if (!encode(left, right, quality, outPath)) return 1;
     const auto end = std::chrono::steady_clock::now();
-    fprintf(stderr, "holdfast-makemusic: %s, %.1f s of music; synthesis %.1f s, encoding %.1f s\n", outPath, seconds,
-            std::chrono::duration<double>(synthesized - begin).count(),
+    fprintf(stderr, "holdfast-makemusic: %s, %.1f s of music; synthesis %.1f s, encoding %.1f s\n", outPath,
+            seconds, std::chrono::duration<double>(synthesized - begin).count(),
             std::chrono::duration<double>(end - synthesized).count());
     return 0;
 }

@@ -4,10 +4,10 @@
 //   holdfast-pack extract ARCHIVE MEMBER [--password PW]
 //   holdfast-pack test ARCHIVE [--password PW]
 //   holdfast-pack bench ARCHIVE [--password PW] [--rounds N]
+#include "ToolOptions.h"
 #include "archive/Crc32.h"
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
-#include "ToolOptions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,15 +25,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const tool::Description kTool = {
-    "holdfast-pack", "Makes, lists, tests and extracts the demo's RAR 2.x data archives.",
-    "usage: holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
-    "       holdfast-pack list ARCHIVE [--password PW]\n"
-    "       holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
-    "       holdfast-pack test ARCHIVE [--password PW]\n"
-    "       holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n"};
+const tool::Description kTool = {"holdfast-pack",
+                                 "Makes, lists, tests and extracts the demo's RAR 2.x data archives.",
+                                 "usage: holdfast-pack create OUT ROOT --password PW [--compress] [--solid]\n"
+                                 "       holdfast-pack list ARCHIVE [--password PW]\n"
+                                 "       holdfast-pack extract ARCHIVE MEMBER [--password PW]\n"
+                                 "       holdfast-pack test ARCHIVE [--password PW]\n"
+                                 "       holdfast-pack bench ARCHIVE [--password PW] [--rounds N]\n"};
 
-int usage() { return tool::usageError(kTool); }
+int usage() {
+    return tool::usageError(kTool);
+}
 
 struct Args {
     std::vector<std::string> positional;
@@ -116,7 +118,8 @@ int create(const Args& a) {
     // file) may go that way, never a link, FIFO, device or directory someone named by mistake.
     struct stat existing;
     if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n",
+                out.c_str());
         return 1;
     }
     std::vector<Item> items;
@@ -198,7 +201,8 @@ int create(const Args& a) {
     f = nullptr;
     if (lstat(out.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         unlink(tmpName.c_str());
-        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n", out.c_str());
+        fprintf(stderr, "holdfast-pack: %s exists and is not a regular file; not replacing it\n",
+                out.c_str());
         return 1;
     }
     if (rename(tmpName.c_str(), out.c_str()) != 0) {

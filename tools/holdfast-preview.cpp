@@ -52,9 +52,10 @@ constexpr const char* kScriptName = "data/scripts/demo.scr";
 // and GL state come from these frames); the frames before only get their signals.
 constexpr int kDrawnMsAfterJump = 250;
 
-const char* kUsage = "usage: holdfast-preview --data PATH [--password PW] [--music FILE] [--at MS] [--fps N] [--paused]\n"
-                     "                        [--exact-jumps]\n"
-                     "       holdfast-preview --data PATH [...] --seek-frames T1,T2,... --out DIR\n";
+const char* kUsage =
+    "usage: holdfast-preview --data PATH [--password PW] [--music FILE] [--at MS] [--fps N] [--paused]\n"
+    "                        [--exact-jumps]\n"
+    "       holdfast-preview --data PATH [...] --seek-frames T1,T2,... --out DIR\n";
 
 const char* kHelp =
     "A windowed player for demo authors.\n"
@@ -124,16 +125,26 @@ int parseOptions(int argc, char** argv, Options& o) {
             printf("holdfast-preview %s\n", HOLDFAST_VERSION);
             return -1;
         }
-        if (arg == "--data") ok = value(o.data);
-        else if (arg == "--password") ok = value(o.password);
-        else if (arg == "--music") ok = value(o.music);
-        else if (arg == "--at") ok = value(at);
-        else if (arg == "--fps") ok = value(fps);
-        else if (arg == "--out") ok = value(o.out);
-        else if (arg == "--seek-frames") ok = value(frames);
-        else if (arg == "--paused") o.paused = true;
-        else if (arg == "--exact-jumps") o.jumpMode = ReplayMode::TinyFrames;
-        else return usage(("unknown argument " + arg).c_str());
+        if (arg == "--data")
+            ok = value(o.data);
+        else if (arg == "--password")
+            ok = value(o.password);
+        else if (arg == "--music")
+            ok = value(o.music);
+        else if (arg == "--at")
+            ok = value(at);
+        else if (arg == "--fps")
+            ok = value(fps);
+        else if (arg == "--out")
+            ok = value(o.out);
+        else if (arg == "--seek-frames")
+            ok = value(frames);
+        else if (arg == "--paused")
+            o.paused = true;
+        else if (arg == "--exact-jumps")
+            o.jumpMode = ReplayMode::TinyFrames;
+        else
+            return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " needs a value").c_str());
     }
     if (o.data.empty()) return usage("--data is required");
@@ -150,7 +161,8 @@ int parseOptions(int argc, char** argv, Options& o) {
         size_t start = 0;
         while (start <= frames.size()) {
             const size_t comma = frames.find(',', start);
-            const std::string item = frames.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            const std::string item =
+                frames.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
             if (!parseNumber(item, n)) return usage("--seek-frames takes a comma-separated list of ms");
             o.seekFrames.push_back(n);
             if (comma == std::string::npos) break;
@@ -169,10 +181,12 @@ fs::path absolute(const std::string& path) {
     return ec ? fs::path(path) : p.lexically_normal();
 }
 
-void clearBuffers(int) { glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT); }
+void clearBuffers(int) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+}
 
 class Preview {
-public:
+  public:
     Preview(DemoEngine& e, int fps, ReplayMode mode) : engine(e), fps(fps), jumpMode(mode) {}
 
     // The script the loading sequence just loaded becomes the one jumps replay.
@@ -189,14 +203,15 @@ public:
         const auto begin = std::chrono::steady_clock::now();
         t = std::clamp<int64_t>(t, demoStartTime, std::max<int64_t>(demoStartTime, kDemoEndTime));
         ScriptProblem problem;
-        if (!loadScript(script, problem)) {  // the last good script: only fails if the data changed under it
+        if (!loadScript(script, problem)) { // the last good script: only fails if the data changed under it
             showProblem(problem);
             return;
         }
         const FrameGrid grid(demoStartTime, fps);
         restoreStartGLState();
         const int drawn = std::max(3, kDrawnMsAfterJump * fps / 1000);
-        replayTimeline(grid, grid.frameAt(t), jumpMode == ReplayMode::TinyFrames ? 3 : drawn, clearBuffers, jumpMode);
+        replayTimeline(grid, grid.frameAt(t), jumpMode == ReplayMode::TinyFrames ? 3 : drawn, clearBuffers,
+                       jumpMode);
         if (shown) {
             shown->resize(static_cast<size_t>(kWidth) * kHeight * 3);
             glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -206,8 +221,10 @@ public:
         if (tesselMusic.hasStream()) tesselMusic.setTime(static_cast<int>(t));
         anchorTime = t;
         anchorCount = platform::counterNow();
-        lastJumpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
-        fprintf(stderr, "holdfast-preview: jump to %lld ms took %.0f ms\n", static_cast<long long>(t), lastJumpMs);
+        lastJumpMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+        fprintf(stderr, "holdfast-preview: jump to %lld ms took %.0f ms\n", static_cast<long long>(t),
+                lastJumpMs);
         titleDirty = true;
     }
 
@@ -249,22 +266,45 @@ public:
     void handleKey(platform::Key key) {
         const int64_t t = now();
         switch (key) {
-        case platform::Key::Escape: quit = true; break;
-        case platform::Key::Space: setPlaying(!playing); break;
-        case platform::Key::Left: jump(t - 1000); break;
-        case platform::Key::Right: jump(t + 1000); break;
-        case platform::Key::PageUp: jump(t - 10000); break;
-        case platform::Key::PageDown: jump(t + 10000); break;
-        case platform::Key::Home: jump(demoStartTime); break;
-        case platform::Key::LeftBracket: loopStart = t; titleDirty = true; break;
-        case platform::Key::RightBracket: loopEnd = t; titleDirty = true; break;
+        case platform::Key::Escape:
+            quit = true;
+            break;
+        case platform::Key::Space:
+            setPlaying(!playing);
+            break;
+        case platform::Key::Left:
+            jump(t - 1000);
+            break;
+        case platform::Key::Right:
+            jump(t + 1000);
+            break;
+        case platform::Key::PageUp:
+            jump(t - 10000);
+            break;
+        case platform::Key::PageDown:
+            jump(t + 10000);
+            break;
+        case platform::Key::Home:
+            jump(demoStartTime);
+            break;
+        case platform::Key::LeftBracket:
+            loopStart = t;
+            titleDirty = true;
+            break;
+        case platform::Key::RightBracket:
+            loopEnd = t;
+            titleDirty = true;
+            break;
         case platform::Key::L:
             looping = !looping && loopEnd > loopStart;
             if (looping && (t < loopStart || t >= loopEnd)) jump(loopStart);
             titleDirty = true;
             break;
-        case platform::Key::R: reload(); break;
-        default: break;
+        case platform::Key::R:
+            reload();
+            break;
+        default:
+            break;
         }
     }
 
@@ -306,10 +346,10 @@ public:
     bool quitRequested() const { return quit; }
     double lastJumpDuration() const { return lastJumpMs; }
 
-private:
+  private:
     void showProblem(const ScriptProblem& problem) {
-        error = problem.scriptLine > 0 ? std::string(kScriptName) + ":" + std::to_string(problem.scriptLine) + ": " +
-                                             problem.message
+        error = problem.scriptLine > 0 ? std::string(kScriptName) + ":" + std::to_string(problem.scriptLine) +
+                                             ": " + problem.message
                                        : std::string(kScriptName) + ": " + problem.message;
         fprintf(stderr, "holdfast-preview: %s (the demo keeps running as it was)\n", error.c_str());
         titleDirty = true;
@@ -330,14 +370,16 @@ private:
         lastTitle = nowWall;
         const int64_t t = now();
         char head[64];
-        snprintf(head, sizeof head, "holdfast-preview | %lld.%03lld s | %.0f fps", static_cast<long long>(t / 1000),
+        snprintf(head, sizeof head, "holdfast-preview | %lld.%03lld s | %.0f fps",
+                 static_cast<long long>(t / 1000),
                  static_cast<long long>(t % 1000 < 0 ? -(t % 1000) : t % 1000), playing ? shownFps : 0.0);
         std::string title = head;
         const std::string section = sectionAt(sections, static_cast<int>(t));
         if (!section.empty()) title += " | " + section;
         if (!playing) title += " | paused";
         if (loopEnd > loopStart)
-            title += " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
+            title +=
+                " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
         if (!error.empty()) title += " | ERROR " + error;
         platform::setWindowTitle(engine.getWindow(), title.c_str());
     }
@@ -378,8 +420,9 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
             return 1;
         }
     }
-    fprintf(stderr, "holdfast-preview: %zu jumps, %.1f ms on average, %.1f ms at most\n", options.seekFrames.size(),
-            options.seekFrames.empty() ? 0.0 : total / options.seekFrames.size(), worst);
+    fprintf(stderr, "holdfast-preview: %zu jumps, %.1f ms on average, %.1f ms at most\n",
+            options.seekFrames.size(), options.seekFrames.empty() ? 0.0 : total / options.seekFrames.size(),
+            worst);
     return 0;
 }
 
@@ -402,8 +445,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const fs::path music =
-        options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg" : absolute(options.music);
+    const fs::path music = options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg"
+                                                 : absolute(options.music);
     // Data files are named relative to the demo's folder, as in the player's working directory.
     if (fromDirectory && chdir(data.c_str()) != 0) {
         fprintf(stderr, "holdfast-preview: cannot enter %s\n", data.c_str());
@@ -432,11 +475,13 @@ int main(int argc, char** argv) {
     setup.archivePassword = options.password.c_str();
     loadingSequence(setup);
     if (musicEnabled && !tesselMusic.hasStream())
-        fprintf(stderr, "holdfast-preview: the music %s could not be played; the demo runs silent\n", music.c_str());
+        fprintf(stderr, "holdfast-preview: the music %s could not be played; the demo runs silent\n",
+                music.c_str());
 
     keepStartGLState();
     Preview preview(engine, options.fps, options.jumpMode);
-    if (!preview.adoptLoadedScript()) reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
+    if (!preview.adoptLoadedScript())
+        reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
     if (!outDir.empty()) {
         preview.setPlaying(false);
         const int code = writeSeekFrames(preview, options, outDir);
@@ -446,7 +491,8 @@ int main(int argc, char** argv) {
     preview.jump(options.at >= 0 ? options.at : demoStartTime);
     if (options.paused) preview.setPlaying(false);
     platform::discardPendingInput();
-    while (!preview.quitRequested()) preview.step();
+    while (!preview.quitRequested())
+        preview.step();
     engine.shutdown();
     return 0;
 }

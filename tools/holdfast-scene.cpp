@@ -12,10 +12,10 @@
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
 // file, its textures beside it (or in DIR).
 #include "JsonWriter.h"
-#include "sceneimport/SceneImport.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
 #include "resources/DataFile.h"
+#include "sceneimport/SceneImport.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,9 +54,9 @@ void help() {
 }
 
 const char* slotName(int32_t type) {
-    static const char* names[] = {"ambient",    "diffuse", "specular",   "shininess",  "shininess strength",
-                                  "self-illumination", "opacity", "filter", "bump", "reflection",
-                                  "refraction", "displacement"};
+    static const char* names[] = {
+        "ambient", "diffuse", "specular", "shininess",  "shininess strength", "self-illumination",
+        "opacity", "filter",  "bump",     "reflection", "refraction",         "displacement"};
     return type >= 0 && type <= DisplacementMap ? names[type] : "ignored";
 }
 
@@ -115,7 +115,8 @@ void writeMaterial(Json& j, const Material& m) {
         const TextureSlot& slot = m.textures[i];
         // Of several slots with one type only the first is applied; unknown types never are.
         bool used = slot.type >= AmbientMap && slot.type <= DisplacementMap;
-        for (size_t k = 0; k < i; ++k) used &= m.textures[k].type != slot.type;
+        for (size_t k = 0; k < i; ++k)
+            used &= m.textures[k].type != slot.type;
         if (i) j.raw(",");
         j.raw("{");
         field(j, "type", true), j.num(slot.type);
@@ -151,7 +152,8 @@ void writeObject(Json& j, const ObjectView& o, const std::vector<ObjectView>& al
     field(j, "parent"), j.num(parent);
     if (parent != -1) {
         bool found = false;
-        for (const ObjectView& other : all) found |= other.id == parent;
+        for (const ObjectView& other : all)
+            found |= other.id == parent;
         field(j, "parentFound"), j.boolean(found);
     }
     field(j, "children"), j.raw("[");
@@ -196,8 +198,10 @@ void writeObject(Json& j, const ObjectView& o, const std::vector<ObjectView>& al
         field(j, "coneExponent"), j.num(light->coneExponent);
         field(j, "target"), j.num(light->targetId);
         field(j, "texture");
-        if (light->hasTexture) j.str(light->texture);
-        else j.raw("null");
+        if (light->hasTexture)
+            j.str(light->texture);
+        else
+            j.raw("null");
     } else if (auto* camera = std::get_if<Camera>(o.chunk)) {
         field(j, "fieldOfView"), j.num(camera->fieldOfView);
         field(j, "verticalFieldOfViewDegrees"), j.num(verticalFieldOfViewDegrees(camera->fieldOfView));
@@ -213,7 +217,8 @@ std::string sceneJson(const std::string& name, const SceneFile& s, int32_t frame
     std::vector<const Material*> materials;
     for (const Chunk& chunk : s.chunks) {
         if (auto* list = std::get_if<MaterialList>(&chunk))
-            for (const Material& m : list->materials) materials.push_back(&m);
+            for (const Material& m : list->materials)
+                materials.push_back(&m);
         else if (auto* l = std::get_if<Light>(&chunk))
             objects.push_back({"light", &l->header, l->header.id, &l->header.name, &chunk});
         else if (auto* c = std::get_if<Camera>(&chunk))
@@ -251,7 +256,8 @@ std::string sceneJson(const std::string& name, const SceneFile& s, int32_t frame
         auto* mesh = std::get_if<Mesh>(o.chunk);
         if (!mesh) continue;
         bool found = false;
-        for (const Material* m : materials) found |= m->id == mesh->header.materialId;
+        for (const Material* m : materials)
+            found |= m->id == mesh->header.materialId;
         if (found) continue;
         if (!first) j.raw(",");
         first = false;

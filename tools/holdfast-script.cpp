@@ -4,6 +4,8 @@
 //
 // SCRIPT is a file path, or with --archive the member name inside the data archive. Script errors
 // are reported with the player's messages and end with exit code 1.
+#include "JsonWriter.h"
+#include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -11,8 +13,6 @@
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
 #include "resources/DataFile.h"
-#include "JsonWriter.h"
-#include "ToolOptions.h"
 
 #include <charconv>
 #include <cmath>
@@ -24,10 +24,12 @@
 namespace {
 
 const tool::Description kTool = {"holdfast-script",
-                                  "Checks a demo script and prints its whole timeline as JSON.",
-                                  "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"};
+                                 "Checks a demo script and prints its whole timeline as JSON.",
+                                 "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"};
 
-[[noreturn]] void usage() { std::exit(tool::usageError(kTool)); }
+[[noreturn]] void usage() {
+    std::exit(tool::usageError(kTool));
+}
 
 void writeVariable(Json& j, Variable* v) {
     j.raw("{");
@@ -48,7 +50,8 @@ void writeVariable(Json& j, Variable* v) {
         j.key("count"), j.num(v->count), j.raw(",");
         j.key("value"), j.boolean(b->value), j.raw(",\"keys\":[");
         for (size_t i = 0; i < b->keys.size(); ++i) {
-            j.raw(i ? ",[" : "["), j.num(b->keys[i].time), j.raw(","), j.boolean(b->keys[i].value), j.raw("]");
+            j.raw(i ? ",[" : "["), j.num(b->keys[i].time), j.raw(","), j.boolean(b->keys[i].value),
+                j.raw("]");
         }
     } else if (auto* n = dynamic_cast<IntVariable*>(v)) {
         j.raw("\"kind\":\"int\",");

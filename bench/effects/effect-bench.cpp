@@ -18,10 +18,10 @@
 #include "host/LoadingSequence.h"
 #include "host/Player.h"
 #include "host/Report.h"
-#include "sound/SoundSystem.h"
-#include "sound/TesselMusic.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "sound/SoundSystem.h"
+#include "sound/TesselMusic.h"
 
 #include <unistd.h>
 
@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help") {
             printf("effect-bench --data DIR --script FILE [--frames N] [--warmup N] [--start MS] [--step MS] "
-                   "[--window MS] [--copy-mode]\n  renders FILE for N frames and prints frames per second and us "
+                   "[--window MS] [--copy-mode]\n  renders FILE for N frames and prints frames per second "
+                   "and us "
                    "per frame, overall and in the worst WINDOW ms of demo time\n");
             return 0;
         }
@@ -81,21 +82,30 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) return usage((arg + " needs a value").c_str());
         const char* value = argv[++i];
         bool ok = true;
-        if (arg == "--data") data = value;
-        else if (arg == "--script") script = value;
-        else if (arg == "--frames") ok = parseCount(value, frames);
-        else if (arg == "--warmup") ok = parseCount(value, warmup);
-        else if (arg == "--start") ok = parseCount(value, start);
-        else if (arg == "--step") ok = parseCount(value, step);
-        else if (arg == "--window") ok = parseCount(value, window) && window > 0;
-        else return usage(("unknown argument " + arg).c_str());
+        if (arg == "--data")
+            data = value;
+        else if (arg == "--script")
+            script = value;
+        else if (arg == "--frames")
+            ok = parseCount(value, frames);
+        else if (arg == "--warmup")
+            ok = parseCount(value, warmup);
+        else if (arg == "--start")
+            ok = parseCount(value, start);
+        else if (arg == "--step")
+            ok = parseCount(value, step);
+        else if (arg == "--window")
+            ok = parseCount(value, window) && window > 0;
+        else
+            return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " takes a non-negative number").c_str());
     }
     if (data.empty() || script.empty()) return usage("--data and --script are required");
     std::error_code ec;
     const fs::path scriptPath = fs::absolute(script, ec);
     if (!fs::is_regular_file(scriptPath, ec)) return usage((script + " is not a file").c_str());
-    if (!fs::is_directory(data, ec) || chdir(data.c_str()) != 0) return usage((data + " is not a directory").c_str());
+    if (!fs::is_directory(data, ec) || chdir(data.c_str()) != 0)
+        return usage((data + " is not a directory").c_str());
     // The audio-reactive effects need a sound system: an offline one, playing music.ogg from the
     // data folder when there is one. The taps are fed once, after the warm-up frames have started
     // the effects, so the timed frames measure the effects' reads and drawing, not the mixing
@@ -124,7 +134,8 @@ int main(int argc, char** argv) {
         renderFrame(t);
         glFinish();
     };
-    for (long i = 0; i < warmup; ++i) frame(i);
+    for (long i = 0; i < warmup; ++i)
+        frame(i);
     sound::renderOfflineAt(static_cast<int>(start + warmup * step));
     const double cpuBegin = cpuSeconds();
     const auto begin = std::chrono::steady_clock::now();
@@ -142,7 +153,9 @@ int main(int argc, char** argv) {
             worstAt = start + windowIndex * window;
         }
     };
-    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(); };
+    auto seconds = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    };
     for (long i = 0; i < frames; ++i) {
         const long index = (warmup + i) * step / window;
         if (index != windowIndex) {

@@ -1,6 +1,5 @@
 #include "archive/RarArchive.h"
 
-
 #include "archive/Crc32.h"
 #include "archive/Rar20Crypt.h"
 #include "archive/Rar20Unpack.h"

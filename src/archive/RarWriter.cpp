@@ -13,7 +13,6 @@ namespace rar {
 
 namespace {
 
-
 constexpr uint8_t kHostWin32 = 2;
 constexpr uint8_t kUnpackVersion = 20;
 constexpr uint8_t kMethodNormal = 0x33;

@@ -12,8 +12,8 @@ extern SignalQueue* signalQueue;
 // others at the end of the load.
 extern int demoStartTime;
 extern int demoEndTime;
-extern int beatLength;    // ms per pattern step (DEMO_BEAT), 100 until a script sets it
-extern int trackEndTime;  // end of every key track (DEMO_END), 0 until DEMO_END is read
+extern int beatLength;   // ms per pattern step (DEMO_BEAT), 100 until a script sets it
+extern int trackEndTime; // end of every key track (DEMO_END), 0 until DEMO_END is read
 
 // Pattern step index last seen by any effect; one for all effects together.
 extern int lastPatternIndex;

@@ -36,7 +36,7 @@ void Effect::update(int time) {
     phase = static_cast<float>(speedNow * 0.2 * static_cast<double>(elapsedUnsigned));
 
     if (_patternEnabled) {
-        const std::string steps = pattern.trackedStringAt(time);  // a copy: patternStep may rekey it
+        const std::string steps = pattern.trackedStringAt(time); // a copy: patternStep may rekey it
         // DEMO_BEAT 0 would divide by zero: such a pattern stays on its first step.
         const unsigned beat = static_cast<unsigned>(beatLength);
         unsigned index = 0;
@@ -62,7 +62,8 @@ void Effect::signal(const Signal& s) {
         // Drawing a link that leads back here would recurse without end: refuse it and draw
         // without a linked picture.
         if (target && linksTo(target, this)) {
-            reportErrorText(__FILE__, __LINE__, "Linked effect loops back to this effect", s.text.c_str(), false);
+            reportErrorText(__FILE__, __LINE__, "Linked effect loops back to this effect", s.text.c_str(),
+                            false);
             target = nullptr;
         }
         linked = target;
@@ -93,7 +94,8 @@ bool Effect::linksTo(const Effect* from, const Effect* to) {
     return false;
 }
 
-void Effect::registerVariable(Variable& variable, const std::string& variableName, int variableListId, int kind) {
+void Effect::registerVariable(Variable& variable, const std::string& variableName, int variableListId,
+                              int kind) {
     variable.name = variableName;
     variable.listId = variableListId;
     variable.kind = kind;

@@ -10,7 +10,7 @@
 #include <vector>
 
 class Effect {
-public:
+  public:
     explicit Effect(const std::string& name);
     virtual ~Effect();
     Effect(const Effect&) = delete;
@@ -46,16 +46,16 @@ public:
     void clearList(int listId);
     std::string listItem(int listId, int index) const;
 
-    Effect* linked = nullptr;   // the effect whose picture this one processes (signal 2)
-    BoolVariable activeTrack;   // true while the effect runs; not among `variables`
-    float signalLevel = 0.0f;   // signal 5
-    int timeOffset = 0;         // signal 19, ms, subtracted from the elapsed time
-    std::vector<Variable*> variables;  // registration order; not owned
+    Effect* linked = nullptr;         // the effect whose picture this one processes (signal 2)
+    BoolVariable activeTrack;         // true while the effect runs; not among `variables`
+    float signalLevel = 0.0f;         // signal 5
+    int timeOffset = 0;               // signal 19, ms, subtracted from the elapsed time
+    std::vector<Variable*> variables; // registration order; not owned
     std::string name;
     std::vector<std::string> list0;
     std::vector<std::string> list1000;
-    FloatVariable speed{0.5f};  // "Speed"
-    FloatVariable spectrumStr{0.0f};  // "SpectrumStr"
+    FloatVariable speed{0.5f};       // "Speed"
+    FloatVariable spectrumStr{0.0f}; // "SpectrumStr"
     int startTime = 0;
     int currentTime = 0;
     int elapsed = 0;
@@ -64,9 +64,9 @@ public:
     bool _patternEnabled = false;
     char patternChar = '0';
     int patternIndex = 0;
-    StringVariable pattern{"1000"};  // "Pattern"
+    StringVariable pattern{"1000"}; // "Pattern"
 
-private:
+  private:
     std::vector<std::string>* list(int listId);
     const std::vector<std::string>* list(int listId) const;
 };

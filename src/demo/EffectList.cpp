@@ -14,14 +14,16 @@ EffectList::Factory testFactory = nullptr;
 
 const std::vector<std::string>& EffectList::scriptNames() {
     static const std::vector<std::string> names = {
-        "Blur",   "Clear",  "GridExp", "GridExp2", "Image1",  "Image2", "Image3",  "RotoZoom",
-        "Mosaic", "Osc",    "Fade",    "Flash",    "Invert",  "DOF",    "Flower",  "Noise",
-        "Scene0", "Scene1", "Scene2",  "Scene3",   "Scene4",  "Scene5", "Scene6",  "Scene7",
+        "Blur",   "Clear",  "GridExp", "GridExp2", "Image1",   "Image2",   "Image3", "RotoZoom",
+        "Mosaic", "Osc",    "Fade",    "Flash",    "Invert",   "DOF",      "Flower", "Noise",
+        "Scene0", "Scene1", "Scene2",  "Scene3",   "Scene4",   "Scene5",   "Scene6", "Scene7",
         "Scene8", "Scene9", "Hode",    "Scratch",  "Spectrum", "Splinzor", "Tiles"};
     return names;
 }
 
-void EffectList::setTestFactory(Factory factory) { testFactory = factory; }
+void EffectList::setTestFactory(Factory factory) {
+    testFactory = factory;
+}
 
 EffectList::~EffectList() = default;
 
@@ -48,6 +50,7 @@ Effect* EffectList::findEffect(const std::string& effectName) const {
 }
 
 void EffectList::clearEffects() {
-    for (Effect* effect : list) delete effect;
+    for (Effect* effect : list)
+        delete effect;
     list.clear();
 }

@@ -7,13 +7,13 @@
 class Effect;
 
 class EffectList {
-public:
+  public:
     // Builds an effect for a script name that the tests want to stand in for a real one (or to
     // add); returns nullptr to fall back to the built-in table.
     using Factory = Effect* (*)(const char* scriptName);
 
     EffectList() = default;
-    ~EffectList();  // releases the storage only; effects live until clearEffects
+    ~EffectList(); // releases the storage only; effects live until clearEffects
     EffectList(const EffectList&) = delete;
     EffectList& operator=(const EffectList&) = delete;
 
@@ -30,6 +30,6 @@ public:
     static const std::vector<std::string>& scriptNames();
     static void setTestFactory(Factory factory);
 
-private:
+  private:
     std::vector<Effect*> list;
 };

@@ -9,7 +9,9 @@
 #include <vector>
 
 namespace {
-bool isActive(Effect* effect, int t) { return effect->activeTrack.valueAt(t) > 0.0f; }
+bool isActive(Effect* effect, int t) {
+    return effect->activeTrack.valueAt(t) > 0.0f;
+}
 } // namespace
 
 void deliverDueSignals(int t) {

@@ -7,8 +7,12 @@
 
 namespace Random {
 // 0 .. 32767, like rand() with a 15-bit RAND_MAX.
-inline int next15() { return std::rand() & 0x7FFF; }
+inline int next15() {
+    return std::rand() & 0x7FFF;
+}
 
 // 0 .. 1 inclusive: rand() / 32767 as the effects use it.
-inline float unit() { return static_cast<float>(next15()) / 32767.0f; }
+inline float unit() {
+    return static_cast<float>(next15()) / 32767.0f;
+}
 } // namespace Random

@@ -24,9 +24,15 @@ constexpr size_t kLineLimit = 199;
 // Quoted texts hold at most this many characters.
 constexpr size_t kTextLimit = 99;
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Leading decimal integer (optional sign, digits) in 32-bit wrap-around arithmetic; 0 if none.
 int leadingInteger(const std::string& word) {
@@ -34,17 +40,24 @@ int leadingInteger(const std::string& word) {
     bool negative = false;
     if (i < word.size() && (word[i] == '+' || word[i] == '-')) negative = word[i++] == '-';
     uint32_t value = 0;
-    while (i < word.size() && isDigit(word[i])) value = value * 10u + static_cast<uint32_t>(word[i++] - '0');
+    while (i < word.size() && isDigit(word[i]))
+        value = value * 10u + static_cast<uint32_t>(word[i++] - '0');
     return static_cast<int>(negative ? 0u - value : value);
 }
 
-int wrapAdd(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b)); }
-int wrapSub(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b)); }
-int wrapMul(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b)); }
+int wrapAdd(int a, int b) {
+    return static_cast<int>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+int wrapSub(int a, int b) {
+    return static_cast<int>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+int wrapMul(int a, int b) {
+    return static_cast<int>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+}
 
 [[noreturn]] void fatalText(const char* file, int line, const char* message, const std::string& detail) {
     reportErrorText(file, line, message, detail.c_str(), true);
-    std::exit(1);  // not reached: a fatal report ends the process
+    std::exit(1); // not reached: a fatal report ends the process
 }
 
 } // namespace
@@ -52,9 +65,11 @@ int wrapMul(int a, int b) { return static_cast<int>(static_cast<uint32_t>(a) * s
 // ---- lexer ----
 
 std::string ScriptLoader::readWord() {
-    while (pos < length && isSpace(text[pos])) ++pos;
+    while (pos < length && isSpace(text[pos]))
+        ++pos;
     const size_t start = pos;
-    while (pos < length && !isSpace(text[pos])) ++pos;
+    while (pos < length && !isSpace(text[pos]))
+        ++pos;
     return std::string(text + start, pos - start);
 }
 
@@ -80,11 +95,13 @@ std::string ScriptLoader::restOfLine() {
 // (such as "1//note") is read as the next word. A word with no number in front is skipped
 // whole, so a malformed value can neither stall the loader nor turn into a statement.
 void ScriptLoader::skipNumber() {
-    while (pos < length && isSpace(text[pos])) ++pos;
+    while (pos < length && isSpace(text[pos]))
+        ++pos;
     const size_t start = pos;
     if (pos < length && (text[pos] == '+' || text[pos] == '-')) ++pos;
     const size_t digits = pos;
-    while (pos < length && isDigit(text[pos])) ++pos;
+    while (pos < length && isDigit(text[pos]))
+        ++pos;
     if (pos == digits) {
         pos = start;
         readWord();
@@ -101,7 +118,7 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
         }
 
     LineValue result;
-    const char* s = line.c_str();  // no NUL inside: the text ends at its first NUL
+    const char* s = line.c_str(); // no NUL inside: the text ends at its first NUL
     size_t i = 0;
     const size_t n = line.size();
     auto readNumber = [&](float& out) {
@@ -114,23 +131,27 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
     // Blanks and tabs may lead a part; only a blank (the space character) continues the value
     // after a number or a text, so a tab ends it.
     for (;;) {
-        while (i < n && isBlank(s[i])) ++i;
+        while (i < n && isBlank(s[i]))
+            ++i;
         if (i >= n) break;
         if (s[i] == '"') {
             ++i;
             size_t j = i;
-            while (j < n && j - i < kTextLimit && s[j] != '"') ++j;
+            while (j < n && j - i < kTextLimit && s[j] != '"')
+                ++j;
             std::string read(s + i, j - i);
-            if (j >= n || s[j] != '"' || read.empty()) fatalText(__FILE__, __LINE__, "Error in script string", read);
+            if (j >= n || s[j] != '"' || read.empty())
+                fatalText(__FILE__, __LINE__, "Error in script string", read);
             result.text = read;
             i = j + 1;
         } else {
             float v;
-            if (!readNumber(v)) break;  // neither text nor number: the value ends here
+            if (!readNumber(v)) break; // neither text nor number: the value ends here
             result.value = v;
             while (i < n && s[i] == ' ') {
                 const size_t before = i;
-                while (i < n && isBlank(s[i])) ++i;
+                while (i < n && isBlank(s[i]))
+                    ++i;
                 if (!readNumber(v)) {
                     i = before;
                     break;
@@ -220,7 +241,7 @@ void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
     const std::string signalName = readWord();
     const LineValue line = readLineValue();
     auto it = defines.find(signalName);
-    if (it == defines.end()) return;  // undefined signal names are ignored
+    if (it == defines.end()) return; // undefined signal names are ignored
     Signal s;
     s.time = time;
     s.effectName = effectName;
@@ -263,7 +284,8 @@ int ScriptLoader::currentLine() const {
     // count yet.
     const size_t end = pos > 0 ? std::min(pos - 1, length) : 0;
     int line = 1;
-    for (size_t i = 0; i < end; ++i) line += text[i] == '\n';
+    for (size_t i = 0; i < end; ++i)
+        line += text[i] == '\n';
     return line;
 }
 
@@ -365,7 +387,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             if (!defineName.empty() && isDigit(defineName[0]))
                 fatalText(__FILE__, __LINE__, "DEFINE id cannot start with digit", defineName);
             const int value = readExpression(readWord());
-            defines.emplace(defineName, value);  // the first definition stays
+            defines.emplace(defineName, value); // the first definition stays
         } else if (word == "INSERT_EFFECT") {
             effectList->createEffect(readWord());
         } else if (word == "TIMEOFFSET") {
@@ -377,7 +399,8 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
 
     for (Effect* effect : effectList->effects()) {
         effect->activeTrack.compact();
-        for (Variable* variable : effect->variables) variable->compact();
+        for (Variable* variable : effect->variables)
+            variable->compact();
     }
     demoStartTime = demoStart;
     demoEndTime = demoEnd;

@@ -9,7 +9,7 @@
 class Effect;
 
 class ScriptLoader {
-public:
+  public:
     // Loads the whole script; on return the effect list, the signal queue and the demo times
     // are complete. Every script error is fatal. Creates the effect list and signal queue
     // first if nobody has.
@@ -23,20 +23,20 @@ public:
     // 0 outside a load.
     int currentLine() const;
 
-private:
+  private:
     void clearTimeline();
     void parse(const char* scriptText, size_t scriptLength);
 
     struct LineValue {
         std::string text;
-        float value = 0.0f;         // the first number of the last run of numbers
-        std::vector<float> extras;  // the numbers after it in each run, in line order
+        float value = 0.0f;        // the first number of the last run of numbers
+        std::vector<float> extras; // the numbers after it in each run, in line order
         float extra(size_t i) const { return i < extras.size() ? extras[i] : 0.0f; }
     };
 
     // Lexer over the script text.
     std::string readWord();
-    std::string takeWord();  // the lookahead if any, else the next word
+    std::string takeWord(); // the lookahead if any, else the next word
     std::string restOfLine();
     void skipNumber();
     LineValue readLineValue();

@@ -9,7 +9,9 @@ void SignalQueue::clear() {
     cursor = 0;
 }
 
-void SignalQueue::add(const Signal& s) { signals.push_back(s); }
+void SignalQueue::add(const Signal& s) {
+    signals.push_back(s);
+}
 
 void SignalQueue::sortAndRewind() {
     // Unsigned like the due test: a negative time sorts last instead of blocking the queue
@@ -21,7 +23,10 @@ void SignalQueue::sortAndRewind() {
 }
 
 bool SignalQueue::isDue(int time) const {
-    return cursor < signals.size() && static_cast<unsigned>(signals[cursor].time) <= static_cast<unsigned>(time);
+    return cursor < signals.size() &&
+           static_cast<unsigned>(signals[cursor].time) <= static_cast<unsigned>(time);
 }
 
-const Signal& SignalQueue::next() { return signals[cursor++]; }
+const Signal& SignalQueue::next() {
+    return signals[cursor++];
+}

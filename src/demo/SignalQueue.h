@@ -7,7 +7,7 @@
 #include <vector>
 
 class SignalQueue {
-public:
+  public:
     void clear();
     void add(const Signal& s);
     // Stable sort by time (unsigned, like every demo time): equal times keep script order.
@@ -20,7 +20,7 @@ public:
     const std::vector<Signal>& all() const { return signals; }
     size_t position() const { return cursor; }
 
-private:
+  private:
     std::vector<Signal> signals;
     size_t cursor = 0;
 };

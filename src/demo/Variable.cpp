@@ -3,8 +3,8 @@
 #include "demo/DemoState.h"
 
 #include <algorithm>
-#include <cmath>
 #include <climits>
+#include <cmath>
 
 int truncateToInt(double v) {
     if (std::isnan(v)) return 0;
@@ -16,7 +16,9 @@ int truncateToInt(double v) {
 namespace {
 
 // Demo times compare as unsigned numbers.
-inline unsigned u(int time) { return static_cast<unsigned>(time); }
+inline unsigned u(int time) {
+    return static_cast<unsigned>(time);
+}
 
 // Keys go in at their time; the first key of an empty track also fixes the value from 0 to
 // trackEndTime. The end key is placed in time order so that a first key lying after DEMO_END
@@ -40,7 +42,7 @@ template <typename T> void addTrackKey(std::vector<Key<T>>& keys, const T& v, in
     else
         at = std::lower_bound(keys.begin(), keys.end(), time,
                               [](const Key<T>& k, int t) { return u(k.time) < u(t); });
-    if (at == keys.end()) return;  // after the last key: the track ends there, nothing to add
+    if (at == keys.end()) return; // after the last key: the track ends there, nothing to add
     if (at->time == time)
         at->value = v;
     else
@@ -87,14 +89,20 @@ template <typename T> void trackFallback(const T& value, T& lastValue, bool& cha
 
 void Variable::set(float, int) {}
 void Variable::set(const std::string&, int) {}
-float Variable::get() const { return 0.0f; }
-float Variable::valueAt(int) { return 0.0f; }
+float Variable::get() const {
+    return 0.0f;
+}
+float Variable::valueAt(int) {
+    return 0.0f;
+}
 void Variable::exportKeys(std::vector<FloatKey>&) const {}
 void Variable::importKeys(const std::vector<FloatKey>&) {}
 void Variable::compact() {}
 void Variable::addKey(float, int) {}
 void Variable::addKey(const std::string&, int) {}
-std::string Variable::stringAt(int) { return std::string(); }
+std::string Variable::stringAt(int) {
+    return std::string();
+}
 void Variable::exportTextKeys(std::vector<TextKey>&) const {}
 void Variable::importTextKeys(const std::vector<TextKey>&) {}
 
@@ -133,14 +141,18 @@ float FloatVariable::valueAt(int time) {
     return result;
 }
 
-void FloatVariable::exportKeys(std::vector<FloatKey>& out) const { out.insert(out.end(), keys.begin(), keys.end()); }
+void FloatVariable::exportKeys(std::vector<FloatKey>& out) const {
+    out.insert(out.end(), keys.begin(), keys.end());
+}
 
 void FloatVariable::importKeys(const std::vector<FloatKey>& in) {
     keys = in;
     changed = true;
 }
 
-void FloatVariable::compact() { compactTrack(keys, value); }
+void FloatVariable::compact() {
+    compactTrack(keys, value);
+}
 
 void FloatVariable::addKey(float v, int time) {
     addTrackKey(keys, v, time);
@@ -161,16 +173,20 @@ float BoolVariable::valueAt(int time) {
 }
 
 void BoolVariable::exportKeys(std::vector<FloatKey>& out) const {
-    for (const auto& k : keys) out.push_back({k.time, k.value ? 1.0f : 0.0f});
+    for (const auto& k : keys)
+        out.push_back({k.time, k.value ? 1.0f : 0.0f});
 }
 
 void BoolVariable::importKeys(const std::vector<FloatKey>& in) {
     keys.clear();
-    for (const auto& k : in) keys.push_back({k.time, k.value > 0.0f});
+    for (const auto& k : in)
+        keys.push_back({k.time, k.value > 0.0f});
     changed = true;
 }
 
-void BoolVariable::compact() { compactTrack(keys, value); }
+void BoolVariable::compact() {
+    compactTrack(keys, value);
+}
 
 void BoolVariable::addKey(float v, int time) {
     addTrackKey(keys, v > 0.0f, time);
@@ -213,7 +229,9 @@ void IntVariable::importKeys(const std::vector<FloatKey>& in) {
     changed = true;
 }
 
-void IntVariable::compact() { compactTrack(keys, value); }
+void IntVariable::compact() {
+    compactTrack(keys, value);
+}
 
 void IntVariable::addKey(float v, int time) {
     addTrackKey(keys, truncateToInt(v), time);
@@ -227,7 +245,9 @@ void StringVariable::set(const std::string& v, int time) {
     if (setKeyAt(keys, value, time)) changed = true;
 }
 
-void StringVariable::compact() { compactTrack(keys, value); }
+void StringVariable::compact() {
+    compactTrack(keys, value);
+}
 
 void StringVariable::addKey(const std::string& v, int time) {
     addTrackKey(keys, v, time);

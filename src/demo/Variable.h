@@ -10,7 +10,7 @@ enum VariableKind { KindFloat = 1, KindBool = 2, KindInt = 3, KindString = 4 };
 constexpr int NoList = 10000;
 
 template <typename T> struct Key {
-    int time;  // ms
+    int time; // ms
     T value;
 };
 using FloatKey = Key<float>;
@@ -20,7 +20,7 @@ using TextKey = Key<std::string>;
 int truncateToInt(double v);
 
 class Variable {
-public:
+  public:
     virtual ~Variable() = default;
 
     virtual void set(float v, int time);
@@ -37,14 +37,14 @@ public:
     virtual void importTextKeys(const std::vector<TextKey>& in);
 
     std::string name;
-    int listId = NoList;  // NoList, or 0 / 1000: the values index that list of the effect
-    int kind = 0;         // VariableKind
-    int count = 1;        // IntVariable: values 0 .. count - 1
+    int listId = NoList; // NoList, or 0 / 1000: the values index that list of the effect
+    int kind = 0;        // VariableKind
+    int count = 1;       // IntVariable: values 0 .. count - 1
     bool stringValued = false;
 };
 
 class FloatVariable : public Variable {
-public:
+  public:
     // Both overloads of each stay callable; a kind overrides the one it supports.
     using Variable::addKey;
     using Variable::set;
@@ -61,12 +61,12 @@ public:
 
     float value;
     std::vector<FloatKey> keys;
-    bool changed = true;  // so that a watching effect reacts to its first look
+    bool changed = true; // so that a watching effect reacts to its first look
     float lastValue;
 };
 
 class BoolVariable : public Variable {
-public:
+  public:
     using Variable::addKey;
     using Variable::set;
 
@@ -87,7 +87,7 @@ public:
 };
 
 class IntVariable : public Variable {
-public:
+  public:
     using Variable::addKey;
     using Variable::set;
 
@@ -108,7 +108,7 @@ public:
 };
 
 class StringVariable : public Variable {
-public:
+  public:
     using Variable::addKey;
     using Variable::set;
 

@@ -4,7 +4,7 @@
 #include "demo/Effect.h"
 
 class Clear : public Effect {
-public:
+  public:
     Clear(float r, float g, float b, float a);
     void render(int time) override;
 

@@ -24,9 +24,14 @@ void Fade::signal(const Signal& s) {
         // The fade then lasts a time proportional to the value.
         if (std::fabs(s.value) > 0.0001f) speed.value = 1.0f / s.value;
         break;
-    case 27: fadeOut = s.value > 0; break;
-    case 31: blend = s.value > 0; break;
-    default: break;
+    case 27:
+        fadeOut = s.value > 0;
+        break;
+    case 31:
+        blend = s.value > 0;
+        break;
+    default:
+        break;
     }
 }
 

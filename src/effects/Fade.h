@@ -6,7 +6,7 @@
 class Texture;
 
 class Fade : public Effect {
-public:
+  public:
     Fade();
     void start(int time) override;
     void render(int time) override;
@@ -15,7 +15,7 @@ public:
 
     FloatVariable red{0.0f}, green{0.0f}, blue{0.0f};
     FloatVariable alpha{0.0f};  // accepted from scripts; the opacity comes from the phase
-    Texture* texture = nullptr;  // never set: the quad is untextured
+    Texture* texture = nullptr; // never set: the quad is untextured
     bool fadeOut = true;
     bool blend = false;
 };

@@ -11,7 +11,9 @@ Flash::Flash() : Effect("Flash") {
     setPatternEnabled(true);
 }
 
-void Flash::patternStep(float stepPhase) { flashStart = stepPhase; }
+void Flash::patternStep(float stepPhase) {
+    flashStart = stepPhase;
+}
 
 void Flash::render(int time) {
     if (patternChar == '0') return;

@@ -6,13 +6,13 @@
 class Texture;
 
 class Flash : public Effect {
-public:
+  public:
     Flash();
     void patternStep(float phase) override;
     void render(int time) override;
 
     BoolVariable add{true};     // additive instead of alpha blending
     BoolVariable repeat{true};  // accepted from scripts; no influence on drawing
-    Texture* texture = nullptr;  // never set: the quad is untextured
-    float flashStart = 0.0f;     // phase at the last pattern step
+    Texture* texture = nullptr; // never set: the quad is untextured
+    float flashStart = 0.0f;    // phase at the last pattern step
 };

@@ -4,10 +4,11 @@
 #include "platform/GL.h"
 #include "resources/Texture.h"
 
-GridEffect::GridEffect(const char* scriptName, int n, float width, float height, float texWidth, float texHeight,
-                       float magicDefault, float cameraDistance)
-    : Effect(scriptName), magic1(magicDefault), magic2(magicDefault), magic3(magicDefault), magic4(magicDefault),
-      magic5(magicDefault), grid(n, width, height, 0.0f, 0.0f, texWidth, texHeight), distance(cameraDistance) {
+GridEffect::GridEffect(const char* scriptName, int n, float width, float height, float texWidth,
+                       float texHeight, float magicDefault, float cameraDistance)
+    : Effect(scriptName), magic1(magicDefault), magic2(magicDefault), magic3(magicDefault),
+      magic4(magicDefault), magic5(magicDefault), grid(n, width, height, 0.0f, 0.0f, texWidth, texHeight),
+      distance(cameraDistance) {
     registerVariable(red, "Red", NoList, KindFloat);
     registerVariable(green, "Green", NoList, KindFloat);
     registerVariable(blue, "Blue", NoList, KindFloat);
@@ -35,7 +36,9 @@ GridEffect::GridEffect(const char* scriptName, int n, float width, float height,
     pbuffer.disable();
 }
 
-int gridAspect() { return screenHeight > 0 ? screenWidth / screenHeight : 1; }
+int gridAspect() {
+    return screenHeight > 0 ? screenWidth / screenHeight : 1;
+}
 
 void GridEffect::start(int time) {
     Effect::start(time);

@@ -11,7 +11,7 @@
 class Texture;
 
 class GridEffect : public Effect {
-public:
+  public:
     void start(int time) override;
     void update(int time) override;
     void render(int time) override;
@@ -22,19 +22,19 @@ public:
     // it unchanged).
     virtual void animate(int anim, int time) = 0;
 
-    FloatVariable red{1.0f};     // "Red"
-    FloatVariable green{1.0f};   // "Green"
-    FloatVariable blue{1.0f};    // "Blue"
-    FloatVariable alpha{1.0f};   // "Alpha"
-    IntVariable anim{4};         // "Anim": the animation formula
-    BoolVariable rotate{false};  // "Rotate": spin the texture
-    BoolVariable blend{true};    // "Blend": additive blending
-    BoolVariable shade{false};   // "Shade": per-vertex colours
-    FloatVariable ampX{0.3f};    // "ampX"
-    FloatVariable ampY{0.1f};    // "ampY"
-    FloatVariable ampZ{0.2f};    // "ampZ"
-    FloatVariable magicStrength{0.3f};  // "magicStrength"
-    FloatVariable magic1;        // "magic1" .. "magic5": formula coefficients
+    FloatVariable red{1.0f};           // "Red"
+    FloatVariable green{1.0f};         // "Green"
+    FloatVariable blue{1.0f};          // "Blue"
+    FloatVariable alpha{1.0f};         // "Alpha"
+    IntVariable anim{4};               // "Anim": the animation formula
+    BoolVariable rotate{false};        // "Rotate": spin the texture
+    BoolVariable blend{true};          // "Blend": additive blending
+    BoolVariable shade{false};         // "Shade": per-vertex colours
+    FloatVariable ampX{0.3f};          // "ampX"
+    FloatVariable ampY{0.1f};          // "ampY"
+    FloatVariable ampZ{0.2f};          // "ampZ"
+    FloatVariable magicStrength{0.3f}; // "magicStrength"
+    FloatVariable magic1;              // "magic1" .. "magic5": formula coefficients
     FloatVariable magic2;
     FloatVariable magic3;
     FloatVariable magic4;
@@ -49,15 +49,15 @@ public:
     static constexpr int kNoAnim = -2147483647 - 1;
     static constexpr int kPictureSize = 512;
 
-protected:
+  protected:
     GridEffect(const char* scriptName, int n, float width, float height, float texWidth, float texHeight,
                float magicDefault, float cameraDistance);
     // The texture matrix after its identity (GL_TEXTURE is current).
     virtual void spinTexture(int time) = 0;
 
-private:
+  private:
     float distance;
-    bool inPicture = false;  // drawing (or starting) the linked effect into the picture
+    bool inPicture = false; // drawing (or starting) the linked effect into the picture
 };
 
 // Aspect ratio of the grid cameras: the screen's width over its height in whole numbers, as the

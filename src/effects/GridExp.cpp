@@ -6,7 +6,9 @@
 
 namespace {
 // Variables taken "at x" are read at the animation time cut to whole milliseconds.
-int timeAt(float x) { return static_cast<int>(x); }
+int timeAt(float x) {
+    return static_cast<int>(x);
+}
 } // namespace
 
 GridExp::GridExp() : GridEffect("GridExp", kSize, 20.0f, 20.0f, 0.5f, 0.7f, 0.4f, 20.0f) {

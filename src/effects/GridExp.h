@@ -7,21 +7,21 @@
 #include <vector>
 
 class GridExp : public GridEffect {
-public:
+  public:
     GridExp();
     // 0 waves, 1 crater, 2 waves shaped by the variables, 3 texture warp, 4 ripple.
     void animate(int anim, int time) override;
 
     static constexpr int kSize = 50;
 
-protected:
+  protected:
     void spinTexture(int time) override;
 
-private:
-    std::vector<float> craterShape;  // per vertex: the crater's shaped distance from the centre
-    std::vector<float> rippleSin;    // per vertex: sin 2r and cos 2r times the ripple's falloff
+  private:
+    std::vector<float> craterShape; // per vertex: the crater's shaped distance from the centre
+    std::vector<float> rippleSin;   // per vertex: sin 2r and cos 2r times the ripple's falloff
     std::vector<float> rippleCos;
-    float columnA[kSize] = {};       // per column, for the current frame
+    float columnA[kSize] = {}; // per column, for the current frame
     float columnB[kSize] = {};
     float columnC[kSize] = {};
 };

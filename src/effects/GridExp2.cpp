@@ -6,7 +6,9 @@
 #include <cmath>
 
 namespace {
-int timeAt(float x) { return static_cast<int>(x); }
+int timeAt(float x) {
+    return static_cast<int>(x);
+}
 
 // The tunnels divide by a distance that passes through 0 on a ring of the grid; a vertex lying
 // on it would get an infinite texture coordinate, so the divisor keeps at least this size.
@@ -28,9 +30,14 @@ GridExp2::GridExp2() : GridEffect("GridExp2", kSize, 2.0f, 2.0f, 1.0f, 1.0f, 0.5
 void GridExp2::signal(const Signal& s) {
     GridEffect::signal(s);
     switch (s.type) {
-    case 29: alpha.value = s.value; break;
-    case 38: reverse = s.value > 0; break;
-    default: break;
+    case 29:
+        alpha.value = s.value;
+        break;
+    case 38:
+        reverse = s.value > 0;
+        break;
+    default:
+        break;
     }
 }
 

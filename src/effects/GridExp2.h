@@ -4,7 +4,7 @@
 #include "effects/GridEffect.h"
 
 class GridExp2 : public GridEffect {
-public:
+  public:
     GridExp2();
     // 4 as in every grid; 29: "Alpha" takes the value as it is; 38: reverse the tunnel.
     void signal(const Signal& s) override;
@@ -15,6 +15,6 @@ public:
 
     static constexpr int kSize = 44;
 
-protected:
+  protected:
     void spinTexture(int time) override;
 };

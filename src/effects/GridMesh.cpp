@@ -28,8 +28,8 @@ GridMesh::GridMesh(int count, float width, float height, float x0, float y0, flo
     for (int j = 0; j < n - 1; ++j) {
         for (int k = 0; k < n - 1; ++k) {
             const auto at = [this](int row, int column) { return static_cast<uint16_t>(row * n + column); };
-            triangles.insert(triangles.end(),
-                             {at(j, k), at(j, k + 1), at(j + 1, k), at(j, k + 1), at(j + 1, k + 1), at(j + 1, k)});
+            triangles.insert(triangles.end(), {at(j, k), at(j, k + 1), at(j + 1, k), at(j, k + 1),
+                                               at(j + 1, k + 1), at(j + 1, k)});
         }
         for (int k = 0; k < n; ++k) {
             strips.push_back(static_cast<uint16_t>(n * j + k));
@@ -61,9 +61,11 @@ void GridMesh::draw(bool useStrips) const {
     }
     if (useStrips) {
         for (int j = 0; j < n - 1; ++j)
-            glDrawElements(GL_TRIANGLE_STRIP, stripLength(), GL_UNSIGNED_SHORT, &strips[static_cast<size_t>(j) * 2 * n]);
+            glDrawElements(GL_TRIANGLE_STRIP, stripLength(), GL_UNSIGNED_SHORT,
+                           &strips[static_cast<size_t>(j) * 2 * n]);
     } else {
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(triangles.size()), GL_UNSIGNED_SHORT, triangles.data());
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(triangles.size()), GL_UNSIGNED_SHORT,
+                       triangles.data());
     }
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);

@@ -7,7 +7,7 @@
 #include <vector>
 
 class GridMesh {
-public:
+  public:
     // Floats per vertex and where each part starts.
     static constexpr int kFloats = 14;
     static constexpr int kBasePosition = 0;
@@ -28,7 +28,9 @@ public:
     void draw(bool strips) const;
 
     int size() const { return n; }
-    float* vertex(int row, int column) { return &vertices[(static_cast<size_t>(row) * n + column) * kFloats]; }
+    float* vertex(int row, int column) {
+        return &vertices[(static_cast<size_t>(row) * n + column) * kFloats];
+    }
     const float* vertex(int row, int column) const {
         return &vertices[(static_cast<size_t>(row) * n + column) * kFloats];
     }
@@ -40,7 +42,7 @@ public:
 
     bool useColours = false;
 
-private:
+  private:
     int n;
     std::vector<float> vertices;
     std::vector<uint16_t> triangles;

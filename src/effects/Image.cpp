@@ -46,21 +46,50 @@ void Image::signal(const Signal& s) {
     Effect::signal(s);
     const Vec3 v{s.values[0], s.values[1], s.values[2]};
     switch (s.type) {
-    case 5: alphaBoost = beatFactor * s.value; break;
-    case 7: translation = v; break;
-    case 8: rotation = v; break;
-    case 9: scale = v; break;
-    case 10: scrollSpeed = v; break;
-    case 11: rotationSpeed = v; break;
-    case 12: scaleSpeed = v; break;
-    case 23: grow = true; break;
-    case 24: grow = false; break;
-    case 26: texture = loadPicture(s.text); break;
-    case 28: beatFactor = s.value; break;
-    case 29: alpha.value = s.value; break;  // unclamped, unlike set()
-    case 30: subtract = s.value > 0; break;
-    case 32: addWithAlpha = s.value > 0; break;
-    default: break;  // 13 and 14 are accepted and do nothing
+    case 5:
+        alphaBoost = beatFactor * s.value;
+        break;
+    case 7:
+        translation = v;
+        break;
+    case 8:
+        rotation = v;
+        break;
+    case 9:
+        scale = v;
+        break;
+    case 10:
+        scrollSpeed = v;
+        break;
+    case 11:
+        rotationSpeed = v;
+        break;
+    case 12:
+        scaleSpeed = v;
+        break;
+    case 23:
+        grow = true;
+        break;
+    case 24:
+        grow = false;
+        break;
+    case 26:
+        texture = loadPicture(s.text);
+        break;
+    case 28:
+        beatFactor = s.value;
+        break;
+    case 29:
+        alpha.value = s.value;
+        break; // unclamped, unlike set()
+    case 30:
+        subtract = s.value > 0;
+        break;
+    case 32:
+        addWithAlpha = s.value > 0;
+        break;
+    default:
+        break; // 13 and 14 are accepted and do nothing
     }
 }
 
@@ -98,7 +127,8 @@ void Image::render(int time) {
     glRotatef(rotationSpeed.y * p + rotation.y, 0, 1, 0);
     glRotatef(rotationSpeed.z * p + rotation.z, 0, 0, 1);
     const float sign = grow ? 1.0f : -1.0f;
-    glScalef(scale.x + sign * scaleSpeed.x * p, scale.y + sign * scaleSpeed.y * p, scale.z + sign * scaleSpeed.z * p);
+    glScalef(scale.x + sign * scaleSpeed.x * p, scale.y + sign * scaleSpeed.y * p,
+             scale.z + sign * scaleSpeed.z * p);
     glTranslatef(-0.5f, -0.5f, 0.0f);
 
     // Without a picture the quad is plain colour, whatever texturing an earlier effect left on.

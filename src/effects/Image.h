@@ -8,7 +8,7 @@
 class Texture;
 
 class Image : public Effect {
-public:
+  public:
     explicit Image(const std::string& scriptName);
 
     // Resets the motion (translation, rotation, scale, their speeds), the alpha boost, beat
@@ -29,14 +29,14 @@ public:
     };
 
     FloatVariable red{1.0f}, green{1.0f}, blue{1.0f}, alpha{1.0f};
-    BoolVariable blendMultiply{false};  // "BlendMultipy": alpha blending
+    BoolVariable blendMultiply{false}; // "BlendMultipy": alpha blending
     BoolVariable blendAdd{false};
-    IntVariable datafile{0};  // index into list 0
+    IntVariable datafile{0}; // index into list 0
 
     Texture* texture = nullptr;
     int loadedIndex = -1;
     Vec3 translation{0, 0, 0};
-    Vec3 rotation{0, 0, 0};  // degrees
+    Vec3 rotation{0, 0, 0}; // degrees
     Vec3 scale{1, 1, 1};
     Vec3 scrollSpeed{0, 0, 0};
     Vec3 rotationSpeed{0, 0, 0};

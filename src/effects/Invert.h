@@ -4,7 +4,7 @@
 #include "demo/Effect.h"
 
 class Invert : public Effect {
-public:
+  public:
     Invert();
     void render(int time) override;
 };

@@ -32,7 +32,8 @@ void Oscillo::render(int time) {
         // Where the waveform is bright the screen is darkened: the line shows dark.
         glBlendFunc(GL_ZERO, GL_ONE_MINUS_SRC_COLOR);
         setOrthoYUp();
-        drawQuad(ScreenRect{xPos.valueAt(time), yPos.valueAt(time), width.valueAt(time), height.valueAt(time)});
+        drawQuad(
+            ScreenRect{xPos.valueAt(time), yPos.valueAt(time), width.valueAt(time), height.valueAt(time)});
         target->release(WGL_FRONT_LEFT_ARB);
         // The effects after this one draw their untextured quads with whatever texturing is on.
         glDisable(GL_TEXTURE_2D);

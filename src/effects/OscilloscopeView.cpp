@@ -3,7 +3,6 @@
 #include "platform/GL.h"
 #include "sound/OscilloscopeTap.h"
 
-
 OscilloscopeView::OscilloscopeView() {
     pbuffer.initialize(size, size, false);
     pbuffer.createTexture(GL_REPEAT, GL_LINEAR, GL_NEAREST);
@@ -72,7 +71,8 @@ PBuffer* OscilloscopeView::renderToPBuffer() {
         waveform(strip.data());
         glLineWidth(4);
         glBegin(GL_LINE_STRIP);
-        for (int i = 0; i <= n; ++i) glVertex2f(strip[2 * i], strip[2 * i + 1]);
+        for (int i = 0; i <= n; ++i)
+            glVertex2f(strip[2 * i], strip[2 * i + 1]);
         glEnd();
         glLineWidth(1);
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 class OscilloscopeView {
-public:
+  public:
     static constexpr int kSize = 256;
 
     // Creates the render target (needs a current GL context).
@@ -35,7 +35,7 @@ public:
     PBuffer pbuffer;
     int size = kSize;
 
-private:
+  private:
     bool tapHeld = false;
-    std::vector<float> strip;  // the waveform's vertices, kept from frame to frame
+    std::vector<float> strip; // the waveform's vertices, kept from frame to frame
 };

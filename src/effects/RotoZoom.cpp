@@ -23,7 +23,8 @@ void RotoZoom::start(int time) {
 
 void RotoZoom::update(int time) {
     Effect::update(time);
-    updateLinked(linked, time, {{&target, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT}});
+    updateLinked(linked, time,
+                 {{&target, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT}});
 }
 
 void RotoZoom::render(int time) {

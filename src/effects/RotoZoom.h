@@ -6,14 +6,14 @@
 #include "resources/PBuffer.h"
 
 class RotoZoom : public Effect {
-public:
+  public:
     RotoZoom();
     void start(int time) override;
     void update(int time) override;
     void render(int time) override;
 
     FloatVariable red{1.0f}, green{1.0f}, blue{1.0f}, alpha{1.0f};
-    FloatVariable rotSpeed{0.5f};  // "RotSpeed": RotSpeed x 20 degrees per phase unit
+    FloatVariable rotSpeed{0.5f}; // "RotSpeed": RotSpeed x 20 degrees per phase unit
 
     PBuffer target;
 };

@@ -86,7 +86,8 @@ void Spectrum::update(int time) {
     s.value = analyse(spectrum, time);
     spectrumTap::noteEnergy(lastSum);
     s.values[0] = s.value;
-    for (Effect* target : targets) target->signal(s);
+    for (Effect* target : targets)
+        target->signal(s);
 }
 
 void Spectrum::render(int) {}

@@ -8,7 +8,7 @@
 #include <vector>
 
 class Spectrum : public Effect {
-public:
+  public:
     Spectrum();
     void start(int time) override;
     void update(int time) override;
@@ -20,23 +20,23 @@ public:
     // level to send.
     float analyse(const float* spectrum, int time);
 
-    std::vector<Effect*> targets;  // may hold an effect more than once: it then hears each entry
+    std::vector<Effect*> targets; // may hold an effect more than once: it then hears each entry
     bool fftActivated = false;
     float maximum = 0.0f;
     float level = 0.0f;
     float lastSum = 0.0f;
     int historyLength = 10;
-    std::deque<float> history;  // the last sums, oldest first
+    std::deque<float> history; // the last sums, oldest first
     float historySum = 0.0f;
     float beatSum = kNoBeat;
     int lastBeatTime = 0;
-    bool decayMode = false;  // send a pulse falling from 1 to 0 in 100 ms after each beat
+    bool decayMode = false; // send a pulse falling from 1 to 0 in 100 ms after each beat
 
     // Accepted from scripts; the beat test uses its own fixed thresholds.
-    FloatVariable maxThresh{0.92f};  // "MaxThresh"
-    FloatVariable sumThresh{0.1f};   // "SumThresh"
+    FloatVariable maxThresh{0.92f}; // "MaxThresh"
+    FloatVariable sumThresh{0.1f};  // "SumThresh"
 
     static constexpr float kNoBeat = 100000.0f;
-    static constexpr float kBeatMaximum = 0.92f;  // the loudest band must pass this ...
-    static constexpr float kBeatSum = 0.5f;       // ... and all bands together this
+    static constexpr float kBeatMaximum = 0.92f; // the loudest band must pass this ...
+    static constexpr float kBeatSum = 0.5f;      // ... and all bands together this
 };

@@ -6,16 +6,16 @@
 #include "resources/PBuffer.h"
 
 class Tiles : public Effect {
-public:
+  public:
     Tiles();
     void start(int time) override;
     void update(int time) override;
     void render(int time) override;
 
     FloatVariable red{1.0f}, green{1.0f}, blue{1.0f};
-    FloatVariable alpha{1.0f};  // only the initial colour: each tile's alpha is its fade
-    FloatVariable rotSpeed{0.5f};   // "RotSpeed"
-    FloatVariable fadeSpeed{0.5f};  // "FadeSpeed"
+    FloatVariable alpha{1.0f};     // only the initial colour: each tile's alpha is its fade
+    FloatVariable rotSpeed{0.5f};  // "RotSpeed"
+    FloatVariable fadeSpeed{0.5f}; // "FadeSpeed"
 
     PBuffer target;
     // Phase units / 50 before each tile (bottom left, bottom right, top left, top right) breaks away.

@@ -4,7 +4,9 @@
 
 #include <cmath>
 
-Camera::Camera(int32_t id, const std::string& name) : SceneObject(id, name) { position_ = Vector3(0.0f, 0.0f, 5.0f); }
+Camera::Camera(int32_t id, const std::string& name) : SceneObject(id, name) {
+    position_ = Vector3(0.0f, 0.0f, 5.0f);
+}
 
 SceneObject* Camera::clone() const {
     Camera* copy = new Camera(id_, name_);
@@ -26,9 +28,13 @@ float Camera::fieldOfView() const {
     return fieldOfView_;
 }
 
-float Camera::aspect() const { return aspect_ > 0.0f ? aspect_ : 1.333f; }
+float Camera::aspect() const {
+    return aspect_ > 0.0f ? aspect_ : 1.333f;
+}
 
-float Camera::nearPlane() const { return near_ > 0.0f ? near_ : 0.1f; }
+float Camera::nearPlane() const {
+    return near_ > 0.0f ? near_ : 0.1f;
+}
 
 float Camera::farPlane() const {
     const float n = nearPlane();

@@ -4,7 +4,7 @@
 #include "engine/SceneObject.h"
 
 class Camera : public SceneObject {
-public:
+  public:
     // Stands at (0, 0, 5) until a file or a caller moves it.
     Camera(int32_t id, const std::string& name);
 
@@ -34,7 +34,7 @@ public:
     int32_t targetId() const { return targetId_; }
     SceneObject* target() const { return target_; }
 
-private:
+  private:
     float fieldOfView_ = 45.0f;
     float aspect_ = 1.333f;
     float near_ = 1.0f;

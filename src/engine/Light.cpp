@@ -4,7 +4,9 @@
 #include "host/Report.h"
 #include "platform/GL.h"
 
-Light::Light(int32_t id, const std::string& name) : SceneObject(id, name) { maxLights(); }
+Light::Light(int32_t id, const std::string& name) : SceneObject(id, name) {
+    maxLights();
+}
 
 int Light::maxLights() {
     static int count = 0;
@@ -16,7 +18,9 @@ int Light::maxLights() {
     return count;
 }
 
-unsigned Light::glLight() const { return lightNumber_ < 0 ? 0u : static_cast<unsigned>(GL_LIGHT0 + lightNumber_); }
+unsigned Light::glLight() const {
+    return lightNumber_ < 0 ? 0u : static_cast<unsigned>(GL_LIGHT0 + lightNumber_);
+}
 
 SceneObject* Light::clone() const {
     Light* copy = new Light(id_, name_);
@@ -53,7 +57,9 @@ void Light::setLinearAttenuation(float v) {
     if (lightNumber_ >= 0) glLightf(glLight(), GL_LINEAR_ATTENUATION, v);
 }
 
-void Light::setRange(float range) { setLinearAttenuation(range > 0.0f ? 1.0f / (0.5f * range) : 0.0f); }
+void Light::setRange(float range) {
+    setLinearAttenuation(range > 0.0f ? 1.0f / (0.5f * range) : 0.0f);
+}
 
 void Light::setCutOff(float degrees) {
     if (degrees != 180.0f && degrees > 90.0f) degrees = 90.0f;

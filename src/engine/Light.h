@@ -7,7 +7,7 @@
 class Texture;
 
 class Light : public SceneObject {
-public:
+  public:
     Light(int32_t id, const std::string& name);
 
     SceneObject* clone() const override;
@@ -65,7 +65,7 @@ public:
     // GL_MAX_LIGHTS, read when the first light is made.
     static int maxLights();
 
-private:
+  private:
     ColorRGBA ambient_{0.2f, 0.2f, 0.2f, 1.0f};
     ColorRGBA diffuse_{0.8f, 0.8f, 0.8f, 1.0f};
     ColorRGBA specular_{1.0f, 1.0f, 1.0f, 1.0f};

@@ -48,8 +48,8 @@ void Material::setOpacityTexture(Texture* opacity) {
     }
     glBindTexture(GL_TEXTURE_2D, baseTexture_->id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height), GL_RGBA,
-                      GL_UNSIGNED_BYTE, base->data);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height),
+                      GL_RGBA, GL_UNSIGNED_BYTE, base->data);
 }
 
 void Material::finishTextures() {
@@ -98,7 +98,8 @@ void Material::applySpecular() {
                                specular_.b * specularLevel_, 1.0f};
     glMaterialfv(GL_FRONT, GL_SPECULAR, specular);
     // GL refuses exponents above 128.
-    glMaterialf(GL_FRONT, GL_SHININESS, shininess_ < 0.0f ? 0.0f : (shininess_ > 128.0f ? 128.0f : shininess_));
+    glMaterialf(GL_FRONT, GL_SHININESS,
+                shininess_ < 0.0f ? 0.0f : (shininess_ > 128.0f ? 128.0f : shininess_));
 }
 
 namespace {
@@ -109,7 +110,7 @@ void bindOn(GLenum unit, Texture* texture) {
 } // namespace
 
 void Material::apply() {
-    glPushAttrib(0x000FFFFF);  // every attribute group, the texture units included
+    glPushAttrib(0x000FFFFF); // every attribute group, the texture units included
     if (shadeModel_ > 13 || shadeModel_ < 0) {
         reportErrorInt(__FILE__, __LINE__, "Material cannot handle this shademodel", shadeModel_, true);
         return;
@@ -183,7 +184,7 @@ void Material::apply() {
         glDisable(GL_LIGHTING);
         glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
         break;
-    default:  // 2 and the models without a set-up of their own
+    default: // 2 and the models without a set-up of their own
         if (environmentTexture_) {
             glActiveTextureARB(GL_TEXTURE1_ARB);
             glDisable(GL_TEXTURE_2D);
@@ -234,8 +235,8 @@ Texture* Material::sharedNormalisationCubeMap() {
     GLint previous = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_CUBE_MAP, &previous);
     const bool wasEnabled = glIsEnabled(GL_TEXTURE_CUBE_MAP);
-    Texture* cubeMap = TextureManager::instance().createTexture(name, size, size, GL_TEXTURE_CUBE_MAP,
-                                                       GL_RGBA);
+    Texture* cubeMap =
+        TextureManager::instance().createTexture(name, size, size, GL_TEXTURE_CUBE_MAP, GL_RGBA);
     if (!cubeMap) return nullptr;
     // Each texel holds the unit vector towards its own direction, packed as 0.5 + 0.5 v.
     std::vector<unsigned char> texels(static_cast<size_t>(size) * size * 4);
@@ -246,12 +247,24 @@ Texture* Material::sharedNormalisationCubeMap() {
                 const float t = (row + 0.5f) / size * 2.0f - 1.0f;
                 Vector3 d;
                 switch (face) {
-                case 0: d = Vector3(1.0f, -t, -s); break;
-                case 1: d = Vector3(-1.0f, -t, s); break;
-                case 2: d = Vector3(s, 1.0f, t); break;
-                case 3: d = Vector3(s, -1.0f, -t); break;
-                case 4: d = Vector3(s, -t, 1.0f); break;
-                default: d = Vector3(-s, -t, -1.0f); break;
+                case 0:
+                    d = Vector3(1.0f, -t, -s);
+                    break;
+                case 1:
+                    d = Vector3(-1.0f, -t, s);
+                    break;
+                case 2:
+                    d = Vector3(s, 1.0f, t);
+                    break;
+                case 3:
+                    d = Vector3(s, -1.0f, -t);
+                    break;
+                case 4:
+                    d = Vector3(s, -t, 1.0f);
+                    break;
+                default:
+                    d = Vector3(-s, -t, -1.0f);
+                    break;
                 }
                 d.normalize();
                 unsigned char* texel = &texels[(static_cast<size_t>(row) * size + col) * 4];
@@ -263,8 +276,8 @@ Texture* Material::sharedNormalisationCubeMap() {
         }
         glBindTexture(GL_TEXTURE_CUBE_MAP, cubeMap->id);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-        glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, GL_RGBA8, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                     texels.data());
+        glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, GL_RGBA8, size, size, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, texels.data());
     }
     glBindTexture(GL_TEXTURE_CUBE_MAP, static_cast<GLuint>(previous));
     if (wasEnabled) glEnable(GL_TEXTURE_CUBE_MAP);

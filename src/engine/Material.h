@@ -11,7 +11,7 @@ class Texture;
 class PBuffer;
 
 class Material {
-public:
+  public:
     Material(int32_t id, const std::string& name);
 
     int32_t id() const { return id_; }
@@ -72,7 +72,7 @@ public:
     // as "NormalisationCubeMap"); made on first use.
     static Texture* sharedNormalisationCubeMap();
 
-private:
+  private:
     void applyColours(bool ambientAlphaOne, bool diffuseBothSides);
     void applySpecular();
 

@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-float Vector3::length() const { return std::sqrt(lengthSquared()); }
+float Vector3::length() const {
+    return std::sqrt(lengthSquared());
+}
 
 void Vector3::normalize() {
     const float squared = lengthSquared();
@@ -97,7 +99,8 @@ Matrix4 Matrix4::operator*(const Matrix4& o) const {
     for (int col = 0; col < 4; ++col)
         for (int row = 0; row < 4; ++row) {
             float sum = 0.0f;
-            for (int k = 0; k < 4; ++k) sum += m[k * 4 + row] * o.m[col * 4 + k];
+            for (int k = 0; k < 4; ++k)
+                sum += m[k * 4 + row] * o.m[col * 4 + k];
             r.m[col * 4 + row] = sum;
         }
     return r;
@@ -126,7 +129,8 @@ Vector3 Matrix4::transformDirection(const Vector3& d) const {
 Matrix4 Matrix4::transposed() const {
     Matrix4 r;
     for (int row = 0; row < 4; ++row)
-        for (int col = 0; col < 4; ++col) r.m[col * 4 + row] = m[row * 4 + col];
+        for (int col = 0; col < 4; ++col)
+            r.m[col * 4 + row] = m[row * 4 + col];
     return r;
 }
 
@@ -173,6 +177,7 @@ bool Matrix4::inverse(Matrix4& out) const {
         return false;
     }
     const float invDet = 1.0f / det;
-    for (int i = 0; i < 16; ++i) out.m[i] = inv[i] * invDet;
+    for (int i = 0; i < 16; ++i)
+        out.m[i] = inv[i] * invDet;
     return true;
 }

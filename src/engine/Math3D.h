@@ -4,7 +4,7 @@
 
 struct Vector3 {
     float x = 0.0f, y = 0.0f, z = 0.0f;
-    float w = 1.0f;  // always 1: positions are handed to GL as homogeneous points
+    float w = 1.0f; // always 1: positions are handed to GL as homogeneous points
 
     Vector3() = default;
     Vector3(float vx, float vy, float vz) : x(vx), y(vy), z(vz) {}
@@ -22,7 +22,9 @@ struct Vector3 {
     bool operator!=(const Vector3& o) const { return !(*this == o); }
 
     float dot(const Vector3& o) const { return x * o.x + y * o.y + z * o.z; }
-    Vector3 cross(const Vector3& o) const { return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x}; }
+    Vector3 cross(const Vector3& o) const {
+        return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x};
+    }
     float lengthSquared() const { return dot(*this); }
     float length() const;
     // Scales to unit length; vectors with a squared length below 0.00001 are left as they are.

@@ -15,18 +15,22 @@ MeshObject::MeshObject(int32_t id, const std::string& name) : SceneObject(id, na
     useBufferObjects_ = platform::glCaps().vertexBufferObject;
 }
 
-MeshObject::~MeshObject() { releaseBuffers(); }
+MeshObject::~MeshObject() {
+    releaseBuffers();
+}
 
 void MeshObject::releaseBuffers() {
     bool any = false;
-    for (GLuint b : buffers_) any = any || b != 0;
+    for (GLuint b : buffers_)
+        any = any || b != 0;
     any = any || indexBuffer_ != 0;
     // Buffers belong to a context; without one current (process teardown) they go with it.
     if (any && platform::currentBinding().context && glDeleteBuffersARB) {
         glDeleteBuffersARB(4, buffers_);
         glDeleteBuffersARB(1, &indexBuffer_);
     }
-    for (GLuint& b : buffers_) b = 0;
+    for (GLuint& b : buffers_)
+        b = 0;
     indexBuffer_ = 0;
 }
 
@@ -99,7 +103,8 @@ void MeshObject::build() {
 
     indexArray_.resize(faces_.size() * 3);
     for (size_t f = 0; f < faces_.size(); ++f)
-        for (int k = 0; k < 3; ++k) indexArray_[f * 3 + k] = static_cast<GLuint>(faces_[f].vertex[k]);
+        for (int k = 0; k < 3; ++k)
+            indexArray_[f * 3 + k] = static_cast<GLuint>(faces_[f].vertex[k]);
     positionArray_.resize(count * 3);
     normalArray_.assign(count * 3, 0.0f);
     for (size_t i = 0; i < count; ++i) {
@@ -148,7 +153,8 @@ void MeshObject::build() {
         glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
         glGenBuffersARB(1, &indexBuffer_);
         glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, indexBuffer_);
-        glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(indexArray_.size() * sizeof(GLuint)),
+        glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB,
+                        static_cast<GLsizeiptrARB>(indexArray_.size() * sizeof(GLuint)),
                         indexArray_.empty() ? nullptr : indexArray_.data(), GL_STATIC_DRAW_ARB);
         glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
     } else {
@@ -185,7 +191,8 @@ void MeshObject::computeTangents() {
         Vector3 t = tangents_[i] - n * n.dot(tangents_[i]);
         if (t.lengthSquared() < 1e-10f) {
             // No usable coordinates here: any direction across the normal will do.
-            t = std::fabs(n.x) < 0.9f ? Vector3(1, 0, 0).cross(n).cross(n) * -1.0f : Vector3(0, 1, 0).cross(n);
+            t = std::fabs(n.x) < 0.9f ? Vector3(1, 0, 0).cross(n).cross(n) * -1.0f
+                                      : Vector3(0, 1, 0).cross(n);
         }
         t.normalize();
         Vector3 b = n.cross(t);

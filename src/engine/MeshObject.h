@@ -11,16 +11,16 @@
 
 struct MeshVertex {
     Vector3 position;
-    ColorRGBA colour;  // kept from the file, not drawn
-    int32_t normal = 0;  // index of its normal (normals are one per vertex, in vertex order)
+    ColorRGBA colour;   // kept from the file, not drawn
+    int32_t normal = 0; // index of its normal (normals are one per vertex, in vertex order)
 };
 
 struct MeshFace {
-    int32_t vertex[3] = {0, 0, 0};  // vertex indices in drawing order
+    int32_t vertex[3] = {0, 0, 0}; // vertex indices in drawing order
 };
 
 class MeshObject : public SceneObject {
-public:
+  public:
     MeshObject(int32_t id, const std::string& name);
     ~MeshObject() override;
 
@@ -60,13 +60,13 @@ public:
     const std::vector<float>& environmentArray() const { return environmentArray_; }
     const std::vector<float>& bumpVectorArray() const { return bumpArray_; }
 
-protected:
+  protected:
     void bindSelf(Scene* scene) override;
     void setShadowReceiverSelf(bool receiver) override { shadowReceiver_ = receiver; }
     void setMaterialSelf(Material* material) override { material_ = material; }
     void setShadeModelSelf(int model) override;
 
-private:
+  private:
     void drawArrays();
     void generateEnvironmentCoordinates();
     void computeTangents();
@@ -95,11 +95,11 @@ private:
     // Per-vertex tangent frame from coordinate set 0, for the bump vectors.
     std::vector<Vector3> tangents_;
     std::vector<Vector3> bitangents_;
-    Vector3 bumpLight_;        // object-space light position the bump vectors were made for
+    Vector3 bumpLight_; // object-space light position the bump vectors were made for
     bool bumpValid_ = false;
 
-    GLuint buffers_[4] = {0, 0, 0, 0};  // positions, normals, set 0, set 1
-    GLuint indexBuffer_ = 0;  // the triangle list, so a static mesh sends nothing per draw
+    GLuint buffers_[4] = {0, 0, 0, 0}; // positions, normals, set 0, set 1
+    GLuint indexBuffer_ = 0;           // the triangle list, so a static mesh sends nothing per draw
     bool useBufferObjects_ = false;
 
     int morphFrames_ = 0;

@@ -17,7 +17,8 @@ MorphLoad loadMorphData(MeshObject& mesh) {
         file->getData(), file->getSize(), static_cast<int32_t>(mesh.vertices().size()), morph);
     if (!result) {
         // A file that does not fit the mesh would have the morph read past its frames.
-        reportErrorText(__FILE__, __LINE__, "Morph data is broken", (path + ": " + result.message).c_str(), false);
+        reportErrorText(__FILE__, __LINE__, "Morph data is broken", (path + ": " + result.message).c_str(),
+                        false);
         return MorphLoad::Broken;
     }
     mesh.setMorphData(morph.frameCount, std::move(morph.positions), std::move(morph.normals));

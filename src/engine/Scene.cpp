@@ -54,8 +54,10 @@ Scene::~Scene() {
         object->previous_ = nullptr;
         object->firstChild_ = nullptr;
     }
-    for (SceneObject* object : objects_) delete object;
-    for (auto& entry : materials_) delete entry.second;
+    for (SceneObject* object : objects_)
+        delete object;
+    for (auto& entry : materials_)
+        delete entry.second;
 }
 
 void Scene::setFrames(int frameCount, int unitsPerFrame) {
@@ -73,7 +75,8 @@ void Scene::attachParent(SceneObject* object, int32_t parentId) {
     if (parent == object) parent = nullptr;
     if (!parent) {
         reportError(__FILE__, __LINE__,
-                    report::format("object %s could not find parent obj %d", object->name().c_str(), parentId).c_str(),
+                    report::format("object %s could not find parent obj %d", object->name().c_str(), parentId)
+                        .c_str(),
                     false);
         return;
     }
@@ -134,7 +137,8 @@ void Scene::reorderTransparent() {
 void Scene::finishLoading() {
     if (root_) root_->bindScene(this);
     reorderTransparent();
-    for (Camera* camera : cameras_) camera->setTarget(findObjectById(camera->targetId()));
+    for (Camera* camera : cameras_)
+        camera->setTarget(findObjectById(camera->targetId()));
     for (Light* light : lights_)
         if (light->targetId() != 0) light->setTarget(findObjectById(light->targetId()));
 }
@@ -215,11 +219,13 @@ void Scene::setTime(float t) {
 }
 
 void Scene::animate() {
-    for (SceneObject* object : objects_) object->animate(frameIndex_, fraction_);
+    for (SceneObject* object : objects_)
+        object->animate(frameIndex_, fraction_);
 }
 
 void Scene::applyLightColours() {
-    for (Light* light : lights_) light->applyColours();
+    for (Light* light : lights_)
+        light->applyColours();
     glEnable(GL_LIGHTING);
 }
 
@@ -332,7 +338,8 @@ void Scene::shadowMapPass(Light* caster) {
     bias.m[12] = bias.m[13] = bias.m[14] = 0.5f;
     const Matrix4 t = bias * projection * view;
     for (int row = 0; row < 4; ++row)
-        for (int col = 0; col < 4; ++col) shadowMatrix_[row * 4 + col] = t.m[col * 4 + row];
+        for (int col = 0; col < 4; ++col)
+            shadowMatrix_[row * 4 + col] = t.m[col * 4 + row];
 
     if (useTarget) shadowTarget()->disable();
 }
@@ -366,7 +373,8 @@ void Scene::render() {
     checkGLError(__FILE__, __LINE__);
     const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
-    for (int i = 0; i < Light::maxLights(); ++i) glDisable(GL_LIGHT0 + i);
+    for (int i = 0; i < Light::maxLights(); ++i)
+        glDisable(GL_LIGHT0 + i);
     glEnable(GL_DEPTH_TEST);
     glDepthMask(GL_TRUE);
     glEnable(GL_CULL_FACE);
@@ -381,12 +389,14 @@ void Scene::render() {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     if (Camera* camera = currentCamera()) camera->apply();
-    for (Light* light : lights_) light->apply();
+    for (Light* light : lights_)
+        light->apply();
     if (shadowMapActive_) bindShadowMap();
 
     // Lights in a chain are reached (with their children) by the walk from the root; only the
     // free ones need a walk of their own, or their siblings' meshes would be drawn twice.
-    for (Light* light : freeLights_) light->render();
+    for (Light* light : freeLights_)
+        light->render();
     root_->render();
 
     if (shadowMapActive_) {

@@ -16,7 +16,7 @@ class SceneObject;
 class MeshObject;
 
 class Scene {
-public:
+  public:
     Scene();
     ~Scene();
     Scene(const Scene&) = delete;
@@ -92,7 +92,7 @@ public:
     // Size of the process-wide depth render target of the shadow pass.
     static constexpr int shadowTargetSize = 1024;
 
-private:
+  private:
     void attachParent(SceneObject* object, int32_t parentId);
     void reorderTransparent();
     Light* shadowCaster() const;
@@ -107,7 +107,7 @@ private:
     std::vector<Camera*> cameras_;
     int currentCamera_ = 0;
     std::vector<Light*> lights_;
-    std::vector<Light*> freeLights_;  // added with parent -1: in no chain
+    std::vector<Light*> freeLights_; // added with parent -1: in no chain
     int currentLight_ = 0;
     std::map<int32_t, Material*> materials_;
     std::vector<SceneObject*> objects_;

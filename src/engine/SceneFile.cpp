@@ -87,7 +87,8 @@ std::vector<TextureSlot> appliedTextureSlots(const Material& material) {
     for (const TextureSlot& slot : material.textures)
         if (slot.type >= AmbientMap && slot.type <= DisplacementMap) byType.emplace(slot.type, &slot);
     std::vector<TextureSlot> applied;
-    for (const auto& entry : byType) applied.push_back(*entry.second);
+    for (const auto& entry : byType)
+        applied.push_back(*entry.second);
     return applied;
 }
 

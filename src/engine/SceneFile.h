@@ -96,9 +96,9 @@ struct Material {
     Float3 diffuse{0.8f, 0.8f, 0.8f};
     Float3 ambient{0.2f, 0.2f, 0.2f};
     Float3 specular{0, 0, 0};
-    float opacity = 1;        // 1 = opaque
-    float shininess = 0;      // 0..1; the engine uses 128 times this
-    float specularLevel = 1;  // multiplies the specular colour
+    float opacity = 1;                 // 1 = opaque
+    float shininess = 0;               // 0..1; the engine uses 128 times this
+    float specularLevel = 1;           // multiplies the specular colour
     std::vector<TextureSlot> textures; // in file order, duplicates included
 
     bool operator==(const Material& o) const;
@@ -115,12 +115,12 @@ struct Light {
     Float3 colour{1, 1, 1};
     float multiplier = 1;
     std::array<float, 2> reserved{0, 0};
-    float range = 0;          // > 0: linear attenuation 1 / (0.5 * range)
-    float coneAngle = 180;    // degrees, spot kinds only
-    float coneExponent = 0;   // spot kinds only
-    int32_t targetId = -1;    // target kinds only
+    float range = 0;        // > 0: linear attenuation 1 / (0.5 * range)
+    float coneAngle = 180;  // degrees, spot kinds only
+    float coneExponent = 0; // spot kinds only
+    int32_t targetId = -1;  // target kinds only
     bool hasTexture = false;
-    std::string texture;      // only written when hasTexture
+    std::string texture; // only written when hasTexture
 
     bool operator==(const Light& o) const;
 };
@@ -139,10 +139,10 @@ struct Camera {
 struct Mesh {
     ObjectHeader header; // header.materialId names the material
     std::vector<Float3> vertices;
-    std::vector<Float3> normals;                     // exactly one per vertex
+    std::vector<Float3> normals;                         // exactly one per vertex
     std::array<std::vector<TexCoord>, 3> coordinateSets; // each empty or one per vertex, v as stored
-    std::vector<Float3> colours;                     // empty or one per vertex
-    std::vector<std::array<int32_t, 3>> faces;       // vertex indices, drawing order
+    std::vector<Float3> colours;                         // empty or one per vertex
+    std::vector<std::array<int32_t, 3>> faces;           // vertex indices, drawing order
 
     bool operator==(const Mesh& o) const;
 };
@@ -152,7 +152,9 @@ struct BareObject {
     int32_t id = 0;
     std::string name;
     int32_t reserved = 0;
-    bool operator==(const BareObject& o) const { return id == o.id && name == o.name && reserved == o.reserved; }
+    bool operator==(const BareObject& o) const {
+        return id == o.id && name == o.name && reserved == o.reserved;
+    }
 };
 
 struct Dummy {
@@ -188,7 +190,7 @@ struct SceneFile {
 // Per-vertex animation of one mesh: frames of positions then normals, vertexCount * 3 floats each.
 struct MorphData {
     int32_t frameCount = 0;
-    int32_t vertexCount = 0; // not in the file: the mesh's vertex count
+    int32_t vertexCount = 0;      // not in the file: the mesh's vertex count
     std::vector<float> positions; // frameCount * vertexCount * 3
     std::vector<float> normals;   // frameCount * vertexCount * 3
 

@@ -42,19 +42,22 @@ void applyHeader(SceneObject& object, const sf::ObjectHeader& h, int frameCount)
     if (!h.positionKeys.empty()) {
         std::vector<Vector3> keys;
         keys.reserve(h.positionKeys.size());
-        for (const sf::Float3& k : h.positionKeys) keys.push_back(vec(k));
+        for (const sf::Float3& k : h.positionKeys)
+            keys.push_back(vec(k));
         object.setPositionKeys(static_cast<int>(keys.size()), keys.data());
     }
     if (!h.rotationKeys.empty()) {
         std::vector<Quaternion> keys;
         keys.reserve(h.rotationKeys.size());
-        for (const sf::Float4& k : h.rotationKeys) keys.push_back(quat(k));
+        for (const sf::Float4& k : h.rotationKeys)
+            keys.push_back(quat(k));
         object.setRotationKeys(static_cast<int>(keys.size()), keys.data());
     }
     if (!h.scaleKeys.empty()) {
         std::vector<Vector3> keys;
         keys.reserve(h.scaleKeys.size());
-        for (const sf::Float3& k : h.scaleKeys) keys.push_back(vec(k));
+        for (const sf::Float3& k : h.scaleKeys)
+            keys.push_back(vec(k));
         object.setScaleKeys(static_cast<int>(keys.size()), keys.data());
     }
     object.setFrameCount(frameCount);
@@ -63,7 +66,8 @@ void applyHeader(SceneObject& object, const sf::ObjectHeader& h, int frameCount)
 std::vector<TexCoord> flippedSet(const std::vector<sf::TexCoord>& set) {
     std::vector<TexCoord> out;
     out.reserve(set.size());
-    for (const sf::TexCoord& uv : set) out.push_back(TexCoord{uv.u, -uv.v});
+    for (const sf::TexCoord& uv : set)
+        out.push_back(TexCoord{uv.u, -uv.v});
     return out;
 }
 
@@ -82,16 +86,28 @@ Material* makeMaterial(const sf::Material& record) {
             continue;
         }
         switch (slot.type) {
-        case sf::DiffuseMap: material->setBaseTexture(texture); break;
-        case sf::OpacityMap: material->setOpacityTexture(texture); break;
-        case sf::FilterMap: material->setDetailTexture(texture); break;
-        case sf::BumpMap: material->setBumpTexture(texture); break;
-        case sf::ReflectionMap: material->setEnvironmentTexture(texture); break;
+        case sf::DiffuseMap:
+            material->setBaseTexture(texture);
+            break;
+        case sf::OpacityMap:
+            material->setOpacityTexture(texture);
+            break;
+        case sf::FilterMap:
+            material->setDetailTexture(texture);
+            break;
+        case sf::BumpMap:
+            material->setBumpTexture(texture);
+            break;
+        case sf::ReflectionMap:
+            material->setEnvironmentTexture(texture);
+            break;
         case sf::RefractionMap:
             material->setBaseTexture(texture);
             material->setAdditive(true);
             break;
-        default: reportError(__FILE__, __LINE__, "Unsupported texture type", false); break;
+        default:
+            reportError(__FILE__, __LINE__, "Unsupported texture type", false);
+            break;
         }
     }
     material->finishTextures();
@@ -111,7 +127,8 @@ MeshObject* makeMesh(const sf::Mesh& record, int frameCount) {
     mesh->setVertices(std::move(vertices));
     std::vector<Vector3> normals;
     normals.reserve(record.normals.size());
-    for (const sf::Float3& n : record.normals) normals.push_back(vec(n));
+    for (const sf::Float3& n : record.normals)
+        normals.push_back(vec(n));
     mesh->setNormals(std::move(normals));
     if (!record.coordinateSets[0].empty()) mesh->setCoordinateSet0(flippedSet(record.coordinateSets[0]));
     // Sets 1 and 2 both feed the second set; set 2 wins when both are there.
@@ -121,7 +138,8 @@ MeshObject* makeMesh(const sf::Mesh& record, int frameCount) {
         mesh->setCoordinateSet1(flippedSet(record.coordinateSets[1]));
     std::vector<MeshFace> faces(record.faces.size());
     for (size_t i = 0; i < faces.size(); ++i)
-        for (int k = 0; k < 3; ++k) faces[i].vertex[k] = record.faces[i][k];
+        for (int k = 0; k < 3; ++k)
+            faces[i].vertex[k] = record.faces[i][k];
     mesh->setFaces(std::move(faces));
     return mesh;
 }
@@ -170,8 +188,8 @@ const std::string& SceneLoaderQZG::textureDirectory() {
 Texture* SceneLoaderQZG::resolveTexture(const std::string& storedName) {
     if (storedName.empty()) return nullptr;
     const std::string name = sf::textureLookupName(storedName, keepStoredPaths);
-    return TextureManager::instance().loadTexture(name, keepStoredPaths ? std::string() : sceneTextureDirectory,
-                                                  GL_TEXTURE_2D);
+    return TextureManager::instance().loadTexture(
+        name, keepStoredPaths ? std::string() : sceneTextureDirectory, GL_TEXTURE_2D);
 }
 
 Scene* SceneLoaderQZG::buildScene(const sf::SceneFile& file) {
@@ -180,7 +198,8 @@ Scene* SceneLoaderQZG::buildScene(const sf::SceneFile& file) {
     scene->setFrames(frameCount, file.frameStep);
     for (const sf::Chunk& chunk : file.chunks) {
         if (auto* list = std::get_if<sf::MaterialList>(&chunk)) {
-            for (const sf::Material& record : list->materials) scene->addMaterial(makeMaterial(record));
+            for (const sf::Material& record : list->materials)
+                scene->addMaterial(makeMaterial(record));
         } else if (auto* light = std::get_if<sf::Light>(&chunk)) {
             scene->addLight(makeLight(*light, frameCount), light->header.parentId);
         } else if (auto* camera = std::get_if<sf::Camera>(&chunk)) {
@@ -218,12 +237,16 @@ Scene* SceneLoaderQZG::load(const std::string& fileName, const std::string& text
     sf::ReadResult result = sf::readScene(file->getData(), file->getSize(), parsed);
     file.reset();
     switch (result.status) {
-    case sf::ReadStatus::Ok: break;
-    case sf::ReadStatus::BadVersion: return nullptr;
-    case sf::ReadStatus::UnknownChunk: checkAssert(false, __FILE__, __LINE__); return nullptr;
+    case sf::ReadStatus::Ok:
+        break;
+    case sf::ReadStatus::BadVersion:
+        return nullptr;
+    case sf::ReadStatus::UnknownChunk:
+        checkAssert(false, __FILE__, __LINE__);
+        return nullptr;
     case sf::ReadStatus::Broken:
-        reportErrorText(__FILE__, __LINE__, "Scene file is broken", (fileName + ": " + result.message).c_str(),
-                        false);
+        reportErrorText(__FILE__, __LINE__, "Scene file is broken",
+                        (fileName + ": " + result.message).c_str(), false);
         return nullptr;
     }
 

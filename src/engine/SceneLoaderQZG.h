@@ -13,7 +13,7 @@ struct SceneFile;
 }
 
 class SceneLoader {
-public:
+  public:
     virtual ~SceneLoader() = default;
     // The scene, or nullptr when the file cannot be loaded.
     virtual Scene* load(const std::string& fileName, const std::string& textureDirectory) = 0;
@@ -21,7 +21,7 @@ public:
 
 // One loader lives for one load call.
 class SceneLoaderQZG : public SceneLoader {
-public:
+  public:
     // A cached scene of that name is returned without reading. Otherwise the file is read whole
     // through the data-file layer; a missing file or a version other than 1 gives nullptr
     // silently, a malformed file gives nullptr after a non-fatal report, an unknown chunk id is a
@@ -44,7 +44,7 @@ public:
     const std::string& fileName() const { return fileName_; }
     Scene* scene() const { return scene_; }
 
-private:
+  private:
     std::string fileName_;
     std::string textureDirectory_;
     Scene* scene_ = nullptr;
@@ -52,7 +52,7 @@ private:
 
 // Every scene loaded so far, by exact file name. Entries are never removed; the cache owns them.
 class SceneCache {
-public:
+  public:
     static SceneCache& instance();
 
     Scene* find(const std::string& fileName) const;
@@ -60,7 +60,7 @@ public:
     bool add(const std::string& fileName, Scene* scene);
     size_t size() const { return scenes_.size(); }
 
-private:
+  private:
     SceneCache() = default;
     std::map<std::string, Scene*> scenes_;
 };

@@ -18,7 +18,9 @@ NamedNode::~NamedNode() {
     }
 }
 
-SceneObject::~SceneObject() { delete firstChild_; }
+SceneObject::~SceneObject() {
+    delete firstChild_;
+}
 
 void SceneObject::animate(int frame, float fraction) {
     if (animationMode_ != 2 || keyCount_ <= 0) return;
@@ -32,7 +34,8 @@ void SceneObject::animate(int frame, float fraction) {
         return;
     }
     if (rotationKeys_)
-        rotation_ = Matrix4::fromQuaternion(Quaternion::slerp((*rotationKeys_)[k], (*rotationKeys_)[k + 1], fraction));
+        rotation_ = Matrix4::fromQuaternion(
+            Quaternion::slerp((*rotationKeys_)[k], (*rotationKeys_)[k + 1], fraction));
     if (positionKeys_) position_ = Vector3::lerp((*positionKeys_)[k], (*positionKeys_)[k + 1], fraction);
     if (scaleKeys_) scale_ = Vector3::lerp((*scaleKeys_)[k], (*scaleKeys_)[k + 1], fraction);
 }
@@ -74,9 +77,13 @@ void SceneObject::renderChain(bool depth) {
     }
 }
 
-void SceneObject::render() { renderChain(false); }
+void SceneObject::render() {
+    renderChain(false);
+}
 
-void SceneObject::renderDepth() { renderChain(true); }
+void SceneObject::renderDepth() {
+    renderChain(true);
+}
 
 // The recursive set-ups walk the following siblings in a loop and recurse only into children.
 void SceneObject::bindScene(Scene* scene) {
@@ -157,7 +164,8 @@ void SceneObject::setScaleKeys(int count, const Vector3* keys) {
 void SceneObject::setVisible(bool visible, bool recursive) {
     visible_ = visible;
     if (!recursive) return;
-    for (SceneObject* child = firstChild_; child; child = child->nextSibling()) child->setVisible(visible, true);
+    for (SceneObject* child = firstChild_; child; child = child->nextSibling())
+        child->setVisible(visible, true);
 }
 
 void SceneObject::setHierarchical(bool hierarchical, bool recursive) {
@@ -171,7 +179,8 @@ void SceneObject::setHierarchical(bool hierarchical, bool recursive) {
 void SceneObject::appendSibling(SceneObject* object) {
     if (!object || object == this) return;
     NamedNode* last = this;
-    while (last->next_) last = last->next_;
+    while (last->next_)
+        last = last->next_;
     last->next_ = object;
     object->previous_ = last;
 }

@@ -13,7 +13,7 @@ class Material;
 class Scene;
 
 class NamedNode {
-public:
+  public:
     NamedNode(int32_t id, const std::string& name) : id_(id), name_(name) {}
     // Destroys the whole following sibling chain (iteratively: chains can be long).
     virtual ~NamedNode();
@@ -25,19 +25,19 @@ public:
     void setId(int32_t id) { id_ = id; }
     void setName(const std::string& name) { name_ = name; }
 
-protected:
-    friend class Scene;  // takes a scene's objects apart at its destruction
-    friend class SceneObject;  // links chains through the base pointers
+  protected:
+    friend class Scene;       // takes a scene's objects apart at its destruction
+    friend class SceneObject; // links chains through the base pointers
     int32_t id_;
     std::string name_;
-    NamedNode* next_ = nullptr;      // owned
-    NamedNode* previous_ = nullptr;  // not owned
+    NamedNode* next_ = nullptr;     // owned
+    NamedNode* previous_ = nullptr; // not owned
 };
 
 class SceneObject : public NamedNode {
-public:
+  public:
     SceneObject(int32_t id, const std::string& name) : NamedNode(id, name) {}
-    ~SceneObject() override;  // destroys the first child (with its siblings)
+    ~SceneObject() override; // destroys the first child (with its siblings)
 
     virtual SceneObject* clone() const = 0;
     // Samples the key tracks (only in animation mode 2).
@@ -101,7 +101,7 @@ public:
     // Takes the object out of its chain; `root` is updated when the object was its head.
     void unlink(SceneObject*& root);
 
-protected:
+  protected:
     friend class Scene;
     // Copies what a clone shares: names, transform, key tracks (shared), flags; clones children.
     void copyInto(SceneObject& target) const;
@@ -113,7 +113,7 @@ protected:
     Vector3 scale_{1.0f, 1.0f, 1.0f};
     Vector3 secondaryScale_{1.0f, 1.0f, 1.0f};
     Vector3 offset_;
-    SceneObject* firstChild_ = nullptr;  // owned
+    SceneObject* firstChild_ = nullptr; // owned
     int keyCount_ = 0;
     int frameCount_ = 0;
     std::shared_ptr<const std::vector<Vector3>> positionKeys_;
@@ -124,11 +124,11 @@ protected:
     bool hierarchical_ = false;
     bool reserved_ = false;
 
-private:
+  private:
     void updateKeyCount();
     void renderChain(bool depth);
 
-protected:
+  protected:
     // What the recursive set-ups above do to one object (nothing unless overridden).
     virtual void bindSelf(Scene*) {}
     virtual void setShadowReceiverSelf(bool) {}
@@ -138,7 +138,7 @@ protected:
 
 // Carries a transform (and children); draws nothing.
 class DummyObject : public SceneObject {
-public:
+  public:
     DummyObject(int32_t id, const std::string& name) : SceneObject(id, name) {}
     SceneObject* clone() const override;
 };

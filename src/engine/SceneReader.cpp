@@ -8,7 +8,7 @@ namespace {
 
 // A failed read stops the whole parse: the first problem is kept and every later read fails.
 class Cursor {
-public:
+  public:
     Cursor(const uint8_t* data, size_t size) : data(data), size(size) {}
 
     bool ok() const { return problem.empty(); }
@@ -50,7 +50,8 @@ public:
 
     template <size_t N> std::array<float, N> floats(const char* what) {
         std::array<float, N> v{};
-        for (size_t i = 0; i < N; ++i) v[i] = f32(what);
+        for (size_t i = 0; i < N; ++i)
+            v[i] = f32(what);
         return v;
     }
 
@@ -93,12 +94,13 @@ public:
         std::vector<std::array<float, N>> out;
         if (!ok()) return out;
         out.resize(n);
-        for (size_t i = 0; i < n && ok(); ++i) out[i] = floats<N>(what);
+        for (size_t i = 0; i < n && ok(); ++i)
+            out[i] = floats<N>(what);
         if (!ok()) out.clear();
         return out;
     }
 
-private:
+  private:
     const uint8_t* data;
     size_t size;
     size_t pos = 0;
@@ -182,14 +184,16 @@ void readMesh(Cursor& in, Mesh& mesh) {
         size_t n = in.count("texture coordinate count", 8);
         auto pairs = in.floatArray<2>(n, "texture coordinates");
         set.reserve(pairs.size());
-        for (const auto& p : pairs) set.push_back({p[0], p[1]});
+        for (const auto& p : pairs)
+            set.push_back({p[0], p[1]});
     }
     mesh.colours = in.floatArray<3>(in.count("colour count", 12), "vertex colours");
     size_t faces = in.count("face count", 12);
     if (!in.ok()) return;
     mesh.faces.resize(faces);
     for (size_t i = 0; i < faces && in.ok(); ++i)
-        for (int32_t& index : mesh.faces[i]) index = in.i32("faces");
+        for (int32_t& index : mesh.faces[i])
+            index = in.i32("faces");
 }
 
 ReadResult failure(ReadStatus status, std::string message, int32_t value = 0) {
@@ -214,7 +218,8 @@ ReadResult readScene(const uint8_t* data, size_t size, SceneFile& scene) {
     s.frameStep = in.i32("frame step");
     if (!in.ok()) return failure(ReadStatus::Broken, in.error());
     if (s.version != 1)
-        return failure(ReadStatus::BadVersion, "version " + std::to_string(s.version) + " is not 1", s.version);
+        return failure(ReadStatus::BadVersion, "version " + std::to_string(s.version) + " is not 1",
+                       s.version);
     if (s.frameStep <= 0) return failure(ReadStatus::Broken, "frame step is not positive");
 
     for (;;) {
@@ -285,8 +290,8 @@ ReadResult readMorphData(const uint8_t* data, size_t size, int32_t vertexCount, 
     const uint64_t perFrame = static_cast<uint64_t>(vertexCount) * 6 * 4;
     const uint64_t expected = static_cast<uint64_t>(frames) * perFrame;
     if (expected != in.left())
-        return failure(ReadStatus::Broken, "morph data holds " + std::to_string(in.left()) + " bytes of frames, " +
-                                               std::to_string(frames) + " frames of " +
+        return failure(ReadStatus::Broken, "morph data holds " + std::to_string(in.left()) +
+                                               " bytes of frames, " + std::to_string(frames) + " frames of " +
                                                std::to_string(vertexCount) + " vertices need " +
                                                std::to_string(expected));
     MorphData m;
@@ -297,8 +302,10 @@ ReadResult readMorphData(const uint8_t* data, size_t size, int32_t vertexCount, 
     m.normals.resize(m.positions.size());
     // With no vertices the frames are empty: nothing to read however many there are.
     for (size_t f = 0; frameFloats && f < static_cast<size_t>(frames); ++f) {
-        for (size_t i = 0; i < frameFloats; ++i) m.positions[f * frameFloats + i] = in.f32("morph positions");
-        for (size_t i = 0; i < frameFloats; ++i) m.normals[f * frameFloats + i] = in.f32("morph normals");
+        for (size_t i = 0; i < frameFloats; ++i)
+            m.positions[f * frameFloats + i] = in.f32("morph positions");
+        for (size_t i = 0; i < frameFloats; ++i)
+            m.normals[f * frameFloats + i] = in.f32("morph normals");
     }
     if (!in.ok()) return failure(ReadStatus::Broken, in.error());
     morph = std::move(m);

@@ -70,7 +70,8 @@ Mesh makeBox(const std::string& name, int32_t id, int32_t materialId, float sx, 
     return m;
 }
 
-Mesh makeSphere(const std::string& name, int32_t id, int32_t materialId, float radius, int rings, int segments) {
+Mesh makeSphere(const std::string& name, int32_t id, int32_t materialId, float radius, int rings,
+                int segments) {
     Mesh m = emptyMesh(name, id, materialId);
     rings = std::max(rings, 2);
     segments = std::max(segments, 3);
@@ -90,8 +91,8 @@ Mesh makeSphere(const std::string& name, int32_t id, int32_t materialId, float r
     const int32_t row = segments + 1;
     for (int r = 0; r < rings; ++r) {
         for (int s = 0; s < segments; ++s) {
-            int32_t a = r * row + s;  // upper ring
-            int32_t b = a + row;      // lower ring
+            int32_t a = r * row + s; // upper ring
+            int32_t b = a + row;     // lower ring
             if (r != 0) m.faces.push_back({a, b, a + 1});
             if (r != rings - 1) m.faces.push_back({a + 1, b, b + 1});
         }

@@ -11,7 +11,8 @@ Mesh makePlane(const std::string& name, int32_t id, int32_t materialId, float si
 // Axis-aligned box centred on the origin; four vertices per face so every face has its own normal.
 Mesh makeBox(const std::string& name, int32_t id, int32_t materialId, float sx, float sy, float sz);
 // Sphere of `radius` with `rings` bands from pole to pole and `segments` around the y axis.
-Mesh makeSphere(const std::string& name, int32_t id, int32_t materialId, float radius, int rings, int segments);
+Mesh makeSphere(const std::string& name, int32_t id, int32_t materialId, float radius, int rings,
+                int segments);
 
 // A rotation of `radians` about the unit axis (x, y, z) as the file stores it: the quaternion whose
 // matrix the engine builds turns points by that angle the way glRotatef(degrees, x, y, z) does.

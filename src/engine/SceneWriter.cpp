@@ -9,7 +9,8 @@ namespace scenefile {
 void appendInt32(std::vector<uint8_t>& out, int32_t value) {
     uint32_t u;
     std::memcpy(&u, &value, 4);
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(u >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>(u >> shift));
 }
 
 void appendFloat(std::vector<uint8_t>& out, float value) {
@@ -26,12 +27,15 @@ void appendString(std::vector<uint8_t>& out, const std::string& text) {
 namespace {
 
 template <size_t N> void appendFloats(std::vector<uint8_t>& out, const std::array<float, N>& v) {
-    for (float f : v) appendFloat(out, f);
+    for (float f : v)
+        appendFloat(out, f);
 }
 
-template <size_t N> void appendTrack(std::vector<uint8_t>& out, const std::vector<std::array<float, N>>& keys) {
+template <size_t N>
+void appendTrack(std::vector<uint8_t>& out, const std::vector<std::array<float, N>>& keys) {
     appendInt32(out, static_cast<int32_t>(keys.size()));
-    for (const auto& k : keys) appendFloats(out, k);
+    for (const auto& k : keys)
+        appendFloats(out, k);
 }
 
 void appendHeader(std::vector<uint8_t>& out, const ObjectHeader& h) {
@@ -106,7 +110,8 @@ struct ChunkWriter {
         appendTrack(out, mesh.colours);
         appendInt32(out, static_cast<int32_t>(mesh.faces.size()));
         for (const auto& face : mesh.faces)
-            for (int32_t index : face) appendInt32(out, index);
+            for (int32_t index : face)
+                appendInt32(out, index);
     }
     void operator()(const BareObject& bare) const {
         appendInt32(out, bare.id);
@@ -207,7 +212,8 @@ bool writeSceneFile(const SceneFile& scene, const std::string& path, std::string
 }
 
 bool writeMorphData(const MorphData& morph, std::vector<uint8_t>& out, std::string* error) {
-    if (morph.frameCount < 0 || morph.vertexCount < 0) return fail(error, "negative morph frame or vertex count");
+    if (morph.frameCount < 0 || morph.vertexCount < 0)
+        return fail(error, "negative morph frame or vertex count");
     const size_t floats = static_cast<size_t>(morph.frameCount) * static_cast<size_t>(morph.vertexCount) * 3;
     if (morph.positions.size() != floats || morph.normals.size() != floats)
         return fail(error, "morph positions and normals must hold frames x vertices x 3 floats each");
@@ -216,8 +222,10 @@ bool writeMorphData(const MorphData& morph, std::vector<uint8_t>& out, std::stri
     bytes.reserve(4 + floats * 8);
     appendInt32(bytes, morph.frameCount);
     for (size_t f = 0; frameFloats && f < static_cast<size_t>(morph.frameCount); ++f) {
-        for (size_t i = 0; i < frameFloats; ++i) appendFloat(bytes, morph.positions[f * frameFloats + i]);
-        for (size_t i = 0; i < frameFloats; ++i) appendFloat(bytes, morph.normals[f * frameFloats + i]);
+        for (size_t i = 0; i < frameFloats; ++i)
+            appendFloat(bytes, morph.positions[f * frameFloats + i]);
+        for (size_t i = 0; i < frameFloats; ++i)
+            appendFloat(bytes, morph.normals[f * frameFloats + i]);
     }
     out.insert(out.end(), bytes.begin(), bytes.end());
     return true;

@@ -36,7 +36,8 @@ bool writeMorphData(const MorphData& morph, std::vector<uint8_t>& out, std::stri
 bool writeMorphDataFile(const MorphData& morph, const std::string& path, std::string* error = nullptr);
 
 // Writes bytes to a file, creating missing parent directories.
-bool writeBytesToFile(const std::vector<uint8_t>& bytes, const std::string& path, std::string* error = nullptr);
+bool writeBytesToFile(const std::vector<uint8_t>& bytes, const std::string& path,
+                      std::string* error = nullptr);
 
 // Little pieces for building records by hand (tests that need a byte layout the records cannot
 // express).

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class DemoClock {
-public:
+  public:
     using Counter = int64_t (*)();
 
     // Defaults to the platform's performance counter; tests inject their own.
@@ -15,7 +15,7 @@ public:
     void start() { startCount = counter(); }
     int now() const;
 
-private:
+  private:
     Counter counter;
     int64_t frequency;
     int64_t startCount = 0;

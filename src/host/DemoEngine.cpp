@@ -16,13 +16,15 @@ DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, b
     if (wantFullscreen) {
         if (platform::fullscreenModeAvailable(width, height, bits)) {
             switchMode = true;
-        } else if (!report::askYesNo("Error", "requested fullscreen mode not supported, run windowed?", true)) {
+        } else if (!report::askYesNo("Error", "requested fullscreen mode not supported, run windowed?",
+                                     true)) {
             return;
         }
     }
 
     // A fullscreen request keeps the popup style even after falling back to a window.
-    platform::WindowStyle style = wantFullscreen ? platform::WindowStyle::Popup : platform::WindowStyle::Overlapped;
+    platform::WindowStyle style =
+        wantFullscreen ? platform::WindowStyle::Popup : platform::WindowStyle::Overlapped;
     window = platform::createWindow(title.c_str(), width, height, style, switchMode);
     if (!window) {
         shutdown();
@@ -73,10 +75,13 @@ void DemoEngine::swapBuffers() {
 void DemoEngine::windowProc(const platform::Event& event) {
     if (!inputEnabled) return;
     switch (event.type) {
-    case platform::EventType::CloseRequest: platform::postQuit(); break;
+    case platform::EventType::CloseRequest:
+        platform::postQuit();
+        break;
     case platform::EventType::KeyDown:
         if (event.escape) quitRequested = true;
         break;
-    default: break;
+    default:
+        break;
     }
 }

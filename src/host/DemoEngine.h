@@ -10,7 +10,7 @@ struct Event;
 } // namespace platform
 
 class DemoEngine {
-public:
+  public:
     DemoEngine(const char* title, int width, int height, int bits, bool fullscreen, void* parent);
 
     // Result of construction; false after the non-fatal failures (no window, refused mode answered No).
@@ -24,7 +24,7 @@ public:
     // The window procedure: acts on Escape and close requests only while input is enabled.
     static void windowProc(const platform::Event& event);
 
-private:
+  private:
     std::string title;
     bool fullscreen = false;
     bool videoUp = false;

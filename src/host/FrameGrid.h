@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class FrameGrid {
-public:
+  public:
     FrameGrid(int startMs, int fps) : start(startMs), rate(fps > 0 ? fps : 1) {}
 
     int fps() const { return rate; }
@@ -19,7 +19,7 @@ public:
     // The first frame drawn at or after demo time t.
     int64_t firstFrameFrom(int64_t t) const;
 
-private:
+  private:
     int start;
     int rate;
 };

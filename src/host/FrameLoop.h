@@ -8,7 +8,7 @@ constexpr unsigned int kDemoEndTime = 286000;
 
 // What the loop drives; the player uses the window and the demo clock, tests inject their own.
 class FrameLoopDriver {
-public:
+  public:
     virtual ~FrameLoopDriver() = default;
     virtual bool pollEvent(platform::Event& event) = 0;
     virtual void dispatch(const platform::Event& event) = 0;

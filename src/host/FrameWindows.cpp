@@ -31,7 +31,9 @@ double FrameWindows::meanCpuUsPerFrame() const {
 }
 
 // The window still open counts once it is half a second long: a run often ends in its heaviest part.
-bool FrameWindows::tailCounts() const { return windowFrames > 0 && lastWall - windowWall >= 0.5; }
+bool FrameWindows::tailCounts() const {
+    return windowFrames > 0 && lastWall - windowWall >= 0.5;
+}
 
 double FrameWindows::worstFps() const {
     double worst = worstFpsSeen;

@@ -3,7 +3,7 @@
 #pragma once
 
 class FrameWindows {
-public:
+  public:
     // Times in seconds from any fixed origin: wall-clock and CPU time of the rendering thread.
     void start(double wall, double cpu);
     // After each presented frame. A window closes with the first frame at least one second after
@@ -17,7 +17,7 @@ public:
     double worstFps() const;
     double worstCpuUsPerFrame() const;
 
-private:
+  private:
     bool tailCounts() const;
 
     double startWall = 0, startCpu = 0;

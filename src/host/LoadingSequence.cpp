@@ -23,12 +23,18 @@ std::string musicFileName = "music.ogg";
 namespace {
 DemoEngine* displayEngine = nullptr;
 
-void closeSoundAtExit() { tesselMusic.closeSound(); }
+void closeSoundAtExit() {
+    tesselMusic.closeSound();
+}
 
-void swapEngine(void* engine) { static_cast<DemoEngine*>(engine)->swapBuffers(); }
+void swapEngine(void* engine) {
+    static_cast<DemoEngine*>(engine)->swapBuffers();
+}
 } // namespace
 
-void setDisplayEngine(DemoEngine* engine) { displayEngine = engine; }
+void setDisplayEngine(DemoEngine* engine) {
+    displayEngine = engine;
+}
 
 void loadDemo() {
     if (musicEnabled) tesselMusic.pause();

@@ -26,7 +26,7 @@ namespace {
 const std::chrono::steady_clock::time_point processStart = std::chrono::steady_clock::now();
 
 class WindowDriver : public FrameLoopDriver {
-public:
+  public:
     explicit WindowDriver(DemoEngine& e) : engine(e) {}
     bool pollEvent(platform::Event& event) override { return platform::pollEvent(event); }
     void dispatch(const platform::Event& event) override { DemoEngine::windowProc(event); }
@@ -56,7 +56,7 @@ public:
     bool timed = false;
     FrameWindows windows;
 
-private:
+  private:
     DemoEngine& engine;
 };
 
@@ -70,10 +70,12 @@ void checkGLRequirements() {
     if (!platform::initGLExtensions()) reportError(__FILE__, __LINE__, "Could not init GLEW", true);
     const platform::GLCaps& caps = platform::glCaps();
     // Framebuffer objects stand in for pbuffers with render-to-texture.
-    if (!caps.framebufferObject) reportError(__FILE__, __LINE__, "EXT_framebuffer_object not supported", true);
+    if (!caps.framebufferObject)
+        reportError(__FILE__, __LINE__, "EXT_framebuffer_object not supported", true);
     if (!caps.multitexture) reportError(__FILE__, __LINE__, "ARB_multitexture not supported", true);
     if (!caps.shadow) reportError(__FILE__, __LINE__, "ARB_shadow not supported", true);
-    if (caps.maxTextureUnits < 3) reportError(__FILE__, __LINE__, "Minimum 3 texture units are required", true);
+    if (caps.maxTextureUnits < 3)
+        reportError(__FILE__, __LINE__, "Minimum 3 texture units are required", true);
 }
 
 int runPlayer() {
@@ -105,8 +107,9 @@ int runPlayer() {
     // A process-wide record keeps them reachable, so a leak checker sees them as owned and only
     // reports memory that really was lost.
     static std::vector<Effect*>* effectsUntilExit = new std::vector<Effect*>();
-    if (effectList) effectsUntilExit->insert(effectsUntilExit->end(), effectList->effects().begin(),
-                                             effectList->effects().end());
+    if (effectList)
+        effectsUntilExit->insert(effectsUntilExit->end(), effectList->effects().begin(),
+                                 effectList->effects().end());
     delete signalQueue;
     signalQueue = nullptr;
     delete effectList;
@@ -114,9 +117,10 @@ int runPlayer() {
 
     if (stats) {
         double seconds = std::chrono::duration<double>(loopEnd - loopStart).count();
-        double loadMs = driver.firstFrameSeen
-                            ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
-                            : 0.0;
+        double loadMs =
+            driver.firstFrameSeen
+                ? std::chrono::duration<double, std::milli>(driver.firstFrame - processStart).count()
+                : 0.0;
         // The spectrum figures show whether the audio-reactive effects heard the music. The CPU
         // figures are the rendering thread's own: the audio thread and the driver's workers are
         // left out.

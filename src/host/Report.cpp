@@ -14,10 +14,14 @@ thread_local int guardDepth = 0;
 
 platform::BoxIcon iconFor(BoxStyle style) {
     switch (style) {
-    case BoxStyle::IconHand: return platform::BoxIcon::Error;
-    case BoxStyle::IconInformation: return platform::BoxIcon::Information;
-    case BoxStyle::IconExclamation: return platform::BoxIcon::Warning;
-    case BoxStyle::Ok: break;
+    case BoxStyle::IconHand:
+        return platform::BoxIcon::Error;
+    case BoxStyle::IconInformation:
+        return platform::BoxIcon::Information;
+    case BoxStyle::IconExclamation:
+        return platform::BoxIcon::Warning;
+    case BoxStyle::Ok:
+        break;
     }
     return platform::BoxIcon::None;
 }
@@ -46,8 +50,12 @@ Sink setSink(Sink sink) {
     return previous;
 }
 
-FatalGuard::FatalGuard() { ++guardDepth; }
-FatalGuard::~FatalGuard() { --guardDepth; }
+FatalGuard::FatalGuard() {
+    ++guardDepth;
+}
+FatalGuard::~FatalGuard() {
+    --guardDepth;
+}
 
 void showBox(const char* caption, const std::string& text, BoxStyle style, bool fatal) {
     if (currentSink) currentSink(Record{caption, text, fatal});
@@ -92,13 +100,20 @@ void checkAssert(bool condition, const char* file, int line) {
 
 const char* glErrorName(unsigned int error) {
     switch (error) {
-    case GL_INVALID_ENUM: return "GL_INVALID_ENUM";
-    case GL_INVALID_VALUE: return "GL_INVALID_VALUE";
-    case GL_INVALID_OPERATION: return "GL_INVALID_OPERATION";
-    case GL_STACK_OVERFLOW: return "GL_STACK_OVERFLOW";
-    case GL_STACK_UNDERFLOW: return "GL_STACK_UNDERFLOW";
-    case GL_OUT_OF_MEMORY: return "GL_OUT_OF_MEMORY";
-    default: return "Unknown error";
+    case GL_INVALID_ENUM:
+        return "GL_INVALID_ENUM";
+    case GL_INVALID_VALUE:
+        return "GL_INVALID_VALUE";
+    case GL_INVALID_OPERATION:
+        return "GL_INVALID_OPERATION";
+    case GL_STACK_OVERFLOW:
+        return "GL_STACK_OVERFLOW";
+    case GL_STACK_UNDERFLOW:
+        return "GL_STACK_UNDERFLOW";
+    case GL_OUT_OF_MEMORY:
+        return "GL_OUT_OF_MEMORY";
+    default:
+        return "Unknown error";
     }
 }
 

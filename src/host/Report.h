@@ -41,7 +41,7 @@ Sink setSink(Sink sink);
 
 // A fatal report made while a FatalGuard lives, thrown instead of ending the process.
 class FatalError : public std::runtime_error {
-public:
+  public:
     explicit FatalError(const Record& r) : std::runtime_error(r.text), record(r) {}
     Record record;
 };
@@ -50,7 +50,7 @@ public:
 // instead of showing a box and ending the process: a tool that reloads a demo after an edit
 // keeps the demo it has when the new one is broken. Nests.
 class FatalGuard {
-public:
+  public:
     FatalGuard();
     ~FatalGuard();
     FatalGuard(const FatalGuard&) = delete;

@@ -136,7 +136,8 @@ void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void 
         // Delivered in the same order as frame by frame: the queue is sorted by time.
         if (firstDrawn > 0) deliverDueSignals(static_cast<int>(grid.timeOf(firstDrawn - 1)));
     } else if (mode == ReplayMode::UpdatesOnly) {
-        for (int64_t k = 0; k < firstDrawn; ++k) updateFrame(static_cast<int>(grid.timeOf(k)));
+        for (int64_t k = 0; k < firstDrawn; ++k)
+            updateFrame(static_cast<int>(grid.timeOf(k)));
     } else {
         // The frame step takes its viewport from the screen size; the scissor box keeps the
         // effects' clears (which ignore the viewport) to the same pixel. Nothing in the demo
@@ -145,7 +146,8 @@ void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void 
         screenWidth = screenHeight = 1;
         glScissor(0, 0, 1, 1);
         glEnable(GL_SCISSOR_TEST);
-        for (int64_t k = 0; k < firstDrawn; ++k) renderFrame(static_cast<int>(grid.timeOf(k)));
+        for (int64_t k = 0; k < firstDrawn; ++k)
+            renderFrame(static_cast<int>(grid.timeOf(k)));
         glDisable(GL_SCISSOR_TEST);
         glScissor(0, 0, width, height);
         screenWidth = width;
@@ -158,7 +160,8 @@ void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void 
     }
 }
 
-std::vector<TimelineSection> timelineSections(const std::string& script, const std::map<std::string, int>& defines) {
+std::vector<TimelineSection> timelineSections(const std::string& script,
+                                              const std::map<std::string, int>& defines) {
     std::vector<TimelineSection> sections;
     std::istringstream lines(script);
     std::string line;

@@ -11,8 +11,8 @@
 #include <vector>
 
 struct ScriptProblem {
-    std::string message;  // the player's error text, with the reporting source position
-    int scriptLine = 0;   // line of the script being read when it failed (0: not known)
+    std::string message; // the player's error text, with the reporting source position
+    int scriptLine = 0;  // line of the script being read when it failed (0: not known)
 };
 
 // Reads the script file (from the data archive when one is set) as the loader would.
@@ -60,6 +60,7 @@ struct TimelineSection {
     std::string name;
 };
 // The parts of a script in time order (equal times in script order).
-std::vector<TimelineSection> timelineSections(const std::string& script, const std::map<std::string, int>& defines);
+std::vector<TimelineSection> timelineSections(const std::string& script,
+                                              const std::map<std::string, int>& defines);
 // The part playing at time t: the last one that starts at or before t; empty before the first.
 std::string sectionAt(const std::vector<TimelineSection>& sections, int t);

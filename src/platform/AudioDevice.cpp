@@ -149,8 +149,14 @@ void closeAudio() {
     output = Output::None;
 }
 
-bool audioIsOpen() { return output != Output::None; }
-bool audioIsSilent() { return output == Output::Silent; }
-void allowSilentOutput(bool allowed) { silentAllowed = allowed; }
+bool audioIsOpen() {
+    return output != Output::None;
+}
+bool audioIsSilent() {
+    return output == Output::Silent;
+}
+void allowSilentOutput(bool allowed) {
+    silentAllowed = allowed;
+}
 
 } // namespace platform

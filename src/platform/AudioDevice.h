@@ -14,8 +14,8 @@ using AudioFill = void (*)(void* user, int16_t* out, int frames);
 
 struct AudioFormat {
     int rate = 0;
-    int blockFrames = 0;  // frames per callback
-    bool silent = false;  // no device: the frames go nowhere
+    int blockFrames = 0; // frames per callback
+    bool silent = false; // no device: the frames go nowhere
 };
 
 // Opens the default output device at `rate` Hz, 16-bit stereo, asking for `blockFrames` frames

@@ -25,8 +25,8 @@ void quitVideo();
 // True when the display offers exactly this mode for fullscreen use.
 bool fullscreenModeAvailable(int width, int height, int bits);
 
-struct Window;   // opaque
-struct Context;  // opaque
+struct Window;  // opaque
+struct Context; // opaque
 
 enum class WindowStyle { Popup, Overlapped };
 // Creates a hidden window at (0, 0); `fullscreen` switches the display to width x height.
@@ -52,7 +52,7 @@ struct GLCaps {
     bool multitexture = false;
     bool shadow = false;
     bool framebufferObject = false;
-    bool depthTextureTarget = false;  // depth textures can be framebuffer attachments
+    bool depthTextureTarget = false; // depth textures can be framebuffer attachments
     bool vertexBufferObject = false;
     bool fragmentProgram = false;
     bool vertexShader = false;
@@ -72,11 +72,26 @@ Window* hiddenWindow();
 // ---- events --------------------------------------------------------------
 enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Other };
 // The keys the programs act on; every other key is Other.
-enum class Key { None, Escape, Space, Left, Right, PageUp, PageDown, Home, End, LeftBracket, RightBracket, L, R, Other };
+enum class Key {
+    None,
+    Escape,
+    Space,
+    Left,
+    Right,
+    PageUp,
+    PageDown,
+    Home,
+    End,
+    LeftBracket,
+    RightBracket,
+    L,
+    R,
+    Other
+};
 struct Event {
     EventType type = EventType::Other;
-    bool escape = false;  // KeyDown/KeyUp of the Escape key
-    Key key = Key::None;  // KeyDown/KeyUp: which key
+    bool escape = false; // KeyDown/KeyUp of the Escape key
+    Key key = Key::None; // KeyDown/KeyUp: which key
 };
 // Takes at most one pending event.
 bool pollEvent(Event& event);

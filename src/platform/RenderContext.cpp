@@ -17,8 +17,8 @@ Binding currentBinding() {
 }
 
 bool makeBindingCurrent(const Binding& binding) {
-    return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(binding.window), static_cast<SDL_GLContext>(binding.context)) ==
-           0;
+    return SDL_GL_MakeCurrent(static_cast<SDL_Window*>(binding.window),
+                              static_cast<SDL_GLContext>(binding.context)) == 0;
 }
 
 RenderContext* createSharedContext() {
@@ -26,7 +26,7 @@ RenderContext* createSharedContext() {
     if (!previous.context || !previous.window) return nullptr;
     SDL_Window* window = static_cast<SDL_Window*>(previous.window);
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 1);
-    SDL_GLContext created = SDL_GL_CreateContext(window);  // becomes current on success
+    SDL_GLContext created = SDL_GL_CreateContext(window); // becomes current on success
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 0);
     makeBindingCurrent(previous);
     if (!created) return nullptr;

@@ -5,7 +5,7 @@
 
 namespace platform {
 
-struct RenderContext;  // opaque
+struct RenderContext; // opaque
 
 // What is current on this thread: a window and a GL context (both null when nothing is).
 struct Binding {

@@ -33,10 +33,14 @@ Context* hiddenContext = nullptr;
 
 Uint32 boxFlags(BoxIcon icon) {
     switch (icon) {
-    case BoxIcon::Error: return SDL_MESSAGEBOX_ERROR;
-    case BoxIcon::Warning: return SDL_MESSAGEBOX_WARNING;
-    case BoxIcon::Information: return SDL_MESSAGEBOX_INFORMATION;
-    case BoxIcon::None: break;
+    case BoxIcon::Error:
+        return SDL_MESSAGEBOX_ERROR;
+    case BoxIcon::Warning:
+        return SDL_MESSAGEBOX_WARNING;
+    case BoxIcon::Information:
+        return SDL_MESSAGEBOX_INFORMATION;
+    case BoxIcon::None:
+        break;
     }
     return 0;
 }
@@ -79,7 +83,8 @@ void reportNoDisplay(const char* reason) {
     if (display && *display) where = std::string("DISPLAY=") + display;
     if (wayland && *wayland) where += std::string(where.empty() ? "" : ", ") + "WAYLAND_DISPLAY=" + wayland;
     if (where.empty()) where = "DISPLAY is not set";
-    fprintf(stderr, "no display could be opened (%s): %s\n", where.c_str(), reason && *reason ? reason : "unknown error");
+    fprintf(stderr, "no display could be opened (%s): %s\n", where.c_str(),
+            reason && *reason ? reason : "unknown error");
     fflush(stderr);
 }
 } // namespace
@@ -105,7 +110,9 @@ bool initVideo(bool allowHeadless) {
     return true;
 }
 
-void quitVideo() { SDL_QuitSubSystem(SDL_INIT_VIDEO); }
+void quitVideo() {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
 
 bool fullscreenModeAvailable(int width, int height, int bits) {
     int modes = SDL_GetNumDisplayModes(0);
@@ -162,13 +169,17 @@ bool setFullscreen(Window* window, bool fullscreen) {
     return SDL_SetWindowFullscreen(window->sdl, fullscreen ? SDL_WINDOW_FULLSCREEN : 0) == 0;
 }
 
-void swapBuffers(Window* window) { SDL_GL_SwapWindow(window->sdl); }
+void swapBuffers(Window* window) {
+    SDL_GL_SwapWindow(window->sdl);
+}
 
 void setWindowTitle(Window* window, const char* title) {
     if (window) SDL_SetWindowTitle(window->sdl, title);
 }
 
-void showCursor(bool visible) { SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE); }
+void showCursor(bool visible) {
+    SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+}
 
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
 namespace {
@@ -184,7 +195,8 @@ void keepGLDriverLoaded() {
             return 0;
         },
         &drivers);
-    for (const std::string& driver : drivers) dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    for (const std::string& driver : drivers)
+        dlopen(driver.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
 }
 } // namespace
 #endif
@@ -204,7 +216,9 @@ bool makeCurrent(Window* window, Context* context) {
     return SDL_GL_MakeCurrent(window->sdl, context ? context->sdl : nullptr) == 0;
 }
 
-bool releaseCurrent(Window* window) { return SDL_GL_MakeCurrent(window ? window->sdl : nullptr, nullptr) == 0; }
+bool releaseCurrent(Window* window) {
+    return SDL_GL_MakeCurrent(window ? window->sdl : nullptr, nullptr) == 0;
+}
 
 void deleteContext(Context* context) {
     if (!context) return;
@@ -222,7 +236,7 @@ bool initGLExtensions() {
     if (result == GLEW_ERROR_NO_GLX_DISPLAY) result = GLEW_OK;
 #endif
     if (result != GLEW_OK) return false;
-    glGetError();  // glewInit may leave an error from probing
+    glGetError(); // glewInit may leave an error from probing
 
     caps.multitexture = GLEW_ARB_multitexture;
     caps.shadow = GLEW_ARB_shadow;
@@ -239,7 +253,9 @@ bool initGLExtensions() {
     return true;
 }
 
-const GLCaps& glCaps() { return caps; }
+const GLCaps& glCaps() {
+    return caps;
+}
 
 void setDepthTextureTargetDisabled(bool disabled) {
     depthTextureTargetDisabled = disabled;
@@ -262,24 +278,39 @@ bool createHiddenGLContext(int width, int height) {
     return true;
 }
 
-Window* hiddenWindow() { return hidden; }
+Window* hiddenWindow() {
+    return hidden;
+}
 
 namespace {
 Key keyOf(SDL_Keycode sym) {
     switch (sym) {
-    case SDLK_ESCAPE: return Key::Escape;
-    case SDLK_SPACE: return Key::Space;
-    case SDLK_LEFT: return Key::Left;
-    case SDLK_RIGHT: return Key::Right;
-    case SDLK_PAGEUP: return Key::PageUp;
-    case SDLK_PAGEDOWN: return Key::PageDown;
-    case SDLK_HOME: return Key::Home;
-    case SDLK_END: return Key::End;
-    case SDLK_LEFTBRACKET: return Key::LeftBracket;
-    case SDLK_RIGHTBRACKET: return Key::RightBracket;
-    case SDLK_l: return Key::L;
-    case SDLK_r: return Key::R;
-    default: return Key::Other;
+    case SDLK_ESCAPE:
+        return Key::Escape;
+    case SDLK_SPACE:
+        return Key::Space;
+    case SDLK_LEFT:
+        return Key::Left;
+    case SDLK_RIGHT:
+        return Key::Right;
+    case SDLK_PAGEUP:
+        return Key::PageUp;
+    case SDLK_PAGEDOWN:
+        return Key::PageDown;
+    case SDLK_HOME:
+        return Key::Home;
+    case SDLK_END:
+        return Key::End;
+    case SDLK_LEFTBRACKET:
+        return Key::LeftBracket;
+    case SDLK_RIGHTBRACKET:
+        return Key::RightBracket;
+    case SDLK_l:
+        return Key::L;
+    case SDLK_r:
+        return Key::R;
+    default:
+        return Key::Other;
     }
 }
 } // namespace
@@ -289,7 +320,9 @@ bool pollEvent(Event& event) {
     if (!SDL_PollEvent(&sdl)) return false;
     event = Event{};
     switch (sdl.type) {
-    case SDL_QUIT: event.type = EventType::Quit; break;
+    case SDL_QUIT:
+        event.type = EventType::Quit;
+        break;
     case SDL_KEYDOWN:
         event.type = EventType::KeyDown;
         event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
@@ -307,7 +340,8 @@ bool pollEvent(Event& event) {
                  sdl.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             event.type = EventType::Activate;
         break;
-    default: break;
+    default:
+        break;
     }
     return true;
 }
@@ -326,7 +360,9 @@ void postQuit() {
 // steady_clock needs no initialisation, so the demo clock can be built before main runs.
 // Ticks of 100 ns: the clock multiplies tick counts by 1000 in 64 bits, which at nanosecond
 // ticks would overflow once the counter (time since boot) passes about 106 days.
-int64_t counterFrequency() { return 10000000; }
+int64_t counterFrequency() {
+    return 10000000;
+}
 int64_t counterNow() {
     using Tick = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
     return std::chrono::duration_cast<Tick>(std::chrono::steady_clock::now().time_since_epoch()).count();

@@ -12,7 +12,7 @@ constexpr unsigned char kBackground = 32;
 
 struct Glyph {
     char c;
-    unsigned char rows[kGlyphHeight];  // bit 4 is the leftmost column
+    unsigned char rows[kGlyphHeight]; // bit 4 is the leftmost column
 };
 
 // Enough for time labels and short notes.
@@ -39,8 +39,8 @@ int smallTextWidth(const std::string& text) {
     return text.empty() ? 0 : static_cast<int>(text.size()) * kAdvance - 1;
 }
 
-void drawSmallText(std::vector<unsigned char>& rgb, int width, int height, int x, int y, const std::string& text,
-                   unsigned char r, unsigned char g, unsigned char b) {
+void drawSmallText(std::vector<unsigned char>& rgb, int width, int height, int x, int y,
+                   const std::string& text, unsigned char r, unsigned char g, unsigned char b) {
     for (size_t n = 0; n < text.size(); ++n) {
         const Glyph* glyph = glyphFor(text[n]);
         if (!glyph) continue;
@@ -61,26 +61,32 @@ void drawSmallText(std::vector<unsigned char>& rgb, int width, int height, int x
 
 std::string timeLabel(long long ms) {
     const bool negative = ms < 0;
-    const unsigned long long v = negative ? 0ull - static_cast<unsigned long long>(ms) : static_cast<unsigned long long>(ms);
+    const unsigned long long v =
+        negative ? 0ull - static_cast<unsigned long long>(ms) : static_cast<unsigned long long>(ms);
     char text[48];
-    snprintf(text, sizeof text, "%s%llu:%02llu.%03llu", negative ? "-" : "", v / 60000, v / 1000 % 60, v % 1000);
+    snprintf(text, sizeof text, "%s%llu:%02llu.%03llu", negative ? "-" : "", v / 60000, v / 1000 % 60,
+             v % 1000);
     return text;
 }
 
 ContactSheet::ContactSheet(size_t tiles, int columns) : capacity(tiles) {
-    cols = static_cast<int>(std::max<size_t>(1, std::min<size_t>(tiles, static_cast<size_t>(std::max(1, columns)))));
+    cols = static_cast<int>(
+        std::max<size_t>(1, std::min<size_t>(tiles, static_cast<size_t>(std::max(1, columns)))));
     const size_t rows = std::max<size_t>(1, (tiles + cols - 1) / cols);
     sheetWidth = kGap + cols * (kThumbWidth + kGap);
     sheetHeight = kGap + static_cast<int>(rows) * (kThumbHeight + kLabelHeight + kGap);
     rgb.assign(static_cast<size_t>(sheetWidth) * sheetHeight * 3, kBackground);
 }
 
-int ContactSheet::tileX(size_t i) const { return kGap + static_cast<int>(i % cols) * (kThumbWidth + kGap); }
+int ContactSheet::tileX(size_t i) const {
+    return kGap + static_cast<int>(i % cols) * (kThumbWidth + kGap);
+}
 int ContactSheet::tileY(size_t i) const {
     return kGap + static_cast<int>(i / cols) * (kThumbHeight + kLabelHeight + kGap);
 }
 
-bool ContactSheet::addTile(const unsigned char* frame, int width, int height, bool bottomUp, const std::string& label) {
+bool ContactSheet::addTile(const unsigned char* frame, int width, int height, bool bottomUp,
+                           const std::string& label) {
     if (used >= capacity || width <= 0 || height <= 0) return false;
     const int x0 = tileX(used), y0 = tileY(used);
     for (int ty = 0; ty < kThumbHeight; ++ty) {
@@ -99,7 +105,8 @@ bool ContactSheet::addTile(const unsigned char* frame, int width, int height, bo
             }
             const unsigned count = static_cast<unsigned>((sy1 - sy0) * (sx1 - sx0));
             unsigned char* out = &rgb[(static_cast<size_t>(y0 + ty) * sheetWidth + x0 + tx) * 3];
-            for (int c = 0; c < 3; ++c) out[c] = static_cast<unsigned char>((sum[c] + count / 2) / count);
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<unsigned char>((sum[c] + count / 2) / count);
         }
     }
     const int textX = x0 + (kThumbWidth - smallTextWidth(label)) / 2;

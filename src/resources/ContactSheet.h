@@ -6,7 +6,7 @@
 #include <vector>
 
 class ContactSheet {
-public:
+  public:
     static constexpr int kThumbWidth = 160;
     static constexpr int kThumbHeight = 120;
     static constexpr int kLabelHeight = 12;
@@ -31,7 +31,7 @@ public:
     // Top row first.
     const std::vector<unsigned char>& pixels() const { return rgb; }
 
-private:
+  private:
     size_t capacity;
     size_t used = 0;
     int cols;
@@ -42,8 +42,8 @@ private:
 
 // Draws text with the built-in 5 x 7 font (digits, a few letters and signs; other characters
 // are left blank) at (x, y), the top-left corner, into a top-down RGB picture. Clipped.
-void drawSmallText(std::vector<unsigned char>& rgb, int width, int height, int x, int y, const std::string& text,
-                   unsigned char r, unsigned char g, unsigned char b);
+void drawSmallText(std::vector<unsigned char>& rgb, int width, int height, int x, int y,
+                   const std::string& text, unsigned char r, unsigned char g, unsigned char b);
 // Width in pixels of text in the small font.
 int smallTextWidth(const std::string& text);
 

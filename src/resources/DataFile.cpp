@@ -77,7 +77,8 @@ bool DataFile::openInto(const char* name) {
     std::string why;
     const int fd = platform::openRegularFile(name, &why);
     if (fd < 0) {
-        if (errno == ENODEV) reportErrorText(__FILE__, __LINE__, "Data file is not a regular file", name, false);
+        if (errno == ENODEV)
+            reportErrorText(__FILE__, __LINE__, "Data file is not a regular file", name, false);
         return false;
     }
     FILE* stream = fdopen(fd, "rb");

@@ -9,7 +9,7 @@ void setDataArchive(const char* archiveName, const char* password);
 bool dataArchiveIsSet();
 
 class DataFile {
-public:
+  public:
     // Opens `name`; callers test isOpen().
     explicit DataFile(const char* name);
     ~DataFile();
@@ -30,7 +30,7 @@ public:
     uint32_t getSize() const { return size; }
     const unsigned char* getData() const { return data; }
 
-private:
+  private:
     DataFile() = default;
     bool openInto(const char* name);
 

@@ -4,7 +4,7 @@
 #include "resources/DataFile.h"
 
 #include <csetjmp>
-#include <cstdio>  // before jpeglib.h, which uses FILE
+#include <cstdio> // before jpeglib.h, which uses FILE
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -105,7 +105,8 @@ ImageData* decodePNG(PngJob& job, const char* path) {
     job.pixels = static_cast<unsigned char*>(calloc(height, rowBytes));
     job.rows = static_cast<png_bytep*>(malloc(sizeof(png_bytep) * height));
     if (!job.pixels || !job.rows) return nullptr;
-    for (png_uint_32 i = 0; i < height; ++i) job.rows[i] = job.pixels + i * rowBytes;
+    for (png_uint_32 i = 0; i < height; ++i)
+        job.rows[i] = job.pixels + i * rowBytes;
     png_read_image(job.png, job.rows);
 
     ImageData* image = new ImageData;
@@ -183,9 +184,13 @@ ImageData* decodeJPEG(JpegJob& job, const char* path) {
     if (!sizeIsSane(path, job.info.image_width, job.info.image_height)) return nullptr;
 
     switch (job.info.num_components) {
-    case 1:  // grey comes out as three equal channels
-    case 3: job.info.out_color_space = JCS_RGB; break;
-    case 4: job.info.out_color_space = JCS_CMYK; break;
+    case 1: // grey comes out as three equal channels
+    case 3:
+        job.info.out_color_space = JCS_RGB;
+        break;
+    case 4:
+        job.info.out_color_space = JCS_CMYK;
+        break;
     default:
         job.info.jpeg_color_space = JCS_UNKNOWN;
         job.info.out_color_space = JCS_UNKNOWN;
@@ -284,12 +289,13 @@ int ImageLibrary::scaleImage(uint32_t newWidth, uint32_t newHeight, ImageData* i
     unsigned char* out = scaled;
     for (uint32_t y = 0; y < newHeight; ++y) {
         uint32_t sy = static_cast<uint32_t>(static_cast<float>(y) * ry);
-        if (sy >= oldHeight) sy = oldHeight ? oldHeight - 1 : 0;  // float rounding at the far edge
+        if (sy >= oldHeight) sy = oldHeight ? oldHeight - 1 : 0; // float rounding at the far edge
         for (uint32_t x = 0; x < newWidth; ++x) {
             uint32_t sx = static_cast<uint32_t>(static_cast<float>(x) * rx);
             if (sx >= oldWidth) sx = oldWidth ? oldWidth - 1 : 0;
             if (oldWidth && oldHeight)
-                memcpy(out, source + (static_cast<size_t>(sy) * oldWidth + sx) * bytesPerPixel, bytesPerPixel);
+                memcpy(out, source + (static_cast<size_t>(sy) * oldWidth + sx) * bytesPerPixel,
+                       bytesPerPixel);
             else
                 memset(out, 0, bytesPerPixel);
             out += bytesPerPixel;

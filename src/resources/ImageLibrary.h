@@ -20,7 +20,7 @@ struct ImageData {
 void freeImage(ImageData* image);
 
 class ImageLibrary {
-public:
+  public:
     // The process-wide instance (the library keeps no state of its own).
     static ImageLibrary& instance();
 

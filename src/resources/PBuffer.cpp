@@ -30,7 +30,9 @@ void waitAfterSwitch(GLsync fence) {
 }
 } // namespace
 
-PBuffer::~PBuffer() { destroy(); }
+PBuffer::~PBuffer() {
+    destroy();
+}
 
 void PBuffer::initialize(int w, int h, bool bindDepth) {
     if (initialized) return;
@@ -75,7 +77,8 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
     if (bindDepth) {
         glGenTextures(1, &depthTexture);
         glBindTexture(GL_TEXTURE_2D, depthTexture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, nullptr);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT,
+                     nullptr);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -188,7 +191,9 @@ void PBuffer::release(int buffer) {
     if (contents != 0 && static_cast<GLuint>(bound) == contents) glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-bool PBuffer::createTexture() { return createTexture(GL_CLAMP_TO_EDGE, GL_LINEAR, GL_LINEAR); }
+bool PBuffer::createTexture() {
+    return createTexture(GL_CLAMP_TO_EDGE, GL_LINEAR, GL_LINEAR);
+}
 
 bool PBuffer::createTexture(GLint wrap, GLint minFilter, GLint magFilter) {
     if (textureCreated) return false;

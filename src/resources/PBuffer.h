@@ -15,9 +15,9 @@ constexpr int WGL_FRONT_LEFT_ARB = 0x2083;
 constexpr int WGL_DEPTH_COMPONENT_NV = 0x20A7;
 
 class PBuffer {
-public:
+  public:
     PBuffer() = default;
-    ~PBuffer();  // destroy()
+    ~PBuffer(); // destroy()
     PBuffer(const PBuffer&) = delete;
     PBuffer& operator=(const PBuffer&) = delete;
 
@@ -49,7 +49,7 @@ public:
     GLuint getTexture() const { return texture; }
     GLuint getDepthTexture() const { return depthTexture; }
 
-private:
+  private:
     bool attachColour();
 
     GLuint texture = 0;
@@ -62,8 +62,8 @@ private:
     bool textureCreated = false;
 
     bool hasDepthTexture = false;
-    GLuint framebuffer = 0;     // lives in `context`
-    GLuint depthRenderbuffer = 0;  // lives in `context`
+    GLuint framebuffer = 0;       // lives in `context`
+    GLuint depthRenderbuffer = 0; // lives in `context`
     GLuint depthTexture = 0;
-    GLuint attachedTexture = 0;  // colour texture currently attached to the framebuffer
+    GLuint attachedTexture = 0; // colour texture currently attached to the framebuffer
 };

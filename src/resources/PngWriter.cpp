@@ -21,8 +21,8 @@ bool writeRgbPng(const std::string& path, int width, int height, const unsigned 
         png_set_compression_level(png, Z_BEST_SPEED);
         png_set_filter(png, 0, PNG_FILTER_SUB);
     }
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     const size_t stride = static_cast<size_t>(width) * 3;
     for (int i = 0; i < height; ++i) {

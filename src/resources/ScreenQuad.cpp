@@ -29,8 +29,12 @@ void sizeQuad(float size) {
 }
 } // namespace
 
-void setOrthoYUp() { ortho(0, 1); }
-void setOrthoYDown() { ortho(1, 0); }
+void setOrthoYUp() {
+    ortho(0, 1);
+}
+void setOrthoYDown() {
+    ortho(1, 0);
+}
 
 void drawQuadTexRect(const ScreenRect& r, const ScreenRect& t) {
     glBegin(GL_QUADS);
@@ -45,7 +49,9 @@ void drawQuadTexRect(const ScreenRect& r, const ScreenRect& t) {
     glEnd();
 }
 
-void drawQuad(const ScreenRect& rect) { drawQuadTexRect(rect, wholeTexture); }
+void drawQuad(const ScreenRect& rect) {
+    drawQuadTexRect(rect, wholeTexture);
+}
 
 void drawTexturedQuadTexRect(Texture* texture, const ScreenRect& rect, const ScreenRect& texRect) {
     if (texture) {
@@ -56,7 +62,9 @@ void drawTexturedQuadTexRect(Texture* texture, const ScreenRect& rect, const Scr
     if (texture) glDisable(GL_TEXTURE_2D);
 }
 
-void drawTexturedQuad(Texture* texture, const ScreenRect& rect) { drawTexturedQuadTexRect(texture, rect, wholeTexture); }
+void drawTexturedQuad(Texture* texture, const ScreenRect& rect) {
+    drawTexturedQuadTexRect(texture, rect, wholeTexture);
+}
 
 void drawUnitQuad() {
     glBegin(GL_QUADS);
@@ -80,16 +88,18 @@ void brightenScreen(int factor) {
     glLoadIdentity();
 
     glEnable(GL_BLEND);
-    glBlendFunc(GL_DST_COLOR, GL_ONE);  // white doubles what is there
+    glBlendFunc(GL_DST_COLOR, GL_ONE); // white doubles what is there
     glDisable(GL_TEXTURE_2D);
 
-    long long a = 1;  // wide, so doubling up to any int factor cannot overflow
+    long long a = 1; // wide, so doubling up to any int factor cannot overflow
     for (long long b = 2; b <= factor; b *= 2) {
         glColor4f(1, 1, 1, 1);
         drawUnitQuad();
         a = b;
     }
-    glColor4f(1, 1, 1, static_cast<float>((static_cast<double>(factor) - static_cast<double>(a)) / static_cast<double>(a)));
+    glColor4f(
+        1, 1, 1,
+        static_cast<float>((static_cast<double>(factor) - static_cast<double>(a)) / static_cast<double>(a)));
     drawUnitQuad();
 
     glDisable(GL_BLEND);
@@ -140,8 +150,8 @@ void drawStreakQuads(float size, unsigned count, float step, float offset, float
     glDepthMask(GL_TRUE);
 }
 
-void streakPBuffer(PBuffer* source, PBuffer* target, unsigned count, float step, float offset, float intensity,
-                   bool skipVertical, bool skipHorizontal) {
+void streakPBuffer(PBuffer* source, PBuffer* target, unsigned count, float step, float offset,
+                   float intensity, bool skipVertical, bool skipHorizontal) {
     if (!target || !target->isInitialized()) return;
     target->enable();
     if (source) source->bind(WGL_FRONT_LEFT_ARB);
@@ -151,8 +161,8 @@ void streakPBuffer(PBuffer* source, PBuffer* target, unsigned count, float step,
     target->disable();
 }
 
-void streakTexture(Texture* texture, PBuffer* target, unsigned count, float step, float offset, float intensity,
-                   bool skipVertical, bool skipHorizontal) {
+void streakTexture(Texture* texture, PBuffer* target, unsigned count, float step, float offset,
+                   float intensity, bool skipVertical, bool skipHorizontal) {
     if (!target || !target->isInitialized()) return;
     target->enable();
     if (texture) texture->bind();

@@ -40,7 +40,7 @@ void drawStreakQuads(float size, unsigned count, float step, float offset, float
                      bool skipHorizontal);
 // drawStreakQuads into `target` with the colour contents of `source` (or `texture`) bound; nothing
 // when the target is not initialised.
-void streakPBuffer(PBuffer* source, PBuffer* target, unsigned count, float step, float offset, float intensity,
-                   bool skipVertical, bool skipHorizontal);
-void streakTexture(Texture* texture, PBuffer* target, unsigned count, float step, float offset, float intensity,
-                   bool skipVertical, bool skipHorizontal);
+void streakPBuffer(PBuffer* source, PBuffer* target, unsigned count, float step, float offset,
+                   float intensity, bool skipVertical, bool skipHorizontal);
+void streakTexture(Texture* texture, PBuffer* target, unsigned count, float step, float offset,
+                   float intensity, bool skipVertical, bool skipHorizontal);

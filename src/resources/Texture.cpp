@@ -10,14 +10,19 @@
 namespace {
 int roundUpPowerOfTwo(int value, int start) {
     int rounded = start;
-    while (rounded < value && rounded < (1 << 30)) rounded *= 2;
+    while (rounded < value && rounded < (1 << 30))
+        rounded *= 2;
     return rounded;
 }
 } // namespace
 
-Texture::~Texture() { freeImage(image); }
+Texture::~Texture() {
+    freeImage(image);
+}
 
-void Texture::bind() { glBindTexture(target == GL_DEPTH_COMPONENT ? GL_TEXTURE_2D : target, id); }
+void Texture::bind() {
+    glBindTexture(target == GL_DEPTH_COMPONENT ? GL_TEXTURE_2D : target, id);
+}
 
 void Texture::setFilter(GLint minFilter, GLint magFilter) {
     bind();
@@ -36,8 +41,8 @@ bool Texture::loadFromFile(const char* name, const char* directory) {
         const int side = roundUpPowerOfTwo(static_cast<int>(std::max(image->width, image->height)), 1);
         if (maxSize > 0 && side > maxSize) {
             reportErrorText(__FILE__, __LINE__, "Image too large for a texture",
-                            report::format("%s%s (%u x %u, texture limit %d)", directory ? directory : "", name,
-                                           image->width, image->height, maxSize)
+                            report::format("%s%s (%u x %u, texture limit %d)", directory ? directory : "",
+                                           name, image->width, image->height, maxSize)
                                 .c_str(),
                             false);
             freeImage(image);
@@ -45,8 +50,7 @@ bool Texture::loadFromFile(const char* name, const char* directory) {
             return false;
         }
         generateTexture2D();
-    }
-    else
+    } else
         reportError(__FILE__, __LINE__, "generateTexture1D is not implemented", false);
     return true;
 }
@@ -58,7 +62,7 @@ void Texture::generateTexture2D() {
 
     int w = roundUpPowerOfTwo(imageWidth, 1);
     int h = roundUpPowerOfTwo(imageHeight, 1);
-    if (h < w) h = w;  // wide images get a square texture
+    if (h < w) h = w; // wide images get a square texture
     if (w != imageWidth || h != imageHeight)
         ImageLibrary::instance().scaleImage(static_cast<uint32_t>(w), static_cast<uint32_t>(h), image);
     width = w;
@@ -73,7 +77,7 @@ void Texture::generateTexture2D() {
 
     if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image);
 
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);  // 4-byte texels: rows are always aligned
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4); // 4-byte texels: rows are always aligned
     gluBuild2DMipmaps(GL_TEXTURE_2D, 4, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image->data);
     checkGLError(__FILE__, __LINE__);
 }
@@ -90,13 +94,14 @@ void Texture::createEmpty2D(int w, int h) {
     if (w != roundedWidth || h != roundedHeight) {
         // Marks the requested region, so a caller can tell it from the padding.
         for (int row = 0; row < h; ++row)
-            memset(&texels[static_cast<size_t>(row) * roundedWidth * 4], 127, static_cast<size_t>(w > 0 ? w : 0) * 4);
+            memset(&texels[static_cast<size_t>(row) * roundedWidth * 4], 127,
+                   static_cast<size_t>(w > 0 ? w : 0) * 4);
     }
     glGenTextures(1, &id);
     glBindTexture(GL_TEXTURE_2D, id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internalFormat), roundedWidth, roundedHeight, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, texels.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internalFormat), roundedWidth, roundedHeight, 0,
+                 GL_RGBA, GL_UNSIGNED_BYTE, texels.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
@@ -109,7 +114,8 @@ void Texture::createDepth(int size) {
     width = height = size;
     glGenTextures(1, &id);
     glBindTexture(GL_TEXTURE_2D, id);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, size, size, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, size, size, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_BYTE,
+                 nullptr);
     checkGLError(__FILE__, __LINE__);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -122,11 +128,12 @@ void Texture::createCubeMap(int size) {
     glEnable(GL_TEXTURE_CUBE_MAP);
     glGenTextures(1, &id);
     glBindTexture(GL_TEXTURE_CUBE_MAP, id);
-    std::vector<unsigned char> texels(static_cast<size_t>(size > 0 ? size : 0) * (size > 0 ? size : 0) * 4, 0);
+    std::vector<unsigned char> texels(static_cast<size_t>(size > 0 ? size : 0) * (size > 0 ? size : 0) * 4,
+                                      0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     for (int face = 0; face < 6; ++face)
-        glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, GL_RGBA, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                     texels.data());
+        glTexImage2D(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face, 0, GL_RGBA, size, size, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, texels.data());
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -205,7 +212,7 @@ int TextureManager::registerTexture(const std::string& name, Texture* texture) {
 
 void TextureManager::releaseAll() {
     for (auto& item : entries) {
-        delete item.second->object;  // frees its image too
+        delete item.second->object; // frees its image too
         delete item.second;
     }
     entries.clear();

@@ -9,10 +9,10 @@
 #include <string>
 
 class Texture {
-public:
+  public:
     explicit Texture(GLenum textureTarget = GL_TEXTURE_2D, GLenum format = GL_RGBA)
         : target(textureTarget), internalFormat(format) {}
-    ~Texture();  // frees the image; the GL object is left to the context
+    ~Texture(); // frees the image; the GL object is left to the context
     Texture(const Texture&) = delete;
     Texture& operator=(const Texture&) = delete;
 
@@ -33,24 +33,25 @@ public:
 
     ImageData* image = nullptr;
     GLuint id = 0;
-    GLenum target;  // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
+    GLenum target; // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
     GLenum internalFormat;
     int width = 0;
     int height = 0;
-    int imageWidth = 0;   // size of the image file before resizing
+    int imageWidth = 0; // size of the image file before resizing
     int imageHeight = 0;
 };
 
 // Generic name -> object registry; the destructor deletes every entry.
 template <typename T> class ResourceManager {
-public:
+  public:
     struct Entry {
         T* object = nullptr;
-        unsigned useCount = 0;  // every time a caller obtained the object by name
+        unsigned useCount = 0; // every time a caller obtained the object by name
     };
 
     virtual ~ResourceManager() {
-        for (auto& item : entries) delete item.second;
+        for (auto& item : entries)
+            delete item.second;
     }
 
     // nullptr when the name is not registered.
@@ -60,12 +61,12 @@ public:
     }
     size_t size() const { return entries.size(); }
 
-protected:
-    std::map<std::string, Entry*> entries;  // byte-wise ordered names
+  protected:
+    std::map<std::string, Entry*> entries; // byte-wise ordered names
 };
 
 class TextureManager : public ResourceManager<Texture> {
-public:
+  public:
     // Created on first use; lives until the process ends.
     static TextureManager& instance();
 
@@ -74,7 +75,8 @@ public:
     Texture* loadTexture(const std::string& name, const std::string& directory, GLenum target);
     // The registered texture of that name (size and format as first made), or a new empty one.
     // target GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP (width is the size) or GL_DEPTH_COMPONENT.
-    Texture* createTexture(const std::string& name, int width, int height, GLenum target, GLenum internalFormat);
+    Texture* createTexture(const std::string& name, int width, int height, GLenum target,
+                           GLenum internalFormat);
     // 0 registered (or counted again for the same texture); 1 refused: null, or the name holds
     // another texture.
     int registerTexture(const std::string& name, Texture* texture);

@@ -27,14 +27,18 @@ TapState& tap() {
     return *state;
 }
 
-int16_t low16(int64_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xffffu)); }
+int16_t low16(int64_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xffffu));
+}
 
 bool is16Bit(int mixerType) {
     return mixerType == sound::kMixerMmxP5 || mixerType == sound::kMixerMmxP6 ||
            mixerType == sound::kMixerQualityMmxP5 || mixerType == sound::kMixerQualityMmxP6;
 }
 
-size_t frameBytes(int mixerType) { return is16Bit(mixerType) ? 4 : 8; }
+size_t frameBytes(int mixerType) {
+    return is16Bit(mixerType) ? 4 : 8;
+}
 
 } // namespace
 
@@ -45,7 +49,8 @@ void OscilloscopeTap::convertFrames(int mixerType, const void* frames, int lengt
     case sound::kMixerQualityMmxP5:
     case sound::kMixerQualityMmxP6: {
         const int16_t* in = static_cast<const int16_t*>(frames);
-        for (int i = 0; i < length; ++i) destination[i] = static_cast<int16_t>((in[2 * i] + in[2 * i + 1]) >> 1);
+        for (int i = 0; i < length; ++i)
+            destination[i] = static_cast<int16_t>((in[2 * i] + in[2 * i + 1]) >> 1);
         break;
     }
     case sound::kMixerQualityFpu: {
@@ -55,9 +60,12 @@ void OscilloscopeTap::convertFrames(int mixerType, const void* frames, int lengt
             const float v = (in[2 * i] + in[2 * i + 1]) * 0.5f;
             // Truncation toward zero, kept in range so the conversion is defined.
             int32_t whole;
-            if (!(v > -2147483648.0f)) whole = INT32_MIN;  // also NaN
-            else if (v >= 2147483648.0f) whole = INT32_MAX;
-            else whole = static_cast<int32_t>(v);
+            if (!(v > -2147483648.0f))
+                whole = INT32_MIN; // also NaN
+            else if (v >= 2147483648.0f)
+                whole = INT32_MAX;
+            else
+                whole = static_cast<int32_t>(v);
             destination[i] = low16(whole);
         }
         break;
@@ -87,8 +95,10 @@ void* OscilloscopeTap::capture(void*, void* newBuffer, int length, void*) {
     std::atomic<int16_t>* destination = t.ring + static_cast<size_t>(index) * block;
     for (int done = 0; done < n;) {
         const int chunk = n - done < 4096 ? n - done : 4096;
-        convertFrames(mixer, static_cast<const char*>(newBuffer) + done * frameBytes(mixer), chunk, converted);
-        for (int i = 0; i < chunk; ++i) destination[done + i].store(converted[i], std::memory_order_relaxed);
+        convertFrames(mixer, static_cast<const char*>(newBuffer) + done * frameBytes(mixer), chunk,
+                      converted);
+        for (int i = 0; i < chunk; ++i)
+            destination[done + i].store(converted[i], std::memory_order_relaxed);
         done += chunk;
     }
     ++index;
@@ -111,9 +121,10 @@ void OscilloscopeTap::start() {
     ++t.users;
     if (!t.unit) {
         const int entries = sound::dspGetBufferLengthTotal() + kSpareSamples;
-        delete[] t.ring;  // no unit runs, so nothing writes it
+        delete[] t.ring; // no unit runs, so nothing writes it
         t.ring = new std::atomic<int16_t>[entries];
-        for (int i = 0; i < entries; ++i) t.ring[i].store(0, std::memory_order_relaxed);
+        for (int i = 0; i < entries; ++i)
+            t.ring[i].store(0, std::memory_order_relaxed);
         t.ringEntries = entries;
         t.blockIndex.store(0);
         t.unit = sound::dspCreate(capture, kPriority, nullptr);
@@ -121,7 +132,9 @@ void OscilloscopeTap::start() {
     sound::dspSetActive(t.unit, true);
 }
 
-void OscilloscopeTap::setActive(bool on) { sound::dspSetActive(tap().unit, on); }
+void OscilloscopeTap::setActive(bool on) {
+    sound::dspSetActive(tap().unit, on);
+}
 
 void OscilloscopeTap::stop() {
     TapState& t = tap();
@@ -134,9 +147,13 @@ void OscilloscopeTap::stop() {
     t.unit = nullptr;
 }
 
-bool OscilloscopeTap::running() { return sound::dspGetActive(tap().unit); }
+bool OscilloscopeTap::running() {
+    return sound::dspGetActive(tap().unit);
+}
 
-int OscilloscopeTap::blockIndex() { return tap().blockIndex.load(std::memory_order_relaxed); }
+int OscilloscopeTap::blockIndex() {
+    return tap().blockIndex.load(std::memory_order_relaxed);
+}
 
 int OscilloscopeTap::readingPosition() {
     const int total = totalLength();
@@ -145,8 +162,12 @@ int OscilloscopeTap::readingPosition() {
     return position;
 }
 
-int OscilloscopeTap::blockLength() { return sound::dspGetBufferLength(); }
-int OscilloscopeTap::totalLength() { return sound::dspGetBufferLengthTotal(); }
+int OscilloscopeTap::blockLength() {
+    return sound::dspGetBufferLength();
+}
+int OscilloscopeTap::totalLength() {
+    return sound::dspGetBufferLengthTotal();
+}
 
 int16_t OscilloscopeTap::sample(int index) {
     TapState& t = tap();
@@ -154,4 +175,6 @@ int16_t OscilloscopeTap::sample(int index) {
     return t.ring[index].load(std::memory_order_relaxed);
 }
 
-int OscilloscopeTap::ringSize() { return tap().ringEntries; }
+int OscilloscopeTap::ringSize() {
+    return tap().ringEntries;
+}

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 class OscilloscopeTap {
-public:
+  public:
     static constexpr int kPriority = 303;
-    static constexpr int kSpareSamples = 16;  // after the last block, for readers that overshoot
+    static constexpr int kSpareSamples = 16; // after the last block, for readers that overshoot
 
     // Creates the unit and the zeroed ring and switches the unit on. Without a sound system this
     // is fatal ("Oscillo: sound not inited"). Further starts share the running unit.

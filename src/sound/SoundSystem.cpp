@@ -30,7 +30,7 @@ struct Stream {
     long pcmFrames = 0;
     long pcmPos = 0;
     int pcmChannels = 0;
-    int64_t leadingSilence = 0;  // offline: frames of silence before the music begins
+    int64_t leadingSilence = 0; // offline: frames of silence before the music begins
 
     // Rate conversion (only when the file's rate differs from the mix rate).
     double step = 1.0;
@@ -39,9 +39,9 @@ struct Stream {
     float next[2] = {0, 0};
     bool primed = false;
 
-    std::atomic<int64_t> position{0};  // source frames consumed
+    std::atomic<int64_t> position{0}; // source frames consumed
     std::atomic<bool> ended{false};
-    int channel = -1;  // slot it plays on (main thread)
+    int channel = -1; // slot it plays on (main thread)
 };
 
 struct DspUnit {
@@ -60,15 +60,15 @@ constexpr int kChannelSerialShift = 12;
 struct Channel {
     std::atomic<Stream*> stream{nullptr};
     std::atomic<bool> paused{true};
-    bool used = false;  // main thread
-    int serial = 0;     // main thread
+    bool used = false; // main thread
+    int serial = 0;    // main thread
 };
 
 // The last spectrum, passed from the mixing thread to the reader without a lock: the writer
 // fills its own buffer and swaps it with the middle one; the reader swaps the middle one for
 // its own when the writer marked it fresh.
 class SpectrumExchange {
-public:
+  public:
     float* writeBuffer() { return buffers[back]; }
     void publish() { back = middle.exchange(back | kFresh) & kIndex; }
     const float* read() {
@@ -76,13 +76,14 @@ public:
         return buffers[front];
     }
     void reset() {
-        for (auto& b : buffers) std::fill(b, b + kSpectrumSize, 0.0f);
+        for (auto& b : buffers)
+            std::fill(b, b + kSpectrumSize, 0.0f);
         front = 0;
         middle = 1;
         back = 2;
     }
 
-private:
+  private:
     static constexpr int kFresh = 4;
     static constexpr int kIndex = 3;
     float buffers[3][kSpectrumSize] = {};
@@ -104,9 +105,9 @@ struct System {
 
     std::unique_ptr<Channel[]> channels;
     int channelCount = 0;
-    std::vector<Stream*> streams;  // every open stream, for close
+    std::vector<Stream*> streams; // every open stream, for close
 
-    DspUnit units[kMaxUnits];  // units[0] is the FFT unit
+    DspUnit units[kMaxUnits]; // units[0] is the FFT unit
 
     // Odd while the mixing thread is inside a callback.
     std::atomic<uint32_t> mixSequence{0};
@@ -156,7 +157,8 @@ void waitForMixer() {
     System& s = sys();
     uint32_t seq = s.mixSequence.load();
     if (!(seq & 1u)) return;
-    while (s.mixSequence.load() == seq) std::this_thread::yield();
+    while (s.mixSequence.load() == seq)
+        std::this_thread::yield();
 }
 
 // ---- decoding ----
@@ -172,7 +174,7 @@ bool pullSourceFrame(Stream& st, float& left, float& right) {
         long got = 0;
         for (int attempt = 0; attempt < 8; ++attempt) {
             got = ov_read_float(&st.file, &st.pcm, 4096, &link);
-            if (got != OV_HOLE) break;  // a gap in the data: go on after it
+            if (got != OV_HOLE) break; // a gap in the data: go on after it
         }
         if (got <= 0) return false;
         vorbis_info* info = ov_info(&st.file, link);
@@ -264,7 +266,8 @@ void mixBlock(int16_t* out, int frames) {
             acc[2 * i + 1] += r;
         }
     }
-    for (int i = 0; i < frames * 2; ++i) out[i] = toSample(acc[i]);
+    for (int i = 0; i < frames * 2; ++i)
+        out[i] = toSample(acc[i]);
 }
 
 void runChain(int16_t* block, int frames) {
@@ -288,7 +291,8 @@ void runChain(int16_t* block, int frames) {
         void* result = order[i]->callback(s.original.data(), buffer, frames, order[i]->userData);
         if (result) buffer = result;
     }
-    if (buffer != block) std::copy(static_cast<int16_t*>(buffer), static_cast<int16_t*>(buffer) + frames * 2, block);
+    if (buffer != block)
+        std::copy(static_cast<int16_t*>(buffer), static_cast<int16_t*>(buffer) + frames * 2, block);
 }
 
 void processBlocks(int16_t* out, int frames) {
@@ -317,7 +321,8 @@ void* fftUnitCallback(void*, void* newBuffer, int length, void*) {
         s.historyPos = (s.historyPos + 1) % kFFTSize;
     }
     float ordered[kFFTSize];
-    for (int i = 0; i < kFFTSize; ++i) ordered[i] = s.history[(s.historyPos + i) % kFFTSize];
+    for (int i = 0; i < kFFTSize; ++i)
+        ordered[i] = s.history[(s.historyPos + i) % kFFTSize];
     computeSpectrum(ordered, s.spectrum.writeBuffer());
     s.spectrum.publish();
     return newBuffer;
@@ -347,8 +352,7 @@ void detachStream(Stream* st) {
 }
 
 // Lends the stream to the main thread (for a seek) and gives it back after.
-template <typename F>
-void withStreamHeld(Stream* st, F f) {
+template <typename F> void withStreamHeld(Stream* st, F f) {
     System& s = sys();
     Channel* ch = st->channel >= 0 ? &s.channels[st->channel] : nullptr;
     if (ch) {
@@ -399,7 +403,8 @@ bool init(int rate, int maxSoftwareChannels, unsigned) {
         s.blockLength = s.offlineBlockLength;
         s.blocks = s.offlineBlocks;
         // The FFT sees only what the blocks of one offline render hold.
-        while (s.blockLength * s.blocks < kFFTSize) ++s.blocks;
+        while (s.blockLength * s.blocks < kFFTSize)
+            ++s.blocks;
         sizeBuffers();
         fftUnit.live.store(1, std::memory_order_release);
         s.initialized = true;
@@ -423,11 +428,19 @@ bool init(int rate, int maxSoftwareChannels, unsigned) {
     return true;
 }
 
-void close() { sys().shutdown(); }
+void close() {
+    sys().shutdown();
+}
 
-bool isInitialized() { return sys().initialized; }
-bool isOffline() { return sys().initialized && sys().offline; }
-int mixRate() { return sys().rate; }
+bool isInitialized() {
+    return sys().initialized;
+}
+bool isOffline() {
+    return sys().initialized && sys().offline;
+}
+int mixRate() {
+    return sys().rate;
+}
 
 Stream* streamOpen(const char* fileName) {
     System& s = sys();
@@ -437,7 +450,8 @@ Stream* streamOpen(const char* fileName) {
     std::string why;
     const int fd = platform::openRegularFile(fileName, &why);
     if (fd < 0) {
-        if (errno == ENODEV) reportErrorText(__FILE__, __LINE__, "Music file is not a regular file", fileName, false);
+        if (errno == ENODEV)
+            reportErrorText(__FILE__, __LINE__, "Music file is not a regular file", fileName, false);
         return nullptr;
     }
     FILE* input = fdopen(fd, "rb");
@@ -447,7 +461,7 @@ Stream* streamOpen(const char* fileName) {
     }
     auto* st = new Stream();
     if (ov_open(input, &st->file, nullptr, 0) != 0) {
-        fclose(input);  // only a successful open hands the stream to vorbisfile
+        fclose(input); // only a successful open hands the stream to vorbisfile
         delete st;
         return nullptr;
     }
@@ -489,9 +503,13 @@ int streamGetTime(const Stream* st) {
     return static_cast<int>(st->position.load(std::memory_order_relaxed) * 1000 / st->rate);
 }
 
-int streamGetLengthMs(const Stream* st) { return st ? static_cast<int>(st->totalFrames * 1000 / st->rate) : 0; }
+int streamGetLengthMs(const Stream* st) {
+    return st ? static_cast<int>(st->totalFrames * 1000 / st->rate) : 0;
+}
 
-bool streamEnded(const Stream* st) { return st && st->ended.load(); }
+bool streamEnded(const Stream* st) {
+    return st && st->ended.load();
+}
 
 int streamPlay(Stream* st, bool paused) {
     System& s = sys();
@@ -551,11 +569,17 @@ void dspSetActive(DspUnit* unit, bool active) {
     if (!active) waitForMixer();
 }
 
-bool dspGetActive(const DspUnit* unit) { return unit && unit->live.load() && unit->active.load(); }
+bool dspGetActive(const DspUnit* unit) {
+    return unit && unit->live.load() && unit->active.load();
+}
 
-bool dspIsLive(const DspUnit* unit) { return unit && unit->live.load(); }
+bool dspIsLive(const DspUnit* unit) {
+    return unit && unit->live.load();
+}
 
-DspUnit* dspGetFFTUnit() { return &sys().units[0]; }
+DspUnit* dspGetFFTUnit() {
+    return &sys().units[0];
+}
 
 const float* dspGetSpectrum() {
     System& s = sys();
@@ -563,9 +587,15 @@ const float* dspGetSpectrum() {
     return s.spectrum.read();
 }
 
-int dspGetBufferLength() { return sys().blockLength; }
-int dspGetBufferLengthTotal() { return sys().blockLength * sys().blocks; }
-int getMixer() { return kMixerQualityMmxP6; }
+int dspGetBufferLength() {
+    return sys().blockLength;
+}
+int dspGetBufferLengthTotal() {
+    return sys().blockLength * sys().blocks;
+}
+int getMixer() {
+    return kMixerQualityMmxP6;
+}
 
 void renderOfflineAt(int ms) {
     System& s = sys();
@@ -599,7 +629,8 @@ void computeSpectrum(const float* samples, float* magnitudes) {
     }
     kiss_fft_scalar in[kFFTSize];
     kiss_fft_cpx out[kFFTSize / 2 + 1];
-    for (int i = 0; i < kFFTSize; ++i) in[i] = samples[i] * s.window[i];
+    for (int i = 0; i < kFFTSize; ++i)
+        in[i] = samples[i] * s.window[i];
     kiss_fftr(s.fft, in, out);
     // The Hann window halves a sine's peak: a full-scale sine in the middle of a bin has
     // magnitude N/4 there.

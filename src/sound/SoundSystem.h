@@ -12,16 +12,16 @@
 
 namespace sound {
 
-constexpr int kSpectrumSize = 512;   // magnitudes handed out, lowest frequency first
-constexpr int kFFTSize = 1024;       // samples of mixed output per transform
+constexpr int kSpectrumSize = 512; // magnitudes handed out, lowest frequency first
+constexpr int kFFTSize = 1024;     // samples of mixed output per transform
 constexpr int kFFTUnitPriority = 900;
 
 // Mixer types as reported by getMixer; they say how DSP buffers hold a stereo frame.
-constexpr int kMixerMmxP5 = 2;         // 16-bit integer pairs
-constexpr int kMixerMmxP6 = 3;         // 16-bit integer pairs
-constexpr int kMixerQualityFpu = 5;    // float pairs
-constexpr int kMixerQualityMmxP5 = 6;  // 16-bit integer pairs
-constexpr int kMixerQualityMmxP6 = 7;  // 16-bit integer pairs: what this mixer produces
+constexpr int kMixerMmxP5 = 2;        // 16-bit integer pairs
+constexpr int kMixerMmxP6 = 3;        // 16-bit integer pairs
+constexpr int kMixerQualityFpu = 5;   // float pairs
+constexpr int kMixerQualityMmxP5 = 6; // 16-bit integer pairs
+constexpr int kMixerQualityMmxP6 = 7; // 16-bit integer pairs: what this mixer produces
 
 // A DSP unit callback: called with the block as it came from the mix and the block as the
 // units before it left it (interleaved stereo in the mixer's format), the block length in
@@ -72,8 +72,8 @@ DspUnit* dspGetFFTUnit();
 // about 1.0 in its bin. Valid until the next call; nullptr when the sound system is down or the
 // FFT unit is off.
 const float* dspGetSpectrum();
-int dspGetBufferLength();       // frames per block
-int dspGetBufferLengthTotal();  // frames in all blocks together
+int dspGetBufferLength();      // frames per block
+int dspGetBufferLengthTotal(); // frames in all blocks together
 int getMixer();
 
 // Offline mode: mixes the total length of blocks that ends at music time `ms` and runs each

@@ -27,7 +27,11 @@ void noteEnergy(float sum) {
     if (sum > peak) peak = sum;
 }
 
-unsigned long spectraRead() { return reads; }
-float peakEnergy() { return peak; }
+unsigned long spectraRead() {
+    return reads;
+}
+float peakEnergy() {
+    return peak;
+}
 
 } // namespace spectrumTap

@@ -50,4 +50,6 @@ void TesselMusic::closeSound() {
     playing = false;
 }
 
-int TesselMusic::streamTime() const { return stream ? sound::streamGetTime(stream) : 0; }
+int TesselMusic::streamTime() const {
+    return stream ? sound::streamGetTime(stream) : 0;
+}

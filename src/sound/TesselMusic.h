@@ -6,7 +6,7 @@ struct Stream;
 }
 
 class TesselMusic {
-public:
+  public:
     // Starts the sound system (44100 Hz, 8 channels) unless it runs already. False when it cannot
     // start; that is silent, and the demo then runs without music.
     bool initSound();
@@ -30,7 +30,7 @@ public:
     int streamTime() const;
     bool hasStream() const { return stream != nullptr; }
 
-private:
+  private:
     bool soundInitialized = false;
     sound::Stream* stream = nullptr;
     int channelHandle = -1;

@@ -131,7 +131,7 @@ TEST(DataFile, FifosAreRefusedAtOnceAndReported) {
     ASSERT_EQ(mkfifo(archive.c_str(), 0600), 0);
     ASSERT_EQ(mkfifo(script.c_str(), 0600), 0);
     inChild([&] {
-        alarm(20);  // a blocking open ends the child by the signal, which fails the test
+        alarm(20); // a blocking open ends the child by the signal, which fails the test
         rar::Reader reader;
         EXPECT_FALSE(reader.openFile(archive.c_str()));
         EXPECT_NE(reader.error().find("not a regular file"), std::string::npos) << reader.error();

@@ -20,8 +20,8 @@ struct ToolRun {
 
 ToolRun pack(const std::string& args, const ScratchDir& dir, const std::string& prefix = "") {
     std::string outFile = dir.file("stdout"), errFile = dir.file("stderr");
-    std::string command =
-        prefix + std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " + outFile + " 2> " + errFile;
+    std::string command = prefix + std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack " + args + " > " +
+                          outFile + " 2> " + errFile;
     int raw = system(command.c_str());
     ToolRun r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -96,7 +96,7 @@ TEST(PackTool, FailuresExitOneWithAMessageAndNoOutput) {
     // A damaged archive fails the test; an archive cut short fails too.
     Bytes good = readFile(archive);
     Bytes bad = good;
-    bad[bad.size() - 7 - 3] ^= 0x40;  // in the member's data, before the 7-byte end block
+    bad[bad.size() - 7 - 3] ^= 0x40; // in the member's data, before the 7-byte end block
     writeFile(dir.file("bad.qzd"), bad);
     EXPECT_EQ(pack("test " + dir.file("bad.qzd") + " --password pw", dir).status, 1);
     writeFile(dir.file("cut.qzd"), Bytes(good.begin(), good.begin() + 40));
@@ -122,7 +122,8 @@ TEST(PackTool, ArchiveEndsWithAnEndBlockAndTestWarnsWithoutOne) {
     const std::string archive = dir.file("data.qzd");
     for (const char* mode : {"", " --compress", " --compress --solid"}) {
         SCOPED_TRACE(mode);
-        ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password pw" + mode, dir).status, 0);
+        ASSERT_EQ(pack("create " + archive + " " + dir.file("tree") + " --password pw" + mode, dir).status,
+                  0);
         Bytes whole = readFile(archive);
         const Bytes endBlock = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
         ASSERT_GT(whole.size(), endBlock.size());
@@ -142,7 +143,8 @@ TEST(PackTool, ArchiveEndsWithAnEndBlockAndTestWarnsWithoutOne) {
             writeFile(dir.file("cut.qzd"), Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)));
             ToolRun r = pack("test " + dir.file("cut.qzd") + " --password pw", dir);
             EXPECT_EQ(r.status, 0) << cut;
-            EXPECT_NE(r.err.find("has no end-of-archive block; it may be cut short"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("has no end-of-archive block; it may be cut short"), std::string::npos)
+                << r.err;
         }
     }
 }
@@ -168,7 +170,8 @@ TEST(PackTool, CreateReplacesOnlyARegularFile) {
     ASSERT_EQ(symlink(dir.file("keep.txt").c_str(), dir.file("link.qzd").c_str()), 0);
     std::filesystem::create_directories(dir.file("folder.qzd"));
     for (const char* name : {"fifo.qzd", "link.qzd", "folder.qzd"}) {
-        ToolRun r = pack("create " + dir.file(name) + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
+        ToolRun r =
+            pack("create " + dir.file(name) + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
         EXPECT_EQ(r.status, 1) << name;
         EXPECT_NE(r.err.find("is not a regular file; not replacing it"), std::string::npos) << name << r.err;
     }
@@ -181,7 +184,8 @@ TEST(PackTool, CreateReplacesOnlyARegularFile) {
 
     // An earlier archive is replaced.
     writeFile(dir.file("old.qzd"), textBytes(10));
-    EXPECT_EQ(pack("create " + dir.file("old.qzd") + " " + dir.file("tree") + " --password pw", dir).status, 0);
+    EXPECT_EQ(pack("create " + dir.file("old.qzd") + " " + dir.file("tree") + " --password pw", dir).status,
+              0);
     EXPECT_EQ(pack("test " + dir.file("old.qzd") + " --password pw", dir).status, 0);
 }
 

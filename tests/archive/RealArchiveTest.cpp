@@ -42,7 +42,8 @@ Bytes uudecode(const std::string& text) {
         Bytes bytes;
         for (size_t i = 1; i < line.size() && bytes.size() < count; i += 4) {
             uint8_t c[4];
-            for (size_t k = 0; k < 4; ++k) c[k] = i + k < line.size() ? six(line[i + k]) : 0;
+            for (size_t k = 0; k < 4; ++k)
+                c[k] = i + k < line.size() ? six(line[i + k]) : 0;
             bytes.push_back(static_cast<uint8_t>(c[0] << 2 | c[1] >> 4));
             bytes.push_back(static_cast<uint8_t>(c[1] << 4 | c[2] >> 2));
             bytes.push_back(static_cast<uint8_t>(c[2] << 6 | c[3]));
@@ -107,18 +108,19 @@ void expectEntries(const rar::Reader& reader, const std::vector<Expected>& expec
 // Every file member through the one-pass path, checked against the expected contents.
 void expectExtractAll(rar::Reader& reader, const std::vector<Expected>& expected) {
     size_t visited = 0;
-    reader.extractAll(nullptr, [&](size_t index, const uint8_t* data, size_t size, bool ok,
-                                   const std::string& error) {
-        ++visited;
-        ASSERT_LT(index, expected.size());
-        EXPECT_TRUE(ok) << expected[index].name << ": " << error;
-        ASSERT_NE(expected[index].content, nullptr) << "directory visited: " << expected[index].name;
-        if (ok) {
-            EXPECT_EQ(asText(data, size), expected[index].content) << expected[index].name;
-        }
-    });
+    reader.extractAll(
+        nullptr, [&](size_t index, const uint8_t* data, size_t size, bool ok, const std::string& error) {
+            ++visited;
+            ASSERT_LT(index, expected.size());
+            EXPECT_TRUE(ok) << expected[index].name << ": " << error;
+            ASSERT_NE(expected[index].content, nullptr) << "directory visited: " << expected[index].name;
+            if (ok) {
+                EXPECT_EQ(asText(data, size), expected[index].content) << expected[index].name;
+            }
+        });
     size_t files = 0;
-    for (const Expected& x : expected) files += x.directory ? 0 : 1;
+    for (const Expected& x : expected)
+        files += x.directory ? 0 : 1;
     EXPECT_EQ(visited, files);
 }
 
@@ -134,7 +136,8 @@ ToolRun runTool(const std::string& args) {
     if (!p) return r;
     std::array<char, 4096> buf;
     size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+        r.out.append(buf.data(), n);
     int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
@@ -176,7 +179,8 @@ TEST(RealArchive, UnixArchiveListsAndExtractsEveryMember) {
     EXPECT_FALSE(reader.damaged()) << reader.damageReport();
     EXPECT_FALSE(reader.solidArchive());
     expectEntries(reader, kBasic);
-    for (const rar::Entry& e : reader.entries()) EXPECT_EQ(e.hostOs, 3) << e.name; // Unix
+    for (const rar::Entry& e : reader.entries())
+        EXPECT_EQ(e.hostOs, 3) << e.name; // Unix
     expectExtractAll(reader, kBasic);
 
     // Look-up with either separator; directories are not members to extract.
@@ -231,12 +235,12 @@ TEST(RealArchive, StoredMembersMatchTheirSourceFiles) {
         EXPECT_EQ(e.crc, rar::crc32Update(0, expected[i].data(), expected[i].size())) << names[i];
     }
     size_t visited = 0;
-    reader.extractAll(nullptr, [&](size_t index, const uint8_t* data, size_t size, bool ok,
-                                   const std::string& error) {
-        ++visited;
-        ASSERT_TRUE(ok) << names[index] << ": " << error;
-        EXPECT_EQ(Bytes(data, data + size), expected[index]) << names[index];
-    });
+    reader.extractAll(nullptr,
+                      [&](size_t index, const uint8_t* data, size_t size, bool ok, const std::string& error) {
+                          ++visited;
+                          ASSERT_TRUE(ok) << names[index] << ": " << error;
+                          EXPECT_EQ(Bytes(data, data + size), expected[index]) << names[index];
+                      });
     EXPECT_EQ(visited, 3u);
     // Out of order, one member at a time.
     EXPECT_EQ(extractText(reader, 2), asText(expected[2].data(), expected[2].size()));
@@ -255,14 +259,14 @@ TEST(RealArchive, Rar29CompressedMembersAreRefusedNotMisread) {
     EXPECT_EQ(reader.entries()[0].name, "sample-1.txt");
     EXPECT_EQ(reader.entries()[0].unpackedSize, 1000u);
     size_t refused = 0;
-    reader.extractAll(nullptr, [&](size_t index, const uint8_t* data, size_t, bool ok,
-                                   const std::string& error) {
-        EXPECT_EQ(reader.entries()[index].unpackVersion, 29);
-        EXPECT_FALSE(ok);
-        EXPECT_EQ(data, nullptr);
-        EXPECT_NE(error.find("29"), std::string::npos) << error;
-        refused += ok ? 0 : 1;
-    });
+    reader.extractAll(nullptr,
+                      [&](size_t index, const uint8_t* data, size_t, bool ok, const std::string& error) {
+                          EXPECT_EQ(reader.entries()[index].unpackVersion, 29);
+                          EXPECT_FALSE(ok);
+                          EXPECT_EQ(data, nullptr);
+                          EXPECT_NE(error.find("29"), std::string::npos) << error;
+                          refused += ok ? 0 : 1;
+                      });
     EXPECT_EQ(refused, 3u);
     uint8_t* data = nullptr;
     size_t size = 0;

@@ -4,8 +4,8 @@
 #include "ArchiveHelpers.h"
 #include "Rar20StreamGen.h"
 
-#include "archive/RarArchive.h"
 #include "archive/Rar20Unpack.h"
+#include "archive/RarArchive.h"
 
 #include <cstdlib>
 
@@ -38,7 +38,8 @@ void checkDecoder(uint32_t seed, const streamgen::Archive& a) {
         in.resize(in.size() + rar::kInputPadding, 0);
         Bytes out(m.data.size());
         std::string error;
-        bool ok = decoder.decode(in.data(), m.packed.size(), out.data(), out.size(), m.solid && streamOk, &error);
+        bool ok =
+            decoder.decode(in.data(), m.packed.size(), out.data(), out.size(), m.solid && streamOk, &error);
         ASSERT_TRUE(ok) << describe(seed, a) << ": member " << i << ": " << error;
         ASSERT_TRUE(out == m.data) << describe(seed, a) << ": member " << i << " differs";
         streamOk = true;
@@ -49,21 +50,24 @@ void checkDecoder(uint32_t seed, const streamgen::Archive& a) {
 // last one back (solid members then unpack their predecessors again).
 void checkReader(uint32_t seed, const streamgen::Archive& a) {
     rar::Reader reader;
-    ASSERT_TRUE(reader.openMemory(a.image.data(), a.image.size())) << describe(seed, a) << ": " << reader.error();
+    ASSERT_TRUE(reader.openMemory(a.image.data(), a.image.size()))
+        << describe(seed, a) << ": " << reader.error();
     ASSERT_EQ(reader.entries().size(), a.members.size());
     const char* password = a.password.empty() ? nullptr : a.password.c_str();
     size_t visited = 0;
-    reader.extractAll(password, [&](size_t index, const uint8_t* data, size_t size, bool ok, const std::string& error) {
-        ++visited;
-        ASSERT_TRUE(ok) << describe(seed, a) << ": member " << index << ": " << error;
-        EXPECT_TRUE(Bytes(data, data + size) == a.members[index].data) << describe(seed, a) << ": member " << index;
-    });
+    reader.extractAll(password,
+                      [&](size_t index, const uint8_t* data, size_t size, bool ok, const std::string& error) {
+                          ++visited;
+                          ASSERT_TRUE(ok) << describe(seed, a) << ": member " << index << ": " << error;
+                          EXPECT_TRUE(Bytes(data, data + size) == a.members[index].data)
+                              << describe(seed, a) << ": member " << index;
+                      });
     EXPECT_EQ(visited, a.members.size());
     for (size_t i = a.members.size(); i-- > 0;) {
         uint8_t* data = nullptr;
         size_t size = 0;
-        ASSERT_TRUE(reader.extract(i, password, &data, &size)) << describe(seed, a) << ": member " << i << ": "
-                                                                << reader.error();
+        ASSERT_TRUE(reader.extract(i, password, &data, &size))
+            << describe(seed, a) << ": member " << i << ": " << reader.error();
         EXPECT_TRUE(Bytes(data, data + size) == a.members[i].data) << describe(seed, a) << ": member " << i;
         free(data);
     }

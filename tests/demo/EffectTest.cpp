@@ -10,10 +10,12 @@
 namespace {
 
 std::vector<report::Record> boxes;
-void collect(const report::Record& r) { boxes.push_back(r); }
+void collect(const report::Record& r) {
+    boxes.push_back(r);
+}
 
 class EffectBase : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         boxes.clear();
         report::setSink(collect);
@@ -30,14 +32,15 @@ TEST_F(EffectBase, ConstructionRegistersTheBaseVariablesFirst) {
     EXPECT_EQ(e.variables[2]->name, "Pattern");
     EXPECT_EQ(e.variables[2]->kind, KindString);
     EXPECT_TRUE(e.variables[2]->stringValued);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(e.variables[i]->listId, NoList);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(e.variables[i]->listId, NoList);
     EXPECT_EQ(e.variables[6]->name, "File");
     EXPECT_EQ(e.variables[6]->listId, 0);
     EXPECT_FLOAT_EQ(e.speed.value, 0.5f);
     EXPECT_EQ(e.pattern.value, "1000");
     EXPECT_EQ(e.activeTrack.name, "Probe");
     EXPECT_EQ(e.findVariable("Amount"), &e.amount);
-    EXPECT_EQ(e.findVariable("amount"), nullptr);  // names are exact
+    EXPECT_EQ(e.findVariable("amount"), nullptr); // names are exact
 }
 
 TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhase) {
@@ -51,7 +54,7 @@ TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhase) {
 
     Signal offset;
     offset.type = 19;
-    offset.value = 250.9f;  // truncated toward zero
+    offset.value = 250.9f; // truncated toward zero
     e.signal(offset);
     e.update(3000);
     EXPECT_EQ(e.elapsed, 1750);
@@ -66,12 +69,12 @@ TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhase) {
 TEST_F(EffectBase, ElapsedTimeWrapsAndThePhaseTakesItUnsigned) {
     ProbeEffect e("Probe");
     e.start(1000);
-    e.update(500);  // before the start
+    e.update(500); // before the start
     EXPECT_EQ(e.elapsed, -500);
     EXPECT_FLOAT_EQ(e.phase, static_cast<float>(0.5f * 0.2 * 4294966796.0));
 
     e.start(INT_MAX);
-    e.update(INT_MIN);  // one millisecond later, across the 32-bit wrap
+    e.update(INT_MIN); // one millisecond later, across the 32-bit wrap
     EXPECT_EQ(e.elapsed, 1);
 }
 
@@ -84,11 +87,11 @@ TEST_F(EffectBase, PatternFollowsTheBeat) {
         seen += e.patternValue();
     }
     EXPECT_EQ(seen, "1100000011000000");
-    EXPECT_EQ(e.patternSteps.size(), 8u);  // one per step change
+    EXPECT_EQ(e.patternSteps.size(), 8u); // one per step change
     EXPECT_TRUE(boxes.empty());
 
     beatLength = 200;
-    e.pattern.addKey(std::string("01"), 0);  // track end 0: a constant "01" after compaction
+    e.pattern.addKey(std::string("01"), 0); // track end 0: a constant "01" after compaction
     e.pattern.compact();
     e.update(0);
     EXPECT_EQ(e.patternChar, '0');
@@ -102,7 +105,7 @@ TEST_F(EffectBase, PatternStepIsSharedByAllEffects) {
     a.setPatternEnabled(true);
     b.setPatternEnabled(true);
     a.update(0);
-    b.update(0);  // same step index: already seen through a
+    b.update(0); // same step index: already seen through a
     EXPECT_EQ(a.patternSteps.size(), 1u);
     EXPECT_EQ(b.patternSteps.size(), 0u);
     EXPECT_EQ(lastPatternIndex, 0);
@@ -122,10 +125,10 @@ TEST_F(EffectBase, EmptyPatternAndZeroBeatStayOnTheFirstStep) {
     e.update(250);
     EXPECT_EQ(e.patternIndex, 0);
     EXPECT_EQ(e.patternChar, '\0');
-    EXPECT_EQ(e.patternSteps.size(), 1u);  // fires once, when the shared index changed
+    EXPECT_EQ(e.patternSteps.size(), 1u); // fires once, when the shared index changed
 
     e.pattern.value = "1000";
-    beatLength = 0;  // DEMO_BEAT 0 must not divide by zero
+    beatLength = 0; // DEMO_BEAT 0 must not divide by zero
     e.update(12345);
     EXPECT_EQ(e.patternIndex, 0);
     EXPECT_EQ(e.patternChar, '1');
@@ -174,7 +177,7 @@ TEST_F(EffectBase, BaseSignals) {
     a->signal(s);
     EXPECT_EQ(a->timeOffset, -120);
 
-    s.type = 42;  // not a base type: nothing changes
+    s.type = 42; // not a base type: nothing changes
     s.value = 99.0f;
     a->signal(s);
     EXPECT_EQ(a->timeOffset, -120);

@@ -8,7 +8,7 @@ namespace {
 const std::string tool = std::string(HOLDFAST_BIN_DIR) + "/holdfast-script";
 
 class HoldfastScript : public ::testing::Test {
-protected:
+  protected:
     // Runs the tool on a script written to a temp file.
     CommandResult run(const std::string& script, const std::string& options = "") {
         const std::string path = dir + "/demo.scr";
@@ -21,7 +21,7 @@ protected:
 bool noGL(const CommandResult& r) {
     return r.exitCode == 1 && r.err.find("could not create a GL context") != std::string::npos;
 }
-#define SKIP_WITHOUT_GL(r) \
+#define SKIP_WITHOUT_GL(r)                                                                                   \
     if (noGL(r)) GTEST_SKIP() << "no GL context: " << (r).err
 
 TEST_F(HoldfastScript, PrintsTheTimelineAsJson) {
@@ -34,15 +34,16 @@ TEST_F(HoldfastScript, PrintsTheTimelineAsJson) {
                           "1000 t Flash UNDEFINED 1\n");
     SKIP_WITHOUT_GL(r);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "{\"demoStart\":1500,\"demoEnd\":60000,\"beat\":120,\"trackEndTime\":60000,\n"
-              "\"effects\":[],\n"
-              "\"signals\":[\n"
-              "{\"time\":1000,\"effect\":\"Flash\",\"type\":0,\"value\":0,\"text\":\"\",\"values\":[0,0,0]},\n"
-              "{\"time\":2000,\"effect\":\"Blur\",\"type\":2,\"value\":0,\"text\":\"Scene\\\\0\","
-              "\"values\":[0,0,0]},\n"
-              "{\"time\":2000,\"effect\":\"Spectrum\",\"type\":5,\"value\":0.1,\"text\":\"\","
-              "\"values\":[0.1,0.2,0.3]}]}\n");
+    EXPECT_EQ(
+        r.out,
+        "{\"demoStart\":1500,\"demoEnd\":60000,\"beat\":120,\"trackEndTime\":60000,\n"
+        "\"effects\":[],\n"
+        "\"signals\":[\n"
+        "{\"time\":1000,\"effect\":\"Flash\",\"type\":0,\"value\":0,\"text\":\"\",\"values\":[0,0,0]},\n"
+        "{\"time\":2000,\"effect\":\"Blur\",\"type\":2,\"value\":0,\"text\":\"Scene\\\\0\","
+        "\"values\":[0,0,0]},\n"
+        "{\"time\":2000,\"effect\":\"Spectrum\",\"type\":5,\"value\":0.1,\"text\":\"\","
+        "\"values\":[0.1,0.2,0.3]}]}\n");
 }
 
 TEST_F(HoldfastScript, ScriptErrorsExitWithThePlayersMessage) {
@@ -74,7 +75,8 @@ TEST_F(HoldfastScript, ReadsTheScriptFromTheDataArchive) {
         runCommand(packer + " create " + dir + "/data.qzd " + dir + "/root --password tolvrask --compress");
     if (made.exitCode != 0) GTEST_SKIP() << "no archive packer: " << made.err;
 
-    CommandResult r = runCommand(tool + " --archive " + dir + "/data.qzd --password tolvrask data/scripts/demo.scr");
+    CommandResult r =
+        runCommand(tool + " --archive " + dir + "/data.qzd --password tolvrask data/scripts/demo.scr");
     SKIP_WITHOUT_GL(r);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("{\"time\":100,\"effect\":\"E\",\"type\":3,\"value\":1,\"text\":\"hi\""),
@@ -102,13 +104,14 @@ TEST_F(HoldfastScript, BuiltInEffectsShowTracksVariablesAndLists) {
                               "\n5000 END " + name + "\n__TIMELINE__\n2000 SIGNAL " + name + " Speed 1\n");
         SKIP_WITHOUT_GL(r);
         if (r.exitCode == 1 && r.err.find("Effect Id not found: " + std::string(name)) != std::string::npos)
-            continue;  // not built yet
+            continue; // not built yet
         EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
-        const std::string head = std::string("{\"name\":\"") + name +
-                                 "\",\"active\":{\"value\":false,\"keys\":[[0,false],[1000,true],[5000,false],"
-                                 "[60000,false]]},\"variables\":[{\"name\":\"Speed\",\"kind\":\"float\","
-                                 "\"listId\":10000,\"count\":1,\"value\":0.5,\"keys\":[[0,1],[2000,1],[60000,1]]},"
-                                 "{\"name\":\"SpectrumStr\",\"kind\":\"float\"";
+        const std::string head =
+            std::string("{\"name\":\"") + name +
+            "\",\"active\":{\"value\":false,\"keys\":[[0,false],[1000,true],[5000,false],"
+            "[60000,false]]},\"variables\":[{\"name\":\"Speed\",\"kind\":\"float\","
+            "\"listId\":10000,\"count\":1,\"value\":0.5,\"keys\":[[0,1],[2000,1],[60000,1]]},"
+            "{\"name\":\"SpectrumStr\",\"kind\":\"float\"";
         EXPECT_NE(r.out.find(head), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("{\"name\":\"Pattern\",\"kind\":\"string\",\"listId\":10000,\"count\":1,"
                              "\"value\":\"1000\",\"keys\":[]}"),

@@ -21,7 +21,9 @@ ProbeEffect::ProbeEffect(const std::string& effectName) : Effect(effectName) {
     steps.count = 3;
 }
 
-ProbeEffect::~ProbeEffect() { ++destroyed; }
+ProbeEffect::~ProbeEffect() {
+    ++destroyed;
+}
 
 void ProbeEffect::update(int time) {
     Effect::update(time);
@@ -39,7 +41,9 @@ void ProbeEffect::signal(const Signal& s) {
     probeLog().push_back("signal " + name + " " + std::to_string(s.type) + " @" + std::to_string(s.time));
 }
 
-void ProbeEffect::patternStep(float phase) { patternSteps.push_back(phase); }
+void ProbeEffect::patternStep(float phase) {
+    patternSteps.push_back(phase);
+}
 
 void ProbeEffect::listItemAdded(int listId, const std::string& item, int count) {
     itemsAdded.push_back(std::to_string(listId) + ":" + item + ":" + std::to_string(count));

@@ -11,7 +11,7 @@
 std::vector<std::string>& probeLog();
 
 class ProbeEffect : public Effect {
-public:
+  public:
     explicit ProbeEffect(const std::string& effectName);
     ~ProbeEffect() override;
 
@@ -25,11 +25,11 @@ public:
     BoolVariable flag{false};     // "Flag"
     IntVariable steps{0};         // "Steps", count 3
     IntVariable file{0};          // "File", backed by list 0; count follows the list
-    StringVariable title{"none"};  // "Title"
+    StringVariable title{"none"}; // "Title"
 
     std::vector<Signal> received;
     std::vector<float> patternSteps;
-    std::vector<std::string> itemsAdded;  // "listId:item:count"
+    std::vector<std::string> itemsAdded; // "listId:item:count"
     // Called from render, for tests that look at GL state while an effect draws.
     void (*onRender)(ProbeEffect&, int) = nullptr;
 

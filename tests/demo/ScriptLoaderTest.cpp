@@ -20,7 +20,8 @@ std::string regexEscape(const std::string& s) {
 
 template <typename T> std::vector<std::pair<int, T>> keysOf(const std::vector<Key<T>>& keys) {
     std::vector<std::pair<int, T>> out;
-    for (const auto& k : keys) out.emplace_back(k.time, k.value);
+    for (const auto& k : keys)
+        out.emplace_back(k.time, k.value);
     return out;
 }
 using BoolKeys = std::vector<std::pair<int, bool>>;
@@ -28,7 +29,7 @@ using IntKeys = std::vector<std::pair<int, int>>;
 using FloatKeys = std::vector<std::pair<int, float>>;
 
 class Script : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
     void load(const std::string& text) {
@@ -55,12 +56,12 @@ TEST_F(Script, HeaderValuesAndDefaults) {
     EXPECT_EQ(demoStartTime, 0);
     EXPECT_EQ(demoEndTime, 60000);
     EXPECT_EQ(beatLength, 100);
-    EXPECT_EQ(trackEndTime, 0);  // no DEMO_END: tracks end at 0
+    EXPECT_EQ(trackEndTime, 0); // no DEMO_END: tracks end at 0
     EXPECT_TRUE(probe("ProbeA")->activeTrack.keys.empty());
 
     load("__HEADER__\nDEMO_START 12000\nDEMO_END 90000\nDEMO_BEAT 125\nDEMO_FULLSCREEN 1\nDEMO_MUSIC 0\n"
          "__DEFS__\nINSERT_EFFECT ProbeB\n");
-    EXPECT_EQ(effectList->effects().size(), 1u);  // the previous load's effects are gone
+    EXPECT_EQ(effectList->effects().size(), 1u); // the previous load's effects are gone
     EXPECT_EQ(demoStartTime, 12000);
     EXPECT_EQ(demoEndTime, 90000);
     EXPECT_EQ(beatLength, 125);
@@ -70,10 +71,10 @@ TEST_F(Script, HeaderValuesAndDefaults) {
 TEST_F(Script, TheEndTimeAppliesToTracksMadeAfterIt) {
     load("INSERT_EFFECT ProbeA\nDEMO_END 30000\nINSERT_EFFECT ProbeB\n"
          "1000 BEGIN ProbeA\n1000 BEGIN ProbeB\n5000 END ProbeB\nINSERT_EFFECT ProbeC\n");
-    EXPECT_TRUE(active("ProbeA").empty());  // {0, 0} took no later key and compacted
+    EXPECT_TRUE(active("ProbeA").empty()); // {0, 0} took no later key and compacted
     EXPECT_FALSE(probe("ProbeA")->activeTrack.value);
     EXPECT_EQ(active("ProbeB"), (BoolKeys{{0, false}, {1000, true}, {5000, false}, {30000, false}}));
-    EXPECT_TRUE(active("ProbeC").empty());  // never begun: constant false
+    EXPECT_TRUE(active("ProbeC").empty()); // never begun: constant false
     EXPECT_FALSE(probe("ProbeC")->activeTrack.value);
 }
 
@@ -96,31 +97,34 @@ TEST_F(Script, Comments) {
 
 TEST_F(Script, CommentsDropAtMost199CharactersOfTheirLine) {
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n"
-         "// " + std::string(198, 'y') + " 2000 BEGIN ProbeA\n"
+         "// " +
+         std::string(198, 'y') +
+         " 2000 BEGIN ProbeA\n"
          "// 4000 END ProbeA\n");
     EXPECT_EQ(active("ProbeA"), (BoolKeys{{0, false}, {2000, true}, {60000, false}}));
 }
 
 TEST_F(Script, DefinesAndExpressions) {
     load("DEMO_END 60000\n"
-         "DEFINE INTRO 1000\nDEFINE INTRO 5000\n"  // the first definition stays
+         "DEFINE INTRO 1000\nDEFINE INTRO 5000\n" // the first definition stays
          "DEFINE TWICE INTRO * 2\nDEFINE MIXED 2 + 3 * 4\nDEFINE LEFT 10 - 2 - 3\nDEFINE ZERO 0abc\n"
          "DEFINE NEG -7\nDEFINE NUM 12abc\n"
          "DEMO_START INTRO - 500\n"
          "INSERT_EFFECT ProbeA\n"
          "TIMEOFFSET 10000\nINTRO + 250 b ProbeA\nTIMEOFFSET 0\n"
          "TWICE b ProbeA\n"
-         "1000 +500 3000 e ProbeA\n");  // "+500" is the operator; the word after it the operand
+         "1000 +500 3000 e ProbeA\n"); // "+500" is the operator; the word after it the operand
     const auto& d = scriptLoader.defined();
     EXPECT_EQ(d.at("INTRO"), 1000);
     EXPECT_EQ(d.at("TWICE"), 2000);
-    EXPECT_EQ(d.at("MIXED"), 20);  // strictly left to right
+    EXPECT_EQ(d.at("MIXED"), 20); // strictly left to right
     EXPECT_EQ(d.at("LEFT"), 5);
     EXPECT_EQ(d.at("ZERO"), 0);
     EXPECT_EQ(d.at("NEG"), -7);
     EXPECT_EQ(d.at("NUM"), 12);
     EXPECT_EQ(demoStartTime, 500);
-    EXPECT_EQ(active("ProbeA"), (BoolKeys{{0, false}, {2000, true}, {4000, false}, {11250, true}, {60000, false}}));
+    EXPECT_EQ(active("ProbeA"),
+              (BoolKeys{{0, false}, {2000, true}, {4000, false}, {11250, true}, {60000, false}}));
 }
 
 TEST_F(Script, LongAndShortCommands) {
@@ -129,8 +133,10 @@ TEST_F(Script, LongAndShortCommands) {
          "400 s ProbeA Amount 0.75\n450 SIGNAL ProbeA Amount 0.25\n"
          "500 t ProbeA LINK \"ProbeA\"\n550 TRIGGER ProbeA LINK \"ProbeB\"\n"
          "600 e ProbeA\n650 BEGIN ProbeA\n700 BOGUS ProbeA\n750 END ProbeA\n");
-    EXPECT_EQ(active("ProbeA"), (BoolKeys{{0, false}, {100, true}, {600, false}, {650, true}, {750, false}, {60000, false}}));
-    EXPECT_EQ(keysOf(probe("ProbeA")->amount.keys), (FloatKeys{{0, 0.75f}, {400, 0.75f}, {450, 0.25f}, {60000, 0.75f}}));
+    EXPECT_EQ(active("ProbeA"),
+              (BoolKeys{{0, false}, {100, true}, {600, false}, {650, true}, {750, false}, {60000, false}}));
+    EXPECT_EQ(keysOf(probe("ProbeA")->amount.keys),
+              (FloatKeys{{0, 0.75f}, {400, 0.75f}, {450, 0.25f}, {60000, 0.75f}}));
     const auto& signals = signalQueue->all();
     ASSERT_EQ(signals.size(), 4u);
     EXPECT_EQ(signals[0].time, 300);
@@ -143,17 +149,17 @@ TEST_F(Script, LongAndShortCommands) {
 
 TEST_F(Script, SignalDependsOnTheSection) {
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n"
-         "1000 SIGNAL ProbeA Amount 0.5\n"  // before any section: nothing
+         "1000 SIGNAL ProbeA Amount 0.5\n" // before any section: nothing
          "1000 SIGNAL ProbeA File \"early.qzg\"\n"
          "__SETUP__\n"
-         "0 SIGNAL ProbeA Amount 0.3\n"  // numbers set nothing in the setup section
+         "0 SIGNAL ProbeA Amount 0.3\n" // numbers set nothing in the setup section
          "0 SIGNAL ProbeA File \"a.qzg\"\n0 s ProbeA File \"b.qzg\"\n0 s ProbeA File \"c.qzg\"\n"
-         "0 s ProbeA Title \"setup-text\"\n"  // texts of string variables are keys everywhere
+         "0 s ProbeA Title \"setup-text\"\n" // texts of string variables are keys everywhere
          "__TIMELINE__\n"
          "2000 s ProbeA Amount 0.5\n"
-         "3000 s ProbeA Steps 0.5\n"  // count 3: fraction 0.5 is index 1
-         "4000 s ProbeA File \"b.qzg\"\n"  // item 1 of 3 is the fraction 0.5: key 2
-         "5000 s ProbeA File \"zzz\"\n"  // not in the list: index 0
+         "3000 s ProbeA Steps 0.5\n"      // count 3: fraction 0.5 is index 1
+         "4000 s ProbeA File \"b.qzg\"\n" // item 1 of 3 is the fraction 0.5: key 2
+         "5000 s ProbeA File \"zzz\"\n"   // not in the list: index 0
          "6000 s ProbeA Steps 1\n"
          "7000 s ProbeA Flag 0.2\n"
          "8000 s ProbeA Title \"late\"\n");
@@ -165,33 +171,33 @@ TEST_F(Script, SignalDependsOnTheSection) {
     EXPECT_EQ(keysOf(p->steps.keys), (IntKeys{{0, 1}, {3000, 1}, {6000, 2}, {60000, 1}}));
     EXPECT_EQ(keysOf(p->file.keys), (IntKeys{{0, 2}, {4000, 2}, {5000, 0}, {60000, 2}}));
     EXPECT_EQ(keysOf(p->flag.keys), (BoolKeys{{0, true}, {7000, true}, {60000, true}}));
-    EXPECT_EQ(keysOf(p->title.keys),
-              (std::vector<std::pair<int, std::string>>{{0, "setup-text"}, {8000, "late"}, {60000, "setup-text"}}));
+    EXPECT_EQ(keysOf(p->title.keys), (std::vector<std::pair<int, std::string>>{
+                                         {0, "setup-text"}, {8000, "late"}, {60000, "setup-text"}}));
 }
 
 TEST_F(Script, CountScalingLeavesCountsBelowTwoAlone) {
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n__TIMELINE__\n"
-         "0 s ProbeA File 0.7\n1000 s ProbeA File 3.9\n");  // count 1: used unchanged (truncated)
+         "0 s ProbeA File 0.7\n1000 s ProbeA File 3.9\n"); // count 1: used unchanged (truncated)
     EXPECT_EQ(keysOf(probe("ProbeA")->file.keys), (IntKeys{{0, 0}, {1000, 3}, {60000, 0}}));
 }
 
 TEST_F(Script, StringVariablesTakeTheTextInEverySection) {
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n0 s ProbeA Pattern \"1010\"\n");
     ProbeEffect* p = probe("ProbeA");
-    EXPECT_TRUE(p->pattern.keys.empty());  // {0, 60000} compacted
+    EXPECT_TRUE(p->pattern.keys.empty()); // {0, 60000} compacted
     EXPECT_EQ(p->pattern.value, "1010");
 }
 
 TEST_F(Script, TriggerTakesADefinedTypeAndUpToTwoExtraValues) {
     load("DEFINE FLASH 7\nINSERT_EFFECT ProbeA\n"
          "500 t ProbeA FLASH\n"
-         "100 t Nobody FLASH 1 2 3 4\n"  // missing effects are not checked here
+         "100 t Nobody FLASH 1 2 3 4\n" // missing effects are not checked here
          "200 t ProbeA UNDEFINED 1\n"
          "300 t ProbeA FLASH \"txt\" 0.5 0.25\n"
          "300 t ProbeA FLASH\t-1.5 \t2e1   \n"
          "400 t ProbeA FLASH 0.5 \"after\"\n"
-         "600 t ProbeA FLASH 1\t2 3\n"  // only a blank goes on after a number: a tab ends the value
-         "700 t ProbeA FLASH 1 \"txt\" 2 3\n");  // numbers after the text are read as the value again
+         "600 t ProbeA FLASH 1\t2 3\n"          // only a blank goes on after a number: a tab ends the value
+         "700 t ProbeA FLASH 1 \"txt\" 2 3\n"); // numbers after the text are read as the value again
     const auto& s = signalQueue->all();
     ASSERT_EQ(s.size(), 7u);
     EXPECT_EQ(s[0].time, 100);
@@ -205,7 +211,7 @@ TEST_F(Script, TriggerTakesADefinedTypeAndUpToTwoExtraValues) {
     EXPECT_FLOAT_EQ(s[1].values[0], 0.5f);
     EXPECT_FLOAT_EQ(s[1].values[1], 0.25f);
     EXPECT_FLOAT_EQ(s[1].values[2], 0.0f);
-    EXPECT_FLOAT_EQ(s[2].value, -1.5f);  // same time: script order
+    EXPECT_FLOAT_EQ(s[2].value, -1.5f); // same time: script order
     EXPECT_FLOAT_EQ(s[2].values[1], 20.0f);
     EXPECT_FLOAT_EQ(s[3].value, 0.5f);
     EXPECT_EQ(s[3].text, "after");
@@ -232,12 +238,15 @@ TEST_F(Script, MalformedValuesNeverStallTheLoader) {
          "DEMO_BEAT 50\nDEFINE T 9\nINSERT_EFFECT ProbeA\n"
          "100 l ProbeA top\n"
          "120 l ProbeA 2// the number ends before the comment\n"
-         "150 t ProbeA T 0.5   \n"  // trailing blanks
-         "160 t ProbeA T 1 " + [] {
+         "150 t ProbeA T 0.5   \n" // trailing blanks
+         "160 t ProbeA T 1 " +
+         [] {
              std::string many;
-             for (int i = 0; i < 150; ++i) many += "2 ";
+             for (int i = 0; i < 150; ++i)
+                 many += "2 ";
              return many;
-         }() + "\n"  // longer than the line buffer: the rest of the line is skipped
+         }() +
+         "\n" // longer than the line buffer: the rest of the line is skipped
          "170 t ProbeA T junk 5\n"
          "200 b ProbeA\n");
     EXPECT_EQ(effectList->effects().size(), 1u);
@@ -273,14 +282,15 @@ TEST_F(Script, EveryFatalMessage) {
                 "script: could not open file for parsing");
     expectFatal("DEMO_BEAT NOPE\n", "DEFINE not found: NOPE");
     expectFatal("DEFINE A 1\nA + B b ProbeA\n", "DEFINE not found: B");
-    expectFatal("DEMO_BEAT", "DEFINE not found: \n");  // an expression cut short by the end of the text
-    expectFatal("demo_beat 5\n", "DEFINE not found: demo_beat");  // keywords are case-sensitive
+    expectFatal("DEMO_BEAT", "DEFINE not found: \n"); // an expression cut short by the end of the text
+    expectFatal("demo_beat 5\n", "DEFINE not found: demo_beat"); // keywords are case-sensitive
     expectFatal("DEFINE 9LIVES 9\n", "DEFINE id cannot start with digit: 9LIVES");
     expectFatal("INSERT_EFFECT Blur2\n", "Effect Id not found: Blur2");
     expectFatal("100 BEGIN Nobody\n", "Effect not found: Nobody");
     expectFatal("INSERT_EFFECT ProbeA\n100 e ProbeB\n", "Effect not found: ProbeB");
     expectFatal("__TIMELINE__\n100 s Nobody Amount 1\n", "Effect not found: Nobody");
-    expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA Nothing 1\n", "Variable not found: Nothing");
+    expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA Nothing 1\n",
+                "Variable not found: Nothing");
 }
 
 } // namespace

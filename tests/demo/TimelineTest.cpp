@@ -57,8 +57,10 @@ TEST(SignalQueue, TimesCompareUnsigned) {
 }
 
 class Timeline : public ::testing::Test {
-protected:
-    ProbeEffect* probe(const std::string& name) { return static_cast<ProbeEffect*>(effectList->findEffect(name)); }
+  protected:
+    ProbeEffect* probe(const std::string& name) {
+        return static_cast<ProbeEffect*>(effectList->findEffect(name));
+    }
     DemoFixtureState state;
 };
 
@@ -72,7 +74,7 @@ TEST_F(Timeline, CreateEffectStartsWithAnInactiveTrack) {
     EXPECT_EQ(a->activeTrack.keys[1].time, 60000);
     EXPECT_FALSE(a->activeTrack.keys[0].value);
     EXPECT_FALSE(a->activeTrack.keys[1].value);
-    EXPECT_EQ(effectList->findEffect("Probe"), nullptr);  // exact names only
+    EXPECT_EQ(effectList->findEffect("Probe"), nullptr); // exact names only
     EXPECT_EQ(effectList->findEffect("ProbeAA"), nullptr);
 }
 
@@ -101,18 +103,21 @@ TEST_F(Timeline, ClearEffectsDestroysEveryEffect) {
 
 TEST_F(Timeline, UnknownNamesAreFatal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(effectList->createEffect("Blur2"), ::testing::ExitedWithCode(1), "Effect Id not found: Blur2");
+    EXPECT_EXIT(effectList->createEffect("Blur2"), ::testing::ExitedWithCode(1),
+                "Effect Id not found: Blur2");
     EXPECT_EXIT(effectList->createEffect("blur"), ::testing::ExitedWithCode(1), "Effect Id not found: blur");
     // Known names are matched exactly: another case or a prefix is still unknown.
     EffectList::setTestFactory(nullptr);
-    EXPECT_EXIT(effectList->createEffect("Scene"), ::testing::ExitedWithCode(1), "Effect Id not found: Scene");
+    EXPECT_EXIT(effectList->createEffect("Scene"), ::testing::ExitedWithCode(1),
+                "Effect Id not found: Scene");
 }
 
 // The frame step without GL: signal delivery is its first step.
 TEST_F(Timeline, AJumpDeliversEverySignalInBetweenInTimeOrder) {
     effectList->createEffect("ProbeA");
-    for (int t : {5001, 900, 5000, 901, 2500}) signalQueue->add(at(t, "ProbeA", 3));
-    signalQueue->add(at(2500, "Missing", 3));  // dropped, and does not hold up the queue
+    for (int t : {5001, 900, 5000, 901, 2500})
+        signalQueue->add(at(t, "ProbeA", 3));
+    signalQueue->add(at(2500, "Missing", 3)); // dropped, and does not hold up the queue
     signalQueue->add(at(2600, "ProbeA", 4));
     signalQueue->sortAndRewind();
 
@@ -123,12 +128,12 @@ TEST_F(Timeline, AJumpDeliversEverySignalInBetweenInTimeOrder) {
     EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeA 3 @901", "signal ProbeA 3 @2500",
                                                     "signal ProbeA 4 @2600", "signal ProbeA 3 @5000"}));
     probeLog().clear();
-    deliverDueSignals(5000);  // each signal once
+    deliverDueSignals(5000); // each signal once
     EXPECT_TRUE(probeLog().empty());
 }
 
 class FrameStep : public GLTest {
-protected:
+  protected:
     ProbeEffect* add(const std::string& name, int begin, int end) {
         effectList->createEffect(name);
         auto* e = static_cast<ProbeEffect*>(effectList->findEffect(name));
@@ -136,7 +141,9 @@ protected:
         if (end >= 0) e->activeTrack.addKey(0.0f, end);
         return e;
     }
-    ProbeEffect* probe(const std::string& name) { return static_cast<ProbeEffect*>(effectList->findEffect(name)); }
+    ProbeEffect* probe(const std::string& name) {
+        return static_cast<ProbeEffect*>(effectList->findEffect(name));
+    }
     void SetUp() override {
         GLTest::SetUp();
         trackEndTime = 60000;
@@ -148,22 +155,24 @@ TEST_F(FrameStep, SignalsFirstThenUpdatesThenRendersInListOrder) {
     add("ProbeA", 1000, 5000);
     ProbeEffect* idle = add("ProbeIdle", -1, -1);
     add("ProbeB", 0, -1);
-    for (int t : {4000, 900, 5000}) signalQueue->add(at(t, "ProbeIdle", 9));
+    for (int t : {4000, 900, 5000})
+        signalQueue->add(at(t, "ProbeIdle", 9));
     signalQueue->add(at(4500, "ProbeA", 0));
     signalQueue->sortAndRewind();
 
     renderFrame(900);
-    EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeIdle 9 @900", "update ProbeB 900", "render ProbeB 900"}));
+    EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeIdle 9 @900", "update ProbeB 900",
+                                                    "render ProbeB 900"}));
     probeLog().clear();
 
     renderFrame(4999);
     EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeIdle 9 @4000", "signal ProbeA 0 @4500",
                                                     "update ProbeA 4999", "update ProbeB 4999",
                                                     "render ProbeA 4999", "render ProbeB 4999"}));
-    EXPECT_EQ(probe("ProbeA")->elapsed, 499);  // restarted by its INIT signal at 4500
+    EXPECT_EQ(probe("ProbeA")->elapsed, 499); // restarted by its INIT signal at 4500
     probeLog().clear();
 
-    renderFrame(5000);  // END at 5000: the effect ran up to 4999
+    renderFrame(5000); // END at 5000: the effect ran up to 4999
     EXPECT_EQ(probeLog(), (std::vector<std::string>{"signal ProbeIdle 9 @5000", "update ProbeB 5000",
                                                     "render ProbeB 5000"}));
     // Never active, yet it got every signal.
@@ -173,7 +182,8 @@ TEST_F(FrameStep, SignalsFirstThenUpdatesThenRendersInListOrder) {
 
 TEST_F(FrameStep, AFrameThatJumpsDeliversTheSkippedSignalsBeforeAnyUpdate) {
     add("ProbeA", 0, -1);
-    for (int t : {5001, 900, 5000, 901, 3000}) signalQueue->add(at(t, "ProbeA", 3));
+    for (int t : {5001, 900, 5000, 901, 3000})
+        signalQueue->add(at(t, "ProbeA", 3));
     signalQueue->sortAndRewind();
     renderFrame(900);
     probeLog().clear();
@@ -250,7 +260,7 @@ TEST_F(FrameStep, NothingHappensWithoutAnEffectList) {
     renderFrame(100);
     effectList = saved;
     EXPECT_TRUE(probeLog().empty());
-    EXPECT_TRUE(signalQueue->isDue(100));  // still waiting for the first real frame
+    EXPECT_TRUE(signalQueue->isDue(100)); // still waiting for the first real frame
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Key tracks of effect parameters: lookups, the step rule, change flags, addKey and compaction.
-#include "demo/DemoState.h"
 #include "demo/Variable.h"
+#include "demo/DemoState.h"
 
 #include <gtest/gtest.h>
 
@@ -16,24 +16,25 @@ struct TrackEnd {
 
 template <typename T> std::vector<int> times(const std::vector<Key<T>>& keys) {
     std::vector<int> out;
-    for (const auto& k : keys) out.push_back(k.time);
+    for (const auto& k : keys)
+        out.push_back(k.time);
     return out;
 }
 
 TEST(FloatVariable, LookupAtBetweenAndAfterKeys) {
     FloatVariable v(0.3f);
-    EXPECT_FLOAT_EQ(v.valueAt(500), 0.3f);  // no keys: the value
+    EXPECT_FLOAT_EQ(v.valueAt(500), 0.3f); // no keys: the value
     v.keys = {{0, 0.0f}, {1000, 1.0f}, {60000, 1.0f}};
     EXPECT_FLOAT_EQ(v.valueAt(0), 0.0f);
     EXPECT_FLOAT_EQ(v.valueAt(500), 0.5f);
     EXPECT_FLOAT_EQ(v.valueAt(250), 0.25f);
     EXPECT_FLOAT_EQ(v.valueAt(1000), 1.0f);
     EXPECT_FLOAT_EQ(v.valueAt(60000), 1.0f);
-    EXPECT_FLOAT_EQ(v.valueAt(70000), 0.3f);  // after the last key: the value
+    EXPECT_FLOAT_EQ(v.valueAt(70000), 0.3f); // after the last key: the value
     // Negative times are huge unsigned ones: after the track too.
     EXPECT_FLOAT_EQ(v.valueAt(-1), 0.3f);
 
-    v.keys = {{0, 0.8f}};  // a single key is not a track
+    v.keys = {{0, 0.8f}}; // a single key is not a track
     EXPECT_FLOAT_EQ(v.valueAt(0), 0.3f);
 }
 
@@ -52,14 +53,14 @@ TEST(StepVariables, BoolAndIntTakeTheKeyBeforeTheNextOne) {
     EXPECT_EQ(b.valueAt(1000), 1.0f);
     EXPECT_EQ(b.valueAt(4999), 1.0f);
     EXPECT_EQ(b.valueAt(5000), 0.0f);
-    EXPECT_EQ(b.valueAt(60000), 1.0f);  // at the last key: the value, not the key
+    EXPECT_EQ(b.valueAt(60000), 1.0f); // at the last key: the value, not the key
     EXPECT_EQ(b.valueAt(70000), 1.0f);
 
     IntVariable i(1);
     i.count = 3;
     i.keys = {{0, 2}, {1000, 7}, {2000, 0}};
-    EXPECT_EQ(i.valueAt(500), 2.0f);   // the index itself, not normalised
-    EXPECT_EQ(i.valueAt(1500), 7.0f);  // keys are not clamped to the count
+    EXPECT_EQ(i.valueAt(500), 2.0f);  // the index itself, not normalised
+    EXPECT_EQ(i.valueAt(1500), 7.0f); // keys are not clamped to the count
     EXPECT_EQ(i.valueAt(2000), 1.0f);
 
     StringVariable s("base");
@@ -68,7 +69,7 @@ TEST(StepVariables, BoolAndIntTakeTheKeyBeforeTheNextOne) {
     EXPECT_EQ(s.stringAt(1000), "b");
     EXPECT_EQ(s.stringAt(2000), "base");
     Variable& asBase = s;
-    EXPECT_EQ(asBase.valueAt(500), 0.0f);  // texts have no numeric value
+    EXPECT_EQ(asBase.valueAt(500), 0.0f); // texts have no numeric value
 }
 
 TEST(ChangeTracking, FloatReportsEveryNewResult) {
@@ -90,7 +91,7 @@ TEST(ChangeTracking, StepKindsTrackOnlyTheFallbackToTheValue) {
     b.changed = false;
     b.lastValue = false;
     EXPECT_EQ(b.valueAt(500), 1.0f);
-    EXPECT_FALSE(b.changed);  // a result taken from a key leaves the flag alone
+    EXPECT_FALSE(b.changed); // a result taken from a key leaves the flag alone
     EXPECT_FALSE(b.lastValue);
     b.value = true;
     b.valueAt(3000);
@@ -100,7 +101,7 @@ TEST(ChangeTracking, StepKindsTrackOnlyTheFallbackToTheValue) {
     IntVariable i(0);
     i.count = 4;
     i.changed = false;
-    i.set(2.0f, 0);  // no key at that time: no change reported
+    i.set(2.0f, 0); // no key at that time: no change reported
     EXPECT_FALSE(i.changed);
     i.keys = {{0, 0}, {1000, 1}};
     i.set(3.0f, 1000);
@@ -111,7 +112,7 @@ TEST(ChangeTracking, StepKindsTrackOnlyTheFallbackToTheValue) {
     s.changed = false;
     s.lastValue = "1000";
     s.value = "10";
-    s.stringAt(0);  // the virtual lookup does not track
+    s.stringAt(0); // the virtual lookup does not track
     EXPECT_FALSE(s.changed);
     EXPECT_EQ(s.trackedStringAt(0), "10");
     EXPECT_TRUE(s.changed);
@@ -130,7 +131,8 @@ TEST(AddKey, FirstKeySpansTheWholeTrack) {
     BoolVariable b;
     b.addKey(1.0f, 1000);
     EXPECT_EQ(times(b.keys), (std::vector<int>{0, 1000, 60000}));
-    for (const auto& k : b.keys) EXPECT_TRUE(k.value);
+    for (const auto& k : b.keys)
+        EXPECT_TRUE(k.value);
 
     FloatVariable atZero, atEnd;
     atZero.addKey(0.4f, 0);
@@ -143,20 +145,20 @@ TEST(AddKey, LaterKeysReplaceOrInsertButNeverExtendTheTrack) {
     TrackEnd end(60000);
     IntVariable i;
     i.addKey(1.0f, 0);
-    i.addKey(2.9f, 5000);  // truncated, not clamped or rounded
+    i.addKey(2.9f, 5000); // truncated, not clamped or rounded
     i.addKey(-3.7f, 1000);
     i.addKey(4.0f, 5000);  // same time: replaced
-    i.addKey(9.0f, 70000);  // after the last key: nothing
+    i.addKey(9.0f, 70000); // after the last key: nothing
     EXPECT_EQ(times(i.keys), (std::vector<int>{0, 1000, 5000, 60000}));
     EXPECT_EQ(i.keys[1].value, -3);
     EXPECT_EQ(i.keys[2].value, 4);
     EXPECT_EQ(i.keys[3].value, 1);
 
     FloatVariable f;
-    f.addKey(1e30f, 0);  // floats are stored unclamped
+    f.addKey(1e30f, 0); // floats are stored unclamped
     EXPECT_FLOAT_EQ(f.keys[0].value, 1e30f);
     IntVariable huge;
-    huge.addKey(1e30f, 0);  // saturates instead of overflowing
+    huge.addKey(1e30f, 0); // saturates instead of overflowing
     EXPECT_EQ(huge.keys[0].value, INT_MAX);
 }
 
@@ -164,7 +166,7 @@ TEST(AddKey, TracksMadeBeforeTheEndTimeEndAtZero) {
     TrackEnd end(0);
     BoolVariable active;
     active.addKey(0.0f, 0);
-    active.addKey(1.0f, 1000);  // dropped: the track ends at 0
+    active.addKey(1.0f, 1000); // dropped: the track ends at 0
     EXPECT_EQ(times(active.keys), (std::vector<int>{0, 0}));
     active.compact();
     EXPECT_TRUE(active.keys.empty());
@@ -214,16 +216,25 @@ TEST(AddKey, AnyOrderGivesTheSameTrackAsAWalkFromTheStart) {
                 // Mostly ascending, with repeats, steps back, negative (huge unsigned) times and
                 // times past the end.
                 switch (next() % 6) {
-                case 0: time -= static_cast<int>(next() % 500); break;
-                case 1: break;
-                case 2: time = -static_cast<int>(next() % 100) - 1; break;
-                case 3: time = end + static_cast<int>(next() % 2000); break;
-                default: time += static_cast<int>(next() % 400); break;
+                case 0:
+                    time -= static_cast<int>(next() % 500);
+                    break;
+                case 1:
+                    break;
+                case 2:
+                    time = -static_cast<int>(next() % 100) - 1;
+                    break;
+                case 3:
+                    time = end + static_cast<int>(next() % 2000);
+                    break;
+                default:
+                    time += static_cast<int>(next() % 400);
+                    break;
                 }
                 const int value = static_cast<int>(next() % 1000);
                 variable.addKey(static_cast<float>(value), time);
                 if (first) {
-                    expected = variable.keys;  // the first key builds the track the same way
+                    expected = variable.keys; // the first key builds the track the same way
                     first = false;
                 } else {
                     walk(expected, value, time);
@@ -284,7 +295,7 @@ TEST(SetAndGet, ClampPerKindAndUpdateAKeyAtThatTime) {
     i.set(1.9f, 0);
     EXPECT_EQ(i.value, 1);
     EXPECT_FLOAT_EQ(i.get(), 0.5f);
-    i.count = 0;  // no valid index: stays at 0, never divides by zero
+    i.count = 0; // no valid index: stays at 0, never divides by zero
     i.set(5.0f, 0);
     EXPECT_EQ(i.value, 0);
     EXPECT_FLOAT_EQ(i.get(), 0.0f);
@@ -294,10 +305,10 @@ TEST(SetAndGet, ClampPerKindAndUpdateAKeyAtThatTime) {
     EXPECT_FLOAT_EQ(b.get(), 1.0f);
 
     StringVariable s("keep");
-    s.set(1.0f, 0);  // numbers are ignored by texts
+    s.set(1.0f, 0); // numbers are ignored by texts
     EXPECT_EQ(s.value, "keep");
     EXPECT_FLOAT_EQ(s.get(), 0.0f);
-    f.set(std::string("text"), 0);  // and texts by numbers
+    f.set(std::string("text"), 0); // and texts by numbers
     EXPECT_FLOAT_EQ(f.value, 0.0f);
 }
 
@@ -312,7 +323,7 @@ TEST(ExportImport, ValuesAreNormalisedByKind) {
     EXPECT_FLOAT_EQ(out[1].value, 1.0f);
     i.importKeys({{0, 0.5f}, {10, 0.99f}});
     EXPECT_EQ(i.keys[0].value, 2);
-    EXPECT_EQ(i.keys[1].value, 3);  // truncated
+    EXPECT_EQ(i.keys[1].value, 3); // truncated
     i.count = 1;
     i.importKeys({{0, 6.7f}});
     EXPECT_EQ(i.keys[0].value, 6);

@@ -17,7 +17,7 @@ namespace {
 using Rgba = std::vector<unsigned char>;
 
 class BasicEffects : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -39,7 +39,8 @@ protected:
 
 std::vector<std::string> variableNames(const Effect& effect) {
     std::vector<std::string> names;
-    for (const Variable* v : effect.variables) names.push_back(v->name);
+    for (const Variable* v : effect.variables)
+        names.push_back(v->name);
     return names;
 }
 
@@ -61,7 +62,8 @@ TEST_F(BasicEffects, FactoryMakesEachWithItsVariables) {
         std::vector<std::string> expected = {"Speed", "SpectrumStr", "Pattern"};
         expected.insert(expected.end(), c.own.begin(), c.own.end());
         EXPECT_EQ(variableNames(*effect), expected) << c.name;
-        for (const Variable* v : effect->variables) EXPECT_EQ(v->listId, NoList) << c.name << " " << v->name;
+        for (const Variable* v : effect->variables)
+            EXPECT_EQ(v->listId, NoList) << c.name << " " << v->name;
     }
     std::unique_ptr<Effect> flash(createBuiltInEffect("Flash"));
     EXPECT_TRUE(flash->_patternEnabled);
@@ -114,7 +116,8 @@ TEST_F(BasicEffects, InvertTwiceRestoresThePicture) {
     Invert invert;
     invert.render(0);
     Rgba inverted = centre();
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(inverted[c], 255 - original[c]) << c;
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(inverted[c], 255 - original[c]) << c;
     // State it leaves: blending off, depth test and writes on, texturing on, culling off.
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
@@ -122,7 +125,8 @@ TEST_F(BasicEffects, InvertTwiceRestoresThePicture) {
     EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
     invert.render(0);
     Rgba restored = centre();
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(restored[c], original[c]) << c;
+    for (int c = 0; c < 3; ++c)
+        EXPECT_EQ(restored[c], original[c]) << c;
     glDisable(GL_TEXTURE_2D);
 }
 
@@ -136,7 +140,7 @@ TEST_F(BasicEffects, FadeOpacityFollowsThePhase) {
     background(0, 0, 1);
     fade.render(250);
     Rgba p = centre();
-    EXPECT_NEAR(p[0], 191, 2);  // fading out: 1 - 0.25 of the colour over the picture
+    EXPECT_NEAR(p[0], 191, 2); // fading out: 1 - 0.25 of the colour over the picture
     EXPECT_NEAR(p[2], 64, 2);
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     EXPECT_TRUE(glIsEnabled(GL_DEPTH_TEST));
@@ -144,7 +148,7 @@ TEST_F(BasicEffects, FadeOpacityFollowsThePhase) {
     glGetBooleanv(GL_DEPTH_WRITEMASK, &writes);
     EXPECT_TRUE(writes);
 
-    fade.update(1200);  // past the end of a fade-out: nothing drawn
+    fade.update(1200); // past the end of a fade-out: nothing drawn
     background(0, 0, 1);
     fade.render(1200);
     EXPECT_EQ(centre(), Rgba({0, 0, 255, 255}));
@@ -192,7 +196,7 @@ TEST_F(BasicEffects, FadeAndFlashAfterInvertStayUntextured) {
     fade.red.value = 1.0f;
     fade.setSpeed(0.005f);
     fade.start(0);
-    fade.update(500);  // phase 0.5, added over black
+    fade.update(500); // phase 0.5, added over black
     fade.render(500);
     Rgba c = centre();
     EXPECT_NEAR(c[0], 128, 2) << "the fade drew the bound black texture";
@@ -223,7 +227,7 @@ TEST_F(BasicEffects, FadeSpeedSignal) {
     EXPECT_FLOAT_EQ(fade.speed.value, -0.5f);
     s.value = 0.25f;
     fade.signal(s);
-    EXPECT_FLOAT_EQ(fade.speed.value, 4.0f);  // not clamped
+    EXPECT_FLOAT_EQ(fade.speed.value, 4.0f); // not clamped
 }
 
 TEST_F(BasicEffects, FlashFiresOnPatternStepsOnly) {
@@ -236,25 +240,25 @@ TEST_F(BasicEffects, FlashFiresOnPatternStepsOnly) {
         flash.render(t);
         return centre()[0];
     };
-    EXPECT_EQ(frame(0), 255);  // step '1' at phase 0: full flare
+    EXPECT_EQ(frame(0), 255); // step '1' at phase 0: full flare
     // 50 ms later: b = 255 - trunc(0.05 * 255) = 243, k = e^(243/255 - 1).
     EXPECT_NEAR(frame(50), std::exp(243.0 / 255.0 - 1.0) * 255.0, 1.5);
-    EXPECT_EQ(frame(150), 0);  // pattern "1000": steps 1 to 3 are dark
+    EXPECT_EQ(frame(150), 0); // pattern "1000": steps 1 to 3 are dark
     EXPECT_EQ(frame(399), 0);
-    EXPECT_EQ(frame(400), 255);  // next '1' step: a new flare
+    EXPECT_EQ(frame(400), 255); // next '1' step: a new flare
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
 
     // A step that does not change the index (the index seen by all effects) fires no new flare.
     lastPatternIndex = 0;
     flash.start(0);
-    flash.flashStart = -1.0f;  // as if the last flare were a whole phase unit ago
+    flash.flashStart = -1.0f; // as if the last flare were a whole phase unit ago
     EXPECT_NEAR(frame(0), std::exp(-1.0) * 255.0, 1.5);
 
     // Alpha blending instead of adding: k over the picture by k.
     lastPatternIndex = 1000;
     flash.add.value = false;
     flash.start(0);
-    flash.update(1200);  // a '1' step: the flare starts
+    flash.update(1200); // a '1' step: the flare starts
     flash.update(1250);
     background(0, 0, 1);
     flash.render(1250);

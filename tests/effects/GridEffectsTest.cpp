@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr float kKeep = NAN;  // the formula leaves that part alone
+constexpr float kKeep = NAN; // the formula leaves that part alone
 
 // One vertex after a formula: position, texture coordinate, grey level and alpha of its colour.
 struct Reference {
@@ -25,7 +25,7 @@ struct Reference {
     float phase;
     int row;
     int column;
-    float level;  // the signal level
+    float level; // the signal level
     float expected[7];
 };
 
@@ -64,13 +64,14 @@ const Reference2 kGridExp2[] = {
 
 void expectVertex(const GridMesh& grid, int row, int column, const float* expected, const std::string& what) {
     const float* v = grid.vertex(row, column);
-    const float got[7] = {v[GridMesh::kPosition],     v[GridMesh::kPosition + 1], v[GridMesh::kPosition + 2],
-                          v[GridMesh::kTexCoord],     v[GridMesh::kTexCoord + 1], v[GridMesh::kColour],
+    const float got[7] = {v[GridMesh::kPosition],  v[GridMesh::kPosition + 1], v[GridMesh::kPosition + 2],
+                          v[GridMesh::kTexCoord],  v[GridMesh::kTexCoord + 1], v[GridMesh::kColour],
                           v[GridMesh::kColour + 3]};
     static const char* parts[7] = {"x", "y", "z", "s", "t", "grey", "alpha"};
     for (int p = 0; p < 7; ++p) {
         if (std::isnan(expected[p])) continue;
-        EXPECT_NEAR(got[p], expected[p], 1e-3f * std::max(1.0f, std::fabs(expected[p]))) << what << " " << parts[p];
+        EXPECT_NEAR(got[p], expected[p], 1e-3f * std::max(1.0f, std::fabs(expected[p])))
+            << what << " " << parts[p];
     }
     EXPECT_EQ(v[GridMesh::kColour], v[GridMesh::kColour + 1]) << what;
     EXPECT_EQ(v[GridMesh::kColour], v[GridMesh::kColour + 2]) << what;
@@ -87,7 +88,7 @@ bool atBase(const GridMesh& grid, int row, int column) {
 }
 
 class Grids : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -109,8 +110,9 @@ TEST(GridMeshArrays, VerticesAndIndicesOfTheTwoGrids) {
     ASSERT_EQ(grid.vertexData().size(), 50u * 50u * 14u);
     const float* first = grid.vertex(0, 0);
     const float expectFirst[14] = {-10, -10, 0, -10, -10, 0, -0.25f, -0.35f, -0.25f, -0.35f, 1, 1, 1, 1};
-    for (int f = 0; f < 14; ++f) EXPECT_FLOAT_EQ(first[f], expectFirst[f]) << f;
-    const float* up = grid.vertex(1, 0);  // the next row is one step up
+    for (int f = 0; f < 14; ++f)
+        EXPECT_FLOAT_EQ(first[f], expectFirst[f]) << f;
+    const float* up = grid.vertex(1, 0); // the next row is one step up
     EXPECT_FLOAT_EQ(up[1], -10 + 20.0f / 49);
     EXPECT_FLOAT_EQ(up[7], -0.35f + 0.7f / 49);
     const float* last = grid.vertex(49, 49);
@@ -128,11 +130,12 @@ TEST(GridMeshArrays, VerticesAndIndicesOfTheTwoGrids) {
               (std::vector<uint16_t>{2448, 2449, 2498, 2449, 2499, 2498}));
     const auto& strips = grid.stripIndices();
     ASSERT_EQ(strips.size(), 49u * 100u);
-    EXPECT_EQ(std::vector<uint16_t>(strips.begin(), strips.begin() + 6), (std::vector<uint16_t>{0, 50, 1, 51, 2, 52}));
-    EXPECT_EQ(strips[100], 50);  // the second band starts one row up
+    EXPECT_EQ(std::vector<uint16_t>(strips.begin(), strips.begin() + 6),
+              (std::vector<uint16_t>{0, 50, 1, 51, 2, 52}));
+    EXPECT_EQ(strips[100], 50); // the second band starts one row up
     EXPECT_EQ(strips[101], 100);
     EXPECT_EQ(strips.back(), 2499);
-    EXPECT_EQ(grid.stripLength(), 98);  // the band's last column of cells is left out
+    EXPECT_EQ(grid.stripLength(), 98); // the band's last column of cells is left out
 
     GridMesh small(44, 2, 2, 0, 0, 1, 1);
     EXPECT_EQ(small.triangleIndices().size(), 6u * 43u * 43u);
@@ -150,15 +153,16 @@ TEST(GridMeshArrays, VerticesAndIndicesOfTheTwoGrids) {
 }
 
 TEST_F(Grids, FactoryMakesThemWithTheirVariablesAndDefaults) {
-    const std::vector<std::string> own = {"Red",  "Green",  "Blue",   "Alpha",  "Anim",   "Rotate",
-                                          "Blend", "Shade", "ampX",   "ampY",   "ampZ",   "magicStrength",
+    const std::vector<std::string> own = {"Red",    "Green",  "Blue",   "Alpha",  "Anim",  "Rotate",
+                                          "Blend",  "Shade",  "ampX",   "ampY",   "ampZ",  "magicStrength",
                                           "magic1", "magic2", "magic3", "magic4", "magic5"};
     for (const char* name : {"GridExp", "GridExp2"}) {
         std::unique_ptr<Effect> effect(createBuiltInEffect(name));
         ASSERT_TRUE(effect) << name;
         EXPECT_EQ(effect->name, name);
         std::vector<std::string> names;
-        for (const Variable* v : effect->variables) names.push_back(v->name);
+        for (const Variable* v : effect->variables)
+            names.push_back(v->name);
         std::vector<std::string> expected = {"Speed", "SpectrumStr", "Pattern"};
         expected.insert(expected.end(), own.begin(), own.end());
         EXPECT_EQ(names, expected) << name;
@@ -212,7 +216,8 @@ TEST_F(Grids, GridExpFormulasMatchTheirReferenceValues) {
     effect.phase = 40;
     effect.animate(5, 0);
     effect.animate(-1, 0);
-    for (int row = 0; row < 50; row += 7) EXPECT_TRUE(atBase(effect.grid, row, row));
+    for (int row = 0; row < 50; row += 7)
+        EXPECT_TRUE(atBase(effect.grid, row, row));
 }
 
 TEST_F(Grids, GridExp2FormulasMatchTheirReferenceValuesAndStayFinite) {
@@ -239,17 +244,18 @@ TEST_F(Grids, GridExp2FormulasMatchTheirReferenceValuesAndStayFinite) {
     // A tunnel radius that passes exactly through a vertex: its texture coordinate stays finite.
     const float* v = effect.grid.vertex(30, 12);
     effect.magic1.value = std::sqrt(v[GridMesh::kBasePosition] * v[GridMesh::kBasePosition] +
-                                     v[GridMesh::kBasePosition + 1] * v[GridMesh::kBasePosition + 1]);
+                                    v[GridMesh::kBasePosition + 1] * v[GridMesh::kBasePosition + 1]);
     effect.animate(4, 0);
-    for (float f : effect.grid.vertexData()) ASSERT_TRUE(std::isfinite(f));
-    EXPECT_GT(std::fabs(v[GridMesh::kTexCoord]), 10.0f);  // still far out, as the tunnel's rim is
+    for (float f : effect.grid.vertexData())
+        ASSERT_TRUE(std::isfinite(f));
+    EXPECT_GT(std::fabs(v[GridMesh::kTexCoord]), 10.0f); // still far out, as the tunnel's rim is
 
     // Signals 29 and 38.
     Signal s;
     s.type = 29;
     s.value = 1.5f;
     effect.signal(s);
-    EXPECT_EQ(effect.alpha.value, 1.5f);  // stored as it is
+    EXPECT_EQ(effect.alpha.value, 1.5f); // stored as it is
     s.type = 38;
     s.value = 1;
     effect.signal(s);
@@ -262,14 +268,14 @@ TEST_F(Grids, GridExp2FormulasMatchTheirReferenceValuesAndStayFinite) {
 TEST_F(Grids, AKeyedAnimSwitchResetsTheGrid) {
     GridExp effect;
     trackEndTime = 10000;
-    effect.anim.addKey(0.0f, 0);  // waves first ...
-    effect.anim.addKey(3.0f, 1000);  // ... then only the texture warps
+    effect.anim.addKey(0.0f, 0);    // waves first ...
+    effect.anim.addKey(3.0f, 1000); // ... then only the texture warps
     trackEndTime = 0;
     effect.start(0);
     effect.update(500);
     effect.render(500);
     EXPECT_FALSE(atBase(effect.grid, 10, 10));
-    ASSERT_FALSE(effect.anim.changed);  // a keyed value does not raise it again
+    ASSERT_FALSE(effect.anim.changed); // a keyed value does not raise it again
     effect.update(1500);
     effect.render(1500);
     // The waves' positions are gone; the warp moved only the texture.
@@ -296,7 +302,7 @@ TEST_F(Grids, AUniformLinkedPictureShowsItsColourInTheMiddle) {
     link.text = "Clear";
     grid.signal(link);
     ASSERT_EQ(grid.linked, &clear);
-    grid.anim.value = 2;  // the lens: every vertex white, the picture as it is
+    grid.anim.value = 2; // the lens: every vertex white, the picture as it is
     grid.start(0);
     grid.update(1000);
     grid.render(1000);
@@ -306,7 +312,7 @@ TEST_F(Grids, AUniformLinkedPictureShowsItsColourInTheMiddle) {
     EXPECT_NEAR(c[2], 153, 3);
     EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
-    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));  // as it found it
+    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE)); // as it found it
 
     // The grid colour tints the picture and adds to what is there.
     grid.red.value = 0.5f;

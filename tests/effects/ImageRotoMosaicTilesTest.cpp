@@ -1,8 +1,8 @@
 // Image, RotoZoom, Mosaic and Tiles drawn for real and read back, with the expected colours
 // worked out from their formulas.
-#include "GLTest.h"
 #include "../resources/ImageWriters.h"
 #include "../resources/ReportCapture.h"
+#include "GLTest.h"
 
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
@@ -27,7 +27,7 @@ using Rgb = std::array<unsigned char, 3>;
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255};
 
 class ImageRotoMosaicTiles : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -78,15 +78,19 @@ protected:
     }
     std::string uniformPicture(const std::string& name, Rgb colour) {
         const std::string path = dir + "/" + name;
-        EXPECT_TRUE(writePNG(path, 16, 16, PNG_COLOR_TYPE_RGB, 8, rgbPixels(16, 16, [&](int, int) { return colour; })));
+        EXPECT_TRUE(writePNG(path, 16, 16, PNG_COLOR_TYPE_RGB, 8,
+                             rgbPixels(16, 16, [&](int, int) { return colour; })));
         return path;
     }
     // The screen's quadrant centres, as seen: top left, top right, bottom left, bottom right.
-    std::array<Rgba, 4> quadrants() { return {pixel(200, 450), pixel(600, 450), pixel(200, 150), pixel(600, 150)}; }
+    std::array<Rgba, 4> quadrants() {
+        return {pixel(200, 450), pixel(600, 450), pixel(200, 150), pixel(600, 150)};
+    }
     void expectQuadrants(const std::array<Rgb, 4>& expected, const char* what) {
         const auto seen = quadrants();
         for (int q = 0; q < 4; ++q)
-            for (int c = 0; c < 3; ++c) EXPECT_NEAR(seen[q][c], expected[q][c], 2) << what << ", quadrant " << q;
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(seen[q][c], expected[q][c], 2) << what << ", quadrant " << q;
     }
     void expectRgb(const Rgba& seen, int r, int g, int b, const char* what, int tolerance = 2) {
         EXPECT_NEAR(seen[0], r, tolerance) << what;
@@ -115,7 +119,8 @@ protected:
 
 std::vector<std::string> ownVariables(const Effect& effect) {
     std::vector<std::string> names;
-    for (size_t i = 3; i < effect.variables.size(); ++i) names.push_back(effect.variables[i]->name);
+    for (size_t i = 3; i < effect.variables.size(); ++i)
+        names.push_back(effect.variables[i]->name);
     return names;
 }
 
@@ -124,12 +129,12 @@ TEST_F(ImageRotoMosaicTiles, FactoryBuildsEachWithItsVariablesAndTargets) {
         std::unique_ptr<Effect> effect(createBuiltInEffect(name));
         ASSERT_TRUE(effect) << name;
         EXPECT_EQ(effect->name, name);
-        EXPECT_EQ(ownVariables(*effect),
-                  (std::vector<std::string>{"Red", "Green", "Blue", "Alpha", "BlendMultipy", "BlendAdd", "Datafile"}));
+        EXPECT_EQ(ownVariables(*effect), (std::vector<std::string>{"Red", "Green", "Blue", "Alpha",
+                                                                   "BlendMultipy", "BlendAdd", "Datafile"}));
         Variable* datafile = effect->findVariable("Datafile");
         EXPECT_EQ(datafile->listId, 0);
         EXPECT_EQ(datafile->kind, KindInt);
-        EXPECT_FALSE(datafile->stringValued);  // texts go through list 0, not the track
+        EXPECT_FALSE(datafile->stringValued); // texts go through list 0, not the track
         EXPECT_EQ(effect->findVariable("Alpha")->get(), 1.0f);
         EXPECT_EQ(effect->findVariable("BlendAdd")->get(), 0.0f);
         EXPECT_EQ(static_cast<Image*>(effect.get())->loadedIndex, -1);
@@ -235,7 +240,7 @@ TEST_F(ImageRotoMosaicTiles, ImageBlendModes) {
     image.blendAdd.value = false;
 
     // Alpha boost: beat factor x value; before any beat factor it is 0.
-    image.signal(signalOf(29, 0));  // Alpha 0: only the boost shows
+    image.signal(signalOf(29, 0)); // Alpha 0: only the boost shows
     image.signal(signalOf(5, 1));
     EXPECT_EQ(image.alphaBoost, 0.0f);
     expectRgb(frame(), 64, 128, 64, "no boost yet: invisible");
@@ -243,7 +248,7 @@ TEST_F(ImageRotoMosaicTiles, ImageBlendModes) {
     image.signal(signalOf(5, 2));
     expectRgb(frame(), 96, 96, 48, "boost 0.5");
     image.signal(signalOf(29, 1.5f));
-    EXPECT_FLOAT_EQ(image.alpha.value, 1.5f);  // stored as given
+    EXPECT_FLOAT_EQ(image.alpha.value, 1.5f); // stored as given
     image.signal(signalOf(13, 1));
     image.signal(signalOf(14, 1));
     expectRgb(frame(), 128, 64, 32, "alpha over 1 is opaque");
@@ -278,7 +283,7 @@ TEST_F(ImageRotoMosaicTiles, ImageMovesTurnsAndScales) {
     expectRgb(pixel(100, 75), 0, 0, 0, "outside the shrunk picture");
     expectRgb(pixel(300, 375), 255, 0, 0, "its top left");
     expectRgb(pixel(500, 225), 255, 255, 255, "its bottom right");
-    image.signal(signalOf(23));  // growing: 1.5 times, the quadrants pushed out
+    image.signal(signalOf(23)); // growing: 1.5 times, the quadrants pushed out
     background(0, 0, 0);
     image.render(1000);
     expectRgb(pixel(100, 75), 0, 0, 255, "grown");
@@ -338,7 +343,7 @@ TEST_F(ImageRotoMosaicTiles, ImagePicksItsPictureFromTheListAndSignals) {
     trackEndTime = 10000;
     image.datafile.addKey(0.0f, 0);
     image.datafile.addKey(1.0f, 5000);
-    image.datafile.addKey(7.0f, 8000);  // past the list's end
+    image.datafile.addKey(7.0f, 8000); // past the list's end
     trackEndTime = 0;
     image.prepare(0);
     EXPECT_EQ(image.loadedIndex, 0);
@@ -351,7 +356,7 @@ TEST_F(ImageRotoMosaicTiles, ImagePicksItsPictureFromTheListAndSignals) {
 
     image.signal(signalOf(26, 0, 0, 0, greenJpeg));
     expectRgb(centre(), 0, 255, 0, "loaded by signal, a JPEG", 3);
-    image.listItemAdded(1000, red, 5);  // other lists are not pictures
+    image.listItemAdded(1000, red, 5); // other lists are not pictures
     expectRgb(centre(), 0, 255, 0, "unchanged", 3);
 }
 
@@ -446,7 +451,7 @@ TEST_F(ImageRotoMosaicTiles, MosaicOfAUniformColour) {
     expectRgb(pixel(400, 300), 255, 128, 32, "Saturation 0.4", 3);
     expectRgb(pixel(5, 5), 255, 128, 32, "Saturation 0.4", 3);
 
-    mosaic.saturation.value = 0.0f;  // brightenScreen(0) still doubles once
+    mosaic.saturation.value = 0.0f; // brightenScreen(0) still doubles once
     mosaic.zoomCenter.value = false;
     runAtPhase(mosaic, 50);
     background(1, 1, 1);
@@ -522,7 +527,7 @@ TEST_F(ImageRotoMosaicTiles, TilesPutThePictureTogetherThenBreakAway) {
     image.addListItem(0, quadrantPicture());
     Tiles tiles;
     tiles.linked = &image;
-    tiles.alpha.value = 0.0f;  // not applied to the tiles
+    tiles.alpha.value = 0.0f; // not applied to the tiles
 
     runAtPhase(tiles, 0);
     background(0, 0, 0);
@@ -573,10 +578,11 @@ TEST_F(ImageRotoMosaicTiles, LinkLoopsAreRefusedAndDrawnWithout) {
     roto->signal(signalOf(2, 0, 0, 0, "Clear"));
     tiles->signal(signalOf(2, 0, 0, 0, "RotoZoom"));
     EXPECT_EQ(tiles->linked, roto);
-    roto->signal(signalOf(2, 0, 0, 0, "Tiles"));  // Tiles -> RotoZoom -> Tiles
-    EXPECT_EQ(roto->linked, nullptr);             // and the earlier link is gone too
+    roto->signal(signalOf(2, 0, 0, 0, "Tiles")); // Tiles -> RotoZoom -> Tiles
+    EXPECT_EQ(roto->linked, nullptr);            // and the earlier link is gone too
     EXPECT_TRUE(reports.has("Linked effect loops back to this effect: Tiles"));
-    for (const auto& r : reports.all()) EXPECT_FALSE(r.fatal);
+    for (const auto& r : reports.all())
+        EXPECT_FALSE(r.fatal);
 
     // Both still draw: Tiles shows RotoZoom's (black) picture.
     background(1, 1, 1);

@@ -20,7 +20,7 @@ namespace {
 using Rgba = std::vector<unsigned char>;
 
 class NoiseSplinzor : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -43,7 +43,8 @@ protected:
 
 std::vector<std::string> variableNames(const Effect& effect) {
     std::vector<std::string> names;
-    for (const Variable* v : effect.variables) names.push_back(v->name);
+    for (const Variable* v : effect.variables)
+        names.push_back(v->name);
     return names;
 }
 
@@ -57,14 +58,14 @@ TEST_F(NoiseSplinzor, FactoryMakesNoiseAndSplinzorWithTheirVariables) {
     std::unique_ptr<Effect> noise(createBuiltInEffect("Noise"));
     ASSERT_TRUE(noise);
     EXPECT_EQ(noise->name, "Noise");
-    EXPECT_EQ(variableNames(*noise),
-              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha", "Animate"}));
+    EXPECT_EQ(variableNames(*noise), (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red",
+                                                               "Green", "Blue", "Alpha", "Animate"}));
     std::unique_ptr<Effect> splinzor(createBuiltInEffect("Splinzor"));
     ASSERT_TRUE(splinzor);
     EXPECT_EQ(splinzor->name, "Splinzor");
     EXPECT_EQ(variableNames(*splinzor),
-              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha", "Radius",
-                                        "zInc", "magic1", "magic2", "magic3"}));
+              (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha",
+                                        "Radius", "zInc", "magic1", "magic2", "magic3"}));
     EXPECT_FLOAT_EQ(splinzor->speed.value, 0.1f);
     EXPECT_FLOAT_EQ(splinzor->findVariable("Alpha")->get(), 0.4f);
 }
@@ -76,7 +77,8 @@ TEST_F(NoiseSplinzor, NoiseTexturesAreUnfilteredGreyNoise) {
         const char* name;
         int size;
     };
-    for (const Case& c : {Case{noise.noise1, "noisetexture", 1024}, Case{noise.noise2, "noisetexture2", 512}}) {
+    for (const Case& c :
+         {Case{noise.noise1, "noisetexture", 1024}, Case{noise.noise2, "noisetexture2", 512}}) {
         ASSERT_TRUE(c.texture) << c.name;
         EXPECT_EQ(TextureManager::instance().find(c.name)->object, c.texture);
         EXPECT_EQ(c.texture->width, c.size);
@@ -98,7 +100,8 @@ TEST_F(NoiseSplinzor, NoiseTexturesAreUnfilteredGreyNoise) {
             distinct[texels[i]] = 1;
         }
         int levels = 0;
-        for (int v : distinct) levels += v;
+        for (int v : distinct)
+            levels += v;
         EXPECT_GT(levels, 250) << c.name;
     }
 }
@@ -120,7 +123,7 @@ TEST_F(NoiseSplinzor, NoiseWithAlphaZeroLeavesTheFrame) {
     Signal level;
     level.type = 5;
     level.value = 1;
-    noise.signal(level);  // factor still 0
+    noise.signal(level); // factor still 0
     EXPECT_FLOAT_EQ(noise.alphaBoost, 0.0f);
     Signal beat;
     beat.type = 28;
@@ -147,7 +150,8 @@ TEST_F(NoiseSplinzor, NoiseDrawsGreyStaticThatJumpsOnlyWhenAnimated) {
         distinct[still[i]] = 1;
     }
     int levels = 0;
-    for (int v : distinct) levels += v;
+    for (int v : distinct)
+        levels += v;
     EXPECT_GT(levels, 100);
     background(0, 0, 0);
     noise.render(1);
@@ -174,7 +178,7 @@ TEST_F(NoiseSplinzor, SplinzorDrawsFadingCurvesWithTheColourRule) {
     Splinzor splinzor;
     EXPECT_EQ(Splinzor::lastStepTime(), 0);
     splinzor.red.value = 0;  // red stays at alpha along the whole curve; green and blue fall
-    glEnable(GL_TEXTURE_2D);  // left on by someone else: the lines are still plain colour
+    glEnable(GL_TEXTURE_2D); // left on by someone else: the lines are still plain colour
     background(0, 0, 0);
     splinzor.update(10000);
     splinzor.render(10000);
@@ -210,14 +214,15 @@ TEST_F(NoiseSplinzor, SplinzorHistoryStepsWithDemoTime) {
     EXPECT_EQ(splinzor.catchUp(5), 0);
     EXPECT_EQ(splinzor.catchUp(6), 1);
     EXPECT_EQ(Splinzor::lastStepTime(), 5);
-    EXPECT_EQ(splinzor.catchUp(9), 0);  // 4 ms later: the same history
+    EXPECT_EQ(splinzor.catchUp(9), 0); // 4 ms later: the same history
     EXPECT_EQ(splinzor.catchUp(10), 0);
     const std::vector<float> before = historyCopy();
-    EXPECT_EQ(splinzor.catchUp(1006), 200);  // a second: 200 steps in one go
+    EXPECT_EQ(splinzor.catchUp(1006), 200); // a second: 200 steps in one go
     EXPECT_EQ(Splinzor::lastStepTime(), 1005);
     const std::vector<float> after = historyCopy();
     // Everything moved 200 slots toward the front.
-    for (int k = 0; k + 200 < 1998; ++k) ASSERT_EQ(after[k], before[k + 200]) << k;
+    for (int k = 0; k + 200 < 1998; ++k)
+        ASSERT_EQ(after[k], before[k + 200]) << k;
     EXPECT_EQ(after[1998], after[1999]);
 }
 

@@ -16,7 +16,7 @@ std::unique_ptr<Texture> solid(unsigned char r, unsigned char g, unsigned char b
 }
 
 class Materials : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -28,7 +28,8 @@ protected:
     void TearDown() override {
         if (!ensureGLContext()) return;
         glDisable(GL_LIGHTING);
-        for (int i = 0; i < 8; ++i) glDisable(GL_LIGHT0 + i);
+        for (int i = 0; i < 8; ++i)
+            glDisable(GL_LIGHT0 + i);
         glDisable(GL_CULL_FACE);
         glDisable(GL_DEPTH_TEST);
         glMatrixMode(GL_MODELVIEW);
@@ -175,7 +176,9 @@ TEST_F(Materials, BaseAndDetailAreMultiplied) {
 
 TEST_F(Materials, ADetailMapAloneDrawsWithTheSecondSetOnTheFirstUnit) {
     // Set 1 picks the right half of a two-colour detail map; set 0 would average both halves.
-    auto detail = scenes::texture(8, 8, [](int x, int) { return x < 4 ? Rgba{255, 0, 0, 255} : Rgba{0, 200, 0, 255}; });
+    auto detail = scenes::texture(8, 8, [](int x, int) {
+        return x < 4 ? Rgba{255, 0, 0, 255} : Rgba{0, 200, 0, 255};
+    });
     Material* m = scenes::colour(1, 1, 1, 1);
     m->setDetailTexture(detail.get());
     m->finishTextures();
@@ -207,11 +210,11 @@ TEST_F(Materials, ARenderTargetIsDrawnUnlitOnItsMesh) {
     glClearColor(0.2f, 0.4f, 0.6f, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     target.disable();
-    Material* m = scenes::colour(1, 0, 0, 0);  // black when lit: only the target's colour shows
+    Material* m = scenes::colour(1, 0, 0, 0); // black when lit: only the target's colour shows
     m->setPBuffer(&target);
     m->finishTextures();
     expectColour(drawQuadWith(m), 51, 102, 153);
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));  // restore switches lighting back on
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING)); // restore switches lighting back on
 }
 
 TEST_F(Materials, ARenderTargetIsMappedAlongTheFirstCoordinateSet) {
@@ -258,7 +261,9 @@ TEST_F(Materials, AMeshWithoutTheSetItsMaterialReadsDrawsWithoutIt) {
 
 TEST_F(Materials, AMaterialGivenAfterLoadingDrawsWithItsOwnArrays) {
     auto environment = solid(255, 255, 255);
-    auto base = scenes::texture(8, 8, [](int x, int) { return x < 4 ? Rgba{255, 0, 0, 255} : Rgba{0, 0, 255, 255}; });
+    auto base = scenes::texture(8, 8, [](int x, int) {
+        return x < 4 ? Rgba{255, 0, 0, 255} : Rgba{0, 0, 255, 255};
+    });
     Scene scene;
     Material* shiny = scenes::colour(1, 1, 1, 1);
     shiny->setEnvironmentTexture(environment.get());

@@ -9,7 +9,8 @@ namespace {
 const float r = std::sqrt(0.5f);
 
 void expectMatrix(const Matrix4& m, const float (&expected)[16], float tolerance = 1e-6f) {
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(m[i], expected[i], tolerance) << "element " << i;
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(m[i], expected[i], tolerance) << "element " << i;
 }
 
 void expectVector(const Vector3& v, float x, float y, float z, float tolerance = 1e-5f) {
@@ -79,7 +80,7 @@ TEST(Slerp, HalfwayBetweenIdentityAndAQuarterTurnIsAnEighthTurn) {
 }
 
 TEST(Slerp, OppositeSignsTakeTheShortPath) {
-    const Quaternion q0(0, 0, 0, 1), q1(0, 0, -r, -r);  // the same rotation as (0, 0, r, r)
+    const Quaternion q0(0, 0, 0, 1), q1(0, 0, -r, -r); // the same rotation as (0, 0, r, r)
     const Quaternion half = Quaternion::slerp(q0, q1, 0.5f);
     EXPECT_NEAR(half.z, 0.3826834f, 1e-5f);
     EXPECT_NEAR(half.w, 0.9238795f, 1e-5f);

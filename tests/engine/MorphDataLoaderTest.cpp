@@ -1,9 +1,9 @@
 // Morph data files attached to a loaded scene's mesh: found, missing, and not fitting the mesh.
+#include "engine/MorphDataLoader.h"
 #include "../resources/ReportCapture.h"
 #include "GLTest.h"
 #include "SampleScene.h"
 #include "engine/MeshObject.h"
-#include "engine/MorphDataLoader.h"
 #include "engine/Scene.h"
 #include "engine/SceneLoaderQZG.h"
 #include "engine/SceneWriter.h"
@@ -16,7 +16,7 @@ namespace {
 
 // Morph data paths are relative to the working directory (no archive in these tests).
 class MorphDataFiles : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;

@@ -37,22 +37,22 @@ TEST_F(Morphing, FramesBlendFromTheStartAtTheRate) {
     EXPECT_FLOAT_EQ(m.position(), 1.0f);
     m.mesh->morph(13);
     EXPECT_FLOAT_EQ(m.position(), 1.5f);
-    EXPECT_FLOAT_EQ(m.normal(), -1.5f);  // blended like the positions, not renormalised
-    m.mesh->morph(5);  // before the start: frame 0, also after the morph has run
+    EXPECT_FLOAT_EQ(m.normal(), -1.5f); // blended like the positions, not renormalised
+    m.mesh->morph(5);                   // before the start: frame 0, also after the morph has run
     EXPECT_FLOAT_EQ(m.position(), 0.0f);
 }
 
 TEST_F(Morphing, PastTheEndTheLastFrameHoldsOrTheFirstTwoCycle) {
     MorphScene m(3);
     m.scene.setMorph(10, 0.5f, false);
-    m.mesh->morph(14);  // a = 2: past the end
+    m.mesh->morph(14); // a = 2: past the end
     EXPECT_FLOAT_EQ(m.position(), 2.0f);
     m.mesh->morph(5);
     m.mesh->morph(40);
     EXPECT_FLOAT_EQ(m.position(), 2.0f);
 
     m.scene.setMorph(0, 1.0f, true);
-    m.mesh->morph(7.25f);  // a = 7.25 of 3 frames: frame 0 with a quarter of frame 1
+    m.mesh->morph(7.25f); // a = 7.25 of 3 frames: frame 0 with a quarter of frame 1
     EXPECT_FLOAT_EQ(m.position(), 0.25f);
 }
 

@@ -7,7 +7,7 @@
 namespace {
 
 class SceneRendering : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -23,7 +23,8 @@ protected:
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
         glDisable(GL_LIGHTING);
-        for (int i = 0; i < 8; ++i) glDisable(GL_LIGHT0 + i);
+        for (int i = 0; i < 8; ++i)
+            glDisable(GL_LIGHT0 + i);
         glDisable(GL_BLEND);
         glDisable(GL_CULL_FACE);
         glDisable(GL_DEPTH_TEST);
@@ -93,7 +94,7 @@ TEST_F(SceneRendering, ACameraWithoutTargetLooksDownMinusZFromTheOrigin) {
     q->setPosition(Vector3(0, 0, -5));
     scene.addObject(q, -1);
     auto* camera = new Camera(5, "Free");
-    camera->setPosition(Vector3(30, 0, 40));  // not used without a target
+    camera->setPosition(Vector3(30, 0, 40)); // not used without a target
     scene.addCamera(camera, -1);
     scenes::whiteLight(scene, 2, "Sun", Vector3(0, 0, 1000));
     scene.finishLoading();
@@ -140,10 +141,12 @@ TEST_F(SceneRendering, TransparentAndAdditiveMeshesBlendOverWhatIsBehind) {
 TEST_F(SceneRendering, ABaseTextureAppearsAndAnOpacityMapCutsOut) {
     // Left half red, right half green; the opacity map is white on top, black below.
     auto base = scenes::texture(8, 8, [](int x, int) {
-        return x < 4 ? std::array<unsigned char, 4>{255, 0, 0, 255} : std::array<unsigned char, 4>{0, 255, 0, 255};
+        return x < 4 ? std::array<unsigned char, 4>{255, 0, 0, 255}
+                     : std::array<unsigned char, 4>{0, 255, 0, 255};
     });
     auto mask = scenes::texture(8, 8, [](int, int y) {
-        return y >= 4 ? std::array<unsigned char, 4>{255, 255, 255, 255} : std::array<unsigned char, 4>{0, 0, 0, 255};
+        return y >= 4 ? std::array<unsigned char, 4>{255, 255, 255, 255}
+                      : std::array<unsigned char, 4>{0, 0, 0, 255};
     });
     Scene scene;
     Material* plain = scenes::colour(1, 1, 1, 1);
@@ -168,12 +171,12 @@ TEST_F(SceneRendering, ABaseTextureAppearsAndAnOpacityMapCutsOut) {
 
     plain->setOpacityTexture(mask.get());
     EXPECT_TRUE(plain->alphaTest());
-    EXPECT_EQ(base->getImage()->data[3], 0);  // row 0 lies under the black half
+    EXPECT_EQ(base->getImage()->data[3], 0); // row 0 lies under the black half
     EXPECT_EQ(base->getImage()->data[(7 * 8) * 4 + 3], 255);
     renderFrame(scene, 0, 0, 1);
-    expectColour(rgb(x0, y1), 255, 0, 0);  // kept
+    expectColour(rgb(x0, y1), 255, 0, 0); // kept
     expectColour(rgb(x1, y1), 0, 255, 0);
-    expectColour(rgb(x0, y0), 0, 0, 255);  // cut out: the background shows
+    expectColour(rgb(x0, y0), 0, 0, 255); // cut out: the background shows
     expectColour(rgb(x1, y0), 0, 0, 255);
 }
 
@@ -209,11 +212,11 @@ TEST_F(SceneRendering, AKeyedPositionMovesTheObjectOverAPixelAtItsTime) {
     renderFrame(scene);
     const auto [cx, cy] = project(Vector3(0, 0, 0));
     expectColour(rgb(cx, cy), 0, 0, 0);
-    scene.setTime(5);  // frame 0, halfway to key 1: the origin
+    scene.setTime(5); // frame 0, halfway to key 1: the origin
     scene.animate();
     renderFrame(scene);
     expectColour(rgb(cx, cy), 255, 255, 0);
-    scene.setTime(25);  // the last key, reached and held
+    scene.setTime(25); // the last key, reached and held
     scene.animate();
     renderFrame(scene);
     expectColour(rgb(cx, cy), 0, 0, 0);
@@ -224,9 +227,12 @@ TEST_F(SceneRendering, AKeyedPositionMovesTheObjectOverAPixelAtItsTime) {
 TEST_F(SceneRendering, ABumpMappedQuadIsBrighterWhereItsNormalsFaceTheLight) {
     // Normal map: left half tilted towards +x, right half towards -x.
     auto bump = scenes::texture(8, 8, [](int x, int) {
-        return x < 4 ? std::array<unsigned char, 4>{217, 128, 217, 255} : std::array<unsigned char, 4>{38, 128, 217, 255};
+        return x < 4 ? std::array<unsigned char, 4>{217, 128, 217, 255}
+                     : std::array<unsigned char, 4>{38, 128, 217, 255};
     });
-    auto white = scenes::texture(8, 8, [](int, int) { return std::array<unsigned char, 4>{255, 255, 255, 255}; });
+    auto white = scenes::texture(8, 8, [](int, int) {
+        return std::array<unsigned char, 4>{255, 255, 255, 255};
+    });
     Scene scene;
     Material* material = scenes::colour(1, 1, 1, 1);
     material->setBumpTexture(bump.get());
@@ -259,7 +265,7 @@ TEST_F(SceneRendering, ABumpMappedQuadIsBrighterWhereItsNormalsFaceTheLight) {
     light->setPosition(Vector3(10, 0, 3));
     scene.findObjectByName("Bumpy")->setRotationDegrees(0, 0, 180);
     renderFrame(scene);
-    EXPECT_GT(rgb(lx, ly)[0], 150);  // the quad's right half, now on the left
+    EXPECT_GT(rgb(lx, ly)[0], 150); // the quad's right half, now on the left
     EXPECT_LT(rgb(rx, ry)[0], 60);
 }
 
@@ -269,7 +275,7 @@ TEST_F(SceneRendering, ChildrenFollowTheirParentOnlyWhenItIsHierarchical) {
     scene.findMaterial(1)->finishTextures();
     MeshObject* parent = scenes::quad(1, "Parent", 1, 0.5f, 0.5f);
     parent->setPosition(Vector3(2, 0, 0));
-    parent->setVisible(false, false);  // hides its own quad only
+    parent->setVisible(false, false); // hides its own quad only
     scene.addObject(parent, -1);
     scene.addObject(scenes::quad(2, "Child", 1, 0.5f, 0.5f), 1);
     scenes::cameraLookingAt(scene, Vector3(0, 0, 8), Vector3(0, 0, 0));
@@ -280,13 +286,13 @@ TEST_F(SceneRendering, ChildrenFollowTheirParentOnlyWhenItIsHierarchical) {
     renderFrame(scene);
     const auto [ox, oy] = project(Vector3(0, 0, 0));
     const auto [px, py] = project(Vector3(2, 0, 0));
-    expectColour(rgb(ox, oy), 255, 255, 255);  // the child, where its own transform puts it
-    expectColour(rgb(px, py), 0, 0, 0);        // the invisible parent
+    expectColour(rgb(ox, oy), 255, 255, 255); // the child, where its own transform puts it
+    expectColour(rgb(px, py), 0, 0, 0);       // the invisible parent
 
     parent->setHierarchical(true, true);
     renderFrame(scene);
     expectColour(rgb(ox, oy), 0, 0, 0);
-    expectColour(rgb(px, py), 255, 255, 255);  // inside the parent's transform now
+    expectColour(rgb(px, py), 255, 255, 255); // inside the parent's transform now
 
     // An offset moves the drawing (and the world position) but keeps the stored position.
     parent->setHierarchical(false, true);
@@ -313,12 +319,12 @@ TEST_F(SceneRendering, AMeshFollowingALightInAChildChainIsDrawnOnce) {
     lamp->setPosition(Vector3(0, 0, 100000));
     lamp->setTargetId(0);
     scene.addLight(lamp, 1);
-    scene.addObject(scenes::quad(3, "Glow", 1, 2, 2), 1);  // the lamp's following sibling
+    scene.addObject(scenes::quad(3, "Glow", 1, 2, 2), 1); // the lamp's following sibling
     scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
     scene.finishLoading();
     scene.applyLightColours();
     renderFrame(scene);
-    expectColour(rgb(400, 300), 0, 128, 0);  // blended once, not twice
+    expectColour(rgb(400, 300), 0, 128, 0); // blended once, not twice
 }
 
 // Floor, a box above it and two lights: "Spot01" straight above casts the shadow, "Fill"
@@ -359,14 +365,14 @@ TEST_P(Shadows, APointInShadowGetsHalfTheLightingWithoutTheShadowLight) {
 
     // References without shadows: all lights, then the fill light alone.
     renderFrame(s.scene);
-    const auto [sx, sy] = project(Vector3(0, 0, 0));      // under the box
-    const auto [lx, ly] = project(Vector3(-3, 0, 2));    // in the open
+    const auto [sx, sy] = project(Vector3(0, 0, 0));  // under the box
+    const auto [lx, ly] = project(Vector3(-3, 0, 2)); // in the open
     const auto allShadowed = rgb(sx, sy), allLit = rgb(lx, ly);
     s.spot->setEnabled(false);
     renderFrame(s.scene);
     const auto fillShadowed = rgb(sx, sy), fillLit = rgb(lx, ly);
     s.spot->setEnabled(true);
-    ASSERT_GT(allShadowed[0], fillShadowed[0] + 30);  // the spot does light that point
+    ASSERT_GT(allShadowed[0], fillShadowed[0] + 30); // the spot does light that point
 
     s.scene.setShadows(true);
     ASSERT_TRUE(s.scene.shadows());
@@ -374,7 +380,8 @@ TEST_P(Shadows, APointInShadowGetsHalfTheLightingWithoutTheShadowLight) {
     const auto shadowed = rgb(sx, sy), open = rgb(lx, ly);
     for (int c = 0; c < 3; ++c) {
         EXPECT_NEAR(shadowed[static_cast<size_t>(c)], fillShadowed[static_cast<size_t>(c)] / 2.0, 3) << c;
-        EXPECT_NEAR(open[static_cast<size_t>(c)], (allLit[static_cast<size_t>(c)] + fillLit[static_cast<size_t>(c)]) / 2.0, 3)
+        EXPECT_NEAR(open[static_cast<size_t>(c)],
+                    (allLit[static_cast<size_t>(c)] + fillLit[static_cast<size_t>(c)]) / 2.0, 3)
             << c;
     }
     // The shadow unit is left clean, and the spot is on again.

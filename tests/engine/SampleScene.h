@@ -5,7 +5,8 @@
 
 namespace sample {
 
-inline scenefile::Mesh quadMesh(const std::string& name, int32_t id, int32_t materialId, int32_t parentId = -1) {
+inline scenefile::Mesh quadMesh(const std::string& name, int32_t id, int32_t materialId,
+                                int32_t parentId = -1) {
     scenefile::Mesh m;
     m.header.name = name;
     m.header.id = id;

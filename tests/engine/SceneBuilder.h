@@ -29,7 +29,8 @@ inline MeshObject* quad(int32_t id, const std::string& name, int32_t materialId,
     vertices[1].position = Vector3(w, -h, 0);
     vertices[2].position = Vector3(w, h, 0);
     vertices[3].position = Vector3(-w, h, 0);
-    for (int i = 0; i < 4; ++i) vertices[static_cast<size_t>(i)].normal = i;
+    for (int i = 0; i < 4; ++i)
+        vertices[static_cast<size_t>(i)].normal = i;
     mesh->setVertices(vertices);
     mesh->setNormals(std::vector<Vector3>(4, Vector3(0, 0, 1)));
     mesh->setCoordinateSet0({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
@@ -105,7 +106,8 @@ inline std::unique_ptr<Texture> texture(int width, int height, const PixelFuncti
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const auto p = pixelAt(x, y);
-            for (int k = 0; k < 4; ++k) image->data[(static_cast<size_t>(y) * width + x) * 4 + k] = p[static_cast<size_t>(k)];
+            for (int k = 0; k < 4; ++k)
+                image->data[(static_cast<size_t>(y) * width + x) * 4 + k] = p[static_cast<size_t>(k)];
         }
     result->image = image;
     result->generateTexture2D();

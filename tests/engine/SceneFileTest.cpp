@@ -44,12 +44,14 @@ std::vector<uint8_t> headerBytes(const std::string& name, int32_t id, int32_t p,
     appendInt32(b, id);
     appendInt32(b, -1);
     appendInt32(b, 0);
-    for (int i = 0; i < 3 + 4 + 3 + 3; ++i) appendFloat(b, 1);
+    for (int i = 0; i < 3 + 4 + 3 + 3; ++i)
+        appendFloat(b, 1);
     for (auto [count, width] : {std::pair{p, 3}, std::pair{r, 4}, std::pair{s, 3}}) {
         appendInt32(b, count);
         // Counts beyond what a test file holds get no samples: the reader must notice.
         if (count > 0 && count <= 1000)
-            for (int k = 0; k < count * width; ++k) appendFloat(b, static_cast<float>(k));
+            for (int k = 0; k < count * width; ++k)
+                appendFloat(b, static_cast<float>(k));
     }
     return b;
 }
@@ -58,24 +60,28 @@ std::vector<uint8_t> headerBytes(const std::string& name, int32_t id, int32_t p,
 std::vector<uint8_t> uncheckedMeshFile(const Mesh& mesh) {
     std::vector<uint8_t> b;
     b.insert(b.end(), {'Q', 'Z', 'G'});
-    for (int32_t v : {1, 0, 9, 1, static_cast<int32_t>(MeshChunk)}) appendInt32(b, v);
+    for (int32_t v : {1, 0, 9, 1, static_cast<int32_t>(MeshChunk)})
+        appendInt32(b, v);
     std::vector<uint8_t> h = headerBytes(mesh.header.name, mesh.header.id, 0, 0, 0);
     b.insert(b.end(), h.begin(), h.end());
     auto triples = [&](const std::vector<Float3>& list) {
         appendInt32(b, static_cast<int32_t>(list.size()));
         for (const Float3& v : list)
-            for (float f : v) appendFloat(b, f);
+            for (float f : v)
+                appendFloat(b, f);
     };
     triples(mesh.vertices);
     triples(mesh.normals);
     for (const auto& set : mesh.coordinateSets) {
         appendInt32(b, static_cast<int32_t>(set.size()));
-        for (const TexCoord& uv : set) appendFloat(b, uv.u), appendFloat(b, uv.v);
+        for (const TexCoord& uv : set)
+            appendFloat(b, uv.u), appendFloat(b, uv.v);
     }
     triples(mesh.colours);
     appendInt32(b, static_cast<int32_t>(mesh.faces.size()));
     for (const auto& face : mesh.faces)
-        for (int32_t i : face) appendInt32(b, i);
+        for (int32_t i : face)
+            appendInt32(b, i);
     appendInt32(b, EndMarker);
     return b;
 }
@@ -212,8 +218,14 @@ TEST(SceneFile, InconsistentGeometryIsRefused) {
         {"face index -1", [](Mesh& m) { m.faces[0][0] = -1; }},
         {"normal count", [](Mesh& m) { m.normals.pop_back(); }},
         {"normal count", [](Mesh& m) { m.normals.clear(); }},
-        {"colour count", [](Mesh& m) { m.colours = {{1, 1, 1}, {1, 1, 1}}; }},
-        {"coordinate set 2", [](Mesh& m) { m.coordinateSets[2] = {{0, 0}}; }},
+        {"colour count",
+         [](Mesh& m) {
+             m.colours = {{1, 1, 1}, {1, 1, 1}};
+         }},
+        {"coordinate set 2",
+         [](Mesh& m) {
+             m.coordinateSets[2] = {{0, 0}};
+         }},
         {"coordinate set 0", [](Mesh& m) { m.coordinateSets[0].assign(5, TexCoord{}); }},
     };
     SceneFile read;
@@ -318,8 +330,10 @@ TEST(SceneFile, MutatedFilesAreReadOrRefusedWhole) {
         }
         SceneFile read;
         ReadResult r = readBytes(b, read);
-        if (r) EXPECT_EQ(checkScene(read), "");
-        else EXPECT_TRUE(read.chunks.empty());
+        if (r)
+            EXPECT_EQ(checkScene(read), "");
+        else
+            EXPECT_TRUE(read.chunks.empty());
     }
 }
 
@@ -381,7 +395,7 @@ TEST(SceneFile, TextureSlotRulesAndNames) {
     std::vector<TextureSlot> applied = appliedTextureSlots(stone);
     ASSERT_EQ(applied.size(), 2u);
     EXPECT_EQ(applied[0].name, "C:\\maps\\stone.png"); // the first of two diffuse maps
-    EXPECT_EQ(applied[1].type, ReflectionMap);          // type 12 is dropped
+    EXPECT_EQ(applied[1].type, ReflectionMap);         // type 12 is dropped
 
     EXPECT_EQ(textureLookupName("D:\\work\\maps\\rock.jpg", false), "rock.jpg");
     EXPECT_EQ(textureLookupName("maps/rock.jpg", false), "maps/rock.jpg");

@@ -11,7 +11,8 @@ using SceneGraph = GLTest;
 
 std::vector<std::string> topLevelNames(const Scene& scene) {
     std::vector<std::string> names;
-    for (SceneObject* o = scene.root(); o; o = o->nextSibling()) names.push_back(o->name());
+    for (SceneObject* o = scene.root(); o; o = o->nextSibling())
+        names.push_back(o->name());
     return names;
 }
 
@@ -46,7 +47,8 @@ TEST_F(SceneGraph, TimeMapsOntoFramesWithAndWithoutLoop) {
 TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {
     DummyObject object(1, "o");
     std::vector<Vector3> positions;
-    for (int i = 0; i < 5; ++i) positions.emplace_back(static_cast<float>(i * 10), 0, 0);
+    for (int i = 0; i < 5; ++i)
+        positions.emplace_back(static_cast<float>(i * 10), 0, 0);
     object.setPositionKeys(5, positions.data());
     EXPECT_EQ(object.animationMode(), 2);
     object.animate(7, 0.5f);
@@ -60,18 +62,21 @@ TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {
     object.setRotationKeys(2, turns);
     object.animate(0, 0.5f);
     const Matrix4 expected = Matrix4::fromQuaternion(turns[0]);
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(object.rotation()[i], expected[i], 1e-5f);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_NEAR(object.rotation()[i], expected[i], 1e-5f);
 }
 
 TEST_F(SceneGraph, TracksOfUnequalLengthUseTheShortest) {
     DummyObject object(1, "o");
     std::vector<Vector3> positions, scales;
-    for (int i = 0; i < 6; ++i) positions.emplace_back(static_cast<float>(i), 0, 0);
-    for (int i = 0; i < 3; ++i) scales.emplace_back(static_cast<float>(i + 1), 1, 1);
+    for (int i = 0; i < 6; ++i)
+        positions.emplace_back(static_cast<float>(i), 0, 0);
+    for (int i = 0; i < 3; ++i)
+        scales.emplace_back(static_cast<float>(i + 1), 1, 1);
     object.setPositionKeys(6, positions.data());
     object.setScaleKeys(3, scales.data());
     EXPECT_EQ(object.keyCount(), 3);
-    object.animate(4, 0.5f);  // past the scale track: its last key, and the position's key 2
+    object.animate(4, 0.5f); // past the scale track: its last key, and the position's key 2
     EXPECT_FLOAT_EQ(object.scale().x, 3.0f);
     EXPECT_FLOAT_EQ(object.position().x, 2.0f);
 }
@@ -87,9 +92,10 @@ TEST_F(SceneGraph, ObjectsAttachToParentsAndTransparentOnesDrawLast) {
     glow->setAdditive(true);
     scene.addMaterial(glow);
     Material* duplicate = scenes::colour(1, 1, 1, 1);
-    scene.addMaterial(duplicate);  // id taken: dropped
+    scene.addMaterial(duplicate); // id taken: dropped
     EXPECT_EQ(scene.findMaterial(1)->diffuse().g, 0.0f);
-    for (auto& entry : scene.materials()) entry.second->finishTextures();
+    for (auto& entry : scene.materials())
+        entry.second->finishTextures();
 
     scene.addObject(scenes::quad(10, "Glass", 2, 1, 1), -1);
     scene.addObject(scenes::quad(11, "Solid", 1, 1, 1), -1);
@@ -126,7 +132,7 @@ TEST_F(SceneGraph, LookupsTakeTheFirstExactMatch) {
     EXPECT_EQ(scene.findCameraIndexByName("cam"), -1);
     EXPECT_EQ(scene.currentCamera(), c);
     EXPECT_EQ(scene.findCameraIndexByName("Cam"), 0);
-    scene.setCamera(3);  // out of range: ignored
+    scene.setCamera(3); // out of range: ignored
     EXPECT_EQ(scene.currentCamera(), a);
     EXPECT_EQ(scene.findObjectByName("Cam"), a);
     EXPECT_EQ(scene.findObjectById(2), b);
@@ -174,10 +180,10 @@ TEST_F(SceneGraph, LongSiblingChainsAreDestroyedWithoutDeepRecursion) {
     SceneObject* last = head;
     for (int i = 1; i < 200000; ++i) {
         auto* next = new DummyObject(i, "n");
-        last->appendSibling(next);  // walks the chain: keep it short by appending to the tail
+        last->appendSibling(next); // walks the chain: keep it short by appending to the tail
         last = next;
     }
-    delete head;  // would overflow the stack if each node deleted its successor recursively
+    delete head; // would overflow the stack if each node deleted its successor recursively
     SUCCEED();
 }
 
@@ -222,7 +228,8 @@ TEST_F(SceneGraph, LightAndCameraSettingsAreBroughtIntoRange) {
     camera.apply();
     float m[16];
     glGetFloatv(GL_PROJECTION_MATRIX, m);
-    for (float v : m) EXPECT_TRUE(std::isfinite(v));
+    for (float v : m)
+        EXPECT_TRUE(std::isfinite(v));
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
@@ -230,7 +237,7 @@ TEST_F(SceneGraph, LightSettingsBeforeNumberingWaitForTheScene) {
     while (glGetError() != GL_NO_ERROR) {
     }
     auto* light = new Light(1, "l");
-    light->setRange(50);  // no GL light yet: kept, nothing sent
+    light->setRange(50); // no GL light yet: kept, nothing sent
     light->setEnabled(false);
     light->setFlicker(false);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -255,7 +262,8 @@ TEST_F(SceneGraph, LookingAlongTheUpVectorStillGivesAView) {
     lookAt(Vector3(0, 10, 0), Vector3(0, 0, 0));
     float m[16];
     glGetFloatv(GL_MODELVIEW_MATRIX, m);
-    for (float v : m) EXPECT_TRUE(std::isfinite(v));
+    for (float v : m)
+        EXPECT_TRUE(std::isfinite(v));
     // The origin lies straight ahead (on the -z axis of the view) at distance 10.
     Matrix4 view;
     std::copy(m, m + 16, view.m);

@@ -24,7 +24,7 @@ namespace sf = scenefile;
 namespace {
 
 class SceneLoading : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -36,7 +36,8 @@ protected:
     // A 4 x 4 picture of one colour in the texture directory.
     void picture(const std::string& name, unsigned char r, unsigned char g, unsigned char b) {
         std::vector<unsigned char> rgb;
-        for (int i = 0; i < 16; ++i) rgb.insert(rgb.end(), {r, g, b});
+        for (int i = 0; i < 16; ++i)
+            rgb.insert(rgb.end(), {r, g, b});
         writeFile(textures + name, "");
         ASSERT_TRUE(writeRgbPng(textures + name, 4, 4, rgb.data(), false, true));
     }
@@ -80,7 +81,8 @@ void expectColour(const ColorRGBA& c, float r, float g, float b, float a) {
 
 std::vector<std::string> chainNames(SceneObject* first) {
     std::vector<std::string> names;
-    for (SceneObject* o = first; o; o = o->nextSibling()) names.push_back(o->name());
+    for (SceneObject* o = first; o; o = o->nextSibling())
+        names.push_back(o->name());
     return names;
 }
 
@@ -95,7 +97,8 @@ TEST_F(SceneLoading, EveryRecordArrivesInTheEngineObjects) {
     ReportCapture reports;
     Scene* scene = load(write(richSceneWithTextures("rt_"), "rich.qzg"));
     ASSERT_NE(scene, nullptr);
-    for (const auto& r : reports.all()) ADD_FAILURE() << "unexpected report: " << r.text;
+    for (const auto& r : reports.all())
+        ADD_FAILURE() << "unexpected report: " << r.text;
     EXPECT_EQ(SceneLoaderQZG::textureDirectory(), textures);
 
     EXPECT_EQ(scene->frameCount(), 3);
@@ -124,7 +127,8 @@ TEST_F(SceneLoading, EveryRecordArrivesInTheEngineObjects) {
     // Objects in file order, of the right kinds.
     const std::vector<std::string> order = {"Root", "Box01", "Pane", "Spot01", "Omni01", "Camera01", "Bare"};
     ASSERT_EQ(scene->objects().size(), order.size());
-    for (size_t i = 0; i < order.size(); ++i) EXPECT_EQ(scene->objects()[i]->name(), order[i]);
+    for (size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(scene->objects()[i]->name(), order[i]);
     auto* root = dynamic_cast<DummyObject*>(scene->findObjectByName("Root"));
     auto* box = dynamic_cast<MeshObject*>(scene->findObjectByName("Box01"));
     auto* pane = dynamic_cast<MeshObject*>(scene->findObjectByName("Pane"));

@@ -1,7 +1,7 @@
 // Ready-made meshes for content: valid records, unit normals, front faces pointing outwards, and
 // file rotations that turn the way glRotatef does once the engine reads them.
-#include "engine/Math3D.h"
 #include "engine/SceneShapes.h"
+#include "engine/Math3D.h"
 #include "engine/SceneWriter.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,8 @@ void expectSound(const Mesh& m, bool closed) {
     for (const auto& f : m.faces) {
         const Float3 &p0 = m.vertices[f[0]], &p1 = m.vertices[f[1]], &p2 = m.vertices[f[2]];
         Float3 e1 = sub(p1, p0), e2 = sub(p2, p0);
-        Float3 cross{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        Float3 cross{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                     e1[0] * e2[1] - e1[1] * e2[0]};
         const Float3& n = m.normals[f[0]];
         // Counter-clockwise seen from the side the normals point to: not culled.
         EXPECT_GT(cross[0] * n[0] + cross[1] * n[1] + cross[2] * n[2], 0) << m.header.name;
@@ -64,7 +65,8 @@ TEST(SceneShapes, MeshesAreValidAndFaceOutwards) {
     EXPECT_EQ(sphere.vertices.size(), 9u * 13u);
     EXPECT_EQ(sphere.faces.size(), 2u * 12u * 7u); // one triangle per cell at each pole
     expectSound(sphere, true);
-    for (const Float3& v : sphere.vertices) EXPECT_NEAR(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), 2, 1e-5);
+    for (const Float3& v : sphere.vertices)
+        EXPECT_NEAR(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), 2, 1e-5);
 }
 
 TEST(SceneShapes, FileRotationsTurnLikeGlRotate) {

@@ -12,7 +12,7 @@ namespace {
 const std::string tool = std::string(HOLDFAST_BIN_DIR) + "/holdfast-scene";
 
 class HoldfastScene : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDir();
         std::string error;
@@ -111,8 +111,8 @@ TEST_F(HoldfastScene, HelpVersionAndUsage) {
     r = runCommand(tool + " --version");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, std::string("holdfast-scene ") + HOLDFAST_VERSION + "\n");
-    for (const char* args : {"", " info", " show x.qzg", " info --bogus x.qzg", " info a b",
-                             " info --password pw x.qzg"}) {
+    for (const char* args :
+         {"", " info", " show x.qzg", " info --bogus x.qzg", " info a b", " info --password pw x.qzg"}) {
         r = runCommand(tool + args);
         EXPECT_EQ(r.exitCode, 2) << args;
         expectIn(r.err, "usage: holdfast-scene");

@@ -12,7 +12,9 @@
 
 namespace {
 int64_t fakeTicks = 0;
-int64_t fakeCounter() { return fakeTicks; }
+int64_t fakeCounter() {
+    return fakeTicks;
+}
 } // namespace
 
 TEST(DemoClock, OffsetIsTheFirstReading) {
@@ -30,9 +32,9 @@ TEST(DemoClock, ThousandPerSecondWhateverTheTickRate) {
         fakeTicks = 123456789;
         clock.setOffset(0);
         clock.start();
-        fakeTicks += (frequency * 7 + 1) / 2;  // 3.5 s, rounded up
+        fakeTicks += (frequency * 7 + 1) / 2; // 3.5 s, rounded up
         EXPECT_EQ(clock.now(), 3500) << frequency;
-        fakeTicks += frequency / 1000 - 1;  // just under one more ms: truncated
+        fakeTicks += frequency / 1000 - 1; // just under one more ms: truncated
         EXPECT_EQ(clock.now(), 3500) << frequency;
     }
 }
@@ -91,7 +93,7 @@ platform::Event key(platform::EventType type, bool escape) {
 }
 
 class FrameLoopTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         quitRequested = false;
         inputEnabled = true;
@@ -108,8 +110,8 @@ TEST_F(FrameLoopTest, TimePastTheEndEndsWithoutPresentingThatFrame) {
     d.times = {285990, 285995, 286000, 286000, 286001, 286001};
     unsigned long frames = runFrameLoop(d);
     EXPECT_EQ(frames, 2u);
-    std::vector<std::string> expected = {"clear",          "render 285990", "present", "clear",
-                                         "render 286000",  "present",       "clear",   "render 286001"};
+    std::vector<std::string> expected = {"clear",         "render 285990", "present", "clear",
+                                         "render 286000", "present",       "clear",   "render 286001"};
     EXPECT_EQ(d.log, expected);
 }
 
@@ -143,7 +145,7 @@ TEST_F(FrameLoopTest, EscapeAndCloseBeforeInputIsEnabledDoNothing) {
     d.times = {0, 0, 10, 10, 20, 20, 286001, 286001};
     d.events = {key(platform::EventType::KeyDown, true), key(platform::EventType::CloseRequest, false),
                 key(platform::EventType::KeyUp, true)};
-    EXPECT_EQ(runFrameLoop(d), 3u);  // only the end time stops it
+    EXPECT_EQ(runFrameLoop(d), 3u); // only the end time stops it
     EXPECT_FALSE(quitRequested);
     EXPECT_EQ(d.log.back(), "render 286001");
 

@@ -41,7 +41,8 @@ Child startPlayer(const std::string& dir) {
 // Waits for the child up to `seconds` (plus `extraMs`); returns -1 when it has not ended. With
 // `killLate` set, a child that has not ended by then is killed.
 int waitExit(pid_t pid, int seconds, int extraMs = 0, bool killLate = true) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds) + std::chrono::milliseconds(extraMs);
+    auto end =
+        std::chrono::steady_clock::now() + std::chrono::seconds(seconds) + std::chrono::milliseconds(extraMs);
     do {
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
@@ -54,7 +55,9 @@ int waitExit(pid_t pid, int seconds, int extraMs = 0, bool killLate = true) {
     return -1;
 }
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 // A working directory with a small packed demo: one Clear effect for the whole run.
 std::string makeDemoDir(int demoStart = 0) {
@@ -86,7 +89,8 @@ TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
     EXPECT_EQ(code, 0);
     std::string err = readFile(child.errPath);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=\\d+")))
+    ASSERT_TRUE(
+        std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=\\d+")))
         << err;
     EXPECT_GT(std::stoul(m[1]), 0u);
     // In sanitizer builds the effects that live until exit are no leak, nor is what the system
@@ -106,9 +110,10 @@ TEST(PlayerProgram, AnInterruptEndsTheDemoWithExitCodeZeroAndItsStatistics) {
     EXPECT_EQ(waitExit(child.pid, 10), 0);
     std::string err = readFile(child.errPath);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(err, m,
-                                  std::regex("frames=(\\d+) seconds=([0-9.]+) fps=([0-9.]+) .* worst_fps=([0-9.]+) "
-                                             "cpu_us_per_frame=([0-9.]+) worst_cpu_us_per_frame=([0-9.]+)\n")))
+    ASSERT_TRUE(
+        std::regex_search(err, m,
+                          std::regex("frames=(\\d+) seconds=([0-9.]+) fps=([0-9.]+) .* worst_fps=([0-9.]+) "
+                                     "cpu_us_per_frame=([0-9.]+) worst_cpu_us_per_frame=([0-9.]+)\n")))
         << err;
     EXPECT_GT(std::stoul(m[1]), 0u);
     // The worst second is no better than the whole run, give or take the last part second, which
@@ -144,13 +149,14 @@ TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
 
 TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes) {
     if (system("command -v xvfb-run > /dev/null 2>&1") != 0) GTEST_SKIP() << "needs xvfb-run";
-    std::string dir = makeDemoDir(300000);  // ends after its first frame
+    std::string dir = makeDemoDir(300000); // ends after its first frame
     const char* question = "Error: requested fullscreen mode not supported, run windowed? -> Yes\n";
     for (const char* screen : {"800x600x24", "1280x1024x24"}) {
         CommandResult r;
         // xvfb-run -a can pick a display number that a server started at the same moment takes.
         for (int attempt = 0; attempt < 3; ++attempt) {
-            r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy xvfb-run -a -s '-screen 0 " +
+            r = runCommand("cd " + dir +
+                               " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy xvfb-run -a -s '-screen 0 " +
                                screen + "' " + binPath("holdfast"),
                            120);
             if (r.err.find("Xvfb failed to start") == std::string::npos) break;
@@ -166,17 +172,19 @@ TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes)
 TEST(PlayerProgram, FifoInsteadOfDataOrMusicIsReportedNotWaitedOn) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string run = "HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast");
-    std::string dir = makeDemoDir(300000);  // ends after its first frame
+    std::string dir = makeDemoDir(300000); // ends after its first frame
     ASSERT_EQ(mkfifo((dir + "/music.ogg").c_str(), 0600), 0);
     CommandResult music = runCommand("cd " + dir + " && " + run, 60);
     EXPECT_EQ(music.exitCode, 0) << music.err;
-    EXPECT_NE(music.err.find("Music file is not a regular file: music.ogg\n"), std::string::npos) << music.err;
+    EXPECT_NE(music.err.find("Music file is not a regular file: music.ogg\n"), std::string::npos)
+        << music.err;
 
     std::string empty = makeTempDir();
     ASSERT_EQ(mkfifo((empty + "/data.qzd").c_str(), 0600), 0);
     CommandResult data = runCommand("cd " + empty + " && " + run, 60);
     EXPECT_EQ(data.exitCode, 1) << data.err;
-    EXPECT_NE(data.err.find("data.qzd: cannot open archive: not a regular file"), std::string::npos) << data.err;
+    EXPECT_NE(data.err.find("data.qzd: cannot open archive: not a regular file"), std::string::npos)
+        << data.err;
 }
 
 // No display set, or one set that nobody answers: one plain line says so and names it, then the
@@ -186,13 +194,16 @@ TEST(PlayerProgram, NoDisplayIsFatal) {
         const char* environment;
         const char* line;
     } cases[] = {
-        {"env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER", "no display could be opened (DISPLAY is not set): "},
-        {"env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=:31999", "no display could be opened (DISPLAY=:31999): "},
+        {"env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER",
+         "no display could be opened (DISPLAY is not set): "},
+        {"env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=:31999",
+         "no display could be opened (DISPLAY=:31999): "},
     };
     for (const auto& c : cases) {
-        CommandResult r = runCommand("cd " + makeTempDir() + " && " + c.environment + " HOLDFAST_UNATTENDED=1 " +
-                                         binPath("holdfast") + " --ignored argument",
-                                     60);
+        CommandResult r =
+            runCommand("cd " + makeTempDir() + " && " + c.environment + " HOLDFAST_UNATTENDED=1 " +
+                           binPath("holdfast") + " --ignored argument",
+                       60);
         EXPECT_EQ(r.exitCode, 1) << c.environment;
         const size_t line = r.err.find(c.line);
         ASSERT_NE(line, std::string::npos) << r.err;
@@ -200,7 +211,8 @@ TEST(PlayerProgram, NoDisplayIsFatal) {
         const size_t box = r.err.find("error: could not register window class\n");
         ASSERT_NE(box, std::string::npos) << r.err;
         EXPECT_LT(line, box) << r.err;
-        EXPECT_TRUE(std::regex_search(r.err, std::regex("error: src/host/Player\\.cpp:\\d+ Could not init GLEW\n")))
+        EXPECT_TRUE(
+            std::regex_search(r.err, std::regex("error: src/host/Player\\.cpp:\\d+ Could not init GLEW\n")))
             << r.err;
     }
 }

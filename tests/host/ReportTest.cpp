@@ -13,10 +13,12 @@
 
 namespace {
 std::vector<report::Record> seen;
-void record(const report::Record& r) { seen.push_back(r); }
+void record(const report::Record& r) {
+    seen.push_back(r);
+}
 
 class ReportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         seen.clear();
         report::setSink(&record);
@@ -57,7 +59,9 @@ TEST(GLErrorNames, EveryKnownErrorAndUnknown) {
 }
 
 namespace {
-void exitHandlerMark() { fputs("exit handler ran\n", stderr); }
+void exitHandlerMark() {
+    fputs("exit handler ran\n", stderr);
+}
 } // namespace
 
 TEST(ReportDeath, FatalReportExitsWithOneAndRunsExitHandlers) {
@@ -79,12 +83,12 @@ TEST(ReportDeath, AssertFailsOnlyWhenFalse) {
 TEST_F(GLTest, CheckGLErrorReportsPendingErrorAndExits) {
     seen.clear();
     report::setSink(&record);
-    checkGLError("gl.cpp", 9);  // nothing pending: returns without a report
+    checkGLError("gl.cpp", 9); // nothing pending: returns without a report
     report::setSink(nullptr);
     EXPECT_TRUE(seen.empty());
     EXPECT_EXIT(
         {
-            glEnable(0xFFFF);  // GL_INVALID_ENUM
+            glEnable(0xFFFF); // GL_INVALID_ENUM
             checkGLError("gl.cpp", 9);
         },
         ::testing::ExitedWithCode(1), "gl.cpp:9 GL error: GL_INVALID_ENUM");

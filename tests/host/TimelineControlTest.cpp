@@ -1,5 +1,6 @@
 // What the authoring tools build on: the frame grid, catching fatal reports, reloading a script
 // without losing the running one, the parts of a script, replays and the kept GL state.
+#include "host/TimelineControl.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -9,7 +10,6 @@
 #include "host/FrameGrid.h"
 #include "host/HostState.h"
 #include "host/Report.h"
-#include "host/TimelineControl.h"
 #include "platform/GL.h"
 
 #include "GLTest.h"
@@ -44,7 +44,7 @@ TEST(FrameGrid, EveryTimeFallsBetweenTwoNeighbouringFrames) {
     EXPECT_EQ(grid.timeOf(1), 16);
     EXPECT_EQ(grid.timeOf(2), 33);
     EXPECT_EQ(grid.timeOf(60), 1000);
-    EXPECT_EQ(grid.frameAt(2147483647), 128849018);  // no overflow at the largest demo time
+    EXPECT_EQ(grid.frameAt(2147483647), 128849018); // no overflow at the largest demo time
 }
 
 TEST(FatalGuard, TurnsFatalReportsIntoExceptionsWhileItLives) {
@@ -84,7 +84,7 @@ __TIMELINE__
 )";
 
 class TimelineReload : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -108,13 +108,13 @@ TEST_F(TimelineReload, ABrokenScriptLeavesTheRunningTimelineAsItWas) {
         std::string message;
         int line;
     };
-    for (const Case& c : {Case{"__DEFS__\nINSERT_EFFECT Clear\n\nINSERT_EFFECT Nope\nINSERT_EFFECT Fade\n",
-                               "Effect Id not found: Nope", 4},
-                          Case{"DEMO_START 7\n__TIMELINE__\n0 BEGIN Clear\n", "Effect not found: Clear", 3},
-                          Case{"__DEFS__\nINSERT_EFFECT Clear\n__TIMELINE__\nLATER b Clear\n", "DEFINE not found: LATER",
-                               4},
-                          Case{"__DEFS__\nINSERT_EFFECT Clear\n__TIMELINE__\n0 t Clear X \"\"\n",
-                               "Error in script string", 4}}) {
+    for (const Case& c :
+         {Case{"__DEFS__\nINSERT_EFFECT Clear\n\nINSERT_EFFECT Nope\nINSERT_EFFECT Fade\n",
+               "Effect Id not found: Nope", 4},
+          Case{"DEMO_START 7\n__TIMELINE__\n0 BEGIN Clear\n", "Effect not found: Clear", 3},
+          Case{"__DEFS__\nINSERT_EFFECT Clear\n__TIMELINE__\nLATER b Clear\n", "DEFINE not found: LATER", 4},
+          Case{"__DEFS__\nINSERT_EFFECT Clear\n__TIMELINE__\n0 t Clear X \"\"\n", "Error in script string",
+               4}}) {
         ScriptProblem problem;
         EXPECT_FALSE(loadScript(c.script, problem)) << c.script;
         EXPECT_NE(problem.message.find(c.message), std::string::npos) << problem.message;
@@ -129,7 +129,7 @@ TEST_F(TimelineReload, ABrokenScriptLeavesTheRunningTimelineAsItWas) {
         EXPECT_EQ(beatLength, 50);
         EXPECT_EQ(trackEndTime, 5000);
         EXPECT_EQ(lastPatternIndex, 3);
-        EXPECT_EQ(scriptLoader.currentLine(), 0);  // outside a load
+        EXPECT_EQ(scriptLoader.currentLine(), 0); // outside a load
     }
     // The timeline goes on where it was: the INIT at 200 is still to come.
     deliverDueSignals(250);
@@ -149,7 +149,7 @@ TEST_F(TimelineReload, ReplayEndsWithTheFullScreenStateAndTheKeptStartStateComes
     keepStartGLState();
     glDisable(GL_TEXTURE_2D);
     glDisable(GL_BLEND);
-    keepStartGLState();  // nested keeps are harmless: each restore returns to the newest
+    keepStartGLState(); // nested keeps are harmless: each restore returns to the newest
     // Invert leaves texturing on after it draws; a restore takes that back.
     replayTimeline(FrameGrid(demoStartTime, 60), 30, 3, nullptr);
     GLint viewport[4];
@@ -178,11 +178,12 @@ TEST_F(TimelineReload, ASignalsOnlyReplayHandsOverEverySignalBeforeTheDrawnFrame
     // Frames at 100 + k * 1000 / 60 ms: the drawn frames 28 to 30 start at 566 ms, after both INITs.
     int drawnFrom = -1;
     static int* firstDrawn = &drawnFrom;
-    replayTimeline(FrameGrid(demoStartTime, 60), 30, 3,
-                   [](int t) {
-                       if (*firstDrawn < 0) *firstDrawn = t;
-                   },
-                   ReplayMode::SignalsOnly);
+    replayTimeline(
+        FrameGrid(demoStartTime, 60), 30, 3,
+        [](int t) {
+            if (*firstDrawn < 0) *firstDrawn = t;
+        },
+        ReplayMode::SignalsOnly);
     EXPECT_EQ(drawnFrom, 566);
     EXPECT_EQ(signalQueue->position(), 2u);
     EXPECT_EQ(effectList->findEffect("Invert")->startTime, 200);
@@ -206,7 +207,7 @@ GROOVE s Clear Blue 0.1
 GROOVE - BEAT e Invert
 0 TRIGGER Fade FADESPEED 800
 )";
-    const std::map<std::string, int> defines = {{"BEAT", 500},      {"INTRO", 0},      {"GROOVE", 32000},
+    const std::map<std::string, int> defines = {{"BEAT", 500},     {"INTRO", 0},     {"GROOVE", 32000},
                                                 {"BUILD", 112000}, {"DROP", 128000}, {"FADESPEED", 22}};
     const std::vector<TimelineSection> sections = timelineSections(script, defines);
     ASSERT_EQ(sections.size(), 3u);

@@ -1,6 +1,6 @@
+#include "GLTest.h"
 #include "ImageWriters.h"
 #include "ReportCapture.h"
-#include "GLTest.h"
 
 #include "archive/Crc32.h"
 #include "resources/ImageLibrary.h"
@@ -18,10 +18,12 @@ struct ImageDeleter {
 };
 using Image = std::unique_ptr<ImageData, ImageDeleter>;
 
-ImageLibrary& library() { return ImageLibrary::instance(); }
+ImageLibrary& library() {
+    return ImageLibrary::instance();
+}
 
 class Images : public ::testing::Test {
-protected:
+  protected:
     std::string dir = makeTempDir();
     std::string path(const std::string& name) const { return dir + "/" + name; }
 };
@@ -31,7 +33,7 @@ TEST_F(Images, PngBitsPerPixelFollowTheFileWithoutConversion) {
         const char* name;
         int colourType;
         int depth;
-        int bytesPerRow;  // for a 3-pixel row
+        int bytesPerRow; // for a 3-pixel row
         unsigned expectedBits;
     };
     const Case cases[] = {
@@ -46,9 +48,11 @@ TEST_F(Images, PngBitsPerPixelFollowTheFileWithoutConversion) {
     };
     for (const Case& c : cases) {
         std::vector<unsigned char> pixels(c.bytesPerRow * 2);
-        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 7 + 1);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<unsigned char>(i * 7 + 1);
         if (c.colourType == PNG_COLOR_TYPE_PALETTE)
-            for (auto& p : pixels) p %= 4;
+            for (auto& p : pixels)
+                p %= 4;
         if (c.depth == 1) pixels = {0xA0, 0x40};
         std::vector<unsigned char> palette = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9};
         ASSERT_TRUE(writePNG(path(c.name), 3, 2, c.colourType, c.depth, pixels, palette)) << c.name;
@@ -80,7 +84,8 @@ TEST_F(Images, InterlacedPngGivesTheWholePicture) {
     for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA}) {
         const int channels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
         std::vector<unsigned char> pixels(13 * 11 * channels);
-        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<unsigned char>(i * 13 + 5);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<unsigned char>(i * 13 + 5);
         ASSERT_TRUE(writePNG(path("adam7.png"), 13, 11, colourType, 8, pixels, {}, true));
         ::testing::internal::CaptureStderr();
         Image image(library().loadImage("adam7.png", (dir + "/").c_str()));
@@ -112,7 +117,8 @@ TEST_F(Images, DecoderIsChosenByTheExactEnding) {
 
 TEST_F(Images, JpegGreyBecomesThreeEqualChannels) {
     std::vector<unsigned char> grey(16 * 8);
-    for (size_t i = 0; i < grey.size(); ++i) grey[i] = (i % 16) < 8 ? 40 : 200;
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = (i % 16) < 8 ? 40 : 200;
     ASSERT_TRUE(writeJPEG(path("grey.jpg"), 16, 8, 1, grey));
     Image image(library().loadJPEG(path("grey.jpg").c_str()));
     ASSERT_TRUE(image);
@@ -130,7 +136,8 @@ TEST_F(Images, JpegGreyBecomesThreeEqualChannels) {
 TEST_F(Images, JpegOddWidthsDecodeToPackedRows) {
     for (int width : {1, 5, 13, 31}) {
         auto pixels = rgbPixels(width, 16, [](int, int y) {
-            return y < 8 ? std::array<unsigned char, 3>{0, 0, 0} : std::array<unsigned char, 3>{255, 255, 255};
+            return y < 8 ? std::array<unsigned char, 3>{0, 0, 0}
+                         : std::array<unsigned char, 3>{255, 255, 255};
         });
         const std::string file = path("odd" + std::to_string(width) + ".jpg");
         ASSERT_TRUE(writeJPEG(file, width, 16, 3, pixels));
@@ -169,7 +176,8 @@ std::string withPngSize(std::string png, uint32_t width, uint32_t height) {
         png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
     }
     const uint32_t crc = rar::crc32Update(0, png.data() + 12, 17);
-    for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
     return png;
 }
 
@@ -189,7 +197,8 @@ std::string withJpegSize(std::string jpg, uint16_t width, uint16_t height) {
 
 TEST_F(Images, BrokenFilesGiveNothing) {
     auto pixels = rgbPixels(64, 64, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 3), static_cast<unsigned char>(y * 5),
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 3),
+                                            static_cast<unsigned char>(y * 5),
                                             static_cast<unsigned char>(x ^ y)};
     });
     ASSERT_TRUE(writePNG(path("good.png"), 64, 64, PNG_COLOR_TYPE_RGB, 8, pixels));
@@ -201,7 +210,7 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     writeFile(path("header-only.png"), png.substr(0, 20));
     writeFile(path("signature-only.png"), png.substr(0, 8));
     std::string corrupt = png;
-    corrupt[png.size() / 2] = static_cast<char>(corrupt[png.size() / 2] ^ 0x55);  // inside IDAT: CRC fails
+    corrupt[png.size() / 2] = static_cast<char>(corrupt[png.size() / 2] ^ 0x55); // inside IDAT: CRC fails
     writeFile(path("corrupt.png"), corrupt);
     std::string badSignature = png;
     badSignature[1] = 'X';
@@ -216,9 +225,9 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     writeFile(path("empty.jpg"), "");
 
     ReportCapture reports;
-    for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png", "badsig.png",
-                             "empty.png", "claims.png", "missing.png", "truncated.jpg", "header-only.jpg", "garbage.jpg",
-                             "empty.jpg", "missing.jpg"})
+    for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png",
+                             "badsig.png", "empty.png", "claims.png", "missing.png", "truncated.jpg",
+                             "header-only.jpg", "garbage.jpg", "empty.jpg", "missing.jpg"})
         EXPECT_FALSE(Image(library().loadImage(name, (dir + "/").c_str()))) << name;
     EXPECT_TRUE(reports.all().empty());
     EXPECT_TRUE(Image(library().loadImage("good.png", (dir + "/").c_str())));
@@ -229,7 +238,8 @@ TEST_F(Images, BrokenFilesGiveNothing) {
 // decoder or the loader allocates for the claimed size, and the report names the file.
 TEST_F(Images, ImagesLargerThanTheLimitAreRefusedAndReported) {
     auto pixels = rgbPixels(16, 16, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 9), static_cast<unsigned char>(y), 3};
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 9), static_cast<unsigned char>(y),
+                                            3};
     });
     ASSERT_TRUE(writePNG(path("small.png"), 16, 16, PNG_COLOR_TYPE_RGB, 8, pixels));
     ASSERT_TRUE(writeJPEG(path("small.jpg"), 16, 16, 3, pixels));
@@ -264,7 +274,8 @@ TEST_F(Images, ImagesLargerThanTheLimitAreRefusedAndReported) {
 // missing rows with grey; the load fails instead.
 TEST_F(Images, JpegWithMissingScanDataIsRefused) {
     auto pixels = rgbPixels(64, 64, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 4), static_cast<unsigned char>(y * 4),
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 4),
+                                            static_cast<unsigned char>(y * 4),
                                             static_cast<unsigned char>(x ^ y)};
     });
     ASSERT_TRUE(writeJPEG(path("full.jpg"), 64, 64, 3, pixels));
@@ -283,7 +294,7 @@ TEST_F(Images, JpegWithMissingScanDataIsRefused) {
     EXPECT_FALSE(Image(library().loadImage("cut.jpg", (dir + "/").c_str())));
     EXPECT_TRUE(Image(library().loadImage("full.jpg", (dir + "/").c_str())));
     Image noEnd(library().loadImage("noend.jpg", (dir + "/").c_str()));
-    (void)noEnd;  // all pixels are there; either answer is sound, it must just not crash
+    (void)noEnd; // all pixels are there; either answer is sound, it must just not crash
 }
 
 Image makeImage(uint32_t width, uint32_t height, uint32_t bits) {
@@ -293,7 +304,8 @@ Image makeImage(uint32_t width, uint32_t height, uint32_t bits) {
     image->bitsPerPixel = bits;
     const size_t bytes = static_cast<size_t>(width) * height * bits / 8;
     image->data = static_cast<unsigned char*>(malloc(bytes));
-    for (size_t i = 0; i < bytes; ++i) image->data[i] = static_cast<unsigned char>(i);
+    for (size_t i = 0; i < bytes; ++i)
+        image->data[i] = static_cast<unsigned char>(i);
     return image;
 }
 
@@ -305,17 +317,20 @@ TEST_F(Images, ScaleUsesSinglePrecisionNearestNeighbour) {
     const unsigned char expectedWide[] = {0, 1, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8};
     EXPECT_EQ(0, memcmp(wide->data, expectedWide, sizeof expectedWide));
 
-    // 4x4 -> 2x2 takes (0,0), (2,0), (0,2), (2,2); pixel (x, y) of a 32-bit image starts at byte 4 * (4y + x).
+    // 4x4 -> 2x2 takes (0,0), (2,0), (0,2), (2,2); pixel (x, y) of a 32-bit image starts at byte 4 * (4y +
+    // x).
     Image square = makeImage(4, 4, 32);
     ASSERT_EQ(library().scaleImage(2, 2, square.get()), 0);
     const unsigned char starts[] = {0, 8, 32, 40};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(square->data[i * 4], starts[i]) << i;
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(square->data[i * 4], starts[i]) << i;
 
     // The column is the product with the rounded single-precision ratio, truncated.
     Image odd = makeImage(3, 1, 8);
     ASSERT_EQ(library().scaleImage(7, 1, odd.get()), 0);
     const float ratio = 3.0f / 7.0f;
-    for (uint32_t x = 0; x < 7; ++x) EXPECT_EQ(odd->data[x], static_cast<uint32_t>(x * ratio)) << x;
+    for (uint32_t x = 0; x < 7; ++x)
+        EXPECT_EQ(odd->data[x], static_cast<uint32_t>(x * ratio)) << x;
 
     // Enlarging both ways repeats rows.
     Image tall = makeImage(1, 2, 8);

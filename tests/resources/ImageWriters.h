@@ -1,7 +1,7 @@
 // Writes small PNG and JPEG files for the image tests, through libpng and libjpeg themselves.
 #pragma once
 
-#include <cstdio>  // before jpeglib.h, which uses FILE
+#include <cstdio> // before jpeglib.h, which uses FILE
 
 #include <jpeglib.h>
 #include <png.h>
@@ -25,8 +25,9 @@ inline bool writePNG(const std::string& path, int width, int height, int colourT
         return false;
     }
     png_init_io(png, out);
-    png_set_IHDR(png, info, width, height, bitDepth, colourType, interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, width, height, bitDepth, colourType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (colourType == PNG_COLOR_TYPE_PALETTE) {
         std::vector<png_color> entries(palette.size() / 3);
         for (size_t i = 0; i < entries.size(); ++i)

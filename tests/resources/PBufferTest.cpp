@@ -96,9 +96,11 @@ TEST_F(RenderTargets, NestedTargetsReturnToTheirCallers) {
     a.release(WGL_FRONT_LEFT_ARB);
     EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
     const std::vector<unsigned char> blue = {0, 0, 255, 255}, red = {255, 0, 0, 255};
-    EXPECT_EQ(std::vector<unsigned char>(colourA.begin() + (10 * 64 + 5) * 4, colourA.begin() + (10 * 64 + 6) * 4),
-              blue);
-    EXPECT_EQ(std::vector<unsigned char>(colourA.begin() + (10 * 64 + 60) * 4, colourA.begin() + (10 * 64 + 61) * 4),
+    EXPECT_EQ(
+        std::vector<unsigned char>(colourA.begin() + (10 * 64 + 5) * 4, colourA.begin() + (10 * 64 + 6) * 4),
+        blue);
+    EXPECT_EQ(std::vector<unsigned char>(colourA.begin() + (10 * 64 + 60) * 4,
+                                         colourA.begin() + (10 * 64 + 61) * 4),
               red);
     b.bind(WGL_FRONT_LEFT_ARB);
     auto colourB = boundColour(16, 16);
@@ -140,7 +142,8 @@ TEST_F(RenderTargets, CallerStateIsUntouchedAndTargetStateIsKept) {
     glEnable(GL_DEPTH_TEST);
     glDisable(GL_TEXTURE_2D);
     glColor4f(1, 0, 0, 1);
-    const Matrix targetModelview = matrix(GL_MODELVIEW_MATRIX), targetProjection = matrix(GL_PROJECTION_MATRIX);
+    const Matrix targetModelview = matrix(GL_MODELVIEW_MATRIX),
+                 targetProjection = matrix(GL_PROJECTION_MATRIX);
     target.disable();
 
     EXPECT_EQ(matrix(GL_PROJECTION_MATRIX), projection);
@@ -177,7 +180,7 @@ TEST_F(RenderTargets, DepthContentsCanBeBound) {
     clearTo(0, 0, 0);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LESS);
-    leftHalf(0.0f);  // depth 0.5
+    leftHalf(0.0f); // depth 0.5
     shadow.disable();
 
     shadow.bind(WGL_DEPTH_COMPONENT_NV);
@@ -214,7 +217,8 @@ TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
     EXPECT_TRUE(reports.has("PBuffer not initialised", false));
     EXPECT_TRUE(reports.has("PBuffer::release failed", false));
     EXPECT_TRUE(reports.has("PBuffer::disable failed", false));
-    for (const auto& r : reports.all()) EXPECT_FALSE(r.fatal) << r.text;
+    for (const auto& r : reports.all())
+        EXPECT_FALSE(r.fatal) << r.text;
 }
 
 TEST_F(RenderTargets, InitializeTwiceKeepsTheFirst) {
@@ -267,7 +271,7 @@ TEST_F(RenderTargets, DestroyLeavesAReusableObject) {
     target.initialize(32, 32, false);
     const platform::Binding window = platform::currentBinding();
     target.enable();
-    target.destroy();  // while its own context is current
+    target.destroy(); // while its own context is current
     EXPECT_FALSE(target.isInitialized());
     EXPECT_EQ(target.getTexture(), 0u);
     EXPECT_TRUE(sameBinding(platform::currentBinding(), window));

@@ -8,7 +8,7 @@
 #include <vector>
 
 class ReportCapture {
-public:
+  public:
     ReportCapture() {
         records().clear();
         report::setSink(&collect);
@@ -25,7 +25,7 @@ public:
         return false;
     }
 
-private:
+  private:
     static std::vector<report::Record>& records() {
         static std::vector<report::Record> list;
         return list;

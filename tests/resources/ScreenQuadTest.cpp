@@ -13,7 +13,7 @@ namespace {
 using Rgba = std::vector<unsigned char>;
 
 class ScreenQuads : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -38,10 +38,11 @@ protected:
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) {
                 const bool right = x >= 4, bottom = y >= 4;
-                const std::array<unsigned char, 4> c = !bottom ? (right ? std::array<unsigned char, 4>{0, 255, 0, 255}
-                                                                        : std::array<unsigned char, 4>{255, 0, 0, 255})
-                                                               : (right ? std::array<unsigned char, 4>{255, 255, 255, 255}
-                                                                        : std::array<unsigned char, 4>{0, 0, 255, 255});
+                const std::array<unsigned char, 4> c =
+                    !bottom ? (right ? std::array<unsigned char, 4>{0, 255, 0, 255}
+                                     : std::array<unsigned char, 4>{255, 0, 0, 255})
+                            : (right ? std::array<unsigned char, 4>{255, 255, 255, 255}
+                                     : std::array<unsigned char, 4>{0, 0, 255, 255});
                 std::copy(c.begin(), c.end(), texels.begin() + (y * 8 + x) * 4);
             }
         texture->bind();
@@ -51,12 +52,18 @@ protected:
     }
 };
 
-const Rgba black = {0, 0, 0, 255}, white = {255, 255, 255, 255}, red = {255, 0, 0, 255}, green = {0, 255, 0, 255},
-           blue = {0, 0, 255, 255};
+const Rgba black = {0, 0, 0, 255}, white = {255, 255, 255, 255}, red = {255, 0, 0, 255},
+           green = {0, 255, 0, 255}, blue = {0, 0, 255, 255};
 
 TEST_F(ScreenQuads, RectanglesArePlacedFromTheTop) {
     setOrthoYUp();
-    EXPECT_EQ([] { GLint m; glGetIntegerv(GL_MATRIX_MODE, &m); return m; }(), GL_MODELVIEW);
+    EXPECT_EQ(
+        [] {
+            GLint m;
+            glGetIntegerv(GL_MATRIX_MODE, &m);
+            return m;
+        }(),
+        GL_MODELVIEW);
     drawQuad(ScreenRect{0.25f, 0, 0.5f, 0.5f});
     EXPECT_EQ(at(0.5f, 0.75f), white);
     EXPECT_EQ(at(0.3f, 0.95f), white);
@@ -111,7 +118,7 @@ TEST_F(ScreenQuads, TexturedQuadsShowImagesUpright) {
 TEST_F(ScreenQuads, BrightenDoublesOncePerPass) {
     struct Case {
         int factor;
-        int expected;  // from 20: one doubling per pass
+        int expected; // from 20: one doubling per pass
     };
     for (Case c : {Case{1, 40}, Case{4, 160}, Case{6, 160}, Case{2, 80}}) {
         glClearColor(20 / 255.0f, 20 / 255.0f, 20 / 255.0f, 1);
@@ -119,7 +126,11 @@ TEST_F(ScreenQuads, BrightenDoublesOncePerPass) {
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         glTranslatef(0.5f, 0, 0);
-        const float marker = [] { GLfloat m[16]; glGetFloatv(GL_PROJECTION_MATRIX, m); return m[12]; }();
+        const float marker = [] {
+            GLfloat m[16];
+            glGetFloatv(GL_PROJECTION_MATRIX, m);
+            return m[12];
+        }();
         brightenScreen(c.factor);
         Rgba p = at(0.5f, 0.5f);
         EXPECT_NEAR(p[0], c.expected, 2) << c.factor;
@@ -136,7 +147,7 @@ TEST_F(ScreenQuads, BrightenDoublesOncePerPass) {
 }
 
 class Streaks : public ScreenQuads {
-protected:
+  protected:
     PBuffer target;
     void SetUp() override {
         ScreenQuads::SetUp();
@@ -163,7 +174,7 @@ protected:
         target.enable();
         glClearColor(r, r, r, r);
         glClear(GL_COLOR_BUFFER_BIT);
-        glClearColor(0, 0, 0, 0);  // the streak pass clears with the target's own clear colour
+        glClearColor(0, 0, 0, 0); // the streak pass clears with the target's own clear colour
         target.disable();
     }
 };
@@ -199,10 +210,10 @@ TEST_F(Streaks, UnshiftedCopiesKeepTheOrientation) {
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 0, 8, 32);  // the first texel columns: red
+    glScissor(0, 0, 8, 32); // the first texel columns: red
     glClearColor(1, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
-    glScissor(0, 0, 32, 4);  // the first texel rows: green
+    glScissor(0, 0, 32, 4); // the first texel rows: green
     glClearColor(0, 1, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glDisable(GL_SCISSOR_TEST);
@@ -239,7 +250,8 @@ TEST_F(Streaks, VerticalPassLeavesItsTranslation) {
     GLfloat m[16], colour[4];
     glGetFloatv(GL_MODELVIEW_MATRIX, m);
     glGetFloatv(GL_CURRENT_COLOR, colour);
-    const bool blend = glIsEnabled(GL_BLEND), depth = glIsEnabled(GL_DEPTH_TEST), textured = glIsEnabled(GL_TEXTURE_2D);
+    const bool blend = glIsEnabled(GL_BLEND), depth = glIsEnabled(GL_DEPTH_TEST),
+               textured = glIsEnabled(GL_TEXTURE_2D);
     GLboolean depthWrites = GL_FALSE;
     glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrites);
     target.disable();

@@ -26,7 +26,7 @@ GLint levelParameter(GLenum target, GLenum name) {
 }
 
 class Textures : public GLTest {
-protected:
+  protected:
     void TearDown() override { registry.releaseAll(); }
     std::string dir = makeTempDir() + "/";
     // A registry of the test's own, so tests don't see each other's names.
@@ -34,7 +34,8 @@ protected:
 
     void writeRgb(const std::string& name, int width, int height) {
         auto pixels = rgbPixels(width, height, [](int x, int y) {
-            return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 50};
+            return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y),
+                                                50};
         });
         ASSERT_TRUE(writePNG(dir + name, width, height, PNG_COLOR_TYPE_RGB, 8, pixels));
     }
@@ -59,11 +60,12 @@ TEST_F(Textures, WideImageGetsSquarePowerOfTwoTexture) {
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrap);
     EXPECT_EQ(minFilter, GL_LINEAR_MIPMAP_LINEAR);
     EXPECT_EQ(wrap, GL_REPEAT);
-    GLint lastLevel = 0;  // a full mipmap chain down to 1 x 1
+    GLint lastLevel = 0; // a full mipmap chain down to 1 x 1
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 9, GL_TEXTURE_WIDTH, &lastLevel);
     EXPECT_EQ(lastLevel, 1);
 
-    // Nearest-neighbour stretch: texel (511, 511) comes from image pixel (299, 199) scaled by 300/512, 200/512.
+    // Nearest-neighbour stretch: texel (511, 511) comes from image pixel (299, 199) scaled by 300/512,
+    // 200/512.
     auto texels = readTexture(texture);
     const size_t last = (511 * 512 + 511) * 4;
     EXPECT_EQ(texels[last + 0], static_cast<unsigned char>(static_cast<int>(511 * (300.0f / 512.0f))));
@@ -130,7 +132,8 @@ TEST_F(Textures, EmptyTexturesMarkTheRequestedRegion) {
                 ASSERT_EQ(texels[(y * 8 + x) * 4 + c], (x < 5 && y < 5) ? 127 : 0) << x << "," << y;
 
     Texture* exact = registry.createTexture("eight", 8, 8, GL_TEXTURE_2D, GL_RGBA);
-    for (unsigned char v : readTexture(exact)) ASSERT_EQ(v, 0);
+    for (unsigned char v : readTexture(exact))
+        ASSERT_EQ(v, 0);
 
     Texture* rounded = registry.createTexture("rounded", 300, 9, GL_TEXTURE_2D, GL_RGBA);
     EXPECT_EQ(rounded->width, 512);
@@ -159,7 +162,7 @@ TEST_F(Textures, DepthAndCubeMapTextures) {
     ASSERT_TRUE(depth);
     EXPECT_EQ(depth->width, 256);
     EXPECT_EQ(depth->height, 256);
-    depth->bind();  // binds as GL_TEXTURE_2D
+    depth->bind(); // binds as GL_TEXTURE_2D
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
     EXPECT_EQ(static_cast<GLuint>(bound), depth->id);
@@ -233,10 +236,12 @@ TEST_F(Textures, ClearAndRandomizeReplaceLevelZero) {
     srand(1234);
     for (int i = 0; i < 16 * 8; ++i) {
         const unsigned char expected = static_cast<unsigned char>(rand() & 0xff);
-        for (int c = 0; c < 4; ++c) ASSERT_EQ(texels[i * 4 + c], expected) << i;
+        for (int c = 0; c < 4; ++c)
+            ASSERT_EQ(texels[i * 4 + c], expected) << i;
     }
     TextureTools::clearTexture(texture);
-    for (unsigned char v : readTexture(texture)) ASSERT_EQ(v, 0);
+    for (unsigned char v : readTexture(texture))
+        ASSERT_EQ(v, 0);
 }
 
 TEST_F(Textures, ToolsWithoutTextureAreFatal) {

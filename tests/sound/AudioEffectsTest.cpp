@@ -35,7 +35,7 @@ const double kBinHz = kBin * 44100.0 / sound::kFFTSize;
 
 // Remembers every level that reaches it.
 class Listener : public Effect {
-public:
+  public:
     explicit Listener(const std::string& name) : Effect(name) {}
     void render(int) override {}
     void signal(const Signal& s) override {
@@ -55,7 +55,8 @@ struct SpectrumScene {
         EffectList::setTestFactory(listenerFactory);
         effectList = &list;
         list.createEffect("Spectrum");
-        for (const char* name : listeners) list.createEffect(name);
+        for (const char* name : listeners)
+            list.createEffect(name);
         EffectList::setTestFactory(nullptr);
     }
     ~SpectrumScene() {
@@ -85,7 +86,7 @@ const std::string& music(const char* name, double amplitude) {
 }
 
 class OfflineMusic : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sound::setOfflineMode(true); }
     void TearDown() override {
         tesselMusic.closeSound();
@@ -99,20 +100,22 @@ protected:
     }
 };
 
-float sumOf(const float* spectrum) { return std::accumulate(spectrum, spectrum + sound::kSpectrumSize, 0.0f); }
+float sumOf(const float* spectrum) {
+    return std::accumulate(spectrum, spectrum + sound::kSpectrumSize, 0.0f);
+}
 
 } // namespace
 
 TEST(SpectrumEffect, RegistersItsThresholdsOnceAndSignalsPickItsTargets) {
     SpectrumScene scene({"ListenerA", "ListenerB"});
     Spectrum& spectrum = scene.spectrum();
-    ASSERT_NE(spectrum.findVariable("MaxThresh"), nullptr);  // a script may set them before any start
+    ASSERT_NE(spectrum.findVariable("MaxThresh"), nullptr); // a script may set them before any start
     ASSERT_NE(spectrum.findVariable("SumThresh"), nullptr);
     const size_t registered = spectrum.variables.size();
     spectrum.maxThresh.value = 0.3f;
     spectrum.start(100);
     spectrum.start(200);
-    EXPECT_EQ(spectrum.variables.size(), registered);  // without a sound system start does nothing
+    EXPECT_EQ(spectrum.variables.size(), registered); // without a sound system start does nothing
     EXPECT_EQ(spectrum.maxThresh.value, 0.3f);
 
     scene.send(2, "NoSuchEffect");
@@ -120,7 +123,8 @@ TEST(SpectrumEffect, RegistersItsThresholdsOnceAndSignalsPickItsTargets) {
     scene.send(3, "ListenerA");
     scene.send(3, "ListenerA");
     scene.send(3, "Nobody");
-    EXPECT_EQ(spectrum.targets, (std::vector<Effect*>{&scene.listener("ListenerA"), &scene.listener("ListenerA")}));
+    EXPECT_EQ(spectrum.targets,
+              (std::vector<Effect*>{&scene.listener("ListenerA"), &scene.listener("ListenerA")}));
     scene.send(2, "ListenerB");
     EXPECT_EQ(spectrum.targets, std::vector<Effect*>{&scene.listener("ListenerB")});
     scene.send(36, "", 1.0f);
@@ -138,7 +142,7 @@ TEST(SpectrumEffect, RegistersItsThresholdsOnceAndSignalsPickItsTargets) {
 TEST(SpectrumEffect, ABeatNeedsBothTheLoudBandAndTheSumAndDecaysIn100Ms) {
     Spectrum spectrum;
     std::vector<float> bands(sound::kSpectrumSize, 0.0f);
-    bands[10] = 0.95f;  // loud enough, but the sum is 0.95 - 0.55
+    bands[10] = 0.95f; // loud enough, but the sum is 0.95 - 0.55
     bands[11] = -0.55f;
     EXPECT_FLOAT_EQ(spectrum.analyse(bands.data(), 1000), 0.4f);
     EXPECT_EQ(spectrum.beatSum, Spectrum::kNoBeat);
@@ -175,7 +179,7 @@ TEST_F(OfflineMusic, AFullScaleSineIsABeatAndEachTargetEntryHearsTheSum) {
 
     sound::renderOfflineAt(3000);
     spectrum.update(3000);
-    const float* read = spectrumTap::read();  // the same spectrum until the next render
+    const float* read = spectrumTap::read(); // the same spectrum until the next render
     ASSERT_NE(read, nullptr);
     const float sum = sumOf(read);
     EXPECT_EQ(spectrum.maximum, *std::max_element(read, read + sound::kSpectrumSize));
@@ -187,9 +191,9 @@ TEST_F(OfflineMusic, AFullScaleSineIsABeatAndEachTargetEntryHearsTheSum) {
     EXPECT_NEAR(spectrum.level, sum, 1e-5f * sum);
     EXPECT_EQ(scene.listener("ListenerA").levels, (std::vector<float>{spectrum.level, spectrum.level}));
     EXPECT_EQ(scene.listener("ListenerB").levels, std::vector<float>{spectrum.level});
-    EXPECT_FLOAT_EQ(scene.listener("ListenerA").signalLevel, 0.5f * sum);  // SpectrumStr x level
-    EXPECT_EQ(spectrumTap::peakEnergy(), spectrum.level);  // for the player's statistics
-    EXPECT_EQ(scene.listener("ListenerB").signalLevel, 0.0f);              // SpectrumStr 0
+    EXPECT_FLOAT_EQ(scene.listener("ListenerA").signalLevel, 0.5f * sum); // SpectrumStr x level
+    EXPECT_EQ(spectrumTap::peakEnergy(), spectrum.level);                 // for the player's statistics
+    EXPECT_EQ(scene.listener("ListenerB").signalLevel, 0.0f);             // SpectrumStr 0
 
     // In decay mode: 1 on the beat; paused music sends nothing.
     scene.send(36, "", 1.0f);
@@ -225,7 +229,7 @@ TEST_F(OfflineMusic, SilenceIsNoBeatAndDecayFallsToHalfAfter50Ms) {
 
 namespace {
 class OscOnScreen : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -267,15 +271,16 @@ TEST_F(OscOnScreen, ConstantSamplesDrawADarkLineThreeQuartersDownItsRectangle) {
     Oscillo osc;
     EXPECT_EQ(osc.name, "Osc");
     std::vector<std::string> names;
-    for (const Variable* v : osc.variables) names.push_back(v->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue", "Alpha",
-                                               "xPos", "yPos", "Width", "Height"}));
+    for (const Variable* v : osc.variables)
+        names.push_back(v->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Speed", "SpectrumStr", "Pattern", "Red", "Green", "Blue",
+                                               "Alpha", "xPos", "yPos", "Width", "Height"}));
     EXPECT_EQ(osc.alpha.value, 0.5f);
 
-    osc.render(0);  // before its first start it draws nothing
+    osc.render(0); // before its first start it draws nothing
     EXPECT_TRUE(darkRows(400).empty());
 
-    osc.signal(Signal{});  // type 0: start
+    osc.signal(Signal{}); // type 0: start
     ASSERT_TRUE(OscilloscopeTap::running());
     feed(16384);
     osc.render(0);
@@ -285,10 +290,10 @@ TEST_F(OscOnScreen, ConstantSamplesDrawADarkLineThreeQuartersDownItsRectangle) {
     ASSERT_FALSE(rows.empty());
     const double middle = (rows.front() + rows.back()) / 2.0;
     EXPECT_NEAR(middle, 600 - (0.4 + 0.75 * 0.4) * 600, 3.0);
-    EXPECT_LE(rows.back() - rows.front(), 8);  // one thick line, nothing else
+    EXPECT_LE(rows.back() - rows.front(), 8); // one thick line, nothing else
     EXPECT_TRUE(darkRows(200).empty());       // left of the rectangle
-    EXPECT_EQ(pixel(480, 300)[0], 255);        // inside it, away from the line
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D));  // untextured quads after it stay untextured
+    EXPECT_EQ(pixel(480, 300)[0], 255);       // inside it, away from the line
+    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_2D)); // untextured quads after it stay untextured
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
 
     // Silence puts the line in the middle; a moved rectangle moves it.
@@ -306,7 +311,7 @@ TEST(OscWithoutSound, StartingIsFatal) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            if (!ensureGLContext()) std::exit(1);  // the message is what counts
+            if (!ensureGLContext()) std::exit(1); // the message is what counts
             Oscillo osc;
             osc.start(0);
             std::exit(0);
@@ -338,8 +343,10 @@ TEST(SilentOutput, WithoutASoundDeviceTheMusicPlaysInRealTimeToTheTaps) {
             // Mixed in real time: the music has moved on, but not faster than the clock.
             const int played = tesselMusic.streamTime() - 1000;
             tesselMusic.closeSound();
-            std::exit(loudest == kBin && spectrum[kBin] > 0.9f && peak > 30000 && played >= 300 && played <= 1000 ? 0
-                                                                                                                   : 6);
+            std::exit(loudest == kBin && spectrum[kBin] > 0.9f && peak > 30000 && played >= 300 &&
+                              played <= 1000
+                          ? 0
+                          : 6);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -373,15 +380,18 @@ __TIMELINE__
     ASSERT_EQ(packed.exitCode, 0) << packed.err;
 
     // The environment of the tests chooses the dummy driver; the player must find its way alone.
-    CommandResult r = runCommand("cd " + dir + " && env -u SDL_AUDIODRIVER HOLDFAST_UNATTENDED=1 HOLDFAST_STATS=1 " +
-                                     binPath("holdfast"),
-                                 120);
+    CommandResult r =
+        runCommand("cd " + dir + " && env -u SDL_AUDIODRIVER HOLDFAST_UNATTENDED=1 HOLDFAST_STATS=1 " +
+                       binPath("holdfast"),
+                   120);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(std::regex_search(r.err, std::regex("sound|audio|alsa|oscillo|pcm", std::regex::icase))) << r.err;
+    EXPECT_FALSE(std::regex_search(r.err, std::regex("sound|audio|alsa|oscillo|pcm", std::regex::icase)))
+        << r.err;
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("frames=(\\d+) .* spectra=(\\d+) spectrum_peak=([0-9.]+)")))
+    ASSERT_TRUE(
+        std::regex_search(r.err, m, std::regex("frames=(\\d+) .* spectra=(\\d+) spectrum_peak=([0-9.]+)")))
         << r.err;
     EXPECT_GT(std::stoul(m[1]), 0u);
-    EXPECT_GT(std::stoul(m[2]), 0u);  // the taps were fed ...
-    EXPECT_GT(std::stod(m[3]), 0.5);  // ... with the music
+    EXPECT_GT(std::stoul(m[2]), 0u); // the taps were fed ...
+    EXPECT_GT(std::stod(m[3]), 0.5); // ... with the music
 }

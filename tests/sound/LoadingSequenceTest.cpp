@@ -1,11 +1,11 @@
 // The loading sequence in-process: the loading picture, the music set to DEMO_START before it
 // plays, the clock starting there too, and a silent start without music.
+#include "host/LoadingSequence.h"
 #include "OggWriter.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
-#include "host/LoadingSequence.h"
 #include "host/Report.h"
 #include "platform/AudioDevice.h"
 #include "sound/TesselMusic.h"
@@ -35,7 +35,7 @@ __TIMELINE__
 std::string makeDemo(bool withMusic) {
     const std::string dir = makeTempDir();
     writeFile(dir + "/data/scripts/demo.scr", kScript);
-    writeFile(dir + "/data/images/readme.txt", "the loading picture");  // makes the folder
+    writeFile(dir + "/data/images/readme.txt", "the loading picture"); // makes the folder
     std::vector<unsigned char> pixels(64 * 48 * 3);
     for (size_t i = 0; i < pixels.size(); i += 3) {
         pixels[i] = 20;
@@ -55,7 +55,7 @@ std::string makeDemo(bool withMusic) {
 std::vector<unsigned char> presented;
 
 class LoadingSequence : public GLTest {
-protected:
+  protected:
     void SetUp() override {
         GLTest::SetUp();
         if (IsSkipped()) return;
@@ -66,7 +66,8 @@ protected:
     void TearDown() override {
         tesselMusic.closeSound();
         musicFileName = "music.ogg";
-        if (!previousDir.empty() && chdir(previousDir.c_str()) != 0) ADD_FAILURE() << "cannot return to " << previousDir;
+        if (!previousDir.empty() && chdir(previousDir.c_str()) != 0)
+            ADD_FAILURE() << "cannot return to " << previousDir;
     }
     static void readBack(void* self) { presented = static_cast<LoadingSequence*>(self)->pixel(400, 300); }
 
@@ -74,7 +75,7 @@ protected:
         ASSERT_EQ(chdir(dir.c_str()), 0);
         presented.clear();
         LoadingSetup setup;
-        setup.archiveName = nullptr;  // data files from the folder
+        setup.archiveName = nullptr; // data files from the folder
         setup.present = readBack;
         setup.presentContext = this;
         loadingSequence(setup);
@@ -130,8 +131,8 @@ TEST_F(LoadingSequence, WithoutAnyAudioOutputTheDemoRunsSilentlyFromDemoStart) {
             load(dir);
             const int now = demoClock.now();
             // No stream is even tried without a sound system, so nothing is reported.
-            std::exit(!tesselMusic.isSoundInitialized() && !tesselMusic.hasStream() && !tesselMusic.isPlaying() &&
-                              reported == 0 && now >= 30000 && now < 30500
+            std::exit(!tesselMusic.isSoundInitialized() && !tesselMusic.hasStream() &&
+                              !tesselMusic.isPlaying() && reported == 0 && now >= 30000 && now < 30500
                           ? 0
                           : 3);
         },

@@ -36,12 +36,16 @@ const std::string& shortMusic() {
 }
 
 std::vector<report::Record> reports;
-void collect(const report::Record& r) { reports.push_back(r); }
+void collect(const report::Record& r) {
+    reports.push_back(r);
+}
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 class Music : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         reports.clear();
@@ -68,13 +72,13 @@ TEST_F(Music, SetTimeBeforePlayStartsTheMusicThere) {
     EXPECT_LT(first, 30500);
     sleepMs(400);
     const int later = tesselMusic.streamTime();
-    EXPECT_GT(later, first + 100);  // the device is pulling the music in real time
+    EXPECT_GT(later, first + 100); // the device is pulling the music in real time
     EXPECT_LT(later, 32000);
     EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(Music, PauseKeepsThePositionAndPlayGoesOnFromIt) {
-    tesselMusic.pause();  // nothing plays yet: no effect
+    tesselMusic.pause(); // nothing plays yet: no effect
     EXPECT_FALSE(tesselMusic.isPlaying());
     EXPECT_EQ(tesselMusic.channel(), -1);
 
@@ -93,11 +97,11 @@ TEST_F(Music, PauseKeepsThePositionAndPlayGoesOnFromIt) {
 
     tesselMusic.play();
     EXPECT_TRUE(tesselMusic.isPlaying());
-    EXPECT_NE(tesselMusic.channel(), firstChannel);  // a new channel
+    EXPECT_NE(tesselMusic.channel(), firstChannel); // a new channel
     EXPECT_GE(tesselMusic.streamTime(), paused);
     EXPECT_LT(tesselMusic.streamTime(), paused + 300);
     EXPECT_FALSE(sound::getPaused(tesselMusic.channel()));
-    EXPECT_TRUE(sound::getPaused(firstChannel));  // the old channel is gone
+    EXPECT_TRUE(sound::getPaused(firstChannel)); // the old channel is gone
 }
 
 TEST_F(Music, ASecondOpenStreamKeepsTheFirstStream) {
@@ -113,7 +117,7 @@ TEST_F(Music, ASecondOpenStreamKeepsTheFirstStream) {
 TEST_F(Music, AMissingMusicFileLeavesTheDemoSilent) {
     ASSERT_TRUE(tesselMusic.initSound());
     EXPECT_FALSE(tesselMusic.openStream((makeTempDir() + "/music.ogg").c_str()));
-    EXPECT_FALSE(tesselMusic.openStream(__FILE__));  // not Ogg Vorbis either
+    EXPECT_FALSE(tesselMusic.openStream(__FILE__)); // not Ogg Vorbis either
     tesselMusic.setTime(30000);
     tesselMusic.play();
     EXPECT_FALSE(tesselMusic.isPlaying());
@@ -150,8 +154,8 @@ TEST_F(Music, TheMusicEndsQuietlyAtTheEndOfTheFile) {
     tesselMusic.play();
     sleepMs(400);
     EXPECT_EQ(tesselMusic.streamTime(), 2000);
-    EXPECT_TRUE(tesselMusic.isPlaying());  // the flag follows play and pause only
-    tesselMusic.setTime(500);  // positioning while playing
+    EXPECT_TRUE(tesselMusic.isPlaying()); // the flag follows play and pause only
+    tesselMusic.setTime(500);             // positioning while playing
     sleepMs(100);
     EXPECT_GE(tesselMusic.streamTime(), 500);
     EXPECT_LT(tesselMusic.streamTime(), 1500);
@@ -162,7 +166,7 @@ TEST(MusicDeath, NoFreeChannelIsFatal) {
     EXPECT_EXIT(
         {
             sound::setOfflineMode(true);
-            sound::init(44100, 0, 0);  // a sound system without channels
+            sound::init(44100, 0, 0); // a sound system without channels
             tesselMusic.initSound();
             tesselMusic.openStream(longMusic().c_str());
             tesselMusic.play();

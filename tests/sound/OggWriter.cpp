@@ -5,7 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
-bool writeSineOgg(const std::string& path, double seconds, double hz, double amplitude, int rate, int channels) {
+bool writeSineOgg(const std::string& path, double seconds, double hz, double amplitude, int rate,
+                  int channels) {
     FILE* out = fopen(path.c_str(), "wb");
     if (!out) return false;
     vorbis_info info;
@@ -29,7 +30,8 @@ bool writeSineOgg(const std::string& path, double seconds, double hz, double amp
         fwrite(page.header, 1, page.header_len, out);
         fwrite(page.body, 1, page.body_len, out);
     };
-    while (ogg_stream_flush(&stream, &page)) write();
+    while (ogg_stream_flush(&stream, &page))
+        write();
 
     const long frames = static_cast<long>(seconds * rate);
     long done = 0;
@@ -40,7 +42,8 @@ bool writeSineOgg(const std::string& path, double seconds, double hz, double amp
             float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(n));
             for (long i = 0; i < n; ++i) {
                 const double v = amplitude * std::sin(2.0 * M_PI * hz * static_cast<double>(done + i) / rate);
-                for (int c = 0; c < channels; ++c) buffer[c][i] = static_cast<float>(v);
+                for (int c = 0; c < channels; ++c)
+                    buffer[c][i] = static_cast<float>(v);
             }
             done += n;
         }
@@ -58,7 +61,8 @@ bool writeSineOgg(const std::string& path, double seconds, double hz, double amp
             }
         }
         if (n <= 0 && !eos) {
-            while (ogg_stream_flush(&stream, &page)) write();
+            while (ogg_stream_flush(&stream, &page))
+                write();
             eos = true;
         }
     }

@@ -11,10 +11,11 @@
 TEST(OscilloscopeConversion, SixteenBitFramesAverageWithArithmeticShift) {
     const int16_t frames[] = {1000, 3000, -3, 0, 32767, 32767, -32768, -32768, -1, 0};
     int16_t out[5] = {};
-    for (int mixer : {sound::kMixerMmxP5, sound::kMixerMmxP6, sound::kMixerQualityMmxP5, sound::kMixerQualityMmxP6}) {
+    for (int mixer :
+         {sound::kMixerMmxP5, sound::kMixerMmxP6, sound::kMixerQualityMmxP5, sound::kMixerQualityMmxP6}) {
         OscilloscopeTap::convertFrames(mixer, frames, 5, out);
         EXPECT_EQ(out[0], 2000) << mixer;
-        EXPECT_EQ(out[1], -2) << mixer;  // -3 >> 1 rounds toward minus infinity
+        EXPECT_EQ(out[1], -2) << mixer; // -3 >> 1 rounds toward minus infinity
         EXPECT_EQ(out[2], 32767) << mixer;
         EXPECT_EQ(out[3], -32768) << mixer;
         EXPECT_EQ(out[4], -1) << mixer;
@@ -22,36 +23,37 @@ TEST(OscilloscopeConversion, SixteenBitFramesAverageWithArithmeticShift) {
 }
 
 TEST(OscilloscopeConversion, FloatFramesTruncateTowardZero) {
-    const float frames[] = {1000.0f, 3000.0f, -3.0f,   0.0f,  2.9f,      0.0f,      40000.0f,
-                            40000.0f, 1e30f,  1e30f, 16777216.0f, 3.0f, -1e30f, -1e30f};
+    const float frames[] = {1000.0f,  3000.0f, -3.0f, 0.0f,        2.9f, 0.0f,   40000.0f,
+                            40000.0f, 1e30f,   1e30f, 16777216.0f, 3.0f, -1e30f, -1e30f};
     int16_t out[7] = {};
     OscilloscopeTap::convertFrames(sound::kMixerQualityFpu, frames, 7, out);
     EXPECT_EQ(out[0], 2000);
-    EXPECT_EQ(out[1], -1);  // -1.5 truncated toward zero
+    EXPECT_EQ(out[1], -1); // -1.5 truncated toward zero
     EXPECT_EQ(out[2], 1);
     // Out of 16-bit range only the low 16 bits are kept; nothing overflows on the way.
     EXPECT_EQ(out[3], static_cast<int16_t>(40000 & 0xffff));
     EXPECT_EQ(out[4], static_cast<int16_t>(0x7fffffff & 0xffff));
     // The sum is a float: 16777219 rounds to 16777220 before halving (8388610, not 8388609).
     EXPECT_EQ(out[5], 2);
-    EXPECT_EQ(out[6], 0);  // clamped to -2^31, whose low 16 bits are 0
+    EXPECT_EQ(out[6], 0); // clamped to -2^31, whose low 16 bits are 0
 }
 
 TEST(OscilloscopeConversion, ThirtyTwoBitFramesKeepTheLow16Bits) {
-    const int32_t frames[] = {1000, 3000, -3, 0, 0x12345, 0x12345, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    const int32_t frames[] = {1000,    3000,      -3,        0,         0x12345,
+                              0x12345, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
     int16_t out[5] = {};
     for (int mixer : {0, 1, 4, 99}) {
         OscilloscopeTap::convertFrames(mixer, frames, 5, out);
         EXPECT_EQ(out[0], 2000) << mixer;
         EXPECT_EQ(out[1], -2) << mixer;
         EXPECT_EQ(out[2], 0x2345) << mixer;
-        EXPECT_EQ(out[3], -1) << mixer;  // 0x7fffffff: sum taken without overflow
-        EXPECT_EQ(out[4], 0) << mixer;   // 0x80000000
+        EXPECT_EQ(out[3], -1) << mixer; // 0x7fffffff: sum taken without overflow
+        EXPECT_EQ(out[4], 0) << mixer;  // 0x80000000
     }
 }
 
 class OscilloscopeRing : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         sound::setOfflineMode(true, 256, 4);
         ASSERT_TRUE(tesselMusic.initSound());
@@ -70,7 +72,8 @@ TEST_F(OscilloscopeRing, StartMakesAZeroedRingWithSpareSamples) {
     EXPECT_EQ(OscilloscopeTap::totalLength(), 1024);
     EXPECT_EQ(OscilloscopeTap::ringSize(), 1024 + 16);
     EXPECT_EQ(OscilloscopeTap::blockIndex(), 0);
-    for (int i = 0; i < OscilloscopeTap::ringSize(); ++i) ASSERT_EQ(OscilloscopeTap::sample(i), 0);
+    for (int i = 0; i < OscilloscopeTap::ringSize(); ++i)
+        ASSERT_EQ(OscilloscopeTap::sample(i), 0);
 }
 
 TEST_F(OscilloscopeRing, CapturesFillBlocksInTurnAndTheIndexWraps) {
@@ -85,7 +88,7 @@ TEST_F(OscilloscopeRing, CapturesFillBlocksInTurnAndTheIndexWraps) {
             block[2 * i + 1] = static_cast<int16_t>(100 * (capture + 1) + 2);
         }
         void* returned = OscilloscopeTap::capture(nullptr, block.data(), 256, nullptr);
-        EXPECT_EQ(returned, block.data());  // the audio passes through untouched
+        EXPECT_EQ(returned, block.data()); // the audio passes through untouched
         EXPECT_EQ(block[0], 100 * (capture + 1));
     }
     EXPECT_EQ(OscilloscopeTap::blockIndex(), 0);
@@ -93,7 +96,7 @@ TEST_F(OscilloscopeRing, CapturesFillBlocksInTurnAndTheIndexWraps) {
         EXPECT_EQ(OscilloscopeTap::sample(b * 256), 100 * (b + 1) + 1);
         EXPECT_EQ(OscilloscopeTap::sample(b * 256 + 255), 100 * (b + 1) + 1);
     }
-    EXPECT_EQ(OscilloscopeTap::sample(1024), 0);  // spare samples stay untouched
+    EXPECT_EQ(OscilloscopeTap::sample(1024), 0); // spare samples stay untouched
 }
 
 TEST_F(OscilloscopeRing, AnOverlongBlockDoesNotSpillIntoTheNext) {
@@ -128,9 +131,9 @@ TEST_F(OscilloscopeRing, ASecondStartSharesTheRunningUnit) {
     std::vector<int16_t> block(256 * 2, 300);
     OscilloscopeTap::capture(nullptr, block.data(), 256, nullptr);
     OscilloscopeTap::start();
-    EXPECT_EQ(OscilloscopeTap::sample(0), 300);  // the ring is kept
+    EXPECT_EQ(OscilloscopeTap::sample(0), 300); // the ring is kept
     OscilloscopeTap::stop();
-    EXPECT_TRUE(OscilloscopeTap::running());  // the other user still has it
+    EXPECT_TRUE(OscilloscopeTap::running()); // the other user still has it
 }
 
 TEST(OscilloscopeStart, WithoutASoundSystemIsFatal) {

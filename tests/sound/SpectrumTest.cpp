@@ -71,15 +71,17 @@ TEST(SpectrumScale, SilenceIsZeroAndOverdriveIsClamped) {
     std::vector<float> magnitudes(sound::kSpectrumSize, 5.0f);
     std::vector<float> silence(sound::kFFTSize, 0.0f);
     sound::computeSpectrum(silence.data(), magnitudes.data());
-    for (float m : magnitudes) ASSERT_EQ(m, 0.0f);
+    for (float m : magnitudes)
+        ASSERT_EQ(m, 0.0f);
 
     sound::computeSpectrum(sine(3.0, kBinHz).data(), magnitudes.data());
     EXPECT_EQ(magnitudes[kBin], 1.0f);
-    for (float m : magnitudes) ASSERT_TRUE(m >= 0.0f && m <= 1.0f);
+    for (float m : magnitudes)
+        ASSERT_TRUE(m >= 0.0f && m <= 1.0f);
 }
 
 class OfflineSound : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { sound::setOfflineMode(true); }
     void TearDown() override {
         OscilloscopeTap::stop();
@@ -95,9 +97,9 @@ protected:
 };
 
 TEST_F(OfflineSound, TheTapsSeeTheMusicPlayingAtTheFrameTime) {
-    EXPECT_EQ(spectrumTap::read(), nullptr);  // no sound system yet
+    EXPECT_EQ(spectrumTap::read(), nullptr); // no sound system yet
     startMusic(sineMusic(), 0);
-    EXPECT_EQ(spectrumTap::read(), nullptr);  // the FFT unit is not on yet
+    EXPECT_EQ(spectrumTap::read(), nullptr); // the FFT unit is not on yet
     ASSERT_TRUE(spectrumTap::activate());
     OscilloscopeTap::start();
 
@@ -121,7 +123,8 @@ TEST_F(OfflineSound, TheTapsSeeTheMusicPlayingAtTheFrameTime) {
     sound::renderOfflineAt(5000);
     spectrum = spectrumTap::read();
     EXPECT_EQ(std::vector<float>(spectrum, spectrum + sound::kSpectrumSize), first);
-    for (int i = 0; i < OscilloscopeTap::ringSize(); ++i) ASSERT_EQ(OscilloscopeTap::sample(i), ring[i]) << i;
+    for (int i = 0; i < OscilloscopeTap::ringSize(); ++i)
+        ASSERT_EQ(OscilloscopeTap::sample(i), ring[i]) << i;
 
     // Before the music starts, and after it ends, there is only silence.
     for (int t : {0, 20000}) {
@@ -154,7 +157,7 @@ TEST_F(OfflineSound, MonoMusicAtAnotherRateIsResampledToTheMixRate) {
     sound::renderOfflineAt(3000);
     const float* spectrum = spectrumTap::read();
     ASSERT_NE(spectrum, nullptr);
-    EXPECT_EQ(loudestBin(spectrum), kBin);  // same pitch: played at its own speed
+    EXPECT_EQ(loudestBin(spectrum), kBin); // same pitch: played at its own speed
     EXPECT_NEAR(spectrum[kBin], 0.9f, 0.1f);
     EXPECT_NEAR(tesselMusic.streamTime(), 3000, 2);
 }

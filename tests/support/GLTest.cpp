@@ -14,7 +14,7 @@
 namespace fs = std::filesystem;
 
 bool ensureGLContext() {
-    static int state = 0;  // 0 untried, 1 ok, 2 failed
+    static int state = 0; // 0 untried, 1 ok, 2 failed
     if (state == 0) state = platform::createHiddenGLContext(800, 600) ? 1 : 2;
     return state == 1;
 }
@@ -37,11 +37,14 @@ std::vector<unsigned char> GLTest::pixel(int x, int y) {
 CommandResult runCommand(const std::string& commandLine, int timeoutSeconds) {
     std::string dir = makeTempDir();
     std::string outPath = dir + "/out", errPath = dir + "/err";
-    std::string full = "timeout -k 5 " + std::to_string(timeoutSeconds) + " sh -c '" + [&] {
-        std::string quoted;
-        for (char c : commandLine) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-        return quoted;
-    }() + "' >" + outPath + " 2>" + errPath + " </dev/null";
+    std::string full = "timeout -k 5 " + std::to_string(timeoutSeconds) + " sh -c '" +
+                       [&] {
+                           std::string quoted;
+                           for (char c : commandLine)
+                               quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+                           return quoted;
+                       }() +
+                       "' >" + outPath + " 2>" + errPath + " </dev/null";
     int status = system(full.c_str());
     CommandResult result;
     if (WIFEXITED(status))
@@ -58,7 +61,8 @@ struct TempDirs {
     std::vector<std::string> dirs;
     ~TempDirs() {
         std::error_code ec;
-        for (auto& d : dirs) fs::remove_all(d, ec);
+        for (auto& d : dirs)
+            fs::remove_all(d, ec);
     }
 } tempDirs;
 } // namespace

@@ -8,7 +8,7 @@
 
 // Fixture with a current GL context; skips the test when no display is available.
 class GLTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     // Reads the back buffer's pixel at (x, y) (origin bottom-left) as RGBA bytes.
     std::vector<unsigned char> pixel(int x, int y);
@@ -18,7 +18,7 @@ protected:
 bool ensureGLContext();
 
 struct CommandResult {
-    int exitCode = -1;  // 128 + signal when killed by a signal
+    int exitCode = -1; // 128 + signal when killed by a signal
     std::string out;
     std::string err;
 };

@@ -1,7 +1,7 @@
 #include "X11Control.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
@@ -48,7 +48,9 @@ Window findByName(Display* display, Window root, const std::string& title, long 
     return found;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 } // namespace
 
 unsigned long waitForWindow(const std::string& title, int timeoutMs, long pid) {
@@ -137,7 +139,8 @@ std::string waitForTitle(unsigned long window, const std::vector<std::string>& p
     for (;;) {
         title = windowTitle(window);
         bool all = true;
-        for (const std::string& part : parts) all = all && title.find(part) != std::string::npos;
+        for (const std::string& part : parts)
+            all = all && title.find(part) != std::string::npos;
         if (all || std::chrono::steady_clock::now() >= end) return title;
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
@@ -173,8 +176,8 @@ std::vector<unsigned char> grabWindow(unsigned long window, int width, int heigh
     Display* display = XOpenDisplay(nullptr);
     if (!display) return rgb;
     XSetErrorHandler(ignoreErrors);
-    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                              AllPlanes, ZPixmap);
+    XImage* image = XGetImage(display, window, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (image) {
         rgb.resize(static_cast<size_t>(width) * height * 3);
         for (int y = 0; y < height; ++y)

@@ -52,7 +52,8 @@ TEST(AudioGridCapture, TheBundledDemosGridsAndWaveformInTheDrop) {
     EXPECT_GT(crossed, 640);
     long lit = 0;
     for (int y = 0; y < 300; ++y)
-        for (int x = 0; x < 800; ++x) lit += !dark(x, y);
+        for (int x = 0; x < 800; ++x)
+            lit += !dark(x, y);
     EXPECT_GT(lit, 800L * 300 * 9 / 10);
 }
 
@@ -78,7 +79,8 @@ __TIMELINE__
 0 INIT Osc
 0 BEGIN Osc
 )");
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 500 --out " + out, 120);
+    CommandResult r =
+        runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 500 --out " + out, 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("no music"), std::string::npos) << r.err;
     const Frame frame = readPng(out + "/frame_00000500.png");

@@ -32,7 +32,9 @@ const std::string& demoDir() {
     return dir;
 }
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 struct Child {
     pid_t pid = -1;
@@ -82,7 +84,8 @@ TEST(BundledDemo, ThePlayerRunsItAndEndsOnEscape) {
     EXPECT_EQ(waitExit(child.pid, 30), 0) << readFile(child.errPath);
     const std::string err = readFile(child.errPath);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=(\\d+)")))
+    ASSERT_TRUE(
+        std::regex_search(err, m, std::regex("frames=(\\d+) seconds=[0-9.]+ fps=[0-9.]+ load_ms=(\\d+)")))
         << err;
     EXPECT_GT(std::stoul(m[1]), 0u);
     RecordProperty("load_ms", m[2].str());
@@ -95,7 +98,8 @@ TEST(BundledDemo, WithoutTheDataArchiveThePlayerEndsWithTheScriptsFatalMessage) 
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string dir = makeTempDir();
     fs::copy_file(demoDir() + "/music.ogg", dir + "/music.ogg");
-    CommandResult r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast"), 60);
+    CommandResult r = runCommand(
+        "cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast"), 60);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
 }
@@ -107,8 +111,8 @@ TEST(BundledDemo, TheScriptUsesEveryEffectAndRunsToTheEnd) {
     EXPECT_NE(r.out.find("\"demoEnd\":286000"), std::string::npos);
     for (const char* effect : {"Clear", "Fade", "Flash", "Invert"})
         EXPECT_NE(r.out.find(std::string("{\"name\":\"") + effect + "\""), std::string::npos) << effect;
-    EXPECT_NE(r.out.find("\"values\":[800,0,0]"), std::string::npos);  // a TRIGGER with extra values
-    EXPECT_NE(r.out.find("[286000,false]"), std::string::npos);         // the timeline reaches the end
+    EXPECT_NE(r.out.find("\"values\":[800,0,0]"), std::string::npos); // a TRIGGER with extra values
+    EXPECT_NE(r.out.find("[286000,false]"), std::string::npos);       // the timeline reaches the end
 }
 
 TEST(BundledDemo, TheMusicIsAbout286SecondsWithTheKickOnEveryBeat) {
@@ -130,7 +134,8 @@ TEST(BundledDemo, TheMusicIsAbout286SecondsWithTheKickOnEveryBeat) {
             int link;
             long n = ov_read_float(&file, &pcm, static_cast<int>(left), &link);
             if (n <= 0) break;
-            for (long i = 0; i < n; ++i) sum += pcm[0][i] * pcm[0][i];
+            for (long i = 0; i < n; ++i)
+                sum += pcm[0][i] * pcm[0][i];
             left -= n;
         }
         return sum;

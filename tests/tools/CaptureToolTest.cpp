@@ -28,7 +28,9 @@ __TIMELINE__
 700 END Invert
 )";
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 std::string testDemo() {
     std::string dir = makeTempDir();
@@ -36,7 +38,9 @@ std::string testDemo() {
     return dir;
 }
 
-CommandResult capture(const std::string& arguments) { return runCommand(binPath("holdfast-capture") + " " + arguments, 120); }
+CommandResult capture(const std::string& arguments) {
+    return runCommand(binPath("holdfast-capture") + " " + arguments, 120);
+}
 
 void expectColour(const Frame& frame, int r, int g, int b) {
     ASSERT_TRUE(frame.ok);
@@ -60,7 +64,7 @@ TEST(CaptureTool, RendersTheTimelineAtTheGivenTimes) {
     expectColour(readPng(out + "/frame_00000250.png"), 255, 128, 0);
     expectColour(readPng(out + "/frame_00000600.png"), 0, 127, 255);
     expectColour(readPng(out + "/frame_00000699.png"), 0, 127, 255);
-    expectColour(readPng(out + "/frame_00000700.png"), 255, 128, 0);  // END is exclusive
+    expectColour(readPng(out + "/frame_00000700.png"), 255, 128, 0); // END is exclusive
     EXPECT_NE(r.err.find("4 frames in"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("frames per second"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("no music"), std::string::npos) << r.err;
@@ -72,9 +76,11 @@ TEST(CaptureTool, ARangeGivesOneFrameAtEveryStep) {
     CommandResult r = capture("--data " + demo + " --from 400 --to 800 --step 150 --out " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(out))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"frame_00000400.png", "frame_00000550.png", "frame_00000700.png"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"frame_00000400.png", "frame_00000550.png", "frame_00000700.png"}));
     expectColour(readPng(out + "/frame_00000550.png"), 0, 127, 255);
 }
 
@@ -98,7 +104,8 @@ TEST(CaptureTool, ReadsAPackedArchiveWithItsPassword) {
 TEST(CaptureTool, UsesTheMusicBesideTheData) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = testDemo(), out = makeTempDir();
-    CommandResult music = runCommand(binPath("holdfast-makemusic") + " " + demo + "/music.ogg --seconds 3", 120);
+    CommandResult music =
+        runCommand(binPath("holdfast-makemusic") + " " + demo + "/music.ogg --seconds 3", 120);
     ASSERT_EQ(music.exitCode, 0) << music.err;
     CommandResult r = capture("--data " + demo + " --times 250 --out " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -114,13 +121,16 @@ TEST(CaptureTool, UsesTheMusicBesideTheData) {
 TEST(CaptureTool, RejectsIncompleteOrContradictoryArguments) {
     const std::string demo = testDemo(), out = makeTempDir();
     for (const std::string& args :
-         {std::string("--times 1 --out ") + out, "--data " + demo + " --times 1", "--data " + demo + " --out " + out,
+         {std::string("--times 1 --out ") + out, "--data " + demo + " --times 1",
+          "--data " + demo + " --out " + out,
           "--data " + demo + " --times 1 --from 0 --to 5 --step 1 --out " + out,
           "--data " + demo + " --from 0 --to 5 --step 0 --out " + out,
-          "--data " + demo + " --from 9 --to 5 --step 1 --out " + out, "--data " + demo + " --times 1,x --out " + out,
-          "--data " + demo + " --times -5 --out " + out, "--data " + demo + " --times 99999999999 --out " + out,
-          "--data " + demo + " --times 2147483648 --out " + out,  // past the largest demo time
-          "--data " + demo + "/nothing --times 1 --out " + out, "--data " + demo + " --times 1 --out " + out + " --fps"}) {
+          "--data " + demo + " --from 9 --to 5 --step 1 --out " + out,
+          "--data " + demo + " --times 1,x --out " + out, "--data " + demo + " --times -5 --out " + out,
+          "--data " + demo + " --times 99999999999 --out " + out,
+          "--data " + demo + " --times 2147483648 --out " + out, // past the largest demo time
+          "--data " + demo + "/nothing --times 1 --out " + out,
+          "--data " + demo + " --times 1 --out " + out + " --fps"}) {
         CommandResult r = capture(args);
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
         EXPECT_NE(r.err.find("usage"), std::string::npos) << args;
@@ -163,13 +173,15 @@ std::string flashDemo() {
 
 int countOf(const std::string& text, const std::string& part) {
     int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
 std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -214,8 +226,8 @@ TEST(CaptureTool, ATimeBetweenFramesShowsTheFrameOnScreenThen) {
     // At 4 frames per second frames are drawn at 0, 250, 500, 750 ms; Invert runs from 500 to 699.
     CommandResult r = capture("--data " + demo + " --fps 4 --times 499,740,750 --out " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    expectColour(readPng(out + "/frame_00000499.png"), 255, 128, 0);  // the frame of 250 ms
-    expectColour(readPng(out + "/frame_00000740.png"), 0, 127, 255);  // still the frame of 500 ms
+    expectColour(readPng(out + "/frame_00000499.png"), 255, 128, 0); // the frame of 250 ms
+    expectColour(readPng(out + "/frame_00000740.png"), 0, 127, 255); // still the frame of 500 ms
     expectColour(readPng(out + "/frame_00000750.png"), 255, 128, 0);
     r = capture("--data " + demo + " --fps 4 --sparse --times 740 --out " + sparse);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -225,9 +237,10 @@ TEST(CaptureTool, ATimeBetweenFramesShowsTheFrameOnScreenThen) {
 TEST(CaptureTool, SheetHoldsOneLabelledThumbnailPerTime) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = testDemo(), dir = makeTempDir();
-    CommandResult r = capture("--data " + demo + " --from 0 --to 900 --step 100 --columns 4 --sheet " + dir + "/sheet.png");
+    CommandResult r =
+        capture("--data " + demo + " --from 0 --to 900 --step 100 --columns 4 --sheet " + dir + "/sheet.png");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"sheet.png"});  // no frames, no leftovers
+    EXPECT_EQ(filesIn(dir), std::vector<std::string>{"sheet.png"}); // no frames, no leftovers
     const Frame sheet = readPng(dir + "/sheet.png");
     ASSERT_TRUE(sheet.ok);
     // 10 tiles of 160 x 120 with a 12-pixel label, 4 to a row, 4 pixels apart.
@@ -235,13 +248,15 @@ TEST(CaptureTool, SheetHoldsOneLabelledThumbnailPerTime) {
     EXPECT_EQ(sheet.height, 4 + 3 * 136);
     auto centre = [&](int i) { return sheet.at(4 + (i % 4) * 164 + 80, 4 + (i / 4) * 136 + 60); };
     for (int i = 0; i < 10; ++i) {
-        const bool inverted = i == 5 || i == 6;  // 500 and 600 ms
-        EXPECT_EQ(centre(i), inverted ? (std::vector<int>{0, 127, 255}) : (std::vector<int>{255, 128, 0})) << i;
+        const bool inverted = i == 5 || i == 6; // 500 and 600 ms
+        EXPECT_EQ(centre(i), inverted ? (std::vector<int>{0, 127, 255}) : (std::vector<int>{255, 128, 0}))
+            << i;
     }
     // The label under the first tile is drawn in light pixels; the unused tile slots stay dark.
     int light = 0;
     for (int y = 124; y < 136; ++y)
-        for (int x = 4; x < 164; ++x) light += sheet.at(x, y)[0] > 200;
+        for (int x = 4; x < 164; ++x)
+            light += sheet.at(x, y)[0] > 200;
     EXPECT_GT(light, 20);
     EXPECT_EQ(sheet.at(4 + 3 * 164 + 80, 4 + 2 * 136 + 60), (std::vector<int>{32, 32, 32}));
 
@@ -255,7 +270,8 @@ TEST(CaptureTool, AHugeRangeIsGeneratedAsItGoes) {
     const std::string demo = testDemo(), out = makeTempDir();
     CommandResult r = capture("--data " + demo + " --from 0 --to 2147483647 --step 1 --limit 3 --out " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(filesIn(out), (std::vector<std::string>{"frame_00000000.png", "frame_00000001.png", "frame_00000002.png"}));
+    EXPECT_EQ(filesIn(out),
+              (std::vector<std::string>{"frame_00000000.png", "frame_00000001.png", "frame_00000002.png"}));
     EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
 }
 
@@ -263,7 +279,8 @@ TEST(CaptureTool, UndecodableMusicIsReportedOnceAndTheDemoRunsSilent) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = testDemo(), out = makeTempDir();
     std::string noise(6000, '\0');
-    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919u) >> 3);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<char>((i * 7919u) >> 3);
     writeFile(demo + "/music.ogg", "OggS" + noise);
     CommandResult r = capture("--data " + demo + " --from 0 --to 1000 --step 100 --out " + out);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -287,13 +304,17 @@ TEST(CaptureTool, VideoHasTheFramesAndTheMusic) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     if (runCommand("command -v ffprobe").exitCode != 0) GTEST_SKIP() << "needs ffmpeg and ffprobe";
     const std::string demo = testDemo(), dir = makeTempDir();
-    CommandResult music = runCommand(binPath("holdfast-makemusic") + " " + demo + "/music.ogg --seconds 6", 120);
+    CommandResult music =
+        runCommand(binPath("holdfast-makemusic") + " " + demo + "/music.ogg --seconds 6", 120);
     ASSERT_EQ(music.exitCode, 0) << music.err;
-    CommandResult r = capture("--data " + demo + " --video " + dir + "/clip.mp4 --fps 25 --from 1000 --to 4000");
+    CommandResult r =
+        capture("--data " + demo + " --video " + dir + "/clip.mp4 --fps 25 --from 1000 --to 4000");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(filesIn(dir), std::vector<std::string>{"clip.mp4"});
-    CommandResult probe = runCommand("ffprobe -v error -count_frames -show_entries stream=codec_type,nb_read_frames "
-                                     "-show_entries format=duration -of compact " + dir + "/clip.mp4");
+    CommandResult probe =
+        runCommand("ffprobe -v error -count_frames -show_entries stream=codec_type,nb_read_frames "
+                   "-show_entries format=duration -of compact " +
+                   dir + "/clip.mp4");
     ASSERT_EQ(probe.exitCode, 0) << probe.err;
     EXPECT_NE(probe.out.find("codec_type=video|nb_read_frames=75"), std::string::npos) << probe.out;
     EXPECT_NE(probe.out.find("codec_type=audio"), std::string::npos) << probe.out;
@@ -302,7 +323,8 @@ TEST(CaptureTool, VideoHasTheFramesAndTheMusic) {
     EXPECT_NEAR(std::stod(probe.out.substr(at + 16)), 3.0, 0.05) << probe.out;
 
     // The first frame's colour survives the encoding (ffmpeg writes frames top row first).
-    CommandResult still = runCommand("ffmpeg -v error -i " + dir + "/clip.mp4 -frames:v 1 " + dir + "/first.png");
+    CommandResult still =
+        runCommand("ffmpeg -v error -i " + dir + "/clip.mp4 -frames:v 1 " + dir + "/first.png");
     ASSERT_EQ(still.exitCode, 0) << still.err;
     const Frame first = readPng(dir + "/first.png");
     ASSERT_TRUE(first.ok);
@@ -312,8 +334,8 @@ TEST(CaptureTool, VideoHasTheFramesAndTheMusic) {
 
 TEST(CaptureTool, VideoWithoutFfmpegSaysWhatIsMissing) {
     const std::string demo = testDemo(), dir = makeTempDir();
-    CommandResult r = runCommand("HOLDFAST_FFMPEG=" + dir + "/no-ffmpeg " + binPath("holdfast-capture") + " --data " +
-                                 demo + " --video " + dir + "/clip.mp4 --from 0 --to 1000");
+    CommandResult r = runCommand("HOLDFAST_FFMPEG=" + dir + "/no-ffmpeg " + binPath("holdfast-capture") +
+                                 " --data " + demo + " --video " + dir + "/clip.mp4 --from 0 --to 1000");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("needs the ffmpeg program"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir + "/clip.mp4"));

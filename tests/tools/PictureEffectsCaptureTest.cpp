@@ -61,8 +61,9 @@ TEST(PictureEffectsCapture, BlurAndAFarJumpOfSplinzor) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
     writeFile(demo + "/data/scripts/demo.scr", kScript);
-    CommandResult r = runCommand(
-        binPath("holdfast-capture") + " --data " + demo + " --sparse --times 1000,6000,2000000000 --out " + out, 120);
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo +
+                                     " --sparse --times 1000,6000,2000000000 --out " + out,
+                                 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
 
     Frame blurred = readPng(out + "/frame_00001000.png");

@@ -1,8 +1,8 @@
 // The picture effects in whole demos rendered by holdfast-capture: pictures named in the script's
 // setup section, links between effects, and links that would loop.
+#include "../resources/ImageWriters.h"
 #include "GLTest.h"
 #include "PngPixels.h"
-#include "../resources/ImageWriters.h"
 
 #include "resources/ImageLibrary.h"
 
@@ -16,7 +16,9 @@
 
 namespace {
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 using Rgb = std::array<unsigned char, 3>;
 
@@ -33,10 +35,11 @@ void writeQuadrants(const std::string& path) {
 void expectQuadrants(const Frame& frame, const char* what) {
     ASSERT_TRUE(frame.ok) << what;
     const std::vector<std::vector<int>> expected = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
-    const int xs[4] = {200, 600, 200, 600}, ys[4] = {150, 150, 450, 450};  // y from the top
+    const int xs[4] = {200, 600, 200, 600}, ys[4] = {150, 150, 450, 450}; // y from the top
     for (int q = 0; q < 4; ++q) {
         const std::vector<int> p = frame.at(xs[q], ys[q]);
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], expected[q][c], 2) << what << ", quadrant " << q;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(p[c], expected[q][c], 2) << what << ", quadrant " << q;
     }
 }
 
@@ -72,7 +75,8 @@ TEST(PicturesCapture, LinksThatWouldLoopAreRefusedAndTheDemoGoesOn) {
     const std::string demo = makeTempDir(), out = makeTempDir();
     writeFile(demo + "/data/scripts/demo.scr", kLoopScript);
     writeQuadrants(demo + "/data/images/quadrants.png");
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 100,600,800 --out " + out, 60);
+    CommandResult r =
+        runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 100,600,800 --out " + out, 60);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     expectQuadrants(readPng(out + "/frame_00000100.png"), "linked to the picture");
     // Refused, reported, not fatal; Tiles has no link now and shows the last picture it drew.
@@ -113,18 +117,21 @@ __TIMELINE__
 2000 INIT Image2
 3000 TRIGGER Image2 MOVE 0.5 0 0
 )");
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 500,1000,2500,3500 --out " + out, 60);
+    CommandResult r = runCommand(
+        binPath("holdfast-capture") + " --data " + demo + " --times 500,1000,2500,3500 --out " + out, 60);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* frame : {"/frame_00000500.png", "/frame_00001000.png"}) {
         const Frame f = readPng(out + frame);
         ASSERT_TRUE(f.ok);
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(f.at(400, 300)[c], 128, 3) << frame;
-        for (int c = 0; c < 3; ++c) EXPECT_NEAR(f.at(10, 590)[c], 128, 3) << frame;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(f.at(400, 300)[c], 128, 3) << frame;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(f.at(10, 590)[c], 128, 3) << frame;
     }
     expectQuadrants(readPng(out + "/frame_00002500.png"), "Image2");
     const Frame moved = readPng(out + "/frame_00003500.png");
     ASSERT_TRUE(moved.ok);
-    EXPECT_EQ(moved.at(600, 150), (std::vector<int>{255, 0, 0}));  // its top left now on the right
+    EXPECT_EQ(moved.at(600, 150), (std::vector<int>{255, 0, 0})); // its top left now on the right
 }
 
 namespace {
@@ -135,7 +142,8 @@ double columnDifference(const ImageData& image, int a, int b) {
     double sum = 0;
     for (uint32_t y = 0; y < image.height; ++y)
         for (int c = 0; c < 3; ++c)
-            sum += std::abs(image.data[(y * image.width + a) * channels + c] - image.data[(y * image.width + b) * channels + c]);
+            sum += std::abs(image.data[(y * image.width + a) * channels + c] -
+                            image.data[(y * image.width + b) * channels + c]);
     return sum / image.height;
 }
 
@@ -144,7 +152,8 @@ double rowDifference(const ImageData& image, int a, int b) {
     double sum = 0;
     for (uint32_t x = 0; x < image.width; ++x)
         for (int c = 0; c < 3; ++c)
-            sum += std::abs(image.data[(a * image.width + x) * channels + c] - image.data[(b * image.width + x) * channels + c]);
+            sum += std::abs(image.data[(a * image.width + x) * channels + c] -
+                            image.data[(b * image.width + x) * channels + c]);
     return sum / image.width;
 }
 
@@ -163,7 +172,8 @@ size_t coloursIn(const Frame& frame) {
 
 TEST(PicturesCapture, TheDemoMakerDrawsThePictures) {
     const std::string out = makeTempDir();
-    CommandResult r = runCommand(binPath("holdfast-makedemo") + " --content " + HOLDFAST_SOURCE_DIR + "/content --out " + out, 120);
+    CommandResult r = runCommand(
+        binPath("holdfast-makedemo") + " --content " + HOLDFAST_SOURCE_DIR + "/content --out " + out, 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ImageData* plasma = ImageLibrary::instance().loadImage((out + "/data/images/plasma.png").c_str(), "");
     ImageData* sunset = ImageLibrary::instance().loadImage((out + "/data/images/sunset.jpg").c_str(), "");
@@ -186,12 +196,15 @@ TEST(PicturesCapture, TheDemoMakerDrawsThePictures) {
 
 TEST(PicturesCapture, TheBundledDemoShowsThePicturesInItsSecondMinute) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const std::string build = std::filesystem::path(HOLDFAST_BIN_DIR).parent_path().string(), out = makeTempDir();
+    const std::string build = std::filesystem::path(HOLDFAST_BIN_DIR).parent_path().string(),
+                      out = makeTempDir();
     CommandResult made = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + build, 900);
     ASSERT_EQ(made.exitCode, 0) << made.err;
     // RotoZoom of the plasma, the mosaic of the sunset, the tiles over the roto-zoom (between
     // the kicks, whose flashes would cover them).
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + build + "/demo/data.qzd --sparse --times 20250,35750,53250 --out " + out, 120);
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + build +
+                                     "/demo/data.qzd --sparse --times 20250,35750,53250 --out " + out,
+                                 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err.find("error"), std::string::npos) << r.err;
     for (const char* frame : {"/frame_00020250.png", "/frame_00035750.png", "/frame_00053250.png"}) {

@@ -9,7 +9,7 @@
 struct Frame {
     int width = 0;
     int height = 0;
-    std::vector<unsigned char> rgb;  // top row first
+    std::vector<unsigned char> rgb; // top row first
     bool ok = false;
     // The pixel at (x, y), y counted from the top.
     std::vector<int> at(int x, int y) const {

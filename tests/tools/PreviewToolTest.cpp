@@ -41,7 +41,9 @@ LATER SIGNAL Clear Red 0.25
 )" + extra;
 }
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
 struct Preview {
     pid_t pid = -1;
@@ -88,8 +90,8 @@ struct Preview {
 // The capture tool's frame at t, top row first.
 std::vector<unsigned char> captured(const std::string& demo, int t) {
     const std::string out = makeTempDir();
-    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times " + std::to_string(t) +
-                                     " --out " + out,
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times " +
+                                     std::to_string(t) + " --out " + out,
                                  120);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     char name[32];
@@ -97,7 +99,9 @@ std::vector<unsigned char> captured(const std::string& demo, int t) {
     return readPng(out + name).rgb;
 }
 
-int redAtCentre(const std::vector<unsigned char>& rgb) { return rgb.empty() ? -1 : rgb[(300 * 800 + 400) * 3]; }
+int redAtCentre(const std::vector<unsigned char>& rgb) {
+    return rgb.empty() ? -1 : rgb[(300 * 800 + 400) * 3];
+}
 
 } // namespace
 
@@ -117,7 +121,8 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
     const std::vector<unsigned char> shown = grabWindow(preview.window, 800, 600);
     const std::vector<unsigned char> expected = captured(demo, 1425);
     ASSERT_EQ(shown.size(), expected.size());
-    EXPECT_TRUE(shown == expected) << "preview " << redAtCentre(shown) << ", capture " << redAtCentre(expected);
+    EXPECT_TRUE(shown == expected) << "preview " << redAtCentre(shown) << ", capture "
+                                   << redAtCentre(expected);
     // 16 ms into the flash of the step that began at 1400 ms: no longer at full strength.
     EXPECT_LT(redAtCentre(shown), 250);
 
@@ -128,7 +133,8 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
     // Space plays (the title loses "paused"), and pauses again.
     sendKey(preview.window, "space");
     title = waitForTitle(preview.window, {"fps"}, 5000);
-    for (int i = 0; i < 200 && title.find("paused") != std::string::npos; ++i) title = waitForTitle(preview.window, {}, 20);
+    for (int i = 0; i < 200 && title.find("paused") != std::string::npos; ++i)
+        title = waitForTitle(preview.window, {}, 20);
     EXPECT_EQ(title.find("paused"), std::string::npos) << title;
     sendKey(preview.window, "space");
     title = waitForTitle(preview.window, {"paused"}, 5000);
@@ -176,7 +182,8 @@ TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
     // Mended: the error goes from the title.
     writeFile(script, flashScript());
     sendKey(preview.window, "r");
-    for (int i = 0; i < 400 && title.find("ERROR") != std::string::npos; ++i) title = waitForTitle(preview.window, {}, 25);
+    for (int i = 0; i < 400 && title.find("ERROR") != std::string::npos; ++i)
+        title = waitForTitle(preview.window, {}, 25);
     EXPECT_EQ(title.find("ERROR"), std::string::npos) << title;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
@@ -209,9 +216,9 @@ TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, std::string("holdfast-preview ") + HOLDFAST_VERSION + "\n");
     const std::string demo = makeTempDir();
-    for (const std::string& args : {std::string(""), "--data " + demo + " --at x", "--data " + demo + " --fps 0",
-                                    "--data " + demo + " --seek-frames 5", "--data " + demo + " --bogus",
-                                    "--data " + demo + "/missing"}) {
+    for (const std::string& args : {std::string(""), "--data " + demo + " --at x",
+                                    "--data " + demo + " --fps 0", "--data " + demo + " --seek-frames 5",
+                                    "--data " + demo + " --bogus", "--data " + demo + "/missing"}) {
         r = runCommand(binPath("holdfast-preview") + " " + args);
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
         EXPECT_NE(r.err.find("usage"), std::string::npos) << args;

@@ -12,9 +12,13 @@ const char* const kTools[] = {"holdfast-script", "holdfast-pack", "holdfast-make
                               "holdfast-scene"};
 // The tools that share tools/ToolOptions.h: --help lists the common options, and either option
 // wins wherever it stands.
-bool sharesToolOptions(const std::string& name) { return name != "holdfast-scene"; }
+bool sharesToolOptions(const std::string& name) {
+    return name != "holdfast-scene";
+}
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
 
 } // namespace
 

@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kSize = 256;
 
-unsigned char channel(float v) { return static_cast<unsigned char>(std::lround(std::fmin(1.0f, std::fmax(0.0f, v)) * 255)); }
+unsigned char channel(float v) {
+    return static_cast<unsigned char>(std::lround(std::fmin(1.0f, std::fmax(0.0f, v)) * 255));
+}
 
 bool makeGridPicture(const fs::path& dataDir) {
     const fs::path dir = dataDir / "textures";

@@ -4,7 +4,7 @@
 #include "makedemo/ContentSteps.h"
 #include "resources/PngWriter.h"
 
-#include <cstdio>  // before jpeglib.h, which uses FILE
+#include <cstdio> // before jpeglib.h, which uses FILE
 
 #include <jpeglib.h>
 
@@ -23,9 +23,13 @@ struct Rgb {
     float r, g, b;
 };
 
-Rgb mix(Rgb a, Rgb b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+Rgb mix(Rgb a, Rgb b, float t) {
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
 
-unsigned char toByte(float v) { return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); }
+unsigned char toByte(float v) {
+    return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+}
 
 template <typename F> std::vector<unsigned char> draw(F colourAt) {
     std::vector<unsigned char> rgb(static_cast<size_t>(kSize) * kSize * 3);
@@ -46,11 +50,11 @@ Rgb plasma(float u, float v) {
     const float w = 2.0f * kPi;
     const float s = std::sin(w * 2 * u) + std::sin(w * 3 * v) + std::sin(w * (2 * u + v)) +
                     std::sin(w * (u - 2 * v)) * 0.5f;
-    const float t = 0.5f + 0.5f * std::sin(s * 1.6f);  // 0..1, banded
+    const float t = 0.5f + 0.5f * std::sin(s * 1.6f); // 0..1, banded
     // Deep blue through violet and magenta to a warm gold.
     const Rgb low{0.05f, 0.06f, 0.30f}, mid{0.55f, 0.10f, 0.60f}, high{1.0f, 0.72f, 0.25f};
     Rgb c = t < 0.5f ? mix(low, mid, t * 2) : mix(mid, high, (t - 0.5f) * 2);
-    const float rim = std::pow(std::fabs(std::sin(s * 3.2f)), 24.0f);  // thin bright contour lines
+    const float rim = std::pow(std::fabs(std::sin(s * 3.2f)), 24.0f); // thin bright contour lines
     return mix(c, Rgb{1, 1, 1}, rim * 0.6f);
 }
 
@@ -69,7 +73,8 @@ Rgb sunset(float u, float v) {
         c = mix(c, Rgb{1.0f, 0.85f, 0.5f}, glow);
         if (d < sunR) c = mix(Rgb{1.0f, 0.95f, 0.70f}, c, std::pow(d / sunR, 8.0f));
         // Far hills: a dark band along the horizon with a wavy top.
-        const float hill = horizon - 0.05f - 0.03f * std::sin(u * 2 * kPi * 3) - 0.02f * std::sin(u * 2 * kPi * 7 + 1);
+        const float hill =
+            horizon - 0.05f - 0.03f * std::sin(u * 2 * kPi * 3) - 0.02f * std::sin(u * 2 * kPi * 7 + 1);
         if (v > hill) c = mix(c, Rgb{0.10f, 0.03f, 0.12f}, 0.85f);
         return c;
     }
@@ -99,7 +104,8 @@ bool writeJpeg(const fs::path& path, const std::vector<unsigned char>& rgb) {
     jpeg_set_quality(&info, 90, TRUE);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<unsigned char*>(rgb.data()) + static_cast<size_t>(info.next_scanline) * kSize * 3;
+        JSAMPROW row =
+            const_cast<unsigned char*>(rgb.data()) + static_cast<size_t>(info.next_scanline) * kSize * 3;
         jpeg_write_scanlines(&info, &row, 1);
     }
     jpeg_finish_compress(&info);

@@ -127,7 +127,8 @@ void randomShape(Rng& rng, std::vector<int> used, uint8_t* lengths, int n) {
         size_t pick = 0;
         if (mode == 1) {
             for (size_t i = 0; i < depth.size(); ++i)
-                if (depth[i] < kMaxCodeLength && (depth[pick] >= kMaxCodeLength || depth[i] > depth[pick])) pick = i;
+                if (depth[i] < kMaxCodeLength && (depth[pick] >= kMaxCodeLength || depth[i] > depth[pick]))
+                    pick = i;
             if (rng.chance(0.3)) mode = 0;
         } else if (mode == 2) {
             for (size_t i = 0; i < depth.size(); ++i)
@@ -145,7 +146,6 @@ void randomShape(Rng& rng, std::vector<int> used, uint8_t* lengths, int n) {
     for (size_t i = 0; i < used.size(); ++i)
         if (used[i] >= 0) lengths[used[i]] = depth[i];
 }
-
 
 class Generator {
   public:
@@ -260,7 +260,8 @@ class Generator {
             while (top + 1 < 48 && kDistBase[top + 1] + 1 <= avail)
                 ++top;
             dslot = static_cast<int>(rng.below(static_cast<uint32_t>(top + 1)));
-            uint32_t maxExtra = std::min<uint32_t>((1u << kDistBits[dslot]) - 1, avail - kDistBase[dslot] - 1);
+            uint32_t maxExtra =
+                std::min<uint32_t>((1u << kDistBits[dslot]) - 1, avail - kDistBase[dslot] - 1);
             dextra = rng.below(maxExtra + 1);
         }
         uint32_t dist = kDistBase[dslot] + 1 + dextra;
@@ -335,9 +336,15 @@ class Generator {
         if (done) return;
         uint8_t byte;
         switch (literalMode) {
-        case 0: byte = static_cast<uint8_t>(rng.next()); break;
-        case 1: byte = static_cast<uint8_t>('a' + rng.below(16)); break;
-        default: byte = static_cast<uint8_t>(rng.chance(0.9) ? rng.below(4) : rng.next()); break;
+        case 0:
+            byte = static_cast<uint8_t>(rng.next());
+            break;
+        case 1:
+            byte = static_cast<uint8_t>('a' + rng.below(16));
+            break;
+        default:
+            byte = static_cast<uint8_t>(rng.chance(0.9) ? rng.below(4) : rng.next());
+            break;
         }
         syms.push_back({kMain, byte, 0, 0});
         count("literal");
@@ -357,10 +364,13 @@ class Generator {
         case 1: { // a tone per channel with a little noise
             phase[ch] += 0.03 + 0.02 * ch;
             value = (128 + static_cast<int>(std::lround(100 * std::sin(phase[ch]))) +
-                     static_cast<int>(rng.below(5)) - 2) & 0xff;
+                     static_cast<int>(rng.below(5)) - 2) &
+                    0xff;
             break;
         }
-        default: value = static_cast<int>(rng.below(256)); break;
+        default:
+            value = static_cast<int>(rng.below(256));
+            break;
         }
         int delta = (predicted - value) & 0xff;
         audio.update(ch, delta, value);
@@ -381,7 +391,8 @@ class Generator {
                 ++member;
             }
             uint32_t remaining = static_cast<uint32_t>(ends[member] - out.size());
-            bool cross = opt.probeCrossing && member + 1 < ends.size() && solidAt[member + 1] && rng.chance(0.3);
+            bool cross =
+                opt.probeCrossing && member + 1 < ends.size() && solidAt[member + 1] && rng.chance(0.3);
             if (cross) remaining += static_cast<uint32_t>(ends[member + 1] - ends[member] - 1);
             if (b.audio)
                 audioSymbol(syms, b.channels);
@@ -418,7 +429,8 @@ class Generator {
                 return;
             }
             if (list.size() == 1) { // or a partner for it
-                int other = (list[0] + 1 + static_cast<int>(rng.below(static_cast<uint32_t>(size - 1)))) % size;
+                int other =
+                    (list[0] + 1 + static_cast<int>(rng.below(static_cast<uint32_t>(size - 1)))) % size;
                 list.push_back(other);
             }
             if (incomplete && !list.empty()) { // code words left unused
@@ -470,7 +482,8 @@ class Generator {
             if (blockAudio && !b.audio) count("audio to LZ");
             if (!blockAudio && b.audio) count("LZ to audio");
         }
-        if (b.audio) count(b.channels == 1 ? "audio 1 channel" : "audio " + std::to_string(b.channels) + " channels");
+        if (b.audio)
+            count(b.channels == 1 ? "audio 1 channel" : "audio " + std::to_string(b.channels) + " channels");
 
         struct Item {
             uint8_t sym, bits, value;
@@ -623,7 +636,8 @@ class Generator {
         stream.resize(ends.size());
         resetModel();
         writeChannel = 0;
-        bool pendingBoundary = false; // the last block ended exactly at the end of a solid member's predecessor
+        bool pendingBoundary =
+            false; // the last block ended exactly at the end of a solid member's predecessor
         while (true) {
             Block b;
             b.audio = rng.chance(pAudio);

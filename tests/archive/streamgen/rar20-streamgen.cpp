@@ -31,7 +31,8 @@ std::string jsonString(const std::string& s) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--probe-crossing]]\n");
+        fprintf(stderr,
+                "usage: rar20-streamgen OUTDIR FIRST_SEED COUNT [MAX_MEMBER_SIZE [--probe-crossing]]\n");
         return 2;
     }
     std::string dir = argv[1];

@@ -1,8 +1,8 @@
 // The bundled demo as a whole: rendered offline on a one-second grid, section by section with
 // one effect switched off at a time, and played from start to end by the player.
 // Each of these takes a minute or more, so CTest labels them "slow" (tests/tools/extra.cmake).
-#include "GLTest.h"
 #include "../PngPixels.h"
+#include "GLTest.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +26,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool haveDisplay() { return getenv("DISPLAY") && *getenv("DISPLAY"); }
+bool haveDisplay() {
+    return getenv("DISPLAY") && *getenv("DISPLAY");
+}
 
-std::string buildDir() { return fs::path(HOLDFAST_BIN_DIR).parent_path().string(); }
+std::string buildDir() {
+    return fs::path(HOLDFAST_BIN_DIR).parent_path().string();
+}
 
 // build/demo (data.qzd, music.ogg), made or found up to date by the script play.sh runs.
 const std::string& demoDir() {
     static const std::string dir = [] {
-        CommandResult r = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + buildDir(), 900);
+        CommandResult r =
+            runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " + buildDir(), 900);
         if (r.exitCode != 0) ADD_FAILURE() << "make-demo.sh failed:\n" << r.err;
         return buildDir() + "/demo";
     }();
@@ -55,7 +60,8 @@ const std::string& stagedData() {
 
 std::string joinTimes(const std::vector<int>& times) {
     std::string list;
-    for (int t : times) list += (list.empty() ? "" : ",") + std::to_string(t);
+    for (int t : times)
+        list += (list.empty() ? "" : ",") + std::to_string(t);
     return list;
 }
 
@@ -79,7 +85,8 @@ long changedPixels(const Frame& a, const Frame& b) {
     long changed = 0;
     for (size_t i = 0; i + 2 < a.rgb.size(); i += 3) {
         bool differs = false;
-        for (size_t c = 0; c < 3; ++c) differs = differs || std::abs(int(a.rgb[i + c]) - int(b.rgb[i + c])) > 8;
+        for (size_t c = 0; c < 3; ++c)
+            differs = differs || std::abs(int(a.rgb[i + c]) - int(b.rgb[i + c])) > 8;
         changed += differs;
     }
     return changed;
@@ -163,7 +170,7 @@ const std::vector<Section>& sections() {
 // Ten-second windows of the demo that may show the same effects as the window before, each
 // with the reason. What a window shows is the set of effects switched on in it.
 struct SameWindows {
-    int fromSecond, toSecond;  // windows starting in [from, to)
+    int fromSecond, toSecond; // windows starting in [from, to)
     const char* why;
 };
 const std::vector<SameWindows>& sameWindowsAllowed() {
@@ -201,7 +208,7 @@ TEST(WholeDemo, NoStretchOfMoreThanThreeSecondsIsNearlyBlack) {
                                      "/data.qzd --sparse --from 310 --to 285310 --step 1000 --out " + out,
                                  600);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    std::vector<int> darkRun;  // the times of the current run of dark frames
+    std::vector<int> darkRun; // the times of the current run of dark frames
     std::string luminances;
     int longest = 0, longestAt = -1;
     for (int t = 310; t <= 285310; t += 1000) {
@@ -211,7 +218,8 @@ TEST(WholeDemo, NoStretchOfMoreThanThreeSecondsIsNearlyBlack) {
         luminances += std::to_string(t / 1000) + ":" + std::to_string(static_cast<int>(l * 100)) + " ";
         // The first and last five seconds may fade through black.
         bool counted = t >= 5000 && t <= 281000;
-        for (const DarkStretch& d : darkAllowed()) counted = counted && !(t >= d.fromMs && t < d.toMs);
+        for (const DarkStretch& d : darkAllowed())
+            counted = counted && !(t >= d.fromMs && t < d.toMs);
         if (counted && l < kDark) {
             darkRun.push_back(t);
         } else {
@@ -224,23 +232,25 @@ TEST(WholeDemo, NoStretchOfMoreThanThreeSecondsIsNearlyBlack) {
     }
     RecordProperty("luminance_percent", luminances);
     // Four dark samples a second apart: at least three seconds of black.
-    EXPECT_LT(longest, 4) << "dark from " << longestAt << " ms for " << longest << " samples; luminance (s:%) "
-                          << luminances;
+    EXPECT_LT(longest, 4) << "dark from " << longestAt << " ms for " << longest
+                          << " samples; luminance (s:%) " << luminances;
 }
 
 TEST(WholeDemo, NoTwoTenSecondWindowsInARowShowTheSameEffects) {
-    CommandResult r = runCommand(binPath("holdfast-script") + " " + HOLDFAST_SOURCE_DIR + "/content/data/scripts/demo.scr");
+    CommandResult r =
+        runCommand(binPath("holdfast-script") + " " + HOLDFAST_SOURCE_DIR + "/content/data/scripts/demo.scr");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     // Each effect's active track: its on/off keys in time order.
-    const std::regex effectTrack(
-        "\\{\"name\":\"(\\w+)\",\"active\":\\{\"value\":(?:true|false),\"keys\":\\[((?:\\[\\d+,(?:true|false)\\],?)*)\\]");
+    const std::regex effectTrack("\\{\"name\":\"(\\w+)\",\"active\":\\{\"value\":(?:true|false),\"keys\":\\[("
+                                 "(?:\\[\\d+,(?:true|false)\\],?)*)\\]");
     const std::regex key("\\[(\\d+),(true|false)\\]");
     struct Span {
         std::string effect;
         int from, to;
     };
     std::vector<Span> spans;
-    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), effectTrack); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), effectTrack);
+         it != std::sregex_iterator(); ++it) {
         const std::string effect = (*it)[1], keys = (*it)[2];
         int on = -1;
         for (auto k = std::sregex_iterator(keys.begin(), keys.end(), key); k != std::sregex_iterator(); ++k) {
@@ -260,12 +270,14 @@ TEST(WholeDemo, NoTwoTenSecondWindowsInARowShowTheSameEffects) {
         for (const Span& s : spans)
             if (s.from < (second + 10) * 1000 && s.to > second * 1000) shown.insert(s.effect);
         std::string combination;
-        for (const std::string& e : shown) combination += e + " ";
+        for (const std::string& e : shown)
+            combination += e + " ";
         bool allowed = false;
         for (const SameWindows& w : sameWindowsAllowed())
             allowed = allowed || (second >= w.fromSecond && second < w.toSecond);
         if (!allowed) {
-            EXPECT_NE(combination, previous) << "the window from " << second << " s shows what the one before did";
+            EXPECT_NE(combination, previous)
+                << "the window from " << second << " s shows what the one before did";
         }
         previous = combination;
     }
@@ -285,7 +297,8 @@ TEST(WholeDemo, EveryEffectOfEverySectionChangesThePicture) {
         ASSERT_EQ(r.exitCode, 0) << r.err;
         long noise = 0;
         for (int t : section.times)
-            noise = std::max(noise, changedPixels(readPng(framePath(original, t)), readPng(framePath(again, t))));
+            noise =
+                std::max(noise, changedPixels(readPng(framePath(original, t)), readPng(framePath(again, t))));
         ASSERT_GE(noise, 0);
         for (const char* effect : section.effects) {
             const std::string data = dataWithout(effect);
@@ -295,7 +308,8 @@ TEST(WholeDemo, EveryEffectOfEverySectionChangesThePicture) {
             ASSERT_EQ(r.exitCode, 0) << effect << ": " << r.err;
             for (int t : section.times) {
                 // A thin line is enough: a thousand pixels, a fifth of a percent of the frame.
-                const long changed = changedPixels(readPng(framePath(original, t)), readPng(framePath(out, t)));
+                const long changed =
+                    changedPixels(readPng(framePath(original, t)), readPng(framePath(out, t)));
                 EXPECT_GT(changed, noise + 1000) << effect << " makes no difference at " << t << " ms";
             }
         }
