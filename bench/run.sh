@@ -89,12 +89,13 @@ verdict() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN { if (v == "" || v == "-")
 say "effects ($frames frames each, twice)"
 effects_rows=""
 if "$root/bench/effects.sh" "$build" "$frames" > "$tmp/effects.txt" 2> "$tmp/effects.err"; then
-    # Rows are "name ... fps cpu"; names may hold spaces. The summary line has no figures.
-    effects_rows=$(awk 'NR > 1 && NF >= 3 && $(NF) ~ /^([0-9.]+|-)$/ && $(NF-1) ~ /^([0-9.]+|-)$/ {
-        name = $1; for (i = 2; i <= NF - 2; ++i) name = name " " $i
+    # Rows are "name ... fps llvmpipe-cpu-ms noop-cpu-us"; names may hold spaces. The summary
+    # lines have no figures.
+    effects_rows=$(awk 'NR > 1 && NF >= 4 && $(NF) ~ /^([0-9.]+|-)$/ && $(NF-1) ~ /^([0-9.]+|-)$/ && $(NF-2) ~ /^([0-9.]+|-)$/ {
+        name = $1; for (i = 2; i <= NF - 3; ++i) name = name " " $i
         cpu = $(NF); ok = (cpu == "-") ? "-" : (cpu + 0 < 500 ? "met" : "**not met**")
-        printf "| %s | %s | %s | %s |\n", name, $(NF-1), cpu, ok }' "$tmp/effects.txt")
-    effects_note=$(grep '^Blur / reference' "$tmp/effects.txt" || true)
+        printf "| %s | %s | %s | %s |\n", name, $(NF-2), cpu, ok }' "$tmp/effects.txt")
+    effects_note=$(grep -E '^(Blur|DOF) / reference' "$tmp/effects.txt" || true)
 else
     effects_note="bench/effects.sh failed: $(tail -3 "$tmp/effects.err" | tr '\n' ' ')"
 fi
