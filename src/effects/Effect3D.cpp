@@ -127,7 +127,19 @@ void Effect3D::update(int time) {
 void Effect3D::drawScene(float sceneTime) {
     scene->setTime(sceneTime);
     scene->animate();
+    // The scene leaves lights, culling and texture state behind; the 2D effects drawn after it (in
+    // this frame and the next ones) expect the state they had before it.
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
     scene->render();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
 }
 
 void Effect3D::render(int) {
