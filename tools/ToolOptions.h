@@ -2,9 +2,12 @@
 // and a usage error as the usage text on stderr with exit code 2.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace tool {
 
@@ -34,6 +37,36 @@ inline int usageError(const Description& tool, const char* problem = nullptr) {
     if (problem) std::fprintf(stderr, "%s: %s\n", tool.name, problem);
     std::fputs(tool.usage, stderr);
     return 2;
+}
+
+// A demo time on the command line: a decimal count of milliseconds up to 2147483647, since the
+// frame step takes it as a signed 32-bit int. Also serves for plain counts.
+inline bool parseDemoTime(const std::string& text, uint32_t& value) {
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (v > 0x7fffffffull) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Comma-separated demo times, appended to `times`; false on any bad item or an empty list.
+inline bool parseDemoTimes(const std::string& list, std::vector<uint32_t>& times) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = list.find(',', start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        uint32_t t;
+        if (!parseDemoTime(item, t)) return false;
+        times.push_back(t);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return !times.empty();
 }
 
 } // namespace tool

@@ -13,6 +13,7 @@
 // offline, so the spectrum and oscilloscope taps see what would be playing at each frame; without
 // music they hold silence, as in the player without music.ogg.
 // Fatal errors in the demo end with the player's messages and exit code 1; bad arguments with 2.
+#include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
 #include "host/FrameGrid.h"
@@ -102,33 +103,8 @@ int usage(const char* problem) {
     return 2;
 }
 
-// A demo time: a decimal count of milliseconds; the frame step takes it as a signed 32-bit int.
-bool parseTime(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.size() > 10) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > 0x7fffffffull) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-bool parseTimes(const std::string& list, std::vector<uint32_t>& times) {
-    size_t start = 0;
-    while (start <= list.size()) {
-        const size_t comma = list.find(',', start);
-        const std::string item =
-            list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        uint32_t t;
-        if (!parseTime(item, t)) return false;
-        times.push_back(t);
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    return !times.empty();
-}
+using tool::parseDemoTime;
+using tool::parseDemoTimes;
 
 // The requested times in increasing order, made one at a time: a range of two billion times
 // costs no memory.
@@ -214,15 +190,16 @@ int parseOptions(int argc, char** argv, Options& o) {
     if (o.data.empty()) return usage("--data is required");
     uint32_t number = 0;
     if (!fps.empty()) {
-        if (!parseTime(fps, number) || number == 0 || number > 1000) return usage("--fps takes 1 to 1000");
+        if (!parseDemoTime(fps, number) || number == 0 || number > 1000)
+            return usage("--fps takes 1 to 1000");
         o.fps = static_cast<int>(number);
     }
     if (!limit.empty()) {
-        if (!parseTime(limit, number) || number == 0) return usage("--limit takes a count above 0");
+        if (!parseDemoTime(limit, number) || number == 0) return usage("--limit takes a count above 0");
         o.limit = number;
     }
     if (!columns.empty()) {
-        if (!parseTime(columns, number) || number == 0 || number > 100)
+        if (!parseDemoTime(columns, number) || number == 0 || number > 100)
             return usage("--columns takes 1 to 100");
         o.columns = static_cast<int>(number);
     }
@@ -231,7 +208,7 @@ int parseOptions(int argc, char** argv, Options& o) {
         if (!o.out.empty() || !o.sheet.empty() || !timeList.empty() || !step.empty() || o.sparse)
             return usage("--video takes --from and --to (and --fps), and no --out, --sheet, --times, --step "
                          "or --sparse");
-        if (!parseTime(from, o.from) || !parseTime(to, o.to) || o.to <= o.from)
+        if (!parseDemoTime(from, o.from) || !parseDemoTime(to, o.to) || o.to <= o.from)
             return usage("--video needs --from A --to B with A < B (ms)");
         return 0;
     }
@@ -239,13 +216,13 @@ int parseOptions(int argc, char** argv, Options& o) {
     const bool range = !from.empty() || !to.empty() || !step.empty();
     if (range == !timeList.empty()) return usage("give either --times or --from, --to and --step");
     if (!timeList.empty()) {
-        if (!parseTimes(timeList, o.times)) return usage("--times takes a comma-separated list of ms");
+        if (!parseDemoTimes(timeList, o.times)) return usage("--times takes a comma-separated list of ms");
         // Frames are made in increasing time order.
         std::sort(o.times.begin(), o.times.end());
         o.times.erase(std::unique(o.times.begin(), o.times.end()), o.times.end());
     } else {
-        if (!parseTime(from, o.from) || !parseTime(to, o.to) || !parseTime(step, o.step) || o.step == 0 ||
-            o.to < o.from)
+        if (!parseDemoTime(from, o.from) || !parseDemoTime(to, o.to) || !parseDemoTime(step, o.step) ||
+            o.step == 0 || o.to < o.from)
             return usage("--from A --to B --step S needs A <= B and S > 0 (ms)");
         o.range = true;
     }

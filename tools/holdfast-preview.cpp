@@ -11,6 +11,7 @@
 // steps every frame from the start), so the frame after a jump is, as far as that reaches, the
 // one holdfast-capture writes for that time. A script error on reload keeps the running demo and
 // shows the error in the title and on stderr.
+#include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
 #include "demo/ScriptLoader.h"
@@ -94,17 +95,7 @@ int usage(const char* problem) {
     return 2;
 }
 
-bool parseNumber(const std::string& text, uint32_t& value) {
-    if (text.empty() || text.size() > 10) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (v > 0x7fffffffull) return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
+using tool::parseDemoTime;
 
 // 0: go on; -1: --help or --version answered; else the usage error's exit code.
 int parseOptions(int argc, char** argv, Options& o) {
@@ -150,24 +141,16 @@ int parseOptions(int argc, char** argv, Options& o) {
     if (o.data.empty()) return usage("--data is required");
     uint32_t n = 0;
     if (!at.empty()) {
-        if (!parseNumber(at, n)) return usage("--at takes a demo time in ms");
+        if (!parseDemoTime(at, n)) return usage("--at takes a demo time in ms");
         o.at = n;
     }
     if (!fps.empty()) {
-        if (!parseNumber(fps, n) || n == 0 || n > 1000) return usage("--fps takes 1 to 1000");
+        if (!parseDemoTime(fps, n) || n == 0 || n > 1000) return usage("--fps takes 1 to 1000");
         o.fps = static_cast<int>(n);
     }
     if (!frames.empty()) {
-        size_t start = 0;
-        while (start <= frames.size()) {
-            const size_t comma = frames.find(',', start);
-            const std::string item =
-                frames.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            if (!parseNumber(item, n)) return usage("--seek-frames takes a comma-separated list of ms");
-            o.seekFrames.push_back(n);
-            if (comma == std::string::npos) break;
-            start = comma + 1;
-        }
+        if (!tool::parseDemoTimes(frames, o.seekFrames))
+            return usage("--seek-frames takes a comma-separated list of ms");
         if (o.out.empty()) return usage("--seek-frames needs --out DIR");
     } else if (!o.out.empty()) {
         return usage("--out goes with --seek-frames");
