@@ -1,5 +1,6 @@
 #include "effects/Blur.h"
 
+#include "effects/LinkedEffect.h"
 #include "effects/StreakPasses.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
@@ -57,12 +58,7 @@ void releaseSource(PBuffer* pbuffer) {
 }
 
 void prepareTarget(PBuffer& target, int size) {
-    target.initialize(size, size, false);
-    target.createTexture(GL_REPEAT, GL_LINEAR, GL_LINEAR);
-    target.enable();
-    glClearColor(0, 0, 0, 0);
-    glClear(kAllBuffers);
-    target.disable();
+    initLinkedTarget(target, size, GL_LINEAR, kAllBuffers);
 }
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "effects/DepthOfField.h"
 
+#include "effects/LinkedEffect.h"
 #include "effects/StreakPasses.h"
 
 #include "host/Report.h"
@@ -10,12 +11,7 @@
 
 namespace {
 void makeTarget(PBuffer& target, int size) {
-    target.initialize(size, size, false);
-    target.createTexture(GL_REPEAT, GL_LINEAR, GL_LINEAR);
-    target.enable();
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    target.disable();
+    initLinkedTarget(target, size, GL_LINEAR);
     checkAssert(target.isInitialized(), __FILE__, __LINE__);
 }
 

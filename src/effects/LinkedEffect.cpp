@@ -3,13 +3,13 @@
 #include "demo/Effect.h"
 #include "resources/PBuffer.h"
 
-void initLinkedTarget(PBuffer& target, int size) {
+void initLinkedTarget(PBuffer& target, int size, GLint magFilter, GLbitfield clearMask) {
     if (target.isInitialized()) target.destroy();
     target.initialize(size, size, false);
-    target.createTexture(GL_REPEAT, GL_LINEAR, GL_NEAREST);
+    target.createTexture(GL_REPEAT, GL_LINEAR, magFilter);
     target.enable();
     glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(clearMask);
     target.disable();
 }
 

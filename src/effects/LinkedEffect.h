@@ -19,8 +19,9 @@ struct LinkedTarget {
 };
 
 // (Re)creates a size x size target whose texture repeats (GL_REPEAT, GL_LINEAR minification,
-// GL_NEAREST magnification) and clears it to transparent black.
-void initLinkedTarget(PBuffer& target, int size);
+// magFilter magnification) and clears clearMask of it to transparent black.
+void initLinkedTarget(PBuffer& target, int size, GLint magFilter = GL_NEAREST,
+                      GLbitfield clearMask = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
 // To follow the base start: starts the linked effect, then once more inside every initialised
 // target so that it can make what it needs in that target's context. Nothing without a link.
