@@ -2,6 +2,7 @@
 
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "demo/Random.h"
 #include "demo/SignalQueue.h"
 #include "host/HostState.h"
 #include "platform/GL.h"
@@ -33,6 +34,7 @@ void updateFrame(int t) {
 
 void renderFrame(int t) {
     if (!effectList) return;
+    Random::startFrame(t);
     deliverDueSignals(t);
 
     // The frame works on a copy so that an effect changing the list cannot upset the passes.

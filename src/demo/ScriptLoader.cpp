@@ -3,6 +3,7 @@
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "demo/Random.h"
 #include "demo/SignalQueue.h"
 #include "host/Report.h"
 #include "resources/DataFile.h"
@@ -318,6 +319,8 @@ void ScriptLoader::loadText(const std::string& script) {
 }
 
 void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
+    // Effects made by this load draw the same numbers as on any other load of the script.
+    Random::startLoad();
     // The text is the caller's: forget it also when a report ends the load early.
     struct TextReset {
         ScriptLoader& loader;

@@ -1,5 +1,6 @@
 #include "resources/TextureTools.h"
 
+#include "demo/Random.h"
 #include "host/Report.h"
 #include "resources/Texture.h"
 
@@ -39,7 +40,7 @@ void randomizeTexture(Texture* texture) {
     const size_t count = texelCount(texture);
     std::vector<unsigned char> texels(count * 4 + 4, 0);
     for (size_t i = 0; i < count; ++i) {
-        const unsigned char value = static_cast<unsigned char>(rand() & 0xff);
+        const unsigned char value = static_cast<unsigned char>(Random::next15() & 0xff);
         texels[i * 4 + 0] = value;
         texels[i * 4 + 1] = value;
         texels[i * 4 + 2] = value;

@@ -318,9 +318,9 @@ TEST_F(Materials, FlickerScalesTheDiffuseByOneRandomValueAndStopsCleanly) {
     auto* light = new Light(1, "Candle");
     scene.addLight(light, -1);
     light->setFlicker(true);
-    srand(77);
+    Random::seed(77);
     const float k = Random::unit();
-    srand(77);
+    Random::seed(77);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     light->apply();

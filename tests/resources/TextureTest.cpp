@@ -2,6 +2,7 @@
 #include "ImageWriters.h"
 #include "ReportCapture.h"
 
+#include "demo/Random.h"
 #include "resources/Texture.h"
 #include "resources/TextureTools.h"
 
@@ -230,12 +231,12 @@ TEST_F(Textures, FileTextureForAnotherTargetIsReportedNotUploaded) {
 
 TEST_F(Textures, ClearAndRandomizeReplaceLevelZero) {
     Texture* texture = registry.createTexture("noise", 16, 8, GL_TEXTURE_2D, GL_RGBA);
-    srand(1234);
+    Random::seed(1234);
     TextureTools::randomizeTexture(texture);
     auto texels = readTexture(texture);
-    srand(1234);
+    Random::seed(1234);
     for (int i = 0; i < 16 * 8; ++i) {
-        const unsigned char expected = static_cast<unsigned char>(rand() & 0xff);
+        const unsigned char expected = static_cast<unsigned char>(Random::next15() & 0xff);
         for (int c = 0; c < 4; ++c)
             ASSERT_EQ(texels[i * 4 + c], expected) << i;
     }
