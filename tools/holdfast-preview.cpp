@@ -27,6 +27,7 @@
 #include "platform/Platform.h"
 #include "resources/ContactSheet.h"
 #include "resources/PngWriter.h"
+#include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
 
 #include <unistd.h>
@@ -168,6 +169,13 @@ void clearBuffers(int) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 }
 
+// A frame of a jump's replay starts as the capture tool's do: cleared, with the taps holding
+// the music just before its time.
+void replayedFrameStart(int t) {
+    clearBuffers(t);
+    sound::renderReplayAt(t);
+}
+
 class Preview {
   public:
     Preview(DemoEngine& e, int fps, ReplayMode mode) : engine(e), fps(fps), jumpMode(mode) {}
@@ -193,15 +201,24 @@ class Preview {
         const FrameGrid grid(demoStartTime, fps);
         restoreStartGLState();
         const int drawn = std::max(3, kDrawnMsAfterJump * fps / 1000);
-        replayTimeline(grid, grid.frameAt(t), jumpMode == ReplayMode::TinyFrames ? 3 : drawn, clearBuffers,
-                       jumpMode);
+        // The replayed frames hear the music at their own times, playing (as a player's would),
+        // while the output is held silent.
+        sound::beginReplay();
+        const bool musicWasPlaying = tesselMusic.isPlaying();
+        if (tesselMusic.hasStream() && !musicWasPlaying) tesselMusic.play();
+        replayTimeline(grid, grid.frameAt(t), jumpMode == ReplayMode::TinyFrames ? 3 : drawn,
+                       replayedFrameStart, jumpMode);
+        if (tesselMusic.hasStream()) {
+            if (!musicWasPlaying) tesselMusic.pause();
+            tesselMusic.setTime(static_cast<int>(t));
+        }
+        sound::endReplay();
         if (shown) {
             shown->resize(static_cast<size_t>(kWidth) * kHeight * 3);
             glPixelStorei(GL_PACK_ALIGNMENT, 1);
             glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, shown->data());
         }
         engine.swapBuffers();
-        if (tesselMusic.hasStream()) tesselMusic.setTime(static_cast<int>(t));
         anchorTime = t;
         anchorCount = platform::counterNow();
         lastJumpMs =

@@ -96,6 +96,7 @@ struct System {
     bool initialized = false;
     bool offlineWanted = false;
     bool offline = false;
+    std::atomic<bool> replaying{false};
     int offlineBlockLength = 1024;
     int offlineBlocks = 4;
 
@@ -309,7 +310,10 @@ void processBlocks(int16_t* out, int frames) {
 void deviceFill(void*, int16_t* out, int frames) {
     System& s = sys();
     s.mixSequence.fetch_add(1);
-    processBlocks(out, frames);
+    if (s.replaying.load())
+        std::fill(out, out + static_cast<size_t>(frames) * 2, int16_t{0});
+    else
+        processBlocks(out, frames);
     s.mixSequence.fetch_add(1);
 }
 
@@ -363,6 +367,14 @@ template <typename F> void withStreamHeld(Stream* st, F f) {
     if (ch) ch->stream.store(st);
 }
 
+// The offline block count: enough for one whole FFT window.
+int offlineBlockCount(const System& s) {
+    int blocks = s.offlineBlocks;
+    while (s.offlineBlockLength * blocks < kFFTSize)
+        ++blocks;
+    return blocks;
+}
+
 } // namespace
 
 void setOfflineMode(bool offline, int blockLength, int blocks) {
@@ -401,10 +413,8 @@ bool init(int rate, int maxSoftwareChannels, unsigned) {
     };
     if (s.offline) {
         s.blockLength = s.offlineBlockLength;
-        s.blocks = s.offlineBlocks;
         // The FFT sees only what the blocks of one offline render hold.
-        while (s.blockLength * s.blocks < kFFTSize)
-            ++s.blocks;
+        s.blocks = offlineBlockCount(s);
         sizeBuffers();
         fftUnit.live.store(1, std::memory_order_release);
         s.initialized = true;
@@ -597,10 +607,10 @@ int getMixer() {
     return kMixerQualityMmxP6;
 }
 
-void renderOfflineAt(int ms) {
-    System& s = sys();
-    if (!s.initialized || !s.offline) return;
-    const int64_t framesBefore = static_cast<int64_t>(s.blockLength) * s.blocks;
+namespace {
+// Mixes `blocks` blocks of `blockLength` frames ending at music time `ms` through the chain.
+void renderBlocksAt(System& s, int ms, int blockLength, int blocks) {
+    const int64_t framesBefore = static_cast<int64_t>(blockLength) * blocks;
     for (int c = 0; c < s.channelCount; ++c) {
         Stream* st = s.channels[c].stream.load();
         if (!st || s.channels[c].paused.load()) continue;
@@ -613,11 +623,42 @@ void renderOfflineAt(int ms) {
             st->ended.load())
             seekFrames(*st, startFrame);
     }
-    std::vector<int16_t>& block = s.work;
-    for (int b = 0; b < s.blocks; ++b) {
-        mixBlock(block.data(), s.blockLength);
-        runChain(block.data(), s.blockLength);
+    const size_t samples = static_cast<size_t>(blockLength) * 2;
+    if (s.accumulator.size() < samples) s.accumulator.resize(samples);
+    if (s.original.size() < samples) s.original.resize(samples);
+    if (s.work.size() < samples) s.work.resize(samples);
+    int16_t* block = s.work.data();
+    for (int b = 0; b < blocks; ++b) {
+        mixBlock(block, blockLength);
+        runChain(block, blockLength);
     }
+}
+
+} // namespace
+
+void renderOfflineAt(int ms) {
+    System& s = sys();
+    if (!s.initialized || !s.offline) return;
+    renderBlocksAt(s, ms, s.blockLength, s.blocks);
+}
+
+void beginReplay() {
+    System& s = sys();
+    if (!s.initialized || s.offline) return;
+    s.replaying.store(true);
+    // From here the output thread no longer touches the streams, the buffers or the chain.
+    waitForMixer();
+}
+
+void renderReplayAt(int ms) {
+    System& s = sys();
+    if (!s.initialized || s.offline || !s.replaying.load()) return;
+    renderBlocksAt(s, ms, s.offlineBlockLength, offlineBlockCount(s));
+}
+
+void endReplay() {
+    System& s = sys();
+    s.replaying.store(false);
 }
 
 void computeSpectrum(const float* samples, float* magnitudes) {

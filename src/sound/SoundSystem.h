@@ -80,6 +80,14 @@ int getMixer();
 // block through the DSP chain, so that the taps hold exactly what plays just before `ms`.
 void renderOfflineAt(int ms);
 
+// Jumping while the device plays (an author's preview): between beginReplay and endReplay the
+// output plays silence and leaves the streams and the DSP chain alone, and renderReplayAt fills
+// the taps from the music at `ms` as renderOfflineAt does with the offline block sizes, so a
+// replayed frame hears what a capture of that frame hears. Channels play only if unpaused.
+void beginReplay();
+void renderReplayAt(int ms);
+void endReplay();
+
 // The FFT unit's transform on its own: magnitudes of the last kFFTSize mono samples (-1..1).
 void computeSpectrum(const float* samples, float* magnitudes);
 

@@ -351,6 +351,55 @@ TEST(SilentOutput, WithoutASoundDeviceTheMusicPlaysInRealTimeToTheTaps) {
         ::testing::ExitedWithCode(0), "");
 }
 
+// An author's jump replays frames while the output plays on: the taps then hear exactly what an
+// offline render of the same time hears, the output leaves the music where the replay put it,
+// and paused music is not heard.
+TEST(SilentOutput, AReplayHearsWhatAnOfflineRenderOfTheSameTimeHears) {
+    const std::string path = music("fullscale", 1.0);
+    sound::setOfflineMode(true);
+    ASSERT_TRUE(tesselMusic.initSound());
+    ASSERT_TRUE(tesselMusic.openStream(path.c_str()));
+    tesselMusic.play();
+    ASSERT_TRUE(spectrumTap::activate());
+    sound::renderOfflineAt(2500);
+    const float* offline = spectrumTap::read();
+    ASSERT_NE(offline, nullptr);
+    const std::vector<float> expected(offline, offline + sound::kSpectrumSize);
+    tesselMusic.closeSound();
+    sound::setOfflineMode(false);
+    ASSERT_GT(expected[kBin], 0.9f);
+
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+            if (!tesselMusic.initSound() || sound::isOffline()) std::exit(3);
+            if (!tesselMusic.openStream(path.c_str())) std::exit(4);
+            tesselMusic.setTime(500);
+            tesselMusic.play();
+            spectrumTap::activate();
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            sound::beginReplay();
+            sound::renderReplayAt(2500);
+            const float* heard = spectrumTap::read();
+            if (!heard || std::vector<float>(heard, heard + sound::kSpectrumSize) != expected) std::exit(5);
+            const int held = tesselMusic.streamTime();
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            if (tesselMusic.streamTime() != held) std::exit(6);
+            tesselMusic.pause();
+            sound::renderReplayAt(2500);
+            heard = sound::dspGetSpectrum(); // the tap itself reads nothing while the music is paused
+            if (!heard || *std::max_element(heard, heard + sound::kSpectrumSize) > 0.001f) std::exit(7);
+            sound::endReplay();
+            tesselMusic.play();
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            const bool playsOn = tesselMusic.streamTime() > held + 50;
+            tesselMusic.closeSound();
+            std::exit(playsOn ? 0 : 8);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST(SilentOutput, ThePlayerPlaysAnAudioReactiveDemoToItsEndWithoutASoundDevice) {
     if (!getenv("DISPLAY") || !*getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string dir = makeTempDir();

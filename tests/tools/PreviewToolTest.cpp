@@ -1,5 +1,6 @@
 // holdfast-preview driven through its window: jumps, reloads after an edit, a broken script.
 #include "GLTest.h"
+#include "OggWriter.h"
 #include "PngPixels.h"
 #include "X11Control.h"
 
@@ -140,6 +141,54 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
     title = waitForTitle(preview.window, {"paused"}, 5000);
     EXPECT_NE(title.find("paused"), std::string::npos) << title;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// A jump's frame is the capture tool's also where the picture hangs on random numbers (Noise's
+// moving grain; Splinzor's jitter, made again by every jump's reload) and on the music (the
+// Spectrum's level brightening the tube), and for a jump back after a jump forward.
+TEST(PreviewTool, JumpsMatchTheCaptureWhereRandomGrainAndTheMusicShowInThePicture) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+DEMO_BEAT 125
+__DEFS__
+DEFINE ONLY 2
+INSERT_EFFECT Spectrum
+INSERT_EFFECT Splinzor
+INSERT_EFFECT Noise
+__TIMELINE__
+0 INIT Spectrum
+0 BEGIN Spectrum
+0 TRIGGER Spectrum ONLY "Splinzor"
+0 BEGIN Splinzor
+0 SIGNAL Splinzor Alpha 0.3
+0 SIGNAL Splinzor SpectrumStr 1
+0 BEGIN Noise
+0 SIGNAL Noise Alpha 0.3
+0 SIGNAL Noise Animate 1
+)");
+    ASSERT_TRUE(writeSineOgg(demo + "/music.ogg", 6.0, 440.0, 0.5));
+    const std::string jumped = makeTempDir(), stepped = makeTempDir(), silent = makeTempDir();
+    CommandResult r = runCommand(
+        binPath("holdfast-preview") + " --data " + demo + " --seek-frames 3000,2000 --out " + jumped, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 2000,3000 --out " + stepped,
+                   120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : {"/frame_00002000.png", "/frame_00003000.png"}) {
+        const std::vector<unsigned char> shown = readPng(jumped + name).rgb,
+                                         expected = readPng(stepped + name).rgb;
+        ASSERT_FALSE(expected.empty()) << name;
+        EXPECT_TRUE(shown == expected) << name;
+    }
+    // The music does show: without it the tube is dimmer.
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --music " + demo +
+                       "/no-music.ogg --times 2000 --out " + silent,
+                   120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(readPng(silent + "/frame_00002000.png").rgb == readPng(stepped + "/frame_00002000.png").rgb);
 }
 
 TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
