@@ -87,7 +87,7 @@ struct Options {
     int64_t at = -1;
     int fps = 60;
     bool paused = false;
-    ReplayMode jumpMode = ReplayMode::SignalsOnly;
+    ReplayMode jumpMode = ReplayMode::ClocksOnly;
 };
 
 int usage(const char* problem) {

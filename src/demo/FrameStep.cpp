@@ -32,6 +32,13 @@ void updateFrame(int t) {
         if (isActive(effect, t)) effect->update(t);
 }
 
+void stepClocks(int t) {
+    if (!effectList) return;
+    deliverDueSignals(t);
+    for (Effect* effect : effectList->effects())
+        if (isActive(effect, t)) effect->Effect::update(t);
+}
+
 void renderFrame(int t) {
     if (!effectList) return;
     Random::startFrame(t);

@@ -38,10 +38,9 @@ enum class ReplayMode {
     // Signals and updates only: GL state left by earlier frames is missing, and effects that
     // draw their linked effect into a render target in their update still draw.
     UpdatesOnly,
-    // Signals only: the quickest. Effects' clocks follow from the time alone; what a pattern
-    // step, a render target or GL state carries comes only from the frames drawn in full, so
-    // those should span a pattern step or more.
-    SignalsOnly,
+    // Signals, clocks and pattern steps only (see stepClocks): the quickest. What an effect's
+    // own update, a render target or GL state carries comes only from the frames drawn in full.
+    ClocksOnly,
 };
 
 // Brings the timeline (freshly loaded, nothing delivered yet) to the state a player stepping

@@ -191,6 +191,38 @@ __TIMELINE__
     EXPECT_FALSE(readPng(silent + "/frame_00002000.png").rgb == readPng(stepped + "/frame_00002000.png").rgb);
 }
 
+// Pattern steps longer than the frames a jump draws in full: the flash still starts where the
+// player's did, not at the first drawn frame.
+TEST(PreviewTool, AJumpKeepsTheStartOfALongPatternStep) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+DEMO_BEAT 1000
+__DEFS__
+INSERT_EFFECT Clear
+INSERT_EFFECT Flash
+__SETUP__
+0 SIGNAL Flash Pattern "1"
+__TIMELINE__
+0 BEGIN Clear
+0 SIGNAL Flash Speed 0.01
+0 BEGIN Flash
+)");
+    const std::string jumped = makeTempDir(), stepped = makeTempDir();
+    CommandResult r = runCommand(
+        binPath("holdfast-preview") + " --data " + demo + " --seek-frames 1600 --out " + jumped, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1600 --out " + stepped, 120);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<unsigned char> shown = readPng(jumped + "/frame_00001600.png").rgb,
+                                     expected = readPng(stepped + "/frame_00001600.png").rgb;
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(redAtCentre(shown), redAtCentre(expected));
+    EXPECT_TRUE(shown == expected);
+}
+
 TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
