@@ -6,10 +6,10 @@
 // title shows the demo time, frames per second and the part of the music playing (the last
 // DEFINE name that begins a timeline line on its own and starts at or before the time).
 //
-// A jump loads the script again, hands over every signal due before it and draws the last
-// quarter second as a player running at --fps frames per second would have (--exact-jumps
-// steps every frame from the start), so the frame after a jump is, as far as that reaches, the
-// one holdfast-capture writes for that time. A script error on reload keeps the running demo and
+// A jump loads the script again, steps the signals, clocks and pattern steps of every frame
+// before it and draws the last quarter second (with the music at each frame's time in the taps)
+// as a player running at --fps frames per second would have (--exact-jumps draws every frame
+// from the start), so the frame after a jump is the one holdfast-capture writes for that time. A script error on reload keeps the running demo and
 // shows the error in the title and on stderr.
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
