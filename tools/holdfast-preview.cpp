@@ -6,11 +6,11 @@
 // title shows the demo time, frames per second and the part of the music playing (the last
 // DEFINE name that begins a timeline line on its own and starts at or before the time).
 //
-// A jump loads the script again, steps the signals, clocks and pattern steps of every frame
-// before it and draws the last quarter second (with the music at each frame's time in the taps)
-// as a player running at --fps frames per second would have (--exact-jumps draws every frame
-// from the start), so the frame after a jump is the one holdfast-capture writes for that time. A script error on reload keeps the running demo and
-// shows the error in the title and on stderr.
+// A jump loads the script again, steps the signals, clocks and pattern steps of every frame before
+// it and draws the last 150 ms (with the music at each frame's time in the taps) as a player
+// running at --fps frames per second would have (--exact-jumps draws every frame from the start),
+// so the frame after a jump is the one holdfast-capture writes for that time. A script error on
+// reload keeps the running demo and shows the error in the title and on stderr.
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -50,9 +50,10 @@ namespace {
 constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 constexpr const char* kScriptName = "data/scripts/demo.scr";
-// A jump draws the last quarter second before its time in full (pattern steps, render targets
-// and GL state come from these frames); the frames before only get their signals.
-constexpr int kDrawnMsAfterJump = 250;
+// A jump draws the frames of the last 150 ms before its time in full: longer than the 100 ms a
+// spectrum's beat lasts, and render targets and GL state come from these frames. The frames
+// before only step their signals, clocks and pattern steps.
+constexpr int kDrawnMsAfterJump = 150;
 
 const char* kUsage =
     "usage: holdfast-preview --data PATH [--password PW] [--music FILE] [--at MS] [--fps N] [--paused]\n"
@@ -69,8 +70,8 @@ const char* kHelp =
     "  --at MS           starts at this demo time\n"
     "  --fps N           frame rate a jump replays the timeline at (default 60, as holdfast-capture)\n"
     "  --paused          starts paused\n"
-    "  --exact-jumps     a jump steps every frame from the start (drawn into one pixel) before the\n"
-    "                    last quarter second: the state a player has, but slow for a heavy demo\n"
+    "  --exact-jumps     a jump draws every frame from the start (into one pixel) before the\n"
+    "                    last 150 ms: whatever effects keep, but slow for a heavy demo\n"
     "  --seek-frames T1,... --out DIR\n"
     "                    jumps to each time in turn, writes the frame shown after each jump as\n"
     "                    DIR/frame_%08u.png and ends (checks and timings)\n"
