@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -100,6 +101,39 @@ std::vector<unsigned char> captured(const std::string& demo, int t) {
     return readPng(out + name).rgb;
 }
 
+// A frame after a jump and the capture tool's frame for the same time (top row first).
+struct FramePair {
+    std::vector<unsigned char> jumped, stepped;
+};
+
+// Jumps the preview to each time in the order given (--seek-frames) and captures the same times;
+// the pairs come in the order of `times`.
+std::vector<FramePair> jumpedAndCaptured(const std::string& demo, const std::vector<int>& times) {
+    std::string list;
+    for (int t : times)
+        list += (list.empty() ? "" : ",") + std::to_string(t);
+    const std::string jumped = makeTempDir(), stepped = makeTempDir();
+    CommandResult r = runCommand(
+        binPath("holdfast-preview") + " --data " + demo + " --seek-frames " + list + " --out " + jumped, 120);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<int> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    std::string increasing;
+    for (int t : sorted)
+        increasing += (increasing.empty() ? "" : ",") + std::to_string(t);
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times " + increasing + " --out " +
+                       stepped,
+                   120);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<FramePair> pairs;
+    for (int t : times) {
+        char name[32];
+        snprintf(name, sizeof name, "/frame_%08d.png", t);
+        pairs.push_back({readPng(jumped + name).rgb, readPng(stepped + name).rgb});
+    }
+    return pairs;
+}
+
 int redAtCentre(const std::vector<unsigned char>& rgb) {
     return rgb.empty() ? -1 : rgb[(300 * 800 + 400) * 3];
 }
@@ -170,25 +204,18 @@ __TIMELINE__
 0 SIGNAL Noise Animate 1
 )");
     ASSERT_TRUE(writeSineOgg(demo + "/music.ogg", 6.0, 440.0, 0.5));
-    const std::string jumped = makeTempDir(), stepped = makeTempDir(), silent = makeTempDir();
-    CommandResult r = runCommand(
-        binPath("holdfast-preview") + " --data " + demo + " --seek-frames 3000,2000 --out " + jumped, 120);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 2000,3000 --out " + stepped,
-                   120);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    for (const char* name : {"/frame_00002000.png", "/frame_00003000.png"}) {
-        const std::vector<unsigned char> shown = readPng(jumped + name).rgb,
-                                         expected = readPng(stepped + name).rgb;
-        ASSERT_FALSE(expected.empty()) << name;
-        EXPECT_TRUE(shown == expected) << name;
+    const std::vector<FramePair> frames = jumpedAndCaptured(demo, {3000, 2000});
+    for (const FramePair& frame : frames) {
+        ASSERT_FALSE(frame.stepped.empty());
+        EXPECT_TRUE(frame.jumped == frame.stepped);
     }
     // The music does show: without it the tube is dimmer.
-    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --music " + demo +
-                       "/no-music.ogg --times 2000 --out " + silent,
-                   120);
+    const std::string silent = makeTempDir();
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --music " + demo +
+                                     "/no-music.ogg --times 2000 --out " + silent,
+                                 120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(readPng(silent + "/frame_00002000.png").rgb == readPng(stepped + "/frame_00002000.png").rgb);
+    EXPECT_FALSE(readPng(silent + "/frame_00002000.png").rgb == frames[1].stepped);
 }
 
 // Pattern steps longer than the frames a jump draws in full: the flash still starts where the
@@ -210,17 +237,10 @@ __TIMELINE__
 0 SIGNAL Flash Speed 0.01
 0 BEGIN Flash
 )");
-    const std::string jumped = makeTempDir(), stepped = makeTempDir();
-    CommandResult r = runCommand(
-        binPath("holdfast-preview") + " --data " + demo + " --seek-frames 1600 --out " + jumped, 120);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1600 --out " + stepped, 120);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<unsigned char> shown = readPng(jumped + "/frame_00001600.png").rgb,
-                                     expected = readPng(stepped + "/frame_00001600.png").rgb;
-    ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(redAtCentre(shown), redAtCentre(expected));
-    EXPECT_TRUE(shown == expected);
+    const FramePair frame = jumpedAndCaptured(demo, {1600}).front();
+    ASSERT_FALSE(frame.stepped.empty());
+    EXPECT_EQ(redAtCentre(frame.jumped), redAtCentre(frame.stepped));
+    EXPECT_TRUE(frame.jumped == frame.stepped);
 }
 
 TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
