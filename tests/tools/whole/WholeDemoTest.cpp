@@ -168,7 +168,6 @@ const std::vector<Section>& sections() {
         {"half-time, depth of field", {210310}, {"DOF"}},
         {"half-time, the head", {218310}, {"Hode"}},
         {"third drop, the flower", {228310, 236310}, {"Flower"}},
-        {"third drop, the flower in shade", {234310}, {"Image3"}},
         {"third drop, the screens", {244310, 252310}, {"Scratch"}},
         {"outro, glowing tiles", {258310, 262310}, {"Blur"}},
         {"outro, tiles and tube", {266310, 270310}, {"Tiles", "Splinzor"}},
