@@ -99,17 +99,20 @@ struct OnePole {
 
 // ---- instruments: each adds one note to a bus ----
 
+// The kick's body settles on 45 Hz, close to the middle of the spectrum's second band (43 Hz
+// wide), and is driven hard into the saturation: nearly square for its first tenth of a second,
+// its fundamental fills that band past what the Spectrum effect takes for a beat.
 void kick(Bus& bus, double t0, float gain) {
     Noise noise(static_cast<uint32_t>(t0 * 1000) + 7);
     const size_t start = frameAt(t0);
     const int length = static_cast<int>(0.45 * kRate);
     for (int i = 0; i < length; ++i) {
         const double t = static_cast<double>(i) / kRate;
-        const double phase = 2.0 * kPi * (48.0 * t + (120.0 / 30.0) * (1.0 - std::exp(-30.0 * t)));
-        double v = std::sin(phase) * std::exp(-7.0 * t);
+        const double phase = 2.0 * kPi * (45.0 * t + (120.0 / 45.0) * (1.0 - std::exp(-45.0 * t)));
+        double v = std::sin(phase) * std::exp(-4.5 * t);
         v += noise.next() * std::exp(-t * 500.0) * 0.25; // the beater's click
         if (i > length - 256) v *= (length - i) / 256.0;
-        v = std::tanh(1.6 * v);
+        v = std::tanh(2.5 * v);
         bus.add(start + i, static_cast<float>(v * gain), static_cast<float>(v * gain));
     }
 }
@@ -319,18 +322,18 @@ void arrange(Bus* drums, Bus* music, int bars, Parts& parts) {
             }
 
         if (drums && s.kickPerBar) {
-            kick(*drums, t, 0.8f);
+            kick(*drums, t, 1.2f);
             parts.kicks.push_back(t);
         }
         if (drums && s.groove)
             for (int beat = 0; beat < 4; ++beat) {
-                kick(*drums, t + beat * kBeat, 0.95f);
+                kick(*drums, t + beat * kBeat, 1.2f);
                 parts.kicks.push_back(t + beat * kBeat);
                 if (beat % 2 == 1) snare(*drums, t + beat * kBeat, 0.8f);
             }
         if (drums && s.halfTime) {
-            kick(*drums, t, 0.95f);
-            kick(*drums, t + 1.5 * kBeat, 0.8f);
+            kick(*drums, t, 1.2f);
+            kick(*drums, t + 1.5 * kBeat, 1.1f);
             parts.kicks.push_back(t);
             parts.kicks.push_back(t + 1.5 * kBeat);
             snare(*drums, t + 2 * kBeat, 0.9f);
@@ -372,7 +375,8 @@ void arrange(Bus* drums, Bus* music, int bars, Parts& parts) {
 }
 
 // Drums plus the other parts, which duck a little under every kick; then the ends are faded
-// and the sum is softly limited.
+// and the sum is softly limited just under full scale (the encoder's ripple must not clip).
+constexpr double kCeiling = 0.97;
 void mixDown(const Bus& drums, const Bus& music, const Parts& parts, double seconds, std::vector<float>& left,
              std::vector<float>& right) {
     const size_t frames = drums.frames();
@@ -390,8 +394,8 @@ void mixDown(const Bus& drums, const Bus& music, const Parts& parts, double seco
         if (t > seconds - fadeOut) master = std::max(0.0, (seconds - t) / fadeOut);
         const double l = (drums.left[i] + music.left[i] * duck) * master;
         const double r = (drums.right[i] + music.right[i] * duck) * master;
-        left[i] = static_cast<float>(std::tanh(l * 1.1) * 0.88);
-        right[i] = static_cast<float>(std::tanh(r * 1.1) * 0.88);
+        left[i] = static_cast<float>(std::tanh(l * 1.1) * kCeiling);
+        right[i] = static_cast<float>(std::tanh(r * 1.1) * kCeiling);
     }
 }
 

@@ -36,7 +36,11 @@ Effect3D::Effect3D(const std::string& name) : Effect(name) {
 void Effect3D::start(int time) {
     Effect::start(time);
     if (!scene) return;
+    // Setting the light colours switches lighting on; start runs outside the drawing, where the 2D
+    // effects expect it as it was (the scene's materials switch it on again while it draws).
+    const bool lit = glIsEnabled(GL_LIGHTING);
     scene->applyLightColours();
+    if (!lit) glDisable(GL_LIGHTING);
     rotationSpeed = Vector3();
     frozen = false;
 }

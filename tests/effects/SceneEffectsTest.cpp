@@ -204,6 +204,21 @@ TEST_F(SceneEffects, AdoptedSceneFillsTheCameraListAndFieldOfView) {
     EXPECT_FLOAT_EQ(scene->currentCamera()->storedFieldOfView(), 70.0f);
 }
 
+// A start (INIT) comes between frames: the Image or Tiles drawn next must not be lit, which would
+// throw away their colour and alpha.
+TEST_F(SceneEffects, StartingLeavesLightingAsItWas) {
+    std::unique_ptr<Scene> scene(makeScene(true));
+    Effect3D effect("Scene0");
+    ASSERT_TRUE(effect.adopt(scene.get(), "a"));
+    glDisable(GL_LIGHTING);
+    effect.start(0);
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    glEnable(GL_LIGHTING);
+    effect.start(100);
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+    glDisable(GL_LIGHTING);
+}
+
 TEST_F(SceneEffects, SignalsSelectAndSwitch) {
     std::unique_ptr<Scene> scene(makeScene(true));
     Effect3D effect("Scene0");

@@ -1,6 +1,9 @@
 // The bundled demo as the project builds it: its data, its music, and the player running it.
 #include "GLTest.h"
 #include "X11Control.h"
+#include "effects/Spectrum.h"
+#include "sound/SoundSystem.h"
+#include "sound/TesselMusic.h"
 
 #include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
@@ -147,4 +150,66 @@ TEST(BundledDemo, TheMusicIsAbout286SecondsWithTheKickOnEveryBeat) {
     }
     EXPECT_GE(louder, 15);
     ov_clear(&file);
+}
+
+// The Spectrum effect's beat test run over the bundled music as the player hears it: offline, a
+// frame every 20 ms. The kick must pass it (its loudest band over 0.92) within a few frames of
+// each beat wherever the drums play a kick on it, and nothing else may: the pads and the arpeggio
+// alone never do.
+TEST(BundledDemo, TheSpectrumHearsTheKicksAsBeatsAndNothingElse) {
+    const std::string music = demoDir() + "/music.ogg";
+    ASSERT_TRUE(fs::exists(music));
+    sound::setOfflineMode(true);
+    ASSERT_TRUE(tesselMusic.initSound());
+    ASSERT_TRUE(tesselMusic.openStream(music.c_str()));
+    tesselMusic.setTime(0);
+    tesselMusic.play();
+    Spectrum spectrum;
+    spectrum.start(0);
+
+    // The beats heard from `from` to `to` (ms), sampled every 20 ms.
+    auto beatsHeard = [&](int from, int to) {
+        std::vector<int> beats;
+        for (int t = from; t < to; t += 20) {
+            sound::renderOfflineAt(t);
+            spectrum.update(t);
+            if (spectrum.beatSum != Spectrum::kNoBeat) beats.push_back(t);
+        }
+        return beats;
+    };
+    // Kicks a bar apart (hats), on every beat (groove, drop, third drop): each is heard within
+    // 100 ms, and nothing is heard away from them.
+    struct Kicks {
+        int from, to, every;
+    };
+    for (const Kicks& k : {Kicks{20000, 28000, 2000}, Kicks{40000, 48000, 500}, Kicks{136000, 144000, 500},
+                           Kicks{230000, 238000, 500}}) {
+        SCOPED_TRACE(k.from);
+        const std::vector<int> beats = beatsHeard(k.from, k.to);
+        int heard = 0;
+        for (int kick = k.from; kick < k.to; kick += k.every) {
+            bool found = false;
+            for (int t : beats)
+                found = found || (t >= kick && t <= kick + 100);
+            heard += found;
+        }
+        EXPECT_EQ(heard, (k.to - k.from) / k.every);
+        for (int t : beats)
+            EXPECT_LE((t - k.from) % k.every, 200) << "a beat off the kicks at " << t << " ms";
+    }
+    // The half-time kicks: on 1 and 2-and of every bar.
+    {
+        const std::vector<int> beats = beatsHeard(200000, 204000);
+        for (int kick : {200000, 200750, 202000, 202750}) {
+            bool found = false;
+            for (int t : beats)
+                found = found || (t >= kick && t <= kick + 100);
+            EXPECT_TRUE(found) << "no beat heard for the kick at " << kick << " ms";
+        }
+    }
+    // Pads alone (intro), pads and arpeggio without drums (breakdown).
+    EXPECT_EQ(beatsHeard(2000, 14000), std::vector<int>{});
+    EXPECT_EQ(beatsHeard(97000, 111000), std::vector<int>{});
+    tesselMusic.closeSound();
+    sound::setOfflineMode(false);
 }

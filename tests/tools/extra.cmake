@@ -35,6 +35,9 @@ if(TARGET test_tools)
   add_test(NAME whole_demo.windows COMMAND test_whole_demo --gtest_filter=WholeDemo.NoTwoTenSecondWindowsInARowShowTheSameEffects)
   set_tests_properties(whole_demo.windows PROPERTIES TIMEOUT 120
     ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
+  add_test(NAME whole_demo.coverage COMMAND test_whole_demo --gtest_filter=WholeDemo.TheScriptSendsEverySignalUsesEveryEffectAndEveryConstruct)
+  set_tests_properties(whole_demo.coverage PROPERTIES TIMEOUT 120
+    ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
 endif()
 
 # An install of the build tree into a temporary prefix holds every program and runs.

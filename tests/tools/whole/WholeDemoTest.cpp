@@ -1,5 +1,6 @@
 // The bundled demo as a whole: rendered offline on a one-second grid, section by section with
-// one effect switched off at a time, and played from start to end by the player.
+// one effect switched off at a time, and played from start to end by the player; and its script
+// read against the effects' sources.
 // Each of these takes a minute or more, so CTest labels them "slow" (tests/tools/extra.cmake).
 #include "../PngPixels.h"
 #include "GLTest.h"
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -149,13 +151,20 @@ const std::vector<Section>& sections() {
         {"groove, mosaic", {33310, 37310}, {"Mosaic"}},
         {"groove, mosaic and plasma", {41310, 45310}, {"Mosaic", "Image3"}},
         {"groove, tiles", {50310, 54310}, {"Tiles", "RotoZoom"}},
-        {"arps", {66310, 84310}, {"Blur"}},
+        {"arps", {66310, 84310}, {"Blur", "Image3"}},
         {"breakdown", {97310, 101310}, {"Splinzor", "Noise"}},
         {"build, roto-zoom", {113310, 117310}, {"RotoZoom"}},
         {"build, tiles", {121310, 125310}, {"Tiles", "Noise"}},
         {"drop", {132310, 140310}, {"GridExp"}},
+        {"drop, the stage over the waves", {146310, 150310}, {"GridExp", "Scene1"}},
+        {"drop, the bud over the waves", {154310}, {"GridExp", "Scene2"}},
         {"drop, tunnel", {165310, 185310}, {"GridExp2", "Osc"}},
-        {"half-time, the stage", {196310, 204310}, {"Scene0"}},
+        {"drop, the screens in the tunnel", {178310}, {"Scene3"}},
+        {"drop, the head in the tunnel", {186310}, {"Scene4"}},
+        {"half-time, the stage", {193310}, {"Scene0"}},
+        {"half-time, from low", {197310}, {"Scene5"}},
+        {"half-time, from above", {201310}, {"Scene6"}},
+        {"half-time, wide again", {205310}, {"Scene7"}},
         {"half-time, depth of field", {210310}, {"DOF"}},
         {"half-time, the head", {218310}, {"Hode"}},
         {"third drop, the flower", {228310, 236310}, {"Flower"}},
@@ -167,35 +176,8 @@ const std::vector<Section>& sections() {
     return table;
 }
 
-// Ten-second windows of the demo that may show the same effects as the window before, each
-// with the reason. What a window shows is the set of effects switched on in it.
-struct SameWindows {
-    int fromSecond, toSecond; // windows starting in [from, to)
-    const char* why;
-};
-const std::vector<SameWindows>& sameWindowsAllowed() {
-    static const std::vector<SameWindows> allowed = {
-        {80, 90, "arps: the glowing tube changes its blur passes and streaks, not its effects"},
-        {140, 160, "drop: the grid changes its formula every 16 s"},
-        {170, 200, "drop: the tunnel runs backwards, then around two centres"},
-    };
-    return allowed;
-}
-
 // Dark frame: mean luminance under 4 %.
 constexpr double kDark = 0.04;
-
-// Stretches that may be darker, each with the reason.
-struct DarkStretch {
-    int fromMs, toMs;
-    const char* why;
-};
-const std::vector<DarkStretch>& darkAllowed() {
-    static const std::vector<DarkStretch> allowed = {
-        {64000, 96000, "arps: thin glowing curves on black (3 to 5 %): the Blur covers the background"},
-    };
-    return allowed;
-}
 
 } // namespace
 
@@ -217,9 +199,7 @@ TEST(WholeDemo, NoStretchOfMoreThanThreeSecondsIsNearlyBlack) {
         const double l = meanLuminance(frame);
         luminances += std::to_string(t / 1000) + ":" + std::to_string(static_cast<int>(l * 100)) + " ";
         // The first and last five seconds may fade through black.
-        bool counted = t >= 5000 && t <= 281000;
-        for (const DarkStretch& d : darkAllowed())
-            counted = counted && !(t >= d.fromMs && t < d.toMs);
+        const bool counted = t >= 5000 && t <= 281000;
         if (counted && l < kDark) {
             darkRun.push_back(t);
         } else {
@@ -272,13 +252,8 @@ TEST(WholeDemo, NoTwoTenSecondWindowsInARowShowTheSameEffects) {
         std::string combination;
         for (const std::string& e : shown)
             combination += e + " ";
-        bool allowed = false;
-        for (const SameWindows& w : sameWindowsAllowed())
-            allowed = allowed || (second >= w.fromSecond && second < w.toSecond);
-        if (!allowed) {
-            EXPECT_NE(combination, previous)
-                << "the window from " << second << " s shows what the one before did";
-        }
+        EXPECT_NE(combination, previous)
+            << "the window from " << second << " s shows what the one before did";
         previous = combination;
     }
 }
@@ -365,4 +340,127 @@ TEST(WholeDemo, ThePlayerPlaysItToTheEndUnattended) {
     RecordProperty("fps", m[3].str());
     RecordProperty("load_ms", m[4].str());
     std::cout << "player: " << m[0].str();
+}
+
+namespace {
+
+// The signal types an effect's source handles: the cases and type tests of its signal function.
+std::set<int> handledSignalTypes(const std::string& source) {
+    std::set<int> types;
+    const std::regex head("::signal\\(const Signal& \\w+\\) \\{");
+    const std::regex handled("case (\\d+):|\\.type [!=]= (\\d+)");
+    for (auto f = std::sregex_iterator(source.begin(), source.end(), head); f != std::sregex_iterator();
+         ++f) {
+        const size_t begin = f->position() + f->length();
+        const size_t end = source.find("\n}", begin);
+        const std::string body = source.substr(begin, end - begin);
+        for (auto m = std::sregex_iterator(body.begin(), body.end(), handled); m != std::sregex_iterator();
+             ++m)
+            types.insert(std::stoi((*m)[1].matched ? (*m)[1].str() : (*m)[2].str()));
+    }
+    return types;
+}
+
+// The script's text without its comments.
+std::string withoutComments(const std::string& script) {
+    const std::string noBlocks = std::regex_replace(script, std::regex("/\\*[^]*?\\*/"), " ");
+    return std::regex_replace(noBlocks, std::regex("//[^\\n]*"), "");
+}
+
+} // namespace
+
+TEST(WholeDemo, TheScriptSendsEverySignalUsesEveryEffectAndEveryConstruct) {
+    const std::string source = HOLDFAST_SOURCE_DIR;
+    const std::string scriptPath = source + "/content/data/scripts/demo.scr";
+    const std::string script = readFile(scriptPath);
+    const std::string code = withoutComments(script);
+    CommandResult r = runCommand(binPath("holdfast-script") + " " + scriptPath);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string& timeline = r.out;
+
+    // Every signal type that an effect understands is sent at least once.
+    std::set<int> sent;
+    const std::regex sentType("\\{\"time\":\\d+,\"effect\":\"\\w+\",\"type\":(\\d+),");
+    for (auto m = std::sregex_iterator(timeline.begin(), timeline.end(), sentType);
+         m != std::sregex_iterator(); ++m)
+        sent.insert(std::stoi((*m)[1]));
+    std::map<int, std::string> handledBy;
+    std::vector<std::string> sources = {source + "/src/demo/Effect.cpp"};
+    for (const auto& entry : fs::directory_iterator(source + "/src/effects"))
+        if (entry.path().extension() == ".cpp") sources.push_back(entry.path().string());
+    for (const std::string& path : sources)
+        for (int type : handledSignalTypes(readFile(path)))
+            handledBy[type] += fs::path(path).stem().string() + " ";
+    // The base's start (0), link (2) and level (5), the fade's and the scenes' switches at least.
+    for (int type : {0, 2, 5, 15, 18, 22, 36})
+        EXPECT_EQ(handledBy.count(type), 1u) << "the effects' sources no longer read as expected: " << type;
+    for (const auto& [type, effects] : handledBy)
+        EXPECT_EQ(sent.count(type), 1u) << "no signal of type " << type << " (" << effects << ") is sent";
+
+    // Every name the factory knows is inserted.
+    const std::string factory = readFile(source + "/src/effects/EffectFactory.cpp");
+    const std::regex factoryName("\\{\"(\\w+)\", \\[\\]");
+    int names = 0;
+    for (auto m = std::sregex_iterator(factory.begin(), factory.end(), factoryName);
+         m != std::sregex_iterator(); ++m, ++names)
+        EXPECT_NE(timeline.find("{\"name\":\"" + (*m)[1].str() + "\",\"active\""), std::string::npos)
+            << (*m)[1] << " is never inserted";
+    EXPECT_GE(names, 30);
+
+    // At least three scene effects show different scene files, and at least three cameras are used.
+    std::set<std::string> sceneFiles, cameras;
+    const std::regex sceneFile("SIGNAL Scene\\d Datafile \"([^\"]+)\"");
+    for (auto m = std::sregex_iterator(code.begin(), code.end(), sceneFile); m != std::sregex_iterator(); ++m)
+        sceneFiles.insert((*m)[1]);
+    const std::regex camera(
+        "(?:SIGNAL|s) (Scene\\d) Camera ([0-9.]+)|(?:TRIGGER|t) (Scene\\d) CAMERA_NAMED \"(\\w+)\"");
+    for (auto m = std::sregex_iterator(code.begin(), code.end(), camera); m != std::sregex_iterator(); ++m)
+        cameras.insert((*m)[2].matched ? "index " + (*m)[2].str() : (*m)[4].str());
+    EXPECT_GE(sceneFiles.size(), 3u);
+    EXPECT_GE(cameras.size(), 3u);
+
+    // Every construct of the script language, in its natural use.
+    const std::vector<std::pair<const char*, const char*>> constructs = {
+        {"DEFINE", "\\nDEFINE \\w+ \\d+"},
+        {"TIMEOFFSET", "\\nTIMEOFFSET [A-Z]"},
+        {"DEMO_START", "\\nDEMO_START \\d+"},
+        {"DEMO_BEAT", "\\nDEMO_BEAT \\d+"},
+        {"DEMO_END", "\\nDEMO_END \\d+"},
+        {"INIT", " INIT \\w+"},
+        {"TRIGGER with a text", " (TRIGGER|t) \\w+ \\w+ \"[^\"]+\""},
+        {"TRIGGER with extra values", " (TRIGGER|t) \\w+ \\w+ -?[0-9.]+ -?[0-9.]+ -?[0-9.]+"},
+        {"SIGNAL", " SIGNAL \\w+ \\w+ "},
+        {"b", " b \\w+"},
+        {"e", " e \\w+"},
+        {"i", " i \\w+"},
+        {"s", " s \\w+ \\w+ "},
+        {"t", " t \\w+ \\w+ "},
+    };
+    for (const auto& [what, pattern] : constructs)
+        EXPECT_TRUE(std::regex_search(code, std::regex(pattern))) << what << " is not used";
+    EXPECT_NE(script.find("//"), std::string::npos);
+    EXPECT_NE(script.find("/*"), std::string::npos);
+
+    // A variable key in every part of the music.
+    const std::vector<std::string> parts = {"INTRO", "HATS", "GROOVE",   "ARPS",     "BREAKDOWN",
+                                            "BUILD", "DROP", "DROP2",    "HALFTIME", "DROP3",
+                                            "OUTRO", "PADS", "LASTFADE", "THEEND"};
+    std::vector<int> starts;
+    for (const std::string& part : parts) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(script, m, std::regex("\\nDEFINE " + part + " (\\d+)"))) << part;
+        starts.push_back(std::stoi(m[1]));
+    }
+    const std::string variables = std::regex_replace(timeline, std::regex("\"active\":\\{[^}]*\\}"), "");
+    std::vector<int> keyTimes;
+    const std::regex key("\\[(\\d+),(?:true|false|-?[0-9.e+-]+|\"[^\"]*\")\\]");
+    for (auto m = std::sregex_iterator(variables.begin(), variables.end(), key); m != std::sregex_iterator();
+         ++m)
+        keyTimes.push_back(std::stoi((*m)[1]));
+    for (size_t p = 0; p + 1 < parts.size(); ++p) {
+        bool keyed = false;
+        for (int t : keyTimes)
+            keyed = keyed || (t >= starts[p] && t < starts[p + 1]);
+        EXPECT_TRUE(keyed) << "no SIGNAL key in " << parts[p];
+    }
 }
