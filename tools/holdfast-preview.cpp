@@ -6,11 +6,11 @@
 // title shows the demo time, frames per second and the part of the music playing (the last
 // DEFINE name that begins a timeline line on its own and starts at or before the time).
 //
-// A jump loads the script again, steps the signals, clocks and pattern steps of every frame before
-// it and draws the last 150 ms (with the music at each frame's time in the taps) as a player
-// running at --fps frames per second would have (--exact-jumps draws every frame from the start),
-// so the frame after a jump is the one holdfast-capture writes for that time. A script error on
-// reload keeps the running demo and shows the error in the title and on stderr.
+// A jump loads the script again, steps every frame before it without drawing (signals, clocks,
+// pattern steps, scene state) and draws the last 150 ms (with the music at each frame's time in the
+// taps) as a player running at --fps frames per second would have (--exact-jumps draws every frame
+// from the start), so the frame after a jump is the one holdfast-capture writes for that time. A
+// script error on reload keeps the running demo and shows the error in the title and on stderr.
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -88,7 +88,7 @@ struct Options {
     int64_t at = -1;
     int fps = 60;
     bool paused = false;
-    ReplayMode jumpMode = ReplayMode::ClocksOnly;
+    ReplayMode jumpMode = ReplayMode::StateOnly;
 };
 
 int usage(const char* problem) {

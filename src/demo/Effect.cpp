@@ -50,6 +50,10 @@ void Effect::update(int time) {
     }
 }
 
+void Effect::updateState(int time) {
+    Effect::update(time);
+}
+
 void Effect::patternStep(float) {}
 
 void Effect::signal(const Signal& s) {

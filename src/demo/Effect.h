@@ -21,6 +21,11 @@ class Effect {
     virtual void prepare(int time);
     // Speed, elapsed time, phase and the pattern step; overrides call this first.
     virtual void update(int time);
+    // What update does to state that outlives the frame (the clock and pattern step here; a
+    // scene's camera, shadows and object transforms for a scene effect), drawing nothing. A jump
+    // replays it for the frames before those it draws; an effect whose update keeps more than
+    // its clock overrides it.
+    virtual void updateState(int time);
     // Called by update when the pattern moves to another step.
     virtual void patternStep(float phase);
     virtual void render(int time) = 0;

@@ -32,11 +32,12 @@ void updateFrame(int t) {
         if (isActive(effect, t)) effect->update(t);
 }
 
-void stepClocks(int t) {
+void stepState(int t) {
     if (!effectList) return;
     deliverDueSignals(t);
-    for (Effect* effect : effectList->effects())
-        if (isActive(effect, t)) effect->Effect::update(t);
+    const std::vector<Effect*> effects = effectList->effects();
+    for (Effect* effect : effects)
+        if (isActive(effect, t)) effect->updateState(t);
 }
 
 void renderFrame(int t) {

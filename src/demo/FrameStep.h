@@ -14,8 +14,7 @@ void deliverDueSignals(int t);
 // frames would, at a fraction of the cost (what effects keep from drawing is not replayed).
 void updateFrame(int t);
 
-// The frame step's bookkeeping alone: signals, and each active effect's clock and pattern step
-// (the part every update shares), with no effect's own update work and no drawing. Frames
-// stepped this way leave the pattern steps an effect reacts to (a flash's start, say) where full
-// frames would, at a tiny part of the cost.
-void stepClocks(int t);
+// The frame step without drawing: signals and each active effect's updateState (its clock,
+// pattern step and whatever else its update keeps, such as a scene's camera). Frames stepped
+// this way leave that state where full frames would, at a tiny part of the cost.
+void stepState(int t);

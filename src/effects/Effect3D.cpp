@@ -52,6 +52,10 @@ void Effect3D::prepare(int time) {
     loadedIndex = index;
 }
 
+void Effect3D::updateState(int time) {
+    Effect3D::update(time);
+}
+
 void Effect3D::patternStep(float) {}
 
 MeshObject* Effect3D::findMeshWithMaterial(const Scene& scene, const std::string& name) {

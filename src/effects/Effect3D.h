@@ -21,6 +21,8 @@ class Effect3D : public Effect {
     void start(int time) override;
     void prepare(int time) override;
     void update(int time) override;
+    // All of the scene effect's update: it only sets scene state (Scratch draws in update too).
+    void updateState(int time) override;
     void patternStep(float phase) override;
     void render(int time) override;
     void signal(const Signal& s) override;

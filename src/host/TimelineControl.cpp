@@ -132,9 +132,9 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
 void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void (*beforeFrame)(int time),
                     ReplayMode mode) {
     const int64_t firstDrawn = std::max<int64_t>(0, frame - std::max(1, drawnFrames) + 1);
-    if (mode == ReplayMode::ClocksOnly) {
+    if (mode == ReplayMode::StateOnly) {
         for (int64_t k = 0; k < firstDrawn; ++k)
-            stepClocks(static_cast<int>(grid.timeOf(k)));
+            stepState(static_cast<int>(grid.timeOf(k)));
     } else if (mode == ReplayMode::UpdatesOnly) {
         for (int64_t k = 0; k < firstDrawn; ++k)
             updateFrame(static_cast<int>(grid.timeOf(k)));

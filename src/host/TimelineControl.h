@@ -38,9 +38,9 @@ enum class ReplayMode {
     // Signals and updates only: GL state left by earlier frames is missing, and effects that
     // draw their linked effect into a render target in their update still draw.
     UpdatesOnly,
-    // Signals, clocks and pattern steps only (see stepClocks): the quickest. What an effect's
-    // own update, a render target or GL state carries comes only from the frames drawn in full.
-    ClocksOnly,
+    // Signals and the state updates keep (see stepState): the quickest. What drawing leaves in
+    // render targets or GL state comes only from the frames drawn in full.
+    StateOnly,
 };
 
 // Brings the timeline (freshly loaded, nothing delivered yet) to the state a player stepping

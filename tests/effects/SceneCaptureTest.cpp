@@ -95,6 +95,41 @@ __TIMELINE__
     EXPECT_GT(grey(named, 510, 300), 40);
 }
 
+// A preview's jump replays what scene effects keep from frame to frame without drawing it: here
+// the shadows switched off by a signal after the effect's first update, which an update that only
+// sees the drawn frames would switch on again.
+TEST(SceneCapture, APreviewJumpShowsTheSceneStateTheFramesBeforeLeft) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("shadow.qzg", testscenes::shadowScene());
+    demo.script(R"(DEFINE SHADOWS 21
+INSERT_EFFECT Scene0
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/shadow.qzg"
+__TIMELINE__
+0 BEGIN Scene0
+0 INIT Scene0
+0 SIGNAL Scene0 Camera 0
+0 SIGNAL Scene0 Shadows 1
+1000 TRIGGER Scene0 SHADOWS 0
+)");
+    const std::string jumped = makeTempDir(), stepped = makeTempDir();
+    CommandResult r = runCommand(
+        binPath("holdfast-preview") + " --data " + demo.dir + " --seek-frames 1500,500 --out " + jumped, 180);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo.dir + " --times 500,1500 --out " + stepped,
+                   180);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (int t : {500, 1500}) {
+        const Frame shown = frameAt(jumped, t), expected = frameAt(stepped, t);
+        ASSERT_TRUE(shown.ok && expected.ok) << t;
+        EXPECT_TRUE(shown.rgb == expected.rgb) << t;
+    }
+    // The shadow is there before the signal and gone after it.
+    EXPECT_LT(grey(frameAt(stepped, 500), 510, 300), grey(frameAt(stepped, 500), 250, 450) / 3);
+    EXPECT_GT(grey(frameAt(jumped, 1500), 510, 300), grey(frameAt(jumped, 1500), 250, 450) / 2);
+}
+
 TEST(SceneCapture, FlickerWithoutLightsAndMissingScenes) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     Demo demo;

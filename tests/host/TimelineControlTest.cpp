@@ -174,7 +174,7 @@ TEST_F(TimelineReload, ReplayEndsWithTheFullScreenStateAndTheKeptStartStateComes
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-TEST_F(TimelineReload, AClocksOnlyReplayHandsOverEverySignalBeforeTheDrawnFrames) {
+TEST_F(TimelineReload, AStateOnlyReplayHandsOverEverySignalBeforeTheDrawnFrames) {
     // Frames at 100 + k * 1000 / 60 ms: the drawn frames 28 to 30 start at 566 ms, after both INITs.
     int drawnFrom = -1;
     static int* firstDrawn = &drawnFrom;
@@ -183,7 +183,7 @@ TEST_F(TimelineReload, AClocksOnlyReplayHandsOverEverySignalBeforeTheDrawnFrames
         [](int t) {
             if (*firstDrawn < 0) *firstDrawn = t;
         },
-        ReplayMode::ClocksOnly);
+        ReplayMode::StateOnly);
     EXPECT_EQ(drawnFrom, 566);
     EXPECT_EQ(signalQueue->position(), 2u);
     EXPECT_EQ(effectList->findEffect("Invert")->startTime, 200);
