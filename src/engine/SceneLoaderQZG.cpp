@@ -270,3 +270,20 @@ bool SceneCache::add(const std::string& fileName, Scene* scene) {
     if (!scene) return false;
     return scenes_.emplace(fileName, scene).second;
 }
+
+SceneCache::Scenes SceneCache::takeAll() {
+    Scenes taken;
+    taken.swap(scenes_);
+    return taken;
+}
+
+void SceneCache::restore(Scenes scenes) {
+    destroy(scenes_);
+    scenes_ = std::move(scenes);
+}
+
+void SceneCache::destroy(Scenes& scenes) {
+    for (auto& entry : scenes)
+        delete entry.second;
+    scenes.clear();
+}

@@ -50,15 +50,25 @@ class SceneLoaderQZG : public SceneLoader {
     Scene* scene_ = nullptr;
 };
 
-// Every scene loaded so far, by exact file name. Entries are never removed; the cache owns them.
+// Every scene loaded so far, by exact file name; the cache owns them. The player never removes
+// one. A tool that loads the script again hands the cache's scenes over first, so the new load
+// reads the files afresh rather than taking scenes whose state the running timeline has changed.
 class SceneCache {
   public:
+    using Scenes = std::map<std::string, Scene*>;
     static SceneCache& instance();
 
     Scene* find(const std::string& fileName) const;
     // False (and the scene not taken) when the name is already present.
     bool add(const std::string& fileName, Scene* scene);
     size_t size() const { return scenes_.size(); }
+
+    // Leaves the cache empty; the caller owns the scenes it held.
+    Scenes takeAll();
+    // Makes `scenes` the cache's again, deleting the scenes loaded since they were taken.
+    void restore(Scenes scenes);
+    // Deletes scenes taken from the cache (nothing may show them any more).
+    static void destroy(Scenes& scenes);
 
   private:
     SceneCache() = default;

@@ -5,6 +5,7 @@
 #include "demo/FrameStep.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
+#include "engine/SceneLoaderQZG.h"
 #include "host/HostState.h"
 #include "host/Report.h"
 #include "platform/GL.h"
@@ -102,6 +103,9 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
     EffectList* oldList = effectList;
     SignalQueue* oldQueue = signalQueue;
     const TimelineGlobals saved;
+    // The new effects read their scenes from the files, as at the program's start: the cached
+    // ones carry what the running timeline did to them (cameras, hidden objects, lights).
+    SceneCache::Scenes oldScenes = SceneCache::instance().takeAll();
     effectList = new EffectList();
     signalQueue = new SignalQueue();
     failingLine = 0;
@@ -117,6 +121,7 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
         effectList = oldList;
         signalQueue = oldQueue;
         saved.restore();
+        SceneCache::instance().restore(std::move(oldScenes));
         problem.message = error.record.text;
         problem.scriptLine = failingLine;
         return false;
@@ -125,6 +130,7 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
     if (oldList) oldList->clearEffects();
     delete oldList;
     delete oldQueue;
+    SceneCache::destroy(oldScenes);
     lastPatternIndex = kNoPatternStep;
     return true;
 }

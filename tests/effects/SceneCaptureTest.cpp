@@ -97,12 +97,14 @@ __TIMELINE__
 
 // A preview's jump replays what scene effects keep from frame to frame without drawing it: here
 // the shadows switched off by a signal after the effect's first update, which an update that only
-// sees the drawn frames would switch on again.
+// sees the drawn frames would switch on again; and each jump starts from the scene files.
 TEST(SceneCapture, APreviewJumpShowsTheSceneStateTheFramesBeforeLeft) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     Demo demo;
     demo.scene("shadow.qzg", testscenes::shadowScene());
     demo.script(R"(DEFINE SHADOWS 21
+DEFINE SELECT 6
+DEFINE VISIBLE 20
 INSERT_EFFECT Scene0
 __SETUP__
 0 SIGNAL Scene0 Datafile "data/scenes/shadow.qzg"
@@ -112,7 +114,11 @@ __TIMELINE__
 0 SIGNAL Scene0 Camera 0
 0 SIGNAL Scene0 Shadows 1
 1000 TRIGGER Scene0 SHADOWS 0
+1200 TRIGGER Scene0 SELECT "Blocker"
+1200 TRIGGER Scene0 VISIBLE 0
 )");
+    // The jump back to 500 ms starts from the scene file again, not from the scene as the jump to
+    // 1500 ms left it (its blocker hidden).
     const std::string jumped = makeTempDir(), stepped = makeTempDir();
     CommandResult r = runCommand(
         binPath("holdfast-preview") + " --data " + demo.dir + " --seek-frames 1500,500 --out " + jumped, 180);

@@ -297,6 +297,31 @@ TEST_F(SceneLoading, StoredTexturePathsOptionUsesTheNameAsStored) {
     EXPECT_TRUE(reports.has("Texture not found:: sub/sp_pic.png"));
 }
 
+// A reload takes the cached scenes aside so the files are read again; a failed reload puts them
+// back and drops what it loaded.
+TEST_F(SceneLoading, AReloadReadsTheFilesAgainAndAFailedOneKeepsTheOldScenes) {
+    const std::string path = write(sample::richScene(), "reloaded.qzg");
+    Scene* first = load(path);
+    ASSERT_NE(first, nullptr);
+    SceneCache::Scenes taken = SceneCache::instance().takeAll();
+    EXPECT_EQ(SceneCache::instance().size(), 0u);
+    Scene* again = load(path);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, first);
+
+    // Failed: the scene read since goes (the leak checker would see it otherwise), the old ones return.
+    SceneCache::instance().restore(std::move(taken));
+    EXPECT_EQ(SceneCache::instance().find(path), first);
+
+    // Succeeded: the old scenes are deleted once nothing shows them.
+    taken = SceneCache::instance().takeAll();
+    Scene* third = load(path);
+    ASSERT_NE(third, nullptr);
+    SceneCache::destroy(taken);
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(SceneCache::instance().find(path), third);
+}
+
 TEST_F(SceneLoading, TheCacheSharesSuccessfulLoadsOnly) {
     const std::string path = write(sample::richScene(), "cached.qzg");
     Scene* first = load(path);
