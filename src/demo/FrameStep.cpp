@@ -24,20 +24,24 @@ void deliverDueSignals(int t) {
     }
 }
 
-void updateFrame(int t) {
+namespace {
+// Signals due at t, then `step` (a virtual member) on every active effect.
+void stepActiveEffects(int t, void (Effect::*step)(int)) {
     if (!effectList) return;
     deliverDueSignals(t);
+    // A copy: an effect may change the list.
     const std::vector<Effect*> effects = effectList->effects();
     for (Effect* effect : effects)
-        if (isActive(effect, t)) effect->update(t);
+        if (isActive(effect, t)) (effect->*step)(t);
+}
+} // namespace
+
+void updateFrame(int t) {
+    stepActiveEffects(t, &Effect::update);
 }
 
 void stepState(int t) {
-    if (!effectList) return;
-    deliverDueSignals(t);
-    const std::vector<Effect*> effects = effectList->effects();
-    for (Effect* effect : effects)
-        if (isActive(effect, t)) effect->updateState(t);
+    stepActiveEffects(t, &Effect::updateState);
 }
 
 void renderFrame(int t) {
