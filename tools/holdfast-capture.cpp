@@ -13,6 +13,7 @@
 // offline, so the spectrum and oscilloscope taps see what would be playing at each frame; without
 // music they hold silence, as in the player without music.ogg.
 // Fatal errors in the demo end with the player's messages and exit code 1; bad arguments with 2.
+#include "DemoLocation.h"
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -234,12 +235,6 @@ int parseOptions(int argc, char** argv, Options& o) {
     return 0;
 }
 
-fs::path absolute(const std::string& path) {
-    std::error_code ec;
-    fs::path p = fs::absolute(path, ec);
-    return ec ? fs::path(path) : p.lexically_normal();
-}
-
 // The frame as it was drawn, read back once however many requested times show it.
 class FrameReader {
   public:
@@ -401,21 +396,13 @@ int main(int argc, char** argv) {
     if (int code = parseOptions(argc, argv, options)) return code < 0 ? 0 : code;
 
     std::error_code ec;
-    const fs::path data = absolute(options.data);
-    const bool fromDirectory = fs::is_directory(data, ec);
-    if (!fromDirectory && !fs::is_regular_file(data, ec)) {
-        return usage((data.string() + " is neither a data archive nor a directory").c_str());
-    }
-    const fs::path outDir = options.out.empty() ? fs::path() : absolute(options.out);
-    if (!outDir.empty()) {
-        fs::create_directories(outDir, ec);
-        if (!fs::is_directory(outDir, ec)) {
-            fprintf(stderr, "holdfast-capture: cannot make the output directory %s\n", outDir.c_str());
-            return 2;
-        }
-    }
-    const fs::path sheetPath = options.sheet.empty() ? fs::path() : absolute(options.sheet);
-    const fs::path videoPath = options.video.empty() ? fs::path() : absolute(options.video);
+    tool::DemoData demo;
+    if (!demo.find(options.data))
+        return usage((demo.path.string() + " is neither a data archive nor a directory").c_str());
+    const fs::path outDir = options.out.empty() ? fs::path() : tool::absolutePath(options.out);
+    if (!outDir.empty() && !tool::makeOutputDirectory("holdfast-capture", outDir)) return 2;
+    const fs::path sheetPath = options.sheet.empty() ? fs::path() : tool::absolutePath(options.sheet);
+    const fs::path videoPath = options.video.empty() ? fs::path() : tool::absolutePath(options.video);
     std::string ffmpeg;
     if (!videoPath.empty()) {
         ffmpeg = findFfmpeg();
@@ -425,14 +412,8 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const fs::path music = options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg"
-                                                 : absolute(options.music);
-
-    // Data files are named relative to the demo's folder, as in the player's working directory.
-    if (fromDirectory && chdir(data.c_str()) != 0) {
-        fprintf(stderr, "holdfast-capture: cannot enter %s\n", data.c_str());
-        return 2;
-    }
+    const fs::path music = demo.music(options.music);
+    if (!demo.enter("holdfast-capture")) return 2;
 
     screenWidth = kWidth;
     screenHeight = kHeight;
@@ -449,9 +430,9 @@ int main(int argc, char** argv) {
     if (!musicPresent)
         fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
 
-    const std::string archive = data.string();
+    const std::string archive = demo.path.string();
     LoadingSetup setup;
-    setup.archiveName = fromDirectory ? nullptr : archive.c_str();
+    setup.archiveName = demo.fromDirectory ? nullptr : archive.c_str();
     setup.archivePassword = options.password.c_str();
     loadingSequence(setup);
     bool haveMusic = musicEnabled && musicPresent;

@@ -11,6 +11,7 @@
 // taps) as a player running at --fps frames per second would have (--exact-jumps draws every frame
 // from the start), so the frame after a jump is the one holdfast-capture writes for that time. A
 // script error on reload keeps the running demo and shows the error in the title and on stderr.
+#include "DemoLocation.h"
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
@@ -158,12 +159,6 @@ int parseOptions(int argc, char** argv, Options& o) {
         return usage("--out goes with --seek-frames");
     }
     return 0;
-}
-
-fs::path absolute(const std::string& path) {
-    std::error_code ec;
-    fs::path p = fs::absolute(path, ec);
-    return ec ? fs::path(path) : p.lexically_normal();
 }
 
 void clearBuffers(int) {
@@ -434,25 +429,13 @@ int main(int argc, char** argv) {
     if (int code = parseOptions(argc, argv, options)) return code < 0 ? 0 : code;
 
     std::error_code ec;
-    const fs::path data = absolute(options.data);
-    const bool fromDirectory = fs::is_directory(data, ec);
-    if (!fromDirectory && !fs::is_regular_file(data, ec))
-        return usage((data.string() + " is neither a data archive nor a directory").c_str());
-    const fs::path outDir = options.out.empty() ? fs::path() : absolute(options.out);
-    if (!outDir.empty()) {
-        fs::create_directories(outDir, ec);
-        if (!fs::is_directory(outDir, ec)) {
-            fprintf(stderr, "holdfast-preview: cannot make the output directory %s\n", outDir.c_str());
-            return 2;
-        }
-    }
-    const fs::path music = options.music.empty() ? (fromDirectory ? data : data.parent_path()) / "music.ogg"
-                                                 : absolute(options.music);
-    // Data files are named relative to the demo's folder, as in the player's working directory.
-    if (fromDirectory && chdir(data.c_str()) != 0) {
-        fprintf(stderr, "holdfast-preview: cannot enter %s\n", data.c_str());
-        return 2;
-    }
+    tool::DemoData demo;
+    if (!demo.find(options.data))
+        return usage((demo.path.string() + " is neither a data archive nor a directory").c_str());
+    const fs::path outDir = options.out.empty() ? fs::path() : tool::absolutePath(options.out);
+    if (!outDir.empty() && !tool::makeOutputDirectory("holdfast-preview", outDir)) return 2;
+    const fs::path music = demo.music(options.music);
+    if (!demo.enter("holdfast-preview")) return 2;
 
     screenWidth = kWidth;
     screenHeight = kHeight;
@@ -470,9 +453,9 @@ int main(int argc, char** argv) {
         musicEnabled = false;
         fprintf(stderr, "holdfast-preview: no music at %s, playing silently\n", music.c_str());
     }
-    const std::string archive = data.string();
+    const std::string archive = demo.path.string();
     LoadingSetup setup;
-    setup.archiveName = fromDirectory ? nullptr : archive.c_str();
+    setup.archiveName = demo.fromDirectory ? nullptr : archive.c_str();
     setup.archivePassword = options.password.c_str();
     loadingSequence(setup);
     if (musicEnabled && !tesselMusic.hasStream())
