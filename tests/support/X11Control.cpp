@@ -5,7 +5,14 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -192,4 +199,54 @@ std::vector<unsigned char> grabWindow(unsigned long window, int width, int heigh
     }
     XCloseDisplay(display);
     return rgb;
+}
+
+PrivateDisplay::PrivateDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        const std::string fd = std::to_string(fds[1]);
+        // -displayfd: the server picks a free display and writes its number there when ready.
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (child < 0) {
+        close(fds[0]);
+        return;
+    }
+    pid_ = child;
+    std::string number;
+    pollfd ready{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&ready, 1, 20000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    const char* previous = getenv("DISPLAY");
+    hadPrevious_ = previous != nullptr;
+    if (previous) previous_ = previous;
+    name_ = ":" + number;
+    setenv("DISPLAY", name_.c_str(), 1);
+}
+
+PrivateDisplay::~PrivateDisplay() {
+    if (!name_.empty()) {
+        if (hadPrevious_)
+            setenv("DISPLAY", previous_.c_str(), 1);
+        else
+            unsetenv("DISPLAY");
+    }
+    if (pid_ > 0) {
+        kill(static_cast<pid_t>(pid_), SIGTERM);
+        waitpid(static_cast<pid_t>(pid_), nullptr, 0);
+    }
 }

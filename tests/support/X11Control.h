@@ -20,5 +20,22 @@ std::string windowTitle(unsigned long window);
 std::string waitForTitle(unsigned long window, const std::vector<std::string>& parts, int timeoutMs);
 // Sends a key press and release; `key` is an X keysym name ("space", "Right", "bracketleft", "r").
 bool sendKey(unsigned long window, const std::string& key);
-// The window's pixels as RGB, top row first (empty on failure).
+// The window's pixels as RGB, top row first (empty on failure). What covers the window on the
+// screen is read too: a test reading back a window wants a PrivateDisplay.
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height);
+
+// An X server of the test's own (Xvfb) that DISPLAY names while the object lives, so that windows
+// of tests running at the same time cannot cover a window the test reads back.
+class PrivateDisplay {
+  public:
+    PrivateDisplay();
+    ~PrivateDisplay();
+    PrivateDisplay(const PrivateDisplay&) = delete;
+    PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+    bool ok() const { return !name_.empty(); }
+
+  private:
+    long pid_ = -1;
+    std::string name_, previous_;
+    bool hadPrevious_ = false;
+};

@@ -144,6 +144,8 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir();
     writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    PrivateDisplay display; // its own screen: no other test's window covers this one
+    ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 425 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
     std::string title = waitForTitle(preview.window, {"0.425 s", "paused"}, 20000);
@@ -247,6 +249,8 @@ TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
     writeFile(script, flashScript());
+    PrivateDisplay display; // its own screen: no other test's window covers this one
+    ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 2050 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
     std::string title = waitForTitle(preview.window, {"2.050 s", "paused"}, 20000);
@@ -295,6 +299,8 @@ TEST(PreviewTool, LoopSpanIsShownInTheTitle) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir();
     writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    PrivateDisplay display; // its own screen: no other test's window covers this one
+    ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 1000 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
     ASSERT_NE(waitForTitle(preview.window, {"1.000 s"}, 20000).find("1.000 s"), std::string::npos);
