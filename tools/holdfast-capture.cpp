@@ -18,6 +18,7 @@
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
 #include "host/FrameGrid.h"
+#include "host/FrameLoop.h"
 #include "host/HostState.h"
 #include "host/LoadingSequence.h"
 #include "host/Player.h"
@@ -463,7 +464,14 @@ int main(int argc, char** argv) {
 
     if (!videoPath.empty()) {
         const int64_t first = grid.firstFrameFrom(options.from);
-        const int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
+        int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
+        // Nothing is drawn after the demo's end.
+        const int64_t afterDemo = grid.firstFrameFrom(static_cast<int64_t>(demoRunEnd()) + 1);
+        if (end > afterDemo) {
+            end = afterDemo;
+            fprintf(stderr, "holdfast-capture: the demo ends at %u ms; no frame after it is written\n",
+                    demoRunEnd());
+        }
         if (end <= first) {
             fprintf(stderr, "holdfast-capture: no frame falls in [%u, %u) at %d frames per second\n",
                     options.from, options.to, options.fps);
@@ -506,6 +514,11 @@ int main(int argc, char** argv) {
     char name[32];
     uint32_t t;
     while (written < total && times.next(t)) {
+        if (t > demoRunEnd()) { // the times come in order: none after this one is drawn either
+            fprintf(stderr, "\nholdfast-capture: the demo ends at %u ms; no frame after it is written\n",
+                    demoRunEnd());
+            break;
+        }
         if (options.sparse) {
             stepFrame(static_cast<int>(t));
             frame.invalidate();

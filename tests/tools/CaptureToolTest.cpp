@@ -275,6 +275,23 @@ TEST(CaptureTool, AHugeRangeIsGeneratedAsItGoes) {
     EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
 }
 
+// A demo with DEMO_LENGTH ends there: no frame after it, and the tool says so once.
+TEST(CaptureTool, NoFrameAfterTheDemosLength) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
+    std::string script = kScript;
+    script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 600\n");
+    writeFile(demo + "/data/scripts/demo.scr", script);
+    CommandResult r = capture("--data " + demo + " --from 400 --to 900 --step 100 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(filesIn(out),
+              (std::vector<std::string>{"frame_00000400.png", "frame_00000500.png", "frame_00000600.png"}));
+    const std::string said = "the demo ends at 600 ms; no frame after it is written";
+    const size_t at = r.err.find(said);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << r.err;
+}
+
 TEST(CaptureTool, UndecodableMusicIsReportedOnceAndTheDemoRunsSilent) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = testDemo(), out = makeTempDir();
