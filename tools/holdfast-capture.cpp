@@ -465,9 +465,10 @@ int main(int argc, char** argv) {
     if (!videoPath.empty()) {
         const int64_t first = grid.firstFrameFrom(options.from);
         int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
-        // Nothing is drawn after the demo's end.
+        // Nothing is drawn after the end a demo gives itself (DEMO_LENGTH); without one any time
+        // can be drawn, as always.
         const int64_t afterDemo = grid.firstFrameFrom(static_cast<int64_t>(demoRunEnd()) + 1);
-        if (end > afterDemo) {
+        if (demoLength > 0 && end > afterDemo) {
             end = afterDemo;
             fprintf(stderr, "holdfast-capture: the demo ends at %u ms; no frame after it is written\n",
                     demoRunEnd());
@@ -514,7 +515,7 @@ int main(int argc, char** argv) {
     char name[32];
     uint32_t t;
     while (written < total && times.next(t)) {
-        if (t > demoRunEnd()) { // the times come in order: none after this one is drawn either
+        if (demoLength > 0 && t > demoRunEnd()) { // the times come in order: none later is drawn
             fprintf(stderr, "\nholdfast-capture: the demo ends at %u ms; no frame after it is written\n",
                     demoRunEnd());
             break;
