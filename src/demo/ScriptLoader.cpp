@@ -335,10 +335,15 @@ int ScriptLoader::currentLine() const {
     // The position is just past the word (or line) read last; a line end it consumed does not
     // count yet.
     const size_t end = pos > 0 ? std::min(pos - 1, length) : 0;
-    int line = 1;
-    for (size_t i = 0; i < end; ++i)
-        line += text[i] == '\n';
-    return line;
+    // Counted on from the last answer: asked at every statement, the load stays linear.
+    if (countedText != text || end < countedTo) {
+        countedText = text;
+        countedTo = 0;
+        countedLines = 1;
+    }
+    for (; countedTo < end; ++countedTo)
+        countedLines += text[countedTo] == '\n';
+    return countedLines;
 }
 
 void ScriptLoader::clearTimeline() {
@@ -382,10 +387,12 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         ~TextReset() {
             loader.text = nullptr;
             loader.length = loader.pos = 0;
+            loader.countedText = nullptr;
         }
     } textReset{*this};
     text = scriptText;
     length = scriptLength;
+    countedText = nullptr; // a new text may sit where the last one was
     // The script is text: a NUL byte would silently cut off everything after it.
     if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr) {
         const char* at = static_cast<const char*>(nul);

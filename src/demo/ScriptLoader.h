@@ -96,6 +96,10 @@ class ScriptLoader {
     int lengthLine = 0;
     int endLine = 0;
     int statementLine = 0; // line of the statement being read
+    // currentLine's count so far: line ends before countedTo in countedText.
+    mutable const char* countedText = nullptr;
+    mutable size_t countedTo = 0;
+    mutable int countedLines = 1;
     std::vector<TimelineLine> timeline;
     std::vector<int> inserts;
 };

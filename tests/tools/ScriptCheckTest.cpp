@@ -114,6 +114,8 @@ TEST(ScriptCheck, ScriptMistakesNameTheirLine) {
         {"INSERT_EFFECT Image1\nDEMO_END 60000\n0 BEGIN Image1\n",
          "data/scripts/demo.scr:5: error: DEMO_END comes after the INSERT_EFFECT on line 4", 1},
         {"INSERT_EFFECT Bluur\n", "data/scripts/demo.scr:4: error: Effect Id not found: Bluur", 1},
+        {"DEMO_LENGTH 0\n", "data/scripts/demo.scr:4: error: DEMO_LENGTH must be a positive number of ms: 0",
+         1},
         {"INSERT_EFFECT Image1\n0 BEGIN Image1\n100 TRIGGER Image1 LNK \"Image1\"\n",
          "data/scripts/demo.scr:6: warning: TRIGGER type `LNK` is not a DEFINE name, so the line is ignored",
          0},
