@@ -625,6 +625,28 @@ TEST_F(SceneImport, OutputsAppearWholeAndReplaceOnlyRegularFiles) {
     expectIn(r.err, "will not write " + dir + "/obj/model.mtl: it is one of the model's own files\n");
     EXPECT_EQ(readFile(dir + "/obj/model.mtl"), material);
 
+    // Textures into the model's own folder: its picture stays as it is, and one that would have
+    // to be converted in its place is an error.
+    const std::string picture = readFile(dir + "/obj/picture.png");
+    r = runCommand(tool + " import --textures " + dir + "/obj " + dir + "/obj/model.obj " + dir + "/one.qzg");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/obj/picture.png"), picture);
+    png_image deep{};
+    deep.version = PNG_IMAGE_VERSION;
+    deep.width = 2, deep.height = 1;
+    deep.format = PNG_FORMAT_LINEAR_Y;
+    const uint16_t greys[2] = {0, 65535};
+    ASSERT_TRUE(png_image_write_to_file(&deep, (dir + "/obj/picture.png").c_str(), 0, greys, 0, nullptr));
+    const std::string deepPicture = readFile(dir + "/obj/picture.png");
+    r = runCommand(tool + " import --textures " + dir + "/obj " + dir + "/obj/model.obj " + dir + "/two.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err,
+             "holdfast-scene: texture " + dir +
+                 "/obj/picture.png would be converted over one of the model's own files; give --textures "
+                 "another folder\n");
+    EXPECT_EQ(readFile(dir + "/obj/picture.png"), deepPicture);
+    EXPECT_FALSE(exists(dir + "/two.qzg"));
+
     ASSERT_EQ(::mkfifo((dir + "/fifo.qzg").c_str(), 0600), 0);
     ASSERT_EQ(::symlink((dir + "/elsewhere.qzg").c_str(), (dir + "/link.qzg").c_str()), 0);
     for (const std::string& out : {dir + "/fifo.qzg", dir + "/link.qzg", std::string("/dev/full")}) {

@@ -39,9 +39,11 @@ using namespace scenefile;
 namespace {
 
 int warnings = 0;
+bool quiet = false; // the front end alone (fuzzing) counts its warnings without printing them
 
 void warn(const char* format, ...) {
     ++warnings;
+    if (quiet) return;
     std::fputs("holdfast-scene: warning: ", stderr);
     va_list args;
     va_start(args, format);
@@ -337,19 +339,15 @@ class TextureCopier {
             }
     }
 
-    // A texture that would land on one of the model's own files: kept when it is that very
-    // picture, never replaced by another.
-    bool landsOnInput(const std::string& name, const std::vector<uint8_t>& bytes, bool& kept) {
-        kept = false;
+    // A texture that would land on one of the model's own files: true when it is that very
+    // picture, which then stays as it is; error() is set when it is another.
+    bool keepsInput(const std::string& name, const std::vector<uint8_t>& bytes) {
         FileId id;
         if (!fileId(outputDir_ + "/" + name, id) || !inputs_.count(id)) return false;
         std::vector<uint8_t> before;
-        if (readBytes(outputDir_ + "/" + name, before) && before == bytes) {
-            kept = true;
-            return false;
-        }
-        return !fail("texture " + outputDir_ + "/" + name +
-                     " would replace one of the model's own files; give --textures another folder");
+        if (readBytes(outputDir_ + "/" + name, before) && before == bytes) return true;
+        return fail("texture " + outputDir_ + "/" + name +
+                    " would replace one of the model's own files; give --textures another folder");
     }
 
     // PNG and JPEG go over byte for byte once the engine's decoder has read them; the decoder
@@ -363,8 +361,8 @@ class TextureCopier {
         }
         std::string name = uniqueName(stem, kind == ImageKind::Png ? ".png" : ".jpg");
         const std::string path = temporaryFor(name);
-        bool kept = false;
-        if (!landsOnInput(name, bytes, kept) && !error_.empty()) return "";
+        const bool kept = keepsInput(name, bytes);
+        if (!error_.empty()) return "";
         if (!kept && !stage(name, &bytes)) return "";
         const std::string readFrom = kept ? outputDir_ + "/" + name : path;
         ImageData* image = kind == ImageKind::Png ? ImageLibrary::instance().loadPNG(readFrom.c_str())
@@ -1328,6 +1326,7 @@ int importScene(const ImportOptions& options, std::string& error) {
 }
 
 std::string convertModelBytes(const uint8_t* data, size_t size, const std::string& name, SceneFile& out) {
+    quiet = true;
     if (std::string problem = checkModelBytes(name, data, size); !problem.empty()) return problem;
     Assimp::Importer importer;
     auto* io = new GuardedIOSystem;
