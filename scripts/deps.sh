@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libsdl2-dev libglew-dev libglu1-mesa-dev libpng-dev libjpeg62-turbo-dev
-  libvorbis-dev libkissfft-dev libx11-dev libassimp-dev rapidjson-dev
+  libvorbis-dev libkissfft-dev libx11-dev libassimp-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   time  # /usr/bin/time -v: peak memory in bench/run.sh
   "$@"

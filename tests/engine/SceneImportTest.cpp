@@ -580,7 +580,7 @@ TEST_F(SceneImport, HostileModelsAreRefusedWithAReason) {
         {"loop.gltf", loop, "a node is its own ancestor (the node hierarchy has a loop)"},
         {"declared.glb", declared4GB, "the binary glTF declares 4294967295 bytes but holds 24"},
         {"broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\n\"meshes\":[{\"primitives\":}]}",
-         "broken JSON at line 2, column 25: Invalid value."},
+         "broken JSON at line 2, column 25: a value expected"},
         {"braces.fbx", "; FBX 7.4.0 project file\n" + std::string(100000, '{'),
          "braces nested more than 256 levels deep (line 2)"},
     };

@@ -1,14 +1,10 @@
 #include "ModelCheck.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/filereadstream.h>
-#include <rapidjson/memorystream.h>
-#include <rapidjson/reader.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -32,86 +28,202 @@ uint32_t le32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// A byte stream that knows the line it is on, so that a JSON error can name line and column.
-template <typename Stream> class LineCounting {
+// Bytes from a file or from memory, one at a time, with the line and column of the next one.
+class Source {
   public:
-    using Ch = char;
-    explicit LineCounting(Stream& s) : s_(s) {}
-    Ch Peek() const { return s_.Peek(); }
-    Ch Take() {
-        const Ch c = s_.Take();
-        if (c == '\n') ++line, lineStart = s_.Tell();
+    Source(const char* data, size_t size) : p_(data), end_(data + size) {}
+    explicit Source(FILE* file) : file_(file) {}
+
+    // -1 at the end.
+    int peek() {
+        if (p_ == end_ && !refill()) return -1;
+        return static_cast<unsigned char>(*p_);
+    }
+    int get() {
+        const int c = peek();
+        if (c < 0) return c;
+        ++p_;
+        if (c == '\n')
+            ++line, column = 1;
+        else
+            ++column;
         return c;
     }
-    size_t Tell() const { return s_.Tell(); }
-    // Never written to; the reader's interface asks for these.
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    size_t PutEnd(Ch*) { return 0; }
 
-    size_t line = 1, lineStart = 0;
+    size_t line = 1, column = 1;
 
   private:
-    Stream& s_;
+    bool refill() {
+        if (!file_) return false;
+        const size_t n = std::fread(buffer_, 1, sizeof buffer_, file_);
+        p_ = buffer_;
+        end_ = buffer_ + n;
+        return n > 0;
+    }
+
+    const char* p_ = nullptr;
+    const char* end_ = nullptr;
+    FILE* file_ = nullptr;
+    char buffer_[65536];
 };
 
-// Follows the JSON as it streams past: its depth, and the children lists of "nodes".
-class GltfHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, GltfHandler> {
+// Reads JSON as it streams past, without recursion: checks that it is well-formed and at most
+// kMaxJsonDepth deep, and collects the children lists of the top-level "nodes".
+class JsonScan {
   public:
-    std::string problem;
-    std::vector<std::vector<uint64_t>> children; // per node
+    explicit JsonScan(Source& in) : in_(in) {}
 
-    bool Default() { return value(); }
-    bool Uint(unsigned v) { return index(v); }
-    bool Int(int v) { return v >= 0 ? index(static_cast<uint64_t>(v)) : value(); }
-    bool Uint64(uint64_t v) { return index(v); }
-    bool Int64(int64_t v) { return v >= 0 ? index(static_cast<uint64_t>(v)) : value(); }
-    bool StartObject() { return open(true); }
-    bool StartArray() { return open(false); }
-    bool EndObject(rapidjson::SizeType) { return close(); }
-    bool EndArray(rapidjson::SizeType) { return close(); }
-    bool Key(const char* s, rapidjson::SizeType length, bool) {
-        levels_.back().key.assign(s, length);
-        return true;
+    // "" or the reason the text is refused.
+    std::string run() {
+        if (!value()) return problem_;
+        for (;;) {
+            skipSpace();
+            if (levels_.empty()) return in_.peek() < 0 ? "" : broken("text after the end of the document");
+            const bool object = levels_.back().object;
+            const int c = in_.peek();
+            const bool first = justOpened_;
+            justOpened_ = false;
+            if (c == (object ? '}' : ']')) {
+                in_.get();
+                levels_.pop_back();
+                continue;
+            }
+            if (!first) {
+                if (c != ',') return broken(object ? "',' or '}' expected" : "',' or ']' expected");
+                in_.get();
+            }
+            if ((object && !key()) || !value()) return problem_;
+        }
     }
+
+    std::vector<std::vector<uint64_t>> children; // per node
 
   private:
     struct Level {
         bool object;
-        std::string key;    // the member being read, in an object
+        std::string key;    // the member being read, in an object (only short keys matter)
         uint64_t count = 0; // elements started so far, in an array
     };
 
-    bool value() {
-        if (!levels_.empty() && !levels_.back().object) ++levels_.back().count;
-        return true;
+    std::string broken(const std::string& what) {
+        return problem_ = "broken JSON at line " + std::to_string(in_.line) + ", column " +
+                          std::to_string(in_.column) + ": " + what;
     }
-    // A number inside nodes[i].children.
-    bool index(uint64_t v) {
-        value();
-        if (levels_.size() == 4 && inNodes() && levels_[2].object && levels_[2].key == "children" &&
-            !levels_[3].object)
-            children.back().push_back(v);
-        return true;
+    bool fail(const std::string& what) {
+        broken(what);
+        return false;
     }
+
+    void skipSpace() {
+        for (int c = in_.peek(); c == ' ' || c == '\t' || c == '\n' || c == '\r'; c = in_.peek())
+            in_.get();
+    }
+
     bool inNodes() const { return levels_[0].object && levels_[0].key == "nodes" && !levels_[1].object; }
-    bool open(bool object) {
-        value();
-        if (levels_.size() >= kMaxJsonDepth) {
-            problem = "JSON nested more than " + std::to_string(kMaxJsonDepth) + " levels deep";
-            return false;
-        }
-        levels_.push_back({object, {}, 0});
-        if (levels_.size() == 3 && object && inNodes()) children.emplace_back();
-        return true;
-    }
-    bool close() {
-        levels_.pop_back();
+
+    bool key() {
+        skipSpace();
+        if (in_.peek() != '"') return fail("a member name in quotes expected");
+        std::string name;
+        if (!string(&name)) return false;
+        levels_.back().key = name;
+        skipSpace();
+        if (in_.get() != ':') return fail("':' expected after a member name");
         return true;
     }
 
+    bool value() {
+        skipSpace();
+        if (!levels_.empty() && !levels_.back().object) ++levels_.back().count;
+        const int c = in_.peek();
+        if (c == '{' || c == '[') {
+            if (levels_.size() >= kMaxJsonDepth) {
+                problem_ = "JSON nested more than " + std::to_string(kMaxJsonDepth) + " levels deep";
+                return false;
+            }
+            in_.get();
+            levels_.push_back({c == '{', {}, 0});
+            if (levels_.size() == 3 && c == '{' && inNodes()) children.emplace_back();
+            justOpened_ = true;
+            return true;
+        }
+        if (c == '"') return string(nullptr);
+        if (c == '-' || (c >= '0' && c <= '9')) return number();
+        for (const char* word : {"true", "false", "null"})
+            if (c == word[0]) {
+                for (const char* w = word; *w; ++w)
+                    if (in_.get() != *w) return fail(std::string("'") + word + "' misspelt");
+                return true;
+            }
+        return fail(c < 0 ? "the text ends where a value was expected" : "a value expected");
+    }
+
+    // A string; its first 64 bytes go to `into` when given.
+    bool string(std::string* into) {
+        in_.get();
+        for (;;) {
+            const int c = in_.peek();
+            if (c < 0) return fail("the text ends inside a string");
+            if (c < 0x20) return fail("a control character inside a string");
+            in_.get();
+            if (c == '"') return true;
+            if (c == '\\') {
+                const int e = in_.peek();
+                if (e < 0 || !std::strchr("\"\\/bfnrtu", e)) return fail("an unknown escape in a string");
+                in_.get();
+                if (e == 'u')
+                    for (int i = 0; i < 4; ++i) {
+                        if (!std::isxdigit(in_.peek())) return fail("\\u wants four hexadecimal digits");
+                        in_.get();
+                    }
+                continue;
+            }
+            if (into && into->size() < 64) *into += static_cast<char>(c);
+        }
+    }
+
+    bool digits() {
+        if (!std::isdigit(in_.peek())) return fail("a digit expected in a number");
+        while (std::isdigit(in_.peek()))
+            in_.get();
+        return true;
+    }
+
+    bool number() {
+        bool whole = true, negative = false;
+        uint64_t v = 0;
+        if (in_.peek() == '-') negative = true, in_.get();
+        if (in_.peek() == '0') {
+            in_.get();
+        } else {
+            if (!std::isdigit(in_.peek())) return fail("a digit expected in a number");
+            while (std::isdigit(in_.peek())) {
+                const int d = in_.get() - '0';
+                v = v > (UINT64_MAX - 9) / 10 ? UINT64_MAX : v * 10 + static_cast<uint64_t>(d);
+            }
+        }
+        if (in_.peek() == '.') {
+            in_.get();
+            whole = false;
+            if (!digits()) return false;
+        }
+        if (in_.peek() == 'e' || in_.peek() == 'E') {
+            in_.get();
+            whole = false;
+            if (in_.peek() == '+' || in_.peek() == '-') in_.get();
+            if (!digits()) return false;
+        }
+        // A number inside nodes[i].children.
+        if (whole && !negative && levels_.size() == 4 && inNodes() && levels_[2].object &&
+            levels_[2].key == "children" && !levels_[3].object)
+            children.back().push_back(v);
+        return true;
+    }
+
+    Source& in_;
     std::vector<Level> levels_;
+    bool justOpened_ = false;
+    std::string problem_;
 };
 
 // The longest chain of parent and child among the nodes, walked without recursion; a node that
@@ -143,19 +255,10 @@ std::string checkNodeDepth(const std::vector<std::vector<uint64_t>>& children) {
     return "";
 }
 
-template <typename Stream> std::string checkJson(Stream& stream) {
-    LineCounting<Stream> counted(stream);
-    GltfHandler handler;
-    rapidjson::Reader reader;
-    const rapidjson::ParseResult result = reader.Parse<rapidjson::kParseIterativeFlag>(counted, handler);
-    if (!handler.problem.empty()) return handler.problem;
-    if (result.IsError()) {
-        const size_t column =
-            result.Offset() >= counted.lineStart ? result.Offset() - counted.lineStart + 1 : 1;
-        return "broken JSON at line " + std::to_string(counted.line) + ", column " + std::to_string(column) +
-               ": " + rapidjson::GetParseError_En(result.Code());
-    }
-    return checkNodeDepth(handler.children);
+std::string checkJson(Source& in) {
+    JsonScan scan(in);
+    const std::string problem = scan.run();
+    return problem.empty() ? checkNodeDepth(scan.children) : problem;
 }
 
 // Brace depth of an ASCII FBX file, skipping quoted strings and ';' comments.
@@ -205,8 +308,8 @@ template <typename Read> std::string checkGlb(uint64_t size, Read read) {
         return "the binary glTF's JSON chunk of " + std::to_string(jsonLength) + " bytes runs past its end";
     std::string json(static_cast<size_t>(jsonLength), '\0');
     if (!read(20, jsonLength, reinterpret_cast<uint8_t*>(json.data()))) return "cannot read the JSON chunk";
-    rapidjson::MemoryStream stream(json.data(), json.size());
-    return checkJson(stream);
+    Source in(json.data(), json.size());
+    return checkJson(in);
 }
 
 struct FileCloser {
@@ -239,9 +342,8 @@ std::string checkModelFile(const std::string& path) {
                    std::fread(into, 1, n, file.get()) == n;
         });
     case ModelKind::GltfText: {
-        char buffer[65536];
-        rapidjson::FileReadStream stream(file.get(), buffer, sizeof buffer);
-        return checkJson(stream);
+        Source in(file.get());
+        return checkJson(in);
     }
     case ModelKind::FbxText: {
         FbxDepth depth;
@@ -265,8 +367,8 @@ std::string checkModelBytes(const std::string& name, const uint8_t* data, size_t
             return true;
         });
     case ModelKind::GltfText: {
-        rapidjson::MemoryStream stream(reinterpret_cast<const char*>(data), size);
-        return checkJson(stream);
+        Source in(reinterpret_cast<const char*>(data), size);
+        return checkJson(in);
     }
     case ModelKind::FbxText:
         return FbxDepth().feed(reinterpret_cast<const char*>(data), size);

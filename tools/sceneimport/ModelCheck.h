@@ -1,7 +1,9 @@
 // Checks on a model file made before assimp reads it. assimp's readers recurse along the JSON
 // nesting and the node hierarchy and trust a binary container's declared lengths, so a small
 // hostile file could overflow the stack or ask for gigabytes; these checks read the file as a
-// stream, without recursion, and give a reason that names the line or the limit.
+// stream, without recursion, and give a reason that names the line and column or the limit.
+// (A scanner of our own: the JSON library Debian ships, rapidjson 1.1, does pointer arithmetic on
+// a null stack that the sanitizer builds stop on.)
 #pragma once
 
 #include <cstddef>
