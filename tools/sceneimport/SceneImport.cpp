@@ -474,11 +474,16 @@ class TextureCopier {
                 if (outside.empty()) outside = path;
                 continue;
             }
+            // One picture named two ways ("wood.png", "./maps/../wood.png") is copied once.
+            FileId id{};
+            const bool known = fileId(path, id);
+            if (known && byFile_.count(id)) return byFile_[id];
             std::vector<uint8_t> bytes;
             if (!readPicture(path, reference, bytes)) return "";
-            FileId id;
-            if (fileId(path, id)) inputs_.insert(id);
-            return placeEncoded(bytes, stemOf(path), reference);
+            if (known) inputs_.insert(id);
+            const std::string name = placeEncoded(bytes, stemOf(path), reference);
+            if (known) byFile_[id] = name;
+            return name;
         }
         if (!outside.empty())
             warn("texture %s lies outside the model's folder (%s): not carried over (--allow-outside takes "
@@ -525,6 +530,7 @@ class TextureCopier {
     std::set<FileId> inputs_;
     bool write_;
     std::map<std::string, std::string> placed_;
+    std::map<FileId, std::string> byFile_;
     std::set<std::string> used_;
     std::vector<Staged> staged_;
     std::string error_;
