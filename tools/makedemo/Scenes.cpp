@@ -4,7 +4,7 @@
 //   data/scenes/flower.qzg    six petals "blomsterblad01".."06" that open (morph data per petal)
 //   data/scenes/hode.qzg      a head "Box01" that breathes and wobbles (morph data)
 //   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect
-//   data/textures/ground.png, mirror.png, screen.png, petal.png
+//   data/textures/ground.png, mirror.png, stone.png, screen.png, petal.png
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
 #include "makedemo/ContentSteps.h"
@@ -208,7 +208,7 @@ bool showcase(const fs::path& dataDir) {
     s.lastFrame = 199;
     s.chunks.push_back(MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
                                      material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
-                                     material(3, "column", {0.9f, 0.45f, 0.15f}),
+                                     material(3, "column", {0.9f, 0.45f, 0.15f}, "stone.png"),
                                      material(4, "petal", {1, 1, 1}, "petal.png")}});
     s.chunks.push_back(dummy("Stage", 1, {0, 0, 0}));
     s.chunks.push_back(ground("Ground", 2, 1, 30, 12, 6));
@@ -424,6 +424,16 @@ bool textures(const fs::path& dataDir) {
                             rgb[0] = 0.95f;
                             rgb[1] = 0.35f + 0.4f * (1 - u) + 0.2f * vein;
                             rgb[2] = 0.55f + 0.3f * u;
+                        }) &&
+           writeTexture(dir, "stone.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            // Veined stone: a wavy band pattern, lighter along the veins.
+                            const float vein =
+                                std::pow(std::fabs(std::sin(u * 19 + 3 * std::sin(v * 11))), 6.0f);
+                            const float grain = 0.04f * std::sin(u * 150) * std::sin(v * 130);
+                            rgb[0] = 0.78f + 0.2f * vein + grain;
+                            rgb[1] = 0.74f + 0.2f * vein + grain;
+                            rgb[2] = 0.7f + 0.22f * vein + grain;
                         }) &&
            writeTexture(dir, "screen.png", 16,
                         [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
