@@ -1,10 +1,12 @@
 // The demo's 3D scenes, written with the scene writer, with their morph data and textures:
-//   data/scenes/showcase.qzg  a lit stage: textured ground, a spinning mirror ball, a swinging
-//                             column, "Spot01" casting shadows, three cameras (CamWide, CamLow, CamTop)
+//   data/scenes/showcase.qzg  a lit stage: a colonnade with arches before a bump-mapped wall, an urn
+//                             circled by a mirror ball, a torus knot; "Spot01" casting shadows,
+//                             three cameras (CamWide, CamLow, CamTop)
 //   data/scenes/flower.qzg    six petals "blomsterblad01".."06" that open (morph data per petal)
 //   data/scenes/hode.qzg      a head "Box01" that breathes and wobbles (morph data)
 //   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect
-//   data/textures/ground.png, mirror.png, stone.png, screen.png, petal.png
+//   data/textures/ground.png, mirror.png, stone.png, bricks_nm.png, plaster.png, bronze.png,
+//                 glow.png, screen.png, petal.png
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
 #include "makedemo/ContentSteps.h"
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -93,16 +96,20 @@ Mesh ground(const char* name, int32_t id, int32_t materialId, float half, int ce
     return m;
 }
 
-// A UV sphere; `shape` may move each unit-sphere point (radius applied afterwards).
+// A UV sphere. `crowd` > 0 gathers the rings towards the equator and the segments towards +z
+// (up to 1 / (1 - crowd) times as dense there), for detail where a face will be.
 Mesh sphere(const char* name, int32_t id, int32_t materialId, Float3 position, float radius, int rings,
-            int segments, int32_t parent = -1) {
+            int segments, int32_t parent = -1, float crowd = 0) {
     Mesh m;
     m.header = header(name, id, position, parent);
     m.header.materialId = materialId;
     for (int r = 0; r <= rings; ++r) {
-        const float theta = kPi * static_cast<float>(r) / static_cast<float>(rings);
+        const float b = static_cast<float>(r) / static_cast<float>(rings);
+        const float theta = kPi * b + crowd * std::sin(2 * kPi * b) / 2;
         for (int s = 0; s <= segments; ++s) {
-            const float phi = 2 * kPi * static_cast<float>(s) / static_cast<float>(segments);
+            const float a = 2 * kPi * static_cast<float>(s) / static_cast<float>(segments);
+            // Crowded about a = pi, turned so that lies at +z; the seam stays at -z.
+            const float phi = a - crowd * std::sin(a - kPi) - (crowd > 0 ? kPi / 2 : 0);
             const Float3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
             m.vertices.push_back({n[0] * radius, n[1] * radius, n[2] * radius});
             m.normals.push_back(n);
@@ -155,6 +162,162 @@ Mesh box(const char* name, int32_t id, int32_t materialId, Float3 position, Floa
     return m;
 }
 
+Float3 sub(const Float3& a, const Float3& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+Float3 cross(const Float3& a, const Float3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+Float3 normalised(const Float3& v) {
+    const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (length <= 0) return {0, 1, 0};
+    return {v[0] / length, v[1] / length, v[2] / length};
+}
+
+// Vertex normals from the faces (area-weighted), shared by vertices at the same place, so the
+// seams of lathes and tubes do not show.
+std::vector<Float3> smoothNormals(const std::vector<Float3>& vertices,
+                                  const std::vector<std::array<int32_t, 3>>& faces) {
+    std::vector<Float3> sums(vertices.size(), Float3{0, 0, 0});
+    for (const auto& f : faces) {
+        const Float3 n = cross(sub(vertices[f[1]], vertices[f[0]]), sub(vertices[f[2]], vertices[f[0]]));
+        for (int32_t i : f)
+            for (int k = 0; k < 3; ++k)
+                sums[i][k] += n[k];
+    }
+    std::map<std::array<long, 3>, Float3> byPlace;
+    auto key = [](const Float3& p) {
+        return std::array<long, 3>{std::lround(p[0] * 1000), std::lround(p[1] * 1000),
+                                   std::lround(p[2] * 1000)};
+    };
+    for (size_t i = 0; i < vertices.size(); ++i) {
+        Float3& sum = byPlace[key(vertices[i])];
+        for (int k = 0; k < 3; ++k)
+            sum[k] += sums[i][k];
+    }
+    std::vector<Float3> normals(vertices.size());
+    for (size_t i = 0; i < vertices.size(); ++i)
+        normals[i] = normalised(byPlace[key(vertices[i])]);
+    return normals;
+}
+
+// Faces of a grid of (rows + 1) x (columns + 1) vertices, row after row, facing the side where
+// the rows run along +u and the columns along +v turn counter-clockwise.
+void gridFaces(Mesh& m, int rows, int columns, bool flip) {
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const int32_t a = r * (columns + 1) + c, b = a + 1, d = a + columns + 1, e = d + 1;
+            if (flip) {
+                m.faces.push_back({a, e, b});
+                m.faces.push_back({a, d, e});
+            } else {
+                m.faces.push_back({a, b, e});
+                m.faces.push_back({a, e, d});
+            }
+        }
+}
+
+// A lathe-turned solid: the profile (radius, height) from bottom to top turned about the y
+// axis; `flutes` grooves run up the middle of the profile where `fluteDepth` > 0.
+Mesh lathe(const char* name, int32_t id, int32_t materialId, Float3 position,
+           const std::vector<std::array<float, 2>>& profile, int segments, int flutes = 0,
+           float fluteDepth = 0, int32_t parent = -1) {
+    Mesh m;
+    m.header = header(name, id, position, parent);
+    m.header.materialId = materialId;
+    const int rows = static_cast<int>(profile.size()) - 1;
+    for (int i = 0; i <= rows; ++i) {
+        const float along = static_cast<float>(i) / static_cast<float>(rows);
+        // Flutes fade in and out over the lowest and highest fifth of the profile.
+        const float fade = std::fmin(1.0f, std::fmin(along, 1 - along) * 5.0f);
+        for (int s = 0; s <= segments; ++s) {
+            const float phi = 2 * kPi * static_cast<float>(s) / static_cast<float>(segments);
+            const float groove =
+                flutes > 0 ? fluteDepth * fade * std::pow(std::fabs(std::cos(phi * flutes * 0.5f)), 0.5f) : 0;
+            const float r = profile[i][0] - groove;
+            m.vertices.push_back({r * std::cos(phi), profile[i][1], r * std::sin(phi)});
+            m.coordinateSets[0].push_back({static_cast<float>(s) / static_cast<float>(segments) * 2, along});
+        }
+    }
+    gridFaces(m, rows, segments, true);
+    m.normals = smoothNormals(m.vertices, m.faces);
+    return m;
+}
+
+// A tube of `sides` around a path; `radial` gives for each path point the direction the
+// cross-section's first axis leans towards (kept square to the path).
+Mesh tube(const char* name, int32_t id, int32_t materialId, Float3 position, const std::vector<Float3>& path,
+          const std::vector<Float3>& radial, float radius, int sides, float tileAlong, int32_t parent = -1) {
+    Mesh m;
+    m.header = header(name, id, position, parent);
+    m.header.materialId = materialId;
+    const int rows = static_cast<int>(path.size()) - 1;
+    for (int i = 0; i <= rows; ++i) {
+        const Float3 tangent = normalised(sub(path[std::min(i + 1, rows)], path[std::max(i - 1, 0)]));
+        const Float3 b = normalised(cross(tangent, radial[i]));
+        const Float3 n = cross(b, tangent);
+        for (int s = 0; s <= sides; ++s) {
+            const float a =
+                2 * kPi * static_cast<float>(s) / static_cast<float>(sides) + kPi / static_cast<float>(sides);
+            const float c = std::cos(a), d = std::sin(a);
+            m.vertices.push_back({path[i][0] + radius * (n[0] * c + b[0] * d),
+                                  path[i][1] + radius * (n[1] * c + b[1] * d),
+                                  path[i][2] + radius * (n[2] * c + b[2] * d)});
+            m.coordinateSets[0].push_back({static_cast<float>(i) / static_cast<float>(rows) * tileAlong,
+                                           static_cast<float>(s) / static_cast<float>(sides)});
+        }
+    }
+    gridFaces(m, rows, sides, false);
+    m.normals = smoothNormals(m.vertices, m.faces);
+    // The outward side is the one the normals point to: turn the faces if they disagree.
+    const auto& f = m.faces.front();
+    const Float3 facing =
+        cross(sub(m.vertices[f[1]], m.vertices[f[0]]), sub(m.vertices[f[2]], m.vertices[f[0]]));
+    const Float3 out = sub(m.vertices[f[0]], path[0]);
+    if (facing[0] * out[0] + facing[1] * out[1] + facing[2] * out[2] < 0) {
+        for (auto& face : m.faces)
+            std::swap(face[1], face[2]);
+    }
+    return m;
+}
+
+// A (p, q) torus knot around the y axis: ring radius R, the path winding r around it.
+Mesh torusKnot(const char* name, int32_t id, int32_t materialId, Float3 position, int p, int q, float R,
+               float r, float thickness) {
+    std::vector<Float3> path, radial;
+    const int steps = 240;
+    for (int i = 0; i <= steps; ++i) {
+        const float t = 2 * kPi * static_cast<float>(i) / static_cast<float>(steps);
+        const float ring = R + r * std::cos(static_cast<float>(q) * t);
+        const float pt = static_cast<float>(p) * t;
+        path.push_back({ring * std::cos(pt), r * std::sin(static_cast<float>(q) * t), ring * std::sin(pt)});
+        // Away from the ring's centre line: never along the path.
+        const Float3 centre{R * std::cos(pt), 0, R * std::sin(pt)};
+        radial.push_back(sub(path.back(), centre));
+    }
+    return tube(name, id, materialId, position, path, radial, thickness, 12, 12);
+}
+
+// A flat upright wall facing +z, cells x rows quads, texture coordinates repeated.
+Mesh wall(const char* name, int32_t id, int32_t materialId, Float3 position, float halfWidth, float height,
+          int cells, int rows, float tileU, float tileV) {
+    Mesh m;
+    m.header = header(name, id, position);
+    m.header.materialId = materialId;
+    for (int j = 0; j <= rows; ++j)
+        for (int i = 0; i <= cells; ++i) {
+            const float u = static_cast<float>(i) / static_cast<float>(cells);
+            const float v = static_cast<float>(j) / static_cast<float>(rows);
+            m.vertices.push_back({-halfWidth + 2 * halfWidth * u, height * v, 0});
+            m.normals.push_back({0, 0, 1});
+            m.coordinateSets[0].push_back({u * tileU, v * tileV});
+        }
+    gridFaces(m, rows, cells, false);
+    return m;
+}
+
 Camera camera(const char* name, int32_t id, Float3 position, int32_t target, float fovRadians = 0.9f) {
     Camera c;
     c.header = header(name, id, position);
@@ -202,31 +365,79 @@ bool writeMorph(const MorphData& morph, const fs::path& dataDir, const std::stri
     return true;
 }
 
-// 200 frames: the mirror ball circles the stage and spins, the column swings; three cameras.
+// The stage, 200 frames: a colonnade of fluted, lathe-turned columns joined by arches before a
+// bump-mapped brick wall; a bronze urn on a plinth in the middle, circled by the mirror ball; a
+// glowing torus knot turning over the floor. Shade models: textured (floor, stone), reflective
+// (ball), bump map with environment (wall), additive (knot).
 bool showcase(const fs::path& dataDir) {
     SceneFile s;
     s.lastFrame = 199;
-    s.chunks.push_back(MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
-                                     material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
-                                     material(3, "column", {0.9f, 0.45f, 0.15f}, "stone.png"),
-                                     material(4, "petal", {1, 1, 1}, "petal.png")}});
+    Material wallMaterial = material(5, "bricks", {1, 1, 1}, "bricks_nm.png", BumpMap);
+    wallMaterial.textures.push_back({"plaster.png", ReflectionMap});
+    // Lit, with a tight warm highlight: it keeps its shine through the depth of field, which
+    // draws one texture and the lighting (an environment map would be lost there).
+    Material bronze = material(6, "bronze", {1, 0.95f, 0.85f}, "bronze.png");
+    bronze.specular = {1, 0.85f, 0.6f};
+    bronze.shininess = 0.5f;
+    bronze.specularLevel = 1.0f;
+    Material glow = material(7, "glow", {1, 1, 1}, "glow.png", RefractionMap);
+    s.chunks.push_back(
+        MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
+                      material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
+                      material(3, "stone", {0.95f, 0.9f, 0.85f}, "stone.png"), wallMaterial, bronze, glow}});
     s.chunks.push_back(dummy("Stage", 1, {0, 0, 0}));
     s.chunks.push_back(ground("Ground", 2, 1, 30, 12, 6));
-    Mesh ball = sphere("Ball", 3, 2, {6, 4, 0}, 3, 16, 24);
-    Mesh column = box("Column", 4, 3, {-5, 5, -2}, {1.2f, 5, 1.2f});
-    Mesh tile = box("Tile", 5, 4, {2, 1, 7}, {3, 1, 3});
+    Mesh ball = sphere("Ball", 3, 2, {6, 4, 0}, 1.6f, 16, 24);
+
+    // A column: a square-ish base, a fluted shaft narrowing upwards, a flared capital.
+    const std::vector<std::array<float, 2>> columnProfile = {
+        {1.3f, 0.0f},  {1.3f, 0.4f}, {1.05f, 0.55f}, {0.95f, 0.8f}, {0.92f, 2.5f}, {0.88f, 4.5f},
+        {0.84f, 6.5f}, {0.9f, 6.8f}, {1.2f, 7.2f},   {1.35f, 7.5f}, {1.35f, 7.9f}, {0.0f, 7.9f}};
+    const float columnX[4] = {-12, -4, 4, 12};
+    const char* columnNames[4] = {"Column", "Column02", "Column03", "Column04"};
+    for (int c = 0; c < 4; ++c)
+        s.chunks.push_back(
+            lathe(columnNames[c], 4 + (c ? c + 2 : 0), 3, {columnX[c], 0, -9}, columnProfile, 40, 16, 0.07f));
+    // Arches from capital to capital: half circles swept with a square section.
+    const char* archNames[3] = {"Arch01", "Arch02", "Arch03"};
+    for (int a = 0; a < 3; ++a) {
+        std::vector<Float3> path, radial;
+        for (int i = 0; i <= 32; ++i) {
+            const float t = kPi * static_cast<float>(i) / 32.0f;
+            path.push_back({-4 * std::cos(t), 4 * std::sin(t), 0});
+            radial.push_back({0, 0, 1});
+        }
+        s.chunks.push_back(
+            tube(archNames[a], 20 + a, 3, {columnX[a] + 4, 7.9f, -9}, path, radial, 0.75f, 4, 4));
+    }
+    s.chunks.push_back(wall("Wall", 24, 5, {0, 0, -13}, 30, 18, 6, 4, 10, 6));
+
+    // The urn on its plinth, turned from one profile.
+    s.chunks.push_back(box("Plinth", 25, 3, {0, 0.6f, 0}, {1.6f, 0.6f, 1.6f}));
+    const std::vector<std::array<float, 2>> urnProfile = {
+        {0.0f, 0.0f}, {0.8f, 0.0f}, {0.85f, 0.2f}, {0.45f, 0.5f}, {0.5f, 0.9f},  {1.1f, 1.5f},  {1.45f, 2.2f},
+        {1.4f, 2.9f}, {1.0f, 3.5f}, {0.6f, 3.9f},  {0.55f, 4.3f}, {0.85f, 4.6f}, {0.8f, 4.75f}, {0.5f, 4.6f}};
+    s.chunks.push_back(lathe("Urn", 26, 6, {0, 1.2f, 0}, urnProfile, 36));
+
+    Mesh knot = torusKnot("Knot", 27, 7, {9, 6, -4}, 2, 3, 2.0f, 0.8f, 0.42f);
     for (int f = 0; f < 200; ++f) {
         const float a = 2 * kPi * static_cast<float>(f) / 200.0f;
-        ball.header.positionKeys.push_back({7 * std::cos(a), 4 + 1.5f * std::sin(3 * a), 7 * std::sin(a)});
+        ball.header.positionKeys.push_back(
+            {5.5f * std::cos(a), 3.5f + 1.2f * std::sin(3 * a), 5.5f * std::sin(a)});
         ball.header.rotationKeys.push_back(yRotation(4 * a));
-        column.header.positionKeys.push_back({-5, 5, -2});
-        column.header.rotationKeys.push_back({0.25f * std::sin(a), 0, 0, std::cos(0.25f * std::sin(a))});
-        tile.header.positionKeys.push_back({2 + 2 * std::sin(2 * a), 1, 7});
-        tile.header.rotationKeys.push_back(yRotation(a));
+        knot.header.positionKeys.push_back({9, 6 + 0.6f * std::sin(2 * a), -4});
+        // Turning about y while it tips back and forth a little.
+        const Float4 turn = yRotation(2 * a);
+        const float tip = 0.25f * std::sin(a);
+        const Float4 tipQ{std::sin(tip * 0.5f), 0, 0, std::cos(tip * 0.5f)};
+        knot.header.rotationKeys.push_back(
+            {turn[3] * tipQ[0] + turn[0] * tipQ[3] + turn[1] * tipQ[2] - turn[2] * tipQ[1],
+             turn[3] * tipQ[1] - turn[0] * tipQ[2] + turn[1] * tipQ[3] + turn[2] * tipQ[0],
+             turn[3] * tipQ[2] + turn[0] * tipQ[1] - turn[1] * tipQ[0] + turn[2] * tipQ[3],
+             turn[3] * tipQ[3] - turn[0] * tipQ[0] - turn[1] * tipQ[1] - turn[2] * tipQ[2]});
     }
     s.chunks.push_back(ball);
-    s.chunks.push_back(column);
-    s.chunks.push_back(tile);
+    s.chunks.push_back(knot);
     Light spot;
     spot.header = header("Spot01", 10, {-14, 22, 10});
     spot.kind = TargetSpotLight;
@@ -235,9 +446,9 @@ bool showcase(const fs::path& dataDir) {
     spot.targetId = 1;
     s.chunks.push_back(spot);
     s.chunks.push_back(omni("Fill", 11, {15, 12, -15}, {0.25f, 0.3f, 0.45f}));
-    s.chunks.push_back(camera("CamWide", 20, {0, 18, 30}, 1));
-    s.chunks.push_back(camera("CamLow", 21, {22, 3, 8}, 3));
-    s.chunks.push_back(camera("CamTop", 22, {1, 40, 4}, 1, 1.1f));
+    s.chunks.push_back(camera("CamWide", 30, {0, 9, 30}, 1));
+    s.chunks.push_back(camera("CamLow", 31, {22, 3, 8}, 3));
+    s.chunks.push_back(camera("CamTop", 32, {1, 40, 4}, 1, 1.1f));
     return write(s, dataDir / "scenes" / "showcase.qzg");
 }
 
@@ -434,6 +645,49 @@ bool textures(const fs::path& dataDir) {
                             rgb[0] = 0.78f + 0.2f * vein + grain;
                             rgb[1] = 0.74f + 0.2f * vein + grain;
                             rgb[2] = 0.7f + 0.22f * vein + grain;
+                        }) &&
+           writeTexture(dir, "bricks_nm.png", 128,
+                        [](float u, float v, float rgb[3]) {
+                            // Bricks two across and four up per tile, every other row shifted by
+                            // half a brick; the mortar lies lower. The normal from the height's slope.
+                            auto height = [](float x, float y) {
+                                const float row = std::floor(y * 4);
+                                const float bx = x * 2 + (static_cast<int>(row) % 2 ? 0.5f : 0.0f);
+                                const float fx = bx - std::floor(bx), fy = y * 4 - row;
+                                const float edge =
+                                    std::fmin(std::fmin(fx, 1 - fx) * 2, std::fmin(fy, 1 - fy));
+                                const float brick = std::fmin(1.0f, edge / 0.08f);
+                                return brick + 0.08f * std::sin(x * 97 + 13 * std::sin(y * 41)) * brick;
+                            };
+                            const float e = 1.0f / 128;
+                            const float dx = (height(u + e, v) - height(u - e, v)) / (2 * e);
+                            const float dy = (height(u, v + e) - height(u, v - e)) / (2 * e);
+                            const Float3 n = normalised({-dx * 0.02f, -dy * 0.02f, 1});
+                            for (int k = 0; k < 3; ++k)
+                                rgb[k] = 0.5f + 0.5f * n[k];
+                        }) &&
+           writeTexture(dir, "plaster.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            const float w = 0.9f - 0.3f * std::fabs(v - 0.5f) - 0.1f * std::fabs(u - 0.5f);
+                            rgb[0] = 0.95f * w + 0.05f;
+                            rgb[1] = 0.62f * w + 0.04f;
+                            rgb[2] = 0.45f * w + 0.05f;
+                        }) &&
+           writeTexture(dir, "bronze.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            const float streak = 0.12f * std::sin(v * 40 + 3 * std::sin(u * 12));
+                            rgb[0] = 0.55f + streak;
+                            rgb[1] = 0.36f + streak * 0.8f;
+                            rgb[2] = 0.16f + streak * 0.4f;
+                        }) &&
+           writeTexture(dir, "glow.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            // Bands along the tube, brightest on its middle line.
+                            const float band = 0.5f + 0.5f * std::sin(u * 2 * kPi * 6);
+                            const float core = std::pow(std::sin(v * kPi), 2.0f);
+                            rgb[0] = (0.15f + 0.75f * band) * core;
+                            rgb[1] = (0.5f - 0.3f * band) * core + 0.1f;
+                            rgb[2] = (0.9f - 0.2f * band) * core + 0.1f;
                         }) &&
            writeTexture(dir, "screen.png", 16,
                         [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
