@@ -3,10 +3,10 @@
 //                             circled by a mirror ball, a torus knot; "Spot01" casting shadows,
 //                             three cameras (CamWide, CamLow, CamTop)
 //   data/scenes/flower.qzg    six petals "blomsterblad01".."06" that open (morph data per petal)
-//   data/scenes/hode.qzg      a head "Box01" that breathes and wobbles (morph data)
+//   data/scenes/hode.qzg      a head "Box01" that breathes (morph data)
 //   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect
 //   data/textures/ground.png, mirror.png, stone.png, bricks_nm.png, plaster.png, bronze.png,
-//                 glow.png, screen.png, petal.png
+//                 glow.png, skin.png, screen.png, petal.png
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
 #include "makedemo/ContentSteps.h"
@@ -532,14 +532,71 @@ bool flower(const fs::path& dataDir) {
     return write(s, dataDir / "scenes" / "flower.qzg");
 }
 
-// The head: a sphere "Box01" whose morph frames squash, stretch and ripple it.
+// A point of the head in the direction n (unit, +z the face, +y up), head radius about 1;
+// `breath` 0..1 fills the head a little, lifts it and lets the jaw drop.
+Float3 headPoint(const Float3& n, float breath) {
+    const float x = n[0], y = n[1], z = n[2];
+    auto bell = [](float d, float width) { return std::exp(-(d * d) / (width * width)); };
+    // The skull: narrower than deep, a little taller.
+    Float3 p{x * 0.8f, y * 1.05f, z * 0.96f};
+    if (y < 0) {
+        // The jaw narrows to the chin; behind it the head tucks in towards the neck, and below
+        // the jaw the neck goes on down.
+        const float low = -y;
+        p[0] *= 1 - 0.25f * low * low;
+        if (z < 0) p[2] *= 1 - 0.3f * low;
+        const float neck = std::fmax(0.0f, (low - 0.7f) / 0.3f);
+        p[0] = p[0] * (1 - neck) + x * 0.62f * neck;
+        p[2] = p[2] * (1 - neck) + (z * 0.6f - 0.1f) * neck;
+        p[1] -= 0.2f * neck * neck;
+        p[1] -= 0.05f * breath * low * std::fmax(0.0f, z);
+    }
+    const float face = std::pow(std::fmax(0.0f, z), 3.0f);
+    float out = 0; // along n
+    // Brow ridge and cheekbones.
+    out += 0.12f * bell(y - 0.33f, 0.07f) * bell(x, 0.45f) * face;
+    out += 0.07f * bell(std::fabs(x) - 0.42f, 0.13f) * bell(y + 0.08f, 0.12f) * face;
+    // Eye sockets.
+    out -= 0.28f * bell(std::fabs(x) - 0.3f, 0.12f) * bell(y - 0.17f, 0.09f) * face;
+    // Mouth: a groove between the lips.
+    out -= 0.1f * bell(x, 0.22f) * bell(y + 0.48f, 0.035f) * face;
+    for (int k = 0; k < 3; ++k)
+        p[k] += n[k] * out;
+    // The nose: a ridge from between the eyes to a tip below them, straight out of the face.
+    p[2] += (0.4f * bell(x, 0.08f) * bell(y + 0.06f, 0.19f) +
+             0.18f * bell(x, 0.11f) * bell(y + 0.22f, 0.07f) * (1 + 0.15f * breath)) *
+            face;
+    // The chin.
+    p[2] += 0.2f * bell(x, 0.25f) * bell(y + 0.72f, 0.12f) * std::fmax(0.0f, z);
+    // Ears: flaps out to the sides, a little behind the middle.
+    const float ear = bell(y - 0.02f, 0.17f) * bell(z + 0.08f, 0.13f) * std::pow(std::fabs(x), 6.0f);
+    p[0] += (x > 0 ? 1 : -1) * 0.3f * ear;
+    const float fill = 1 + 0.02f * breath;
+    return {p[0] * fill, p[1] * fill + 0.04f * breath, p[2] * fill};
+}
+
+// The head "Box01": skull, brow, eye sockets, nose, mouth, chin and ears on a fine sphere, with
+// morph frames of one breath (in, out) that the effect loops.
 bool hode(const fs::path& dataDir) {
     SceneFile s;
     s.lastFrame = 99;
-    s.chunks.push_back(MaterialList{
-        {material(1, "skin", {0.95f, 0.55f, 0.35f}), material(2, "floor", {0.3f, 0.3f, 0.35f})}});
+    Material skin = material(1, "skin", {1, 0.85f, 0.75f}, "skin.png");
+    skin.shininess = 0.15f;
+    skin.specularLevel = 0.25f;
+    s.chunks.push_back(MaterialList{{skin, material(2, "floor", {0.3f, 0.3f, 0.35f})}});
     s.chunks.push_back(dummy("Centre", 1, {0, 4, 0}));
-    const Mesh head = sphere("Box01", 2, 1, {0, 4, 0}, 3.5f, 20, 28);
+    const float size = 3.3f;
+    const Mesh unit = sphere("Box01", 2, 1, {0, 4.5f, 0}, 1, 48, 56, -1, 0.6f);
+    auto shaped = [&](float breath) {
+        Mesh m = unit;
+        for (size_t i = 0; i < m.vertices.size(); ++i) {
+            const Float3 p = headPoint(unit.normals[i], breath);
+            m.vertices[i] = {p[0] * size, p[1] * size, p[2] * size};
+        }
+        m.normals = smoothNormals(m.vertices, m.faces);
+        return m;
+    };
+    const Mesh head = shaped(0);
     s.chunks.push_back(head);
     s.chunks.push_back(ground("Floor", 3, 2, 20, 4, 1));
     s.chunks.push_back(omni("Key", 10, {8, 12, 10}, {1, 0.95f, 0.9f}));
@@ -547,20 +604,18 @@ bool hode(const fs::path& dataDir) {
     s.chunks.push_back(camera("Camera01", 20, {0, 6, 14}, 1));
 
     MorphData morph;
-    const int frames = 16;
+    const int frames = 12;
     morph.frameCount = frames;
     morph.vertexCount = static_cast<int32_t>(head.vertices.size());
     for (int k = 0; k < frames; ++k) {
-        const float t = 2 * kPi * static_cast<float>(k) / static_cast<float>(frames);
-        for (size_t i = 0; i < head.vertices.size(); ++i) {
-            const Float3& n = head.normals[i];
-            const float ripple = 1 + 0.12f * std::sin(3 * std::atan2(n[2], n[0]) + t) * (1 - n[1] * n[1]);
-            const float squash = 1 + 0.18f * std::sin(t);
-            morph.positions.push_back(head.vertices[i][0] * ripple / std::sqrt(squash));
-            morph.positions.push_back(head.vertices[i][1] * squash);
-            morph.positions.push_back(head.vertices[i][2] * ripple / std::sqrt(squash));
+        // In and out again: 0 at the first frame, full at the middle one.
+        const float breath =
+            0.5f - 0.5f * std::cos(2 * kPi * static_cast<float>(k) / static_cast<float>(frames));
+        const Mesh frame = shaped(breath);
+        for (const Float3& v : frame.vertices)
+            morph.positions.insert(morph.positions.end(), v.begin(), v.end());
+        for (const Float3& n : frame.normals)
             morph.normals.insert(morph.normals.end(), n.begin(), n.end());
-        }
     }
     if (!writeMorph(morph, dataDir, "Box01")) return false;
     return write(s, dataDir / "scenes" / "hode.qzg");
@@ -688,6 +743,16 @@ bool textures(const fs::path& dataDir) {
                             rgb[0] = (0.15f + 0.75f * band) * core;
                             rgb[1] = (0.5f - 0.3f * band) * core + 0.1f;
                             rgb[2] = (0.9f - 0.2f * band) * core + 0.1f;
+                        }) &&
+           writeTexture(dir, "skin.png", 64,
+                        [](float u, float v, float rgb[3]) {
+                            // Warm skin, faintly mottled, the lips (about v = 0.67 at the front) redder.
+                            const float mottle = 0.025f * std::sin(u * 31) * std::sin(v * 23);
+                            const float lips = std::exp(-std::pow((v - 0.665f) / 0.02f, 2.0f)) *
+                                               std::exp(-std::pow((u - 0.75f) / 0.05f, 2.0f));
+                            rgb[0] = 0.92f + mottle;
+                            rgb[1] = 0.68f + mottle - 0.25f * lips;
+                            rgb[2] = 0.55f + mottle - 0.15f * lips;
                         }) &&
            writeTexture(dir, "screen.png", 16,
                         [](float, float, float rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0.5f; });
