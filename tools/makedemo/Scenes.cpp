@@ -452,54 +452,64 @@ bool showcase(const fs::path& dataDir) {
     return write(s, dataDir / "scenes" / "showcase.qzg");
 }
 
-// A petal: a strip from its base at the origin outwards along +x, lying flat, 6 x 2 cells.
+// A petal: from its base at the origin outwards along +x, lying flat, 12 x 6 cells; wide in the
+// middle and drawn to a point at the tip.
+constexpr int kPetalCells = 12, kPetalAcross = 6;
+constexpr float kPetalLength = 5.0f, kPetalWidth = 1.7f;
+
 Mesh petalMesh(const char* name, int32_t id, float angle) {
     Mesh m;
     m.header = header(name, id, {0, 1, 0});
     m.header.rotation = yRotation(angle);
     m.header.materialId = 2;
-    for (int i = 0; i <= 6; ++i)
-        for (int j = 0; j <= 2; ++j) {
-            const float x = 5.0f * static_cast<float>(i) / 6.0f;
-            const float width = 1.6f * std::sin(kPi * (0.15f + 0.85f * static_cast<float>(i) / 6.0f));
-            const float z = (static_cast<float>(j) - 1.0f) * width;
-            m.vertices.push_back({x, 0, z});
+    for (int i = 0; i <= kPetalCells; ++i)
+        for (int j = 0; j <= kPetalAcross; ++j) {
+            const float t = static_cast<float>(i) / static_cast<float>(kPetalCells);
+            const float width = kPetalWidth * std::pow(std::sin(kPi * (0.12f + 0.88f * t)), 0.8f);
+            const float z = (2 * static_cast<float>(j) / static_cast<float>(kPetalAcross) - 1) * width;
+            m.vertices.push_back({kPetalLength * t, 0, z});
             m.normals.push_back({0, 1, 0});
-            m.coordinateSets[0].push_back({static_cast<float>(i) / 6.0f, static_cast<float>(j) / 2.0f});
+            m.coordinateSets[0].push_back({t, static_cast<float>(j) / static_cast<float>(kPetalAcross)});
         }
-    for (int i = 0; i < 6; ++i)
-        for (int j = 0; j < 2; ++j) {
-            const int32_t a = i * 3 + j, b = a + 1, c = a + 3, d = c + 1;
+    for (int i = 0; i < kPetalCells; ++i)
+        for (int j = 0; j < kPetalAcross; ++j) {
+            const int32_t a = i * (kPetalAcross + 1) + j, b = a + 1, c = a + kPetalAcross + 1, d = c + 1;
             m.faces.push_back({a, b, d});
             m.faces.push_back({a, d, c});
-            // Seen from below as well while the petal is closed.
-            m.faces.push_back({a, d, b});
-            m.faces.push_back({a, c, d});
         }
+    // Seen from below as well while the petal is closed: the same cells turned the other way.
+    const size_t front = m.faces.size();
+    for (size_t f = 0; f < front; ++f)
+        m.faces.push_back({m.faces[f][0], m.faces[f][2], m.faces[f][1]});
     return m;
 }
 
-// Morph frames of a petal: closed (bent up, nearly vertical) to wide open (curled slightly down).
+// Morph frames of a petal: closed (bent up, nearly vertical, cupped) to wide open (curled slightly
+// down, nearly flat across).
 MorphData petalMorph(const Mesh& petal, int frames) {
     MorphData morph;
     morph.frameCount = frames;
     morph.vertexCount = static_cast<int32_t>(petal.vertices.size());
+    // Normals from the upper side's faces only (the lower side repeats them turned over).
+    const std::vector<std::array<int32_t, 3>> upper(
+        petal.faces.begin(), petal.faces.begin() + static_cast<long>(petal.faces.size() / 2));
     for (int k = 0; k < frames; ++k) {
         const float open = static_cast<float>(k) / static_cast<float>(frames - 1);
         const float lift = (1.0f - open) * 1.4f - 0.15f; // radians of bend per unit length (scaled)
+        const float cup = 0.9f * (1.0f - open) + 0.15f;
+        std::vector<Float3> shape;
         for (const Float3& v : petal.vertices) {
-            const float along = v[0] / 5.0f;
+            const float along = v[0] / kPetalLength;
             const float bend = lift * along * 1.2f;
-            morph.positions.push_back(v[0] * std::cos(bend));
-            morph.positions.push_back(v[0] * std::sin(bend));
-            morph.positions.push_back(v[2] * (0.6f + 0.4f * open));
+            const float across = v[2] / kPetalWidth;
+            const float rise = cup * across * across * std::sin(kPi * std::fmin(1.0f, along * 1.3f + 0.1f));
+            shape.push_back({v[0] * std::cos(bend) - rise * std::sin(bend),
+                             v[0] * std::sin(bend) + rise * std::cos(bend), v[2] * (0.6f + 0.4f * open)});
         }
-        for (const Float3& v : petal.vertices) {
-            const float bend = lift * v[0] / 5.0f * 1.2f;
-            morph.normals.push_back(-std::sin(bend));
-            morph.normals.push_back(std::cos(bend));
-            morph.normals.push_back(0);
-        }
+        for (const Float3& p : shape)
+            morph.positions.insert(morph.positions.end(), p.begin(), p.end());
+        for (const Float3& n : smoothNormals(shape, upper))
+            morph.normals.insert(morph.normals.end(), n.begin(), n.end());
     }
     return morph;
 }
@@ -511,7 +521,7 @@ bool flower(const fs::path& dataDir) {
         MaterialList{{material(1, "heart", {1, 0.8f, 0.1f}), material(2, "petal", {1, 1, 1}, "petal.png"),
                       material(3, "leaf", {0.2f, 0.6f, 0.25f})}});
     s.chunks.push_back(dummy("Centre", 1, {0, 1, 0}));
-    s.chunks.push_back(sphere("Heart", 2, 1, {0, 1.2f, 0}, 1.1f, 8, 12));
+    s.chunks.push_back(sphere("Heart", 2, 1, {0, 1.2f, 0}, 1.1f, 16, 24));
     s.chunks.push_back(ground("Leaves", 3, 3, 12, 4, 1));
     for (int p = 0; p < 6; ++p) {
         char name[32];
@@ -686,10 +696,14 @@ bool textures(const fs::path& dataDir) {
                         }) &&
            writeTexture(dir, "petal.png", 64,
                         [](float u, float v, float rgb[3]) {
-                            const float vein = std::pow(std::fabs(std::cos((v - 0.5f) * kPi)), 8.0f);
-                            rgb[0] = 0.95f;
-                            rgb[1] = 0.35f + 0.4f * (1 - u) + 0.2f * vein;
-                            rgb[2] = 0.55f + 0.3f * u;
+                            // u from the base to the tip, v across: a pale yellow heart, pink
+                            // body, deep rose tip; fine veins along the petal, darker at the edges.
+                            const float vein = std::pow(std::fabs(std::cos((v - 0.5f) * kPi * 7)), 12.0f);
+                            const float edge = std::pow(std::fabs(v - 0.5f) * 2, 3.0f);
+                            const float base = std::exp(-u * 6);
+                            rgb[0] = 0.97f - 0.12f * u * u - 0.1f * edge;
+                            rgb[1] = 0.42f + 0.5f * base - 0.25f * u - 0.1f * vein - 0.1f * edge;
+                            rgb[2] = 0.62f - 0.35f * base + 0.05f * u - 0.08f * vein;
                         }) &&
            writeTexture(dir, "stone.png", 64,
                         [](float u, float v, float rgb[3]) {
