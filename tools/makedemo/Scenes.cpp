@@ -4,7 +4,7 @@
 //                             three cameras (CamWide, CamLow, CamTop)
 //   data/scenes/flower.qzg    six petals "blomsterblad01".."06" that open (morph data per petal)
 //   data/scenes/hode.qzg      a head "Box01" that breathes (morph data)
-//   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect
+//   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect, housed, on stands
 //   data/textures/ground.png, mirror.png, stone.png, bricks_nm.png, plaster.png, bronze.png,
 //                 glow.png, skin.png, screen.png, petal.png
 #include "engine/SceneFile.h"
@@ -648,6 +648,40 @@ Mesh screen(const char* name, int32_t id, Float3 position, float halfWidth, floa
     return m;
 }
 
+// The housing of a screen of half size w x h (in the screen's own space, facing +z): a border
+// `border` wide around it and `depth` deep behind it, open where the picture is.
+Mesh bezel(const char* name, int32_t id, int32_t materialId, Float3 position, float w, float h, float turn,
+           float border, float depth) {
+    Mesh m;
+    m.header = header(name, id, position);
+    m.header.rotation = yRotation(turn);
+    m.header.materialId = materialId;
+    const float W = w + border, H = h + border, f = 0.01f, d = -depth;
+    auto quad = [&](Float3 a, Float3 b, Float3 c, Float3 e) {
+        const Float3 n = normalised(cross(sub(b, a), sub(c, a)));
+        const int32_t base = static_cast<int32_t>(m.vertices.size());
+        const TexCoord uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+        int k = 0;
+        for (const Float3& p : {a, b, c, e}) {
+            m.vertices.push_back(p);
+            m.normals.push_back(n);
+            m.coordinateSets[0].push_back(uv[k++]);
+        }
+        m.faces.push_back({base, base + 1, base + 2});
+        m.faces.push_back({base, base + 2, base + 3});
+    };
+    quad({-W, h, f}, {W, h, f}, {W, H, f}, {-W, H, f});     // front border, top
+    quad({-W, -H, f}, {W, -H, f}, {W, -h, f}, {-W, -h, f}); // bottom
+    quad({-W, -h, f}, {-w, -h, f}, {-w, h, f}, {-W, h, f}); // left
+    quad({w, -h, f}, {W, -h, f}, {W, h, f}, {w, h, f});     // right
+    quad({W, -H, d}, {-W, -H, d}, {-W, H, d}, {W, H, d});   // back
+    quad({-W, H, f}, {W, H, f}, {W, H, d}, {-W, H, d});     // top side
+    quad({-W, -H, d}, {W, -H, d}, {W, -H, f}, {-W, -H, f}); // bottom side
+    quad({-W, -H, d}, {-W, -H, f}, {-W, H, f}, {-W, H, d}); // left side
+    quad({W, -H, f}, {W, -H, d}, {W, H, d}, {W, H, f});     // right side
+    return m;
+}
+
 bool scratch(const fs::path& dataDir) {
     SceneFile s;
     s.lastFrame = 199;
@@ -655,12 +689,23 @@ bool scratch(const fs::path& dataDir) {
                                      material(2, "screen2", {1, 1, 1}, "screen.png"),
                                      material(3, "screen3", {1, 1, 1}, "screen.png"),
                                      material(4, "floor", {0.25f, 0.25f, 0.3f}, "ground.png"),
-                                     material(5, "frame", {0.15f, 0.15f, 0.18f})}});
+                                     material(5, "frame", {0.15f, 0.15f, 0.18f}),
+                                     material(6, "steel", {0.55f, 0.55f, 0.6f}, "stone.png")}});
     s.chunks.push_back(dummy("Centre", 1, {0, 4, 0}));
     s.chunks.push_back(screen("screen1", 10, {0, 5, 0}, 4, 3, 0));
     s.chunks.push_back(screen("screen2", 11, {-7.2f, 4, 2}, 2.2f, 2.2f, 0.5f));
     s.chunks.push_back(screen("screen3", 12, {7.2f, 4, 2}, 2.2f, 2.2f, -0.5f));
-    s.chunks.push_back(box("Frame", 13, 5, {0, 5, -0.3f}, {4.4f, 3.4f, 0.2f}));
+    // Each screen in a housing on a turned stand.
+    s.chunks.push_back(bezel("Frame", 13, 5, {0, 5, 0}, 4, 3, 0, 0.4f, 0.6f));
+    s.chunks.push_back(bezel("Frame2", 15, 5, {-7.2f, 4, 2}, 2.2f, 2.2f, 0.5f, 0.3f, 0.5f));
+    s.chunks.push_back(bezel("Frame3", 16, 5, {7.2f, 4, 2}, 2.2f, 2.2f, -0.5f, 0.3f, 0.5f));
+    auto stand = [](float top) {
+        return std::vector<std::array<float, 2>>{{1.1f, 0.0f},  {1.1f, 0.12f}, {0.7f, 0.25f}, {0.2f, 0.4f},
+                                                 {0.15f, 0.6f}, {0.15f, top},  {0.0f, top}};
+    };
+    s.chunks.push_back(lathe("Stand1", 17, 6, {0, 0, -0.3f}, stand(1.6f), 24));
+    s.chunks.push_back(lathe("Stand2", 18, 6, {-7.2f, 0, 2}, stand(1.5f), 24));
+    s.chunks.push_back(lathe("Stand3", 19, 6, {7.2f, 0, 2}, stand(1.5f), 24));
     s.chunks.push_back(ground("Floor", 14, 4, 30, 6, 8));
     s.chunks.push_back(omni("Light", 20, {0, 10, 14}, {0.8f, 0.8f, 0.9f}));
     Camera cam = camera("Camera01", 30, {0, 6, 18}, 1);
