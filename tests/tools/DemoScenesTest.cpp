@@ -170,6 +170,7 @@ namespace {
 
 class DemoStage : public GLTest {
   protected:
+    int cutMaterials = 0;
     // The stage drawn from its first camera at frame 0; the frame's RGB, bottom row first.
     std::vector<unsigned char> draw(const std::string& scenePath, const std::string& textures,
                                     std::set<int>* shadeModels = nullptr) {
@@ -180,8 +181,11 @@ class DemoStage : public GLTest {
         std::vector<unsigned char> rgb(800 * 600 * 3);
         if (!scene) return rgb;
         if (shadeModels)
-            for (const auto& entry : scene->materials())
+            for (const auto& entry : scene->materials()) {
                 shadeModels->insert(entry.second->shadeModel());
+                // An opacity map cuts the material: its texture gained alpha, the alpha test is on.
+                if (entry.second->alphaTest() && entry.second->baseTexture()) ++cutMaterials;
+            }
         glViewport(0, 0, 800, 600);
         glClearColor(0, 0, 0, 1);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -200,7 +204,8 @@ class DemoStage : public GLTest {
 
 } // namespace
 
-// The stage uses at least three shade models, bump mapping among them, and the bumps show: drawn
+// The stage uses at least three shade models, bump mapping among them, and an opacity map; the
+// bumps show: drawn
 // again with its wall's normal map made flat, the wall changes, and where it changed the bumped
 // wall's brightness jumps from pixel to pixel (the bricks' edges catching the light) many times
 // more than the flat one's smooth fall-off.
@@ -211,6 +216,7 @@ TEST_F(DemoStage, ThreeShadeModelsAndAWallWhoseBumpsCatchTheLight) {
     const std::vector<unsigned char> bumped = draw(data + "scenes/showcase.qzg", data + "textures/", &models);
     EXPECT_GE(models.size(), 3u);
     EXPECT_EQ(models.count(8), 1u) << "no bump-mapped material";
+    EXPECT_GE(cutMaterials, 1) << "no material with an opacity map";
 
     // The same stage, its bump map swapped for a flat one (every normal straight out).
     const std::string flat = makeTempDir();

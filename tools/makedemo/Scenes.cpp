@@ -6,7 +6,7 @@
 //   data/scenes/hode.qzg      a head "Box01" that breathes (morph data)
 //   data/scenes/scratch.qzg   three screens "screen1".."screen3" for the Scratch effect, housed, on stands
 //   data/textures/ground.png, mirror.png, stone.png, bricks_nm.png, plaster.png, bronze.png,
-//                 glow.png, skin.png, screen.png, petal.png
+//                 glow.png, fret.png, fret_mask.png, skin.png, screen.png, petal.png
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
 #include "makedemo/ContentSteps.h"
@@ -32,19 +32,24 @@ unsigned char channel(float v) {
     return static_cast<unsigned char>(std::lround(std::fmin(1.0f, std::fmax(0.0f, v)) * 255));
 }
 
+// `withAlpha`: an opaque alpha byte after each colour, for a base texture that an opacity map
+// will write its alpha into (the engine only writes into four-byte pixels).
 bool writeTexture(const fs::path& dir, const char* name, int size,
-                  const std::function<void(float u, float v, float rgb[3])>& colour) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(size) * size * 3);
+                  const std::function<void(float u, float v, float rgb[3])>& colour, bool withAlpha = false) {
+    const int channels = withAlpha ? 4 : 3;
+    std::vector<unsigned char> bytes(static_cast<size_t>(size) * size * channels, 255);
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
             float rgb[3];
             colour((static_cast<float>(x) + 0.5f) / static_cast<float>(size),
                    (static_cast<float>(y) + 0.5f) / static_cast<float>(size), rgb);
             for (int c = 0; c < 3; ++c)
-                bytes[(static_cast<size_t>(y) * size + x) * 3 + c] = channel(rgb[c]);
+                bytes[(static_cast<size_t>(y) * size + x) * channels + c] = channel(rgb[c]);
         }
     const fs::path path = dir / name;
-    if (!writeRgbPng(path.string(), size, size, bytes.data(), false, false)) {
+    const bool written = withAlpha ? writeRgbaPng(path.string(), size, size, bytes.data(), false)
+                                   : writeRgbPng(path.string(), size, size, bytes.data(), false, false);
+    if (!written) {
         fprintf(stderr, "holdfast-makedemo: cannot write %s\n", path.c_str());
         return false;
     }
@@ -381,10 +386,13 @@ bool showcase(const fs::path& dataDir) {
     bronze.shininess = 0.5f;
     bronze.specularLevel = 1.0f;
     Material glow = material(7, "glow", {1, 1, 1}, "glow.png", RefractionMap);
-    s.chunks.push_back(
-        MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
-                      material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
-                      material(3, "stone", {0.95f, 0.9f, 0.85f}, "stone.png"), wallMaterial, bronze, glow}});
+    // Fretwork: a brass-coloured panel cut through by its opacity map.
+    Material fret = material(8, "fretwork", {1, 0.95f, 0.85f}, "fret.png");
+    fret.textures.push_back({"fret_mask.png", OpacityMap});
+    s.chunks.push_back(MaterialList{{material(1, "ground", {0.9f, 0.9f, 0.9f}, "ground.png"),
+                                     material(2, "mirror", {0.8f, 0.8f, 0.9f}, "mirror.png", ReflectionMap),
+                                     material(3, "stone", {0.95f, 0.9f, 0.85f}, "stone.png"), wallMaterial,
+                                     bronze, glow, fret}});
     s.chunks.push_back(dummy("Stage", 1, {0, 0, 0}));
     s.chunks.push_back(ground("Ground", 2, 1, 30, 12, 6));
     Mesh ball = sphere("Ball", 3, 2, {6, 4, 0}, 1.6f, 16, 24);
@@ -411,6 +419,13 @@ bool showcase(const fs::path& dataDir) {
             tube(archNames[a], 20 + a, 3, {columnX[a] + 4, 7.9f, -9}, path, radial, 0.75f, 4, 4));
     }
     s.chunks.push_back(wall("Wall", 24, 5, {0, 0, -13}, 30, 18, 6, 4, 10, 6));
+    // The fretwork screen stands to the left, seen from both sides.
+    Mesh screenPanel = wall("Fretwork", 28, 8, {-9, 0, -3.5f}, 3, 6, 1, 1, 1, 1);
+    const size_t frontFaces = screenPanel.faces.size();
+    for (size_t f = 0; f < frontFaces; ++f)
+        screenPanel.faces.push_back(
+            {screenPanel.faces[f][0], screenPanel.faces[f][2], screenPanel.faces[f][1]});
+    s.chunks.push_back(screenPanel);
 
     // The urn on its plinth, turned from one profile.
     s.chunks.push_back(box("Plinth", 25, 3, {0, 0.6f, 0}, {1.6f, 0.6f, 1.6f}));
@@ -793,6 +808,26 @@ bool textures(const fs::path& dataDir) {
                             rgb[0] = 0.55f + streak;
                             rgb[1] = 0.36f + streak * 0.8f;
                             rgb[2] = 0.16f + streak * 0.4f;
+                        }) &&
+           writeTexture(
+               dir, "fret.png", 128,
+               [](float u, float v, float rgb[3]) {
+                   const float grain = 0.06f * std::sin(v * 60 + 4 * std::sin(u * 9));
+                   rgb[0] = 0.78f + grain;
+                   rgb[1] = 0.58f + grain;
+                   rgb[2] = 0.3f + grain * 0.5f;
+               },
+               true) &&
+           writeTexture(dir, "fret_mask.png", 128,
+                        [](float u, float v, float rgb[3]) {
+                            // Four by five diamonds cut out, a ring left standing in each, and a
+                            // solid border.
+                            const float fx = u * 4 - std::floor(u * 4), fy = v * 5 - std::floor(v * 5);
+                            const float diamond = std::fabs(fx - 0.5f) + std::fabs(fy - 0.5f);
+                            const float ring = std::hypot(fx - 0.5f, fy - 0.5f);
+                            const bool border = u < 0.04f || u > 0.96f || v < 0.03f || v > 0.97f;
+                            const bool solid = border || diamond > 0.4f || (ring > 0.12f && ring < 0.18f);
+                            rgb[0] = rgb[1] = rgb[2] = solid ? 1.0f : 0.0f;
                         }) &&
            writeTexture(dir, "glow.png", 64,
                         [](float u, float v, float rgb[3]) {
