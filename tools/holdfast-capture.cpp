@@ -28,6 +28,7 @@
 #include "resources/ContactSheet.h"
 #include "resources/PngWriter.h"
 #include "sound/SoundSystem.h"
+#include "sound/SpectrumTap.h"
 #include "sound/TesselMusic.h"
 
 #include <sys/stat.h>
@@ -457,6 +458,12 @@ void printSummary(const char* what, uint64_t written, uint64_t stepped, double s
             "second)\n",
             static_cast<unsigned long long>(written), what, seconds, seconds > 0 ? written / seconds : 0.0,
             static_cast<unsigned long long>(stepped), seconds > 0 ? stepped / seconds : 0.0);
+    // How often the Spectrum's beat test fired in the frames stepped, and when (demo ms).
+    const std::vector<int>& beats = spectrumTap::beatTimes();
+    fprintf(stderr, "holdfast-capture: beats=%zu", beats.size());
+    for (size_t i = 0; i < beats.size(); ++i)
+        fprintf(stderr, "%s%d", i ? "," : " at ", beats[i]);
+    fprintf(stderr, "\n");
 }
 
 } // namespace
