@@ -95,7 +95,7 @@ void Link::connected() {
         "rocket " + address());
 }
 
-void Link::drop(const std::string& why, bool protocolFault) {
+void Link::drop(std::string why, bool protocolFault) {
     const bool wasLive = state_ == State::Live;
     socket_.close();
     decoder_.reset();

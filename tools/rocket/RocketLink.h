@@ -50,7 +50,7 @@ class Link {
 
   private:
     void connected();
-    void drop(const std::string& why, bool protocolFault);
+    void drop(std::string why, bool protocolFault); // by value: it may be the decoder's own error
     void request(const std::string& name);
     void say(const std::string& line, const std::string& title);
     std::string address() const;
