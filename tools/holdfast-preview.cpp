@@ -359,12 +359,15 @@ class Preview : public rocket::Transport {
                 handleKey(event.key);
         }
         if (quit) return;
-        if (rocket && rocket->poll(*this, playing)) titleDirty = true;
         if (playing) {
             // No faster than the frame rate jumps replay at: the preview is a player at that rate.
             const auto due = lastFrame + std::chrono::microseconds(1000000 / fps);
             if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
             lastFrame = std::chrono::steady_clock::now();
+        }
+        // The editor is heard just before the frame is drawn, so its edits are on that frame.
+        if (rocket && rocket->poll(*this, playing)) titleDirty = true;
+        if (playing) {
             int64_t t = now();
             if (looping && t >= loopEnd) {
                 jump(loopStart);

@@ -292,7 +292,7 @@ TEST(RocketPreview, EditorKeysDriveTheVariablesWithEveryInterpolation) {
     // Rows of 300 ms: 1000 and 2000 ms lie a third and two thirds between rows 0 and 10.
     Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --at 1000 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    ASSERT_TRUE(editor.accept(20000)) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
     ASSERT_EQ(editor.track("Clear:Red"), 2) << "after Speed and SpectrumStr";
     for (const char* name : {"Clear:Green", "Clear:Alpha", "Clear:ClearColor", "Clear:ClearStencil"})
         EXPECT_GE(editor.track(name), 0) << name;
@@ -356,7 +356,7 @@ __TIMELINE__
 )");
     Preview preview(demo, "--rocket " + editor.address() + " --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    ASSERT_TRUE(editor.accept(20000)) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
     ASSERT_GE(editor.track("Flash:Add"), 0);
 
     editor.setRow(57); // rows of DEMO_BEAT / 4 = 25 ms: 1425 ms
@@ -397,7 +397,7 @@ TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     const std::string demo = clearDemo(), script = demo + "/data/scripts/demo.scr";
     Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    ASSERT_TRUE(editor.accept(20000)) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
     editor.setKey("Clear:Red", 0, 0.0f, Linear);
     editor.setKey("Clear:Red", 10, 1.0f, Linear);
     editor.setKey("Clear:Green", 0, 1.0f, Smooth);
@@ -439,7 +439,7 @@ TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     // The next save (the S key), with only Red held, replaces the block and gives Green's line back.
     Preview again(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
     ASSERT_NE(again.window, 0u) << again.err();
-    ASSERT_TRUE(editor.accept(20000)) << again.err();
+    ASSERT_TRUE(editor.accept(40000)) << again.err();
     editor.setKey("Clear:Red", 0, 1.0f, Step);
     ASSERT_EQ(again.waitRed(255), 255);
     sendKey(again.window, "s");
@@ -476,7 +476,7 @@ TEST(RocketPreview, HostileMessagesEndTheConnectionCleanly) {
         {key + u32(0) + u32(0) + u32(nanBits) + std::string(1, '\x01'), "not a number"},
     };
     for (const Case& c : cases) {
-        ASSERT_TRUE(editor.accept(20000)) << c.message << "\n" << preview.err();
+        ASSERT_TRUE(editor.accept(40000)) << c.message << "\n" << preview.err();
         ASSERT_GE(editor.track("Clear:Red"), 0);
         editor.send(c.bytes);
         EXPECT_TRUE(editor.closedByDemo(5000)) << c.message;
@@ -488,7 +488,7 @@ TEST(RocketPreview, HostileMessagesEndTheConnectionCleanly) {
     EXPECT_TRUE(editor.closedByDemo(5000));
     EXPECT_TRUE(preview.said("does not greet as a Rocket editor")) << preview.err();
     // Still drawing: a good editor's key shows.
-    ASSERT_TRUE(editor.accept(20000)) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
     editor.setKey("Clear:Red", 0, 1.0f, Step);
     EXPECT_EQ(preview.waitRed(255), 255) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();

@@ -197,6 +197,7 @@ bool Link::poll(Transport& transport, bool playing) {
     if (keysChanged && !editWaiting_) {
         editWaiting_ = true;
         editAt_ = Clock::now();
+        editFrame_ = frames_;
     }
     if (pauseSeen && paused == playing) transport.play(!paused);
     if (jump) {
@@ -218,6 +219,7 @@ void Link::frameShown(int64_t time, bool playing) {
         ++edits_;
         latencySum_ += ms;
         latencyMax_ = std::max(latencyMax_, ms);
+        if (frames_ > editFrame_ + 1) ++editsLate_; // a frame went out without the edit
         editWaiting_ = false;
     }
     if (!playing || state_ != State::Live) return;
@@ -277,9 +279,9 @@ bool Link::save(Transport& transport) {
 void Link::printStats() const {
     const double seconds = std::chrono::duration<double>(lastFrame_ - firstFrame_).count();
     fprintf(stderr,
-            "holdfast-preview: rocket stats: tracks=%zu edits=%ld edit_to_frame_mean_ms=%.2f "
+            "holdfast-preview: rocket stats: tracks=%zu edits=%ld edits_late=%ld edit_to_frame_mean_ms=%.2f "
             "edit_to_frame_max_ms=%.2f frames=%ld fps=%.1f\n",
-            bound_.size(), edits_, edits_ ? latencySum_ / edits_ : 0.0, latencyMax_, frames_,
+            bound_.size(), edits_, editsLate_, edits_ ? latencySum_ / edits_ : 0.0, latencyMax_, frames_,
             seconds > 0 && frames_ > 1 ? (frames_ - 1) / seconds : 0.0);
 }
 

@@ -80,7 +80,8 @@ class Link {
     // Figures.
     bool editWaiting_ = false;
     std::chrono::steady_clock::time_point editAt_{};
-    long edits_ = 0;
+    long editFrame_ = 0; // frames shown before the edit arrived
+    long edits_ = 0, editsLate_ = 0;
     double latencySum_ = 0, latencyMax_ = 0;
     long frames_ = 0;
     std::chrono::steady_clock::time_point firstFrame_{}, lastFrame_{};
