@@ -325,6 +325,11 @@ TEST(RocketPreview, EditorKeysDriveTheVariablesWithEveryInterpolation) {
     editor.deleteKey("Clear:Red", 0);
     editor.deleteKey("Clear:Red", 10);
     EXPECT_EQ(preview.waitRed(level(0.25)), level(0.25));
+    // A reload that adds an effect: its tracks are asked for, after the ones asked for before.
+    const size_t before = editor.tracks.size();
+    writeFile(demo + "/data/scripts/demo.scr", std::string(kClearScript) + "INSERT_EFFECT Tiles\n");
+    sendKey(preview.window, "r");
+    EXPECT_EQ(editor.track("Tiles:Red"), static_cast<int>(before) + 2) << "after Tiles:Speed and SpectrumStr";
     EXPECT_TRUE(preview.running()) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
