@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -212,7 +213,10 @@ bool Link::poll(Transport& transport, bool playing) {
 
 void Link::frameShown(int64_t time, bool playing) {
     const auto now = Clock::now();
-    if (frames_++ == 0) firstFrame_ = now;
+    if (frames_++ == 0) {
+        firstFrame_ = now;
+        firstFrameCpu_ = std::clock();
+    }
     lastFrame_ = now;
     if (editWaiting_) {
         const double ms = std::chrono::duration<double, std::milli>(now - editAt_).count();
@@ -280,9 +284,12 @@ void Link::printStats() const {
     const double seconds = std::chrono::duration<double>(lastFrame_ - firstFrame_).count();
     fprintf(stderr,
             "holdfast-preview: rocket stats: tracks=%zu edits=%ld edits_late=%ld edit_to_frame_mean_ms=%.2f "
-            "edit_to_frame_max_ms=%.2f frames=%ld fps=%.1f\n",
+            "edit_to_frame_max_ms=%.2f frames=%ld fps=%.1f cpu_per_frame_us=%.1f\n",
             bound_.size(), edits_, editsLate_, edits_ ? latencySum_ / edits_ : 0.0, latencyMax_, frames_,
-            seconds > 0 && frames_ > 1 ? (frames_ - 1) / seconds : 0.0);
+            seconds > 0 && frames_ > 1 ? (frames_ - 1) / seconds : 0.0,
+            frames_ > 1
+                ? static_cast<double>(std::clock() - firstFrameCpu_) * 1e6 / CLOCKS_PER_SEC / (frames_ - 1)
+                : 0.0);
 }
 
 } // namespace rocket

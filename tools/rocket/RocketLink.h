@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -85,6 +86,7 @@ class Link {
     double latencySum_ = 0, latencyMax_ = 0;
     long frames_ = 0;
     std::chrono::steady_clock::time_point firstFrame_{}, lastFrame_{};
+    std::clock_t firstFrameCpu_ = 0; // the process's CPU time when the first frame was shown
 };
 
 } // namespace rocket
