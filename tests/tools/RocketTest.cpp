@@ -190,7 +190,7 @@ TIMEOFFSET 500
 0 BEGIN Clear
 0 SIGNAL Clear Red 0.25
 1000 SIGNAL Clear Red 0.75   // the author's own ramp
-0 SIGNAL Clear Blue 0.5
+0 SIGNAL Clear Alpha 0.5
 )";
 
 } // namespace
@@ -201,12 +201,15 @@ class RocketSave : public GLTest {}; // Blur needs GL to be made
 // curve tolerance; a second save replaces the block and gives back what it had set aside.
 TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
     const double rowMs = 31.25; // DEMO_BEAT 125
-    Track red, green, clearColor, amount, empty;
+    Track red, green, blue, clearColor, amount, empty;
     red.setKey({8, 0.2f, Interpolation::Smooth});
     red.setKey({40, 0.9f, Interpolation::Ramp});
     red.setKey({72, 0.1f, Interpolation::Step});
     red.setKey({100, 0.6f, Interpolation::Linear});
     green.setKey({0, 1.0f, Interpolation::Linear});
+    blue.setKey({20, 0.0f, Interpolation::Smooth}); // a short curve: 4 rows
+    blue.setKey({24, 1.0f, Interpolation::Ramp});
+    blue.setKey({27, 0.0f, Interpolation::Step});
     clearColor.setKey({0, 0.0f, Interpolation::Linear});
     clearColor.setKey({10, 1.0f, Interpolation::Step});
     amount.setKey({0, 0.0f, Interpolation::Linear});
@@ -215,11 +218,12 @@ TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
                                             {"Clear", "Green", KindFloat, 1, &green},
                                             {"Clear", "ClearColor", KindBool, 1, &clearColor},
                                             {"Blur", "BlurAmount", KindInt, 4, &amount},
-                                            {"Clear", "Blue", KindFloat, 1, &empty}};
+                                            {"Clear", "Blue", KindFloat, 1, &blue},
+                                            {"Clear", "Alpha", KindFloat, 1, &empty}};
     const std::string saved = writeTracks(kSaveScript, tracks, rowMs, 10000);
     ASSERT_NE(saved.find(kBlockBegin), std::string::npos) << saved;
     EXPECT_NE(saved.find(std::string(kSetAside) + "0 SIGNAL Clear Red 0.25"), std::string::npos) << saved;
-    EXPECT_NE(saved.find("\n0 SIGNAL Clear Blue 0.5"), std::string::npos)
+    EXPECT_NE(saved.find("\n0 SIGNAL Clear Alpha 0.5"), std::string::npos)
         << "a track without keys is the script's";
     ASSERT_TRUE(ensureGLContext());
     scriptLoader.loadText(saved);
@@ -229,7 +233,11 @@ TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
         live.track = red;
         double want = 0;
         live.valueAt(t, want);
-        ASSERT_NEAR(scriptValue("Clear", "Red", t), want, 2 * kCurveTolerance) << "Red at " << t;
+        // Within the tolerance, and a float's rounding of the keys' values and times.
+        ASSERT_NEAR(scriptValue("Clear", "Red", t), want, kCurveTolerance + 1e-5) << "Red at " << t;
+        live.track = blue;
+        live.valueAt(t, want);
+        ASSERT_NEAR(scriptValue("Clear", "Blue", t), want, kCurveTolerance + 1e-5) << "Blue at " << t;
         ASSERT_FLOAT_EQ(scriptValue("Clear", "Green", t), 1.0f) << t;
         live.track = clearColor;
         live.valueAt(t, want);
@@ -238,7 +246,7 @@ TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
         live.valueAt(t, want);
         ASSERT_EQ(scriptValue("Blur", "BlurAmount", t), std::round(want)) << "BlurAmount at " << t;
     }
-    EXPECT_FLOAT_EQ(scriptValue("Clear", "Blue", 3000), 0.5f);
+    EXPECT_FLOAT_EQ(scriptValue("Clear", "Alpha", 3000), 0.5f);
 
     // Saved again with Red emptied: one block, Red's own keys back.
     const std::vector<SavedTrack> fewer = {{"Clear", "Red", KindFloat, 1, &empty},

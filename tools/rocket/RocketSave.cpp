@@ -63,6 +63,42 @@ struct Line {
     double value;
 };
 
+// Splits the curve between (a, fa) and (b, fb) where it strays furthest from the straight line
+// between them, until no millisecond (all a frame ever sees) lies further than the tolerance.
+void straighten(const Track& track, double rowMs, int a, double fa, int b, double fb,
+                std::vector<Line>& out) {
+    struct Span {
+        int a;
+        double fa;
+        int b;
+        double fb;
+    };
+    std::vector<Span> todo{{a, fa, b, fb}};
+    std::vector<Line> found;
+    while (!todo.empty()) {
+        const Span s = todo.back();
+        todo.pop_back();
+        double worst = kCurveTolerance;
+        int at = -1;
+        double atValue = 0;
+        for (int t = s.a + 1; t < s.b; ++t) {
+            const double curve = track.valueAtRow(t / rowMs);
+            const double line = s.fa + (s.fb - s.fa) * (t - s.a) / static_cast<double>(s.b - s.a);
+            if (std::fabs(curve - line) > worst) {
+                worst = std::fabs(curve - line);
+                at = t;
+                atValue = curve;
+            }
+        }
+        if (at < 0) continue;
+        found.push_back({at, atValue});
+        todo.push_back({s.a, s.fa, at, atValue});
+        todo.push_back({at, atValue, s.b, s.fb});
+    }
+    std::sort(found.begin(), found.end(), [](const Line& x, const Line& y) { return x.time < y.time; });
+    out.insert(out.end(), found.begin(), found.end());
+}
+
 // Float tracks: the script blends linearly between keys, so steps become two keys a millisecond
 // apart and curves become straight pieces.
 void floatKeys(const Track& track, double rowMs, std::vector<Line>& out) {
@@ -82,12 +118,7 @@ void floatKeys(const Track& track, double rowMs, std::vector<Line>& out) {
             break;
         case Interpolation::Smooth:
         case Interpolation::Ramp:
-            for (uint32_t row = k.row + 1; row < next.row; ++row) {
-                const double f = static_cast<double>(row - k.row) / static_cast<double>(next.row - k.row);
-                const double curve = interpolate(k.interpolation, k.value, next.value, f);
-                const double line = interpolate(Interpolation::Linear, k.value, next.value, f);
-                if (std::fabs(curve - line) > kCurveTolerance) out.push_back({rowTime(row, rowMs), curve});
-            }
+            straighten(track, rowMs, t, k.value, tNext, next.value, out);
             break;
         }
     }

@@ -17,8 +17,8 @@ constexpr const char* kBlockEnd = "// holdfast-preview: end of the Rocket tracks
 // when the editor no longer holds that track.
 constexpr const char* kSetAside = "//rocket-held ";
 
-// A curved key (smooth, ramp) is written as straight pieces: a key on every row where the curve
-// lies further than this from the straight line between its two keys.
+// A curved key (smooth, ramp) is written as straight pieces, with keys wherever needed so that at
+// no millisecond the pieces lie further than this from the curve.
 constexpr double kCurveTolerance = 0.001;
 
 struct SavedTrack {
