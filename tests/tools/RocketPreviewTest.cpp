@@ -378,8 +378,10 @@ __TIMELINE__
     EXPECT_TRUE(shown == captured.rgb) << "the jump's frame is the capture tool's";
 
     editor.pause(false);
-    for (int i = 0; i < 200 && title.find("paused") != std::string::npos; ++i)
-        title = waitForTitle(preview.window, {}, 25);
+    for (int i = 0; i < 400 && title.find("paused") != std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        title = windowTitle(preview.window);
+    }
     EXPECT_EQ(title.find("paused"), std::string::npos) << title;
     const std::vector<uint32_t> rows = editor.rowsHeard(1000);
     ASSERT_GE(rows.size(), 3u) << "a row every 25 ms while playing";
@@ -537,6 +539,8 @@ TEST(RocketPreview, RunsWithoutAnEditorAndKeepsTheLastKeysWhenItGoes) {
     EXPECT_EQ(preview.waitRed(level(0.25)), level(0.25)) << preview.err();
     ASSERT_TRUE(editor.accept(10000)) << preview.err();
     EXPECT_GE(editor.track("Clear:Red"), 0);
+    for (int i = 0; i < 250 && occurrences(preview.err(), "connected to the editor") < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(occurrences(preview.err(), "connected to the editor"), 2u) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }

@@ -88,12 +88,12 @@ void Link::connected() {
     requested_.clear();
     requestedIndex_.clear();
     const std::vector<std::string> names = bound_;
+    say("connected to the editor at " + address() + ", " + std::to_string(names.size()) + " tracks",
+        "rocket " + address());
     for (const std::string& name : names) {
         if (state_ != State::Live) return;
         request(name);
     }
-    say("connected to the editor at " + address() + ", " + std::to_string(names.size()) + " tracks",
-        "rocket " + address());
 }
 
 void Link::drop(std::string why, bool protocolFault) {
