@@ -54,6 +54,36 @@ void BM_AddKeysInReverseOrder(benchmark::State& state) {
 }
 BENCHMARK(BM_AddKeysInReverseOrder)->Arg(20000)->Unit(benchmark::kMillisecond);
 
+// A frame's lookup of a keyed parameter: with no sync editor attached (the player's case), with an
+// editor track that holds no keys (the preview's --rocket without edits), and with one that does.
+struct EditorTrack : VariableOverride {
+    bool holdsKeys = false;
+    bool valueAt(int time, double& value) const override {
+        if (!holdsKeys) return false;
+        value = time * 1e-6;
+        return true;
+    }
+};
+
+void BM_LookupKeyedParameter(benchmark::State& state) {
+    trackEndTime = 1000000;
+    FloatVariable variable;
+    for (int i = 0; i < 64; ++i)
+        variable.addKey(static_cast<float>(i & 1), 1000 + 1000 * i);
+    EditorTrack track;
+    track.holdsKeys = state.range(0) == 2;
+    if (state.range(0) > 0) variable.override = &track;
+    int time = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(variable.valueAt(time));
+        time = (time + 997) % 66000;
+    }
+    state.SetLabel(state.range(0) == 0   ? "no editor"
+                   : state.range(0) == 1 ? "editor, no keys"
+                                         : "editor keys");
+}
+BENCHMARK(BM_LookupKeyedParameter)->Arg(0)->Arg(1)->Arg(2);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -9,7 +9,9 @@
 #     effect-bench with GALLIUM_NOOP=1: CPU us per frame, mean and in the worst second;
 #   - archive reading MB/s, ours (holdfast-pack bench) beside the reference decoder
 #     (tests/archive/reference-bench.js, node-unrar-js) on the same stored + encrypted and
-#     compressed + encrypted archives, and packing MB/s (holdfast-pack create).
+#     compressed + encrypted archives, and packing MB/s (holdfast-pack create);
+#   - holdfast-preview's sync with a Rocket editor stand-in (bench/rocket-sync.py): frame rate
+#     with 200 keyed tracks against none, and the time from an edit to the frame showing it.
 #
 #   bench/run.sh [BUILD_DIR]        (default: build; configure with -DCMAKE_BUILD_TYPE=Release)
 # Environment:
@@ -206,6 +208,14 @@ for kind in stored compressed; do
     archive_rows+="| $kind + encrypted ($(ratio "$archive_size" 1048576 1) MiB) | ${ours:--} | $reference | $(ratio "$ours" "$reference" 2)x | $(verdict "$ours" ">" "$reference") |"$'\n'
 done
 
+# ---- the preview's Rocket sync ------------------------------------------------
+if command -v python3 >/dev/null; then
+    rocket_section=$(python3 "$root/bench/rocket-sync.py" "$build" 2>&1) ||
+        rocket_section="## Live sync with the Rocket editor"$'\n\n'"bench/rocket-sync.py failed: ${rocket_section##*$'\n'}"
+else
+    rocket_section="## Live sync with the Rocket editor"$'\n\n'"Not measured: python3 is missing."
+fi
+
 # ---- the report -------------------------------------------------------------
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 elapsed=$(($(date +%s) - started))
@@ -298,6 +308,8 @@ ${archive_rows%$'\n'}
 Packing (\`holdfast-pack create\`, files read from disk, archive written), MB/s of input by the clock
 (and per second of the process's CPU time): compressed + encrypted ${pack_compressed:--}
 (${pack_cpu_compressed:--}), stored + encrypted ${pack_stored:--} (${pack_cpu_stored:--}).
+
+$rocket_section
 EOF
 } > "$out.tmp"
 mv -f "$out.tmp" "$out"

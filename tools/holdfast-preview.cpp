@@ -11,6 +11,10 @@
 // taps) as a player running at --fps frames per second would have (--exact-jumps draws every frame
 // from the start), so the frame after a jump is the one holdfast-capture writes for that time. A
 // script error on reload keeps the running demo and shows the error in the title and on stderr.
+//
+// --rocket connects out to a GNU Rocket editor (tools/rocket): its tracks stand in for the
+// effects' variables, its cursor and pause drive the preview, S (or the editor's save) writes its
+// tracks into the script.
 #include "DemoLocation.h"
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
@@ -28,6 +32,7 @@
 #include "platform/Platform.h"
 #include "resources/ContactSheet.h"
 #include "resources/PngWriter.h"
+#include "rocket/RocketLink.h"
 #include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
 
@@ -39,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -58,7 +64,7 @@ constexpr int kDrawnMsAfterJump = 150;
 
 const char* kUsage =
     "usage: holdfast-preview --data PATH [--password PW] [--music FILE] [--at MS] [--fps N] [--paused]\n"
-    "                        [--exact-jumps]\n"
+    "                        [--exact-jumps] [--rocket [HOST[:PORT]]] [--row-ms N]\n"
     "       holdfast-preview --data PATH [...] --seek-frames T1,T2,... --out DIR\n";
 
 const char* kHelp =
@@ -73,12 +79,18 @@ const char* kHelp =
     "  --paused          starts paused\n"
     "  --exact-jumps     a jump draws every frame from the start (into one pixel) before the\n"
     "                    last 150 ms: whatever effects keep, but slow for a heavy demo\n"
+    "  --rocket [HOST[:PORT]]\n"
+    "                    syncs with a GNU Rocket editor (default 127.0.0.1:1338): a track\n"
+    "                    Effect:Variable per float, int and bool variable; S saves its tracks\n"
+    "                    into the script\n"
+    "  --row-ms N        the editor's row in ms (default a quarter of DEMO_BEAT)\n"
     "  --seek-frames T1,... --out DIR\n"
     "                    jumps to each time in turn, writes the frame shown after each jump as\n"
     "                    DIR/frame_%08u.png and ends (checks and timings)\n"
     "\n"
     "Keys: Space pause/resume, Left/Right -/+1 s, PageUp/PageDown -/+10 s, Home start,\n"
-    "      [ and ] loop start and end, L loop on/off, R reload the script, Escape quit.\n";
+    "      [ and ] loop start and end, L loop on/off, R reload the script, S save the\n"
+    "      editor's tracks into the script (--rocket), Escape quit.\n";
 
 struct Options {
     std::string data;
@@ -90,7 +102,23 @@ struct Options {
     int fps = 60;
     bool paused = false;
     ReplayMode jumpMode = ReplayMode::StateOnly;
+    bool useRocket = false;
+    std::string rocketHost = "127.0.0.1";
+    uint16_t rocketPort = rocket::kDefaultPort;
+    double rowMs = 0; // 0: a quarter of DEMO_BEAT
 };
+
+// "HOST", "HOST:PORT" or ":PORT".
+bool parseRocketAddress(const std::string& text, Options& o) {
+    const size_t colon = text.rfind(':');
+    const std::string host = text.substr(0, colon);
+    if (!host.empty()) o.rocketHost = host;
+    if (colon == std::string::npos) return !host.empty();
+    uint32_t port = 0;
+    if (!tool::parseDemoTime(text.substr(colon + 1), port) || port == 0 || port > 65535) return false;
+    o.rocketPort = static_cast<uint16_t>(port);
+    return true;
+}
 
 int usage(const char* problem) {
     if (problem) fprintf(stderr, "holdfast-preview: %s\n", problem);
@@ -102,7 +130,7 @@ using tool::parseDemoTime;
 
 // 0: go on; -1: --help or --version answered; else the usage error's exit code.
 int parseOptions(int argc, char** argv, Options& o) {
-    std::string at, fps, frames;
+    std::string at, fps, frames, rowMs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& into) {
@@ -137,6 +165,13 @@ int parseOptions(int argc, char** argv, Options& o) {
             o.paused = true;
         else if (arg == "--exact-jumps")
             o.jumpMode = ReplayMode::TinyFrames;
+        else if (arg == "--rocket") {
+            o.useRocket = true;
+            // The address is optional: a following option is not one.
+            if (i + 1 < argc && argv[i + 1][0] != '-' && !parseRocketAddress(argv[++i], o))
+                return usage("--rocket takes HOST, HOST:PORT or :PORT");
+        } else if (arg == "--row-ms")
+            ok = value(rowMs);
         else
             return usage(("unknown argument " + arg).c_str());
         if (!ok) return usage((arg + " needs a value").c_str());
@@ -150,6 +185,10 @@ int parseOptions(int argc, char** argv, Options& o) {
     if (!fps.empty()) {
         if (!parseDemoTime(fps, n) || n == 0 || n > 1000) return usage("--fps takes 1 to 1000");
         o.fps = static_cast<int>(n);
+    }
+    if (!rowMs.empty()) {
+        if (!parseDemoTime(rowMs, n) || n == 0) return usage("--row-ms takes a number of ms above 0");
+        o.rowMs = n;
     }
     if (!frames.empty()) {
         if (!tool::parseDemoTimes(frames, o.seekFrames))
@@ -172,7 +211,7 @@ void replayedFrameStart(int t) {
     sound::renderReplayAt(t);
 }
 
-class Preview {
+class Preview : public rocket::Transport {
   public:
     Preview(DemoEngine& e, int fps, ReplayMode mode) : engine(e), fps(fps), jumpMode(mode) {}
 
@@ -194,6 +233,7 @@ class Preview {
             showProblem(problem);
             return;
         }
+        if (rocket) rocket->effectsLoaded(); // the new effects follow the editor's tracks
         const FrameGrid grid(demoStartTime, fps);
         restoreStartGLState();
         const int drawn = std::max(3, kDrawnMsAfterJump * fps / 1000);
@@ -215,6 +255,7 @@ class Preview {
             glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, shown->data());
         }
         engine.swapBuffers();
+        if (rocket) rocket->frameShown(t, false);
         anchorTime = t;
         anchorCount = platform::counterNow();
         lastJumpMs =
@@ -255,6 +296,7 @@ class Preview {
         script = text;
         sections = timelineSections(script, scriptLoader.defined());
         error.clear();
+        if (rocket) rocket->scriptReloaded();
         fprintf(stderr, "holdfast-preview: script reloaded\n");
         jump(now());
     }
@@ -299,6 +341,9 @@ class Preview {
         case platform::Key::R:
             reload();
             break;
+        case platform::Key::S:
+            if (rocket) rocket->save(*this);
+            break;
         default:
             break;
         }
@@ -319,6 +364,10 @@ class Preview {
             const auto due = lastFrame + std::chrono::microseconds(1000000 / fps);
             if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
             lastFrame = std::chrono::steady_clock::now();
+        }
+        // The editor is heard just before the frame is drawn, so its edits are on that frame.
+        if (rocket && rocket->poll(*this, playing)) titleDirty = true;
+        if (playing) {
             int64_t t = now();
             if (looping && t >= loopEnd) {
                 jump(loopStart);
@@ -330,6 +379,7 @@ class Preview {
                 clearBuffers(0);
                 renderFrame(static_cast<int>(t));
                 engine.swapBuffers();
+                if (rocket) rocket->frameShown(t, true);
                 ++framesSinceCount;
             }
         } else {
@@ -338,6 +388,20 @@ class Preview {
         }
         updateTitle();
     }
+
+    // What the editor does to the preview.
+    void jumpTo(int64_t t) override { jump(t); }
+    void play(bool on) override { setPlaying(on); }
+    void reloadScript() override { reload(); }
+    void redraw() override {
+        const int64_t t = now();
+        clearBuffers(0);
+        renderFrame(static_cast<int>(t));
+        engine.swapBuffers();
+        if (rocket) rocket->frameShown(t, playing);
+    }
+
+    rocket::Link* rocket = nullptr;
 
     bool quitRequested() const { return quit; }
     double lastJumpDuration() const { return lastJumpMs; }
@@ -376,6 +440,7 @@ class Preview {
         if (loopEnd > loopStart)
             title +=
                 " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
+        if (rocket && !rocket->title().empty()) title += " | " + rocket->title();
         if (!error.empty()) title += " | ERROR " + error;
         platform::setWindowTitle(engine.getWindow(), title.c_str());
     }
@@ -464,6 +529,12 @@ int main(int argc, char** argv) {
 
     keepStartGLState();
     Preview preview(engine, options.fps, options.jumpMode);
+    std::unique_ptr<rocket::Link> rocketLink;
+    if (options.useRocket && outDir.empty()) {
+        rocketLink = std::make_unique<rocket::Link>(options.rocketHost, options.rocketPort, options.rowMs,
+                                                    demo.fromDirectory ? kScriptName : "");
+        preview.rocket = rocketLink.get();
+    }
     if (!preview.adoptLoadedScript())
         reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
     if (!outDir.empty()) {
@@ -477,6 +548,7 @@ int main(int argc, char** argv) {
     platform::discardPendingInput();
     while (!preview.quitRequested())
         preview.step();
+    if (rocketLink && getenv("HOLDFAST_STATS")) rocketLink->printStats();
     engine.shutdown();
     return 0;
 }

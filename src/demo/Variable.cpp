@@ -115,7 +115,10 @@ void FloatVariable::set(float v, int time) {
 
 float FloatVariable::valueAt(int time) {
     float result = value;
-    if (keys.size() >= 2) {
+    double live = 0.0;
+    if (override && override->valueAt(time, live)) {
+        result = static_cast<float>(live);
+    } else if (keys.size() >= 2) {
         const unsigned t = u(time);
         for (size_t i = 1; i < keys.size(); ++i) {
             const FloatKey& k = keys[i];
@@ -167,6 +170,11 @@ void BoolVariable::set(float v, int time) {
 }
 
 float BoolVariable::valueAt(int time) {
+    double live = 0.0;
+    if (override && override->valueAt(time, live)) {
+        trackFallback(live > 0.5, lastValue, changed);
+        return live > 0.5 ? 1.0f : 0.0f;
+    }
     if (const bool* k = stepLookup(keys, time)) return *k ? 1.0f : 0.0f;
     trackFallback(value, lastValue, changed);
     return value ? 1.0f : 0.0f;
@@ -207,6 +215,15 @@ float IntVariable::get() const {
 }
 
 float IntVariable::valueAt(int time) {
+    double live = 0.0;
+    if (override && override->valueAt(time, live)) {
+        double rounded = std::round(live);
+        // A list-backed value indexes its list: keep it inside.
+        if (listId != NoList) rounded = std::clamp(rounded, 0.0, static_cast<double>(std::max(count - 1, 0)));
+        const int v = truncateToInt(rounded);
+        trackFallback(v, lastValue, changed);
+        return static_cast<float>(v);
+    }
     if (const int* k = stepLookup(keys, time)) return static_cast<float>(*k);
     trackFallback(value, lastValue, changed);
     return static_cast<float>(value);

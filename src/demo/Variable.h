@@ -16,6 +16,14 @@ template <typename T> struct Key {
 using FloatKey = Key<float>;
 using TextKey = Key<std::string>;
 
+// A live replacement for a variable's keys (a sync editor's track). While it holds keys the
+// variable follows it; `valueAt` answers false when it holds none and the variable's own keys apply.
+class VariableOverride {
+  public:
+    virtual ~VariableOverride() = default;
+    virtual bool valueAt(int time, double& value) const = 0;
+};
+
 // Float to int truncated toward zero, saturating instead of overflowing (NaN gives 0).
 int truncateToInt(double v);
 
@@ -41,6 +49,9 @@ class Variable {
     int kind = 0;        // VariableKind
     int count = 1;       // IntVariable: values 0 .. count - 1
     bool stringValued = false;
+    // Not owned; null (the usual case) costs one test per lookup. Float, bool and int variables
+    // honour it: a bool is on above 0.5, an int is the value rounded.
+    const VariableOverride* override = nullptr;
 };
 
 class FloatVariable : public Variable {

@@ -86,6 +86,7 @@ enum class Key {
     RightBracket,
     L,
     R,
+    S,
     Other
 };
 struct Event {

@@ -309,6 +309,8 @@ Key keyOf(SDL_Keycode sym) {
         return Key::L;
     case SDLK_r:
         return Key::R;
+    case SDLK_s:
+        return Key::S;
     default:
         return Key::Other;
     }

@@ -55,3 +55,9 @@ string(REPLACE ";" "," install_check_names "${install_check_names}")
 add_test(NAME install_tree
   COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR} -DPREFIX=${CMAKE_BINARY_DIR}/install-check
           "-DTOOLS=${install_check_names}" -P ${CMAKE_CURRENT_SOURCE_DIR}/tools/install-check.cmake)
+
+# The Rocket client's protocol, tracks and saving are tested as units too.
+if(TARGET test_tools)
+  target_sources(test_tools PRIVATE ${ROCKET_SOURCES})
+  target_include_directories(test_tools PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+endif()

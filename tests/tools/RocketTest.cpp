@@ -1,0 +1,280 @@
+// The Rocket client's pieces on their own: the protocol decoder against broken and hostile input,
+// track evaluation between rows, the variables' override hook, and saving tracks into a script.
+#include "GLTest.h"
+#include "demo/DemoState.h"
+#include "demo/Effect.h"
+#include "demo/EffectList.h"
+#include "demo/ScriptLoader.h"
+#include "rocket/RocketProtocol.h"
+#include "rocket/RocketSave.h"
+#include "rocket/RocketTrack.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+using namespace rocket;
+
+namespace {
+
+std::string u32(uint32_t v) {
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
+}
+
+std::string setKey(uint32_t track, uint32_t row, float value, uint8_t interpolation) {
+    uint32_t bits;
+    memcpy(&bits, &value, sizeof bits);
+    return std::string(1, '\0') + u32(track) + u32(row) + u32(bits) +
+           std::string(1, static_cast<char>(interpolation));
+}
+
+// Feeds the bytes one at a time (the worst chunking) and collects the messages up to an error.
+std::vector<Message> decodeByteByByte(Decoder& d, const std::string& bytes, Decoder::Result& last) {
+    std::vector<Message> out;
+    last = Decoder::Result::NeedMore;
+    for (char c : bytes) {
+        d.feed(&c, 1);
+        Message m;
+        while ((last = d.next(m)) == Decoder::Result::Message)
+            out.push_back(m);
+        if (last == Decoder::Result::Error) break;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RocketProtocol, DecodesEveryEditorCommandInAnyChunking) {
+    const std::string stream = std::string(kServerGreeting) + setKey(3, 70000, -2.5f, 3) +
+                               std::string(1, '\x01') + u32(3) + u32(70000) + std::string(1, '\x03') +
+                               u32(0xfffffffe) + std::string("\x04\x01", 2) + std::string("\x04\x00", 2) +
+                               std::string(1, '\x05');
+    Decoder d;
+    Decoder::Result last;
+    const std::vector<Message> m = decodeByteByByte(d, stream, last);
+    ASSERT_EQ(last, Decoder::Result::NeedMore) << d.error();
+    EXPECT_TRUE(d.greeted());
+    ASSERT_EQ(m.size(), 6u);
+    EXPECT_EQ(m[0].command, SetKey);
+    EXPECT_EQ(m[0].track, 3u);
+    EXPECT_EQ(m[0].row, 70000u);
+    EXPECT_EQ(m[0].value, -2.5f);
+    EXPECT_EQ(m[0].interpolation, Interpolation::Ramp);
+    EXPECT_EQ(m[1].command, DeleteKey);
+    EXPECT_EQ(m[1].row, 70000u);
+    EXPECT_EQ(m[2].command, SetRow);
+    EXPECT_EQ(m[2].row, 0xfffffffeu);
+    EXPECT_TRUE(m[3].paused);
+    EXPECT_FALSE(m[4].paused);
+    EXPECT_EQ(m[5].command, SaveTracks);
+    // What the demo sends: big-endian lengths and rows.
+    EXPECT_EQ(encodeGetTrack("Clear:Red"), std::string("\x02\0\0\0\x09", 5) + "Clear:Red");
+    EXPECT_EQ(encodeSetRow(0x01020304), std::string("\x03\x01\x02\x03\x04", 5));
+}
+
+TEST(RocketProtocol, HostileOrBrokenInputIsAnErrorThatStays) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        std::string bytes, error;
+    } cases[] = {
+        {"HTTP/1.1 200 OK\r\n", "does not greet as a Rocket editor"},
+        {std::string(kServerGreeting) + "\x09", "unknown command byte 9"},
+        {std::string(kServerGreeting) + "\xff", "unknown command byte 255"},
+        {std::string(kServerGreeting) + "\x02" + u32(0x80000000u) + "x", "name of 2147483648 bytes"},
+        {std::string(kServerGreeting) + "\x02" + u32(5) + "Clear", "only a demo sends"},
+        {std::string(kServerGreeting) + setKey(0, 1, nan, 1), "not a number"},
+        {std::string(kServerGreeting) + setKey(0, 1, -inf, 0), "not a number"},
+        {std::string(kServerGreeting) + setKey(0, 1, 1.0f, 4), "unknown interpolation 4"},
+    };
+    for (const Case& c : cases) {
+        Decoder d;
+        Decoder::Result last;
+        decodeByteByByte(d, c.bytes, last);
+        ASSERT_EQ(last, Decoder::Result::Error) << c.error;
+        EXPECT_NE(d.error().find(c.error), std::string::npos) << d.error();
+        // Nothing after an error is read: the connection is to be closed.
+        d.feed(kServerGreeting, strlen(kServerGreeting));
+        Message m;
+        EXPECT_EQ(d.next(m), Decoder::Result::Error);
+        d.reset();
+        EXPECT_TRUE(d.error().empty());
+    }
+}
+
+TEST(RocketTrack, InterpolatesBetweenRowsAsTheEditorDoes) {
+    Track t;
+    EXPECT_EQ(t.valueAtRow(5), 0.0); // no keys
+    t.setKey({10, 2.0f, Interpolation::Step});
+    t.setKey({20, 4.0f, Interpolation::Linear});
+    t.setKey({30, 0.0f, Interpolation::Smooth});
+    t.setKey({40, 1.0f, Interpolation::Ramp});
+    t.setKey({50, 3.0f, Interpolation::Step});
+    EXPECT_EQ(t.valueAtRow(-3), 2.0);   // before the first key: its value
+    EXPECT_EQ(t.valueAtRow(19.9), 2.0); // step holds to the next key
+    EXPECT_EQ(t.valueAtRow(20), 4.0);
+    EXPECT_DOUBLE_EQ(t.valueAtRow(22.5), 3.0);                     // linear: 4 -> 0 a quarter on
+    EXPECT_DOUBLE_EQ(t.valueAtRow(32.5), 0.25 * 0.25 * (3 - 0.5)); // smooth
+    EXPECT_DOUBLE_EQ(t.valueAtRow(37.5), 0.75 * 0.75 * (3 - 1.5));
+    EXPECT_DOUBLE_EQ(t.valueAtRow(42.5), 1.0 + 2.0 * 0.0625); // ramp: t squared
+    EXPECT_EQ(t.valueAtRow(1e12), 3.0);                       // after the last key: its value
+    EXPECT_EQ(t.valueAtRow(std::nan("")), 2.0);
+    // A key on a taken row replaces it; deleting a row without a key does nothing.
+    t.setKey({20, 8.0f, Interpolation::Step});
+    t.deleteKey(21);
+    EXPECT_EQ(t.keys().size(), 5u);
+    EXPECT_EQ(t.valueAtRow(25), 8.0);
+    for (uint32_t row : {10u, 20u, 30u, 40u, 50u})
+        t.deleteKey(row);
+    EXPECT_TRUE(t.empty());
+}
+
+TEST(RocketTrack, StandsInForAVariableOnlyWhileItHoldsKeys) {
+    LiveTrack live;
+    live.rowMs = 100;
+    FloatVariable f(0.25f); // the script's value
+    f.override = &live;
+    EXPECT_FLOAT_EQ(f.valueAt(500), 0.25f); // no editor keys: the script's
+    live.track.setKey({0, 0.0f, Interpolation::Linear});
+    live.track.setKey({10, 1.0f, Interpolation::Linear});
+    f.changed = false;
+    EXPECT_FLOAT_EQ(f.valueAt(250), 0.25f); // at the frame's time, not its row: 2.5 rows
+    EXPECT_FLOAT_EQ(f.valueAt(500), 0.5f);
+    EXPECT_TRUE(f.changed);
+
+    BoolVariable b(false);
+    b.override = &live;
+    EXPECT_EQ(b.valueAt(500), 0.0f); // exactly 0.5 is off
+    EXPECT_EQ(b.valueAt(510), 1.0f);
+
+    IntVariable plain(0), listed(0);
+    plain.override = listed.override = &live;
+    listed.listId = 0;
+    listed.count = 3;
+    live.track.setKey({10, 7.6f, Interpolation::Linear});
+    EXPECT_EQ(plain.valueAt(1000), 8.0f); // rounded
+    EXPECT_EQ(plain.valueAt(0), 0.0f);
+    EXPECT_EQ(listed.valueAt(1000), 2.0f); // a list index stays inside its list
+    live.track.setKey({10, -1e30f, Interpolation::Step});
+    EXPECT_EQ(listed.valueAt(1000), 0.0f);
+    EXPECT_EQ(plain.valueAt(1000), static_cast<float>(INT_MIN));
+
+    live.track.clear(); // the last key removed: back to the script's keys
+    EXPECT_FLOAT_EQ(f.valueAt(500), 0.25f);
+}
+
+namespace {
+
+// Loads a script in this process and reads a variable of an effect at a time.
+float scriptValue(const std::string& effect, const std::string& variable, int time) {
+    Effect* e = effectList->findEffect(effect);
+    if (!e) return NAN;
+    Variable* v = e->findVariable(variable);
+    return v ? v->valueAt(time) : NAN;
+}
+
+const char* kSaveScript = R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+DEMO_BEAT 100
+__DEFS__
+INSERT_EFFECT Clear
+INSERT_EFFECT Blur
+__TIMELINE__
+TIMEOFFSET 500
+0 BEGIN Clear
+0 SIGNAL Clear Red 0.25
+1000 SIGNAL Clear Red 0.75   // the author's own ramp
+0 SIGNAL Clear Alpha 0.5
+)";
+
+} // namespace
+
+class RocketSave : public GLTest {}; // Blur needs GL to be made
+
+// A saved script keys each variable as the editor's track does at every millisecond, within the
+// curve tolerance; a second save replaces the block and gives back what it had set aside.
+TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
+    const double rowMs = 31.25; // DEMO_BEAT 125
+    Track red, green, blue, clearColor, amount, empty;
+    red.setKey({8, 0.2f, Interpolation::Smooth});
+    red.setKey({40, 0.9f, Interpolation::Ramp});
+    red.setKey({72, 0.1f, Interpolation::Step});
+    red.setKey({100, 0.6f, Interpolation::Linear});
+    green.setKey({0, 1.0f, Interpolation::Linear});
+    blue.setKey({20, 0.0f, Interpolation::Smooth}); // a short curve: 4 rows
+    blue.setKey({24, 1.0f, Interpolation::Ramp});
+    blue.setKey({27, 0.0f, Interpolation::Step});
+    clearColor.setKey({0, 0.0f, Interpolation::Linear});
+    clearColor.setKey({10, 1.0f, Interpolation::Step});
+    amount.setKey({0, 0.0f, Interpolation::Linear});
+    amount.setKey({32, 3.0f, Interpolation::Step});
+    const std::vector<SavedTrack> tracks = {{"Clear", "Red", KindFloat, 1, &red},
+                                            {"Clear", "Green", KindFloat, 1, &green},
+                                            {"Clear", "ClearColor", KindBool, 1, &clearColor},
+                                            {"Blur", "BlurAmount", KindInt, 4, &amount},
+                                            {"Clear", "Blue", KindFloat, 1, &blue},
+                                            {"Clear", "Alpha", KindFloat, 1, &empty}};
+    const std::string saved = writeTracks(kSaveScript, tracks, rowMs, 10000);
+    ASSERT_NE(saved.find(kBlockBegin), std::string::npos) << saved;
+    EXPECT_NE(saved.find(std::string(kSetAside) + "0 SIGNAL Clear Red 0.25"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\n0 SIGNAL Clear Alpha 0.5"), std::string::npos)
+        << "a track without keys is the script's";
+    ASSERT_TRUE(ensureGLContext());
+    scriptLoader.loadText(saved);
+    LiveTrack live;
+    live.rowMs = rowMs;
+    for (int t = 0; t < 10000; t += 1) { // tracks end at DEMO_END
+        live.track = red;
+        double want = 0;
+        live.valueAt(t, want);
+        // Within the tolerance, and a float's rounding of the keys' values and times.
+        ASSERT_NEAR(scriptValue("Clear", "Red", t), want, kCurveTolerance + 1e-5) << "Red at " << t;
+        live.track = blue;
+        live.valueAt(t, want);
+        ASSERT_NEAR(scriptValue("Clear", "Blue", t), want, kCurveTolerance + 1e-5) << "Blue at " << t;
+        ASSERT_FLOAT_EQ(scriptValue("Clear", "Green", t), 1.0f) << t;
+        live.track = clearColor;
+        live.valueAt(t, want);
+        ASSERT_EQ(scriptValue("Clear", "ClearColor", t), want > 0.5 ? 1.0f : 0.0f) << "ClearColor at " << t;
+        live.track = amount;
+        live.valueAt(t, want);
+        ASSERT_EQ(scriptValue("Blur", "BlurAmount", t), std::round(want)) << "BlurAmount at " << t;
+    }
+    EXPECT_FLOAT_EQ(scriptValue("Clear", "Alpha", 3000), 0.5f);
+
+    // Saved again with Red emptied: one block, Red's own keys back.
+    const std::vector<SavedTrack> fewer = {{"Clear", "Red", KindFloat, 1, &empty},
+                                           {"Clear", "Green", KindFloat, 1, &green}};
+    const std::string again = writeTracks(saved, fewer, rowMs, 10000);
+    EXPECT_EQ(again.find(kBlockBegin), again.rfind(kBlockBegin));
+    EXPECT_EQ(again.find(kSetAside), std::string::npos) << again;
+    EXPECT_EQ(again.find("SIGNAL Clear BlurAmount"), std::string::npos);
+    scriptLoader.loadText(again);
+    EXPECT_FLOAT_EQ(scriptValue("Clear", "Red", 1000), 0.5f); // the author's ramp, with its TIMEOFFSET
+    // Nothing held at all: the script as it was before the first save.
+    EXPECT_EQ(writeTracks(again, {}, rowMs, 10000), kSaveScript);
+}
+
+TEST(RocketSaveText, KeysGoBeforeTheScriptsEndMarkAndSetupTextsStay) {
+    Track t;
+    t.setKey({4, 1.0f, Interpolation::Step});
+    const std::string script = "__SETUP__\n0 SIGNAL Image1 Datafile \"a.png\"\n__TIMELINE__\n"
+                               "0 SIGNAL Image1 Datafile \"a.png\"\n__LINETIME__\nnot read\n";
+    const std::string out = writeTracks(script, {{"Image1", "Datafile", KindInt, 1, &t}}, 25, 5000);
+    // The setup line loads the picture: never set aside; the timeline's key is.
+    EXPECT_EQ(out.find("__SETUP__\n0 SIGNAL Image1 Datafile"), 0u) << out;
+    EXPECT_NE(out.find(std::string(kSetAside) + "0 SIGNAL Image1 Datafile"), std::string::npos) << out;
+    const size_t block = out.find(kBlockBegin), end = out.find("__LINETIME__");
+    ASSERT_NE(block, std::string::npos);
+    EXPECT_LT(block, end);
+    EXPECT_NE(out.find("100 SIGNAL Image1 Datafile 1\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("5000 SIGNAL Image1 Datafile 1\n"), std::string::npos) << out;
+    EXPECT_EQ(rowTime(3, 31.25), 94); // the first whole ms a frame sees row 3
+    EXPECT_EQ(rowTime(4, 31.25), 125);
+}
