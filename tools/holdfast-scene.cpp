@@ -12,9 +12,9 @@
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
 // file, its textures beside it (or in DIR).
 #include "JsonWriter.h"
+#include "archive/DataFile.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
-#include "resources/DataFile.h"
 #include "sceneimport/SceneImport.h"
 
 #include <algorithm>

@@ -1,9 +1,9 @@
 #include "engine/MeshObject.h"
 
+#include "base/Report.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
 #include "engine/Scene.h"
-#include "host/Report.h"
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 

@@ -1,11 +1,11 @@
 #include "engine/Scene.h"
 
+#include "base/Report.h"
 #include "engine/Camera.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
 #include "engine/MeshObject.h"
 #include "engine/SceneObject.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
 #include "resources/PBuffer.h"

@@ -1,6 +1,6 @@
 #include "host/FrameLoop.h"
 
-#include "host/HostState.h"
+#include "base/RunState.h"
 
 unsigned long runFrameLoop(FrameLoopDriver& driver) {
     unsigned long presented = 0;

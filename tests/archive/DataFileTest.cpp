@@ -2,9 +2,9 @@
 // The archive setting is process-wide and permanent, so archive cases run in a child process.
 #include "ArchiveHelpers.h"
 
+#include "archive/DataFile.h"
 #include "archive/RarArchive.h"
-#include "host/Report.h"
-#include "resources/DataFile.h"
+#include "base/Report.h"
 
 #include <gtest/gtest.h>
 

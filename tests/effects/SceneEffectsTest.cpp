@@ -2,6 +2,7 @@
 // morph files of every shape, the morphing effects' attachment rules and the scratch swing.
 #include "GLTest.h"
 
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "effects/Effect3D.h"
 #include "effects/EffectFactory.h"
@@ -16,7 +17,6 @@
 #include "engine/Scene.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "resources/PBuffer.h"
 
