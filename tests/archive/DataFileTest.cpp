@@ -218,6 +218,33 @@ TEST(DataFile, WrongPasswordOrMissingArchiveIsAFailedOpenWithOneBox) {
     });
 }
 
+// No password at all (a null pointer) hands none to the extraction: a plain archive serves its
+// members, an encrypted one is a failed open with its one box, as with a wrong password.
+TEST(DataFile, WithoutAPasswordOnlyAPlainArchiveOpens) {
+    ScratchDir dir;
+    std::string plain = dir.file("plain.qzd"), locked = dir.file("locked.qzd");
+    ASSERT_TRUE(buildArchive(plain, {{"data/a.txt", textBytes(100)}}, rar::WriterOptions{}));
+    rar::WriterOptions options;
+    options.password = "tolvrask";
+    ASSERT_TRUE(buildArchive(locked, {{"data/a.txt", textBytes(100)}}, options));
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(plain.c_str(), nullptr);
+        DataFile file("data/a.txt");
+        ASSERT_TRUE(file.isOpen());
+        EXPECT_TRUE(Bytes(file.getData(), file.getData() + file.getSize()) == textBytes(100));
+        EXPECT_TRUE(boxes.empty());
+    });
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(locked.c_str(), nullptr);
+        EXPECT_FALSE(DataFile("data/a.txt").isOpen());
+        EXPECT_EQ(boxes.size(), 1u);
+    });
+}
+
 TEST(DataFile, SolidArchiveInAnyOrderAndAReplacedArchiveIsReadAfresh) {
     ScratchDir dir;
     std::vector<std::pair<std::string, Bytes>> members;
