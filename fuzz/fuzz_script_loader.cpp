@@ -3,13 +3,13 @@
 // (no GL) with one parameter of each kind; a fatal script error ends one input, not the fuzzer.
 #include "FuzzInput.h"
 
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "demo/Variable.h"
-#include "host/Report.h"
 
 #include <cstdlib>
 #include <cstring>

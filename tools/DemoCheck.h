@@ -4,7 +4,9 @@
 #pragma once
 
 #include "DemoLocation.h"
+#include "archive/DataFile.h"
 #include "archive/RarArchive.h"
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -13,9 +15,7 @@
 #include "effects/DepthOfField.h"
 #include "engine/SceneFile.h"
 #include "host/FrameLoop.h"
-#include "host/Report.h"
 #include "platform/Platform.h"
-#include "resources/DataFile.h"
 #include "resources/ImageLibrary.h"
 #include "resources/Texture.h"
 #include "sound/SoundSystem.h"

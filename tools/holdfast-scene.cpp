@@ -12,9 +12,9 @@
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
 // file, its textures beside it (or in DIR).
 #include "JsonWriter.h"
+#include "archive/DataFile.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
-#include "resources/DataFile.h"
 #include "sceneimport/SceneImport.h"
 
 #include <algorithm>
@@ -60,7 +60,8 @@ const char* slotName(int32_t type) {
     static const char* names[] = {
         "ambient", "diffuse", "specular", "shininess",  "shininess strength", "self-illumination",
         "opacity", "filter",  "bump",     "reflection", "refraction",         "displacement"};
-    return type >= 0 && type <= DisplacementMap ? names[type] : "ignored";
+    if (type < 0) return "unsupported";
+    return type <= DisplacementMap ? names[type] : "ignored";
 }
 
 // The shade model a material chooses when every applied texture is found.
@@ -116,8 +117,8 @@ void writeMaterial(Json& j, const Material& m) {
     field(j, "textures"), j.raw("[");
     for (size_t i = 0; i < m.textures.size(); ++i) {
         const TextureSlot& slot = m.textures[i];
-        // Of several slots with one type only the first is applied; unknown types never are.
-        bool used = slot.type >= AmbientMap && slot.type <= DisplacementMap;
+        // Of several slots with one type only the first is applied; types above 11 never are.
+        bool used = slot.type <= DisplacementMap;
         for (size_t k = 0; k < i; ++k)
             used &= m.textures[k].type != slot.type;
         if (i) j.raw(",");

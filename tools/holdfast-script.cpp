@@ -11,13 +11,13 @@
 #include "DemoCheck.h"
 #include "JsonWriter.h"
 #include "ToolOptions.h"
+#include "archive/DataFile.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
-#include "resources/DataFile.h"
 
 #include <charconv>
 #include <cmath>

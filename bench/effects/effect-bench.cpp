@@ -12,12 +12,12 @@
 // (default 1000); T is where the costliest one starts.
 // Run with GALLIUM_NOOP=1 to measure our CPU cost and the GL calls without any drawing.
 // --copy-mode runs the picture effects as on a driver without depth render targets.
+#include "base/Report.h"
+#include "base/RunState.h"
 #include "demo/FrameStep.h"
 #include "demo/ScriptLoader.h"
-#include "host/HostState.h"
 #include "host/LoadingSequence.h"
 #include "host/Player.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
 #include "sound/SoundSystem.h"

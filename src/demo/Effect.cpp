@@ -1,7 +1,7 @@
 #include "demo/Effect.h"
 
+#include "base/Report.h"
 #include "demo/EffectList.h"
-#include "host/Report.h"
 
 int lastPatternIndex = 1000;
 int beatLength = 100;

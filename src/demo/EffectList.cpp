@@ -1,8 +1,8 @@
 #include "demo/EffectList.h"
 
+#include "base/Report.h"
 #include "demo/Effect.h"
 #include "effects/EffectFactory.h"
-#include "host/Report.h"
 
 #include <algorithm>
 

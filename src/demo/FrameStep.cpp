@@ -1,10 +1,10 @@
 #include "demo/FrameStep.h"
 
+#include "base/RunState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/Random.h"
 #include "demo/SignalQueue.h"
-#include "host/HostState.h"
 #include "platform/GL.h"
 
 #include <vector>

@@ -1,12 +1,12 @@
 #include "demo/ScriptLoader.h"
 
+#include "archive/DataFile.h"
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/Random.h"
 #include "demo/SignalQueue.h"
-#include "host/Report.h"
-#include "resources/DataFile.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,8 +3,8 @@
 #include "effects/LinkedEffect.h"
 #include "effects/StreakPasses.h"
 
-#include "host/Report.h"
-#include "resources/DataFile.h"
+#include "archive/DataFile.h"
+#include "base/Report.h"
 #include "resources/ScreenQuad.h"
 
 #include <string>

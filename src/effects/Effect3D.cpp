@@ -1,12 +1,12 @@
 #include "effects/Effect3D.h"
 
+#include "base/Report.h"
 #include "engine/Camera.h"
 #include "engine/Light.h"
 #include "engine/MeshObject.h"
 #include "engine/Scene.h"
 #include "engine/SceneLoaderQZG.h"
 #include "engine/SceneObject.h"
-#include "host/Report.h"
 
 Effect3D::Effect3D(const std::string& name) : Effect(name) {
     registerVariable(loop, "Loop", NoList, KindBool);

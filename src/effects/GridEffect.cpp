@@ -1,6 +1,6 @@
 #include "effects/GridEffect.h"
 
-#include "host/HostState.h"
+#include "base/RunState.h"
 #include "platform/GL.h"
 #include "resources/Texture.h"
 

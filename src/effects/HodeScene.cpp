@@ -1,7 +1,7 @@
 #include "effects/HodeScene.h"
 
+#include "base/Report.h"
 #include "engine/MeshObject.h"
-#include "host/Report.h"
 
 void HodeScene::attachMorphData() {
     MeshObject* mesh = findMeshWithMaterial(*scene, "Box01");

@@ -1,10 +1,10 @@
 #include "effects/MorphScene.h"
 
+#include "archive/DataFile.h"
 #include "engine/MeshObject.h"
 #include "engine/MorphDataLoader.h"
 #include "engine/Scene.h"
 #include "engine/SceneFile.h"
-#include "resources/DataFile.h"
 
 #include <cmath>
 #include <utility>

@@ -1,7 +1,7 @@
 #include "effects/Splinzor.h"
 
+#include "base/RunState.h"
 #include "demo/Random.h"
-#include "host/HostState.h"
 #include "platform/GL.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "engine/Light.h"
 
+#include "base/Report.h"
 #include "demo/Random.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 
 Light::Light(int32_t id, const std::string& name) : SceneObject(id, name) {

@@ -1,6 +1,6 @@
 #include "engine/Material.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 #include "platform/GL.h"
 #include "resources/PBuffer.h"
 #include "resources/Texture.h"

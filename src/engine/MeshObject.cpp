@@ -1,9 +1,9 @@
 #include "engine/MeshObject.h"
 
+#include "base/Report.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
 #include "engine/Scene.h"
-#include "host/Report.h"
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 
@@ -264,9 +264,12 @@ void MeshObject::draw() {
     const bool bump = material_->hasBumpTexture() && !bumpArray_.empty();
     if (environment) generateEnvironmentCoordinates();
     if (bump) updateBumpVectors();
-    // Only against a map made this frame: a stale one would shadow the wrong places.
-    const bool receive = shadowReceiver_ && scene_ && scene_->shadowMapActive();
-    if (receive) {
+    // The shadow unit only samples a map made this frame: a stale one would shadow the wrong
+    // places. Every receiver draws the second pass below, map or not: without one nothing is in
+    // shadow, and the mesh looks like the open places of a shadowed frame.
+    const bool receive = shadowReceiver_ && scene_;
+    const bool sampleMap = receive && scene_->shadowMapActive();
+    if (sampleMap) {
         glActiveTextureARB(GL_TEXTURE2_ARB);
         glEnable(GL_TEXTURE_2D);
         glActiveTextureARB(GL_TEXTURE0_ARB);

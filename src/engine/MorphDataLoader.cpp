@@ -1,10 +1,10 @@
 #include "engine/MorphDataLoader.h"
 
+#include "archive/DataFile.h"
+#include "base/Report.h"
 #include "engine/MeshObject.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
-#include "host/Report.h"
-#include "resources/DataFile.h"
 
 #include <memory>
 

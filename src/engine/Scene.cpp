@@ -1,11 +1,11 @@
 #include "engine/Scene.h"
 
+#include "base/Report.h"
 #include "engine/Camera.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
 #include "engine/MeshObject.h"
 #include "engine/SceneObject.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
 #include "resources/PBuffer.h"
@@ -204,8 +204,12 @@ void Scene::setTime(float t) {
     int f = static_cast<int>(t / units);
     frameIndex_ = f;
     if (loop_ && frameCount_ > 0) {
-        int wraps = f / frameCount_;
-        int index = f % frameCount_;
+        // Before time zero a looping scene runs back through its frames (a negative speed plays it
+        // backwards) rather than stopping at frame 0: whole frames are counted down, so the
+        // fraction stays between 0 and 1.
+        const int whole = static_cast<int>(std::floor(t / units));
+        int wraps = whole / frameCount_;
+        int index = whole % frameCount_;
         if (index < 0) {
             index += frameCount_;
             --wraps;

@@ -85,7 +85,7 @@ std::string morphDataPath(const std::string& meshName) {
 std::vector<TextureSlot> appliedTextureSlots(const Material& material) {
     std::map<int32_t, const TextureSlot*> byType;
     for (const TextureSlot& slot : material.textures)
-        if (slot.type >= AmbientMap && slot.type <= DisplacementMap) byType.emplace(slot.type, &slot);
+        if (slot.type <= DisplacementMap) byType.emplace(slot.type, &slot);
     std::vector<TextureSlot> applied;
     for (const auto& entry : byType)
         applied.push_back(*entry.second);

@@ -200,8 +200,8 @@ struct MorphData {
 // Data path of a mesh's morph data.
 std::string morphDataPath(const std::string& meshName);
 
-// The texture slots a material applies: the first slot of each type 0..11, in ascending type
-// order (higher types are dropped).
+// The texture slots a material applies: the first slot of each type up to 11, in ascending type
+// order (higher types are dropped; negative ones are kept, to be reported as unsupported).
 std::vector<TextureSlot> appliedTextureSlots(const Material& material);
 
 // The name a stored texture name is looked up under: with stored paths off, the part after the

@@ -1,5 +1,7 @@
 #include "engine/SceneLoaderQZG.h"
 
+#include "archive/DataFile.h"
+#include "base/Report.h"
 #include "engine/Camera.h"
 #include "engine/Light.h"
 #include "engine/Material.h"
@@ -7,9 +9,7 @@
 #include "engine/Scene.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
-#include "host/Report.h"
 #include "platform/GL.h"
-#include "resources/DataFile.h"
 #include "resources/Texture.h"
 
 #include <memory>

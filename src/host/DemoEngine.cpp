@@ -1,7 +1,7 @@
 #include "host/DemoEngine.h"
 
-#include "host/HostState.h"
-#include "host/Report.h"
+#include "base/Report.h"
+#include "base/RunState.h"
 #include "platform/Platform.h"
 
 DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, bool wantFullscreen, void*)

@@ -1,7 +1,7 @@
 #include "host/FrameLoop.h"
 
+#include "base/RunState.h"
 #include "demo/DemoState.h"
-#include "host/HostState.h"
 
 unsigned int demoRunEnd() {
     return demoLength > 0 ? static_cast<unsigned int>(demoLength) : kDemoEndTime;

@@ -1,5 +1,7 @@
 #include "host/LoadingSequence.h"
 
+#include "archive/DataFile.h"
+#include "base/RunState.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
@@ -7,10 +9,8 @@
 #include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
-#include "host/HostState.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
-#include "resources/DataFile.h"
 #include "resources/ScreenQuad.h"
 #include "resources/Texture.h"
 #include "sound/TesselMusic.h"

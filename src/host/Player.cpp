@@ -1,5 +1,7 @@
 #include "host/Player.h"
 
+#include "base/Report.h"
+#include "base/RunState.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "demo/FrameStep.h"
@@ -8,9 +10,7 @@
 #include "host/DemoEngine.h"
 #include "host/FrameLoop.h"
 #include "host/FrameWindows.h"
-#include "host/HostState.h"
 #include "host/LoadingSequence.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
 #include "sound/SpectrumTap.h"

@@ -1,15 +1,15 @@
 #include "host/TimelineControl.h"
 
+#include "archive/DataFile.h"
+#include "base/Report.h"
+#include "base/RunState.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "demo/FrameStep.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "engine/SceneLoaderQZG.h"
-#include "host/HostState.h"
-#include "host/Report.h"
 #include "platform/GL.h"
-#include "resources/DataFile.h"
 
 #include <algorithm>
 #include <sstream>

@@ -1,7 +1,7 @@
 #include "resources/ImageLibrary.h"
 
-#include "host/Report.h"
-#include "resources/DataFile.h"
+#include "archive/DataFile.h"
+#include "base/Report.h"
 
 #include <csetjmp>
 #include <cstdio> // before jpeglib.h, which uses FILE

@@ -1,6 +1,6 @@
 #include "resources/PBuffer.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 #include "platform/Platform.h"
 #include "platform/RenderContext.h"
 

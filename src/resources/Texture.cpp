@@ -1,6 +1,6 @@
 #include "resources/Texture.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #include "resources/TextureTools.h"
 
+#include "base/Report.h"
 #include "demo/Random.h"
-#include "host/Report.h"
 #include "resources/Texture.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "sound/OscilloscopeTap.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 #include "sound/SoundSystem.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "sound/SoundSystem.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 #include "platform/AudioDevice.h"
 #include "platform/RegularFile.h"
 

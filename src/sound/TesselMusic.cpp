@@ -1,6 +1,6 @@
 #include "sound/TesselMusic.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 #include "sound/SoundSystem.h"
 
 TesselMusic tesselMusic;

@@ -2,9 +2,9 @@
 // The archive setting is process-wide and permanent, so archive cases run in a child process.
 #include "ArchiveHelpers.h"
 
+#include "archive/DataFile.h"
 #include "archive/RarArchive.h"
-#include "host/Report.h"
-#include "resources/DataFile.h"
+#include "base/Report.h"
 
 #include <gtest/gtest.h>
 
@@ -215,6 +215,33 @@ TEST(DataFile, WrongPasswordOrMissingArchiveIsAFailedOpenWithOneBox) {
         EXPECT_EQ(DataFile::open("data/a.txt"), nullptr);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].caption, "message");
+    });
+}
+
+// No password at all (a null pointer) hands none to the extraction: a plain archive serves its
+// members, an encrypted one is a failed open with its one box, as with a wrong password.
+TEST(DataFile, WithoutAPasswordOnlyAPlainArchiveOpens) {
+    ScratchDir dir;
+    std::string plain = dir.file("plain.qzd"), locked = dir.file("locked.qzd");
+    ASSERT_TRUE(buildArchive(plain, {{"data/a.txt", textBytes(100)}}, rar::WriterOptions{}));
+    rar::WriterOptions options;
+    options.password = "tolvrask";
+    ASSERT_TRUE(buildArchive(locked, {{"data/a.txt", textBytes(100)}}, options));
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(plain.c_str(), nullptr);
+        DataFile file("data/a.txt");
+        ASSERT_TRUE(file.isOpen());
+        EXPECT_TRUE(Bytes(file.getData(), file.getData() + file.getSize()) == textBytes(100));
+        EXPECT_TRUE(boxes.empty());
+    });
+    inChild([&] {
+        boxes.clear();
+        report::setSink(collect);
+        setDataArchive(locked.c_str(), nullptr);
+        EXPECT_FALSE(DataFile("data/a.txt").isOpen());
+        EXPECT_EQ(boxes.size(), 1u);
     });
 }
 

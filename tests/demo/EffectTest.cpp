@@ -1,7 +1,7 @@
 // The effect base: its clock, the shared beat pattern, base signals and the two text lists.
 #include "ProbeEffect.h"
 
-#include "host/Report.h"
+#include "base/Report.h"
 
 #include <gtest/gtest.h>
 

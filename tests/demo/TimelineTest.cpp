@@ -2,9 +2,9 @@
 #include "ProbeEffect.h"
 
 #include "GLTest.h"
+#include "base/RunState.h"
 #include "demo/FrameStep.h"
 #include "demo/SignalQueue.h"
-#include "host/HostState.h"
 #include "platform/GL.h"
 
 #include <gtest/gtest.h>

@@ -223,6 +223,23 @@ TEST_F(BlurEffect, GlowAddsThePictureToItself) {
     }
 }
 
+// The glow source is shared by all blurs: when the blur whose target holds it goes, another blur's
+// glow must not read the target it took with it (the sanitizer build sees a use after free).
+TEST_F(BlurEffect, AGlowAfterTheBlurThatHeldItsSourceIsGoneReadsNothingFreed) {
+    Picture picture;
+    picture.grey = 0.25f;
+    auto kept = makeBlur(picture, false);
+    auto gone = makeBlur(picture, false);
+    kept->doGlowVar.value = true;
+    kept->update(0);
+    gone->update(0); // its target now holds the shared source
+    gone.reset();
+    kept->render(0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    frame(*kept); // and the next update takes its own source again
+    expectNear(pixel(400, 300), 128, 128, 128, 2, "glow 1");
+}
+
 // Every pass on: the copy of the picture through the window gives the same frame as the render
 // targets (the picture is sampled from 512 instead of 1024 texels, so edges may differ a little).
 TEST_F(BlurEffect, CopyModeGivesTheSamePictureAsRenderTargets) {

@@ -2,9 +2,9 @@
 // a usable program.
 #include "GLTest.h"
 
+#include "base/Report.h"
 #include "effects/DepthOfField.h"
 #include "effects/EffectFactory.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 
 #include <unistd.h>

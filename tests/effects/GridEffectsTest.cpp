@@ -2,6 +2,7 @@
 // apart from the program, the picture they carry, and how the formula switch resets the grid.
 #include "GLTest.h"
 
+#include "base/RunState.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "effects/Clear.h"
@@ -9,7 +10,6 @@
 #include "effects/GridExp.h"
 #include "effects/GridExp2.h"
 #include "effects/GridMesh.h"
-#include "host/HostState.h"
 #include "platform/GL.h"
 
 #include <cmath>

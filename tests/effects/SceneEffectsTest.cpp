@@ -2,6 +2,7 @@
 // morph files of every shape, the morphing effects' attachment rules and the scratch swing.
 #include "GLTest.h"
 
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "effects/Effect3D.h"
 #include "effects/EffectFactory.h"
@@ -16,7 +17,6 @@
 #include "engine/Scene.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "resources/PBuffer.h"
 
@@ -217,6 +217,44 @@ TEST_F(SceneEffects, StartingLeavesLightingAsItWas) {
     effect.start(100);
     EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
     glDisable(GL_LIGHTING);
+}
+
+// The scene switches lighting, culling, depth testing, texture units and both matrices for its
+// drawing; the 2D effects drawn after it expect what they had (the outro came out dark otherwise).
+TEST_F(SceneEffects, DrawingASceneLeavesTheGLStateAndMatricesAsTheyWere) {
+    std::unique_ptr<Scene> scene(makeScene(true));
+    Effect3D effect("Scene4");
+    ASSERT_TRUE(effect.adopt(scene.get(), "a"));
+    effect.shadows.value = true;
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+    glEnable(GL_TEXTURE_2D);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(0.25f, 0, 0);
+    effect.start(0);
+    effect.update(100);
+    effect.render(100);
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    GLint mode = 0;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    EXPECT_EQ(mode, GL_MODELVIEW);
+    float m[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, m);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_FLOAT_EQ(m[i], i % 5 == 0 ? 1.0f : 0.0f) << i;
+    glGetFloatv(GL_MODELVIEW_MATRIX, m);
+    EXPECT_FLOAT_EQ(m[12], 0.25f);
+    glLoadIdentity();
+    glDisable(GL_TEXTURE_2D);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(SceneEffects, SignalsSelectAndSwitch) {

@@ -156,6 +156,23 @@ TEST_F(Materials, ApplyAndRestoreLeaveTheStateAsFound) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
+// A file's shininess is 0..1 (times 128); values outside would be refused by GL with an error,
+// which ends the program: they are drawn with the nearest exponent GL takes.
+TEST_F(Materials, ShininessOutsideWhatGLTakesIsClampedWhenApplied) {
+    const std::pair<float, float> cases[] = {{1.5f, 128.0f}, {-0.5f, 0.0f}, {0.25f, 32.0f}};
+    for (const auto& [fileValue, exponent] : cases) {
+        Material m(1, "m");
+        m.setShininess(fileValue, 1.0f);
+        m.finishTextures();
+        m.apply();
+        float applied = -1.0f;
+        glGetMaterialfv(GL_FRONT, GL_SHININESS, &applied);
+        m.restore();
+        EXPECT_FLOAT_EQ(applied, exponent) << fileValue;
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << fileValue;
+    }
+}
+
 TEST_F(Materials, BaseAndEnvironmentAreAdded) {
     auto base = solid(128, 0, 0), environment = solid(0, 128, 0);
     Material* m = scenes::colour(1, 1, 1, 1);

@@ -403,15 +403,38 @@ INSTANTIATE_TEST_SUITE_P(DepthTargetAndCopy, Shadows, ::testing::Values(true, fa
                              return info.param ? "DepthRenderTarget" : "CopiedDepthTexture";
                          });
 
-TEST_F(SceneRendering, AShadowCasterWithoutTargetRendersWithoutShadows) {
+// Shadows on without a map this frame (a caster without target, or no caster at all): nothing is
+// in shadow, but the receivers still draw their second pass, so every place looks like the open
+// places of a shadowed frame, with "Spot01" at half strength.
+TEST_F(SceneRendering, ShadowsWithoutAMapPutNothingInShadowAndHalveTheSpot) {
     ShadowScene s(false);
+    const auto [sx, sy] = project(Vector3(0, 0, 0)); // under the box
     renderFrame(s.scene);
-    const auto [sx, sy] = project(Vector3(0, 0, 0));
-    const auto plain = rgb(sx, sy);
+    const auto all = rgb(sx, sy);
+    s.spot->setEnabled(false);
+    renderFrame(s.scene);
+    const auto fill = rgb(sx, sy);
+    s.spot->setEnabled(true);
+    ASSERT_GT(all[0], fill[0] + 30);
+
+    auto expectHalfSpot = [&](const char* what) {
+        renderFrame(s.scene);
+        const auto seen = rgb(sx, sy);
+        for (size_t c = 0; c < 3; ++c)
+            EXPECT_NEAR(seen[c], (all[c] + fill[c]) / 2.0, 3) << what << " " << c;
+        EXPECT_TRUE(s.spot->enabled()) << what;
+        EXPECT_FLOAT_EQ(s.scene.findMaterial(1)->opacity(), 1.0f) << what;
+    };
     s.spot->setTarget(nullptr);
     s.scene.setShadows(true);
+    expectHalfSpot("caster without target");
+    s.spot->setShadowCaster(false);
+    expectHalfSpot("no caster");
+
+    // Shadows off: the plain picture again.
+    s.scene.setShadows(false);
     renderFrame(s.scene);
-    expectColour(rgb(sx, sy), plain[0], plain[1], plain[2], 2);
+    expectColour(rgb(sx, sy), all[0], all[1], all[2], 2);
 }
 
 TEST_F(SceneRendering, TurningShadowsOnTwiceKeepsOneShadowTexture) {

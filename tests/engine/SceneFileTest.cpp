@@ -396,6 +396,12 @@ TEST(SceneFile, TextureSlotRulesAndNames) {
     ASSERT_EQ(applied.size(), 2u);
     EXPECT_EQ(applied[0].name, "C:\\maps\\stone.png"); // the first of two diffuse maps
     EXPECT_EQ(applied[1].type, ReflectionMap);         // type 12 is dropped
+    Material odd;
+    odd.textures = {{"r.png", ReflectionMap}, {"n.png", -2}, {"x.png", 12}};
+    applied = appliedTextureSlots(odd); // a negative type is kept (and later reported), first
+    ASSERT_EQ(applied.size(), 2u);
+    EXPECT_EQ(applied[0].name, "n.png");
+    EXPECT_EQ(applied[1].name, "r.png");
 
     EXPECT_EQ(textureLookupName("D:\\work\\maps\\rock.jpg", false), "rock.jpg");
     EXPECT_EQ(textureLookupName("maps/rock.jpg", false), "maps/rock.jpg");

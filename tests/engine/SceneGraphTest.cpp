@@ -42,6 +42,28 @@ TEST_F(SceneGraph, TimeMapsOntoFramesWithAndWithoutLoop) {
     scene.setTime(-1e30f);
     EXPECT_GE(scene.frameIndex(), 0);
     EXPECT_LT(scene.frameIndex(), 10);
+
+    // Before zero a looping scene runs backwards through its frames, the fraction in [0, 1);
+    // without loop it stays at the first frame.
+    scene.setFrames(10, 1);
+    const std::pair<float, std::pair<int, float>> looped[] = {
+        {-2.5f, {7, 0.5f}}, {-0.25f, {9, 0.75f}}, {-10.0f, {0, 0.0f}}, {-12.5f, {7, 0.5f}}};
+    for (const auto& [t, expected] : looped) {
+        scene.setTime(t);
+        EXPECT_EQ(scene.frameIndex(), expected.first) << t;
+        EXPECT_FLOAT_EQ(scene.fraction(), expected.second) << t;
+    }
+    DummyObject object(1, "o");
+    std::vector<Vector3> keys;
+    for (int i = 0; i < 10; ++i)
+        keys.emplace_back(static_cast<float>(i), 0.0f, 0.0f);
+    object.setPositionKeys(10, keys.data());
+    scene.setTime(-2.5f);
+    object.animate(scene.frameIndex(), scene.fraction());
+    EXPECT_FLOAT_EQ(object.position().x, 7.5f); // between keys 7 and 8, not past either
+    scene.setLoop(false);
+    scene.setTime(-2.5f);
+    EXPECT_EQ(scene.frameIndex(), 0);
 }
 
 TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {

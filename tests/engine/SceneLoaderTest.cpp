@@ -231,7 +231,9 @@ TEST_F(SceneLoading, TextureSlotRulesAndTheirMessages) {
     problems.textures = {{"C:\\maps\\ts_missing.png", sf::DiffuseMap},
                          {"ts_spec.png", sf::SpecularMap},
                          {"ts_lost_spec.png", sf::ShininessMap},
-                         {"", sf::FilterMap}};
+                         {"", sf::FilterMap},
+                         {"ts_spec.png", -1},
+                         {"ts_neg_missing.png", -3}};
     sf::Material duplicate = two;
     duplicate.name = "duplicate id";
     sf::SceneFile s;
@@ -254,10 +256,11 @@ TEST_F(SceneLoading, TextureSlotRulesAndTheirMessages) {
     EXPECT_EQ(glow->shadeModel(), 1);
 
     // A missing texture is reported with its stored name (an empty one too); an unsupported type
-    // only once found; types above 11 are passed over without a word.
+    // only once found, negative types too; types above 11 are passed over without a word.
     EXPECT_TRUE(reports.has("Texture not found:: C:\\maps\\ts_missing.png"));
     EXPECT_TRUE(reports.has("Texture not found:: ts_lost_spec.png"));
     EXPECT_TRUE(reports.has("Texture not found:: "));
+    EXPECT_TRUE(reports.has("Texture not found:: ts_neg_missing.png"));
     EXPECT_TRUE(reports.has("Unsupported texture type"));
     int unsupported = 0;
     for (const auto& r : reports.all()) {
@@ -265,7 +268,7 @@ TEST_F(SceneLoading, TextureSlotRulesAndTheirMessages) {
         EXPECT_EQ(r.text.find("ts_second_missing"), std::string::npos) << r.text;
         unsupported += r.text.find("Unsupported texture type") != std::string::npos;
     }
-    EXPECT_EQ(unsupported, 1);
+    EXPECT_EQ(unsupported, 2); // the specular map and type -1
     EXPECT_EQ(scene->findMaterial(3)->baseTexture(), nullptr);
     EXPECT_EQ(scene->findMaterial(3)->shadeModel(), 0);
 }

@@ -1,8 +1,8 @@
 // The demo clock's arithmetic and the frame loop's end conditions, with injected time and events.
+#include "base/RunState.h"
 #include "host/DemoClock.h"
 #include "host/DemoEngine.h"
 #include "host/FrameLoop.h"
-#include "host/HostState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 // What the authoring tools build on: the frame grid, catching fatal reports, reloading a script
 // without losing the running one, the parts of a script, replays and the kept GL state.
 #include "host/TimelineControl.h"
+#include "base/Report.h"
+#include "base/RunState.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -8,8 +10,6 @@
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "host/FrameGrid.h"
-#include "host/HostState.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 
 #include "GLTest.h"

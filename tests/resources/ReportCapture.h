@@ -1,7 +1,7 @@
 // Collects every report box while in scope, so tests can check messages and fatal flags.
 #pragma once
 
-#include "host/Report.h"
+#include "base/Report.h"
 
 #include <cstdlib>
 #include <string>

@@ -160,6 +160,8 @@ TEST(SpectrumEffect, ABeatNeedsBothTheLoudBandAndTheSumAndDecaysIn100Ms) {
     EXPECT_EQ(spectrum.analyse(quiet.data(), 2500), 0.0f);
     EXPECT_EQ(spectrum.beatSum, Spectrum::kNoBeat);
     EXPECT_EQ(spectrum.lastBeatTime, 2000);
+    // A frame before the last beat (a jump back) is no stronger pulse than the beat itself.
+    EXPECT_EQ(spectrum.analyse(quiet.data(), 1900), 1.0f);
 
     // Out of decay mode the level is the sum again.
     spectrum.decayMode = false;

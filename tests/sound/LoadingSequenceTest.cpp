@@ -2,11 +2,11 @@
 // plays, the clock starting there too, and a silent start without music.
 #include "host/LoadingSequence.h"
 #include "OggWriter.h"
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "demo/EffectList.h"
 #include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
-#include "host/Report.h"
 #include "platform/AudioDevice.h"
 #include "sound/TesselMusic.h"
 

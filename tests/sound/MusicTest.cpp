@@ -5,7 +5,7 @@
 #include "sound/TesselMusic.h"
 
 #include "GLTest.h"
-#include "host/Report.h"
+#include "base/Report.h"
 
 #include <gtest/gtest.h>
 

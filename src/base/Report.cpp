@@ -1,4 +1,4 @@
-#include "host/Report.h"
+#include "base/Report.h"
 
 #include "platform/GL.h"
 #include "platform/Platform.h"

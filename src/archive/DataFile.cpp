@@ -1,7 +1,7 @@
-#include "resources/DataFile.h"
+#include "archive/DataFile.h"
 
 #include "archive/ExtractMember.h"
-#include "host/Report.h"
+#include "base/Report.h"
 #include "platform/RegularFile.h"
 
 #include <cerrno>

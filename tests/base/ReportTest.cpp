@@ -1,5 +1,5 @@
 // Report texts, GL error names, and what fatal and non-fatal reports do to the process.
-#include "host/Report.h"
+#include "base/Report.h"
 #include "platform/GL.h"
 
 #include "GLTest.h"

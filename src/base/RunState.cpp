@@ -1,4 +1,4 @@
-#include "host/HostState.h"
+#include "base/RunState.h"
 
 int screenWidth = 800;
 int screenHeight = 600;
