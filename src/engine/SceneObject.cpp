@@ -83,11 +83,19 @@ class SavedMatrix {
     bool restored = false;
 };
 
+// Ends the walk's bookkeeping however the outermost walk is left.
+struct WalkEnd {
+    bool outermost;
+    ~WalkEnd() {
+        if (outermost) matrixRoom = -1;
+    }
+};
+
 } // namespace
 
 void SceneObject::renderChain(bool depth) {
-    const bool outermost = matrixRoom < 0;
-    if (outermost) {
+    const WalkEnd end{matrixRoom < 0};
+    if (end.outermost) {
         GLint used = 0, most = 0;
         glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &used);
         glGetIntegerv(GL_MAX_MODELVIEW_STACK_DEPTH, &most);
@@ -106,7 +114,6 @@ void SceneObject::renderChain(bool depth) {
         if (object->firstChild_) object->firstChild_->renderChain(depth);
         saved.restore();
     }
-    if (outermost) matrixRoom = -1;
 }
 
 void SceneObject::render() {
