@@ -179,7 +179,9 @@ std::string checkScene(const SceneFile& scene) {
             size_t depth = 1;
             if (header->parentId != -1) {
                 auto parent = depthOfId.find(header->parentId);
-                if (parent != depthOfId.end() && parent != own.first) depth = parent->second + 1;
+                // Only the object itself is not its own parent; an earlier one of the same id is.
+                if (parent != depthOfId.end() && !(own.second && parent == own.first))
+                    depth = parent->second + 1;
             }
             if (own.second) own.first->second = depth;
             if (depth > MaxNestingDepth)

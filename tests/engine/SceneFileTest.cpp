@@ -153,6 +153,18 @@ TEST(SceneFile, LimitsFarAboveAnyRealSceneAreRefusedByWriterAndReader) {
         chain.chunks.push_back(dummy(id, id - 1));
     chain.chunks.push_back(dummy(1, 1)); // a second id 1 under the first: depth 2, not a loop
     ASSERT_TRUE(readBytes(bytesOf(chain), read));
+    SceneFile underTwin = chain;
+    underTwin.chunks.push_back(dummy(1000, 1)); // under the first id 1 (depth 1), not the second
+    for (int32_t id = 1001; id < 1000 + static_cast<int32_t>(MaxNestingDepth) - 1; ++id)
+        underTwin.chunks.push_back(dummy(id, id - 1)); // the last at depth 256
+    ASSERT_TRUE(readBytes(bytesOf(underTwin), read));
+    SceneFile selfTwin = emptyScene();
+    selfTwin.chunks.push_back(dummy(5, -1));
+    selfTwin.chunks.push_back(dummy(5, 5)); // the second 5 hangs under the first
+    selfTwin.chunks.push_back(dummy(6, 5)); // under the first 5: depth 2
+    for (int32_t id = 7; id < 7 + static_cast<int32_t>(MaxNestingDepth) - 1; ++id)
+        selfTwin.chunks.push_back(dummy(id, id - 1));
+    expectRefusedBoth(selfTwin, "is nested 257 deep");
     chain.chunks.push_back(dummy(999, static_cast<int32_t>(MaxNestingDepth)));
     expectRefusedBoth(chain, "object D999 is nested 257 deep, more than 256");
     // A parent id only found later in the file does not nest (the loader leaves such objects out).
