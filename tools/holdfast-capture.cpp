@@ -18,6 +18,7 @@
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
 #include "host/FrameGrid.h"
+#include "host/FrameLoop.h"
 #include "host/HostState.h"
 #include "host/LoadingSequence.h"
 #include "host/Player.h"
@@ -27,6 +28,7 @@
 #include "resources/ContactSheet.h"
 #include "resources/PngWriter.h"
 #include "sound/SoundSystem.h"
+#include "sound/SpectrumTap.h"
 #include "sound/TesselMusic.h"
 
 #include <sys/stat.h>
@@ -36,6 +38,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -260,16 +263,84 @@ void stepFrame(int t) {
     renderFrame(t);
 }
 
+// ---- outputs ----
+// Outputs replace regular files only: a device node, FIFO, symbolic link or folder in the way is
+// left alone (as root, renaming over /dev/stdout would replace it for the whole machine).
+bool replaceable(const fs::path& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+bool refuseUnlessReplaceable(const fs::path& path) {
+    if (replaceable(path)) return false;
+    fprintf(stderr, "holdfast-capture: will not write %s: it exists and is not a regular file\n",
+            path.c_str());
+    return true;
+}
+
+// What a signal must undo: the temporary files being written and the ffmpeg child. Plain
+// buffers, so that the handler touches nothing that is not async-signal-safe.
+volatile sig_atomic_t ffmpegChild = 0;
+char partialPath[2][PATH_MAX];
+volatile sig_atomic_t partialSet[2] = {0, 0};
+
+// A temporary file for the length of its life: removed when a signal ends the run meanwhile.
+class PartialFile {
+  public:
+    PartialFile(int slot, const fs::path& path) : slot(slot) {
+        snprintf(partialPath[slot], sizeof partialPath[slot], "%s", path.c_str());
+        partialSet[slot] = 1;
+    }
+    ~PartialFile() { partialSet[slot] = 0; }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+  private:
+    int slot;
+};
+
+// SIGTERM, SIGINT, SIGHUP: stop ffmpeg, remove what is half written, then end as the signal does.
+void onStopSignal(int sig) {
+    if (ffmpegChild > 0) {
+        kill(static_cast<pid_t>(ffmpegChild), SIGKILL);
+        waitpid(static_cast<pid_t>(ffmpegChild), nullptr, 0);
+    }
+    for (int i = 0; i < 2; ++i)
+        if (partialSet[i]) unlink(partialPath[i]);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void handleStopSignals() {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored by whoever started the run (nohup, a background job) stays ignored.
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+// The temporary name of `path` in its folder, keeping its ending (ffmpeg picks the format by it).
+fs::path temporaryFor(const fs::path& path) {
+    return path.parent_path() / ("." + path.stem().string() + "." + std::to_string(getpid()) + ".part" +
+                                 path.extension().string());
+}
+
 // A file appears complete or not at all: written under a temporary name, then renamed.
 bool writeFramePng(const fs::path& path, const unsigned char* rgb, int width, int height, bool bottomUp) {
-    const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".part");
+    const fs::path temporary = temporaryFor(path);
+    if (!replaceable(path) || !replaceable(temporary)) return false;
+    PartialFile partial(0, temporary);
     // Frames are many and large: fast compression matters more than size here.
     if (!writeRgbPng(temporary.string(), width, height, rgb, bottomUp, true)) {
         std::error_code ec;
         fs::remove(temporary, ec);
         return false;
     }
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!replaceable(path) || rename(temporary.c_str(), path.c_str()) != 0) {
         std::error_code ec;
         fs::remove(temporary, ec);
         return false;
@@ -350,6 +421,7 @@ class VideoPipe {
             execv(argv[0], argv.data());
             _exit(127);
         }
+        ffmpegChild = pid;
         close(fds[0]);
         fd = fds[1];
         return true;
@@ -370,6 +442,7 @@ class VideoPipe {
         fd = -1;
         int status = 0;
         if (pid <= 0 || waitpid(pid, &status, 0) != pid) return false;
+        ffmpegChild = 0;
         pid = -1;
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
@@ -385,6 +458,12 @@ void printSummary(const char* what, uint64_t written, uint64_t stepped, double s
             "second)\n",
             static_cast<unsigned long long>(written), what, seconds, seconds > 0 ? written / seconds : 0.0,
             static_cast<unsigned long long>(stepped), seconds > 0 ? stepped / seconds : 0.0);
+    // How often the Spectrum's beat test fired in the frames stepped, and when (demo ms).
+    const std::vector<int>& beats = spectrumTap::beatTimes();
+    fprintf(stderr, "holdfast-capture: beats=%zu", beats.size());
+    for (size_t i = 0; i < beats.size(); ++i)
+        fprintf(stderr, "%s%d", i ? "," : " at ", beats[i]);
+    fprintf(stderr, "\n");
 }
 
 } // namespace
@@ -403,6 +482,10 @@ int main(int argc, char** argv) {
     if (!outDir.empty() && !tool::makeOutputDirectory("holdfast-capture", outDir)) return 2;
     const fs::path sheetPath = options.sheet.empty() ? fs::path() : tool::absolutePath(options.sheet);
     const fs::path videoPath = options.video.empty() ? fs::path() : tool::absolutePath(options.video);
+    if ((!sheetPath.empty() && refuseUnlessReplaceable(sheetPath)) ||
+        (!videoPath.empty() && refuseUnlessReplaceable(videoPath)))
+        return 2;
+    handleStopSignals();
     std::string ffmpeg;
     if (!videoPath.empty()) {
         ffmpeg = findFfmpeg();
@@ -463,7 +546,15 @@ int main(int argc, char** argv) {
 
     if (!videoPath.empty()) {
         const int64_t first = grid.firstFrameFrom(options.from);
-        const int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
+        int64_t end = grid.firstFrameFrom(options.to); // the first frame not in the video
+        // Nothing is drawn after the end a demo gives itself (DEMO_LENGTH); without one any time
+        // can be drawn, as always.
+        const int64_t afterDemo = grid.firstFrameFrom(static_cast<int64_t>(demoRunEnd()) + 1);
+        if (demoLength > 0 && end > afterDemo) {
+            end = afterDemo;
+            fprintf(stderr, "holdfast-capture: the demo ends at %u ms; no frame after it is written\n",
+                    demoRunEnd());
+        }
         if (end <= first) {
             fprintf(stderr, "holdfast-capture: no frame falls in [%u, %u) at %d frames per second\n",
                     options.from, options.to, options.fps);
@@ -473,7 +564,15 @@ int main(int argc, char** argv) {
         const double musicStart = static_cast<double>(grid.timeOf(first)) / 1000.0;
         VideoPipe video;
         signal(SIGPIPE, SIG_IGN);
-        if (!video.start(ffmpeg, videoPath.string(), options.fps, static_cast<double>(count) / options.fps,
+        // ffmpeg writes under a temporary name; the video takes its name once it is complete.
+        const fs::path videoPart = temporaryFor(videoPath);
+        if (refuseUnlessReplaceable(videoPart)) return 1;
+        PartialFile partial(1, videoPart);
+        auto removePart = [&] {
+            std::error_code removed;
+            fs::remove(videoPart, removed);
+        };
+        if (!video.start(ffmpeg, videoPart.string(), options.fps, static_cast<double>(count) / options.fps,
                          std::max(0.0, musicStart), haveMusic ? music.string() : std::string())) {
             fprintf(stderr, "holdfast-capture: cannot start %s\n", ffmpeg.c_str());
             return 1;
@@ -485,6 +584,7 @@ int main(int argc, char** argv) {
             if (!video.write(frame.pixels(), static_cast<size_t>(kWidth) * kHeight * 3)) {
                 fprintf(stderr, "\nholdfast-capture: ffmpeg stopped taking frames\n");
                 video.finish();
+                removePart();
                 return 1;
             }
             ++written;
@@ -492,6 +592,12 @@ int main(int argc, char** argv) {
         progress.show(written, grid.timeOf(end - 1), true);
         if (!video.finish()) {
             fprintf(stderr, "\nholdfast-capture: ffmpeg could not make %s\n", videoPath.c_str());
+            removePart();
+            return 1;
+        }
+        if (refuseUnlessReplaceable(videoPath) || rename(videoPart.c_str(), videoPath.c_str()) != 0) {
+            fprintf(stderr, "holdfast-capture: cannot write %s\n", videoPath.c_str());
+            removePart();
             return 1;
         }
         printSummary("video frames", written, stepped, elapsed());
@@ -506,6 +612,11 @@ int main(int argc, char** argv) {
     char name[32];
     uint32_t t;
     while (written < total && times.next(t)) {
+        if (demoLength > 0 && t > demoRunEnd()) { // the times come in order: none later is drawn
+            fprintf(stderr, "\nholdfast-capture: the demo ends at %u ms; no frame after it is written\n",
+                    demoRunEnd());
+            break;
+        }
         if (options.sparse) {
             stepFrame(static_cast<int>(t));
             frame.invalidate();

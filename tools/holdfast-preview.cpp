@@ -188,7 +188,7 @@ class Preview {
     // `shown`, when given, receives the frame as it is presented (rows bottom-up).
     void jump(int64_t t, std::vector<unsigned char>* shown = nullptr) {
         const auto begin = std::chrono::steady_clock::now();
-        t = std::clamp<int64_t>(t, demoStartTime, std::max<int64_t>(demoStartTime, kDemoEndTime));
+        t = std::clamp<int64_t>(t, demoStartTime, std::max<int64_t>(demoStartTime, demoRunEnd()));
         ScriptProblem problem;
         if (!loadScript(script, problem)) { // the last good script: only fails if the data changed under it
             showProblem(problem);
@@ -324,7 +324,7 @@ class Preview {
                 jump(loopStart);
                 t = now();
             }
-            if (t > kDemoEndTime) {
+            if (t > demoRunEnd()) {
                 setPlaying(false);
             } else {
                 clearBuffers(0);

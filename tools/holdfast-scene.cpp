@@ -1,7 +1,7 @@
 // holdfast-scene: inspects binary scene files and makes them from model files.
 //
 //   holdfast-scene info [--archive FILE --password PW] [--frame N] SCENE
-//   holdfast-scene import [--step UNITS] [--textures DIR] MODEL OUT.qzg
+//   holdfast-scene import [--step UNITS] [--textures DIR] [--allow-outside] MODEL OUT.qzg
 //
 // info prints the scene as JSON: frame range, materials with the shade model their textures give
 // and the name each texture is looked up under, every object in file order with its parent,
@@ -32,8 +32,10 @@ using namespace scenefile;
 
 namespace {
 
-const char* usageLine = "usage: holdfast-scene info [--archive FILE --password PW] [--frame N] SCENE\n"
-                        "       holdfast-scene import [--step UNITS] [--textures DIR] MODEL OUT.qzg";
+const char* usageLine =
+    "usage: holdfast-scene info [--archive FILE --password PW] [--frame N] SCENE\n"
+    "       holdfast-scene import [--step UNITS] [--textures DIR] [--allow-outside] MODEL "
+    "OUT.qzg";
 
 [[noreturn]] void usage() {
     std::fprintf(stderr, "%s\n", usageLine);
@@ -50,7 +52,8 @@ void help() {
                 "as PNG or JPEG into DIR (default: OUT's folder). The animation is sampled every\n"
                 "UNITS scene time units (default 4: 25 frames a second at the effects' default\n"
                 "Speed, where 100 units are one second). What cannot be carried over is warned\n"
-                "about on stderr.\n\n"
+                "about on stderr; a summary of what was written goes to stdout. Textures are taken\n"
+                "from the model's folder only, unless --allow-outside is given.\n\n"
                 "Exit status: 0 done, 1 unreadable, malformed or unconvertible input, 2 usage error.\n",
                 usageLine);
 }
@@ -302,6 +305,8 @@ int import(int argc, char** argv) {
             options.frameStep = number(argv[++i], 1, 100000);
         else if (std::strcmp(argv[i], "--textures") == 0 && i + 1 < argc)
             options.textureDir = argv[++i];
+        else if (std::strcmp(argv[i], "--allow-outside") == 0)
+            options.allowOutside = true;
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             usage();
         else

@@ -1,9 +1,14 @@
-// holdfast-script: loads a demo script exactly as the player does and prints its timeline as JSON.
+// holdfast-script: loads a demo script exactly as the player does and prints its timeline as JSON,
+// or checks a whole demo.
 //
 //   holdfast-script [--archive FILE --password PW] SCRIPT
+//   holdfast-script --check DEMO [--password PW]
 //
-// SCRIPT is a file path, or with --archive the member name inside the data archive. Script errors
-// are reported with the player's messages and end with exit code 1.
+// SCRIPT is a file path, or with --archive the member name inside the data archive. A script at
+// DIR/data/scripts/ is read as the player reads it in DIR: the files it names are found there.
+// Script errors are reported with the player's messages and end with exit code 1. --check lists
+// what would stop a demo (a folder holding data/, or a data archive) or spoil it, one finding a line.
+#include "DemoCheck.h"
 #include "JsonWriter.h"
 #include "ToolOptions.h"
 #include "demo/DemoState.h"
@@ -23,9 +28,11 @@
 
 namespace {
 
-const tool::Description kTool = {"holdfast-script",
-                                 "Checks a demo script and prints its whole timeline as JSON.",
-                                 "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"};
+const tool::Description kTool = {
+    "holdfast-script", "Prints a demo script's whole timeline as JSON, or checks a whole demo.",
+    "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"
+    "       holdfast-script --check DEMO [--password PW]\n"
+    "  DEMO: a folder holding data/, or a data archive (with its music beside it)\n"};
 
 [[noreturn]] void usage() {
     std::exit(tool::usageError(kTool));
@@ -142,8 +149,11 @@ int main(int argc, char** argv) {
     const char* archive = nullptr;
     const char* password = nullptr;
     const char* script = nullptr;
+    const char* demo = nullptr;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc)
+        if (std::strcmp(argv[i], "--check") == 0 && i + 1 < argc)
+            demo = argv[++i];
+        else if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc)
             archive = argv[++i];
         else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
             password = argv[++i];
@@ -154,7 +164,27 @@ int main(int argc, char** argv) {
         else
             usage();
     }
+    if (demo) {
+        if (script || archive) usage();
+        return check::run(kTool.name, demo, password);
+    }
     if (!script || (password && !archive)) usage();
+
+    // The player reads its script as data/scripts/demo.scr in the demo's folder, and every file
+    // the script names from there: a script found in such a folder is read the same way.
+    std::string scriptName = script;
+    if (!archive) {
+        const std::filesystem::path path = tool::absolutePath(script);
+        const std::filesystem::path scripts = path.parent_path();
+        const std::filesystem::path data = scripts.parent_path();
+        if (scripts.filename() == "scripts" && data.filename() == "data") {
+            if (chdir(data.parent_path().c_str()) != 0) {
+                std::fprintf(stderr, "holdfast-script: cannot enter %s\n", data.parent_path().c_str());
+                return 1;
+            }
+            scriptName = "data/scripts/" + path.filename().string();
+        }
+    }
 
     // Effects create their textures and render targets as they are built, as in the player.
     if (!platform::createHiddenGLContext(800, 600)) {
@@ -165,7 +195,7 @@ int main(int argc, char** argv) {
 
     effectList = new EffectList();
     signalQueue = new SignalQueue();
-    scriptLoader.load(script);
+    scriptLoader.load(scriptName.c_str());
 
     const std::string json = timelineJson();
     std::fwrite(json.data(), 1, json.size(), stdout);

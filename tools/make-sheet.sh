@@ -13,6 +13,11 @@ fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 out=${2:-$root/docs/demo-sheet.png}
+# The sheet replaces a regular file only, never a FIFO, device or symbolic link of that name.
+if [ -L "$out" ] || { [ -e "$out" ] && [ ! -f "$out" ]; }; then
+    echo "make-sheet.sh: will not write $out: it exists and is not a regular file" >&2
+    exit 2
+fi
 bash "$root/tools/make-demo.sh" "$build"
 
 tmp=$(mktemp -d)

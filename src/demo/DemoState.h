@@ -14,6 +14,9 @@ extern int demoStartTime;
 extern int demoEndTime;
 extern int beatLength;   // ms per pattern step (DEMO_BEAT), 100 until a script sets it
 extern int trackEndTime; // end of every key track (DEMO_END), 0 until DEMO_END is read
+// DEMO_LENGTH (ms), where the run of the demo ends; 0 when the script names none (the player's
+// fixed end then applies).
+extern int demoLength;
 
 // Pattern step index last seen by any effect; one for all effects together.
 extern int lastPatternIndex;

@@ -17,8 +17,11 @@
 ScriptLoader scriptLoader;
 int demoStartTime = 0;
 int demoEndTime = 0;
+int demoLength = 0;
 
 namespace {
+
+ScriptFindingSink findingSink = nullptr;
 
 // Comments and values are read a line at a time through a 200-byte line buffer.
 constexpr size_t kLineLimit = 199;
@@ -205,6 +208,16 @@ int ScriptLoader::readExpression(const std::string& first) {
 
 // ---- statements ----
 
+ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink) {
+    ScriptFindingSink previous = findingSink;
+    findingSink = sink;
+    return previous;
+}
+
+void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::string& message) {
+    if (findingSink) findingSink(ScriptFinding{line, severity, message});
+}
+
 Effect* ScriptLoader::requireEffect(const std::string& effectName) {
     Effect* effect = effectList->findEffect(effectName);
     if (!effect) fatalText(__FILE__, __LINE__, "Effect not found", effectName);
@@ -242,8 +255,15 @@ void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
     const std::string signalName = readWord();
     const LineValue line = readLineValue();
     auto it = defines.find(signalName);
-    if (it == defines.end()) return; // undefined signal names are ignored
+    if (it == defines.end()) { // undefined signal names are ignored
+        const bool number = !signalName.empty() && (isDigit(signalName[0]) || signalName[0] == '-');
+        note(statementLine, ScriptFinding::Severity::Warning,
+             "TRIGGER type `" + signalName + "` is not a DEFINE name, so the line is ignored" +
+                 (number ? " (DEFINE a name for the number and use that)" : ""));
+        return;
+    }
     Signal s;
+    s.scriptLine = statementLine;
     s.time = time;
     s.effectName = effectName;
     s.type = it->second;
@@ -259,6 +279,7 @@ void ScriptLoader::timelineStatement(const std::string& first) {
     const int time = wrapAdd(readExpression(first), timeOffset);
     const std::string command = takeWord();
     const std::string effectName = readWord();
+    timeline.push_back(TimelineLine{statementLine, time, command, effectName});
 
     if (command == "BEGIN" || command == "b") {
         requireEffect(effectName)->activeTrack.addKey(1.0f, time);
@@ -268,6 +289,7 @@ void ScriptLoader::timelineStatement(const std::string& first) {
         Signal s;
         s.time = time;
         s.effectName = effectName;
+        s.scriptLine = statementLine;
         signalQueue->add(s);
     } else if (command == "SIGNAL" || command == "s") {
         signalStatement(time, effectName);
@@ -275,8 +297,37 @@ void ScriptLoader::timelineStatement(const std::string& first) {
         triggerStatement(time, effectName);
     } else if (command == "SET_LAYER" || command == "l") {
         skipNumber();
+    } else if (!command.empty()) {
+        // Any other command word: the statement ends after the effect name.
+        note(statementLine, ScriptFinding::Severity::Error,
+             "unknown statement `" + command +
+                 "`: the player skips it (statements are BEGIN, END, INIT, SIGNAL, TRIGGER and SET_LAYER, "
+                 "or b, e, i, s, t and l)");
     }
-    // Any other command word: the statement ends after the effect name.
+}
+
+// Signals for an effect the script never inserted, and links to one, are dropped when they are
+// delivered: say so once per name, as a misspelt name is the likely cause.
+void ScriptLoader::checkSignalTargets() {
+    std::vector<std::string> said;
+    auto tell = [&](const char* what, const std::string& name, int line) {
+        const std::string key = std::string(what) + '\n' + name;
+        if (std::find(said.begin(), said.end(), key) != said.end()) return;
+        said.push_back(key);
+        if (findingSink) {
+            note(line, ScriptFinding::Severity::Warning,
+                 std::string(what) + ": " + name + " (the script inserts no effect of that name)");
+        } else {
+            reportErrorText(__FILE__, __LINE__, what,
+                            (name + " (script line " + std::to_string(line) + ")").c_str(), false);
+        }
+    };
+    for (const Signal& s : signalQueue->all()) {
+        if (!effectList->findEffect(s.effectName))
+            tell("Signal for an effect that does not exist", s.effectName, s.scriptLine);
+        if (s.type == 2 && !s.text.empty() && !effectList->findEffect(s.text))
+            tell("Link to an effect that does not exist", s.text, s.scriptLine);
+    }
 }
 
 int ScriptLoader::currentLine() const {
@@ -284,10 +335,15 @@ int ScriptLoader::currentLine() const {
     // The position is just past the word (or line) read last; a line end it consumed does not
     // count yet.
     const size_t end = pos > 0 ? std::min(pos - 1, length) : 0;
-    int line = 1;
-    for (size_t i = 0; i < end; ++i)
-        line += text[i] == '\n';
-    return line;
+    // Counted on from the last answer: asked at every statement, the load stays linear.
+    if (countedText != text || end < countedTo) {
+        countedText = text;
+        countedTo = 0;
+        countedLines = 1;
+    }
+    for (; countedTo < end; ++countedTo)
+        countedLines += text[countedTo] == '\n';
+    return countedLines;
 }
 
 void ScriptLoader::clearTimeline() {
@@ -300,6 +356,10 @@ void ScriptLoader::clearTimeline() {
     lookahead.clear();
     // Every load starts without an end time, so tracks made before its DEMO_END end at 0.
     trackEndTime = 0;
+    timeline.clear();
+    inserts.clear();
+    lengthLine = 0;
+    endLine = 0;
 }
 
 void ScriptLoader::load(const char* fileName) {
@@ -327,10 +387,12 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         ~TextReset() {
             loader.text = nullptr;
             loader.length = loader.pos = 0;
+            loader.countedText = nullptr;
         }
     } textReset{*this};
     text = scriptText;
     length = scriptLength;
+    countedText = nullptr; // a new text may sit where the last one was
     // The script is text: a NUL byte would silently cut off everything after it.
     if (const void* nul = text ? std::memchr(text, '\0', length) : nullptr) {
         const char* at = static_cast<const char*>(nul);
@@ -341,6 +403,9 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
 
     int demoStart = 0;
     int demoEnd = 60000;
+    int runLength = 0;
+    int demoEndLine = 0;
+    firstTrackLine = 0;
     int beat = 100;
     timeOffset = 0;
     bool inComment = false;
@@ -369,6 +434,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             continue;
         }
 
+        statementLine = currentLine();
         if (word == "__HEADER__" || word == "__DEFS__") {
         } else if (word == "__SETUP__") {
             setupMode = true;
@@ -381,6 +447,20 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         } else if (word == "DEMO_END") {
             demoEnd = readExpression(readWord());
             trackEndTime = demoEnd;
+            demoEndLine = statementLine;
+            endLine = statementLine;
+            if (firstTrackLine)
+                note(demoEndLine, ScriptFinding::Severity::Error,
+                     "DEMO_END comes after the INSERT_EFFECT on line " + std::to_string(firstTrackLine) +
+                         ": the tracks of effects inserted before it end at 0 ms, so they never show; "
+                         "move DEMO_END up into the header");
+        } else if (word == "DEMO_LENGTH") {
+            // This player's extension: where the run of the demo ends.
+            const std::string first = readWord();
+            runLength = readExpression(first);
+            lengthLine = statementLine;
+            if (runLength <= 0)
+                fatalText(__FILE__, __LINE__, "DEMO_LENGTH must be a positive number of ms", first);
         } else if (word == "DEMO_BEAT") {
             beat = readExpression(readWord());
         } else if (word == "DEMO_FULLSCREEN" || word == "DEMO_MUSIC") {
@@ -392,7 +472,10 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             const int value = readExpression(readWord());
             defines.emplace(defineName, value); // the first definition stays
         } else if (word == "INSERT_EFFECT") {
-            effectList->createEffect(readWord());
+            const std::string effectName = readWord();
+            if (!firstTrackLine) firstTrackLine = statementLine;
+            inserts.push_back(statementLine);
+            effectList->createEffect(effectName);
         } else if (word == "TIMEOFFSET") {
             timeOffset = readExpression(readWord());
         } else {
@@ -405,8 +488,14 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         for (Variable* variable : effect->variables)
             variable->compact();
     }
+    if (!demoEndLine && firstTrackLine)
+        note(firstTrackLine, ScriptFinding::Severity::Error,
+             "the script has no DEMO_END: every effect's track ends at 0 ms, so nothing shows; put "
+             "DEMO_END into the header");
+    checkSignalTargets();
     demoStartTime = demoStart;
     demoEndTime = demoEnd;
+    demoLength = runLength;
     beatLength = beat;
     signalQueue->sortAndRewind();
 }

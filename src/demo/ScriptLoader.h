@@ -8,6 +8,16 @@
 
 class Effect;
 
+// What a checking tool wants to hear of a load beyond the player's own reports: things the player
+// accepts silently but that make a demo show something other than its author meant.
+struct ScriptFinding {
+    enum class Severity { Error, Warning };
+    int line = 0; // script line, from 1
+    Severity severity = Severity::Warning;
+    std::string text;
+};
+using ScriptFindingSink = void (*)(const ScriptFinding&);
+
 class ScriptLoader {
   public:
     // Loads the whole script; on return the effect list, the signal queue and the demo times
@@ -22,6 +32,26 @@ class ScriptLoader {
     // While a load runs (a report made during it asks): the script line being read, from 1;
     // 0 outside a load.
     int currentLine() const;
+
+    // Installs the observer of findings (nullptr: none, the player's case); returns the one it
+    // replaces. With one installed, the loader's own notices (a signal for an effect that does not
+    // exist) go to it instead of being reported.
+    static ScriptFindingSink setFindingSink(ScriptFindingSink sink);
+
+    // Where the last load found things, for reports that name script lines.
+    struct TimelineLine {
+        int line = 0;
+        int time = 0; // ms, TIMEOFFSET included
+        std::string command;
+        std::string effect;
+    };
+    const std::vector<TimelineLine>& timelineLines() const { return timeline; }
+    // The line of each INSERT_EFFECT, in the order of the effect list.
+    const std::vector<int>& insertLines() const { return inserts; }
+    // The line of DEMO_LENGTH; 0 without one.
+    int demoLengthLine() const { return lengthLine; }
+    // The line of the last DEMO_END; 0 without one.
+    int demoEndLine() const { return endLine; }
 
   private:
     void clearTimeline();
@@ -48,6 +78,8 @@ class ScriptLoader {
     void signalStatement(int time, const std::string& effectName);
     void triggerStatement(int time, const std::string& effectName);
     Effect* requireEffect(const std::string& effectName);
+    void note(int line, ScriptFinding::Severity severity, const std::string& text);
+    void checkSignalTargets();
 
     std::map<std::string, int> defines;
     std::string lookahead;
@@ -60,6 +92,16 @@ class ScriptLoader {
     int timeOffset = 0;
     bool setupMode = false;
     bool timelineMode = false;
+    int firstTrackLine = 0; // line of the first INSERT_EFFECT
+    int lengthLine = 0;
+    int endLine = 0;
+    int statementLine = 0; // line of the statement being read
+    // currentLine's count so far: line ends before countedTo in countedText.
+    mutable const char* countedText = nullptr;
+    mutable size_t countedTo = 0;
+    mutable int countedLines = 1;
+    std::vector<TimelineLine> timeline;
+    std::vector<int> inserts;
 };
 
 // The one loader of the program.

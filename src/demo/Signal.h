@@ -10,4 +10,5 @@ struct Signal {
     float value = 0.0f;                   // first number of the script line
     std::string text;                     // quoted text of the script line
     float values[3] = {0.0f, 0.0f, 0.0f}; // value, then the TRIGGER line's second and third numbers
+    int scriptLine = 0;                   // the script line that queued it (0: none), for reports
 };

@@ -97,6 +97,13 @@ void DepthOfField::start(int time) {
     }
 }
 
+void DepthOfField::loadProgramNow() {
+    if (!p0.isInitialized()) return;
+    p0.enable();
+    loadProgram();
+    p0.disable();
+}
+
 void DepthOfField::update(int time) {
     Effect::update(time);
     if (!linked || !supported()) return;

@@ -23,6 +23,9 @@ class DepthOfField : public Effect {
     static bool supported();
     // True once the program text was accepted by the driver.
     bool programReady() const { return programState == ProgramState::Ready; }
+    // Loads the program as the effect's first start or update would (a checking tool, before
+    // any frame is drawn).
+    void loadProgramNow();
 
     BoolVariable doBlurVar{true};     // "DoBlur"
     BoolVariable doGlowVar{true};     // "DoGlow"

@@ -22,6 +22,7 @@ void Spectrum::start(int time) {
     historySum = 0.0f;
     beatSum = kNoBeat;
     lastBeatTime = time;
+    passedOnce = false;
     maxThresh.value = 0.92f;
     sumThresh.value = 0.1f;
     history.assign(static_cast<size_t>(historyLength), 0.0f);
@@ -85,6 +86,13 @@ void Spectrum::update(int time) {
     s.type = 5;
     s.value = analyse(spectrum, time);
     spectrumTap::noteEnergy(lastSum);
+    // A kick passes the test on several frames of its first 100 ms, not always in a row: it is
+    // counted once, on the first.
+    if (beatSum != kNoBeat) {
+        if (!passedOnce || time - lastPassTime > 100) spectrumTap::noteBeat(time);
+        passedOnce = true;
+        lastPassTime = time;
+    }
     s.values[0] = s.value;
     for (Effect* target : targets)
         target->signal(s);

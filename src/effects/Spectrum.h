@@ -30,7 +30,9 @@ class Spectrum : public Effect {
     float historySum = 0.0f;
     float beatSum = kNoBeat;
     int lastBeatTime = 0;
-    bool decayMode = false; // send a pulse falling from 1 to 0 in 100 ms after each beat
+    bool decayMode = false;  // send a pulse falling from 1 to 0 in 100 ms after each beat
+    int lastPassTime = 0;    // when the beat test last passed
+    bool passedOnce = false; // since the start
 
     // Accepted from scripts; the beat test uses its own fixed thresholds.
     FloatVariable maxThresh{0.92f}; // "MaxThresh"

@@ -1,6 +1,11 @@
 #include "host/FrameLoop.h"
 
+#include "demo/DemoState.h"
 #include "host/HostState.h"
+
+unsigned int demoRunEnd() {
+    return demoLength > 0 ? static_cast<unsigned int>(demoLength) : kDemoEndTime;
+}
 
 unsigned long runFrameLoop(FrameLoopDriver& driver) {
     unsigned long presented = 0;
@@ -15,7 +20,7 @@ unsigned long runFrameLoop(FrameLoopDriver& driver) {
         }
         driver.clear();
         driver.renderFrame(driver.now());
-        if (static_cast<unsigned int>(driver.now()) > kDemoEndTime) break;
+        if (static_cast<unsigned int>(driver.now()) > demoRunEnd()) break;
         driver.present();
         ++presented;
         if (quitRequested) break;

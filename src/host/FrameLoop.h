@@ -3,8 +3,11 @@
 
 #include "platform/Platform.h"
 
-// Demo time (ms, compared unsigned) past which the demo ends.
+// Demo time (ms, compared unsigned) past which the demo ends, unless its script sets DEMO_LENGTH.
 constexpr unsigned int kDemoEndTime = 286000;
+
+// Where the loaded demo ends: its DEMO_LENGTH, else kDemoEndTime.
+unsigned int demoRunEnd();
 
 // What the loop drives; the player uses the window and the demo clock, tests inject their own.
 class FrameLoopDriver {
@@ -18,6 +21,6 @@ class FrameLoopDriver {
     virtual void present() = 0;
 };
 
-// Runs until the demo time passes kDemoEndTime, a quit event arrives or quitRequested is set.
+// Runs until the demo time passes demoRunEnd(), a quit event arrives or quitRequested is set.
 // Returns the number of frames presented.
 unsigned long runFrameLoop(FrameLoopDriver& driver);

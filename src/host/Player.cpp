@@ -126,10 +126,12 @@ int runPlayer() {
         // left out.
         const FrameWindows& w = driver.windows;
         fprintf(stderr,
-                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f worst_fps=%.1f "
+                "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f beats=%zu "
+                "worst_fps=%.1f "
                 "cpu_us_per_frame=%.1f worst_cpu_us_per_frame=%.1f\n",
                 frames, seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
-                spectrumTap::peakEnergy(), w.worstFps(), w.meanCpuUsPerFrame(), w.worstCpuUsPerFrame());
+                spectrumTap::peakEnergy(), spectrumTap::beatTimes().size(), w.worstFps(),
+                w.meanCpuUsPerFrame(), w.worstCpuUsPerFrame());
     }
     return 0;
 }

@@ -10,6 +10,7 @@
 namespace report {
 namespace {
 Sink currentSink = nullptr;
+bool echoToStderr = true;
 thread_local int guardDepth = 0;
 
 platform::BoxIcon iconFor(BoxStyle style) {
@@ -50,6 +51,12 @@ Sink setSink(Sink sink) {
     return previous;
 }
 
+bool setEcho(bool echo) {
+    const bool previous = echoToStderr;
+    echoToStderr = echo;
+    return previous;
+}
+
 FatalGuard::FatalGuard() {
     ++guardDepth;
 }
@@ -59,8 +66,10 @@ FatalGuard::~FatalGuard() {
 
 void showBox(const char* caption, const std::string& text, BoxStyle style, bool fatal) {
     if (currentSink) currentSink(Record{caption, text, fatal});
-    fprintf(stderr, "%s: %s\n", caption, text.c_str());
-    fflush(stderr);
+    if (echoToStderr) {
+        fprintf(stderr, "%s: %s\n", caption, text.c_str());
+        fflush(stderr);
+    }
     if (fatal && guardDepth > 0) throw FatalError(Record{caption, text, fatal});
     platform::messageBox(caption, text.c_str(), iconFor(style));
     if (fatal) exit(1);

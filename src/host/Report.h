@@ -38,6 +38,9 @@ struct Record {
 using Sink = void (*)(const Record&);
 // Returns the sink it replaces.
 Sink setSink(Sink sink);
+// Whether notices are also printed on stderr (they are unless a tool that prints them its own way
+// says otherwise); returns the previous setting.
+bool setEcho(bool echo);
 
 // A fatal report made while a FatalGuard lives, thrown instead of ending the process.
 class FatalError : public std::runtime_error {

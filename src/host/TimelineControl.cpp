@@ -24,8 +24,9 @@ void noteLine(const report::Record& record) {
 // What a script load sets besides the list and the queue.
 struct TimelineGlobals {
     int start = demoStartTime, end = demoEndTime, beat = beatLength, trackEnd = trackEndTime,
-        pattern = lastPatternIndex;
+        pattern = lastPatternIndex, length = demoLength;
     void restore() const {
+        demoLength = length;
         demoStartTime = start;
         demoEndTime = end;
         beatLength = beat;

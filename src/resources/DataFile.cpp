@@ -30,8 +30,19 @@ bool dataArchiveIsSet() {
     return archiveSet;
 }
 
+namespace {
+DataFileObserver dataFileObserver = nullptr;
+} // namespace
+
+DataFileObserver setDataFileObserver(DataFileObserver observer) {
+    DataFileObserver previous = dataFileObserver;
+    dataFileObserver = observer;
+    return previous;
+}
+
 DataFile::DataFile(const char* name) {
     opened = openInto(name);
+    if (dataFileObserver && name) dataFileObserver(name, opened);
 }
 
 DataFile::~DataFile() {
@@ -40,7 +51,9 @@ DataFile::~DataFile() {
 
 DataFile* DataFile::open(const char* name) {
     DataFile* file = new DataFile();
-    if (!file->openInto(name)) {
+    const bool ok = file->openInto(name);
+    if (dataFileObserver && name) dataFileObserver(name, ok);
+    if (!ok) {
         delete file;
         return nullptr;
     }

@@ -8,6 +8,11 @@
 void setDataArchive(const char* archiveName, const char* password);
 bool dataArchiveIsSet();
 
+// Sees the name of every open and whether it succeeded (a checking tool lists the files a demo
+// uses); returns the observer it replaces. None is installed in the player.
+using DataFileObserver = void (*)(const char* name, bool opened);
+DataFileObserver setDataFileObserver(DataFileObserver observer);
+
 class DataFile {
   public:
     // Opens `name`; callers test isOpen().

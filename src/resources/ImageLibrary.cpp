@@ -242,10 +242,15 @@ ImageData* ImageLibrary::loadJPEG(const char* path) {
 
 // ---- pixel operations --------------------------------------------------------------------
 
-void ImageLibrary::convertTo32Bit(ImageData* image) {
+void ImageLibrary::convertTo32Bit(ImageData* image, const char* path) {
     if (!image) return;
     if (image->bitsPerPixel != 24) {
-        reportError(__FILE__, __LINE__, "Image has unsupported bit depth", true);
+        // The file and the fix, so that an author knows which picture to write again and how.
+        reportErrorText(__FILE__, __LINE__, "Image has unsupported bit depth",
+                        report::format("%s (%u bits per pixel; write it as 8-bit RGB or RGBA)",
+                                       path && *path ? path : "(unnamed)", image->bitsPerPixel)
+                            .c_str(),
+                        true);
         return;
     }
     const size_t pixelCount = static_cast<size_t>(image->width) * image->height;

@@ -32,8 +32,9 @@ class ImageLibrary {
     ImageData* loadPNG(const char* path);
     ImageData* loadJPEG(const char* path);
 
-    // Replaces the pixels of a 24-bit image with 32-bit ones (alpha 255); any other depth is fatal.
-    void convertTo32Bit(ImageData* image);
+    // Replaces the pixels of a 24-bit image with 32-bit ones (alpha 255); any other depth is fatal,
+    // naming `path` (the picture's file) when given.
+    void convertTo32Bit(ImageData* image, const char* path = nullptr);
     // Nearest-neighbour resize in place; 0 on success, 1 when the image is missing.
     int scaleImage(uint32_t newWidth, uint32_t newHeight, ImageData* image);
 };

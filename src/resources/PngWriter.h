@@ -1,4 +1,4 @@
-// Writes 8-bit RGB pictures as PNG files (tools: captured frames, generated pictures).
+// Writes 8-bit RGB and RGBA pictures as PNG files (tools: captured frames, generated pictures).
 #pragma once
 
 #include <string>
@@ -7,3 +7,5 @@
 // (as glReadPixels returns them). `fast` trades file size for speed. False on any failure.
 bool writeRgbPng(const std::string& path, int width, int height, const unsigned char* rgb, bool bottomUp,
                  bool fast);
+// The same with an alpha byte after each pixel's colour (`rgba`: rows of width * 4 bytes).
+bool writeRgbaPng(const std::string& path, int width, int height, const unsigned char* rgba, bool bottomUp);

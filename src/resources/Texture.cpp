@@ -8,6 +8,8 @@
 #include <vector>
 
 namespace {
+TextureManager::LoadCheck loadCheck = nullptr;
+
 int roundUpPowerOfTwo(int value, int start) {
     int rounded = start;
     while (rounded < value && rounded < (1 << 30))
@@ -31,6 +33,7 @@ void Texture::setFilter(GLint minFilter, GLint magFilter) {
 }
 
 bool Texture::loadFromFile(const char* name, const char* directory) {
+    sourcePath = std::string(directory ? directory : "") + (name ? name : "");
     image = ImageLibrary::instance().loadImage(name, directory ? directory : "");
     if (!image) return false;
     if (target == GL_TEXTURE_2D) {
@@ -75,7 +78,7 @@ void Texture::generateTexture2D() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
 
-    if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image);
+    if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image, sourcePath.c_str());
 
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4); // 4-byte texels: rows are always aligned
     gluBuild2DMipmaps(GL_TEXTURE_2D, 4, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image->data);
@@ -157,6 +160,10 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
         if (found->second->object) return found->second->object;
     }
     if (name.empty()) return nullptr;
+    if (loadCheck && !loadCheck(name, directory)) {
+        registerTexture(name, nullptr);
+        return nullptr;
+    }
 
     Texture* texture = new Texture(target, GL_RGBA);
     if (!texture->loadFromFile(name.c_str(), directory.c_str())) {
@@ -165,6 +172,12 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
     }
     registerTexture(name, texture);
     return texture;
+}
+
+TextureManager::LoadCheck TextureManager::setLoadCheck(LoadCheck check) {
+    LoadCheck previous = loadCheck;
+    loadCheck = check;
+    return previous;
 }
 
 Texture* TextureManager::createTexture(const std::string& name, int width, int height, GLenum target,

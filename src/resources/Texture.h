@@ -39,6 +39,7 @@ class Texture {
     int height = 0;
     int imageWidth = 0; // size of the image file before resizing
     int imageHeight = 0;
+    std::string sourcePath; // directory + name of the file it was loaded from, for reports
 };
 
 // Generic name -> object registry; the destructor deletes every entry.
@@ -82,4 +83,9 @@ class TextureManager : public ResourceManager<Texture> {
     int registerTexture(const std::string& name, Texture* texture);
     // Deletes every texture with its image (not the GL objects) and empties the registry.
     void releaseAll();
+
+    // A checking tool's look at each picture before it is loaded (directory + name): false skips
+    // the load as if the file could not be read. None is installed in the player.
+    using LoadCheck = bool (*)(const std::string& name, const std::string& directory);
+    static LoadCheck setLoadCheck(LoadCheck check);
 };

@@ -8,6 +8,7 @@ namespace spectrumTap {
 namespace {
 unsigned long reads = 0;
 float peak = 0.0f;
+std::vector<int> beats;
 } // namespace
 
 bool activate() {
@@ -32,6 +33,14 @@ unsigned long spectraRead() {
 }
 float peakEnergy() {
     return peak;
+}
+
+void noteBeat(int time) {
+    beats.push_back(time);
+}
+
+const std::vector<int>& beatTimes() {
+    return beats;
 }
 
 } // namespace spectrumTap

@@ -1,6 +1,8 @@
 // The spectrum tap: the FFT unit's 512 magnitudes of what is playing, for the spectrum effect.
 #pragma once
 
+#include <vector>
+
 namespace spectrumTap {
 
 // Switches the FFT unit on when the sound system runs; false (and nothing done) otherwise.
@@ -15,5 +17,9 @@ const float* read();
 void noteEnergy(float sum);
 unsigned long spectraRead();
 float peakEnergy();
+// The beats a reader heard (noteBeat, with the demo time of each, in order): the player's and
+// the capture tool's figure of how often the beat test fired.
+void noteBeat(int time);
+const std::vector<int>& beatTimes();
 
 } // namespace spectrumTap

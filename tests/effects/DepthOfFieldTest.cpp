@@ -16,31 +16,66 @@
 
 namespace {
 
-// Draws one opaque grey rectangle over the whole target at a fixed normalised depth.
+// Draws one grey rectangle over the whole target at a fixed normalised depth, with a white
+// texture (what the fixed-function stage would draw: plain grey) unless given one of its own.
 class FlatPicture : public Effect {
   public:
     FlatPicture(float grey, float ndcDepth) : Effect("Flat"), grey(grey), depth(ndcDepth) {}
+    ~FlatPicture() override {
+        if (white) glDeleteTextures(1, &white);
+    }
     void render(int) override {
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
-        glDisable(GL_TEXTURE_2D);
+        if (!texture) {
+            if (!white) {
+                const unsigned char texel[4] = {255, 255, 255, 255};
+                white = makeTexture(1, 1, texel);
+            }
+            texture = white;
+        }
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
         glDisable(GL_BLEND);
         glDisable(GL_LIGHTING);
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LESS);
         glDepthMask(GL_TRUE);
-        glColor4f(grey, grey, grey, 1);
+        glColor4f(colour[0] >= 0 ? colour[0] : grey, colour[0] >= 0 ? colour[1] : grey,
+                  colour[0] >= 0 ? colour[2] : grey, 1);
         glBegin(GL_QUADS);
+        glTexCoord2f(0, 0);
         glVertex3f(-1, -1, depth);
+        glTexCoord2f(1, 0);
         glVertex3f(1, -1, depth);
+        glTexCoord2f(1, 1);
         glVertex3f(1, 1, depth);
+        glTexCoord2f(0, 1);
         glVertex3f(-1, 1, depth);
         glEnd();
         glColor4f(1, 1, 1, 1);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glDisable(GL_TEXTURE_2D);
+    }
+    // An RGBA texture of w x h texels, nearest filtering.
+    static GLuint makeTexture(int w, int h, const unsigned char* rgba) {
+        GLuint id = 0;
+        glGenTextures(1, &id);
+        glBindTexture(GL_TEXTURE_2D, id);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        return id;
     }
     float grey, depth;
+    float colour[3] = {-1, -1, -1}; // the lit colour; grey when not set
+    GLuint texture = 0;
+    GLuint white = 0;
 };
 
 std::vector<report::Record> reports;
@@ -143,6 +178,40 @@ TEST_F(DepthOfFieldTest, FocusWeightFollowsTheProgram) {
     dof->blurAmount.value = 3;
     EXPECT_LT(frame(*dof, flat, 0.75f), blurred / 4);
     EXPECT_EQ(dof->result, &dof->p1);
+    EXPECT_TRUE(reports.empty());
+}
+
+// The program stands in for the fixed-function stage: the texture of unit 0 modulated by the
+// colour stays in the focus band, and texels without opacity are cut (the alpha test only sees
+// the focus weight). Bottom half of the texture: white and green, opaque; top half: clear.
+TEST_F(DepthOfFieldTest, TheProgramKeepsTexturesColoursAndOpacityHoles) {
+    enter(demoData());
+    DepthOfField dof;
+    FlatPicture flat(1.0f, 0.0f);
+    const unsigned char texels[16] = {255, 255, 255, 255, 0, 255, 0, 255, 255, 255, 255, 0, 255, 255, 255, 0};
+    const GLuint checks = FlatPicture::makeTexture(2, 2, texels);
+    flat.texture = checks;
+    flat.colour[0] = 200.0f / 255.0f;
+    flat.colour[1] = 100.0f / 255.0f;
+    flat.colour[2] = 50.0f / 255.0f;
+    link(dof, flat);
+    dof.weight2.value = 0.5f;
+    dof.blurAmount.value = 0;
+    dof.start(0);
+    ASSERT_TRUE(dof.programReady());
+    frame(dof, flat, 0.5f);
+    const std::vector<unsigned char> white = pixel(200, 150), green = pixel(600, 150);
+    const std::vector<unsigned char> holeLeft = pixel(200, 480), holeRight = pixel(600, 480);
+    glDeleteTextures(1, &checks);
+    EXPECT_NEAR(white[0], 200, 3);
+    EXPECT_NEAR(white[1], 100, 3);
+    EXPECT_NEAR(white[2], 50, 3);
+    EXPECT_NEAR(green[0], 0, 3);
+    EXPECT_NEAR(green[1], 100, 3);
+    EXPECT_NEAR(green[2], 0, 3);
+    // Only a little of the blurred bottom half reaches this far into the cut one.
+    EXPECT_LT(holeLeft[0], 40);
+    EXPECT_LT(holeRight[1], 40);
     EXPECT_TRUE(reports.empty());
 }
 

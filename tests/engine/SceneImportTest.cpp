@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -195,7 +196,8 @@ TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
 
     expectIn(info, "{\"kind\":\"light\",\"name\":\"Lamp\",\"id\":5,\"parent\":-1,\"children\":[]");
     expectNear3(numbersAfter(info, "\"name\":\"Lamp\"", "position"), 0, 0, 10);
-    expectIn(info, "\"lightKind\":0,\"colour\":[1,1,1],\"multiplier\":1");
+    // glTF intensities are physical: I / (1 + I) of them reaches the fixed-function light.
+    expectIn(info, "\"lightKind\":0,\"colour\":[1,1,1],\"multiplier\":0.5");
 
     // The embedded picture is written beside the scene under the name the material gives.
     expectIn(info, "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"imported_texture0.png\"");
@@ -233,11 +235,11 @@ TEST_F(SceneImport, LightKindsAndCameraAngle) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string& info = r.out;
     // The cone's half angle from the axis, in degrees.
-    expectIn(info, "\"lightKind\":1,\"colour\":[1,1,1],\"multiplier\":1,\"range\":0,\"coneAngle\":28.64");
+    expectIn(info, "\"lightKind\":1,\"colour\":[1,1,1],\"multiplier\":0.5,\"range\":0,\"coneAngle\":28.64");
     expectNear3(numbersAfter(info, "\"name\":\"Spot\"", "position"), 1, 2, 3);
     expectNear3(numbersAfter(info, "\"name\":\"Spot.Target\"", "position"), 1, 2, -7);
     // Turned to shine down: it stands far above the node and aims at it.
-    expectIn(info, "\"lightKind\":3,\"colour\":[1,0.5,0.25],\"multiplier\":2");
+    expectIn(info, "\"lightKind\":3,\"colour\":[1,0.5,0.25],\"multiplier\":0.66666");
     const std::vector<float> sun = numbersAfter(info, "\"name\":\"Sun\"", "position");
     ASSERT_EQ(sun.size(), 3u);
     EXPECT_NEAR(sun[1], 1005, 0.01f);
@@ -511,12 +513,344 @@ TEST_F(SceneImport, BrokenInputsAndTooManyLightsFailClearly) {
 TEST_F(SceneImport, UsageErrors) {
     CommandResult r = runCommand(tool + " --help");
     EXPECT_EQ(r.exitCode, 0);
-    expectIn(r.out, "holdfast-scene import [--step UNITS] [--textures DIR] MODEL OUT.qzg");
+    expectIn(r.out, "holdfast-scene import [--step UNITS] [--textures DIR] [--allow-outside] MODEL OUT.qzg");
     for (const char* args : {" import", " import a.gltf", " import a b c", " import --step 0 a.gltf b.qzg",
                              " import --step x a.gltf b.qzg", " import --bogus a.gltf b.qzg",
                              " import a.gltf b.qzg --step", " info --frame -1 x.qzg"}) {
         r = runCommand(tool + args);
         EXPECT_EQ(r.exitCode, 2) << args;
         expectIn(r.err, "usage: holdfast-scene");
+    }
+}
+
+namespace {
+
+// A minimal glTF: one triangle whose buffer is the file `bufferUri`.
+std::string triangleGltf(const std::string& bufferUri) {
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],
+"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],
+"buffers":[{"byteLength":36,"uri":")" +
+           bufferUri + R"("}],"bufferViews":[{"buffer":0,"byteLength":36}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]})";
+}
+
+// An OBJ triangle in `dir`/model.obj whose material A takes the picture `picture` as it is named.
+void texturedObj(const std::string& dir, const std::string& picture) {
+    writeFile(dir + "/model.obj", "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+                                  "usemtl A\nf 1/1 2/2 3/3\n");
+    writeFile(dir + "/model.mtl", "newmtl A\nmap_Kd " + picture + "\n");
+}
+
+bool isFifo(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    std::string listing = runCommand("ls -A " + dir).out;
+    for (size_t at = 0, end; (end = listing.find('\n', at)) != std::string::npos; at = end + 1)
+        names.push_back(listing.substr(at, end - at));
+    return names;
+}
+
+} // namespace
+
+// Files made to crash, stall or exhaust the reader are refused with a reason before it reads them.
+TEST_F(SceneImport, HostileModelsAreRefusedWithAReason) {
+    struct Case {
+        std::string name, contents, reason;
+    };
+    std::string chain;
+    for (int i = 0; i < 30000; ++i)
+        chain += std::string(i ? "," : "") + "{\"name\":\"n" + std::to_string(i) + "\"" +
+                 (i + 1 < 30000 ? ",\"children\":[" + std::to_string(i + 1) + "]" : "") + "}";
+    std::string declared4GB = "glTF";
+    append<uint32_t>(declared4GB, {2, 0xFFFFFFFFu, 0, 0x4E4F534Au, 0});
+    std::string loop = R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
+"nodes":[{"name":"a","children":[1]},{"name":"b","children":[0]}]})";
+    const std::vector<Case> cases = {
+        {"arrays.gltf",
+         "{\"asset\":{\"version\":\"2.0\"},\"extras\":" + std::string(1000000, '[') +
+             std::string(1000000, ']') + "}",
+         "JSON nested more than 256 levels deep"},
+        {"chain.gltf",
+         R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + chain + "]}",
+         "nodes nested more than 1000 levels deep"},
+        {"loop.gltf", loop, "a node is its own ancestor (the node hierarchy has a loop)"},
+        {"declared.glb", declared4GB, "the binary glTF declares 4294967295 bytes but holds 24"},
+        {"broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\n\"meshes\":[{\"primitives\":}]}",
+         "broken JSON at line 2, column 25: a value expected"},
+        {"braces.fbx", "; FBX 7.4.0 project file\n" + std::string(100000, '{'),
+         "braces nested more than 256 levels deep (line 2)"},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir + "/" + c.name, c.contents);
+        CommandResult r = runCommand(tool + " import " + dir + "/" + c.name + " " + dir + "/out.qzg");
+        EXPECT_EQ(r.exitCode, 1) << c.name << "\n" << r.err;
+        expectIn(r.err, "holdfast-scene: cannot import " + dir + "/" + c.name + ": " + c.reason + "\n");
+        EXPECT_FALSE(exists(dir + "/out.qzg")) << c.name;
+    }
+
+    // A buffer the model names that is a FIFO would block the read for ever; a material file
+    // that is one is left out with a word.
+    ASSERT_EQ(::mkfifo((dir + "/buffer.bin").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir + "/fifo.mtl").c_str(), 0600), 0);
+    writeFile(dir + "/fifo.gltf", triangleGltf("buffer.bin"));
+    CommandResult r = runCommand(tool + " import " + dir + "/fifo.gltf " + dir + "/out.qzg", 20);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    expectIn(r.err, "cannot import " + dir + "/fifo.gltf: " + dir + "/buffer.bin is not a regular file\n");
+    writeFile(dir + "/fifo.obj", "mtllib fifo.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+    r = runCommand(tool + " import " + dir + "/fifo.obj " + dir + "/out.qzg", 20);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: " + dir + "/fifo.mtl is not a regular file: not read\n");
+}
+
+// The scene and its textures appear together or not at all, and never in place of the model or
+// of anything that is not a regular file.
+TEST_F(SceneImport, OutputsAppearWholeAndReplaceOnlyRegularFiles) {
+    const std::string model = dir + "/model/animated.gltf", before = readFile(model);
+    CommandResult r = runCommand(tool + " import " + model + " " + model);
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "will not write " + model + ": it is the model itself\n");
+    EXPECT_EQ(readFile(model), before);
+
+    // The OBJ's material file is one of the model's files too.
+    texturedObj(dir + "/obj", "picture.png");
+    halvesPng(dir + "/obj");
+    std::rename((dir + "/obj/halves.png").c_str(), (dir + "/obj/picture.png").c_str());
+    const std::string material = readFile(dir + "/obj/model.mtl");
+    r = runCommand(tool + " import " + dir + "/obj/model.obj " + dir + "/obj/model.mtl");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "will not write " + dir + "/obj/model.mtl: it is one of the model's own files\n");
+    EXPECT_EQ(readFile(dir + "/obj/model.mtl"), material);
+
+    // Textures into the model's own folder: its picture stays as it is, and one that would have
+    // to be converted in its place is an error.
+    const std::string picture = readFile(dir + "/obj/picture.png");
+    r = runCommand(tool + " import --textures " + dir + "/obj " + dir + "/obj/model.obj " + dir + "/one.qzg");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(dir + "/obj/picture.png"), picture);
+    png_image deep{};
+    deep.version = PNG_IMAGE_VERSION;
+    deep.width = 2, deep.height = 1;
+    deep.format = PNG_FORMAT_LINEAR_Y;
+    const uint16_t greys[2] = {0, 65535};
+    ASSERT_TRUE(png_image_write_to_file(&deep, (dir + "/obj/picture.png").c_str(), 0, greys, 0, nullptr));
+    const std::string deepPicture = readFile(dir + "/obj/picture.png");
+    r = runCommand(tool + " import --textures " + dir + "/obj " + dir + "/obj/model.obj " + dir + "/two.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err,
+             "holdfast-scene: texture " + dir +
+                 "/obj/picture.png would be converted over one of the model's own files; give --textures "
+                 "another folder\n");
+    EXPECT_EQ(readFile(dir + "/obj/picture.png"), deepPicture);
+    EXPECT_FALSE(exists(dir + "/two.qzg"));
+
+    ASSERT_EQ(::mkfifo((dir + "/fifo.qzg").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((dir + "/elsewhere.qzg").c_str(), (dir + "/link.qzg").c_str()), 0);
+    for (const std::string& out : {dir + "/fifo.qzg", dir + "/link.qzg", std::string("/dev/full")}) {
+        r = runCommand(tool + " import --textures " + dir + "/textures " + model + " " + out, 20);
+        EXPECT_EQ(r.exitCode, 1) << out;
+        expectIn(r.err, "will not write " + out + ": it exists and is not a regular file\n");
+        EXPECT_FALSE(exists(dir + "/textures")) << out;
+    }
+    EXPECT_TRUE(isFifo(dir + "/fifo.qzg"));
+    EXPECT_FALSE(exists(dir + "/elsewhere.qzg"));
+
+    // The scene cannot be written (its folder is a file): the textures already made go again.
+    writeFile(dir + "/plain", "x");
+    r = runCommand(tool + " import --textures " + dir + "/textures " + model + " " + dir + "/plain/out.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "cannot write " + dir + "/plain/out.qzg: ");
+    EXPECT_EQ(namesIn(dir + "/textures"), std::vector<std::string>{});
+
+    // A texture that cannot be written is an error, and no scene is written without it.
+    r = runCommand(tool + " import --textures " + dir + "/plain " + model + " " + dir + "/scenes/out.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: cannot write texture " + dir + "/plain/out_texture0.png: ");
+    EXPECT_FALSE(exists(dir + "/scenes/out.qzg"));
+    // Nor does one replace a FIFO of its name.
+    ASSERT_EQ(::mkdir((dir + "/scenes").c_str(), 0755), 0);
+    ASSERT_EQ(::mkfifo((dir + "/scenes/out_texture0.png").c_str(), 0600), 0);
+    r = runCommand(tool + " import " + model + " " + dir + "/scenes/out.qzg", 20);
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "out_texture0.png: it exists and is not a regular file\n");
+    EXPECT_TRUE(isFifo(dir + "/scenes/out_texture0.png"));
+    EXPECT_EQ(namesIn(dir + "/scenes"), std::vector<std::string>{"out_texture0.png"});
+}
+
+// Texture files are looked at before they are read, and only the model's own folder is read
+// unless --allow-outside says otherwise; a successful import says what it wrote.
+TEST_F(SceneImport, TexturesAreCheckedFirstAndStayInTheModelsFolder) {
+    const std::string model = dir + "/m";
+    halvesPng(model);
+    writeFile(model + "/model.obj", "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+                                    "usemtl Big\nf 1/1 2/2 3/3\nusemtl Up\nf 3/3 2/2 1/1\n"
+                                    "usemtl Root\nf 1/1 3/3 2/2\nusemtl Fine\nf 2/2 1/1 3/3\n");
+    writeFile(model + "/model.mtl", "newmtl Big\nmap_Kd big.png\nnewmtl Up\nmap_Kd ../secret.png\n"
+                                    "newmtl Root\nmap_Kd " +
+                                        dir + "/secret.png\nnewmtl Fine\nmap_Kd halves.png\n");
+    writeFile(dir + "/secret.png", readFile(model + "/halves.png"));
+    // A 4 x 4 picture's header in front of a gigabyte of nothing.
+    writeFile(model + "/big.png", readFile(model + "/halves.png"));
+    ASSERT_EQ(::truncate((model + "/big.png").c_str(), 1LL << 30), 0);
+
+    CommandResult r = runCommand(tool + " import " + model + "/model.obj " + dir + "/out/model.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: texture big.png holds 1073741824 bytes, more than a 4x4 picture can: not "
+                    "carried over\n");
+    expectIn(r.err, "warning: texture ../secret.png lies outside the model's folder (" + model +
+                        "/../secret.png): not carried over (--allow-outside takes it)\n");
+    expectIn(r.err, "warning: texture " + dir + "/secret.png lies outside the model's folder");
+    EXPECT_EQ(r.out,
+              "holdfast-scene: " + dir +
+                  "/out/model.qzg: 4 meshes, 4 triangles, 4 materials, 1 texture, 0 cameras, 0 lights, 1 "
+                  "frame, 3 warnings\n");
+    EXPECT_EQ(namesIn(dir + "/out"), (std::vector<std::string>{"halves.png", "model.qzg"}));
+
+    r = runCommand(tool + " import --allow-outside " + model + "/model.obj " + dir + "/out/model.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("outside"), std::string::npos) << r.err;
+    // Both names of the picture outside give one copy.
+    expectIn(r.out, "2 textures, 0 cameras, 0 lights, 1 frame, 1 warning\n");
+    EXPECT_EQ(namesIn(dir + "/out"), (std::vector<std::string>{"halves.png", "model.qzg", "secret.png"}));
+}
+
+// An unchanged model imported again replaces its textures by the same pictures: no warning, also
+// for a picture converted on the way (a 16-bit PNG becomes 8-bit).
+TEST_F(SceneImport, ImportingAnUnchangedModelAgainWarnsOfNothing) {
+    png_image deep{};
+    deep.version = PNG_IMAGE_VERSION;
+    deep.width = 2, deep.height = 2;
+    deep.format = PNG_FORMAT_LINEAR_RGB;
+    const uint16_t pixels[12] = {65535, 0, 0, 0, 65535, 0, 0, 0, 65535, 30000, 30000, 30000};
+    ASSERT_TRUE(::mkdir((dir + "/obj").c_str(), 0755) == 0);
+    ASSERT_TRUE(png_image_write_to_file(&deep, (dir + "/obj/deep.png").c_str(), 0, pixels, 0, nullptr));
+    texturedObj(dir + "/obj", "deep.png");
+    for (int run = 0; run < 2; ++run) {
+        CommandResult r = runCommand(tool + " import " + dir + "/obj/model.obj " + dir + "/scenes/model.qzg");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "") << "run " << run;
+        EXPECT_EQ(r.out,
+                  "holdfast-scene: " + dir +
+                      "/scenes/model.qzg: 1 mesh, 1 triangle, 1 material, 1 texture, 0 cameras, 0 lights, "
+                      "1 frame, 0 warnings\n");
+    }
+    ImageData* converted = ImageLibrary::instance().loadPNG((dir + "/scenes/deep.png").c_str());
+    ASSERT_NE(converted, nullptr);
+    EXPECT_EQ(converted->bitsPerPixel, 24u);
+    freeImage(converted);
+}
+
+namespace {
+
+// Blender's start-up scene as its glTF exporter writes it (y up): a 2 x 2 x 2 cube at the origin
+// with a picture on every face (the top half red, the bottom half blue), the camera at
+// (7.36, 4.96, 6.93) looking at the cube, and a point light of intensity 3 at (4.08, 5.9, -1.01).
+std::string blenderCubeGltf(const std::string& dir) {
+    std::string buffer;
+    const int axes[6][3] = {{0, 1, 2}, {0, 1, 2}, {1, 2, 0}, {1, 2, 0}, {2, 0, 1}, {2, 0, 1}};
+    std::vector<float> positions, normals, uvs;
+    std::vector<uint16_t> indices;
+    for (int face = 0; face < 6; ++face) {
+        const float side = face % 2 ? -1.0f : 1.0f;
+        const int n = axes[face][2], u = axes[face][0], v = axes[face][1];
+        const uint16_t base = static_cast<uint16_t>(positions.size() / 3);
+        const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+        for (const auto& c : corners) {
+            float p[3], q[3] = {0, 0, 0};
+            p[n] = side, p[u] = c[0] * side, p[v] = c[1];
+            q[n] = side;
+            positions.insert(positions.end(), p, p + 3);
+            normals.insert(normals.end(), q, q + 3);
+            uvs.insert(uvs.end(), {(c[0] + 1) / 2, (1 - c[1]) / 2});
+        }
+        indices.insert(indices.end(),
+                       {base, static_cast<uint16_t>(base + 1), static_cast<uint16_t>(base + 2), base,
+                        static_cast<uint16_t>(base + 2), static_cast<uint16_t>(base + 3)});
+    }
+    for (float f : positions)
+        append<float>(buffer, {f});
+    for (float f : normals)
+        append<float>(buffer, {f});
+    for (float f : uvs)
+        append<float>(buffer, {f});
+    for (uint16_t i : indices)
+        append<uint16_t>(buffer, {i});
+    const std::string png = base64(halvesPng(dir));
+    return R"({"asset":{"version":"2.0","generator":"Khronos glTF Blender I/O"},"scene":0,
+"scenes":[{"nodes":[0,1,2]}],
+"extensionsUsed":["KHR_lights_punctual"],
+"extensions":{"KHR_lights_punctual":{"lights":[{"type":"point","name":"Light","color":[1,1,1],"intensity":3}]}},
+"nodes":[
+ {"name":"Cube","mesh":0},
+ {"name":"Light","translation":[4.0762,5.9039,-1.0055],"extensions":{"KHR_lights_punctual":{"light":0}}},
+ {"name":"Camera","camera":0,"translation":[7.3589,4.9583,6.9258],"rotation":[-0.207554,0.386369,0.08968,0.894202]}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.39959,"aspectRatio":1.77778,"znear":0.1,"zfar":100}}],
+"meshes":[{"name":"Cube","primitives":[{"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,"material":0}]}],
+"materials":[{"name":"Material","pbrMetallicRoughness":{"baseColorTexture":{"index":0},"metallicFactor":0,"roughnessFactor":0.5}}],
+"textures":[{"source":0}],
+"images":[{"mimeType":"image/png","uri":"data:image/png;base64,)" +
+           png + R"("}],
+"buffers":[{"byteLength":840,"uri":"data:application/octet-stream;base64,)" +
+           base64(buffer) + R"("}],
+"bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":288},{"buffer":0,"byteOffset":288,"byteLength":288},
+ {"buffer":0,"byteOffset":576,"byteLength":192},{"buffer":0,"byteOffset":768,"byteLength":72}],
+"accessors":[
+ {"bufferView":0,"componentType":5126,"count":24,"type":"VEC3","min":[-1,-1,-1],"max":[1,1,1]},
+ {"bufferView":1,"componentType":5126,"count":24,"type":"VEC3"},
+ {"bufferView":2,"componentType":5126,"count":24,"type":"VEC2"},
+ {"bufferView":3,"componentType":5123,"count":36,"type":"SCALAR"}]}
+)";
+}
+
+} // namespace
+
+// The model lit by its default lamp: the faces it reaches are shaded apart (not all washed to
+// the picture's full colour) and both halves of the picture show.
+TEST_F(SceneImport, ABlenderModelWithItsDefaultLampIsLitNotWashedOut) {
+    GLTest::SetUp();
+    if (IsSkipped()) return;
+    writeFile(dir + "/blender/cube.gltf", blenderCubeGltf(dir));
+    const std::string out = dir + "/data/scenes/cube.qzg";
+    CommandResult r = runCommand(tool + " import --textures " + dir + "/data/textures " + dir +
+                                 "/blender/cube.gltf " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.out, "1 mesh, 12 triangles, 1 material, 1 texture, 1 camera, 1 light, 1 frame");
+
+    SceneLoaderQZG::setKeepStoredTexturePaths(false);
+    SceneLoaderQZG loader;
+    Scene* scene = loader.load(out, dir + "/data/textures/");
+    ASSERT_NE(scene, nullptr);
+    glViewport(0, 0, 800, 600);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    scene->applyLightColours();
+    scene->setTime(0);
+    scene->animate();
+    scene->render();
+    glFinish();
+    std::vector<unsigned char> rgba(800 * 600 * 4);
+    glReadPixels(0, 0, 800, 600, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+
+    // The strength of the red and of the blue half wherever it shows.
+    std::vector<int> reds, blues;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        const int red = rgba[i], blue = rgba[i + 2];
+        if (red > 20 && red > 3 * blue) reds.push_back(red);
+        if (blue > 20 && blue > 3 * red) blues.push_back(blue);
+    }
+    ASSERT_GT(reds.size(), 2000u);
+    ASSERT_GT(blues.size(), 2000u);
+    for (std::vector<int>* half : {&reds, &blues}) {
+        std::sort(half->begin(), half->end());
+        const int dim = (*half)[half->size() / 10], bright = (*half)[half->size() * 9 / 10];
+        EXPECT_LT(bright, 250) << "washed out to the picture's full colour";
+        EXPECT_GT(bright, 120) << "barely lit";
+        EXPECT_GT(bright, dim * 13 / 10) << "the faces are not shaded apart: " << dim << " vs " << bright;
     }
 }

@@ -61,10 +61,11 @@ bool haveDisplay() {
 }
 
 // A working directory with a small packed demo: one Clear effect for the whole run.
-std::string makeDemoDir(int demoStart = 0) {
+// `header` goes into the script's header.
+std::string makeDemoDir(int demoStart = 0, const std::string& header = "") {
     std::string dir = makeTempDir();
     writeFile(dir + "/src/data/scripts/demo.scr", "__HEADER__\nDEMO_START " + std::to_string(demoStart) +
-                                                      "\nDEMO_END 286000\n"
+                                                      "\nDEMO_END 286000\n" + header +
                                                       "__DEFS__\nINSERT_EFFECT Clear\n"
                                                       "__TIMELINE__\n0 BEGIN Clear\n");
     CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + dir + "/data.qzd " + dir +
@@ -146,6 +147,26 @@ TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
         std::string err = readFile(child.errPath);
         EXPECT_NE(err.find("frames=0 "), std::string::npos) << demoStart << "\n" << err;
     }
+}
+
+// DEMO_LENGTH (an extension of the script) ends the run there, like the fixed end without it; a
+// DEMO_START past it presents nothing.
+TEST(PlayerProgram, DemoLengthEndsTheRunWithExitCodeZero) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string dir = makeDemoDir(0, "DEMO_LENGTH 1500\n");
+    Child child = startPlayer(dir);
+    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    std::string err = readFile(child.errPath);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=([0-9.]+) "))) << err;
+    EXPECT_GT(std::stoul(m[1]), 0u);
+    EXPECT_GE(std::stod(m[2]), 1.4) << err;
+
+    dir = makeDemoDir(2000, "DEMO_LENGTH 1500\n");
+    child = startPlayer(dir);
+    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    err = readFile(child.errPath);
+    EXPECT_NE(err.find("frames=0 "), std::string::npos) << err;
 }
 
 TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes) {

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,26 @@ TEST(BundledDemo, TheScriptUsesEveryEffectAndRunsToTheEnd) {
     EXPECT_NE(r.out.find("[286000,false]"), std::string::npos);       // the timeline reaches the end
 }
 
+// The checker finds nothing to say about the bundled demo (it loads every picture, scene and morph
+// file and hands over every signal); and making the demo leaves nothing but the demo behind.
+TEST(BundledDemo, ChecksClean) {
+    const std::string dir = demoDir();
+    CommandResult r =
+        runCommand(binPath("holdfast-script") + " --check " + dir + "/data.qzd --password tolvrask");
+    if (r.exitCode == 1 && r.err.find("could not create a GL context") != std::string::npos)
+        GTEST_SKIP() << "no GL context";
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "0 errors, 0 warnings\n") << r.err;
+
+    fs::remove(dir + "/.lock"); // left by makers before the lock moved to the folder itself
+    r = runCommand(std::string(HOLDFAST_SOURCE_DIR) + "/tools/make-demo.sh " +
+                       fs::path(HOLDFAST_BIN_DIR).parent_path().string(),
+                   900);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir + "/.lock"));
+    EXPECT_TRUE(fs::exists(dir + "/data.qzd") && fs::exists(dir + "/music.ogg"));
+}
+
 TEST(BundledDemo, TheMusicIsAbout286SecondsWithTheKickOnEveryBeat) {
     OggVorbis_File file;
     ASSERT_EQ(ov_fopen((demoDir() + "/music.ogg").c_str(), &file), 0);
@@ -212,4 +233,107 @@ TEST(BundledDemo, TheSpectrumHearsTheKicksAsBeatsAndNothingElse) {
     EXPECT_EQ(beatsHeard(97000, 111000), std::vector<int>{});
     tesselMusic.closeSound();
     sound::setOfflineMode(false);
+}
+
+namespace {
+
+// The kicks of the bundled music (tools/holdfast-makemusic.cpp), in ms: a kick on each bar of
+// bars 8-15 and 56-63, on every beat of bars 16-47, 64-95 and 112-135, and on 1 and 2-and of the
+// half-time bars 96-111. Nothing in bars 48-55 (the breakdown) or from bar 136 (the pads).
+std::vector<int> musicKicks() {
+    std::vector<int> kicks;
+    for (int bar = 0; bar < 143; ++bar) {
+        const int t = bar * 2000;
+        if ((bar >= 8 && bar < 16) || (bar >= 56 && bar < 64)) {
+            kicks.push_back(t);
+        } else if ((bar >= 16 && bar < 48) || (bar >= 64 && bar < 96) || (bar >= 112 && bar < 136)) {
+            for (int beat = 0; beat < 4; ++beat)
+                kicks.push_back(t + beat * 500);
+        } else if (bar >= 96 && bar < 112) {
+            kicks.push_back(t);
+            kicks.push_back(t + 750);
+        }
+    }
+    return kicks;
+}
+
+} // namespace
+
+// The whole demo stepped as a 60 fps player would (the GL work sent to a driver that draws
+// nothing), counting the Spectrum's beats as the capture tool reports them. While the script lets
+// the Spectrum listen (its active spans, from the script's timeline) every kick is one beat, heard
+// within 100 ms, and no beat falls anywhere else.
+TEST(BundledDemo, TheSpectrumCountsEveryKickWhileItListensAndNothingElse) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    CommandResult script = runCommand(binPath("holdfast-script") + " --archive " + demoDir() +
+                                      "/data.qzd --password tolvrask data/scripts/demo.scr");
+    ASSERT_EQ(script.exitCode, 0) << script.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        script.out, m,
+        std::regex(
+            "\\{\"name\":\"Spectrum\",\"active\":\\{[^{}]*\"keys\":\\[((\\[\\d+,(true|false)\\],?)*)\\]")))
+        << script.out.substr(0, 400);
+    std::vector<std::pair<int, int>> listening; // [from, to)
+    {
+        const std::string keys = m[1];
+        const std::regex key("\\[(\\d+),(true|false)\\]");
+        int from = -1;
+        for (auto it = std::sregex_iterator(keys.begin(), keys.end(), key); it != std::sregex_iterator();
+             ++it) {
+            const int t = std::stoi((*it)[1]);
+            const bool on = (*it)[2] == "true";
+            if (on && from < 0) from = t;
+            if (!on && from >= 0) {
+                listening.emplace_back(from, t);
+                from = -1;
+            }
+        }
+    }
+    ASSERT_FALSE(listening.empty());
+    auto listens = [&](int t) {
+        for (const auto& span : listening)
+            if (t >= span.first && t < span.second) return true;
+        return false;
+    };
+
+    const std::string out = makeTempDir();
+    CommandResult r = runCommand("GALLIUM_NOOP=1 " + binPath("holdfast-capture") + " --data " + demoDir() +
+                                     "/data.qzd --times 286000 --out " + out,
+                                 600);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("beats=(\\d+)( at ([0-9,]+))?"))) << r.err;
+    const size_t count = std::stoul(m[1]);
+    std::vector<int> beats;
+    {
+        const std::string list = m[3];
+        std::stringstream in(list);
+        std::string item;
+        while (std::getline(in, item, ','))
+            beats.push_back(std::stoi(item));
+    }
+    ASSERT_EQ(beats.size(), count);
+
+    std::vector<int> kicks;
+    for (int kick : musicKicks())
+        if (listens(kick)) kicks.push_back(kick);
+    ASSERT_GT(kicks.size(), 100u) << "the Spectrum hardly listens";
+    // Within a few percent: a kick at the very edge of a span may go either way.
+    EXPECT_NEAR(static_cast<double>(count), static_cast<double>(kicks.size()), 0.03 * kicks.size());
+    size_t heard = 0;
+    for (int kick : kicks) {
+        bool found = false;
+        for (int t : beats)
+            found = found || (t >= kick && t <= kick + 100);
+        heard += found;
+    }
+    EXPECT_GE(heard, kicks.size() * 97 / 100);
+    const std::vector<int> all = musicKicks();
+    for (int t : beats) {
+        EXPECT_TRUE(listens(t)) << "a beat at " << t << " ms, where the Spectrum is not listening";
+        bool onAKick = false;
+        for (int kick : all)
+            onAKick = onAKick || (t >= kick && t <= kick + 100);
+        EXPECT_TRUE(onAKick) << "a beat at " << t << " ms, off the kicks";
+    }
 }

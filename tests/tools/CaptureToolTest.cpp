@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -275,6 +280,23 @@ TEST(CaptureTool, AHugeRangeIsGeneratedAsItGoes) {
     EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
 }
 
+// A demo with DEMO_LENGTH ends there: no frame after it, and the tool says so once.
+TEST(CaptureTool, NoFrameAfterTheDemosLength) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), out = makeTempDir() + "/frames";
+    std::string script = kScript;
+    script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 600\n");
+    writeFile(demo + "/data/scripts/demo.scr", script);
+    CommandResult r = capture("--data " + demo + " --from 400 --to 900 --step 100 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(filesIn(out),
+              (std::vector<std::string>{"frame_00000400.png", "frame_00000500.png", "frame_00000600.png"}));
+    const std::string said = "the demo ends at 600 ms; no frame after it is written";
+    const size_t at = r.err.find(said);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << r.err;
+}
+
 TEST(CaptureTool, UndecodableMusicIsReportedOnceAndTheDemoRunsSilent) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = testDemo(), out = makeTempDir();
@@ -352,4 +374,87 @@ TEST(CaptureTool, AnswersHelpAndVersion) {
     r = capture("--version");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, std::string("holdfast-capture ") + HOLDFAST_VERSION + "\n");
+}
+
+namespace {
+
+bool isFifo(const std::string& path) {
+    return fs::is_fifo(fs::symlink_status(path));
+}
+
+} // namespace
+
+// --sheet, --video and the frames of --out replace regular files only: a FIFO, a symbolic link or
+// a device node in the way stays as it was (and a FIFO never blocks the run).
+TEST(CaptureTool, OutputsReplaceOnlyRegularFiles) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = testDemo(), dir = makeTempDir();
+    ASSERT_EQ(mkfifo((dir + "/fifo.png").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir + "/fifo.mp4").c_str(), 0600), 0);
+    writeFile(dir + "/target.png", "keep");
+    fs::create_symlink(dir + "/target.png", dir + "/link.png");
+    std::vector<std::string> sheets = {dir + "/fifo.png", dir + "/link.png"};
+    // A device node of our own (a null device) where the system lets us make one.
+    if (mknod((dir + "/device.png").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        sheets.push_back(dir + "/device.png");
+    for (const std::string& sheet : sheets) {
+        CommandResult r = capture("--data " + demo + " --times 0 --sheet " + sheet);
+        EXPECT_EQ(r.exitCode, 2) << sheet << "\n" << r.err;
+        EXPECT_NE(r.err.find("will not write " + sheet + ": it exists and is not a regular file"),
+                  std::string::npos)
+            << r.err;
+    }
+    CommandResult r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --video " + dir +
+                                     "/fifo.mp4 --from 0 --to 1000",
+                                 20);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_NE(r.err.find("will not write " + dir + "/fifo.mp4: it exists and is not a regular file"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(isFifo(dir + "/fifo.png"));
+    EXPECT_TRUE(isFifo(dir + "/fifo.mp4"));
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.png"));
+    EXPECT_EQ(readFile(dir + "/target.png"), "keep");
+    if (sheets.size() == 3) {
+        EXPECT_TRUE(fs::is_character_file(dir + "/device.png"));
+    }
+
+    // A frame's name taken by a FIFO: that frame cannot be written, and the FIFO stays.
+    const std::string out = makeTempDir();
+    ASSERT_EQ(mkfifo((out + "/frame_00000100.png").c_str(), 0600), 0);
+    r = capture("--data " + demo + " --times 0,100 --out " + out);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("cannot write " + out + "/frame_00000100.png"), std::string::npos) << r.err;
+    EXPECT_TRUE(isFifo(out + "/frame_00000100.png"));
+    EXPECT_EQ(filesIn(out), (std::vector<std::string>{"frame_00000000.png", "frame_00000100.png"}));
+}
+
+// SIGTERM or SIGINT in the middle of a video stops ffmpeg and leaves no partial file.
+TEST(CaptureTool, ASignalEndsAVideoLeavingNothingBehind) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    if (runCommand("command -v ffmpeg").exitCode != 0) GTEST_SKIP() << "needs ffmpeg";
+    const std::string demo = testDemo();
+    for (const std::string signal : {"TERM", "INT"}) {
+        const std::string dir = makeTempDir();
+        // A background job of a script ignores SIGINT unless told otherwise. Once ffmpeg has
+        // made its file, the capture is signalled; the time it takes to end is printed.
+        CommandResult r = runCommand("env --default-signal=INT " + binPath("holdfast-capture") + " --data " +
+                                         demo + " --video " + dir +
+                                         "/clip.mp4 --fps 100 --from 0 --to 9999 2>/dev/null & pid=$!\n"
+                                         "for i in $(seq 300); do [ -n \"$(ls -A " +
+                                         dir + ")\" ] && break; sleep 0.1; done\n" +
+                                         "sleep 0.5; start=$(date +%s%N); kill -" + signal +
+                                         " $pid; wait $pid; rc=$?; end=$(date +%s%N)\n"
+                                         "echo \"rc=$rc ms=$(( (end - start) / 1000000 ))\"; ls -A " +
+                                         dir,
+                                     90);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const int expected = 128 + (signal == "TERM" ? SIGTERM : SIGINT);
+        EXPECT_EQ(r.out.substr(0, r.out.find(' ')), "rc=" + std::to_string(expected))
+            << signal << ": " << r.out;
+        // Nothing is listed after the time: neither the video nor its temporary file.
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << signal << ": " << r.out;
+        std::cout << "SIG" << signal << " ended the capture: " << r.out;
+    }
 }

@@ -31,6 +31,10 @@ if(TARGET test_tools)
     set_tests_properties(whole_demo.${name} PROPERTIES LABELS slow TIMEOUT 900
       ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
   endforeach()
+  # Six frames around the depth of field: quick enough for every pass.
+  add_test(NAME whole_demo.focus COMMAND test_whole_demo --gtest_filter=WholeDemo.TheDepthOfFieldKeepsTheSceneInFocusAndBlursTheRest)
+  set_tests_properties(whole_demo.focus PROPERTIES TIMEOUT 300
+    ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy")
   # Reads the script's timeline only: quick, so in every pass.
   add_test(NAME whole_demo.windows COMMAND test_whole_demo --gtest_filter=WholeDemo.NoTwoTenSecondWindowsInARowShowTheSameEffects)
   set_tests_properties(whole_demo.windows PROPERTIES TIMEOUT 120

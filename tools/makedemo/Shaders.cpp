@@ -9,25 +9,35 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Depth-of-field weight. The colour is the fragment's own; alpha is 1 within a band around the
-// focus depth and falls off linearly with the window-depth distance beyond it. The DOF effect
-// passes env[0] = (0, Constant / 100, (2 Weight1 - 0.5) * 2, (Weight2 - 0.5) * 2) and
-// env[1] = (0.5, 0.5, 0.5, 1), so the focus depth is Weight2, the band half-width Constant / 100
-// and the fall-off 64 * (4 Weight1 - 1) per unit of depth (window depths crowd towards 1).
+// Depth of field. A fragment program replaces the whole fixed-function fragment stage, texturing
+// included, so this one does what that stage does for a material with one texture: the texel of
+// unit 0 (first coordinate set, or the sphere-map coordinates of a reflective material) times the
+// lit colour, plus the separate specular colour. Texels with no opacity are cut here, since the
+// alpha test only sees what is written to alpha: the focus weight, 1 within a band around the
+// focus depth and falling off linearly with the window-depth distance beyond it, never quite 0.
+// The DOF effect passes env[0] = (0, Constant / 100, (2 Weight1 - 0.5) * 2, (Weight2 - 0.5) * 2)
+// and env[1] = (0.5, 0.5, 0.5, 1), so the focus depth is Weight2, the band half-width
+// Constant / 100 and the fall-off 64 * (4 Weight1 - 1) per unit of depth (window depths crowd
+// towards 1).
 const char kDofLight[] = R"(!!ARBfp1.0
-# DOF focus weight: colour from the fragment, alpha from its distance to the focus depth.
+# DOF: the picture as one texture draws it, and the focus weight in alpha.
 PARAM shape = program.env[0];
 PARAM mid = program.env[1];
-PARAM gain = {64.0, 64.0, 64.0, 64.0};
-TEMP focus, d;
-MAD focus.x, shape.w, mid.x, mid.y;
-SUB d.x, fragment.position.z, focus.x;
+PARAM k = {64.0, 0.004, 0.0, 0.0};
+TEMP texel, colour, d;
+TEX texel, fragment.texcoord[0], texture[0], 2D;
+MUL colour, texel, fragment.color;
+SUB d, colour.w, k.y;
+KIL d;
+ADD result.color.xyz, colour, fragment.color.secondary;
+MAD d.x, shape.w, mid.x, mid.y;
+SUB d.x, fragment.position.z, d.x;
 ABS d.x, d.x;
 SUB d.x, d.x, shape.y;
 MUL d.x, d.x, shape.z;
-MUL d.x, d.x, gain.x;
-SUB_SAT result.color.w, mid.w, d.x;
-MOV result.color.xyz, fragment.color;
+MUL d.x, d.x, k.x;
+SUB_SAT d.x, mid.w, d.x;
+MAX result.color.w, d.x, k.y;
 END
 )";
 

@@ -1,10 +1,13 @@
 #include "SceneImport.h"
 
+#include "ModelCheck.h"
+
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
 #include "resources/ImageLibrary.h"
 #include "resources/PngWriter.h"
 
+#include <assimp/DefaultIOSystem.h>
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
@@ -14,14 +17,19 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sceneimport {
@@ -30,7 +38,12 @@ using namespace scenefile;
 
 namespace {
 
+int warnings = 0;
+bool quiet = false; // the front end alone (fuzzing) counts its warnings without printing them
+
 void warn(const char* format, ...) {
+    ++warnings;
+    if (quiet) return;
     std::fputs("holdfast-scene: warning: ", stderr);
     va_list args;
     va_start(args, format);
@@ -80,11 +93,39 @@ bool isFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// Something other than a regular file at `path` (a FIFO, a device, a symbolic link, a folder):
+// outputs never replace those.
+bool holdsOtherThanFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+// A file's identity, so that two names of one file compare equal.
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    bool operator<(const FileId& o) const { return device != o.device ? device < o.device : inode < o.inode; }
+};
+
+bool fileId(const std::string& path, FileId& id) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    id = {st.st_dev, st.st_ino};
+    return true;
+}
+
 bool readBytes(const std::string& path, std::vector<uint8_t>& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
+}
+
+bool sameBytes(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0 || sa.st_size != sb.st_size) return false;
+    std::vector<uint8_t> x, y;
+    return readBytes(a, x) && readBytes(b, y) && x == y;
 }
 
 // glTF URIs may be percent-encoded ("my%20wood.png").
@@ -102,6 +143,21 @@ std::string percentDecoded(const std::string& s) {
     return out;
 }
 
+// The canonical path (symbolic links and ".." resolved); empty when it does not exist.
+std::string canonical(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return "";
+    std::string out = real;
+    std::free(real);
+    return out;
+}
+
+bool isInside(const std::string& path, const std::string& folder) {
+    if (folder == "/") return true;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
 enum class ImageKind { Unknown, Png, Jpeg };
 
 ImageKind imageKind(const uint8_t* p, size_t n) {
@@ -111,30 +167,131 @@ ImageKind imageKind(const uint8_t* p, size_t n) {
     return ImageKind::Unknown;
 }
 
+// A picture file's kind and size read from its header, so that nothing is read whole before it
+// is known to be a picture the player can take.
+struct PictureHeader {
+    ImageKind kind = ImageKind::Unknown;
+    uint32_t width = 0, height = 0;
+};
+
+uint32_t be16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 8 | p[1];
+}
+
+uint32_t be32(const uint8_t* p) {
+    return be16(p) << 16 | be16(p + 2);
+}
+
+bool readAt(std::ifstream& in, uint64_t offset, uint8_t* into, size_t n) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(into), static_cast<std::streamsize>(n));
+    return static_cast<size_t>(in.gcount()) == n;
+}
+
+PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
+    PictureHeader h;
+    std::ifstream in(path, std::ios::binary);
+    uint8_t b[24];
+    if (!readAt(in, 0, b, 3)) return h;
+    const bool png = readAt(in, 0, b, 24) && imageKind(b, 24) == ImageKind::Png;
+    if (png && std::memcmp(b + 12, "IHDR", 4) == 0) {
+        h = {ImageKind::Png, be32(b + 16), be32(b + 20)};
+        return h;
+    }
+    if (png || imageKind(b, 3) != ImageKind::Jpeg) {
+        h.kind = png ? ImageKind::Png : ImageKind::Unknown;
+        return h;
+    }
+    h.kind = ImageKind::Jpeg;
+    // Segment by segment to the frame header, which holds the size.
+    for (uint64_t at = 2; at + 4 <= size;) {
+        if (!readAt(in, at, b, 4) || b[0] != 0xFF) break;
+        if (b[1] == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        const uint8_t marker = b[1];
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame && readAt(in, at + 4, b + 4, 5)) {
+            h.height = be16(b + 5);
+            h.width = be16(b + 7);
+            break;
+        }
+        at += 2 + be16(b + 2);
+    }
+    return h;
+}
+
 // ---- textures -------------------------------------------------------------------------------
 
 // Copies (or converts) each texture a material names into the texture directory once, under a
-// name that is unique among this import's textures, and gives the name the scene stores.
+// name that is unique among this import's textures, and gives the name the scene stores. Nothing
+// takes its final name before the scene is written (commit); until then the pictures wait under
+// temporary names that rollback removes.
 class TextureCopier {
   public:
-    TextureCopier(const aiScene* scene, std::string inputDir, std::string outputDir, std::string outputStem)
+    TextureCopier(const aiScene* scene, std::string inputDir, std::string outputDir, std::string outputStem,
+                  bool allowOutside, std::set<FileId> inputs, bool write = true)
         : scene_(scene), inputDir_(std::move(inputDir)), outputDir_(std::move(outputDir)),
-          outputStem_(std::move(outputStem)) {}
+          outputStem_(std::move(outputStem)), allowOutside_(allowOutside), inputs_(std::move(inputs)),
+          write_(write) {
+        realInputDir_ = canonical(inputDir_);
+    }
+    ~TextureCopier() { rollback(); }
 
-    // Empty when the texture cannot be carried (a warning says why).
+    // Empty when the texture cannot be carried (a warning says why, or error() is set).
     std::string place(const std::string& reference) {
-        if (reference.empty()) return "";
+        if (reference.empty() || !error_.empty()) return "";
         auto embedded = scene_->GetEmbeddedTextureAndIndex(reference.c_str());
         const std::string key = embedded.first ? "*" + std::to_string(embedded.second) : reference;
         auto done = placed_.find(key);
         if (done != placed_.end()) return done->second;
-        std::string name =
-            embedded.first ? placeEmbedded(embedded.first, embedded.second) : placeFile(reference);
+        std::string name;
+        if (!write_)
+            name = plainName(stemOf(reference));
+        else
+            name = embedded.first ? placeEmbedded(embedded.first, embedded.second) : placeFile(reference);
         placed_[key] = name;
         return name;
     }
 
+    // The first texture that could not be written, or one that would replace what it must not.
+    const std::string& error() const { return error_; }
+    size_t count() const {
+        std::set<std::string> names;
+        for (const auto& entry : placed_)
+            if (!entry.second.empty()) names.insert(entry.second);
+        return names.size();
+    }
+
+    // Gives every texture its final name; false, with the reason, when one cannot take it.
+    bool commit(std::string& error) {
+        for (Staged& s : staged_) {
+            if (isFile(s.final) && !sameBytes(s.final, s.temporary))
+                warn("texture %s in %s is replaced by another picture", s.name.c_str(), outputDir_.c_str());
+            if (holdsOtherThanFile(s.final) || std::rename(s.temporary.c_str(), s.final.c_str()) != 0) {
+                error = "cannot write texture " + s.final + ": " + std::strerror(errno);
+                return false;
+            }
+            s.temporary.clear();
+        }
+        staged_.clear();
+        return true;
+    }
+
+    void rollback() {
+        for (const Staged& s : staged_)
+            if (!s.temporary.empty()) std::remove(s.temporary.c_str());
+        staged_.clear();
+    }
+
   private:
+    struct Staged {
+        std::string name, final, temporary;
+    };
+
     std::string uniqueName(const std::string& stem, const std::string& extension) {
         std::string base = plainName(stem);
         std::string name = base + extension;
@@ -144,16 +301,53 @@ class TextureCopier {
         return name;
     }
 
-    bool writeOut(const std::string& name, const std::vector<uint8_t>& bytes) {
-        // Scenes share textures by name: a different picture of the same name (another model's)
-        // would change how that scene looks.
-        std::vector<uint8_t> before;
-        if (isFile(outputDir_ + "/" + name) && readBytes(outputDir_ + "/" + name, before) && before != bytes)
-            warn("texture %s in %s is replaced by another picture", name.c_str(), outputDir_.c_str());
-        std::string error;
-        if (writeBytesToFile(bytes, outputDir_ + "/" + name, &error)) return true;
-        warn("cannot write texture %s: %s", name.c_str(), error.c_str());
+    std::string temporaryFor(const std::string& name) const {
+        return outputDir_ + "/." + name + "." + std::to_string(::getpid()) + ".part";
+    }
+
+    bool fail(const std::string& what) {
+        if (error_.empty()) error_ = what;
         return false;
+    }
+
+    // Checks the texture's final place and makes its temporary file with `bytes` (or, when
+    // `bytes` is null, leaves the temporary name for the caller to write).
+    bool stage(const std::string& name, const std::vector<uint8_t>* bytes) {
+        const std::string final = outputDir_ + "/" + name;
+        if (holdsOtherThanFile(final))
+            return fail("cannot write texture " + final + ": it exists and is not a regular file");
+        const std::string temporary = temporaryFor(name);
+        staged_.push_back({name, final, ""});
+        std::string error;
+        // Without bytes an empty file still makes the folder and shows that it can be written.
+        if (!writeBytesToFile(bytes ? *bytes : std::vector<uint8_t>(), temporary, &error)) {
+            const std::string reason = std::strerror(errno);
+            std::remove(temporary.c_str());
+            staged_.pop_back();
+            return fail("cannot write texture " + final + ": " + reason);
+        }
+        staged_.back().temporary = temporary;
+        return true;
+    }
+
+    void unstage(const std::string& name) {
+        for (auto s = staged_.begin(); s != staged_.end(); ++s)
+            if (s->name == name) {
+                std::remove(s->temporary.c_str());
+                staged_.erase(s);
+                return;
+            }
+    }
+
+    // A texture that would land on one of the model's own files: true when it is that very
+    // picture, which then stays as it is; error() is set when it is another.
+    bool keepsInput(const std::string& name, const std::vector<uint8_t>& bytes) {
+        FileId id;
+        if (!fileId(outputDir_ + "/" + name, id) || !inputs_.count(id)) return false;
+        std::vector<uint8_t> before;
+        if (readBytes(outputDir_ + "/" + name, before) && before == bytes) return true;
+        return fail("texture " + outputDir_ + "/" + name +
+                    " would replace one of the model's own files; give --textures another folder");
     }
 
     // PNG and JPEG go over byte for byte once the engine's decoder has read them; the decoder
@@ -166,13 +360,16 @@ class TextureCopier {
             return "";
         }
         std::string name = uniqueName(stem, kind == ImageKind::Png ? ".png" : ".jpg");
-        if (!writeOut(name, bytes)) return "";
-        const std::string path = outputDir_ + "/" + name;
-        ImageData* image = kind == ImageKind::Png ? ImageLibrary::instance().loadPNG(path.c_str())
-                                                  : ImageLibrary::instance().loadJPEG(path.c_str());
+        const std::string path = temporaryFor(name);
+        const bool kept = keepsInput(name, bytes);
+        if (!error_.empty()) return "";
+        if (!kept && !stage(name, &bytes)) return "";
+        const std::string readFrom = kept ? outputDir_ + "/" + name : path;
+        ImageData* image = kind == ImageKind::Png ? ImageLibrary::instance().loadPNG(readFrom.c_str())
+                                                  : ImageLibrary::instance().loadJPEG(readFrom.c_str());
         if (!image) {
             warn("texture %s cannot be decoded: not carried over", what.c_str());
-            std::remove(path.c_str());
+            unstage(name);
             return "";
         }
         // The engine takes 8-bit RGB and RGBA only (it stops on grey, palette or 16-bit
@@ -180,17 +377,24 @@ class TextureCopier {
         const uint32_t depth = image->bitsPerPixel;
         bool ok = true;
         if (depth != 24 && depth != 32) {
+            if (kept) {
+                freeImage(image);
+                fail("texture " + outputDir_ + "/" + name +
+                     " would be converted over one of the model's own files; give --textures another folder");
+                return "";
+            }
             if (kind == ImageKind::Png) {
                 ok = rewritePng(bytes, path);
             } else {
-                std::remove(path.c_str());
+                unstage(name);
                 name = uniqueName(stem, ".png");
-                ok = depth == 8 && writeGreyAsRgb(*image, outputDir_ + "/" + name);
+                ok = depth == 8 && stage(name, nullptr) && writeGreyAsRgb(*image, temporaryFor(name));
             }
         }
         freeImage(image);
         if (!ok) {
-            std::remove((outputDir_ + "/" + name).c_str());
+            unstage(name);
+            if (!error_.empty()) return "";
             warn("texture %s cannot be converted to 8-bit RGB: not carried over", what.c_str());
             return "";
         }
@@ -220,6 +424,33 @@ class TextureCopier {
                            false, false);
     }
 
+    // Reads a texture file once its header says it is a picture of a size the player takes.
+    bool readPicture(const std::string& path, const std::string& what, std::vector<uint8_t>& bytes) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        const PictureHeader h = readPictureHeader(path, size);
+        if (h.kind == ImageKind::Unknown) {
+            warn("texture %s is neither PNG nor JPEG: not carried over", what.c_str());
+            return false;
+        }
+        if (h.width == 0 || h.height == 0 || h.width > kMaxImageSide || h.height > kMaxImageSide) {
+            warn("texture %s is %ux%u pixels; the player takes 1 to %u a side: not carried over",
+                 what.c_str(), h.width, h.height, kMaxImageSide);
+            return false;
+        }
+        // Even uncompressed 16-bit RGBA with room for metadata stays under this.
+        const uint64_t most = static_cast<uint64_t>(h.height) * (1 + uint64_t{h.width} * 8) + (16u << 20);
+        if (size > most) {
+            warn("texture %s holds %llu bytes, more than a %ux%u picture can: not carried over", what.c_str(),
+                 static_cast<unsigned long long>(size), h.width, h.height);
+            return false;
+        }
+        if (readBytes(path, bytes)) return true;
+        warn("texture %s cannot be read: not carried over", what.c_str());
+        return false;
+    }
+
     std::string placeFile(const std::string& reference) {
         std::string ref = reference;
         std::replace(ref.begin(), ref.end(), '\\', '/');
@@ -235,13 +466,31 @@ class TextureCopier {
                 from = slash == std::string::npos ? slash : slash + 1;
             }
         }
+        std::string outside;
         for (const std::string& path : candidates) {
             if (!isFile(path)) continue;
+            // A model names its own pictures; "../" or an absolute name could reach any file.
+            if (!allowOutside_ && !isInside(canonical(path), realInputDir_)) {
+                if (outside.empty()) outside = path;
+                continue;
+            }
+            // One picture named two ways ("wood.png", "./maps/../wood.png") is copied once.
+            FileId id{};
+            const bool known = fileId(path, id);
+            if (known && byFile_.count(id)) return byFile_[id];
             std::vector<uint8_t> bytes;
-            if (!readBytes(path, bytes)) break;
-            return placeEncoded(bytes, stemOf(path), reference);
+            if (!readPicture(path, reference, bytes)) return "";
+            if (known) inputs_.insert(id);
+            const std::string name = placeEncoded(bytes, stemOf(path), reference);
+            if (known) byFile_[id] = name;
+            return name;
         }
-        warn("texture %s not found beside the model: not carried over", reference.c_str());
+        if (!outside.empty())
+            warn("texture %s lies outside the model's folder (%s): not carried over (--allow-outside takes "
+                 "it)",
+                 reference.c_str(), outside.c_str());
+        else
+            warn("texture %s not found beside the model: not carried over", reference.c_str());
         return "";
     }
 
@@ -265,21 +514,26 @@ class TextureCopier {
         }
         if (alpha) warn("texture %s: its alpha channel is dropped", what.c_str());
         std::string name = uniqueName(stem, ".png");
-        std::string error;
-        const std::string path = outputDir_ + "/" + name;
-        if (!writeBytesToFile({}, path, &error) ||
-            !writeRgbPng(path, static_cast<int>(texture->mWidth), static_cast<int>(texture->mHeight),
-                         rgb.data(), false, false)) {
-            warn("cannot write texture %s", name.c_str());
+        if (!stage(name, nullptr)) return "";
+        if (!writeRgbPng(temporaryFor(name), static_cast<int>(texture->mWidth),
+                         static_cast<int>(texture->mHeight), rgb.data(), false, false)) {
+            unstage(name);
+            fail("cannot write texture " + outputDir_ + "/" + name);
             return "";
         }
         return name;
     }
 
     const aiScene* scene_;
-    std::string inputDir_, outputDir_, outputStem_;
+    std::string inputDir_, realInputDir_, outputDir_, outputStem_;
+    bool allowOutside_;
+    std::set<FileId> inputs_;
+    bool write_;
     std::map<std::string, std::string> placed_;
+    std::map<FileId, std::string> byFile_;
     std::set<std::string> used_;
+    std::vector<Staged> staged_;
+    std::string error_;
 };
 
 // ---- materials ------------------------------------------------------------------------------
@@ -437,11 +691,25 @@ struct NodeEntry {
     int32_t objectId = -1;          // -1: not written (the dropped root)
 };
 
-void collectNodes(const aiNode* node, int parent, std::vector<NodeEntry>& out) {
-    out.push_back({node, parent, {}, -1});
-    const int self = static_cast<int>(out.size()) - 1;
-    for (unsigned i = 0; i < node->mNumChildren; ++i)
-        collectNodes(node->mChildren[i], self, out);
+// The nodes in depth-first order, parents before children, walked without recursion: false when
+// they nest deeper than kMaxNodeDepth.
+bool collectNodes(const aiNode* root, std::vector<NodeEntry>& out) {
+    struct Pending {
+        const aiNode* node;
+        int parent;
+        size_t depth;
+    };
+    std::vector<Pending> stack{{root, -1, 1}};
+    while (!stack.empty()) {
+        const Pending p = stack.back();
+        stack.pop_back();
+        if (p.depth > kMaxNodeDepth) return false;
+        out.push_back({p.node, p.parent, {}, -1});
+        const int self = static_cast<int>(out.size()) - 1;
+        for (unsigned i = p.node->mNumChildren; i-- > 0;)
+            stack.push_back({p.node->mChildren[i], self, p.depth + 1});
+    }
+    return true;
 }
 
 bool finite(const aiVector3D& v) {
@@ -559,7 +827,8 @@ class Builder {
         : scene_(scene), gltf_(gltf), textures_(textures) {}
 
     std::string build(const ImportOptions& options, SceneFile& out) {
-        collectNodes(scene_->mRootNode, -1, nodes_);
+        if (!collectNodes(scene_->mRootNode, nodes_))
+            return "nodes nested more than " + std::to_string(kMaxNodeDepth) + " levels deep";
         std::string error = sample(options.frameStep, out);
         if (!error.empty()) return error;
 
@@ -592,6 +861,13 @@ class Builder {
             out.chunks.push_back(std::move(chunk));
         return "";
     }
+
+    // What the build made, for the summary.
+    size_t meshes() const { return meshCount_; }
+    size_t triangles() const { return triangleCount_; }
+    size_t materials() const { return materialIds_.size(); }
+    size_t cameras() const { return cameraCount_; }
+    size_t lights() const { return lightCount_; }
 
   private:
     bool isStatic(size_t node) const {
@@ -671,6 +947,7 @@ class Builder {
     int32_t addMesh(const aiMesh* mesh, const std::string& name, int32_t parent,
                     const std::vector<aiMatrix4x4>& world) {
         Mesh m = convertMesh(mesh, name);
+        triangleCount_ += m.faces.size();
         header(m.header, name, parent);
         setTransform(m.header, world);
         // Materials are numbered 1, 2, ... in the order the meshes use them; unused ones are left out.
@@ -773,11 +1050,15 @@ class Builder {
         const aiColor3D& c = from->mColorDiffuse;
         const float brightest = std::max({c.r, c.g, c.b});
         if (brightest > 0 && std::isfinite(brightest)) {
-            l.multiplier = brightest;
+            // glTF gives physical intensities (candela, lux); exporters write a few units for
+            // an ordinary lamp and hundreds for bright ones, where the fixed-function light
+            // (whose ambient share is 0.3 of it) already washes a surface flat above 1. I / (1 + I)
+            // keeps the order of lights and never passes 1: 1 gives 0.5, 3 gives 0.75.
+            l.multiplier = gltf_ ? brightest / (1 + brightest) : brightest;
             l.colour = {c.r / brightest, c.g / brightest, c.b / brightest};
-            // Physical units (candela, watts) give hundreds; the fixed-function light saturates
-            // at a few.
-            if (brightest > 10)
+            // Other formats' values are taken as they are; the fixed-function light saturates at
+            // a few.
+            if (!gltf_ && brightest > 10)
                 warn("light %s: intensity %g is taken as a plain colour multiplier; lower it in the model",
                      name.c_str(), brightest);
         } else {
@@ -857,47 +1138,214 @@ class Builder {
     std::map<unsigned, int32_t> materialIds_; // assimp material index -> scene material id
     std::set<std::string> names_;
     int32_t nextId_ = 1;
-    size_t lightCount_ = 0, meshCount_ = 0, cameraCount_ = 0;
+    size_t lightCount_ = 0, meshCount_ = 0, cameraCount_ = 0, triangleCount_ = 0;
     bool dropRoot_ = false;
 };
 
-} // namespace
-
-int importScene(const ImportOptions& options, std::string& error) {
-    if (!isFile(options.input)) {
-        error = "cannot open " + options.input;
-        return 1;
+// Refuses to open anything but regular files, so that a buffer or material file naming a FIFO or
+// a device can neither block the import nor feed it without end, and remembers what it opened.
+class GuardedIOSystem : public Assimp::DefaultIOSystem {
+  public:
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+        // The readers only read.
+        if (std::strpbrk(mode, "wa+")) return nullptr;
+        struct stat st;
+        if (::stat(file, &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                if (refused.empty()) refused = std::string(file) + " is not a regular file";
+                return nullptr;
+            }
+            opened.insert({st.st_dev, st.st_ino});
+        }
+        return DefaultIOSystem::Open(file, mode);
     }
-    Assimp::Importer importer;
+    bool Exists(const char* file) const override { return isFile(file); }
+
+    std::string refused;
+    std::set<FileId> opened;
+};
+
+constexpr unsigned kReadFlags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
+                                aiProcess_GenSmoothNormals | aiProcess_SortByPType |
+                                aiProcess_ValidateDataStructure;
+
+Assimp::Importer& prepare(Assimp::Importer& importer, GuardedIOSystem* io) {
+    importer.SetIOHandler(io); // the importer owns it
     // FBX pivots would otherwise come as extra helper nodes between the real ones.
     importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-    const aiScene* scene = importer.ReadFile(
-        options.input, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals |
-                           aiProcess_SortByPType | aiProcess_ValidateDataStructure);
-    // A model of only cameras and lights comes flagged incomplete (it has no meshes): the
-    // object count decides instead.
+    return importer;
+}
+
+// Why assimp gave no scene. A model of only cameras and lights comes flagged incomplete (it has
+// no meshes): the object count decides instead, so only a missing root node counts here.
+std::string readFailure(Assimp::Importer& importer, const GuardedIOSystem& io) {
+    if (!io.refused.empty()) return io.refused;
+    const char* reason = importer.GetErrorString();
+    return reason && *reason ? reason : "incomplete scene";
+}
+
+std::string count(size_t n, const std::string& one, const std::string& many = "") {
+    return std::to_string(n) + " " + (n == 1 ? one : many.empty() ? one + "s" : many);
+}
+
+bool isGltf(const std::string& name) {
+    const std::string extension = lower(name.substr(name.find_last_of('.') + 1));
+    return extension == "gltf" || extension == "glb";
+}
+
+// The whole import in this process: read, convert, then write the scene and give the textures
+// their names, or leave nothing behind.
+int importHere(const ImportOptions& options, std::string& error) {
+    Assimp::Importer importer;
+    auto* io = new GuardedIOSystem;
+    const aiScene* scene = prepare(importer, io).ReadFile(options.input, kReadFlags);
     if (!scene || !scene->mRootNode) {
-        const char* reason = importer.GetErrorString();
-        error = "cannot import " + options.input + ": " + (reason && *reason ? reason : "incomplete scene");
+        error = "cannot import " + options.input + ": " + readFailure(importer, *io);
+        return 1;
+    }
+    // A file the model names that is not a regular file was left out; say so.
+    if (!io->refused.empty()) warn("%s: not read", io->refused.c_str());
+    FileId outputId;
+    if (fileId(options.output, outputId) && io->opened.count(outputId)) {
+        error = "will not write " + options.output + ": it is one of the model's own files";
         return 1;
     }
 
-    const std::string extension = lower(options.input.substr(options.input.find_last_of('.') + 1));
     const std::string textureDir =
         options.textureDir.empty() ? directoryOf(options.output) : options.textureDir;
-    TextureCopier textures(scene, directoryOf(options.input), textureDir, plainName(stemOf(options.output)));
-    Builder builder(scene, extension == "gltf" || extension == "glb", textures);
+    TextureCopier textures(scene, directoryOf(options.input), textureDir, plainName(stemOf(options.output)),
+                           options.allowOutside, io->opened);
+    Builder builder(scene, isGltf(options.input), textures);
     SceneFile out;
     error = builder.build(options, out);
     if (!error.empty()) {
         error = options.input + ": " + error;
         return 1;
     }
-    if (!writeSceneFile(out, options.output, &error)) {
+    if (!textures.error().empty()) {
+        error = textures.error();
+        return 1;
+    }
+    std::vector<uint8_t> bytes;
+    if (!writeScene(out, bytes, &error)) {
         error = "cannot write " + options.output + ": " + error;
         return 1;
     }
+    // The scene goes under a temporary name first: a write that fails half-way leaves neither
+    // the scene nor its textures.
+    const std::string temporary = directoryOf(options.output) + "/." + baseName(options.output) + "." +
+                                  std::to_string(::getpid()) + ".part";
+    if (!writeBytesToFile(bytes, temporary, &error)) {
+        error = "cannot write " + options.output + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return 1;
+    }
+    if (!textures.commit(error)) {
+        std::remove(temporary.c_str());
+        return 1;
+    }
+    if (holdsOtherThanFile(options.output) || std::rename(temporary.c_str(), options.output.c_str()) != 0) {
+        error = "cannot write " + options.output + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return 1;
+    }
+    const int frames = (out.lastFrame - out.firstFrame) / std::max(1, out.frameStep) + 1;
+    std::printf("holdfast-scene: %s: %s, %s, %s, %s, %s, %s, %s, %s\n", options.output.c_str(),
+                count(builder.meshes(), "mesh", "meshes").c_str(),
+                count(builder.triangles(), "triangle").c_str(),
+                count(builder.materials(), "material").c_str(), count(textures.count(), "texture").c_str(),
+                count(builder.cameras(), "camera").c_str(), count(builder.lights(), "light").c_str(),
+                count(static_cast<size_t>(frames), "frame").c_str(),
+                count(static_cast<size_t>(warnings), "warning").c_str());
     return 0;
+}
+
+} // namespace
+
+int importScene(const ImportOptions& options, std::string& error) {
+    struct stat st;
+    if (::stat(options.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "cannot open " + options.input +
+                (::stat(options.input.c_str(), &st) == 0 ? ": not a regular file" : "");
+        return 1;
+    }
+    if (holdsOtherThanFile(options.output)) {
+        error = "will not write " + options.output + ": it exists and is not a regular file";
+        return 1;
+    }
+    FileId in, out;
+    if (fileId(options.input, in) && fileId(options.output, out) && !(in < out) && !(out < in)) {
+        error = "will not write " + options.output + ": it is the model itself";
+        return 1;
+    }
+    if (const std::string problem = checkModelFile(options.input); !problem.empty()) {
+        error = "cannot import " + options.input + ": " + problem;
+        return 1;
+    }
+
+    // assimp's readers recurse as deep as a file nests and trust what it declares: they run in
+    // a child process, so that whatever they do to their stack ends in a report here.
+    std::fflush(nullptr);
+    int fds[2];
+    if (::pipe(fds) != 0) return importHere(options, error);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return importHere(options, error);
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        std::string message;
+        const int status = importHere(options, message);
+        for (size_t done = 0; done < message.size();) {
+            const ssize_t n = ::write(fds[1], message.data() + done, message.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    ::close(fds[1]);
+    std::string message;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        message.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        error = "cannot import " + options.input + ": the model reader crashed (" +
+                strsignal(WTERMSIG(status)) + "): the file is damaged or nested too deeply";
+        return 1;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return 0;
+    error = message.empty() ? "cannot import " + options.input + ": the model reader stopped without a reason"
+                            : message;
+    return 1;
+}
+
+std::string convertModelBytes(const uint8_t* data, size_t size, const std::string& name, SceneFile& out) {
+    quiet = true;
+    if (std::string problem = checkModelBytes(name, data, size); !problem.empty()) return problem;
+    Assimp::Importer importer;
+    auto* io = new GuardedIOSystem;
+    const size_t dot = name.find_last_of('.');
+    const std::string hint = dot == std::string::npos ? "" : name.substr(dot + 1);
+    const aiScene* scene = prepare(importer, io).ReadFileFromMemory(data, size, kReadFlags, hint.c_str());
+    if (!scene || !scene->mRootNode) return readFailure(importer, *io);
+    TextureCopier textures(scene, ".", ".", "model", false, {}, false);
+    Builder builder(scene, isGltf(name), textures);
+    std::string error = builder.build(ImportOptions{}, out);
+    std::vector<uint8_t> bytes;
+    if (error.empty()) writeScene(out, bytes, &error);
+    return error;
 }
 
 } // namespace sceneimport

@@ -2,7 +2,13 @@
 // other formats assimp knows) and writes it as a scene file, with its textures beside it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+
+namespace scenefile {
+struct SceneFile;
+}
 
 namespace sceneimport {
 
@@ -13,11 +19,22 @@ struct ImportOptions {
     // Scene time units per sampled frame. The scene effects run their clock at 100 units a second
     // with the default Speed, so 4 samples the animation 25 times a second.
     int frameStep = 4;
+    // Texture names that lead out of the model's folder ("../", absolute paths) are followed
+    // only when this is set.
+    bool allowOutside = false;
 };
 
-// Imports the model; warnings about what the scene format cannot carry go to stderr.
-// Returns 0 on success; 1 with `error` set when the input cannot be read or converted, or the
-// result could not be written.
+// Imports the model; warnings about what the scene format cannot carry go to stderr, and on
+// success a one-line summary (meshes, triangles, materials, textures, cameras, lights, frames,
+// warnings) to stdout. Returns 0 on success; 1 with `error` set when the input cannot be read or
+// converted, or the result could not be written, in which case neither the scene nor any of its
+// textures is left behind. The model is read in a child process.
 int importScene(const ImportOptions& options, std::string& error);
+
+// The front end alone, in this process, for a model held in memory (`name` gives the format by
+// its ending): the checks, the reader and the conversion; textures are named, not copied, and
+// nothing is written. Returns "" or the reason the model is refused.
+std::string convertModelBytes(const uint8_t* data, size_t size, const std::string& name,
+                              scenefile::SceneFile& out);
 
 } // namespace sceneimport

@@ -291,6 +291,87 @@ TEST(WholeDemo, EveryEffectOfEverySectionChangesThePicture) {
     }
 }
 
+// The depth of field at 210 s (the stage, focus in the middle distance) and 214 s (from above,
+// focus at the back), against the same scenes drawn without DOF (its BEGIN lines replaced by the
+// linked scene's own) and against a map of the focus weight (the bundled program writing its
+// weight as the colour: white where the sharp picture covers the blur). Inside the band the
+// picture is the scene's own; outside it the detail is gone.
+TEST(WholeDemo, TheDepthOfFieldKeepsTheSceneInFocusAndBlursTheRest) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    ASSERT_TRUE(fs::exists(demoDir() + "/music.ogg"));
+    const std::vector<int> times = {210310, 214310};
+    const std::string withDof = makeTempDir();
+    CommandResult r = captureSparse(stagedData(), times, withDof);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    // The linked scenes on their own, started when DOF starts them.
+    const std::string plain = dataWithout("DOF");
+    ASSERT_FALSE(plain.empty());
+    writeFile(plain + "/data/scripts/demo.scr", readFile(plain + "/data/scripts/demo.scr") +
+                                                    "BAR * 8 + HALFTIME i Scene0\n"
+                                                    "BAR * 8 + HALFTIME b Scene0\n"
+                                                    "BAR * 10 + HALFTIME e Scene0\n"
+                                                    "BAR * 10 + HALFTIME b Scene8\n"
+                                                    "BAR * 12 + HALFTIME e Scene8\n");
+    const std::string withoutDof = makeTempDir();
+    r = captureSparse(plain, times, withoutDof);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    const std::string weights = makeTempDir() + "/weights";
+    fs::copy(stagedData(), weights, fs::copy_options::recursive);
+    const std::string programPath = weights + "/data/shaders/dof_light.qzs";
+    std::string program = readFile(programPath);
+    const std::string colourLine = "ADD result.color.xyz, colour, fragment.color.secondary;\n";
+    const size_t colourAt = program.find(colourLine), endAt = program.rfind("END");
+    ASSERT_NE(colourAt, std::string::npos) << program;
+    ASSERT_NE(endAt, std::string::npos);
+    program = program.substr(0, colourAt) +
+              program.substr(colourAt + colourLine.size(), endAt - colourAt - colourLine.size()) +
+              "MOV result.color.xyz, d.x;\nEND\n";
+    writeFile(programPath, program);
+    const std::string weightFrames = makeTempDir();
+    r = captureSparse(weights, times, weightFrames);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+
+    for (int t : times) {
+        SCOPED_TRACE(t);
+        const Frame dof = readPng(framePath(withDof, t)), scene = readPng(framePath(withoutDof, t)),
+                    weight = readPng(framePath(weightFrames, t));
+        ASSERT_TRUE(dof.ok && scene.ok && weight.ok);
+        ASSERT_EQ(dof.rgb.size(), scene.rgb.size());
+        ASSERT_EQ(dof.rgb.size(), weight.rgb.size());
+        double inDiff[3] = {0, 0, 0};
+        long inBand = 0, outside = 0;
+        double dofDetail = 0, sceneDetail = 0;
+        for (int y = 0; y < dof.height; ++y)
+            for (int x = 0; x + 1 < dof.width; ++x) {
+                const std::vector<int> w = weight.at(x, y), a = dof.at(x, y), b = scene.at(x, y);
+                if (w[0] >= 250 && w[1] >= 250 && w[2] >= 250) {
+                    ++inBand;
+                    for (int c = 0; c < 3; ++c)
+                        inDiff[c] += std::abs(a[c] - b[c]);
+                } else if (w[0] < 64 && weight.at(x + 1, y)[0] < 64) {
+                    // Mostly blurred (under a quarter sharp). Detail: how much each pixel differs
+                    // from its right-hand neighbour.
+                    ++outside;
+                    const std::vector<int> a1 = dof.at(x + 1, y), b1 = scene.at(x + 1, y);
+                    for (int c = 0; c < 3; ++c) {
+                        dofDetail += std::abs(a[c] - a1[c]);
+                        sceneDetail += std::abs(b[c] - b1[c]);
+                    }
+                }
+            }
+        const long pixels = static_cast<long>(dof.width) * dof.height;
+        ASSERT_GT(inBand, pixels / 20) << "the focus band covers too little of the frame";
+        ASSERT_GT(outside, pixels / 40) << "too little of the frame is out of focus";
+        for (int c = 0; c < 3; ++c)
+            EXPECT_LT(inDiff[c] / inBand, 12.0)
+                << "channel " << c << ": the focus band is not the scene's picture";
+        EXPECT_GT(sceneDetail, 1.0 * outside) << "the scene has no detail out of focus to blur";
+        EXPECT_LT(dofDetail, 0.6 * sceneDetail) << "out of focus, the picture keeps its detail";
+    }
+}
+
 TEST(WholeDemo, ThePlayerPlaysItToTheEndUnattended) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     ASSERT_TRUE(fs::exists(demoDir() + "/data.qzd"));
