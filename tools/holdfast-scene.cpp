@@ -24,6 +24,8 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 using namespace scenefile;
@@ -115,19 +117,22 @@ void writeMaterial(Json& j, const Material& m) {
     field(j, "shadeModel"), j.num(shadeModel(m));
     field(j, "transparent"), j.boolean(m.opacity < 1);
     field(j, "textures"), j.raw("[");
+    std::unordered_set<int32_t> seen;
     for (size_t i = 0; i < m.textures.size(); ++i) {
         const TextureSlot& slot = m.textures[i];
-        // Of several slots with one type only the first is applied; types above 11 never are.
-        bool used = slot.type <= DisplacementMap;
-        for (size_t k = 0; k < i; ++k)
-            used &= m.textures[k].type != slot.type;
+        // Of several slots with one type only the first is applied; types above 11 never are
+        // (negative ones are looked up and reported as unsupported).
+        const bool used = slot.type <= DisplacementMap && seen.insert(slot.type).second;
         if (i) j.raw(",");
         j.raw("{");
         field(j, "type", true), j.num(slot.type);
         field(j, "slot"), j.str(slotName(slot.type));
         field(j, "name"), j.str(slot.name);
-        field(j, "lookup"), j.str(textureLookupName(slot.name, false));
+        const std::string lookup = textureLookupName(slot.name, false);
+        field(j, "lookup"), j.str(lookup);
         field(j, "applied"), j.boolean(used);
+        // Only where it applies: the player refuses a lookup name that leads out of its folder.
+        if (!storedPathProblem(lookup).empty()) field(j, "outsideDemo"), j.boolean(true);
         j.raw("}");
     }
     j.raw("]}");
@@ -146,28 +151,40 @@ void writeFrame(Json& j, const ObjectHeader& h, int32_t frame) {
     j.raw("}");
 }
 
-void writeObject(Json& j, const ObjectView& o, const std::vector<ObjectView>& all, int32_t frameCount,
-                 int32_t frame) {
+// Who is whose child, found once for the whole file: scenes may hold many objects.
+struct Family {
+    std::unordered_set<int32_t> ids;
+    std::unordered_map<int32_t, std::vector<size_t>> childrenOfId; // indices into the object list
+};
+
+Family family(const std::vector<ObjectView>& all) {
+    Family f;
+    for (size_t i = 0; i < all.size(); ++i) {
+        f.ids.insert(all[i].id);
+        if (all[i].header) f.childrenOfId[all[i].header->parentId].push_back(i);
+    }
+    return f;
+}
+
+void writeObject(Json& j, const ObjectView& o, const std::vector<ObjectView>& all, const Family& fam,
+                 int32_t frameCount, int32_t frame) {
     j.raw("{");
     field(j, "kind", true), j.str(o.kind);
     field(j, "name"), j.str(*o.name);
     field(j, "id"), j.num(o.id);
     int32_t parent = o.header ? o.header->parentId : -1;
     field(j, "parent"), j.num(parent);
-    if (parent != -1) {
-        bool found = false;
-        for (const ObjectView& other : all)
-            found |= other.id == parent;
-        field(j, "parentFound"), j.boolean(found);
-    }
+    if (parent != -1) field(j, "parentFound"), j.boolean(fam.ids.count(parent) != 0);
     field(j, "children"), j.raw("[");
     bool first = true;
-    for (const ObjectView& other : all) {
-        if (!other.header || other.header->parentId != o.id || &other == &o) continue;
-        if (!first) j.raw(",");
-        first = false;
-        j.str(*other.name);
-    }
+    auto children = fam.childrenOfId.find(o.id);
+    if (children != fam.childrenOfId.end())
+        for (size_t index : children->second) {
+            if (&all[index] == &o) continue;
+            if (!first) j.raw(",");
+            first = false;
+            j.str(*all[index].name);
+        }
     j.raw("]");
     if (const ObjectHeader* h = o.header) {
         field(j, "position"), floats(j, h->position);
@@ -249,20 +266,21 @@ std::string sceneJson(const std::string& name, const SceneFile& s, int32_t frame
         writeMaterial(j, *materials[i]);
     }
     j.raw("],\n\"objects\":[");
+    const Family fam = family(objects);
     for (size_t i = 0; i < objects.size(); ++i) {
         j.raw(i ? ",\n" : "\n");
-        writeObject(j, objects[i], objects, s.frameCount(), frame);
+        writeObject(j, objects[i], objects, fam, s.frameCount(), frame);
     }
     // Meshes whose material id is not in the file would stop the player when it loads the scene.
     j.raw("],\n\"missingMaterials\":[");
     bool first = true;
+    std::unordered_set<int32_t> materialIds;
+    for (const Material* m : materials)
+        materialIds.insert(m->id);
     for (const ObjectView& o : objects) {
         auto* mesh = std::get_if<Mesh>(o.chunk);
         if (!mesh) continue;
-        bool found = false;
-        for (const Material* m : materials)
-            found |= m->id == mesh->header.materialId;
-        if (found) continue;
+        if (materialIds.count(mesh->header.materialId)) continue;
         if (!first) j.raw(",");
         first = false;
         j.str(mesh->header.name);

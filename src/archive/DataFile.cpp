@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 std::string archiveName;
@@ -58,6 +59,14 @@ DataFile* DataFile::open(const char* name) {
     }
     file->opened = true;
     return file;
+}
+
+long long DataFile::sizeOf(const char* name) {
+    if (!name) return -1;
+    if (archiveSet) return archiveMemberSize(name, archiveName.c_str());
+    struct stat st;
+    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
 }
 
 bool DataFile::openInto(const char* name) {

@@ -23,6 +23,10 @@ class DataFile {
 
     // Factory form: a new DataFile, or nullptr when the open failed.
     static DataFile* open(const char* name);
+    // The length `name` would open with, found without reading it (from the archive's header
+    // once an archive is set); -1 when there is no such regular file or member. Lets a reader
+    // refuse a file too large for what it describes before it is loaded whole.
+    static long long sizeOf(const char* name);
 
     // Copies up to `count` whole items of `itemSize` bytes; returns the items copied.
     unsigned int read(void* destination, unsigned int itemSize, unsigned int count);

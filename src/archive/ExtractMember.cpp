@@ -74,3 +74,13 @@ int extractArchiveMember(unsigned char** data, unsigned int* size, char* memberN
     *size = static_cast<unsigned int>(outSize);
     return 1;
 }
+
+long long archiveMemberSize(const char* memberName, const char* archiveName) {
+    if (!memberName || !archiveName) return -1;
+    int failure = 0;
+    rar::Reader* reader = openArchive(archiveName, &failure);
+    if (!reader) return -1;
+    const int index = reader->find(memberName);
+    if (index < 0) return -1;
+    return static_cast<long long>(reader->entries()[static_cast<size_t>(index)].unpackedSize);
+}

@@ -5,3 +5,7 @@
 // Any other value is a failure and both outputs are zero. `password` may be null (none given).
 int extractArchiveMember(unsigned char** data, unsigned int* size, char* memberName, const char* archiveName,
                          const char* password);
+
+// The unpacked length of a member, read from its header without extracting it; -1 when the
+// archive or the member cannot be found.
+long long archiveMemberSize(const char* memberName, const char* archiveName);

@@ -50,6 +50,14 @@ bool DepthOfField::supported() {
 void DepthOfField::loadProgram() {
     if (programState != ProgramState::NotTried || !supported()) return;
     programState = ProgramState::Failed;
+    const long long size = DataFile::sizeOf(programFile);
+    if (size > maxProgramBytes) {
+        reportErrorText(
+            __FILE__, __LINE__, "DOF: fragment program too long, showing the picture unblurred",
+            report::format("%s: %lld bytes, more than %lld", programFile, size, maxProgramBytes).c_str(),
+            false);
+        return;
+    }
     DataFile file(programFile);
     if (!file.isOpen()) {
         reportErrorText(__FILE__, __LINE__, "DOF: no fragment program, showing the picture unblurred",

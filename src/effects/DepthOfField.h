@@ -16,6 +16,9 @@ class DepthOfField : public Effect {
 
     // Where the program text is read from (relative to the demo's data root).
     static constexpr const char* programFile = "data/shaders/dof_light.qzs";
+    // Longest program text handed to the driver: real ones are a few hundred bytes, while a
+    // driver given megabytes can take minutes and gigabytes over it (or crash).
+    static constexpr long long maxProgramBytes = 64 * 1024;
     // Whether the driver offers what the effect needs (vertex shaders and fragment programs).
     static bool supported();
     // True once the program text was accepted by the driver.

@@ -9,15 +9,8 @@
 #include <cmath>
 #include <utility>
 
-bool attachMorphFile(MeshObject& mesh) {
-    // A file without frames would attach nothing but still take the mesh off its buffer objects.
-    DataFile file(scenefile::morphDataPath(mesh.name()).c_str());
-    if (!file.isOpen() || file.getSize() < 4) return false;
-    int32_t frames = 0;
-    file.read(&frames, 4, 1);
-    file.close();
-    if (frames < 1) return false;
-    return loadMorphData(mesh) == MorphLoad::Attached;
+MorphLoad attachMorphFile(MeshObject& mesh, bool brokenIsFatal) {
+    return loadMorphData(mesh, brokenIsFatal);
 }
 
 void MorphScene::render(int) {

@@ -4,15 +4,16 @@
 #pragma once
 
 #include "effects/Effect3D.h"
+#include "engine/MorphDataLoader.h"
 
 #include <string>
 
 class MeshObject;
 
-// Attaches "data/scenes/morphdata_<mesh name>.pmd" to the mesh. A file that is missing, holds no
-// frame, or does not fit the mesh's vertex count exactly counts as missing: false, and the mesh is
-// left as it was.
-bool attachMorphFile(MeshObject& mesh);
+// Attaches "data/scenes/morphdata_<mesh name>.pmd" to the mesh (loadMorphData): a missing
+// file or one of zero frames leaves the mesh as it was without a word; a broken one is
+// reported, fatally when `brokenIsFatal`.
+MorphLoad attachMorphFile(MeshObject& mesh, bool brokenIsFatal = false);
 
 class MorphScene : public Effect3D {
   public:

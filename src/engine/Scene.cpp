@@ -80,25 +80,48 @@ void Scene::attachParent(SceneObject* object, int32_t parentId) {
                     false);
         return;
     }
-    parent->appendChild(object);
+    appendChildOf(parent, object);
+}
+
+void Scene::appendTopLevel(SceneObject* object) {
+    if (!root_) {
+        root_ = object;
+        object->previous_ = nullptr;
+    } else {
+        rootTail_->next_ = object;
+        object->previous_ = rootTail_;
+    }
+    rootTail_ = object;
+}
+
+void Scene::appendChildOf(SceneObject* parent, SceneObject* object) {
+    SceneObject*& last = lastChild_[parent];
+    if (!parent->firstChild_) {
+        parent->firstChild_ = object;
+        object->previous_ = nullptr;
+    } else {
+        last->next_ = object;
+        object->previous_ = last;
+    }
+    last = object;
 }
 
 void Scene::addObject(SceneObject* object, int32_t parentId) {
     if (!object) return;
     objects_.push_back(object);
-    if (parentId == -1) {
-        if (!root_)
-            root_ = object;
-        else
-            root_->appendSibling(object);
-    } else {
+    byId_.emplace(object->id(), object);
+    byName_.emplace(object->name(), object);
+    if (parentId == -1)
+        appendTopLevel(object);
+    else
         attachParent(object, parentId);
-    }
 }
 
 void Scene::addCamera(Camera* camera, int32_t parentId) {
     if (!camera) return;
     objects_.push_back(camera);
+    byId_.emplace(camera->id(), camera);
+    byName_.emplace(camera->name(), camera);
     cameras_.push_back(camera);
     if (parentId != -1) attachParent(camera, parentId);
 }
@@ -107,6 +130,8 @@ void Scene::addLight(Light* light, int32_t parentId) {
     if (!light) return;
     light->setLightNumber(static_cast<int>(lights_.size()));
     objects_.push_back(light);
+    byId_.emplace(light->id(), light);
+    byName_.emplace(light->name(), light);
     lights_.push_back(light);
     if (parentId != -1)
         attachParent(light, parentId);
@@ -117,21 +142,21 @@ void Scene::addLight(Light* light, int32_t parentId) {
 void Scene::reorderTransparent() {
     std::vector<SceneObject*> moved;
     SceneObject* object = root_;
+    SceneObject* last = nullptr;
     while (object) {
         SceneObject* following = object->nextSibling();
         Material* material = object->material();
         if (material && material->transparent()) {
             object->unlink(root_);
             moved.push_back(object);
+        } else {
+            last = object;
         }
         object = following;
     }
-    for (SceneObject* m : moved) {
-        if (!root_)
-            root_ = m;
-        else
-            root_->appendSibling(m);
-    }
+    rootTail_ = last;
+    for (SceneObject* m : moved)
+        appendTopLevel(m);
 }
 
 void Scene::finishLoading() {
@@ -144,15 +169,13 @@ void Scene::finishLoading() {
 }
 
 SceneObject* Scene::findObjectByName(const std::string& name) const {
-    for (SceneObject* object : objects_)
-        if (object->name() == name) return object;
-    return nullptr;
+    auto found = byName_.find(name);
+    return found == byName_.end() ? nullptr : found->second;
 }
 
 SceneObject* Scene::findObjectById(int32_t id) const {
-    for (SceneObject* object : objects_)
-        if (object->id() == id) return object;
-    return nullptr;
+    auto found = byId_.find(id);
+    return found == byId_.end() ? nullptr : found->second;
 }
 
 Light* Scene::findLightByName(const std::string& name) const {

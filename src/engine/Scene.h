@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class Camera;
@@ -94,6 +95,9 @@ class Scene {
 
   private:
     void attachParent(SceneObject* object, int32_t parentId);
+    // Links `object` after the last of the top-level chain or of `parent`'s children.
+    void appendTopLevel(SceneObject* object);
+    void appendChildOf(SceneObject* parent, SceneObject* object);
     void reorderTransparent();
     Light* shadowCaster() const;
     void shadowMapPass(Light* caster);
@@ -111,6 +115,12 @@ class Scene {
     int currentLight_ = 0;
     std::map<int32_t, Material*> materials_;
     std::vector<SceneObject*> objects_;
+    // Loading stays linear in the number of objects: the first object of each id and name, the
+    // end of the top-level chain and of each parent's children (only the loader links chains).
+    std::unordered_map<int32_t, SceneObject*> byId_;
+    std::unordered_map<std::string, SceneObject*> byName_;
+    SceneObject* rootTail_ = nullptr;
+    std::unordered_map<SceneObject*, SceneObject*> lastChild_;
     int frameCount_ = 1;
     int unitsPerFrame_ = 1;
     int frameIndex_ = 0;

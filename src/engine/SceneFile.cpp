@@ -1,9 +1,11 @@
 #include "engine/SceneFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <unordered_map>
 
 namespace scenefile {
 
@@ -92,6 +94,20 @@ std::vector<TextureSlot> appliedTextureSlots(const Material& material) {
     return applied;
 }
 
+std::string storedPathProblem(const std::string& name) {
+    if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return "an absolute path";
+    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+        return "an absolute path";
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of("/\\", start);
+        const size_t length = (end == std::string::npos ? name.size() : end) - start;
+        if (length == 2 && name.compare(start, 2, "..") == 0) return "a \"..\" part that leaves its folder";
+        if (end == std::string::npos) return {};
+        start = end + 1;
+    }
+}
+
 std::string textureLookupName(const std::string& stored, bool keepStoredPaths) {
     if (keepStoredPaths) return stored;
     size_t slash = stored.rfind('\\');
@@ -108,6 +124,14 @@ namespace {
 std::string checkName(const std::string& name, const char* what) {
     if (name.size() > MaxNameLength) return std::string(what) + " longer than 1999 bytes";
     return {};
+}
+
+const ObjectHeader* objectHeader(const Chunk& chunk) {
+    if (auto* light = std::get_if<Light>(&chunk)) return &light->header;
+    if (auto* camera = std::get_if<Camera>(&chunk)) return &camera->header;
+    if (auto* mesh = std::get_if<Mesh>(&chunk)) return &mesh->header;
+    if (auto* dummy = std::get_if<Dummy>(&chunk)) return &dummy->header;
+    return nullptr;
 }
 
 std::string checkHeader(const ObjectHeader& h) {
@@ -139,10 +163,38 @@ std::string checkScene(const SceneFile& scene) {
     if (scene.lastFrame < scene.firstFrame) return "last frame lies before the first frame";
     if ((static_cast<int64_t>(scene.lastFrame) - scene.firstFrame) / scene.frameStep + 1 > INT32_MAX)
         return "too many frames";
+    size_t lights = 0, objects = 0;
+    // Depth of each object id's first holder, as the loader finds parents: by the first earlier
+    // object (or the object itself) of that id.
+    std::unordered_map<int32_t, size_t> depthOfId;
     for (const Chunk& chunk : scene.chunks) {
         std::string problem;
+        if (std::holds_alternative<Light>(chunk) && ++lights > MaxLights)
+            return "more than " + std::to_string(MaxLights) + " lights";
+        if (!std::holds_alternative<MaterialList>(chunk) && !std::holds_alternative<RawChunk>(chunk) &&
+            ++objects > MaxObjects)
+            return "more than " + std::to_string(MaxObjects) + " objects";
+        if (auto* header = objectHeader(chunk)) {
+            auto own = depthOfId.emplace(header->id, 1);
+            size_t depth = 1;
+            if (header->parentId != -1) {
+                auto parent = depthOfId.find(header->parentId);
+                // Only the object itself is not its own parent; an earlier one of the same id is.
+                if (parent != depthOfId.end() && !(own.second && parent == own.first))
+                    depth = parent->second + 1;
+            }
+            if (own.second) own.first->second = depth;
+            if (depth > MaxNestingDepth)
+                return "object " + header->name + " is nested " + std::to_string(depth) +
+                       " deep, more than " + std::to_string(MaxNestingDepth);
+        } else if (auto* bare = std::get_if<BareObject>(&chunk)) {
+            depthOfId.emplace(bare->id, 1);
+        }
         if (auto* list = std::get_if<MaterialList>(&chunk)) {
             for (const Material& m : list->materials) {
+                if (m.textures.size() > MaxTextureSlots)
+                    return "material " + m.name + " has " + std::to_string(m.textures.size()) +
+                           " texture slots, more than " + std::to_string(MaxTextureSlots);
                 problem = checkName(m.name, "material name");
                 for (size_t i = 0; problem.empty() && i < m.textures.size(); ++i)
                     problem = checkName(m.textures[i].name, "texture name");

@@ -53,6 +53,14 @@ enum LightKind : int32_t {
 constexpr size_t MaxNameLength = 1999;
 // A scene's lights become GL lights 0..n-1; the GL guarantees eight.
 constexpr size_t MaxLights = 8;
+// Limits far above any real scene, so that a hostile file is refused before it costs minutes
+// or gigabytes: objects of every kind together, the depth of the parent chain (the top level
+// is depth 1), and texture slots of one material.
+constexpr size_t MaxObjects = 100000;
+constexpr size_t MaxNestingDepth = 256;
+constexpr size_t MaxTextureSlots = 256;
+// Bytes of morph frames (positions and normals) one mesh may carry: 256 MiB.
+constexpr uint64_t MaxMorphBytes = uint64_t(256) << 20;
 
 using Float3 = std::array<float, 3>;
 using Float4 = std::array<float, 4>;
@@ -204,6 +212,11 @@ std::string morphDataPath(const std::string& meshName);
 // order (higher types are dropped; negative ones are kept, to be reported as unsupported).
 std::vector<TextureSlot> appliedTextureSlots(const Material& material);
 
+// Whether a name taken from a file stays inside the folder it is looked up in: neither absolute
+// (a leading slash or backslash, or a drive letter) nor holding a ".." part between separators
+// (slash or backslash). Returns the reason it does not, else an empty string.
+std::string storedPathProblem(const std::string& name);
+
 // The name a stored texture name is looked up under: with stored paths off, the part after the
 // last backslash (a forward slash is not a separator); with them on, the name as stored.
 std::string textureLookupName(const std::string& stored, bool keepStoredPaths);
@@ -213,7 +226,8 @@ std::string textureLookupName(const std::string& stored, bool keepStoredPaths);
 float verticalFieldOfViewDegrees(float horizontalRadians);
 
 // Checks what the reader and the writer both insist on: frame range, name lengths, per-vertex
-// counts, face indices. Returns an empty string when the scene is sound, else the first problem.
+// counts, face indices, and the limits above (lights, objects, nesting depth, texture slots).
+// Returns an empty string when the scene is sound, else the first problem.
 std::string checkScene(const SceneFile& scene);
 
 } // namespace scenefile

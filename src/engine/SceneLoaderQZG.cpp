@@ -80,7 +80,9 @@ Material* makeMaterial(const sf::Material& record) {
     material->setOpacity(record.opacity);
     material->setTwoSided(false);
     for (const sf::TextureSlot& slot : sf::appliedTextureSlots(record)) {
-        Texture* texture = SceneLoaderQZG::resolveTexture(slot.name);
+        bool refused = false;
+        Texture* texture = SceneLoaderQZG::resolveTexture(slot.name, &refused);
+        if (refused) continue;
         if (!texture) {
             reportErrorText(__FILE__, __LINE__, "Texture not found:", slot.name.c_str(), false);
             continue;
@@ -185,9 +187,19 @@ const std::string& SceneLoaderQZG::textureDirectory() {
     return sceneTextureDirectory;
 }
 
-Texture* SceneLoaderQZG::resolveTexture(const std::string& storedName) {
+Texture* SceneLoaderQZG::resolveTexture(const std::string& storedName, bool* refused) {
+    if (refused) *refused = false;
     if (storedName.empty()) return nullptr;
     const std::string name = sf::textureLookupName(storedName, keepStoredPaths);
+    // A scene only reaches its own textures: nothing outside the texture directory, whether the
+    // demo is a folder or an archive. (Kept stored paths are a tool's choice, never the player's.)
+    const std::string problem = keepStoredPaths ? std::string() : sf::storedPathProblem(name);
+    if (!problem.empty()) {
+        reportErrorText(__FILE__, __LINE__, "Texture name leaves the demo, not loaded",
+                        (storedName + ": " + problem).c_str(), false);
+        if (refused) *refused = true;
+        return nullptr;
+    }
     return TextureManager::instance().loadTexture(
         name, keepStoredPaths ? std::string() : sceneTextureDirectory, GL_TEXTURE_2D);
 }
@@ -240,9 +252,14 @@ Scene* SceneLoaderQZG::load(const std::string& fileName, const std::string& text
     case sf::ReadStatus::Ok:
         break;
     case sf::ReadStatus::BadVersion:
+        // Still no scene, but with the reason: the effect's own report alone names no cause.
+        reportErrorText(__FILE__, __LINE__, "Scene file has an unsupported version",
+                        (fileName + ": " + result.message).c_str(), false);
         return nullptr;
     case sf::ReadStatus::UnknownChunk:
-        checkAssert(false, __FILE__, __LINE__);
+        // Fatal as before, but naming file, chunk and byte as holdfast-scene info does.
+        reportErrorText(__FILE__, __LINE__, "Scene file has an unknown chunk",
+                        (fileName + ": " + result.message).c_str(), true);
         return nullptr;
     case sf::ReadStatus::Broken:
         reportErrorText(__FILE__, __LINE__, "Scene file is broken",

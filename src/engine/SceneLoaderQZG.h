@@ -23,9 +23,10 @@ class SceneLoader {
 class SceneLoaderQZG : public SceneLoader {
   public:
     // A cached scene of that name is returned without reading. Otherwise the file is read whole
-    // through the data-file layer; a missing file or a version other than 1 gives nullptr
-    // silently, a malformed file gives nullptr after a non-fatal report, an unknown chunk id is a
-    // fatal assertion. A loaded scene is added to the cache.
+    // through the data-file layer; a missing file gives nullptr
+    // silently, a version other than 1 or a malformed file (limits included: see SceneFile.h)
+    // gives nullptr after a non-fatal report, an unknown chunk id is fatal; every report names
+    // the file and the reason. A loaded scene is added to the cache.
     Scene* load(const std::string& fileName, const std::string& textureDirectory) override;
 
     // Makes a finished Scene from parsed records (no cache involved); textures are resolved
@@ -38,8 +39,10 @@ class SceneLoaderQZG : public SceneLoader {
     static bool keepStoredTexturePaths();
     // The texture directory of the most recent load.
     static const std::string& textureDirectory();
-    // The texture a stored name resolves to, or nullptr (an empty name gives none).
-    static Texture* resolveTexture(const std::string& storedName);
+    // The texture a stored name resolves to, or nullptr (an empty name gives none). A lookup
+    // name that is absolute or climbs out with ".." is refused with a non-fatal report (and
+    // `refused` set) instead of being looked up, unless stored paths are kept.
+    static Texture* resolveTexture(const std::string& storedName, bool* refused = nullptr);
 
     const std::string& fileName() const { return fileName_; }
     Scene* scene() const { return scene_; }

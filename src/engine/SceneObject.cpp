@@ -47,9 +47,62 @@ void SceneObject::applyTransform(bool withOffset) const {
     glScalef(scale_.x, scale_.y, scale_.z);
 }
 
+namespace {
+
+// Matrices the GL modelview stack can still take during one walk (-1: no walk under way). The
+// stack is only guaranteed 32 deep; past that a level keeps its matrix on the CPU instead.
+int matrixRoom = -1;
+
+class SavedMatrix {
+  public:
+    SavedMatrix() {
+        if (matrixRoom > 0) {
+            --matrixRoom;
+            glPushMatrix();
+            onStack = true;
+        } else {
+            glGetFloatv(GL_MODELVIEW_MATRIX, matrix);
+        }
+    }
+    void restore() {
+        if (restored) return;
+        restored = true;
+        if (onStack) {
+            glPopMatrix();
+            ++matrixRoom;
+        } else {
+            glMatrixMode(GL_MODELVIEW);
+            glLoadMatrixf(matrix);
+        }
+    }
+    ~SavedMatrix() { restore(); }
+
+  private:
+    float matrix[16] = {};
+    bool onStack = false;
+    bool restored = false;
+};
+
+// Ends the walk's bookkeeping however the outermost walk is left.
+struct WalkEnd {
+    bool outermost;
+    ~WalkEnd() {
+        if (outermost) matrixRoom = -1;
+    }
+};
+
+} // namespace
+
 void SceneObject::renderChain(bool depth) {
+    const WalkEnd end{matrixRoom < 0};
+    if (end.outermost) {
+        GLint used = 0, most = 0;
+        glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &used);
+        glGetIntegerv(GL_MAX_MODELVIEW_STACK_DEPTH, &most);
+        matrixRoom = most > used ? most - used : 0;
+    }
     for (SceneObject* object = this; object; object = object->nextSibling()) {
-        glPushMatrix();
+        SavedMatrix saved;
         object->applyTransform(!depth);
         if (object->visible_) {
             if (depth)
@@ -57,23 +110,9 @@ void SceneObject::renderChain(bool depth) {
             else
                 object->draw();
         }
-        if (!object->hierarchical_) {
-            glPopMatrix();
-            if (object->firstChild_) {
-                if (depth)
-                    object->firstChild_->renderDepth();
-                else
-                    object->firstChild_->render();
-            }
-        } else {
-            if (object->firstChild_) {
-                if (depth)
-                    object->firstChild_->renderDepth();
-                else
-                    object->firstChild_->render();
-            }
-            glPopMatrix();
-        }
+        if (!object->hierarchical_) saved.restore();
+        if (object->firstChild_) object->firstChild_->renderChain(depth);
+        saved.restore();
     }
 }
 

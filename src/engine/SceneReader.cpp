@@ -143,6 +143,11 @@ void readMaterials(Cursor& in, MaterialList& list) {
         m.shininess = in.f32("shininess");
         m.specularLevel = in.f32("specular level");
         size_t slots = in.count("texture count", 8);
+        if (slots > MaxTextureSlots) {
+            in.fail("material " + m.name + " has " + std::to_string(slots) + " texture slots, more than " +
+                    std::to_string(MaxTextureSlots));
+            return;
+        }
         for (size_t s = 0; s < slots && in.ok(); ++s) {
             TextureSlot slot;
             slot.name = in.string("texture name");
@@ -222,11 +227,20 @@ ReadResult readScene(const uint8_t* data, size_t size, SceneFile& scene) {
                        s.version);
     if (s.frameStep <= 0) return failure(ReadStatus::Broken, "frame step is not positive");
 
+    size_t objects = 0, lights = 0;
     for (;;) {
         size_t at = in.offset();
         int32_t id = in.i32("chunk id");
         if (!in.ok()) return failure(ReadStatus::Broken, "no end marker: " + in.error());
         if (id == EndMarker) break;
+        // The limits are checked as the chunks come, so that a hostile file is refused before
+        // it is read whole into records.
+        if (id >= LightChunk && id <= DummyChunk && ++objects > MaxObjects)
+            return failure(ReadStatus::Broken, "more than " + std::to_string(MaxObjects) +
+                                                   " objects at byte " + std::to_string(at));
+        if (id == LightChunk && ++lights > MaxLights)
+            return failure(ReadStatus::Broken, "more than " + std::to_string(MaxLights) + " lights at byte " +
+                                                   std::to_string(at));
         switch (id) {
         case MaterialListChunk: {
             MaterialList list;
@@ -289,6 +303,11 @@ ReadResult readMorphData(const uint8_t* data, size_t size, int32_t vertexCount, 
     // Positions and normals: 6 floats per vertex per frame, computed without overflow.
     const uint64_t perFrame = static_cast<uint64_t>(vertexCount) * 6 * 4;
     const uint64_t expected = static_cast<uint64_t>(frames) * perFrame;
+    if (expected > MaxMorphBytes)
+        return failure(ReadStatus::Broken, std::to_string(frames) + " frames of " +
+                                               std::to_string(vertexCount) + " vertices are " +
+                                               std::to_string(expected) + " bytes, more than the " +
+                                               std::to_string(MaxMorphBytes) + " a mesh may have");
     if (expected != in.left())
         return failure(ReadStatus::Broken, "morph data holds " + std::to_string(in.left()) +
                                                " bytes of frames, " + std::to_string(frames) + " frames of " +

@@ -133,7 +133,6 @@ bool hasZero(const std::string& s) {
 
 // What the reader would read back differently, or what the engine cannot draw.
 std::string writerOnlyProblem(const SceneFile& scene) {
-    size_t lights = 0;
     auto headerProblem = [](const ObjectHeader& h) -> std::string {
         if (hasZero(h.name)) return "object name holds a zero byte";
         size_t present[3] = {h.positionKeys.size(), h.rotationKeys.size(), h.scaleKeys.size()};
@@ -154,7 +153,6 @@ std::string writerOnlyProblem(const SceneFile& scene) {
                     if (hasZero(slot.name)) return "texture name holds a zero byte";
             }
         } else if (auto* light = std::get_if<Light>(&chunk)) {
-            if (++lights > MaxLights) return "more than 8 lights";
             problem = headerProblem(light->header);
             if (problem.empty() && hasZero(light->texture)) problem = "texture name holds a zero byte";
             if (problem.empty() && !light->hasTexture && !light->texture.empty())

@@ -14,7 +14,7 @@
 //   if (!scenefile::writeSceneFile(scene, "out/data/scenes/box.qzg", &error)) ...
 //
 // The writer refuses what the loader would refuse or mis-handle (see checkScene), and beyond
-// that: more than MaxLights lights, names holding a zero byte, key tracks of different lengths.
+// that: names holding a zero byte, key tracks of different lengths.
 #pragma once
 
 #include "engine/SceneFile.h"

@@ -144,6 +144,11 @@ TEST(DataFile, FifosAreRefusedAtOnceAndReported) {
         EXPECT_NE(boxes[0].text.find("Data file is not a regular file: " + script), std::string::npos)
             << boxes[0].text;
 
+        // Asking a FIFO's size neither waits on it nor calls it a file.
+        EXPECT_EQ(DataFile::sizeOf(script.c_str()), -1);
+        EXPECT_EQ(DataFile::sizeOf(dir.path.c_str()), -1);
+        EXPECT_EQ(DataFile::sizeOf(dir.file("absent").c_str()), -1);
+
         setDataArchive(archive.c_str(), "pw");
         EXPECT_EQ(DataFile::open("data/scripts/demo.scr"), nullptr);
     });
@@ -178,6 +183,13 @@ TEST(DataFile, ArchiveServesMembersAndNeverFallsBackToDisk) {
         ASSERT_NE(empty, nullptr);
         EXPECT_EQ(empty->getSize(), 0u);
         delete empty;
+        EXPECT_TRUE(boxes.empty());
+
+        // Sizes come from the member headers without extracting, quietly; a disk file is no member.
+        EXPECT_EQ(DataFile::sizeOf("data/scripts/demo.scr"), static_cast<long long>(script.size()));
+        EXPECT_EQ(DataFile::sizeOf("data\\scripts\\demo.scr"), static_cast<long long>(script.size()));
+        EXPECT_EQ(DataFile::sizeOf("data/empty.bin"), 0);
+        EXPECT_EQ(DataFile::sizeOf("data/only-on-disk.txt"), -1);
         EXPECT_TRUE(boxes.empty());
 
         // Missing member: exactly one "message" box, no disk fallback.

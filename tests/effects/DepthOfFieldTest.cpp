@@ -266,6 +266,28 @@ TEST_F(DepthOfFieldTest, MissingOrRejectedProgramShowsTheSharpPictureWithOneRepo
         EXPECT_FALSE(reports[0].fatal);
         EXPECT_NE(reports[0].text.find("Error loading shader"), std::string::npos) << reports[0].text;
     }
+    // A program text past the size limit never reaches the driver (which can take minutes and
+    // gigabytes over megabytes of it): refused by its size, with the limit named.
+    reports.clear();
+    std::string longProgram = "!!ARBfp1.0\nTEMP r;\nMOV r, fragment.color;\n";
+    while (longProgram.size() <= DepthOfField::maxProgramBytes)
+        longProgram += "ADD r, r, r;\n";
+    writeFile(empty + "/data/shaders/dof_light.qzs", longProgram + "MOV result.color, r;\nEND\n");
+    {
+        DepthOfField dof;
+        FlatPicture flat(90.0f / 255.0f, 0.0f);
+        link(dof, flat);
+        dof.start(0);
+        EXPECT_FALSE(dof.programReady());
+        EXPECT_NEAR(frame(dof, flat, 0.75f), 90, 2);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_FALSE(reports[0].fatal);
+        EXPECT_NE(reports[0].text.find("DOF: fragment program too long, showing the picture unblurred: "
+                                       "data/shaders/dof_light.qzs: "),
+                  std::string::npos)
+            << reports[0].text;
+        EXPECT_NE(reports[0].text.find("bytes, more than 65536"), std::string::npos) << reports[0].text;
+    }
 }
 
 } // namespace

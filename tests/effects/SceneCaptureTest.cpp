@@ -95,6 +95,82 @@ __TIMELINE__
     EXPECT_GT(grey(named, 510, 300), 40);
 }
 
+// Scenes the loader refuses say which file and why, and the demo goes on without them; a stored
+// texture name that climbs out of data/textures is not read though the file exists (the square
+// stays red instead of taking the green picture).
+TEST(SceneCapture, RefusedScenesAreNamedAndTexturesStayInsideTheDemo) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    scenefile::SceneFile shadow = testscenes::shadowScene();
+    std::get<scenefile::MaterialList>(shadow.chunks[0]).materials[1].textures = {
+        {"C:\\maps\\../secret.png", scenefile::DiffuseMap}};
+    demo.scene("outside.qzg", shadow);
+    const std::vector<unsigned char> green(3 * 4 * 4, 0);
+    std::vector<unsigned char> pixels = green;
+    for (size_t i = 1; i < pixels.size(); i += 3)
+        pixels[i] = 255;
+    ASSERT_TRUE(writeRgbPng(demo.dir + "/data/secret.png", 4, 4, pixels.data(), false, true));
+
+    std::vector<uint8_t> one;
+    scenefile::SceneFile lit;
+    lit.chunks.push_back(scenefile::Light{});
+    ASSERT_TRUE(scenefile::writeScene(lit, one));
+    scenefile::SceneFile nine = testscenes::shadowScene();
+    for (int i = 0; i < 8; ++i)
+        nine.chunks.push_back(scenefile::RawChunk{scenefile::LightChunk, {one.begin() + 23, one.end() - 4}});
+    demo.scene("nine.qzg", nine);
+    scenefile::SceneFile v3 = testscenes::shadowScene();
+    v3.version = 3;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(scenefile::writeScene(v3, bytes));
+    ASSERT_TRUE(scenefile::writeBytesToFile(bytes, demo.dir + "/data/scenes/v3.qzg"));
+    demo.script(R"(INSERT_EFFECT Scene0
+INSERT_EFFECT Scene1
+INSERT_EFFECT Scene2
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/outside.qzg"
+0 SIGNAL Scene1 Datafile "data/scenes/nine.qzg"
+0 SIGNAL Scene2 Datafile "data/scenes/v3.qzg"
+__TIMELINE__
+0 BEGIN Scene0
+0 INIT Scene0
+0 SIGNAL Scene0 Camera 0
+)");
+    const std::string out = makeTempDir();
+    CommandResult r = demo.capture("500", out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Texture name leaves the demo, not loaded: C:\\maps\\../secret.png: a \"..\" part"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Scene file is broken: data/scenes/nine.qzg: more than 8 lights at byte "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Scene file has an unsupported version: data/scenes/v3.qzg: version 3 is not 1"),
+              std::string::npos)
+        << r.err;
+    const Frame frame = frameAt(out, 500);
+    ASSERT_TRUE(frame.ok);
+    EXPECT_GT(frame.at(400, 230)[0], 150);
+    EXPECT_LT(frame.at(400, 230)[1], 60);
+
+    // An unknown chunk ends the demo, naming the file, the chunk and where it sits.
+    scenefile::SceneFile odd = testscenes::shadowScene();
+    odd.chunks.insert(odd.chunks.begin(), scenefile::RawChunk{2, {}});
+    demo.scene("odd.qzg", odd);
+    demo.script(R"(INSERT_EFFECT Scene0
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/odd.qzg"
+__TIMELINE__
+0 BEGIN Scene0
+)");
+    r = demo.capture("500", makeTempDir());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(
+        r.err.find("Scene file has an unknown chunk: data/scenes/odd.qzg: unknown chunk id 2 at byte 19"),
+        std::string::npos)
+        << r.err;
+}
+
 // A preview's jump replays what scene effects keep from frame to frame without drawing it: here
 // the shadows switched off by a signal after the effect's first update, which an update that only
 // sees the drawn frames would switch on again; and each jump starts from the scene files.

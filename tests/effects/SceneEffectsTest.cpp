@@ -379,25 +379,37 @@ TEST_F(SceneEffects, MorphFilesMustMatchTheMeshExactly) {
                 {"d", noFrames},
                 {"e", negative},
                 {"f", huge},
-                {"g", morphBytes(2, 4)}});
+                {"g", morphBytes(2, 4)},
+                {"i", {1, 0}}});
     std::unique_ptr<Scene> scene(new Scene);
     scene->addMaterial(new Material(1, "plain"));
-    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"})
+    for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h", "i"})
         scene->addObject(triangle(0, name, 1), -1);
     scene->finishLoading();
     auto loads = [&](const char* name) { return attachMorphFile(*mesh(*scene, name)); };
-    EXPECT_TRUE(loads("a"));
+    EXPECT_EQ(loads("a"), MorphLoad::Attached);
     EXPECT_EQ(mesh(*scene, "a")->morphFrameCount(), 3);
-    for (const char* name : {"b", "c", "d", "e", "f", "g", "h"}) {
-        EXPECT_FALSE(loads(name)) << name;
+    EXPECT_EQ(loads("d"), MorphLoad::NoFrames);
+    EXPECT_EQ(loads("h"), MorphLoad::Missing);
+    for (const char* name : {"b", "c", "e", "f", "g", "i"})
+        EXPECT_EQ(loads(name), MorphLoad::Broken) << name;
+    for (const char* name : {"b", "c", "d", "e", "f", "g", "h", "i"}) {
         EXPECT_EQ(mesh(*scene, name)->morphFrameCount(), 0) << name;
         EXPECT_TRUE(mesh(*scene, name)->usesBufferObjects() || !GLEW_ARB_vertex_buffer_object) << name;
     }
     EXPECT_FALSE(mesh(*scene, "a")->usesBufferObjects());
-    // Files of the wrong size are reported (without ending the demo); missing or frameless ones not.
-    EXPECT_EQ(reports.size(), 4u);
-    for (const report::Record& r : reports)
+    // Files that cannot be right are reported with their reason (without ending the demo);
+    // missing or frameless ones are not.
+    ASSERT_EQ(reports.size(), 6u);
+    for (const report::Record& r : reports) {
         EXPECT_FALSE(r.fatal) << r.text;
+        EXPECT_NE(r.text.find("Morph data is broken: data/scenes/morphdata_"), std::string::npos) << r.text;
+    }
+    EXPECT_NE(reports[2].text.find("morphdata_e.pmd: negative morph frame count"), std::string::npos)
+        << reports[2].text;
+    EXPECT_NE(reports[5].text.find("morphdata_i.pmd: file ends inside morph frame count at byte 0"),
+              std::string::npos)
+        << reports[5].text;
 }
 
 TEST_F(SceneEffects, FlowerMorphsThePetalsItFindsWithMaterials) {
@@ -445,6 +457,8 @@ TEST_F(SceneEffects, FlowerMorphsThePetalsItFindsWithMaterials) {
     EXPECT_EQ(scene->frameIndex(), 0); // one frame only, but the call must not use the frozen phase
 }
 
+// Hode needs its morph data: a missing file ends the demo as "morphdata not found", a broken one
+// with its own reason; a file of zero frames is sound and the box simply does not morph.
 TEST_F(SceneEffects, HodeWithoutItsMorphDataEndsTheDemo) {
     morphFiles({{"Box01", morphBytes(2)}});
     {
@@ -453,8 +467,33 @@ TEST_F(SceneEffects, HodeWithoutItsMorphDataEndsTheDemo) {
         ASSERT_TRUE(hode.adopt(scene.get(), "hode"));
         EXPECT_EQ(mesh(*scene, "Box01")->morphFrameCount(), 2);
     }
-    morphFiles({{"Box01", morphBytes(2, 4)}});
+    morphFiles({{"Box01", {0, 0, 0, 0}}});
+    {
+        std::unique_ptr<Scene> scene(makeScene(true));
+        HodeScene hode;
+        ASSERT_TRUE(hode.adopt(scene.get(), "hode"));
+        EXPECT_EQ(mesh(*scene, "Box01")->morphFrameCount(), 0);
+        EXPECT_TRUE(reports.empty());
+    }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::pair<std::vector<uint8_t>, const char*> broken[] = {
+        {morphBytes(2, 4), "Morph data is broken: data/scenes/morphdata_Box01.pmd: 196 bytes are not whole"},
+        {{0xff, 0xff, 0xff, 0xff}, "Morph data is broken: data/scenes/morphdata_Box01.pmd: negative morph"},
+        {{7, 0, 0},
+         "Morph data is broken: data/scenes/morphdata_Box01.pmd: file ends inside morph frame count"},
+    };
+    for (const auto& [bytes, message] : broken) {
+        morphFiles({{"Box01", bytes}});
+        EXPECT_EXIT(
+            {
+                report::setSink(nullptr);
+                std::unique_ptr<Scene> scene(makeScene(true));
+                HodeScene hode;
+                hode.adopt(scene.get(), "hode");
+            },
+            testing::ExitedWithCode(1), message);
+    }
+    morphFiles({});
     EXPECT_EXIT(
         {
             report::setSink(nullptr);

@@ -90,3 +90,24 @@ TEST_F(MorphDataFiles, MissingAndMisfittingFilesAttachNothing) {
               std::string::npos)
         << reports.all()[0].text;
 }
+
+// The file's size is judged before it is read whole: a sparse file far past the limit, or one
+// that cannot hold whole frames of the mesh, is refused without loading it.
+TEST_F(MorphDataFiles, SizesAreCheckedBeforeTheFileIsRead) {
+    const std::string path = sf::morphDataPath("Box01");
+    ASSERT_TRUE(sf::writeMorphDataFile(frames(1, 4), path));
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(3) << 30), 0); // 3 GiB, sparse
+    ReportCapture reports;
+    EXPECT_EQ(loadMorphData(*box), MorphLoad::Broken);
+    ASSERT_EQ(reports.all().size(), 1u);
+    EXPECT_NE(reports.all()[0].text.find(path + ": 3221225472 bytes, more than the 268435456 bytes"),
+              std::string::npos)
+        << reports.all()[0].text;
+    ASSERT_EQ(truncate(path.c_str(), 4 + 96 + 1), 0);
+    EXPECT_EQ(loadMorphData(*box), MorphLoad::Broken);
+    ASSERT_EQ(reports.all().size(), 2u);
+    EXPECT_NE(reports.all()[1].text.find(path + ": 101 bytes are not whole frames of the mesh's 4 vertices"),
+              std::string::npos)
+        << reports.all()[1].text;
+    EXPECT_EQ(box->morphFrameCount(), 0);
+}

@@ -101,7 +101,108 @@ void expectBroken(const std::vector<uint8_t>& bytes, const std::string& messageP
     EXPECT_TRUE(out.chunks.empty());
 }
 
+// A chunk as the writer writes it but unchecked, for files the writer itself would refuse.
+RawChunk rawOf(const Chunk& chunk) {
+    const std::vector<uint8_t> b = bytesOf(withChunk(chunk));
+    const size_t header = 3 + 4 * 4 + 4; // tag, version, frame range and step, chunk id
+    return RawChunk{chunkId(chunk), std::vector<uint8_t>(b.begin() + header, b.end() - 4)};
+}
+
+Dummy dummy(int32_t id, int32_t parent) {
+    Dummy d;
+    d.header.name = "D" + std::to_string(id);
+    d.header.id = id;
+    d.header.parentId = parent;
+    return d;
+}
+
+// The writer refuses `refused` with `problem`; written unchecked, the reader refuses it too.
+void expectRefusedBoth(const SceneFile& refused, const std::string& problem) {
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(writeScene(refused, out, &error));
+    EXPECT_NE(error.find(problem), std::string::npos) << error;
+    SceneFile raw = refused;
+    for (Chunk& chunk : raw.chunks)
+        chunk = rawOf(chunk);
+    expectBroken(bytesOf(raw), problem);
+}
+
 } // namespace
+
+TEST(SceneFile, LimitsFarAboveAnyRealSceneAreRefusedByWriterAndReader) {
+    SceneFile lights = emptyScene();
+    for (int i = 0; i < 9; ++i)
+        lights.chunks.push_back(Light{});
+    expectRefusedBoth(lights, "more than 8 lights");
+
+    // Object count: at the limit a file reads, one more is refused (bare objects are smallest).
+    SceneFile many = emptyScene();
+    for (size_t i = 0; i < MaxObjects; ++i)
+        many.chunks.push_back(BareObject{static_cast<int32_t>(i), "", 0});
+    SceneFile read;
+    ASSERT_TRUE(readBytes(bytesOf(many), read));
+    EXPECT_EQ(read.chunks.size(), MaxObjects);
+    many.chunks.push_back(Dummy{});
+    expectRefusedBoth(many, "more than 100000 objects");
+
+    // Nesting depth follows the parent ids as the loader does: the first earlier holder of an id.
+    SceneFile chain = emptyScene();
+    chain.chunks.push_back(dummy(1, -1));
+    for (int32_t id = 2; id <= static_cast<int32_t>(MaxNestingDepth); ++id)
+        chain.chunks.push_back(dummy(id, id - 1));
+    chain.chunks.push_back(dummy(1, 1)); // a second id 1 under the first: depth 2, not a loop
+    ASSERT_TRUE(readBytes(bytesOf(chain), read));
+    SceneFile underTwin = chain;
+    underTwin.chunks.push_back(dummy(1000, 1)); // under the first id 1 (depth 1), not the second
+    for (int32_t id = 1001; id < 1000 + static_cast<int32_t>(MaxNestingDepth) - 1; ++id)
+        underTwin.chunks.push_back(dummy(id, id - 1)); // the last at depth 256
+    ASSERT_TRUE(readBytes(bytesOf(underTwin), read));
+    SceneFile selfTwin = emptyScene();
+    selfTwin.chunks.push_back(dummy(5, -1));
+    selfTwin.chunks.push_back(dummy(5, 5)); // the second 5 hangs under the first
+    selfTwin.chunks.push_back(dummy(6, 5)); // under the first 5: depth 2
+    for (int32_t id = 7; id < 7 + static_cast<int32_t>(MaxNestingDepth) - 1; ++id)
+        selfTwin.chunks.push_back(dummy(id, id - 1));
+    expectRefusedBoth(selfTwin, "is nested 257 deep");
+    chain.chunks.push_back(dummy(999, static_cast<int32_t>(MaxNestingDepth)));
+    expectRefusedBoth(chain, "object D999 is nested 257 deep, more than 256");
+    // A parent id only found later in the file does not nest (the loader leaves such objects out).
+    SceneFile later = emptyScene();
+    for (int32_t id = 1; id <= 300; ++id)
+        later.chunks.push_back(dummy(id, id + 1));
+    EXPECT_TRUE(readBytes(bytesOf(later), read));
+
+    Material slots;
+    slots.name = "many";
+    slots.textures.assign(MaxTextureSlots, TextureSlot{"t.png", DiffuseMap});
+    std::vector<uint8_t> b = bytesOf(withChunk(MaterialList{{slots}}));
+    ASSERT_TRUE(readBytes(b, read));
+    slots.textures.push_back(TextureSlot{"t.png", DiffuseMap});
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_FALSE(writeScene(withChunk(MaterialList{{slots}}), out, &error));
+    EXPECT_EQ(error, "material many has 257 texture slots, more than 256");
+    // The same one slot more, added by hand: the count sits after the fixed fields and the name.
+    std::vector<uint8_t> slot;
+    appendString(slot, "t.png");
+    appendInt32(slot, DiffuseMap);
+    b.insert(b.end() - 4, slot.begin(), slot.end());
+    putInt32(b, 23 + 4 + 4 + 4 + (4 + 4) + 4 + 9 * 4 + 3 * 4, 257);
+    expectBroken(b, "material many has 257 texture slots, more than 256");
+}
+
+TEST(SceneFile, StoredNamesThatLeaveTheirFolder) {
+    for (const char* inside :
+         {"stone.png", "maps/stone.png", "a..b.png", "..png", "maps\\x.png", "./x.png", ""})
+        EXPECT_EQ(storedPathProblem(inside), "") << inside;
+    for (const char* outside : {"../x.png", "maps/../../x.png", "..\\x.png", "a/..", "..", "/etc/passwd",
+                                "\\\\server\\x.png", "C:\\maps\\x.png", "c:x.png"})
+        EXPECT_NE(storedPathProblem(outside), "") << outside;
+    // The stored authoring path is cut at its last backslash before it is judged.
+    EXPECT_EQ(storedPathProblem(textureLookupName("C:\\maps\\stone.png", false)), "");
+    EXPECT_NE(storedPathProblem(textureLookupName("C:\\maps\\../../x.png", false)), "");
+}
 
 TEST(SceneFile, EveryConstructReadsBackAsWritten) {
     SceneFile written = sample::richScene();
@@ -372,6 +473,13 @@ TEST(MorphData, ReadsBackAndMustMatchTheMeshExactly) {
         EXPECT_FALSE(readMorphData(b.data(), b.size(), 0x7fffffff, read));
     }
     EXPECT_FALSE(readMorphData(bytes.data(), 3, 2, read));
+    // Frames beyond the size limit are refused by their count, before any allocation.
+    std::vector<uint8_t> big;
+    appendInt32(big, 2);
+    ReadResult r = readMorphData(big.data(), big.size(), 6000000, read);
+    EXPECT_NE(r.message.find("2 frames of 6000000 vertices are 288000000 bytes, more than the 268435456"),
+              std::string::npos)
+        << r.message;
 
     // A mesh without vertices: any frame count is empty frames, read and written at once.
     std::vector<uint8_t> none;

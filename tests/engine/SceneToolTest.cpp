@@ -92,6 +92,51 @@ TEST_F(HoldfastScene, RefusesBrokenFilesWithTheReason) {
     expectIn(r.err, "cannot open");
 }
 
+// Past a limit no real scene reaches, info refuses the file naming it and the limit; a texture
+// name the player would refuse to look up is flagged.
+TEST_F(HoldfastScene, RefusesScenesPastTheLimitsAndFlagsNamesOutsideTheDemo) {
+    std::vector<uint8_t> one;
+    SceneFile lit;
+    lit.chunks.push_back(Light{});
+    ASSERT_TRUE(writeScene(lit, one));
+    const std::vector<uint8_t> lightBody(one.begin() + 23, one.end() - 4);
+    SceneFile nine;
+    for (int i = 0; i < 9; ++i)
+        nine.chunks.push_back(RawChunk{LightChunk, lightBody});
+    ASSERT_TRUE(writeSceneFile(nine, dir + "/nine.qzg"));
+    CommandResult r = runCommand(tool + " info " + dir + "/nine.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: " + dir + "/nine.qzg: more than 8 lights at byte ");
+    EXPECT_TRUE(r.out.empty());
+
+    SceneFile deep;
+    for (int32_t id = 1; id <= 257; ++id) {
+        Dummy d;
+        d.header.id = id;
+        d.header.parentId = id - 1 ? id - 1 : -1;
+        d.header.name = "D" + std::to_string(id);
+        deep.chunks.push_back(RawChunk{DummyChunk, {}});
+        std::vector<uint8_t> b;
+        SceneFile single;
+        single.chunks.push_back(d);
+        ASSERT_TRUE(writeScene(single, b));
+        std::get<RawChunk>(deep.chunks.back()).body.assign(b.begin() + 23, b.end() - 4);
+    }
+    ASSERT_TRUE(writeSceneFile(deep, dir + "/deep.qzg"));
+    r = runCommand(tool + " info " + dir + "/deep.qzg");
+    EXPECT_EQ(r.exitCode, 1);
+    expectIn(r.err, "holdfast-scene: " + dir + "/deep.qzg: object D257 is nested 257 deep, more than 256");
+
+    Material m;
+    m.textures = {{"C:\\maps\\../../secret.png", DiffuseMap}};
+    SceneFile outside;
+    outside.chunks.push_back(MaterialList{{m}});
+    ASSERT_TRUE(writeSceneFile(outside, dir + "/outside.qzg"));
+    r = runCommand(tool + " info " + dir + "/outside.qzg");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.out, "\"lookup\":\"../../secret.png\",\"applied\":true,\"outsideDemo\":true}");
+}
+
 TEST_F(HoldfastScene, ReadsFromTheDataArchive) {
     const std::string packer = std::string(HOLDFAST_BIN_DIR) + "/holdfast-pack";
     CommandResult made =

@@ -1,6 +1,7 @@
 // The player as a whole program: how it ends, and what it says when it cannot start.
 #include "GLTest.h"
 #include "X11Control.h"
+#include "engine/SceneWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,73 @@ TEST(PlayerProgram, FifoInsteadOfDataOrMusicIsReportedNotWaitedOn) {
     EXPECT_EQ(data.exitCode, 1) << data.err;
     EXPECT_NE(data.err.find("data.qzd: cannot open archive: not a regular file"), std::string::npos)
         << data.err;
+}
+
+// Scene files from the packed demo that the loader refuses: the player names the file and the
+// reason (a limit, a texture name leading out of the textures) and plays on; an unknown chunk
+// ends it, named as holdfast-scene info names it.
+TEST(PlayerProgram, RefusedScenePartsAreNamedFromTheArchive) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    namespace sf = scenefile;
+    const std::string dir = makeTempDir();
+    auto pack = [&](const std::string& scenes) {
+        writeFile(dir + "/src/data/scripts/demo.scr",
+                  "__HEADER__\nDEMO_START 300000\nDEMO_END 286000\n__DEFS__\n" + scenes + "__TIMELINE__\n");
+        std::remove((dir + "/data.qzd").c_str());
+        CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + dir + "/data.qzd " + dir +
+                                          "/src --password tolvrask");
+        EXPECT_EQ(packed.exitCode, 0) << packed.err;
+    };
+    sf::SceneFile base;
+    sf::Material m;
+    m.id = 1;
+    m.textures = {{"C:\\maps\\../secret.png", sf::DiffuseMap}};
+    base.chunks.push_back(sf::MaterialList{{m}});
+    sf::Camera cam;
+    cam.header.name = "Cam";
+    base.chunks.push_back(cam);
+    sf::Mesh quad;
+    quad.header.name = "Q";
+    quad.header.materialId = 1;
+    quad.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    quad.normals = quad.vertices;
+    quad.faces = {{0, 1, 2}};
+    base.chunks.push_back(quad);
+    ASSERT_TRUE(sf::writeSceneFile(base, dir + "/src/data/scenes/outside.qzg"));
+    writeFile(dir + "/src/data/secret.png", "not read");
+    std::vector<uint8_t> one;
+    sf::SceneFile lit;
+    lit.chunks.push_back(sf::Light{});
+    ASSERT_TRUE(sf::writeScene(lit, one));
+    sf::SceneFile nine = base;
+    for (int i = 0; i < 9; ++i)
+        nine.chunks.push_back(sf::RawChunk{sf::LightChunk, {one.begin() + 23, one.end() - 4}});
+    ASSERT_TRUE(sf::writeSceneFile(nine, dir + "/src/data/scenes/nine.qzg"));
+    sf::SceneFile odd = base;
+    odd.chunks.push_back(sf::RawChunk{8, {}});
+    ASSERT_TRUE(sf::writeSceneFile(odd, dir + "/src/data/scenes/odd.qzg"));
+
+    const std::string run =
+        "cd " + dir + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast");
+    pack("INSERT_EFFECT Scene0\nINSERT_EFFECT Scene1\n__SETUP__\n"
+         "0 SIGNAL Scene0 Datafile \"data/scenes/outside.qzg\"\n0 SIGNAL Scene1 Datafile "
+         "\"data/scenes/nine.qzg\"\n");
+    CommandResult r = runCommand(run, 60);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Texture name leaves the demo, not loaded: C:\\maps\\../secret.png: "),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Scene file is broken: data/scenes/nine.qzg: more than 8 lights at byte "),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("GL error"), std::string::npos) << r.err;
+
+    pack("INSERT_EFFECT Scene0\n__SETUP__\n0 SIGNAL Scene0 Datafile \"data/scenes/odd.qzg\"\n");
+    r = runCommand(run, 60);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("Scene file has an unknown chunk: data/scenes/odd.qzg: unknown chunk id 8 at byte "),
+              std::string::npos)
+        << r.err;
 }
 
 // No display set, or one set that nobody answers: one plain line says so and names it, then the

@@ -1,0 +1,189 @@
+#!/bin/bash
+# Tries the scene, morph-data and program readers with hostile and careless input, as a user who
+# makes (or is handed) such files would, and writes what happened to docs/reliability.md (also
+# printed): for each case the tool, its exit status, the time it took, its peak memory and the
+# first line it reported. Every run has an address-space cap and a time limit:
+#   - object graphs: 300 000 nested dummies, 1 000 000 bare objects, objects at and past the
+#     object and nesting limits, one material with 500 000 texture slots, nine lights;
+#   - hierarchies of 29 and 40 levels drawn hierarchically (deeper than the GL matrix stack);
+#   - Hode's morph data: a sparse file of 1.9 GB, zero and negative frame counts, 0 to 3 bytes,
+#     a trailing byte;
+#   - the depth-of-field program text at 10 MB;
+#   - stored names leading out of the demo, an unknown chunk, another version.
+# holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
+# program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
+#
+#   bench/reliability.sh [BUILD_DIR]     (default: build; a Release build is meant)
+# Environment:
+#   RELIABILITY_CAP_MB=N     address-space cap per run (default 2048)
+#   RELIABILITY_TIMEOUT=S    time limit per run (default 60)
+#   RELIABILITY_OUT=FILE     where the report goes (default docs/reliability.md)
+# Without a display everything runs under one xvfb-run.
+set -euo pipefail
+
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
+    exit 0
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+fail() {
+    echo "bench/reliability.sh: $*" >&2
+    exit 2
+}
+[ -d "${1:-$root/build}" ] || fail "no build folder ${1:-$root/build} (build first: see README.md)"
+build=$(cd "${1:-$root/build}" && pwd)
+bin="$build/bin"
+cap_mb=${RELIABILITY_CAP_MB:-2048}
+limit=${RELIABILITY_TIMEOUT:-60}
+out=${RELIABILITY_OUT:-$root/docs/reliability.md}
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture hostile-scenes; do
+    [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
+done
+for tool in xvfb-run timeout truncate; do
+    command -v "$tool" > /dev/null || fail "$tool is missing (scripts/deps.sh installs what the project needs)"
+done
+[ -x /usr/bin/time ] || fail "/usr/bin/time is missing (Debian package time; scripts/deps.sh installs it)"
+if [ -z "${DISPLAY:-}" ] && [ -z "${RELIABILITY_UNDER_XVFB:-}" ]; then
+    exec env RELIABILITY_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build"
+fi
+
+export HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy
+unset HOLDFAST_STATS GALLIUM_NOOP
+tmp=$(mktemp -d /tmp/holdfast-reliability-XXXXXX)
+trap 'rm -rf "$tmp"' EXIT
+started=$(date +%s)
+rows=()
+runs=0
+crashes=0
+
+# run CLASS CASE LIMIT DIR PROGRAM ARGS...: one capped, timed run in DIR; adds a row.
+run() {
+    local class=$1 case=$2 lim=$3 dir=$4
+    shift 4
+    local err="$tmp/err" stats="$tmp/stats" rc=0
+    (cd "$dir" && ulimit -v $((cap_mb * 1024)) &&
+        exec /usr/bin/time -f "%e %M" -o "$stats" timeout -k 5 "$limit" "$@") > /dev/null 2> "$err" || rc=$?
+    local seconds kb
+    read -r seconds kb < <(tail -1 "$stats" 2> /dev/null || echo "? 0")
+    local said
+    # The first report about the input (start-up notes such as a missing music file are not).
+    said=$(grep -m1 -E "Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
+        sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
+    local outcome
+    case $rc in
+    0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
+    124 | 137) outcome="timed out after ${limit} s" ;;
+    1 | 2) outcome="refused (exit $rc): $said" ;;
+    *) outcome="**crashed (exit $rc)**: $said"; crashes=$((crashes + 1)) ;;
+    esac
+    runs=$((runs + 1))
+    rows+=("| $class | $case | $(basename "$1") | $outcome | $seconds | $((kb / 1024)) | $lim |")
+    echo "$class / $case / $(basename "$1"): exit $rc, ${seconds} s, $((kb / 1024)) MB" >&2
+}
+
+# A packed demo in DIR whose script is the lines given, with scene f.qzg copied from SCENE. It
+# starts past its end: the player loads everything, draws one frame and ends.
+packed_demo() {
+    local dir=$1 scene=$2 body=$3
+    mkdir -p "$dir/src/data/scripts" "$dir/src/data/scenes"
+    cp "$scene" "$dir/src/data/scenes/f.qzg"
+    printf '__HEADER__\nDEMO_START 300000\nDEMO_END 286000\n__DEFS__\n%b' "$body" > "$dir/src/data/scripts/demo.scr"
+    "$bin/holdfast-pack" create "$dir/data.qzd" "$dir/src" --password tolvrask > /dev/null 2>&1
+}
+
+scene_script='DEFINE SELECT 6\nDEFINE HIER 16\nINSERT_EFFECT Scene0\n__SETUP__\n0 SIGNAL Scene0 Datafile "data/scenes/f.qzg"\n__TIMELINE__\n0 BEGIN Scene0\n0 INIT Scene0\n0 SIGNAL Scene0 Camera 0\n0 TRIGGER Scene0 SELECT "Level0"\n0 TRIGGER Scene0 HIER 1\n'
+
+# scene_case CLASS CASE LIMIT KIND N: holdfast-scene info and the player on one generated file.
+scene_case() {
+    local class=$1 case=$2 lim=$3 kind=$4 n=$5
+    local dir="$tmp/$kind-$n"
+    mkdir -p "$dir"
+    "$bin/hostile-scenes" "$kind" "$n" "$dir/f.qzg"
+    run "$class" "$case" "$lim" "$dir" "$bin/holdfast-scene" info f.qzg
+    packed_demo "$dir/demo" "$dir/f.qzg" "$scene_script"
+    run "$class" "$case" "$lim" "$dir/demo" "$bin/holdfast"
+}
+
+scene_case "object graph" "300 000 nested dummies" "100 000 objects" nested 300000
+scene_case "object graph" "1 000 000 bare objects" "100 000 objects" bare 1000000
+scene_case "object graph" "100 000 bare objects (at the limit)" "100 000 objects" bare 100000
+scene_case "object graph" "257 nested dummies" "256 levels" nested 257
+scene_case "object graph" "500 000 texture slots in one material" "256 slots" slots 500000
+scene_case "lights" "9 lights" "8 lights" lights 9
+scene_case "hierarchy" "29 levels drawn hierarchically" "none (deeper levels keep their matrix on the CPU)" deep 29
+scene_case "hierarchy" "256 levels (255 dummies and the quad) drawn hierarchically" "256 levels" deep 255
+scene_case "stored paths" "texture name with ../" "inside data/textures" outside 0
+scene_case "messages" "unknown chunk id 8" "fatal, named" chunk 8
+scene_case "messages" "version 2" "refused, named" version 2
+
+# Morph data and the program text through holdfast-capture on a demo folder.
+folder_demo() {
+    local dir=$1 body=$2
+    mkdir -p "$dir/data/scripts" "$dir/data/scenes" "$dir/data/shaders"
+    "$bin/hostile-scenes" version 1 "$dir/data/scenes/f.qzg"
+    printf '__HEADER__\nDEMO_START 0\nDEMO_END 600\n__DEFS__\n%b' "$body" > "$dir/data/scripts/demo.scr"
+}
+hode='INSERT_EFFECT Hode\n__SETUP__\n0 SIGNAL Hode Datafile "data/scenes/f.qzg"\n__TIMELINE__\n0 BEGIN Hode\n'
+morph_case() {
+    local case=$1 lim=$2 dir="$tmp/morph-$3"
+    folder_demo "$dir" "$hode"
+    local pmd="$dir/data/scenes/morphdata_Box01.pmd"
+    case $3 in
+    huge) printf '\x01\x00\x00\x00' > "$pmd" && truncate -s 1900000000 "$pmd" ;;
+    zero) printf '\x00\x00\x00\x00' > "$pmd" ;;
+    negative) printf '\xff\xff\xff\xff' > "$pmd" ;;
+    empty) : > "$pmd" ;;
+    three) printf '\x01\x00\x00' > "$pmd" ;;
+    trailing) { printf '\x01\x00\x00\x00'; head -c $((4 * 24)) /dev/zero; printf '\x00'; } > "$pmd" ;;
+    esac
+    run "morph data (Hode)" "$case" "$lim" "$dir" "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
+}
+morph_case "sparse file of 1.9 GB" "256 MiB of frames" huge
+morph_case "zero frames" "does not morph" zero
+morph_case "negative frame count" "refused, named" negative
+morph_case "0 bytes" "refused, named" empty
+morph_case "3 bytes" "refused, named" three
+morph_case "one byte after the frames" "whole frames only" trailing
+
+dir="$tmp/dof"
+folder_demo "$dir" 'DEFINE LINK 2\nINSERT_EFFECT Scene0\nINSERT_EFFECT DOF\n__SETUP__\n0 SIGNAL Scene0 Datafile "data/scenes/f.qzg"\n__TIMELINE__\n0 BEGIN Scene0\n0 BEGIN DOF\n0 TRIGGER DOF LINK "Scene0"\n'
+{
+    echo '!!ARBfp1.0'
+    echo 'TEMP r;'
+    echo 'MOV r, fragment.color;'
+    yes 'ADD r, r, r;' | head -n 800000 || true
+    echo 'MOV result.color, r;'
+    echo 'END'
+} > "$dir/data/shaders/dof_light.qzs"
+run "program text" "DOF program of $(($(stat -c %s "$dir/data/shaders/dof_light.qzs") / 1000000)) MB" "64 KiB" "$dir" \
+    "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
+
+took=$(($(date +%s) - started))
+commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
+{
+    echo "# Reliability"
+    echo
+    echo "Tried by \`bench/reliability.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC, commit $commit: $runs runs, each under a"
+    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit; $crashes crashed. The run took ${took} s."
+    echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores; Xvfb with Mesa llvmpipe."
+    echo
+    echo "## Regenerating"
+    echo
+    echo '```sh'
+    echo 'bench/reliability.sh [BUILD_DIR]     # default build/; rewrites this file'
+    echo '```'
+    echo
+    echo "The hostile scene files are written at run time by \`hostile-scenes\` (bench/reliability/), the"
+    echo "morph files and the program text by the script itself; nothing hostile is kept in the tree."
+    echo "\`holdfast-scene info\` reads each scene, the player plays it from a packed demo (Scene0, its"
+    echo "top object switched to hierarchical drawing), and the morph and program cases run through"
+    echo "\`holdfast-capture\` on a demo folder. Seconds and peak memory are the whole run's, start-up and"
+    echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
+    echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
+    echo
+    echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
+    echo "|---|---|---|---|---|---|---|"
+    printf '%s\n' "${rows[@]}"
+} > "$out"
+cat "$out"
+[ "$crashes" -eq 0 ]
