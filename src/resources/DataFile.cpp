@@ -16,7 +16,14 @@ std::string archiveName;
 std::string archivePassword;
 bool archiveHasPassword = false;
 bool archiveSet = false;
+DataFileObserver observer = nullptr;
 } // namespace
+
+DataFileObserver setDataFileObserver(DataFileObserver next) {
+    const DataFileObserver previous = observer;
+    observer = next;
+    return previous;
+}
 
 void setDataArchive(const char* name, const char* password) {
     archiveName = name ? name : "";
@@ -52,6 +59,7 @@ bool DataFile::openInto(const char* name) {
     size = 0;
     position = 0;
     if (!name) return false;
+    if (observer) observer(name);
     if (archiveSet) {
         char* nameCopy = strdup(name);
         unsigned char* memberData = nullptr;

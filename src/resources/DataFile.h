@@ -8,6 +8,11 @@
 void setDataArchive(const char* archiveName, const char* password);
 bool dataArchiveIsSet();
 
+// Sees the name of every open asked for, found or not: a tool that follows edits learns which
+// files the demo reads (and which it looked for in vain). Returns the observer it replaces.
+using DataFileObserver = void (*)(const char* name);
+DataFileObserver setDataFileObserver(DataFileObserver observer);
+
 class DataFile {
   public:
     // Opens `name`; callers test isOpen().

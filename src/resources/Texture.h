@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class Texture {
   public:
@@ -23,6 +24,11 @@ class Texture {
 
     // False when no image came back. Targets other than GL_TEXTURE_2D are reported and not uploaded.
     bool loadFromFile(const char* name, const char* directory);
+    // Reads the file a 2D texture was loaded from again into the same GL object, so whatever
+    // holds the texture shows the new picture. False (the old picture kept) when the texture came
+    // from no file or the file can't be loaded now; a fatal report on the way (a bit depth the
+    // upload refuses) leaves the old picture too.
+    bool reloadFromFile();
     // Uploads the image as a mipmapped 2D texture, resized to powers of two.
     void generateTexture2D();
     // Empty textures: 2D rounded up to powers of two from 8 (at most 1024), depth and cube map
@@ -39,6 +45,9 @@ class Texture {
     int height = 0;
     int imageWidth = 0; // size of the image file before resizing
     int imageHeight = 0;
+    // The file it was loaded from (fileDirectory + fileName); empty for the others.
+    std::string fileName;
+    std::string fileDirectory;
 };
 
 // Generic name -> object registry; the destructor deletes every entry.
@@ -82,4 +91,6 @@ class TextureManager : public ResourceManager<Texture> {
     int registerTexture(const std::string& name, Texture* texture);
     // Deletes every texture with its image (not the GL objects) and empties the registry.
     void releaseAll();
+    // The textures loaded from files (loadTexture), for a tool that reloads them.
+    std::vector<Texture*> fileTextures() const;
 };
