@@ -333,10 +333,16 @@ class Preview {
             fprintf(stderr, "holdfast-preview: %s changed\n", file.c_str());
         if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
         if (!reload(edit.files, edit.archive)) return;
-        const double ms =
+        const double noticed =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - edit.firstSeen)
                 .count();
-        fprintf(stderr, "holdfast-preview: the edit shows %.0f ms after it was noticed\n", ms);
+        if (edit.savedAt > 0)
+            fprintf(stderr,
+                    "holdfast-preview: the edit shows %.0f ms after it was saved (%.0f ms after it was "
+                    "noticed)\n",
+                    (preview::EditFollower::wallNow() - edit.savedAt) * 1000, noticed);
+        else
+            fprintf(stderr, "holdfast-preview: the edit shows %.0f ms after it was noticed\n", noticed);
     }
 
     void handleKey(platform::Key key) {

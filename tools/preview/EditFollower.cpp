@@ -2,6 +2,9 @@
 
 #include "resources/DataFile.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
 #include <algorithm>
 #include <map>
 #include <system_error>
@@ -25,6 +28,13 @@ fs::path absoluteNormal(const fs::path& path) {
 
 void noteOpen(const char* name) {
     openedNames().emplace(absoluteNormal(name), name);
+}
+
+// When the file was last written, s since the epoch; 0 when it is gone.
+double writtenAt(const fs::path& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return 0;
+    return static_cast<double>(st.st_mtim.tv_sec) + st.st_mtim.tv_nsec * 1e-9;
 }
 
 bool isUnder(const fs::path& path, const fs::path& folder) {
@@ -83,12 +93,20 @@ bool EditFollower::poll(Edit& edit) {
         const fs::path p = absoluteNormal(path);
         if (!fromDirectory) {
             if (p == archive) edit.archive = true;
-            continue;
+        } else {
+            auto found = openedNames().find(p);
+            if (found == openedNames().end()) continue;
+            edit.files.push_back(found->second);
         }
-        auto found = openedNames().find(p);
-        if (found != openedNames().end()) edit.files.push_back(found->second);
+        edit.savedAt = std::max(edit.savedAt, writtenAt(p));
     }
     return edit.archive || !edit.files.empty();
+}
+
+double EditFollower::wallNow() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
 } // namespace preview

@@ -34,7 +34,10 @@ class EditFollower {
         bool archive = false;           // the archive changed: everything in it may have
         std::vector<std::string> files; // the demo's files that changed, as the demo names them
         Clock::time_point firstSeen;    // when the first change of the burst was noticed
+        double savedAt = 0;             // the latest write of those files, s since the epoch (0: gone)
     };
+    // Now on the clock of savedAt.
+    static double wallNow();
     // True, filling `edit`, when a settled burst touched the demo's files. Never waits.
     bool poll(Edit& edit);
 
