@@ -382,9 +382,9 @@ TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {
     }
 }
 
-// The preview follows the demo's files on disk without a key: a picture replaced as an editor saves
-// it, a broken picture (the last good one stays, the error in the title), the picture mended, and
-// the script.
+// The preview follows the demo's files on disk without a key: a missing picture saved, a picture
+// replaced as an editor saves it, a broken picture (the last good one stays, the error in the title), the
+// picture mended, and the script.
 TEST(PreviewTool, EditsOnDiskShowWithoutAKey) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr",
@@ -404,11 +404,14 @@ __TIMELINE__
 )" + extra;
     };
     writeFile(script, scriptText(""));
-    savePicture(picture, {255, 0, 0});
+    std::filesystem::create_directories(demo + "/data/images");
     PrivateDisplay display; // its own screen: no other test's window covers this one
     ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 1000 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
+    // No picture yet: a plain white quad, until the picture is saved.
+    EXPECT_EQ(waitForCentre(preview.window, {255, 255, 255}), (std::array<int, 3>{255, 255, 255}));
+    savePicture(picture, {255, 0, 0});
     EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
 
     savePicture(picture, {0, 0, 255});
@@ -520,5 +523,38 @@ TEST(PreviewTool, TypedTimesAndPartsAreGoneTo) {
     type({"Down"});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(count(preview.err(), "jump to"), jumps) << "no part after LATER";
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// An archive demo: the archive packed again is read again, its pictures too.
+TEST(PreviewTool, AnArchivePackedAgainIsReloaded) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string folder = makeTempDir(), archive = makeTempDir() + "/demo.qzd";
+    writeFile(folder + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+__DEFS__
+INSERT_EFFECT Image1
+__SETUP__
+0 SIGNAL Image1 Datafile "data/images/colour.png"
+__TIMELINE__
+0 BEGIN Image1
+)");
+    const auto pack = [&] {
+        CommandResult r =
+            runCommand(binPath("holdfast-pack") + " create " + archive + " " + folder + " --password secret");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    };
+    savePicture(folder + "/data/images/colour.png", {255, 0, 0});
+    pack();
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(archive, "--password secret --at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    savePicture(folder + "/data/images/colour.png", {0, 255, 0});
+    pack();
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 0}), (std::array<int, 3>{0, 255, 0})) << preview.err();
+    EXPECT_NE(preview.err().find("the archive changed"), std::string::npos) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
