@@ -230,11 +230,16 @@ class Preview {
         const bool musicWasPlaying = tesselMusic.isPlaying();
         if (tesselMusic.hasStream() && !musicWasPlaying) tesselMusic.play();
         int64_t stepped = 0; // frames stepped so far
+        bool abandoned = false;
         auto lastLook = std::chrono::steady_clock::now();
         for (;;) {
             const int64_t firstDrawn = firstDrawnFrame(grid.frameAt(target), drawn);
             if (stepped > firstDrawn) { // taken back before what is stepped: from the start again
-                if (!loadScript(script, problem)) break;
+                if (!loadScript(script, problem)) {
+                    showProblem(problem);
+                    abandoned = true;
+                    break;
+                }
                 restoreStartGLState();
                 stepped = 0;
             }
@@ -248,7 +253,8 @@ class Preview {
                 if (quit) break;
             }
         }
-        if (!quit) {
+        abandoned = abandoned || quit;
+        if (!abandoned) {
             const int64_t last = grid.frameAt(target);
             drawFrames(grid, firstDrawnFrame(last, drawn), last, replayedFrameStart);
         }
@@ -257,7 +263,7 @@ class Preview {
             tesselMusic.setTime(static_cast<int>(target));
         }
         sound::endReplay();
-        if (quit) return;
+        if (abandoned) return;
         if (shown) {
             shown->resize(static_cast<size_t>(kWidth) * kHeight * 3);
             glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -503,12 +509,13 @@ class Preview {
     void typeKey(platform::Key key) {
         titleDirty = true;
         const int k = static_cast<int>(key), zero = static_cast<int>(platform::Key::Digit0);
+        const bool room = typed.size() < 16;
         if (k >= zero && k <= zero + 9) {
-            if (typed.size() < 16) typed += static_cast<char>('0' + (k - zero));
+            if (room) typed += static_cast<char>('0' + (k - zero));
         } else if (key == platform::Key::Period) {
-            typed += '.';
+            if (room) typed += '.';
         } else if (key == platform::Key::Colon) {
-            typed += ':';
+            if (room) typed += ':';
         } else if (key == platform::Key::Backspace) {
             if (!typed.empty()) typed.pop_back();
         } else if (key == platform::Key::Escape) {
