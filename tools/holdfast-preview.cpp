@@ -48,6 +48,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -304,51 +305,36 @@ class Preview {
     // `allPictures`), then the script with everything it loads. What fails keeps the demo as it
     // was, with the error in the title; false then.
     bool reload(const std::vector<std::string>& pictures, bool allPictures) {
-        // A picture the demo has not loaded yet (missing so far) comes with the script.
-        std::string failed;
-        for (Texture* texture : TextureManager::instance().fileTextures()) {
-            const std::string file = texture->fileDirectory + texture->fileName;
-            if (!allPictures && std::find(pictures.begin(), pictures.end(), file) == pictures.end()) continue;
-            if (!reloadPicture(*texture, file, failed)) break;
-        }
-        std::string text;
-        ScriptProblem problem;
-        if (!failed.empty()) {
-            problem.message = failed;
-            showProblem(problem, "");
-            return false;
-        }
-        if (!readScript(kScriptName, text, problem) || !loadScript(text, problem)) {
-            showProblem(problem);
-            return false;
-        }
-        script = text;
-        sections = timelineSections(script, scriptLoader.defined());
-        error.clear();
-        edits.watchOpenedFiles();
-        fprintf(stderr, "holdfast-preview: script reloaded\n");
-        jump(now());
-        return true;
+        return reloadPictures(pictures, allPictures) && reloadScript();
     }
 
-    // Reloads what an edit on disk touched, without a key.
+    // Reloads what an edit on disk touched, without a key. Pictures alone are read again into
+    // their textures: a playing preview shows them in its next frame, a paused one jumps to
+    // where it is (so the frame is the one a player would show).
     void followEdit() {
         preview::EditFollower::Edit edit;
         if (!edits.poll(edit)) return;
         for (const std::string& file : edit.files)
             fprintf(stderr, "holdfast-preview: %s changed\n", file.c_str());
         if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
-        if (!reload(edit.files, edit.archive)) return;
-        const double noticed =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - edit.firstSeen)
-                .count();
-        if (edit.savedAt > 0)
-            fprintf(stderr,
-                    "holdfast-preview: the edit shows %.0f ms after it was saved (%.0f ms after it was "
-                    "noticed)\n",
-                    (preview::EditFollower::wallNow() - edit.savedAt) * 1000, noticed);
-        else
-            fprintf(stderr, "holdfast-preview: the edit shows %.0f ms after it was noticed\n", noticed);
+        const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
+        const bool picturesOnly =
+            !edit.archive && std::all_of(edit.files.begin(), edit.files.end(), [&](const std::string& file) {
+                return std::any_of(loaded.begin(), loaded.end(), [&](const Texture* texture) {
+                    return texture->fileDirectory + texture->fileName == file;
+                });
+            });
+        if (picturesOnly) {
+            if (!reloadPictures(edit.files, false)) return;
+            if (playing) {
+                editToShow = edit; // reported with the next frame
+                return;
+            }
+            jump(now());
+        } else if (!reload(edit.files, edit.archive)) {
+            return;
+        }
+        reportEditShown(edit);
     }
 
     void handleKey(platform::Key key) {
@@ -430,6 +416,10 @@ class Preview {
                 renderFrame(static_cast<int>(t));
                 engine.swapBuffers();
                 ++framesSinceCount;
+                if (editToShow) {
+                    reportEditShown(*editToShow);
+                    editToShow.reset();
+                }
             }
         } else {
             // Nothing moves: the last frame stays on screen.
@@ -442,6 +432,59 @@ class Preview {
     double lastJumpDuration() const { return lastJumpMs; }
 
   private:
+    // Pictures read again in place, and the alpha of pictures they mask; false, with the error
+    // in the title, when one can't be read (it keeps its old picture).
+    bool reloadPictures(const std::vector<std::string>& pictures, bool allPictures) {
+        const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
+        for (Texture* texture : loaded) {
+            const std::string file = texture->fileDirectory + texture->fileName;
+            if (!allPictures && std::find(pictures.begin(), pictures.end(), file) == pictures.end()) continue;
+            std::string failed;
+            if (!reloadPicture(*texture, file, failed)) {
+                pictureError = failed;
+                fprintf(stderr, "holdfast-preview: %s (the demo keeps the picture it had)\n", failed.c_str());
+                titleDirty = true;
+                return false;
+            }
+            for (Texture* masked : loaded)
+                if (masked->alphaMask == texture) masked->applyAlphaMask(texture);
+        }
+        if (!pictureError.empty()) titleDirty = true;
+        pictureError.clear();
+        return true;
+    }
+
+    // The script with everything it loads (a picture the demo has not loaded yet, missing so
+    // far, comes with it), and a jump to where the preview is.
+    bool reloadScript() {
+        std::string text;
+        ScriptProblem problem;
+        if (!readScript(kScriptName, text, problem) || !loadScript(text, problem)) {
+            showProblem(problem);
+            return false;
+        }
+        script = text;
+        sections = timelineSections(script, scriptLoader.defined());
+        error.clear();
+        edits.watchOpenedFiles();
+        fprintf(stderr, "holdfast-preview: script reloaded\n");
+        jump(now());
+        return true;
+    }
+
+    void reportEditShown(const preview::EditFollower::Edit& edit) {
+        const double noticed =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - edit.firstSeen)
+                .count();
+        if (edit.savedAt > 0)
+            fprintf(stderr,
+                    "holdfast-preview: the edit shows %.0f ms after it was saved (%.0f ms after it was "
+                    "noticed)\n",
+                    (preview::EditFollower::wallNow() - edit.savedAt) * 1000, noticed);
+        else
+            fprintf(stderr, "holdfast-preview: the edit shows %.0f ms after it was noticed\n", noticed);
+    }
+
     int64_t clampTime(int64_t t) const {
         return std::clamp<int64_t>(t, demoStartTime, std::max<int64_t>(demoStartTime, kDemoEndTime));
     }
@@ -542,7 +585,7 @@ class Preview {
         titleDirty = true;
     }
 
-    // One picture read again in place; false with `failed` saying why when it can't be.
+    // One picture read again into its texture; false with `failed` saying why when it can't be.
     static bool reloadPicture(Texture& texture, const std::string& file, std::string& failed) {
         try {
             report::FatalGuard guard; // a bit depth the upload refuses ends nothing here
@@ -579,6 +622,7 @@ class Preview {
                 " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
         if (typing) title += " | go to " + typed + "_" + (typedProblem ? " (m:ss.mmm or seconds)" : "");
         if (!error.empty()) title += " | ERROR " + error;
+        if (!pictureError.empty()) title += " | ERROR " + pictureError;
         platform::setWindowTitle(engine.getWindow(), title.c_str());
     }
 
@@ -590,7 +634,9 @@ class Preview {
     std::vector<platform::Key> keysDuringJump; // other keys pressed while a jump ran
     std::string script;
     std::vector<TimelineSection> sections;
-    std::string error;
+    std::string error;        // the last script load's
+    std::string pictureError; // the last picture reload's
+    std::optional<preview::EditFollower::Edit> editToShow;
     bool typing = false;
     bool typedProblem = false;
     std::string typed;

@@ -67,7 +67,29 @@ bool Texture::reloadFromFile() {
     height = fresh.height;
     imageWidth = fresh.imageWidth;
     imageHeight = fresh.imageHeight;
+    if (alphaMask) applyAlphaMask(alphaMask);
     return true;
+}
+
+void Texture::applyAlphaMask(Texture* mask) {
+    alphaMask = mask;
+    ImageData* base = image;
+    ImageData* source = mask ? mask->image : nullptr;
+    if (!base || !source || !base->data || !source->data) return;
+    if (base->width != source->width || base->height != source->height) return;
+    const size_t baseStep = base->bitsPerPixel / 8;
+    const size_t maskStep = source->bitsPerPixel / 8;
+    // Only images with an alpha byte to write and three colour bytes to read.
+    if (baseStep != 4 || maskStep < 3) return;
+    const size_t pixels = static_cast<size_t>(base->width) * base->height;
+    for (size_t i = 0; i < pixels; ++i) {
+        const unsigned char* m = source->data + i * maskStep;
+        base->data[i * baseStep + 3] = static_cast<unsigned char>((m[0] + m[1] + m[2]) / 3);
+    }
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height),
+                      GL_RGBA, GL_UNSIGNED_BYTE, base->data);
 }
 
 void Texture::generateTexture2D() {

@@ -31,6 +31,10 @@ class Texture {
     bool reloadFromFile();
     // Uploads the image as a mipmapped 2D texture, resized to powers of two.
     void generateTexture2D();
+    // Writes the brightness of `mask`'s picture into this texture's alpha (same sizes only, a
+    // 32-bit picture here, at least 24 bits there) and uploads it again. Remembered, so that a
+    // reload of this picture gets its mask again.
+    void applyAlphaMask(Texture* mask);
     // Empty textures: 2D rounded up to powers of two from 8 (at most 1024), depth and cube map
     // size x size.
     void createEmpty2D(int w, int h);
@@ -48,6 +52,7 @@ class Texture {
     // The file it was loaded from (fileDirectory + fileName); empty for the others.
     std::string fileName;
     std::string fileDirectory;
+    Texture* alphaMask = nullptr; // the mask applyAlphaMask last wrote into the alpha
 };
 
 // Generic name -> object registry; the destructor deletes every entry.

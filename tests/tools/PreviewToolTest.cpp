@@ -578,3 +578,37 @@ __TIMELINE__
     EXPECT_NE(preview.err().find("the archive changed"), std::string::npos) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
+
+// While the preview plays, a saved picture goes into its texture and shows in the next frame: no
+// script reload, no jump.
+TEST(PreviewTool, APlayingPreviewShowsASavedPictureWithoutAJump) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), picture = demo + "/data/images/colour.png";
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 200000
+__DEFS__
+INSERT_EFFECT Image1
+__SETUP__
+0 SIGNAL Image1 Datafile "data/images/colour.png"
+__TIMELINE__
+0 BEGIN Image1
+)");
+    savePicture(picture, {255, 0, 0});
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1000");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    const size_t jumps = count(preview.err(), "jump to");
+    savePicture(picture, {0, 255, 255});
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 255}), (std::array<int, 3>{0, 255, 255}))
+        << preview.err();
+    for (int i = 0; i < 400 && preview.err().find("the edit shows") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_NE(preview.err().find("the edit shows"), std::string::npos) << preview.err();
+    EXPECT_EQ(preview.err().find("script reloaded"), std::string::npos) << preview.err();
+    EXPECT_EQ(count(preview.err(), "jump to"), jumps) << preview.err();
+    EXPECT_EQ(windowTitle(preview.window).find("paused"), std::string::npos);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
