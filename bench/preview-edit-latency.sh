@@ -29,7 +29,9 @@ cp "$WORK/demo/data/images/loading.png" "$WORK/b.png" # another picture of the s
 # Waits up to 60 s until the log holds COUNT lines matching PATTERN.
 wait_for() {
     i=0
-    while [ "$(cat "$1" 2>/dev/null | grep -c "$2" || true)" -lt "$3" ]; do
+    while :; do
+        found=$(grep -c "$2" "$1" 2>/dev/null) || found=${found:-0}
+        [ "$found" -lt "$3" ] || return 0
         i=$((i + 1))
         [ "$i" -lt 600 ] || { echo "timed out waiting for '$2' in $1" >&2; cat "$1" >&2; exit 1; }
         sleep 0.1
