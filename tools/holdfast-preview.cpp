@@ -320,9 +320,8 @@ class Preview {
         const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
         const bool picturesOnly =
             !edit.archive && std::all_of(edit.files.begin(), edit.files.end(), [&](const std::string& file) {
-                return std::any_of(loaded.begin(), loaded.end(), [&](const Texture* texture) {
-                    return texture->fileDirectory + texture->fileName == file;
-                });
+                return std::any_of(loaded.begin(), loaded.end(),
+                                   [&](const Texture* texture) { return texture->sourcePath == file; });
             });
         if (picturesOnly) {
             if (!reloadPictures(edit.files, false)) return;
@@ -437,7 +436,7 @@ class Preview {
     bool reloadPictures(const std::vector<std::string>& pictures, bool allPictures) {
         const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
         for (Texture* texture : loaded) {
-            const std::string file = texture->fileDirectory + texture->fileName;
+            const std::string& file = texture->sourcePath;
             if (!allPictures && std::find(pictures.begin(), pictures.end(), file) == pictures.end()) continue;
             std::string failed;
             if (!reloadPicture(*texture, file, failed)) {

@@ -16,14 +16,7 @@ std::string archiveName;
 std::string archivePassword;
 bool archiveHasPassword = false;
 bool archiveSet = false;
-DataFileObserver observer = nullptr;
 } // namespace
-
-DataFileObserver setDataFileObserver(DataFileObserver next) {
-    const DataFileObserver previous = observer;
-    observer = next;
-    return previous;
-}
 
 void setDataArchive(const char* name, const char* password) {
     archiveName = name ? name : "";
@@ -36,8 +29,19 @@ bool dataArchiveIsSet() {
     return archiveSet;
 }
 
+namespace {
+DataFileObserver dataFileObserver = nullptr;
+} // namespace
+
+DataFileObserver setDataFileObserver(DataFileObserver observer) {
+    DataFileObserver previous = dataFileObserver;
+    dataFileObserver = observer;
+    return previous;
+}
+
 DataFile::DataFile(const char* name) {
     opened = openInto(name);
+    if (dataFileObserver && name) dataFileObserver(name, opened);
 }
 
 DataFile::~DataFile() {
@@ -46,7 +50,9 @@ DataFile::~DataFile() {
 
 DataFile* DataFile::open(const char* name) {
     DataFile* file = new DataFile();
-    if (!file->openInto(name)) {
+    const bool ok = file->openInto(name);
+    if (dataFileObserver && name) dataFileObserver(name, ok);
+    if (!ok) {
         delete file;
         return nullptr;
     }
@@ -59,7 +65,6 @@ bool DataFile::openInto(const char* name) {
     size = 0;
     position = 0;
     if (!name) return false;
-    if (observer) observer(name);
     if (archiveSet) {
         char* nameCopy = strdup(name);
         unsigned char* memberData = nullptr;

@@ -8,9 +8,9 @@
 void setDataArchive(const char* archiveName, const char* password);
 bool dataArchiveIsSet();
 
-// Sees the name of every open asked for, found or not: a tool that follows edits learns which
-// files the demo reads (and which it looked for in vain). Returns the observer it replaces.
-using DataFileObserver = void (*)(const char* name);
+// Sees the name of every open and whether it succeeded (a checking tool lists the files a demo
+// uses); returns the observer it replaces. None is installed in the player.
+using DataFileObserver = void (*)(const char* name, bool opened);
 DataFileObserver setDataFileObserver(DataFileObserver observer);
 
 class DataFile {

@@ -31,6 +31,7 @@ void Texture::setFilter(GLint minFilter, GLint magFilter) {
 }
 
 bool Texture::loadFromFile(const char* name, const char* directory) {
+    sourcePath = std::string(directory ? directory : "") + (name ? name : "");
     image = ImageLibrary::instance().loadImage(name, directory ? directory : "");
     if (!image) return false;
     if (target == GL_TEXTURE_2D) {
@@ -50,18 +51,16 @@ bool Texture::loadFromFile(const char* name, const char* directory) {
             return false;
         }
         generateTexture2D();
-        fileName = name;
-        fileDirectory = directory ? directory : "";
     } else
         reportError(__FILE__, __LINE__, "generateTexture1D is not implemented", false);
     return true;
 }
 
 bool Texture::reloadFromFile() {
-    if (fileName.empty() || target != GL_TEXTURE_2D || id == 0) return false;
+    if (sourcePath.empty() || target != GL_TEXTURE_2D || id == 0) return false;
     Texture fresh(target, internalFormat);
     fresh.id = id; // uploaded into this texture's GL object
-    if (!fresh.loadFromFile(fileName.c_str(), fileDirectory.c_str())) return false;
+    if (!fresh.loadFromFile(sourcePath.c_str(), "")) return false;
     std::swap(image, fresh.image); // the old image goes with `fresh`
     width = fresh.width;
     height = fresh.height;
@@ -105,14 +104,14 @@ void Texture::generateTexture2D() {
     width = w;
     height = h;
 
-    if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image);
-
     if (id == 0) glGenTextures(1, &id); // a reload reuses the object
     glBindTexture(GL_TEXTURE_2D, id);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+
+    if (image->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(image);
 
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4); // 4-byte texels: rows are always aligned
     gluBuild2DMipmaps(GL_TEXTURE_2D, 4, width, height, GL_RGBA, GL_UNSIGNED_BYTE, image->data);
@@ -249,9 +248,11 @@ int TextureManager::registerTexture(const std::string& name, Texture* texture) {
 
 std::vector<Texture*> TextureManager::fileTextures() const {
     std::vector<Texture*> textures;
-    for (const auto& item : entries)
-        if (item.second->object && !item.second->object->fileName.empty())
-            textures.push_back(item.second->object);
+    for (const auto& item : entries) {
+        Texture* texture = item.second->object;
+        if (texture && !texture->sourcePath.empty() && texture->target == GL_TEXTURE_2D)
+            textures.push_back(texture);
+    }
     return textures;
 }
 

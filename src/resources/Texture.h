@@ -43,16 +43,14 @@ class Texture {
 
     ImageData* image = nullptr;
     GLuint id = 0;
-    GLenum target; // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
+    Texture* alphaMask = nullptr; // the mask applyAlphaMask last wrote into the alpha
+    GLenum target;                // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
     GLenum internalFormat;
     int width = 0;
     int height = 0;
     int imageWidth = 0; // size of the image file before resizing
     int imageHeight = 0;
-    // The file it was loaded from (fileDirectory + fileName); empty for the others.
-    std::string fileName;
-    std::string fileDirectory;
-    Texture* alphaMask = nullptr; // the mask applyAlphaMask last wrote into the alpha
+    std::string sourcePath; // directory + name of the file it was loaded from, for reports
 };
 
 // Generic name -> object registry; the destructor deletes every entry.
@@ -94,8 +92,8 @@ class TextureManager : public ResourceManager<Texture> {
     // 0 registered (or counted again for the same texture); 1 refused: null, or the name holds
     // another texture.
     int registerTexture(const std::string& name, Texture* texture);
-    // Deletes every texture with its image (not the GL objects) and empties the registry.
-    void releaseAll();
     // The textures loaded from files (loadTexture), for a tool that reloads them.
     std::vector<Texture*> fileTextures() const;
+    // Deletes every texture with its image (not the GL objects) and empties the registry.
+    void releaseAll();
 };

@@ -26,7 +26,7 @@ fs::path absoluteNormal(const fs::path& path) {
     return (ec ? path : p).lexically_normal();
 }
 
-void noteOpen(const char* name) {
+void noteOpen(const char* name, bool) { // found or not: a missing file may be saved later
     openedNames().emplace(absoluteNormal(name), name);
 }
 
