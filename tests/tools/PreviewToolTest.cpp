@@ -580,17 +580,17 @@ __TIMELINE__
 }
 
 // While the preview plays, a saved picture goes into its texture and shows in the next frame: no
-// script reload, no jump.
+// script reload, no jump. The picture lies outside data/: its folder is watched as well.
 TEST(PreviewTool, APlayingPreviewShowsASavedPictureWithoutAJump) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const std::string demo = makeTempDir(), picture = demo + "/data/images/colour.png";
+    const std::string demo = makeTempDir(), picture = demo + "/art/colour.png";
     writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
 DEMO_START 0
 DEMO_END 200000
 __DEFS__
 INSERT_EFFECT Image1
 __SETUP__
-0 SIGNAL Image1 Datafile "data/images/colour.png"
+0 SIGNAL Image1 Datafile "art/colour.png"
 __TIMELINE__
 0 BEGIN Image1
 )");
