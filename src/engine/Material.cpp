@@ -33,23 +33,7 @@ void Material::setPBuffer(PBuffer* pbuffer) {
 void Material::setOpacityTexture(Texture* opacity) {
     alphaTest_ = true;
     if (!baseTexture_ || !opacity) return;
-    ImageData* base = baseTexture_->getImage();
-    ImageData* mask = opacity->getImage();
-    if (!base || !mask || !base->data || !mask->data) return;
-    if (base->width != mask->width || base->height != mask->height) return;
-    const size_t baseStep = base->bitsPerPixel / 8;
-    const size_t maskStep = mask->bitsPerPixel / 8;
-    // Only images with an alpha byte to write and three colour bytes to read.
-    if (baseStep != 4 || maskStep < 3) return;
-    const size_t pixels = static_cast<size_t>(base->width) * base->height;
-    for (size_t i = 0; i < pixels; ++i) {
-        const unsigned char* m = mask->data + i * maskStep;
-        base->data[i * baseStep + 3] = static_cast<unsigned char>((m[0] + m[1] + m[2]) / 3);
-    }
-    glBindTexture(GL_TEXTURE_2D, baseTexture_->id);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height),
-                      GL_RGBA, GL_UNSIGNED_BYTE, base->data);
+    baseTexture_->applyAlphaMask(opacity);
 }
 
 void Material::finishTextures() {

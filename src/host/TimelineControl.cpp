@@ -136,14 +136,17 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
     return true;
 }
 
-void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void (*beforeFrame)(int time),
-                    ReplayMode mode) {
-    const int64_t firstDrawn = std::max<int64_t>(0, frame - std::max(1, drawnFrames) + 1);
+int64_t firstDrawnFrame(int64_t frame, int drawnFrames) {
+    return std::max<int64_t>(0, frame - std::max(1, drawnFrames) + 1);
+}
+
+void stepFrames(const FrameGrid& grid, int64_t from, int64_t to, ReplayMode mode) {
+    if (from >= to) return;
     if (mode == ReplayMode::StateOnly) {
-        for (int64_t k = 0; k < firstDrawn; ++k)
+        for (int64_t k = from; k < to; ++k)
             stepState(static_cast<int>(grid.timeOf(k)));
     } else if (mode == ReplayMode::UpdatesOnly) {
-        for (int64_t k = 0; k < firstDrawn; ++k)
+        for (int64_t k = from; k < to; ++k)
             updateFrame(static_cast<int>(grid.timeOf(k)));
     } else {
         // The frame step takes its viewport from the screen size; the scissor box keeps the
@@ -153,18 +156,28 @@ void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void 
         screenWidth = screenHeight = 1;
         glScissor(0, 0, 1, 1);
         glEnable(GL_SCISSOR_TEST);
-        for (int64_t k = 0; k < firstDrawn; ++k)
+        for (int64_t k = from; k < to; ++k)
             renderFrame(static_cast<int>(grid.timeOf(k)));
         glDisable(GL_SCISSOR_TEST);
         glScissor(0, 0, width, height);
         screenWidth = width;
         screenHeight = height;
     }
-    for (int64_t k = firstDrawn; k <= frame; ++k) {
+}
+
+void drawFrames(const FrameGrid& grid, int64_t from, int64_t to, void (*beforeFrame)(int time)) {
+    for (int64_t k = from; k <= to; ++k) {
         const int t = static_cast<int>(grid.timeOf(k));
         if (beforeFrame) beforeFrame(t);
         renderFrame(t);
     }
+}
+
+void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void (*beforeFrame)(int time),
+                    ReplayMode mode) {
+    const int64_t firstDrawn = firstDrawnFrame(frame, drawnFrames);
+    stepFrames(grid, 0, firstDrawn, mode);
+    drawFrames(grid, firstDrawn, frame, beforeFrame);
 }
 
 std::vector<TimelineSection> timelineSections(const std::string& script,

@@ -50,6 +50,12 @@ enum class ReplayMode {
 // and audio). The frames before are stepped as `mode` says.
 void replayTimeline(const FrameGrid& grid, int64_t frame, int drawnFrames, void (*beforeFrame)(int time),
                     ReplayMode mode = ReplayMode::TinyFrames);
+// replayTimeline in pieces, for a caller that looks at its input between them (and may take the
+// replay further): the first frame drawn in full, stepping frames [from, to), drawing frames
+// [from, to] in full.
+int64_t firstDrawnFrame(int64_t frame, int drawnFrames);
+void stepFrames(const FrameGrid& grid, int64_t from, int64_t to, ReplayMode mode);
+void drawFrames(const FrameGrid& grid, int64_t from, int64_t to, void (*beforeFrame)(int time));
 
 // A named part of the timeline: a DEFINE name that begins a timeline line on its own (as in
 // "GROOVE SIGNAL Clear Red 0.1"), at its value. Names used only inside longer time

@@ -87,6 +87,23 @@ enum class Key {
     L,
     R,
     S,
+    Up,
+    Down,
+    G,
+    Return,
+    Backspace,
+    Period,
+    Colon,  // ':' or ';' (the same key without shift)
+    Digit0, // Digit0 + n is the digit n (main row or keypad)
+    Digit1,
+    Digit2,
+    Digit3,
+    Digit4,
+    Digit5,
+    Digit6,
+    Digit7,
+    Digit8,
+    Digit9,
     Other
 };
 struct Event {

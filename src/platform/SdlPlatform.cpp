@@ -311,9 +311,32 @@ Key keyOf(SDL_Keycode sym) {
         return Key::R;
     case SDLK_s:
         return Key::S;
+    case SDLK_UP:
+        return Key::Up;
+    case SDLK_DOWN:
+        return Key::Down;
+    case SDLK_g:
+        return Key::G;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        return Key::Return;
+    case SDLK_BACKSPACE:
+        return Key::Backspace;
+    case SDLK_PERIOD:
+    case SDLK_KP_PERIOD:
+        return Key::Period;
+    case SDLK_COLON:
+    case SDLK_SEMICOLON:
+        return Key::Colon;
     default:
-        return Key::Other;
+        break;
     }
+    if (sym >= SDLK_0 && sym <= SDLK_9)
+        return static_cast<Key>(static_cast<int>(Key::Digit0) + (sym - SDLK_0));
+    if (sym >= SDLK_KP_1 && sym <= SDLK_KP_9)
+        return static_cast<Key>(static_cast<int>(Key::Digit1) + (sym - SDLK_KP_1));
+    if (sym == SDLK_KP_0) return Key::Digit0;
+    return Key::Other;
 }
 } // namespace
 

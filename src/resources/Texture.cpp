@@ -58,6 +58,41 @@ bool Texture::loadFromFile(const char* name, const char* directory) {
     return true;
 }
 
+bool Texture::reloadFromFile() {
+    if (sourcePath.empty() || target != GL_TEXTURE_2D || id == 0) return false;
+    Texture fresh(target, internalFormat);
+    fresh.id = id; // uploaded into this texture's GL object
+    if (!fresh.loadFromFile(sourcePath.c_str(), "")) return false;
+    std::swap(image, fresh.image); // the old image goes with `fresh`
+    width = fresh.width;
+    height = fresh.height;
+    imageWidth = fresh.imageWidth;
+    imageHeight = fresh.imageHeight;
+    if (alphaMask) applyAlphaMask(alphaMask);
+    return true;
+}
+
+void Texture::applyAlphaMask(Texture* mask) {
+    alphaMask = mask;
+    ImageData* base = image;
+    ImageData* source = mask ? mask->image : nullptr;
+    if (!base || !source || !base->data || !source->data) return;
+    if (base->width != source->width || base->height != source->height) return;
+    const size_t baseStep = base->bitsPerPixel / 8;
+    const size_t maskStep = source->bitsPerPixel / 8;
+    // Only images with an alpha byte to write and three colour bytes to read.
+    if (baseStep != 4 || maskStep < 3) return;
+    const size_t pixels = static_cast<size_t>(base->width) * base->height;
+    for (size_t i = 0; i < pixels; ++i) {
+        const unsigned char* m = source->data + i * maskStep;
+        base->data[i * baseStep + 3] = static_cast<unsigned char>((m[0] + m[1] + m[2]) / 3);
+    }
+    glBindTexture(GL_TEXTURE_2D, id);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height),
+                      GL_RGBA, GL_UNSIGNED_BYTE, base->data);
+}
+
 void Texture::generateTexture2D() {
     if (!image) return;
     imageWidth = static_cast<int>(image->width);
@@ -71,7 +106,7 @@ void Texture::generateTexture2D() {
     width = w;
     height = h;
 
-    glGenTextures(1, &id);
+    if (id == 0) glGenTextures(1, &id); // a reload reuses the object
     glBindTexture(GL_TEXTURE_2D, id);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -221,6 +256,16 @@ int TextureManager::registerTexture(const std::string& name, Texture* texture) {
     if (found->second->object != texture) return 1;
     ++found->second->useCount;
     return 0;
+}
+
+std::vector<Texture*> TextureManager::fileTextures() const {
+    std::vector<Texture*> textures;
+    for (const auto& item : entries) {
+        Texture* texture = item.second->object;
+        if (texture && !texture->sourcePath.empty() && texture->target == GL_TEXTURE_2D)
+            textures.push_back(texture);
+    }
+    return textures;
 }
 
 void TextureManager::releaseAll() {

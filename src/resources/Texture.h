@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class Texture {
   public:
@@ -23,8 +24,17 @@ class Texture {
 
     // False when no image came back. Targets other than GL_TEXTURE_2D are reported and not uploaded.
     bool loadFromFile(const char* name, const char* directory);
+    // Reads the file a 2D texture was loaded from again into the same GL object, so whatever
+    // holds the texture shows the new picture. False (the old picture kept) when the texture came
+    // from no file or the file can't be loaded now; a fatal report on the way (a bit depth the
+    // upload refuses) leaves the old picture too.
+    bool reloadFromFile();
     // Uploads the image as a mipmapped 2D texture, resized to powers of two.
     void generateTexture2D();
+    // Writes the brightness of `mask`'s picture into this texture's alpha (same sizes only, a
+    // 32-bit picture here, at least 24 bits there) and uploads it again. Remembered, so that a
+    // reload of this picture gets its mask again.
+    void applyAlphaMask(Texture* mask);
     // Empty textures: 2D rounded up to powers of two from 8 (at most 1024), depth and cube map
     // size x size.
     void createEmpty2D(int w, int h);
@@ -33,7 +43,8 @@ class Texture {
 
     ImageData* image = nullptr;
     GLuint id = 0;
-    GLenum target; // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
+    Texture* alphaMask = nullptr; // the mask applyAlphaMask last wrote into the alpha
+    GLenum target;                // GL_TEXTURE_2D, GL_TEXTURE_CUBE_MAP or GL_DEPTH_COMPONENT
     GLenum internalFormat;
     int width = 0;
     int height = 0;
@@ -81,6 +92,8 @@ class TextureManager : public ResourceManager<Texture> {
     // 0 registered (or counted again for the same texture); 1 refused: null, or the name holds
     // another texture.
     int registerTexture(const std::string& name, Texture* texture);
+    // The textures loaded from files (loadTexture), for a tool that reloads them.
+    std::vector<Texture*> fileTextures() const;
     // Deletes every texture with its image (not the GL objects) and empties the registry.
     void releaseAll();
 

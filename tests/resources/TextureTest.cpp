@@ -6,6 +6,7 @@
 #include "resources/Texture.h"
 #include "resources/TextureTools.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -252,3 +253,52 @@ TEST_F(Textures, ToolsWithoutTextureAreFatal) {
 }
 
 } // namespace
+
+// A picture read again goes into the same GL texture (whatever holds it shows the new picture),
+// at the new picture's size, with the alpha mask it had; a file that can't be read now, or a
+// texture that came from no file, keeps what it has.
+TEST_F(Textures, ReloadingAPictureKeepsItsTextureAndItsMask) {
+    const auto solid = [&](const std::string& name, int side, unsigned char r, unsigned char g,
+                           unsigned char b) {
+        auto pixels = rgbPixels(side, side, [&](int, int) { return std::array<unsigned char, 3>{r, g, b}; });
+        ASSERT_TRUE(writePNG(dir + name, side, side, PNG_COLOR_TYPE_RGB, 8, pixels));
+    };
+    solid("base.png", 8, 200, 0, 0);
+    solid("mask.png", 8, 30, 30, 30);
+    Texture* base = registry.loadTexture("base.png", dir, GL_TEXTURE_2D);
+    Texture* mask = registry.loadTexture("mask.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(base && mask);
+    base->applyAlphaMask(mask);
+    const GLuint id = base->id;
+    EXPECT_EQ(readTexture(base)[3], 30);
+
+    solid("base.png", 16, 0, 0, 200); // a bigger picture: the mask no longer fits
+    ASSERT_TRUE(base->reloadFromFile());
+    EXPECT_EQ(base->id, id);
+    EXPECT_EQ(base->width, 16);
+    std::vector<unsigned char> texels = readTexture(base);
+    EXPECT_EQ(texels[0], 0);
+    EXPECT_EQ(texels[2], 200);
+    EXPECT_EQ(texels[3], 255);
+    solid("base.png", 8, 0, 200, 0); // the mask's size again: masked again
+    solid("mask.png", 8, 90, 90, 90);
+    ASSERT_TRUE(mask->reloadFromFile());
+    ASSERT_TRUE(base->reloadFromFile());
+    texels = readTexture(base);
+    EXPECT_EQ(texels[1], 200);
+    EXPECT_EQ(texels[3], 90);
+
+    writeFile(dir + "base.png", "not a picture");
+    EXPECT_FALSE(base->reloadFromFile());
+    EXPECT_EQ(base->id, id);
+    EXPECT_EQ(readTexture(base), texels);
+    ASSERT_TRUE(base->getImage());
+    EXPECT_EQ(base->getImage()->width, 8u);
+
+    Texture* empty = registry.createTexture("empty", 8, 8, GL_TEXTURE_2D, GL_RGBA);
+    ASSERT_TRUE(empty);
+    EXPECT_FALSE(empty->reloadFromFile());
+    const std::vector<Texture*> fromFiles = registry.fileTextures();
+    EXPECT_EQ(fromFiles.size(), 2u);
+    EXPECT_EQ(std::count(fromFiles.begin(), fromFiles.end(), empty), 0);
+}

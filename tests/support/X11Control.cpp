@@ -153,29 +153,36 @@ std::string waitForTitle(unsigned long window, const std::vector<std::string>& p
     }
 }
 
-bool sendKey(unsigned long window, const std::string& key) {
+bool sendKeys(unsigned long window, const std::vector<std::string>& keys) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) return false;
     XSetErrorHandler(ignoreErrors);
-    const KeySym sym = XStringToKeysym(key.c_str());
-    if (sym == NoSymbol) {
-        XCloseDisplay(display);
-        return false;
+    bool ok = true;
+    for (const std::string& key : keys) {
+        const KeySym sym = XStringToKeysym(key.c_str());
+        if (sym == NoSymbol) {
+            ok = false;
+            continue;
+        }
+        XKeyEvent event;
+        memset(&event, 0, sizeof event);
+        event.display = display;
+        event.window = window;
+        event.root = DefaultRootWindow(display);
+        event.same_screen = True;
+        event.keycode = XKeysymToKeycode(display, sym);
+        event.type = KeyPress;
+        XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
+        event.type = KeyRelease;
+        XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
     }
-    XKeyEvent event;
-    memset(&event, 0, sizeof event);
-    event.display = display;
-    event.window = window;
-    event.root = DefaultRootWindow(display);
-    event.same_screen = True;
-    event.keycode = XKeysymToKeycode(display, sym);
-    event.type = KeyPress;
-    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
-    event.type = KeyRelease;
-    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
     XSync(display, False);
     XCloseDisplay(display);
-    return true;
+    return ok;
+}
+
+bool sendKey(unsigned long window, const std::string& key) {
+    return sendKeys(window, {key});
 }
 
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height) {

@@ -20,6 +20,9 @@ std::string windowTitle(unsigned long window);
 std::string waitForTitle(unsigned long window, const std::vector<std::string>& parts, int timeoutMs);
 // Sends a key press and release; `key` is an X keysym name ("space", "Right", "bracketleft", "r").
 bool sendKey(unsigned long window, const std::string& key);
+// Sends presses and releases of several keys at once (one connection, one flush): the program
+// finds them all waiting together, as keys pressed faster than it reads them.
+bool sendKeys(unsigned long window, const std::vector<std::string>& keys);
 // The window's pixels as RGB, top row first (empty on failure). What covers the window on the
 // screen is read too: a test reading back a window wants a PrivateDisplay.
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height);

@@ -1,4 +1,5 @@
 // holdfast-preview driven through its window: jumps, reloads after an edit, a broken script.
+#include "../resources/ImageWriters.h"
 #include "GLTest.h"
 #include "OggWriter.h"
 #include "PngPixels.h"
@@ -10,9 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,6 +141,52 @@ int redAtCentre(const std::vector<unsigned char>& rgb) {
     return rgb.empty() ? -1 : rgb[(300 * 800 + 400) * 3];
 }
 
+std::array<int, 3> centre(const std::vector<unsigned char>& rgb) {
+    if (rgb.empty()) return {-1, -1, -1};
+    const unsigned char* p = &rgb[(300 * 800 + 400) * 3];
+    return {p[0], p[1], p[2]};
+}
+
+// A one-colour picture saved as an editor does: a new file renamed over the old one.
+void savePicture(const std::string& path, std::array<unsigned char, 3> colour, int bitDepth = 8) {
+    std::vector<unsigned char> pixels;
+    for (int i = 0; i < 16 * 16; ++i)
+        for (unsigned char c : colour) {
+            pixels.push_back(c);
+            if (bitDepth == 16) pixels.push_back(c);
+        }
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    ASSERT_TRUE(writePNG(path + ".new", 16, 16, PNG_COLOR_TYPE_RGB, bitDepth, pixels));
+    std::filesystem::rename(path + ".new", path);
+}
+
+// Waits up to 20 s for the centre of the window to show `colour`; returns the last colour seen.
+std::array<int, 3> waitForCentre(unsigned long window, std::array<int, 3> colour) {
+    std::array<int, 3> seen = centre(grabWindow(window, 800, 600));
+    for (int i = 0; i < 800 && seen != colour; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        seen = centre(grabWindow(window, 800, 600));
+    }
+    return seen;
+}
+
+// Waits up to 20 s for `part` to leave the title; returns the last title seen.
+std::string waitForTitleWithout(unsigned long window, const std::string& part) {
+    std::string title = windowTitle(window);
+    for (int i = 0; i < 800 && title.find(part) != std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        title = windowTitle(window);
+    }
+    return title;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 } // namespace
 
 TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
@@ -148,13 +197,13 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
     ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 425 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    std::string title = waitForTitle(preview.window, {"0.425 s", "paused"}, 20000);
-    ASSERT_NE(title.find("0.425 s"), std::string::npos) << title << "\n" << preview.err();
+    std::string title = waitForTitle(preview.window, {"0:00.425", "paused"}, 20000);
+    ASSERT_NE(title.find("0:00.425"), std::string::npos) << title << "\n" << preview.err();
     EXPECT_EQ(title.find("LATER"), std::string::npos) << title;
 
     sendKey(preview.window, "Right");
-    title = waitForTitle(preview.window, {"1.425 s", "LATER", "paused"}, 20000);
-    ASSERT_NE(title.find("1.425 s"), std::string::npos) << title << "\n" << preview.err();
+    title = waitForTitle(preview.window, {"0:01.425", "LATER", "paused"}, 20000);
+    ASSERT_NE(title.find("0:01.425"), std::string::npos) << title << "\n" << preview.err();
     const std::vector<unsigned char> shown = grabWindow(preview.window, 800, 600);
     const std::vector<unsigned char> expected = captured(demo, 1425);
     ASSERT_EQ(shown.size(), expected.size());
@@ -165,13 +214,12 @@ TEST(PreviewTool, AJumpShowsTheFrameTheCaptureToolWrites) {
 
     // Back by ten seconds stops at the start; Home too.
     sendKey(preview.window, "Prior");
-    title = waitForTitle(preview.window, {"0.000 s"}, 20000);
-    EXPECT_NE(title.find("0.000 s"), std::string::npos) << title;
+    title = waitForTitle(preview.window, {"0:00.000"}, 20000);
+    EXPECT_NE(title.find("0:00.000"), std::string::npos) << title;
     // Space plays (the title loses "paused"), and pauses again.
     sendKey(preview.window, "space");
     title = waitForTitle(preview.window, {"fps"}, 5000);
-    for (int i = 0; i < 200 && title.find("paused") != std::string::npos; ++i)
-        title = waitForTitle(preview.window, {}, 20);
+    title = waitForTitleWithout(preview.window, "paused");
     EXPECT_EQ(title.find("paused"), std::string::npos) << title;
     sendKey(preview.window, "space");
     title = waitForTitle(preview.window, {"paused"}, 5000);
@@ -253,8 +301,8 @@ TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
     ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 2050 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    std::string title = waitForTitle(preview.window, {"2.050 s", "paused"}, 20000);
-    ASSERT_NE(title.find("2.050 s"), std::string::npos) << title << "\n" << preview.err();
+    std::string title = waitForTitle(preview.window, {"0:02.050", "paused"}, 20000);
+    ASSERT_NE(title.find("0:02.050"), std::string::npos) << title << "\n" << preview.err();
     const int before = redAtCentre(grabWindow(preview.window, 800, 600));
 
     // The background turns full red from 2000 ms on.
@@ -281,16 +329,15 @@ TEST(PreviewTool, ReloadShowsAnEditAndABrokenScriptKeepsTheDemoRunning) {
     ASSERT_TRUE(preview.running()) << preview.err();
     // Still the demo of the last good script: jumps work and the background is still full red.
     sendKey(preview.window, "Right");
-    title = waitForTitle(preview.window, {"3.050 s"}, 20000);
-    EXPECT_NE(title.find("3.050 s"), std::string::npos) << title;
+    title = waitForTitle(preview.window, {"0:03.050"}, 20000);
+    EXPECT_NE(title.find("0:03.050"), std::string::npos) << title;
     EXPECT_NE(title.find("ERROR"), std::string::npos) << title;
     EXPECT_EQ(redAtCentre(grabWindow(preview.window, 800, 600)), after);
 
     // Mended: the error goes from the title.
     writeFile(script, flashScript());
     sendKey(preview.window, "r");
-    for (int i = 0; i < 400 && title.find("ERROR") != std::string::npos; ++i)
-        title = waitForTitle(preview.window, {}, 25);
+    title = waitForTitleWithout(preview.window, "ERROR");
     EXPECT_EQ(title.find("ERROR"), std::string::npos) << title;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
@@ -303,17 +350,18 @@ TEST(PreviewTool, LoopSpanIsShownInTheTitle) {
     ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 1000 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    ASSERT_NE(waitForTitle(preview.window, {"1.000 s"}, 20000).find("1.000 s"), std::string::npos);
+    ASSERT_NE(waitForTitle(preview.window, {"0:01.000"}, 20000).find("0:01.000"), std::string::npos);
     sendKey(preview.window, "bracketleft");
     sendKey(preview.window, "Right");
-    ASSERT_NE(waitForTitle(preview.window, {"2.000 s"}, 20000).find("2.000 s"), std::string::npos);
+    ASSERT_NE(waitForTitle(preview.window, {"0:02.000"}, 20000).find("0:02.000"), std::string::npos);
     sendKey(preview.window, "bracketright");
     std::string title = waitForTitle(preview.window, {"loop 0:01.000-0:02.000 off"}, 20000);
     EXPECT_NE(title.find("loop 0:01.000-0:02.000 off"), std::string::npos) << title;
     sendKey(preview.window, "l");
-    title = waitForTitle(preview.window, {"loop 0:01.000-0:02.000 on", "1.000 s"}, 20000);
+    title = waitForTitle(preview.window, {"loop 0:01.000-0:02.000 on", "0:01.000"}, 20000);
     EXPECT_NE(title.find("loop 0:01.000-0:02.000 on"), std::string::npos) << title;
-    EXPECT_NE(title.find("| 1.000 s"), std::string::npos) << "looping jumps to the loop's start: " << title;
+    EXPECT_NE(title.find("| 0:01.000 |"), std::string::npos)
+        << "looping jumps to the loop's start: " << title;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
 
@@ -332,4 +380,235 @@ TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {
         EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.err;
         EXPECT_NE(r.err.find("usage"), std::string::npos) << args;
     }
+}
+
+// The preview follows the demo's files on disk without a key: a missing picture saved, a picture
+// replaced as an editor saves it, a broken picture (the last good one stays, the error in the title), the
+// picture mended, and the script.
+TEST(PreviewTool, EditsOnDiskShowWithoutAKey) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr",
+                      picture = demo + "/data/images/colour.png";
+    const auto scriptText = [](const std::string& extra) {
+        return R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+__DEFS__
+INSERT_EFFECT Clear
+INSERT_EFFECT Image1
+__SETUP__
+0 SIGNAL Image1 Datafile "data/images/colour.png"
+__TIMELINE__
+0 BEGIN Clear
+0 BEGIN Image1
+)" + extra;
+    };
+    writeFile(script, scriptText(""));
+    std::filesystem::create_directories(demo + "/data/images");
+    PrivateDisplay display; // its own screen: no other test's window covers this one
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    // No picture yet: a plain white quad, until the picture is saved.
+    EXPECT_EQ(waitForCentre(preview.window, {255, 255, 255}), (std::array<int, 3>{255, 255, 255}));
+    savePicture(picture, {255, 0, 0});
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+
+    savePicture(picture, {0, 0, 255});
+    EXPECT_EQ(waitForCentre(preview.window, {0, 0, 255}), (std::array<int, 3>{0, 0, 255})) << preview.err();
+    EXPECT_NE(preview.err().find("data/images/colour.png changed"), std::string::npos) << preview.err();
+
+    // 16 bits a channel: refused on upload. The blue picture stays, the demo runs on.
+    savePicture(picture, {0, 255, 0}, 16);
+    std::string title = waitForTitle(preview.window, {"ERROR"}, 20000);
+    EXPECT_NE(title.find("ERROR data/images/colour.png: Image has unsupported bit depth"), std::string::npos)
+        << title << "\n"
+        << preview.err();
+    ASSERT_TRUE(preview.running()) << preview.err();
+    EXPECT_EQ(centre(grabWindow(preview.window, 800, 600)), (std::array<int, 3>{0, 0, 255}));
+    writeFile(picture, "not a picture");
+    title = waitForTitle(preview.window, {"cannot be read as a picture"}, 20000);
+    EXPECT_NE(title.find("ERROR data/images/colour.png: cannot be read"), std::string::npos) << title;
+
+    // Mended: shown, and the error leaves the title.
+    savePicture(picture, {255, 255, 0});
+    EXPECT_EQ(waitForCentre(preview.window, {255, 255, 0}), (std::array<int, 3>{255, 255, 0}))
+        << preview.err();
+    title = waitForTitleWithout(preview.window, "ERROR");
+    EXPECT_EQ(title.find("ERROR"), std::string::npos) << title;
+
+    // The script, written in place: the picture ends at 500 ms and the background turns blue.
+    writeFile(script, scriptText("0 SIGNAL Clear Blue 1\n500 END Image1\n"));
+    EXPECT_EQ(waitForCentre(preview.window, {0, 0, 255}), (std::array<int, 3>{0, 0, 255})) << preview.err();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// Ten PageDowns in a row make one jump, 100 s ahead; arrows pressed one by one after it count from
+// its target.
+TEST(PreviewTool, JumpKeysInARowMakeOneJump) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_NE(waitForTitle(preview.window, {"0:00.000", "paused"}, 20000).find("paused"), std::string::npos);
+    const size_t before = count(preview.err(), "jump to");
+    sendKeys(preview.window, std::vector<std::string>(10, "Next"));
+    std::string title = waitForTitle(preview.window, {"1:40.000"}, 20000);
+    EXPECT_NE(title.find("1:40.000"), std::string::npos) << title;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a second jump would come by now
+    EXPECT_EQ(count(preview.err(), "jump to") - before, 1u) << preview.err();
+    EXPECT_NE(preview.err().find("jump to 100000 ms"), std::string::npos) << preview.err();
+
+    for (const char* key : {"Prior", "Left", "Left", "Right"})
+        sendKey(preview.window, key);
+    title = waitForTitle(preview.window, {"1:29.000"}, 20000);
+    EXPECT_NE(title.find("1:29.000"), std::string::npos) << title;
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// Keys pressed while a long jump replays the timeline take that jump to their target: one replay,
+// not one per key. (--exact-jumps at 1000 frames a second makes the replay take a while.)
+TEST(PreviewTool, KeysDuringAJumpTakeItToTheirTarget) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--paused --exact-jumps --fps 1000");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_NE(waitForTitle(preview.window, {"0:00.000", "paused"}, 20000).find("paused"), std::string::npos);
+    const size_t before = count(preview.err(), "jump to");
+    sendKeys(preview.window, {"g", "2", "8", "0", "Return"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(120)); // the jump to 4:40 has begun
+    sendKeys(preview.window, {"Left", "Left", "Prior"});
+    std::string title = waitForTitle(preview.window, {"4:28.000"}, 30000);
+    EXPECT_NE(title.find("4:28.000"), std::string::npos) << title;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(count(preview.err(), "jump to") - before, 1u) << preview.err();
+    EXPECT_NE(preview.err().find("jump to 268000 ms"), std::string::npos) << preview.err();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// G and a typed time go there (the title's format or seconds); a time it can't read stays in the
+// title with a hint, Escape drops it. Up and Down go to the parts that begin timeline lines.
+TEST(PreviewTool, TypedTimesAndPartsAreGoneTo) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 250 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_NE(waitForTitle(preview.window, {"0:00.250"}, 20000).find("0:00.250"), std::string::npos);
+
+    const auto type = [&](const std::vector<std::string>& keys) {
+        for (const std::string& key : keys)
+            sendKey(preview.window, key);
+    };
+    type({"g", "1", "colon", "0", "BackSpace", "2", "period", "5"});
+    std::string title = waitForTitle(preview.window, {"go to 1:2.5_"}, 20000);
+    EXPECT_NE(title.find("go to 1:2.5_"), std::string::npos) << title;
+    type({"Return"});
+    title = waitForTitle(preview.window, {"1:02.500"}, 20000);
+    EXPECT_NE(title.find("1:02.500"), std::string::npos) << title;
+    EXPECT_EQ(title.find("go to"), std::string::npos) << title;
+    type({"g", "7", "Return"});
+    title = waitForTitle(preview.window, {"0:07.000"}, 20000);
+    EXPECT_NE(title.find("0:07.000 | 0 fps | LATER"), std::string::npos) << title;
+
+    type({"g", "1", "colon", "7", "5", "Return"});
+    title = waitForTitle(preview.window, {"(m:ss.mmm or seconds)"}, 20000);
+    EXPECT_NE(title.find("go to 1:75_ (m:ss.mmm or seconds)"), std::string::npos) << title;
+    type({"Escape"});
+    title = waitForTitleWithout(preview.window, "go to");
+    EXPECT_EQ(title.find("go to"), std::string::npos) << title;
+    EXPECT_NE(title.find("0:07.000"), std::string::npos) << title;
+    ASSERT_TRUE(preview.running()) << "Escape while typing drops the time, not the preview";
+
+    // Up: the start of the part playing; within its first second, the part before (here the
+    // demo's start). Down: the next part; none after the last.
+    type({"Up"});
+    title = waitForTitle(preview.window, {"0:01.000"}, 20000);
+    EXPECT_NE(title.find("0:01.000 | 0 fps | LATER"), std::string::npos) << title;
+    type({"Up"});
+    title = waitForTitle(preview.window, {"0:00.000"}, 20000);
+    EXPECT_NE(title.find("0:00.000"), std::string::npos) << title;
+    type({"Down"});
+    title = waitForTitle(preview.window, {"0:01.000"}, 20000);
+    EXPECT_NE(title.find("0:01.000"), std::string::npos) << title;
+    const size_t jumps = count(preview.err(), "jump to");
+    type({"Down"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(count(preview.err(), "jump to"), jumps) << "no part after LATER";
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// An archive demo: the archive packed again is read again, its pictures too.
+TEST(PreviewTool, AnArchivePackedAgainIsReloaded) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string folder = makeTempDir(), archive = makeTempDir() + "/demo.qzd";
+    writeFile(folder + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 10000
+__DEFS__
+INSERT_EFFECT Image1
+__SETUP__
+0 SIGNAL Image1 Datafile "data/images/colour.png"
+__TIMELINE__
+0 BEGIN Image1
+)");
+    const auto pack = [&] {
+        CommandResult r =
+            runCommand(binPath("holdfast-pack") + " create " + archive + " " + folder + " --password secret");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    };
+    savePicture(folder + "/data/images/colour.png", {255, 0, 0});
+    pack();
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(archive, "--password secret --at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    savePicture(folder + "/data/images/colour.png", {0, 255, 0});
+    pack();
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 0}), (std::array<int, 3>{0, 255, 0})) << preview.err();
+    EXPECT_NE(preview.err().find("the archive changed"), std::string::npos) << preview.err();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// While the preview plays, a saved picture goes into its texture and shows in the next frame: no
+// script reload, no jump. The picture lies outside data/: its folder is watched as well.
+TEST(PreviewTool, APlayingPreviewShowsASavedPictureWithoutAJump) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), picture = demo + "/art/colour.png";
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 200000
+__DEFS__
+INSERT_EFFECT Image1
+__SETUP__
+0 SIGNAL Image1 Datafile "art/colour.png"
+__TIMELINE__
+0 BEGIN Image1
+)");
+    savePicture(picture, {255, 0, 0});
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1000");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    const size_t jumps = count(preview.err(), "jump to");
+    savePicture(picture, {0, 255, 255});
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 255}), (std::array<int, 3>{0, 255, 255}))
+        << preview.err();
+    for (int i = 0; i < 400 && preview.err().find("the edit shows") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_NE(preview.err().find("the edit shows"), std::string::npos) << preview.err();
+    EXPECT_EQ(preview.err().find("script reloaded"), std::string::npos) << preview.err();
+    EXPECT_EQ(count(preview.err(), "jump to"), jumps) << preview.err();
+    EXPECT_EQ(windowTitle(preview.window).find("paused"), std::string::npos);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
