@@ -7,6 +7,7 @@
 // Input: script text, a line "__SCENE__", the bytes of data/scenes/f.qzg, and optionally a line
 // "__MORPH__" followed by the bytes of data/scenes/morphdata_Box01.pmd. Other effect names are
 // stand-ins without GL; a fatal report ends one input, not the fuzzer.
+#include "base/Report.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -14,7 +15,6 @@
 #include "demo/SignalQueue.h"
 #include "effects/EffectFactory.h"
 #include "engine/SceneLoaderQZG.h"
-#include "host/Report.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
 

@@ -1,6 +1,6 @@
 #include "preview/EditFollower.h"
 
-#include "resources/DataFile.h"
+#include "archive/DataFile.h"
 
 #include <sys/stat.h>
 #include <time.h>
