@@ -3,6 +3,7 @@
 #include "demo/Random.h"
 #include "host/Report.h"
 #include "platform/GL.h"
+#include "resources/PBuffer.h"
 
 Light::Light(int32_t id, const std::string& name) : SceneObject(id, name) {
     maxLights();
@@ -91,12 +92,15 @@ void Light::setFlicker(bool flicker) {
     flicker_ = flicker;
     if (flicker) return;
     diffuse_ = flickerBase_;
-    if (lightNumber_ >= 0) glLightfv(glLight(), GL_DIFFUSE, diffuse_.data());
+    if (lightNumber_ < 0) return;
+    PBuffer::lightsChanging();
+    glLightfv(glLight(), GL_DIFFUSE, diffuse_.data());
 }
 
 void Light::applyColours() {
     if (lightNumber_ < 0) return;
     const GLenum light = glLight();
+    PBuffer::lightsChanging();
     glLightfv(light, GL_AMBIENT, ambient_.data());
     glLightfv(light, GL_DIFFUSE, diffuse_.data());
     glLightfv(light, GL_SPECULAR, specular_.data());
@@ -119,6 +123,7 @@ void Light::apply() {
     if (flicker_) {
         const float k = Random::unit();
         diffuse_ = ColorRGBA(flickerBase_.r * k, flickerBase_.g * k, flickerBase_.b * k, flickerBase_.a);
+        PBuffer::lightsChanging();
         glLightfv(light, GL_DIFFUSE, diffuse_.data());
     }
     glEnable(light);
