@@ -93,14 +93,14 @@ void Light::setFlicker(bool flicker) {
     if (flicker) return;
     diffuse_ = flickerBase_;
     if (lightNumber_ < 0) return;
-    PBuffer::lightsChanging();
+    PBuffer::lightsInUse();
     glLightfv(glLight(), GL_DIFFUSE, diffuse_.data());
 }
 
 void Light::applyColours() {
     if (lightNumber_ < 0) return;
     const GLenum light = glLight();
-    PBuffer::lightsChanging();
+    PBuffer::lightsInUse();
     glLightfv(light, GL_AMBIENT, ambient_.data());
     glLightfv(light, GL_DIFFUSE, diffuse_.data());
     glLightfv(light, GL_SPECULAR, specular_.data());
@@ -114,6 +114,7 @@ void Light::applyColours() {
 
 void Light::apply() {
     if (lightNumber_ < 0) return;
+    PBuffer::lightsInUse();
     const GLenum light = glLight();
     if (!enabled_) {
         glDisable(light);
@@ -123,7 +124,6 @@ void Light::apply() {
     if (flicker_) {
         const float k = Random::unit();
         diffuse_ = ColorRGBA(flickerBase_.r * k, flickerBase_.g * k, flickerBase_.b * k, flickerBase_.a);
-        PBuffer::lightsChanging();
         glLightfv(light, GL_DIFFUSE, diffuse_.data());
     }
     glEnable(light);

@@ -144,7 +144,7 @@ void LightColours::apply() const {
     }
 }
 
-void PBuffer::lightsChanging() {
+void PBuffer::lightsInUse() {
     PBuffer* target = currentTarget;
     if (!target || target->callerLightsSaved) return;
     target->callerLights.read();

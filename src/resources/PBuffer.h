@@ -35,8 +35,8 @@ struct TargetState {
     void applyOver(const TargetState& current) const;
 };
 
-// The colours and switches of the GL lights. Kept per target only by the targets whose users set
-// them (a scene drawn into a target sets its light colours there once, when it starts).
+// The colours and switches of the GL lights. Kept per target only by the targets whose users light
+// what they draw (a scene drawn into a target sets its light colours there once, when it starts).
 struct LightColours {
     static constexpr int kLights = 8; // GL's guaranteed minimum, all the engine numbers
     GLfloat colours[kLights][3][4];   // ambient, diffuse, specular
@@ -90,10 +90,11 @@ class PBuffer {
     static void setStorageLimit(std::size_t bytes);
     static std::size_t storageInUse();
 
-    // Called by the engine before it sets a light's colours or switches one: inside a target the
-    // caller's lights are put aside (and a fresh target's start from GL's defaults), so that
-    // light colours too are the target's own.
-    static void lightsChanging();
+    // Called by the engine before it sets lights or draws with them: inside a target the caller's
+    // lights are put aside and the target's own put in place (a fresh target's are GL's defaults),
+    // so that light colours too are the target's own. Targets whose users never light anything
+    // (all but those that draw a scene) pay nothing for it.
+    static void lightsInUse();
 
   private:
     bool attachColour();

@@ -392,7 +392,7 @@ TEST_F(RenderTargets, LightColoursSetInATargetStayThere) {
     };
     const std::array<GLfloat, 4> red = {1, 0, 0, 1}, green = {0, 1, 0, 1}, white = {1, 1, 1, 1},
                                  black = {0, 0, 0, 1};
-    PBuffer::lightsChanging(); // in the window: nothing to put aside
+    PBuffer::lightsInUse(); // in the window: nothing to put aside
     glLightfv(GL_LIGHT0, GL_DIFFUSE, red.data());
     glLightfv(GL_LIGHT1, GL_DIFFUSE, red.data());
     glEnable(GL_LIGHT1);
@@ -401,16 +401,19 @@ TEST_F(RenderTargets, LightColoursSetInATargetStayThere) {
     target.initialize(8, 8, false);
     other.initialize(8, 8, false);
     target.enable();
-    PBuffer::lightsChanging();
+    PBuffer::lightsInUse();
     // A target's lights start from GL's defaults.
     EXPECT_EQ(diffuse(GL_LIGHT0), white);
     EXPECT_EQ(diffuse(GL_LIGHT1), black);
     EXPECT_FALSE(glIsEnabled(GL_LIGHT1));
     glLightfv(GL_LIGHT0, GL_DIFFUSE, green.data());
     glEnable(GL_LIGHT0);
-    other.enable(); // a target inside that never sets lights draws with the outer one's
-    EXPECT_EQ(diffuse(GL_LIGHT0), green);
+    other.enable();
+    PBuffer::lightsInUse();
+    EXPECT_EQ(diffuse(GL_LIGHT0), white);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, black.data());
     other.disable();
+    EXPECT_EQ(diffuse(GL_LIGHT0), green);
     target.disable();
 
     EXPECT_EQ(diffuse(GL_LIGHT0), red);
