@@ -318,6 +318,7 @@ TEST_F(RenderTargets, TextureBindingClearColourAndMasksArePerTarget) {
     glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
     EXPECT_TRUE(depthMask);
     glBindTexture(GL_TEXTURE_2D, textures[1]);
+    glClear(GL_COLOR_BUFFER_BIT); // black
     glClearColor(0, 0, 1, 1);
     glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
     target.disable();
@@ -331,18 +332,20 @@ TEST_F(RenderTargets, TextureBindingClearColourAndMasksArePerTarget) {
     glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
     EXPECT_FALSE(depthMask);
 
-    // The target's clear colour and mask are still its own: the clear leaves green out.
+    // The target's clear colour and mask are still its own: white drawn there leaves green out.
     target.enable();
     EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), textures[1]);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[2], 1.0f);
     glBindTexture(GL_TEXTURE_2D, 0);
-    glClearColor(1, 1, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
+    leftHalf(0);
     target.disable();
     target.bind(WGL_FRONT_LEFT_ARB);
     const auto texels = boundColour(8, 8);
     target.release(WGL_FRONT_LEFT_ARB);
     EXPECT_EQ(texels[0], 255);
     EXPECT_EQ(texels[1], 0);
+    EXPECT_EQ(texels[2], 255);
 
     glBindTexture(GL_TEXTURE_2D, 0);
     glDeleteTextures(2, textures);
