@@ -1,6 +1,8 @@
 // Cost of switching into a render target and back: one enable + disable pair, empty and with a
-// small clear inside, and one nested pair (a target inside a target). Needs a display (run under
-// xvfb-run); without one the benchmarks report an error and measure nothing.
+// small clear inside, and one nested pair (a target inside a target); beside them the same clear
+// in plain GL (bind a framebuffer object and its viewport, clear, bind the window's again), the
+// yardstick for EnableClearDisable. Needs a display (run under xvfb-run); without one the
+// benchmarks report an error and measure nothing.
 #include "resources/PBuffer.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
@@ -46,6 +48,41 @@ void EnableClearDisable(benchmark::State& state) {
     glFinish();
 }
 BENCHMARK(EnableClearDisable)->Unit(benchmark::kMicrosecond);
+
+// What EnableClearDisable does, written directly in GL without any state kept per target.
+void PlainFramebufferClear(benchmark::State& state) {
+    if (!haveContext()) {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    GLuint framebuffer = 0, colour = 0, depth = 0;
+    glGenTextures(1, &colour);
+    glBindTexture(GL_TEXTURE_2D, colour);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 64, 64, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glGenRenderbuffers(1, &depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, 64, 64);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour, 0);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    for (auto _ : state) {
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glViewport(0, 0, 64, 64);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    }
+    glFinish();
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteRenderbuffers(1, &depth);
+    glDeleteTextures(1, &colour);
+}
+BENCHMARK(PlainFramebufferClear)->Unit(benchmark::kMicrosecond);
 
 void NestedPair(benchmark::State& state) {
     if (!haveContext()) {

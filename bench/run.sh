@@ -223,6 +223,11 @@ cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
 commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
 
 mkdir -p "$(dirname "$out")"
+# What follows the marker line in the existing report (measurements made by hand or by other
+# scripts, such as bench/compare.sh's before/after tables) is carried over unchanged.
+marker='<!-- Sections below this line are kept when bench/run.sh rewrites the file. -->'
+kept=""
+[ -f "$out" ] && kept=$(awk -v m="$marker" 'found || $0 == m { found = 1; print }' "$out")
 {
 cat <<EOF
 # Performance
@@ -311,6 +316,9 @@ Packing (\`holdfast-pack create\`, files read from disk, archive written), MB/s 
 
 $rocket_section
 EOF
+if [ -n "$kept" ]; then
+    printf '\n%s\n' "$kept"
+fi
 } > "$out.tmp"
 mv -f "$out.tmp" "$out"
 cat "$out"

@@ -7,6 +7,7 @@
 #include "engine/Scene.h"
 #include "engine/SceneLoaderQZG.h"
 #include "engine/SceneObject.h"
+#include "resources/PBuffer.h"
 
 Effect3D::Effect3D(const std::string& name) : Effect(name) {
     registerVariable(loop, "Loop", NoList, KindBool);
@@ -135,6 +136,9 @@ void Effect3D::update(int time) {
 void Effect3D::drawScene(float sceneTime) {
     scene->setTime(sceneTime);
     scene->animate();
+    // Inside a render target the target's own lights go in place before the state is saved, so
+    // that restoring it leaves them there.
+    PBuffer::lightsInUse();
     // The scene leaves lights, culling and texture state behind; the 2D effects drawn after it (in
     // this frame and the next ones) expect the state they had before it.
     glPushAttrib(GL_ALL_ATTRIB_BITS);

@@ -3,6 +3,7 @@
 #include "base/Report.h"
 #include "demo/Random.h"
 #include "platform/GL.h"
+#include "resources/PBuffer.h"
 
 Light::Light(int32_t id, const std::string& name) : SceneObject(id, name) {
     maxLights();
@@ -91,12 +92,15 @@ void Light::setFlicker(bool flicker) {
     flicker_ = flicker;
     if (flicker) return;
     diffuse_ = flickerBase_;
-    if (lightNumber_ >= 0) glLightfv(glLight(), GL_DIFFUSE, diffuse_.data());
+    if (lightNumber_ < 0) return;
+    PBuffer::lightsInUse();
+    glLightfv(glLight(), GL_DIFFUSE, diffuse_.data());
 }
 
 void Light::applyColours() {
     if (lightNumber_ < 0) return;
     const GLenum light = glLight();
+    PBuffer::lightsInUse();
     glLightfv(light, GL_AMBIENT, ambient_.data());
     glLightfv(light, GL_DIFFUSE, diffuse_.data());
     glLightfv(light, GL_SPECULAR, specular_.data());
@@ -110,6 +114,7 @@ void Light::applyColours() {
 
 void Light::apply() {
     if (lightNumber_ < 0) return;
+    PBuffer::lightsInUse();
     const GLenum light = glLight();
     if (!enabled_) {
         glDisable(light);

@@ -5,7 +5,6 @@
 #include "engine/Material.h"
 #include "engine/Scene.h"
 #include "platform/Platform.h"
-#include "platform/RenderContext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +24,7 @@ void MeshObject::releaseBuffers() {
         any = any || b != 0;
     any = any || indexBuffer_ != 0;
     // Buffers belong to a context; without one current (process teardown) they go with it.
-    if (any && platform::currentBinding().context && glDeleteBuffersARB) {
+    if (any && platform::hasCurrentGLContext() && glDeleteBuffersARB) {
         glDeleteBuffersARB(4, buffers_);
         glDeleteBuffersARB(1, &indexBuffer_);
     }

@@ -399,6 +399,7 @@ void Scene::render() {
     }
     checkGLError(__FILE__, __LINE__);
     const float black[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    PBuffer::lightsInUse(); // inside a render target, its own light colours
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, black);
     for (int i = 0; i < Light::maxLights(); ++i)
         glDisable(GL_LIGHT0 + i);

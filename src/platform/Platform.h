@@ -42,6 +42,8 @@ void showCursor(bool visible);
 // RGBA, 24-bit depth, 8-bit stencil, double-buffered compatibility context.
 Context* createContext(Window* window);
 bool makeCurrent(Window* window, Context* context);
+// True while some GL context is current on this thread (false at process teardown).
+bool hasCurrentGLContext();
 bool releaseCurrent(Window* window);
 void deleteContext(Context* context);
 

@@ -220,6 +220,10 @@ bool releaseCurrent(Window* window) {
     return SDL_GL_MakeCurrent(window ? window->sdl : nullptr, nullptr) == 0;
 }
 
+bool hasCurrentGLContext() {
+    return SDL_GL_GetCurrentContext() != nullptr;
+}
+
 void deleteContext(Context* context) {
     if (!context) return;
     SDL_GL_DeleteContext(context->sdl);

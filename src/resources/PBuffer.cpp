@@ -2,33 +2,171 @@
 
 #include "base/Report.h"
 #include "platform/Platform.h"
-#include "platform/RenderContext.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
-// The window's binding, taken by the first initialize (the window's context is current then):
-// what targets share objects with and return to on destroy.
-platform::Binding mainBinding;
+// The switches a target keeps as its own: those its users turn on and off around their drawing.
+constexpr GLenum kSwitches[] = {GL_BLEND,       GL_DEPTH_TEST, GL_CULL_FACE, GL_TEXTURE_2D,
+                                GL_LIGHTING,    GL_ALPHA_TEST, GL_FOG,       GL_POLYGON_OFFSET_FILL,
+                                GL_SCISSOR_TEST};
+constexpr int kSwitchCount = static_cast<int>(sizeof(kSwitches) / sizeof(kSwitches[0]));
+static_assert(kSwitchCount <= 32, "one bit per switch");
 
-bool isMain(const platform::Binding& binding) {
-    return binding.context != nullptr && binding.context == mainBinding.context;
-}
+// The target drawn into now; null while drawing goes to the window's framebuffer.
+PBuffer* currentTarget = nullptr;
 
-// Work queued in the context being left must be complete before another context reads what it
-// drew (or the texture storage it made); a fence waited on by the next context costs no stall here.
-GLsync fenceBeforeSwitch() {
-    if (!GLEW_ARB_sync) {
-        glFinish();
-        return nullptr;
+constexpr std::size_t kDefaultStorageLimit = std::size_t{1} << 30; // 1 GiB
+std::size_t storageLimitBytes = 0;                                 // 0: not decided yet
+std::size_t storageUsed = 0;
+
+std::size_t limitFromEnvironment() {
+    const char* text = std::getenv("HOLDFAST_TARGET_MEMORY_MIB");
+    if (!text || !*text) return kDefaultStorageLimit;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long mib = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || text[0] == '-' || mib > (std::size_t{1} << 40)) {
+        reportErrorText(__FILE__, __LINE__, "HOLDFAST_TARGET_MEMORY_MIB is not a count of MiB", text, true);
+        return kDefaultStorageLimit;
     }
-    return glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    return static_cast<std::size_t>(mib) << 20;
 }
 
-void waitAfterSwitch(GLsync fence) {
-    if (!fence) return;
-    glWaitSync(fence, 0, GL_TIMEOUT_IGNORED);
-    glDeleteSync(fence);
+bool sameMatrix(const GLfloat* a, const GLfloat* b) {
+    return std::memcmp(a, b, 16 * sizeof(GLfloat)) == 0;
+}
+
+bool sameColour(const GLfloat* a, const GLfloat* b) {
+    return std::memcmp(a, b, 4 * sizeof(GLfloat)) == 0;
 }
 } // namespace
+
+TargetState TargetState::defaults() {
+    TargetState s{};
+    for (int i = 0; i < 16; i += 5)
+        s.projection[i] = s.modelview[i] = 1.0f;
+    s.matrixMode = GL_MODELVIEW;
+    s.enables = 0;
+    s.blendSrc = GL_ONE;
+    s.blendDst = GL_ZERO;
+    s.blendEquation = GL_FUNC_ADD;
+    for (float& c : s.colour)
+        c = 1.0f;
+    s.texture = 0;
+    s.depthMask = GL_TRUE;
+    for (GLboolean& m : s.colourMask)
+        m = GL_TRUE;
+    return s;
+}
+
+void TargetState::read() {
+    glGetFloatv(GL_PROJECTION_MATRIX, projection);
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
+    enables = 0;
+    for (int i = 0; i < kSwitchCount; ++i)
+        if (glIsEnabled(kSwitches[i])) enables |= 1u << i;
+    glGetIntegerv(GL_BLEND_SRC, &blendSrc);
+    glGetIntegerv(GL_BLEND_DST, &blendDst);
+    glGetIntegerv(GL_BLEND_EQUATION, &blendEquation);
+    glGetFloatv(GL_CURRENT_COLOR, colour);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
+    glGetBooleanv(GL_COLOR_WRITEMASK, colourMask);
+}
+
+void TargetState::applyOver(const TargetState& current) const {
+    const bool projectionDiffers = !sameMatrix(projection, current.projection);
+    const bool modelviewDiffers = !sameMatrix(modelview, current.modelview);
+    if (projectionDiffers) {
+        glMatrixMode(GL_PROJECTION);
+        glLoadMatrixf(projection);
+    }
+    if (modelviewDiffers) {
+        glMatrixMode(GL_MODELVIEW);
+        glLoadMatrixf(modelview);
+    }
+    if (projectionDiffers || modelviewDiffers || matrixMode != current.matrixMode) glMatrixMode(matrixMode);
+    const std::uint32_t changed = enables ^ current.enables;
+    for (int i = 0; changed >> i; ++i) {
+        if (!(changed & (1u << i))) continue;
+        if (enables & (1u << i))
+            glEnable(kSwitches[i]);
+        else
+            glDisable(kSwitches[i]);
+    }
+    if (blendSrc != current.blendSrc || blendDst != current.blendDst) glBlendFunc(blendSrc, blendDst);
+    if (blendEquation != current.blendEquation) glBlendEquation(blendEquation);
+    if (!sameColour(colour, current.colour)) glColor4fv(colour);
+    if (!sameColour(clearColour, current.clearColour))
+        glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
+    if (texture != current.texture) glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+    if (depthMask != current.depthMask) glDepthMask(depthMask);
+    if (std::memcmp(colourMask, current.colourMask, sizeof colourMask) != 0)
+        glColorMask(colourMask[0], colourMask[1], colourMask[2], colourMask[3]);
+}
+
+LightColours LightColours::defaults() {
+    LightColours l{};
+    for (int i = 0; i < kLights; ++i)
+        l.colours[i][0][3] = l.colours[i][1][3] = l.colours[i][2][3] = 1.0f;
+    for (int k = 0; k < 4; ++k)
+        l.colours[0][1][k] = l.colours[0][2][k] = 1.0f; // light 0 is white by default
+    l.enabled = 0;
+    return l;
+}
+
+void LightColours::read() {
+    enabled = 0;
+    for (int i = 0; i < kLights; ++i) {
+        const GLenum light = GL_LIGHT0 + i;
+        glGetLightfv(light, GL_AMBIENT, colours[i][0]);
+        glGetLightfv(light, GL_DIFFUSE, colours[i][1]);
+        glGetLightfv(light, GL_SPECULAR, colours[i][2]);
+        if (glIsEnabled(light)) enabled |= 1u << i;
+    }
+}
+
+void LightColours::apply() const {
+    for (int i = 0; i < kLights; ++i) {
+        const GLenum light = GL_LIGHT0 + i;
+        glLightfv(light, GL_AMBIENT, colours[i][0]);
+        glLightfv(light, GL_DIFFUSE, colours[i][1]);
+        glLightfv(light, GL_SPECULAR, colours[i][2]);
+        if (enabled & (1u << i))
+            glEnable(light);
+        else
+            glDisable(light);
+    }
+}
+
+void PBuffer::lightsInUse() {
+    PBuffer* target = currentTarget;
+    if (!target || target->callerLightsSaved) return;
+    target->callerLights.read();
+    target->callerLightsSaved = true;
+    if (!target->ownLights) {
+        target->ownLights = std::make_unique<LightColours>(LightColours::defaults());
+        target->ownLights->apply();
+    }
+}
+
+std::size_t PBuffer::storageLimit() {
+    if (storageLimitBytes == 0) storageLimitBytes = limitFromEnvironment();
+    return storageLimitBytes;
+}
+
+void PBuffer::setStorageLimit(std::size_t bytes) {
+    storageLimitBytes = bytes;
+}
+
+std::size_t PBuffer::storageInUse() {
+    return storageUsed;
+}
 
 PBuffer::~PBuffer() {
     destroy();
@@ -39,12 +177,6 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
     width = w;
     height = h;
 
-    if (!mainBinding.context) mainBinding = platform::currentBinding();
-    const platform::Binding previous = platform::currentBinding();
-    if (!mainBinding.context || !previous.context) {
-        reportError(__FILE__, __LINE__, "PBuffer: Could not get device context", true);
-        return;
-    }
     const platform::GLCaps& caps = platform::glCaps();
     if (!caps.framebufferObject || (bindDepth && !caps.depthTextureTarget)) {
         reportError(__FILE__, __LINE__, "PBuffer: No pixel formats found", true);
@@ -58,19 +190,24 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
         reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ", "ERROR_INVALID_DATA", true);
         return;
     }
-
-    context = platform::createSharedContext();
-    if (!context) {
-        reportError(__FILE__, __LINE__, "PBuffer: Could not create resource context", true);
+    // Colour and depth, four bytes a pixel each, are what a target holds in the driver.
+    const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 8;
+    if (bytes > storageLimit() || storageUsed > storageLimit() - bytes) {
+        const double mib = 1024.0 * 1024.0;
+        reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ",
+                        report::format("too many render targets: %.1f MiB in use, %.1f MiB more asked for, "
+                                       "limit %.1f MiB (HOLDFAST_TARGET_MEMORY_MIB)",
+                                       static_cast<double>(storageUsed) / mib,
+                                       static_cast<double>(bytes) / mib,
+                                       static_cast<double>(storageLimit()) / mib)
+                            .c_str(),
+                        true);
         return;
     }
 
-    GLsync ready = fenceBeforeSwitch();
-    if (!platform::makeCurrent(context)) {
-        reportError(__FILE__, __LINE__, "PBuffer: could not share lists", true);
-        return;
-    }
-    waitAfterSwitch(ready);
+    checkGLError(__FILE__, __LINE__); // an earlier fault is not this target's
+    GLint previousTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     hasDepthTexture = bindDepth;
@@ -83,7 +220,7 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glBindTexture(GL_TEXTURE_2D, 0);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
     } else {
         glGenRenderbuffers(1, &depthRenderbuffer);
@@ -91,15 +228,20 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
         glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
     }
+    // Drawing and reading go to the colour attachment; the framebuffer object keeps that.
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
     const GLenum error = glGetError();
-    ready = fenceBeforeSwitch();
-    platform::makeBindingCurrent(previous);
-    waitAfterSwitch(ready);
+    storage = bytes;
+    storageUsed += bytes;
     if (error != GL_NO_ERROR) {
+        releaseStorage();
         reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ",
                         report::format("ErrorCode: %d\n", static_cast<int>(error)).c_str(), true);
         return;
     }
+    own = TargetState::defaults();
     initialized = true;
 }
 
@@ -115,54 +257,55 @@ void PBuffer::enable() {
         reportError(__FILE__, __LINE__, "PBuffer not initialized", false);
         return;
     }
+    if (enabled) {
+        // Already drawn into further out: its framebuffer is the one bound, nothing to swap.
+        reportError(__FILE__, __LINE__, "PBuffer::enable() failed", false);
+        return;
+    }
     if (texture == 0) createTexture();
 
-    const platform::Binding saved = platform::currentBinding();
-    savedWindow = saved.window;
-    savedContext = saved.context;
-    GLsync ready = fenceBeforeSwitch();
-    if (!platform::makeCurrent(context)) {
-        reportError(__FILE__, __LINE__, "PBuffer::enable() failed", true);
-        return;
-    }
-    waitAfterSwitch(ready);
+    caller.read();
+    glGetIntegerv(GL_VIEWPORT, callerViewport);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     if (attachedTexture != texture && !attachColour()) {
+        glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
         reportError(__FILE__, __LINE__, "PBuffer::enable() failed", true);
         return;
     }
-    glDrawBuffer(GL_COLOR_ATTACHMENT0);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    previous = currentTarget;
+    currentTarget = this;
+    enabled = true;
     glViewport(0, 0, width, height);
+    own.applyOver(caller);
+    if (ownLights) {
+        callerLights.read();
+        callerLightsSaved = true;
+        ownLights->apply();
+    }
     checkGLError(__FILE__, __LINE__);
 }
 
 void PBuffer::disable() {
     checkGLError(__FILE__, __LINE__);
-    // Without an enable there is nothing to return to; switching to "no context" would leave the
-    // caller without one.
-    if (!savedContext) {
+    // Without an enable there is no caller to return to.
+    if (!enabled) {
         reportError(__FILE__, __LINE__, "PBuffer::disable failed", false);
         return;
     }
-    platform::Binding saved;
-    saved.window = savedWindow;
-    saved.context = savedContext;
-    GLsync ready = fenceBeforeSwitch();
-    if (!platform::makeBindingCurrent(saved)) {
-        reportError(__FILE__, __LINE__, "PBuffer::disable failed", false);
-        return;
+    own.read();
+    caller.applyOver(own);
+    if (callerLightsSaved) {
+        ownLights->read();
+        callerLights.apply();
+        callerLightsSaved = false;
     }
-    waitAfterSwitch(ready);
-    if (isMain(saved)) {
-        // Only the window's own framebuffer has a back buffer; a caller drawing into a
-        // framebuffer object of its own keeps its buffers.
-        GLint drawFramebuffer = 0;
-        glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &drawFramebuffer);
-        if (drawFramebuffer == 0) {
-            glDrawBuffer(GL_BACK);
-            glReadBuffer(GL_BACK);
-        }
-    }
+    // Targets are left in the order they were entered; one left out of order still hands back
+    // the framebuffer it found.
+    glBindFramebuffer(GL_FRAMEBUFFER, previous ? previous->framebuffer : 0);
+    glViewport(callerViewport[0], callerViewport[1], callerViewport[2], callerViewport[3]);
+    if (currentTarget == this) currentTarget = previous;
+    previous = nullptr;
+    enabled = false;
     checkGLError(__FILE__, __LINE__);
 }
 
@@ -197,9 +340,9 @@ bool PBuffer::createTexture() {
 
 bool PBuffer::createTexture(GLint wrap, GLint minFilter, GLint magFilter) {
     if (textureCreated) return false;
-    // Whatever context is current keeps its own texture binding.
-    GLint previous = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
+    // The caller keeps its texture binding.
+    GLint previousTexture = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -207,37 +350,48 @@ bool PBuffer::createTexture(GLint wrap, GLint minFilter, GLint magFilter) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
     textureCreated = true;
+    // The driver refusing the storage (out of memory) would otherwise surface later as a GL error
+    // far from its cause.
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR)
+        reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ", glErrorName(error), true);
     return true;
 }
 
-void PBuffer::destroy() {
-    if (!initialized) return;
-    if (context) {
-        if (platform::makeCurrent(context)) {
-            glBindFramebuffer(GL_FRAMEBUFFER, 0);
-            if (framebuffer) glDeleteFramebuffers(1, &framebuffer);
-            if (depthRenderbuffer) glDeleteRenderbuffers(1, &depthRenderbuffer);
-        }
-        platform::makeBindingCurrent(mainBinding);
-        platform::deleteRenderContext(context);
-        context = nullptr;
-    } else {
-        platform::makeBindingCurrent(mainBinding);
+void PBuffer::releaseStorage() {
+    // Without a context (process teardown) the objects went with it.
+    const bool live = platform::hasCurrentGLContext();
+    if (enabled && live) disable();
+    if (currentTarget == this) currentTarget = previous;
+    enabled = false;
+    callerLightsSaved = false;
+    if (!live) {
+        framebuffer = depthRenderbuffer = depthTexture = texture = 0;
+        textureCreated = false;
     }
+    if (framebuffer) glDeleteFramebuffers(1, &framebuffer);
+    if (depthRenderbuffer) glDeleteRenderbuffers(1, &depthRenderbuffer);
+    if (depthTexture) glDeleteTextures(1, &depthTexture);
     framebuffer = 0;
     depthRenderbuffer = 0;
-    attachedTexture = 0;
-    if (depthTexture) glDeleteTextures(1, &depthTexture);
     depthTexture = 0;
+    attachedTexture = 0;
     hasDepthTexture = false;
     if (textureCreated) {
         glDeleteTextures(1, &texture);
         texture = 0;
         textureCreated = false;
     }
-    savedWindow = nullptr;
-    savedContext = nullptr;
+    storageUsed -= storage;
+    storage = 0;
+}
+
+void PBuffer::destroy() {
+    if (!initialized) return;
+    releaseStorage();
+    own = TargetState::defaults();
+    ownLights.reset();
     initialized = false;
 }

@@ -1,18 +1,51 @@
-// Off-screen render target that can afterwards be bound as a texture. Each target has its own
-// GL context (sharing texture objects with the window's), so it keeps its own matrices and
-// state from one enable to the next, and nothing it does reaches the caller's context.
+// Off-screen render target that can afterwards be bound as a texture: a framebuffer object in the
+// window's GL context. Each target keeps a small set of GL state as its own (TargetState: the
+// matrices, the switches, blending, colours and texture binding its users set up) from one enable
+// to the next, and what is drawn into it with that state does not reach the caller's.
 #pragma once
 
 #include "platform/GL.h"
 
-namespace platform {
-struct RenderContext;
-}
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 
 // Buffers that bind/release take: the colour contents, or the depth contents of a target
 // initialised with bindDepth.
 constexpr int WGL_FRONT_LEFT_ARB = 0x2083;
 constexpr int WGL_DEPTH_COMPONENT_NV = 0x20A7;
+
+// The GL state a render target swaps with its caller's on enable and back on disable. A fresh
+// target starts from GL's defaults.
+struct TargetState {
+    GLfloat projection[16];
+    GLfloat modelview[16];
+    GLint matrixMode;
+    std::uint32_t enables; // one bit per entry of the switch list in PBuffer.cpp
+    GLint blendSrc, blendDst, blendEquation;
+    GLfloat colour[4];
+    GLfloat clearColour[4];
+    GLint texture; // GL_TEXTURE_BINDING_2D of the active unit
+    GLboolean depthMask;
+    GLboolean colourMask[4];
+
+    static TargetState defaults();
+    void read();
+    // Sets what differs from `current` (the state GL holds now).
+    void applyOver(const TargetState& current) const;
+};
+
+// The colours and switches of the GL lights. Kept per target only by the targets whose users light
+// what they draw (a scene drawn into a target sets its light colours there once, when it starts).
+struct LightColours {
+    static constexpr int kLights = 8; // GL's guaranteed minimum, all the engine numbers
+    GLfloat colours[kLights][3][4];   // ambient, diffuse, specular
+    std::uint8_t enabled;
+
+    static LightColours defaults();
+    void read();
+    void apply() const;
+};
 
 class PBuffer {
   public:
@@ -22,12 +55,13 @@ class PBuffer {
     PBuffer& operator=(const PBuffer&) = delete;
 
     // Creates the target (RGBA8 colour, 24-bit depth; a depth texture when bindDepth). Does nothing
-    // when already initialised. Failures are fatal.
+    // when already initialised. Failures are fatal, among them the storage of all targets together
+    // passing storageLimit().
     void initialize(int width, int height, bool bindDepth);
     bool isInitialized() const { return initialized; }
 
-    // Makes the target current (saving whatever was current); disable returns to that, so
-    // targets nest. Back at the window, draw and read buffer are GL_BACK again.
+    // Draws into the target from now on (its framebuffer, a viewport over all of it and its own
+    // state); disable returns to the framebuffer, viewport and state of the caller, so targets nest.
     void enable();
     void disable();
 
@@ -49,21 +83,43 @@ class PBuffer {
     GLuint getTexture() const { return texture; }
     GLuint getDepthTexture() const { return depthTexture; }
 
+    // Bytes of GL storage that all targets together may hold (colour, depth and the depth texture):
+    // running past it is a fatal report naming the limit instead of the driver running out of
+    // memory somewhere. HOLDFAST_TARGET_MEMORY_MIB sets it for a run; setStorageLimit for a test.
+    static std::size_t storageLimit();
+    static void setStorageLimit(std::size_t bytes);
+    static std::size_t storageInUse();
+
+    // Called by the engine before it sets lights or draws with them: inside a target the caller's
+    // lights are put aside and the target's own put in place (a fresh target's are GL's defaults),
+    // so that light colours too are the target's own. Targets whose users never light anything
+    // (all but those that draw a scene) pay nothing for it.
+    static void lightsInUse();
+
   private:
     bool attachColour();
+    void releaseStorage();
 
     GLuint texture = 0;
-    platform::RenderContext* context = nullptr;
-    void* savedWindow = nullptr;
-    void* savedContext = nullptr;
     int width = 0;
     int height = 0;
     bool initialized = false;
     bool textureCreated = false;
+    bool enabled = false;
 
     bool hasDepthTexture = false;
-    GLuint framebuffer = 0;       // lives in `context`
-    GLuint depthRenderbuffer = 0; // lives in `context`
+    GLuint framebuffer = 0;
+    GLuint depthRenderbuffer = 0;
     GLuint depthTexture = 0;
     GLuint attachedTexture = 0; // colour texture currently attached to the framebuffer
+    std::size_t storage = 0;    // bytes counted against the limit
+
+    TargetState own = TargetState::defaults(); // this target's state while the caller's is current
+    TargetState caller{};                      // the caller's, while this target is enabled
+    GLint callerViewport[4] = {0, 0, 0, 0};
+    PBuffer* previous = nullptr; // the target that was drawn into before enable (none: the window)
+
+    std::unique_ptr<LightColours> ownLights; // none until this target's users set lights
+    LightColours callerLights{};
+    bool callerLightsSaved = false; // while enabled: callerLights holds the caller's
 };

@@ -121,4 +121,39 @@ TEST_F(HoldfastScript, BuiltInEffectsShowTracksVariablesAndLists) {
     }
 }
 
+// Every render target takes driver memory; a script with more render-target effects than the
+// limit allows stops with a report naming the limit, at any count, instead of a crash deep in the
+// driver (the limit is lowered here so that the test stays small).
+TEST_F(HoldfastScript, TooManyRenderTargetsEndWithAReportNamingTheLimit) {
+    auto blurs = [](int count) {
+        std::string script = "DEMO_END 1000\n";
+        for (int i = 0; i < count; ++i)
+            script += "INSERT_EFFECT Blur\n";
+        return script;
+    };
+    const std::string manyPath = dir + "/many.scr";
+    writeFile(manyPath, blurs(1000));
+    for (const char* limit : {"40", "0"}) {
+        CommandResult r =
+            runCommand(std::string("HOLDFAST_TARGET_MEMORY_MIB=") + limit + " " + tool + " " + manyPath);
+        SKIP_WITHOUT_GL(r);
+        EXPECT_EQ(r.exitCode, 1) << limit << ": " << r.err;
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_NE(r.err.find("PBuffer: Could not create. : too many render targets: "), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(std::string("limit ") + limit + ".0 MiB (HOLDFAST_TARGET_MEMORY_MIB)"),
+                  std::string::npos)
+            << r.err;
+    }
+    // Two Blurs (28 MiB) fit in 40.
+    writeFile(dir + "/two.scr", blurs(2));
+    CommandResult r = runCommand("HOLDFAST_TARGET_MEMORY_MIB=40 " + tool + " " + dir + "/two.scr");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    r = runCommand("HOLDFAST_TARGET_MEMORY_MIB=lots " + tool + " " + dir + "/two.scr");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("HOLDFAST_TARGET_MEMORY_MIB is not a count of MiB: lots"), std::string::npos)
+        << r.err;
+}
+
 } // namespace

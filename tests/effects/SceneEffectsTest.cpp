@@ -22,6 +22,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -255,6 +256,43 @@ TEST_F(SceneEffects, DrawingASceneLeavesTheGLStateAndMatricesAsTheyWere) {
     glDisable(GL_TEXTURE_2D);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     EXPECT_TRUE(reports.empty());
+}
+
+// A render target's light colours are its own: a scene started in the window and drawn into a
+// target lights it with the target's colours (GL's defaults until the scene starts there too), and
+// drawing it there leaves the window's as they were.
+TEST_F(SceneEffects, ASceneDrawnIntoATargetUsesTheTargetsLightColours) {
+    std::unique_ptr<Scene> scene(makeScene(true));
+    scene->light(0)->setColour(ColorRGBA(1.0f, 0.0f, 0.0f, 1.0f));
+    Effect3D effect("Scene0");
+    ASSERT_TRUE(effect.adopt(scene.get(), "a"));
+    auto diffuse = [] {
+        std::array<GLfloat, 4> c{};
+        glGetLightfv(GL_LIGHT0, GL_DIFFUSE, c.data());
+        return c;
+    };
+    const std::array<GLfloat, 4> red = {1, 0, 0, 1}, white = {1, 1, 1, 1};
+    effect.start(0);
+    ASSERT_EQ(diffuse(), red);
+
+    PBuffer target;
+    target.initialize(16, 16, false);
+    for (int frame = 0; frame < 2; ++frame) {
+        target.enable();
+        if (frame > 0) {
+            EXPECT_EQ(diffuse(), white);
+        }
+        effect.render(frame * 40);
+        target.disable();
+        EXPECT_EQ(diffuse(), red) << frame;
+    }
+    target.enable();
+    effect.start(100);
+    target.disable();
+    target.enable();
+    EXPECT_EQ(diffuse(), red);
+    target.disable();
+    glDisable(GL_LIGHTING);
 }
 
 TEST_F(SceneEffects, SignalsSelectAndSwitch) {

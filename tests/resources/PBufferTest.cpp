@@ -1,7 +1,6 @@
 #include "GLTest.h"
 #include "ReportCapture.h"
 
-#include "platform/RenderContext.h"
 #include "resources/PBuffer.h"
 
 #include <array>
@@ -15,10 +14,6 @@ Matrix matrix(GLenum which) {
     Matrix m{};
     glGetFloatv(which, m.data());
     return m;
-}
-
-bool sameBinding(const platform::Binding& a, const platform::Binding& b) {
-    return a.window == b.window && a.context == b.context;
 }
 
 GLint integer(GLenum name) {
@@ -64,11 +59,9 @@ TEST_F(RenderTargets, NestedTargetsReturnToTheirCallers) {
     ASSERT_TRUE(a.isInitialized());
     EXPECT_EQ(a.getWidth(), 64);
     EXPECT_EQ(a.getHeight(), 32);
-    const platform::Binding window = platform::currentBinding();
-
     a.enable();
-    const platform::Binding inA = platform::currentBinding();
-    EXPECT_FALSE(sameBinding(inA, window));
+    const GLint inA = integer(GL_FRAMEBUFFER_BINDING);
+    EXPECT_NE(inA, 0);
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     EXPECT_EQ(viewport[2], 64);
@@ -78,14 +71,16 @@ TEST_F(RenderTargets, NestedTargetsReturnToTheirCallers) {
     b.enable();
     clearTo(0, 1, 0);
     b.disable();
-    EXPECT_TRUE(sameBinding(platform::currentBinding(), inA));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), inA);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 64);
     // Back in A, drawing still lands in A.
     glDisable(GL_DEPTH_TEST);
     glColor3f(0, 0, 1);
     leftHalf(0);
     a.disable();
 
-    EXPECT_TRUE(sameBinding(platform::currentBinding(), window));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
     EXPECT_EQ(integer(GL_DRAW_BUFFER), GL_BACK);
     EXPECT_EQ(integer(GL_READ_BUFFER), GL_BACK);
     glGetIntegerv(GL_VIEWPORT, viewport);
@@ -204,14 +199,13 @@ TEST_F(RenderTargets, DepthContentsCanBeBound) {
 TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
     PBuffer target;
     ReportCapture reports;
-    const platform::Binding before = platform::currentBinding();
     const GLint boundBefore = integer(GL_TEXTURE_BINDING_2D);
     target.enable();
-    EXPECT_TRUE(sameBinding(platform::currentBinding(), before));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
     target.bind(WGL_FRONT_LEFT_ARB);
     target.release(WGL_FRONT_LEFT_ARB);
     target.disable();
-    EXPECT_TRUE(sameBinding(platform::currentBinding(), before));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
     EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), boundBefore);
     EXPECT_TRUE(reports.has("PBuffer not initialized", false));
     EXPECT_TRUE(reports.has("PBuffer not initialised", false));
@@ -269,12 +263,20 @@ TEST_F(RenderTargets, TextureCreationForms) {
 TEST_F(RenderTargets, DestroyLeavesAReusableObject) {
     PBuffer target;
     target.initialize(32, 32, false);
-    const platform::Binding window = platform::currentBinding();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(4, 0, 0);
     target.enable();
-    target.destroy(); // while its own context is current
+    glLoadIdentity();
+    target.destroy(); // while it is drawn into: the caller gets its framebuffer and state back
     EXPECT_FALSE(target.isInitialized());
     EXPECT_EQ(target.getTexture(), 0u);
-    EXPECT_TRUE(sameBinding(platform::currentBinding(), window));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
+    EXPECT_EQ(matrix(GL_MODELVIEW_MATRIX)[12], 4.0f);
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 800);
+    glLoadIdentity();
 
     target.initialize(8, 8, false);
     ASSERT_TRUE(target.isInitialized());
@@ -296,6 +298,139 @@ TEST_F(RenderTargets, ImpossibleSizeIsFatal) {
             target.initialize(0, 64, false);
         },
         ::testing::ExitedWithCode(1), "PBuffer: Could not create. : ERROR_INVALID_DATA");
+}
+
+TEST_F(RenderTargets, TextureBindingClearColourAndMasksArePerTarget) {
+    PBuffer target;
+    target.initialize(8, 8, false);
+    GLuint textures[2];
+    glGenTextures(2, textures);
+    glBindTexture(GL_TEXTURE_2D, textures[0]);
+    glClearColor(0.5f, 0, 0, 1);
+    glDepthMask(GL_FALSE);
+
+    target.enable();
+    EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 0.0f);
+    GLboolean depthMask = GL_FALSE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
+    EXPECT_TRUE(depthMask);
+    glBindTexture(GL_TEXTURE_2D, textures[1]);
+    glClear(GL_COLOR_BUFFER_BIT); // black
+    glClearColor(0, 0, 1, 1);
+    glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
+    target.disable();
+
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), textures[0]);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 0.5f);
+    GLboolean colourMask[4];
+    glGetBooleanv(GL_COLOR_WRITEMASK, colourMask);
+    EXPECT_TRUE(colourMask[1]);
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
+    EXPECT_FALSE(depthMask);
+
+    // The target's clear colour and mask are still its own: white drawn there leaves green out.
+    target.enable();
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), textures[1]);
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[2], 1.0f);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    leftHalf(0);
+    target.disable();
+    target.bind(WGL_FRONT_LEFT_ARB);
+    const auto texels = boundColour(8, 8);
+    target.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(texels[0], 255);
+    EXPECT_EQ(texels[1], 0);
+    EXPECT_EQ(texels[2], 255);
+
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDeleteTextures(2, textures);
+    glClearColor(0, 0, 0, 0);
+    glDepthMask(GL_TRUE);
+}
+
+// All targets together hold at most storageLimit() bytes: the one that would pass it is a fatal
+// report naming the limit, and what a destroyed target held is free again.
+TEST_F(RenderTargets, StorageBeyondTheLimitIsFatal) {
+    const std::size_t before = PBuffer::storageInUse();
+    {
+        PBuffer a;
+        a.initialize(64, 32, false);
+        EXPECT_EQ(PBuffer::storageInUse(), before + 64 * 32 * 8);
+        a.destroy();
+        EXPECT_EQ(PBuffer::storageInUse(), before);
+        a.initialize(16, 16, true);
+        EXPECT_EQ(PBuffer::storageInUse(), before + 16 * 16 * 8);
+    }
+    EXPECT_EQ(PBuffer::storageInUse(), before);
+
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            PBuffer::setStorageLimit(PBuffer::storageInUse() + (1u << 20));
+            PBuffer first;
+            PBuffer second;
+            PBuffer third;
+            first.initialize(256, 256, false); // 0.5 MiB
+            second.initialize(256, 256, false);
+            third.initialize(256, 256, false);
+        },
+        ::testing::ExitedWithCode(1),
+        "PBuffer: Could not create. : too many render targets: 1.0 MiB in use, 0.5 MiB more asked for, limit "
+        "1.0 MiB");
+}
+
+// Light colours are set once when a scene starts, in the window and again inside each target that
+// draws it; a scene drawn into a target keeps its colours there, and the window keeps its own.
+TEST_F(RenderTargets, LightColoursSetInATargetStayThere) {
+    auto diffuse = [](GLenum light) {
+        std::array<GLfloat, 4> c{};
+        glGetLightfv(light, GL_DIFFUSE, c.data());
+        return c;
+    };
+    const std::array<GLfloat, 4> red = {1, 0, 0, 1}, green = {0, 1, 0, 1}, white = {1, 1, 1, 1},
+                                 black = {0, 0, 0, 1};
+    PBuffer::lightsInUse(); // in the window: nothing to put aside
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, red.data());
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, red.data());
+    glEnable(GL_LIGHT1);
+
+    PBuffer target, other;
+    target.initialize(8, 8, false);
+    other.initialize(8, 8, false);
+    target.enable();
+    PBuffer::lightsInUse();
+    // A target's lights start from GL's defaults.
+    EXPECT_EQ(diffuse(GL_LIGHT0), white);
+    EXPECT_EQ(diffuse(GL_LIGHT1), black);
+    EXPECT_FALSE(glIsEnabled(GL_LIGHT1));
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, green.data());
+    glEnable(GL_LIGHT0);
+    other.enable();
+    PBuffer::lightsInUse();
+    EXPECT_EQ(diffuse(GL_LIGHT0), white);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, black.data());
+    other.disable();
+    EXPECT_EQ(diffuse(GL_LIGHT0), green);
+    target.disable();
+
+    EXPECT_EQ(diffuse(GL_LIGHT0), red);
+    EXPECT_TRUE(glIsEnabled(GL_LIGHT1));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHT0));
+    target.enable();
+    EXPECT_EQ(diffuse(GL_LIGHT0), green);
+    EXPECT_TRUE(glIsEnabled(GL_LIGHT0));
+    target.disable();
+    EXPECT_EQ(diffuse(GL_LIGHT0), red);
+
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, white.data());
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, black.data());
+    glDisable(GL_LIGHT1);
 }
 
 } // namespace

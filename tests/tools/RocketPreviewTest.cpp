@@ -274,7 +274,7 @@ int level(double v) {
 
 std::string timeLabel(uint32_t ms) {
     char text[32];
-    snprintf(text, sizeof text, "%u.%03u s", ms / 1000, ms % 1000);
+    snprintf(text, sizeof text, "%u:%02u.%03u", ms / 60000, ms / 1000 % 60, ms % 1000);
     return text;
 }
 
@@ -315,11 +315,11 @@ TEST(RocketPreview, EditorKeysDriveTheVariablesWithEveryInterpolation) {
         editor.setKey("Clear:Red", 0, 0.0f, e.kind);
         EXPECT_EQ(preview.waitRed(level(e.third)), level(e.third)) << "kind " << int(e.kind) << " at 1000 ms";
         sendKey(preview.window, "Right");
-        waitForTitle(preview.window, {"2.000 s"}, 20000);
+        waitForTitle(preview.window, {"0:02.000"}, 20000);
         EXPECT_EQ(preview.waitRed(level(e.twoThirds)), level(e.twoThirds))
             << "kind " << int(e.kind) << " at 2000 ms";
         sendKey(preview.window, "Left");
-        waitForTitle(preview.window, {"1.000 s"}, 20000);
+        waitForTitle(preview.window, {"0:01.000"}, 20000);
     }
     // The last key gone: the script's red again.
     editor.deleteKey("Clear:Red", 0);
@@ -365,8 +365,8 @@ __TIMELINE__
     ASSERT_GE(editor.track("Flash:Add"), 0);
 
     editor.setRow(57); // rows of DEMO_BEAT / 4 = 25 ms: 1425 ms
-    std::string title = waitForTitle(preview.window, {"1.425 s", "paused"}, 20000);
-    ASSERT_NE(title.find("1.425 s"), std::string::npos) << title << "\n" << preview.err();
+    std::string title = waitForTitle(preview.window, {"0:01.425", "paused"}, 20000);
+    ASSERT_NE(title.find("0:01.425"), std::string::npos) << title << "\n" << preview.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::vector<unsigned char> shown = grabWindow(preview.window, 800, 600);
     const std::string out = makeTempDir();
@@ -532,7 +532,7 @@ TEST(RocketPreview, RunsWithoutAnEditorAndKeepsTheLastKeysWhenItGoes) {
     title = waitForTitle(preview.window, {"editor gone, last keys kept"}, 10000);
     EXPECT_NE(title.find("editor gone, last keys kept"), std::string::npos) << title;
     sendKey(preview.window, "Right"); // a jump loads the script again: the keys stay
-    waitForTitle(preview.window, {"2.000 s"}, 20000);
+    waitForTitle(preview.window, {"0:02.000"}, 20000);
     EXPECT_EQ(preview.waitRed(255), 255);
     // A reload drops them. The stand-in still listens, so the preview connects again afterwards.
     sendKey(preview.window, "r");
