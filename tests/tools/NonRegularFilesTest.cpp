@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -52,7 +53,8 @@ TEST(NonRegularFiles, MakersReplaceOnlyRegularFiles) {
     for (const std::string& out : {o.fifo, o.link, o.device}) {
         CommandResult r = runCommand(binPath("holdfast-makemusic") + " " + out + " --seconds 1", kPrompt);
         EXPECT_EQ(r.exitCode, 1) << out << r.err;
-        EXPECT_NE(r.err.find("will not write " + out + ": it exists and is not a regular file"), std::string::npos)
+        EXPECT_NE(r.err.find("will not write " + out + ": it exists and is not a regular file"),
+                  std::string::npos)
             << r.err;
     }
     expectUntouched(o, dir + "/keep.txt", "keep me");
@@ -64,7 +66,8 @@ TEST(NonRegularFiles, MakersReplaceOnlyRegularFiles) {
                                      "/content --out " + dir + "/made",
                                  kPrompt);
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_NE(r.err.find("data/scripts/demo.scr is not a regular file or folder"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("data/scripts/demo.scr is not a regular file or folder"), std::string::npos)
+        << r.err;
     EXPECT_TRUE(fs::is_fifo(dir + "/made/data/scripts/demo.scr"));
 
     // make-demo.sh renames its finished files over music.ogg and data.qzd.
@@ -101,7 +104,8 @@ TEST(NonRegularFiles, ReadersRefuseAFifoAtOnce) {
         const char* says;
     } cases[] = {
         {binPath("holdfast-script") + " " + fifo, 1, "not a regular file"},
-        {binPath("holdfast-script") + " --archive " + fifo + " --password pw demo.scr", 1, "not a regular file"},
+        {binPath("holdfast-script") + " --archive " + fifo + " --password pw demo.scr", 1,
+         "not a regular file"},
         {binPath("holdfast-script") + " --check " + fifo, 2, "neither a demo folder nor a data archive"},
         {binPath("holdfast-scene") + " info " + fifo, 1, "not a regular file"},
     };
@@ -112,21 +116,22 @@ TEST(NonRegularFiles, ReadersRefuseAFifoAtOnce) {
     }
 }
 
-// The player in a demo folder whose archive, or whose script and music, are FIFOs: a fatal report
-// naming what could not be read, promptly.
-TEST(NonRegularFiles, PlayerReportsFifoDataInsteadOfWaiting) {
+// The preview on a demo folder whose picture, script and music are FIFOs: each data file is
+// reported by name, the music is left out, and the run ends at once on the missing script.
+TEST(NonRegularFiles, PreviewReportsFifoDataFilesInsteadOfWaiting) {
+    if (!getenv("DISPLAY") || !*getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string dir = makeTempDir();
-    ASSERT_EQ(mkfifo((dir + "/data.qzd").c_str(), 0600), 0);
-    ASSERT_EQ(mkfifo((dir + "/music.ogg").c_str(), 0600), 0);
-    CommandResult r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 " + binPath("holdfast"), kPrompt);
+    ASSERT_TRUE(fs::create_directories(dir + "/data/scripts") &&
+                fs::create_directories(dir + "/data/images"));
+    for (const char* name : {"/data/scripts/demo.scr", "/data/images/loading.png", "/music.ogg"})
+        ASSERT_EQ(mkfifo((dir + name).c_str(), 0600), 0) << name;
+    CommandResult r = runCommand("HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " +
+                                     binPath("holdfast-preview") + " --data " + dir,
+                                 kPrompt);
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_NE(r.err.find("data.qzd: cannot open archive: not a regular file"), std::string::npos) << r.err;
-
-    fs::remove(dir + "/data.qzd");
-    ASSERT_TRUE(fs::create_directories(dir + "/data/scripts"));
-    ASSERT_EQ(mkfifo((dir + "/data/scripts/demo.scr").c_str(), 0600), 0);
-    r = runCommand("cd " + dir + " && HOLDFAST_UNATTENDED=1 " + binPath("holdfast"), kPrompt);
-    EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
-    EXPECT_TRUE(fs::is_fifo(dir + "/data/scripts/demo.scr"));
+    EXPECT_NE(r.err.find("no music at " + dir + "/music.ogg, playing silently"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Data file is not a regular file: data/images/loading.png"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("Data file is not a regular file: data/scripts/demo.scr"), std::string::npos)
+        << r.err;
 }
