@@ -196,10 +196,11 @@ TEST(PackTool, CreateLeavesOutFifosAndDevicesWithAWarning) {
     writeFile(dir.file("tree/data/a.txt"), textBytes(300));
     ASSERT_EQ(mkfifo(dir.file("tree/data/pipe").c_str(), 0600), 0);
     ASSERT_EQ(symlink("/dev/zero", dir.file("tree/data/zero").c_str()), 0);
-    ToolRun r = pack("create " + dir.file("out.qzd") + " " + dir.file("tree") + " --password pw", dir,
-                     "timeout 30 ");
+    ToolRun r =
+        pack("create " + dir.file("out.qzd") + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("leaving out " + dir.file("tree/data/pipe") + ": not a regular file"), std::string::npos)
+    EXPECT_NE(r.err.find("leaving out " + dir.file("tree/data/pipe") + ": not a regular file"),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("leaving out " + dir.file("tree/data/zero")), std::string::npos) << r.err;
     r = pack("list " + dir.file("out.qzd"), dir);
