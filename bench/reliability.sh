@@ -36,7 +36,7 @@ bin="$build/bin"
 cap_mb=${RELIABILITY_CAP_MB:-2048}
 limit=${RELIABILITY_TIMEOUT:-60}
 out=${RELIABILITY_OUT:-$root/docs/reliability.md}
-for program in holdfast holdfast-scene holdfast-pack holdfast-capture hostile-scenes; do
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
 done
 for tool in xvfb-run timeout truncate; do
@@ -67,7 +67,7 @@ run() {
     read -r seconds kb < <(tail -1 "$stats" 2> /dev/null || echo "? 0")
     local said
     # The first report about the input (start-up notes such as a missing music file are not).
-    said=$(grep -m1 -E "Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
+    said=$(grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
         sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
     local outcome
     case $rc in
@@ -158,6 +158,20 @@ folder_demo "$dir" 'DEFINE LINK 2\nINSERT_EFFECT Scene0\nINSERT_EFFECT DOF\n__SE
 run "program text" "DOF program of $(($(stat -c %s "$dir/data/shaders/dof_light.qzs") / 1000000)) MB" "64 KiB" "$dir" \
     "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
 
+# FIFOs and devices where the player and the tools read and write: refused at once, nothing replaced.
+fifo="$tmp/fifo"
+mkdir -p "$fifo/data/scripts"
+mkfifo "$fifo/data.qzd" "$fifo/music.ogg" "$fifo/out.ogg" "$fifo/data/scripts/demo.scr"
+ln -s /dev/null "$fifo/null.qzd"
+run "not a regular file" "data.qzd and music.ogg are FIFOs" "regular files only" "$fifo" "$bin/holdfast"
+run "not a regular file" "the archive is a FIFO" "regular files only" "$fifo" "$bin/holdfast-pack" test data.qzd
+run "not a regular file" "the new archive's name links to /dev/null" "regular files only" "$fifo" \
+    "$bin/holdfast-pack" create null.qzd data --password tolvrask
+run "not a regular file" "OUT.ogg is a FIFO" "regular files only" "$fifo" "$bin/holdfast-makemusic" out.ogg --seconds 1
+run "not a regular file" "the script is a FIFO" "regular files only" "$fifo" "$bin/holdfast-script" data/scripts/demo.scr
+run "not a regular file" "the scene is a FIFO" "regular files only" "$fifo" "$bin/holdfast-scene" info data.qzd
+[ -p "$fifo/out.ogg" ] && [ -L "$fifo/null.qzd" ] || fail "a FIFO or link was replaced"
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
@@ -180,6 +194,8 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "\`holdfast-capture\` on a demo folder. Seconds and peak memory are the whole run's, start-up and"
     echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
+    echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
+    echo "the script fails if any of them was replaced."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"

@@ -154,6 +154,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path target = fs::path(out) / "data";
+    // Everything is written by name into the output folder: a FIFO there would block the run and
+    // a device or link would be written through. Only regular files and folders may be in the way.
+    for (auto it = fs::recursive_directory_iterator(target, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::file_status status = it->symlink_status(ec);
+        if (ec || fs::is_regular_file(status) || fs::is_directory(status)) continue;
+        fprintf(stderr, "holdfast-makedemo: will not write into %s: %s is not a regular file or folder\n",
+                out.c_str(), it->path().c_str());
+        return 1;
+    }
+    ec.clear();
     fs::create_directories(target, ec);
     fs::copy(source, target, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     if (ec) {

@@ -10,6 +10,7 @@
 // 128 outro, fading out until 286 s.
 // The output is the same on every run (fixed noise seed).
 #include "ToolOptions.h"
+#include "platform/ReplacingFile.h"
 
 #include <vorbis/vorbisenc.h>
 
@@ -401,16 +402,19 @@ void mixDown(const Bus& drums, const Bus& music, const Parts& parts, double seco
 
 bool encode(const std::vector<float>& left, const std::vector<float>& right, float quality,
             const char* path) {
-    FILE* out = fopen(path, "wb");
+    // Written under a temporary name and renamed at the end: a failed run leaves no broken file.
+    platform::ReplacingFile output(path);
+    std::string why;
+    FILE* out = output.begin(&why) ? output.stream() : nullptr;
     if (!out) {
-        fprintf(stderr, "holdfast-makemusic: cannot write %s\n", path);
+        fprintf(stderr, "holdfast-makemusic: cannot write %s: %s\n", path,
+                why.empty() ? "no stream" : why.c_str());
         return false;
     }
     vorbis_info info;
     vorbis_info_init(&info);
     if (vorbis_encode_init_vbr(&info, 2, kRate, quality) != 0) {
         fprintf(stderr, "holdfast-makemusic: the encoder refused quality %.2f\n", quality);
-        fclose(out);
         return false;
     }
     vorbis_comment comment;
@@ -475,9 +479,15 @@ bool encode(const std::vector<float>& left, const std::vector<float>& right, flo
     vorbis_dsp_clear(&dsp);
     vorbis_comment_clear(&comment);
     vorbis_info_clear(&info);
-    ok = fclose(out) == 0 && ok;
-    if (!ok) fprintf(stderr, "holdfast-makemusic: error writing %s\n", path);
-    return ok;
+    if (!ok) {
+        fprintf(stderr, "holdfast-makemusic: error writing %s\n", path);
+        return false;
+    }
+    if (!output.commit(&why)) {
+        fprintf(stderr, "holdfast-makemusic: cannot write %s: %s\n", path, why.c_str());
+        return false;
+    }
+    return true;
 }
 
 const tool::Description kTool = {
@@ -512,6 +522,12 @@ int main(int argc, char** argv) {
     }
     if (!outPath || !(seconds > 0.5) || seconds > 3600.0 || !(quality >= -0.1f && quality <= 1.0f))
         return usage();
+    // Refused before the minute of synthesis rather than after it.
+    if (!platform::replaceableOutput(outPath)) {
+        fprintf(stderr, "holdfast-makemusic: will not write %s: it exists and is not a regular file\n",
+                outPath);
+        return 1;
+    }
 
     const auto begin = std::chrono::steady_clock::now();
     const size_t frames = frameAt(seconds);

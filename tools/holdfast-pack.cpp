@@ -8,6 +8,7 @@
 #include "archive/Crc32.h"
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
+#include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <chrono>
@@ -78,9 +79,13 @@ const char* passwordOf(const Args& a) {
 }
 
 bool readWhole(const fs::path& path, std::vector<uint8_t>& out, std::string& error) {
-    FILE* f = fopen(path.c_str(), "rb");
+    // Opened only if regular: a FIFO put in place after the scan would block the run.
+    std::string why;
+    const int fd = platform::openRegularFile(path.c_str(), &why);
+    FILE* f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
     if (!f) {
-        error = std::string("cannot open ") + path.string() + ": " + strerror(errno);
+        if (fd >= 0) close(fd);
+        error = std::string("cannot open ") + path.string() + ": " + why;
         return false;
     }
     out.clear();
@@ -127,7 +132,15 @@ int create(const Args& a) {
     fs::path outAbs = fs::absolute(out, ec);
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec)) continue;
+        if (!it->is_regular_file(ec)) {
+            // A FIFO or device has no contents to pack (reading one could block forever): say so.
+            std::error_code ignored;
+            if (!it->is_directory(ignored))
+                fprintf(stderr, "holdfast-pack: warning: leaving out %s: not a regular file\n",
+                        it->path().c_str());
+            ec.clear();
+            continue;
+        }
         if (fs::equivalent(it->path(), outAbs, ec)) continue; // never pack the archive into itself
         std::string rel = fs::relative(it->path(), root, ec).generic_string();
         uint64_t size = it->file_size(ec);

@@ -35,6 +35,7 @@
 #include "host/TimelineControl.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "platform/ReplacingFile.h"
 #include "preview/EditFollower.h"
 #include "preview/JumpQueue.h"
 #include "preview/TypedTime.h"
@@ -729,8 +730,14 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
         worst = std::max(worst, preview.lastJumpDuration());
         char name[32];
         snprintf(name, sizeof name, "frame_%08u.png", t);
-        if (!writeRgbPng((outDir / name).string(), kWidth, kHeight, rgb.data(), true, true)) {
-            fprintf(stderr, "holdfast-preview: cannot write %s\n", (outDir / name).c_str());
+        const std::string path = (outDir / name).string();
+        platform::ReplacingFile output(path);
+        std::string why;
+        if (!output.begin(&why) ||
+            !writeRgbPng(output.temporary(), kWidth, kHeight, rgb.data(), true, true) ||
+            !output.commit(&why)) {
+            fprintf(stderr, "holdfast-preview: cannot write %s%s%s\n", path.c_str(), why.empty() ? "" : ": ",
+                    why.c_str());
             return 1;
         }
     }

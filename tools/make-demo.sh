@@ -48,6 +48,15 @@ demo=$(cd "$demo" && pwd)
 exec 9<"$demo"
 flock 9
 
+# Finished files replace regular files only: a FIFO, device or link under the name is left alone
+# (the rename would replace it, and the size checks below would take a FIFO for a missing file).
+for output in "$demo/music.ogg" "$demo/data.qzd"; do
+    if [ -L "$output" ] || { [ -e "$output" ] && [ ! -f "$output" ]; }; then
+        echo "$name: will not replace $output: it exists and is not a regular file" >&2
+        exit 1
+    fi
+done
+
 if [ ! -s "$demo/music.ogg" ] || [ "$bin/holdfast-makemusic" -nt "$demo/music.ogg" ]; then
     "$bin/holdfast-makemusic" "$demo/music.ogg.tmp.$$"
     mv -f "$demo/music.ogg.tmp.$$" "$demo/music.ogg"

@@ -189,6 +189,27 @@ TEST(PackTool, CreateReplacesOnlyARegularFile) {
     EXPECT_EQ(pack("test " + dir.file("old.qzd") + " --password pw", dir).status, 0);
 }
 
+// A FIFO or device inside the tree has no contents to pack: it is left out with a warning instead
+// of blocking the run, and the rest is packed.
+TEST(PackTool, CreateLeavesOutFifosAndDevicesWithAWarning) {
+    ScratchDir dir;
+    writeFile(dir.file("tree/data/a.txt"), textBytes(300));
+    ASSERT_EQ(mkfifo(dir.file("tree/data/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", dir.file("tree/data/zero").c_str()), 0);
+    ToolRun r =
+        pack("create " + dir.file("out.qzd") + " " + dir.file("tree") + " --password pw", dir, "timeout 30 ");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("leaving out " + dir.file("tree/data/pipe") + ": not a regular file"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("leaving out " + dir.file("tree/data/zero")), std::string::npos) << r.err;
+    r = pack("list " + dir.file("out.qzd"), dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("a.txt\t300"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("pipe"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("zero"), std::string::npos) << r.out;
+}
+
 TEST(PackTool, EmptyPasswordMeansNotEncrypted) {
     ScratchDir dir;
     writeFile(dir.file("tree/data/a.txt"), textBytes(100));

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -363,6 +364,46 @@ TEST(PreviewTool, LoopSpanIsShownInTheTitle) {
     EXPECT_NE(title.find("| 0:01.000 |"), std::string::npos)
         << "looping jumps to the loop's start: " << title;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// DEMO_LENGTH ends the demo's run: playing stops there (paused on its last frame) instead of
+// going on to the end of the timeline at 10 s.
+TEST(PreviewTool, PlayingStopsAtTheDemoLength) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    std::string script = flashScript();
+    script.replace(script.find("DEMO_BEAT"), 0, "DEMO_LENGTH 1500\n");
+    writeFile(demo + "/data/scripts/demo.scr", script);
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1200");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    const std::string title = waitForTitle(preview.window, {"paused"}, 20000);
+    ASSERT_NE(title.find("paused"), std::string::npos) << title;
+    EXPECT_NE(title.find("| 0:01.5"), std::string::npos) << "stops just past 1.5 s: " << title;
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// Frames written with --out replace regular files only: a FIFO under a frame's name is refused
+// at once (not opened for writing, which waits for a reader forever) and left in place.
+TEST(PreviewTool, SeekFramesReplaceOnlyRegularFiles) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", flashScript());
+    const std::string out = makeTempDir();
+    ASSERT_EQ(mkfifo((out + "/frame_00000100.png").c_str(), 0600), 0);
+    CommandResult r =
+        runCommand("HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast-preview") + " --data " +
+                       demo + " --seek-frames 0,100 --out " + out,
+                   60);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write " + out + "/frame_00000100.png: it exists and is not a regular file"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(std::filesystem::is_fifo(out + "/frame_00000100.png"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(out + "/frame_00000000.png"));
+    for (const auto& entry : std::filesystem::directory_iterator(out))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
 }
 
 TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {

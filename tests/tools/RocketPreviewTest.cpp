@@ -18,6 +18,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <thread>
@@ -456,6 +457,31 @@ TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     EXPECT_NE(resaved.find("\n0 SIGNAL Clear Green 0.5\n"), std::string::npos) << resaved;
     EXPECT_EQ(resaved.find("SIGNAL Clear Blue"), std::string::npos) << resaved;
     EXPECT_EQ(again.quit(), 0) << again.err();
+}
+
+// Saving renames a new script over the old one: a script that is a symbolic link is not replaced
+// by a copy (nor its target written through); the save is refused with the reason.
+TEST(RocketPreview, SaveReplacesOnlyARegularScript) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    EditorStandIn editor;
+    ASSERT_TRUE(editor.ok());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string elsewhere = makeTempDir() + "/kept.scr";
+    writeFile(elsewhere, kClearScript);
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    std::filesystem::create_directories(demo + "/data/scripts");
+    ASSERT_EQ(symlink(elsewhere.c_str(), script.c_str()), 0);
+    Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
+    editor.setKey("Clear:Red", 0, 1.0f, Step);
+    editor.save();
+    EXPECT_TRUE(preview.said("data/scripts/demo.scr is not a regular file; nothing saved", 10000))
+        << preview.err();
+    EXPECT_TRUE(std::filesystem::is_symlink(script));
+    EXPECT_EQ(readFile(elsewhere), kClearScript);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
 
 // Hostile or broken messages close the connection with one message each; the preview goes on

@@ -3,6 +3,7 @@
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "platform/ReplacingFile.h"
 #include "rocket/RocketSave.h"
 
 #include <cmath>
@@ -239,6 +240,13 @@ bool Link::save(Transport& transport) {
         fprintf(stderr, "holdfast-preview: rocket: the script is inside an archive; nothing saved\n");
         return false;
     }
+    // Saving replaces the script by renaming over it: only a regular file may go that way (a link
+    // would become a copy, a FIFO would block the read).
+    if (!platform::replaceableOutput(scriptPath_.c_str())) {
+        fprintf(stderr, "holdfast-preview: rocket: %s is not a regular file; nothing saved\n",
+                scriptPath_.c_str());
+        return false;
+    }
     std::ifstream in(scriptPath_, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -260,15 +268,13 @@ bool Link::save(Transport& transport) {
         }
     const std::string out = writeTracks(text.str(), saved, rowMs_, trackEndTime);
     // Written beside and renamed over, so a failed write never leaves half a script.
-    const std::string temporary = scriptPath_ + ".rocket-save";
     {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << out;
-        file.close();
-        if (!file || std::rename(temporary.c_str(), scriptPath_.c_str()) != 0) {
-            std::remove(temporary.c_str());
-            fprintf(stderr, "holdfast-preview: rocket: cannot write %s; nothing saved\n",
-                    scriptPath_.c_str());
+        platform::ReplacingFile file(scriptPath_);
+        std::string why;
+        FILE* stream = file.begin(&why) ? file.stream() : nullptr;
+        if (!stream || std::fwrite(out.data(), 1, out.size(), stream) != out.size() || !file.commit(&why)) {
+            fprintf(stderr, "holdfast-preview: rocket: cannot write %s%s%s; nothing saved\n",
+                    scriptPath_.c_str(), why.empty() ? "" : ": ", why.c_str());
             return false;
         }
     }
