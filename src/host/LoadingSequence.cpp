@@ -71,6 +71,9 @@ void loadingSequence(const LoadingSetup& setup) {
     // Scene files name textures by their last path component inside the texture directory.
     SceneLoaderQZG::setKeepStoredTexturePaths(false);
     loadDemo();
+    // The pictures are on the GPU now; their decoded copies would stay in memory for the whole run.
+    TextureManager::instance().dropImages();
+    platform::returnFreeMemory();
     applyDisplayMode(fullscreenRequested);
 }
 

@@ -120,6 +120,11 @@ void discardPendingInput();
 // Queues a quit event (the close request's answer).
 void postQuit();
 
+// ---- memory --------------------------------------------------------------
+// Hands the heap's free pages back to the system (after loading, whose temporary buffers would
+// otherwise stay resident for the whole run). Nothing where the C library can't.
+void returnFreeMemory();
+
 // ---- time ----------------------------------------------------------------
 int64_t counterFrequency();
 int64_t counterNow();

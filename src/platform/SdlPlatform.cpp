@@ -8,6 +8,9 @@
 #include <dlfcn.h>
 #include <link.h>
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -384,6 +387,12 @@ void postQuit() {
     SDL_Event quit{};
     quit.type = SDL_QUIT;
     SDL_PushEvent(&quit);
+}
+
+void returnFreeMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 // steady_clock needs no initialisation, so the demo clock can be built before main runs.

@@ -72,25 +72,55 @@ bool Texture::reloadFromFile() {
     return true;
 }
 
+void Texture::dropImage() {
+    if (sourcePath.empty() || target != GL_TEXTURE_2D || id == 0) return;
+    freeImage(image);
+    image = nullptr;
+}
+
+bool Texture::decodeAgain() {
+    if (sourcePath.empty() || target != GL_TEXTURE_2D || id == 0) return false;
+    ImageData* decoded = ImageLibrary::instance().loadImage(sourcePath.c_str(), "");
+    if (!decoded) return false;
+    if (static_cast<int>(decoded->width) != imageWidth || static_cast<int>(decoded->height) != imageHeight) {
+        freeImage(decoded);
+        return false;
+    }
+    if (decoded->width != static_cast<uint32_t>(width) || decoded->height != static_cast<uint32_t>(height))
+        ImageLibrary::instance().scaleImage(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                            decoded);
+    if (decoded->bitsPerPixel != 32) ImageLibrary::instance().convertTo32Bit(decoded, sourcePath.c_str());
+    image = decoded;
+    return true;
+}
+
 void Texture::applyAlphaMask(Texture* mask) {
     alphaMask = mask;
+    const bool baseDecoded = !image && decodeAgain();
+    const bool maskDecoded = mask && !mask->image && mask->decodeAgain();
     ImageData* base = image;
     ImageData* source = mask ? mask->image : nullptr;
-    if (!base || !source || !base->data || !source->data) return;
-    if (base->width != source->width || base->height != source->height) return;
-    const size_t baseStep = base->bitsPerPixel / 8;
-    const size_t maskStep = source->bitsPerPixel / 8;
+    if (base && source && base->data && source->data && base->width == source->width &&
+        base->height == source->height)
+        writeAlphaFrom(*base, *source);
+    if (baseDecoded) dropImage();
+    if (maskDecoded) mask->dropImage();
+}
+
+void Texture::writeAlphaFrom(ImageData& base, const ImageData& source) {
+    const size_t baseStep = base.bitsPerPixel / 8;
+    const size_t maskStep = source.bitsPerPixel / 8;
     // Only images with an alpha byte to write and three colour bytes to read.
     if (baseStep != 4 || maskStep < 3) return;
-    const size_t pixels = static_cast<size_t>(base->width) * base->height;
+    const size_t pixels = static_cast<size_t>(base.width) * base.height;
     for (size_t i = 0; i < pixels; ++i) {
-        const unsigned char* m = source->data + i * maskStep;
-        base->data[i * baseStep + 3] = static_cast<unsigned char>((m[0] + m[1] + m[2]) / 3);
+        const unsigned char* m = source.data + i * maskStep;
+        base.data[i * baseStep + 3] = static_cast<unsigned char>((m[0] + m[1] + m[2]) / 3);
     }
     glBindTexture(GL_TEXTURE_2D, id);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base->width), static_cast<GLint>(base->height),
-                      GL_RGBA, GL_UNSIGNED_BYTE, base->data);
+    gluBuild2DMipmaps(GL_TEXTURE_2D, 4, static_cast<GLint>(base.width), static_cast<GLint>(base.height),
+                      GL_RGBA, GL_UNSIGNED_BYTE, base.data);
 }
 
 void Texture::generateTexture2D() {
@@ -266,6 +296,11 @@ std::vector<Texture*> TextureManager::fileTextures() const {
             textures.push_back(texture);
     }
     return textures;
+}
+
+void TextureManager::dropImages() {
+    for (auto& item : entries)
+        if (item.second->object) item.second->object->dropImage();
 }
 
 void TextureManager::releaseAll() {

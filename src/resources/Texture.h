@@ -33,8 +33,12 @@ class Texture {
     void generateTexture2D();
     // Writes the brightness of `mask`'s picture into this texture's alpha (same sizes only, a
     // 32-bit picture here, at least 24 bits there) and uploads it again. Remembered, so that a
-    // reload of this picture gets its mask again.
+    // reload of this picture gets its mask again. A picture dropped by dropImage is decoded again
+    // for it (and dropped again afterwards).
     void applyAlphaMask(Texture* mask);
+    // Frees the decoded picture of a texture loaded from a file; the uploaded texture stays. Only
+    // an alpha mask reads the picture again, and decodes it from the file for that.
+    void dropImage();
     // Empty textures: 2D rounded up to powers of two from 8 (at most 1024), depth and cube map
     // size x size.
     void createEmpty2D(int w, int h);
@@ -51,6 +55,12 @@ class Texture {
     int imageWidth = 0; // size of the image file before resizing
     int imageHeight = 0;
     std::string sourcePath; // directory + name of the file it was loaded from, for reports
+
+  private:
+    // The picture from sourcePath again, sized and widened as the upload had it. False when it
+    // can't be read now (or no longer has the uploaded proportions).
+    bool decodeAgain();
+    void writeAlphaFrom(ImageData& base, const ImageData& source);
 };
 
 // Generic name -> object registry; the destructor deletes every entry.
@@ -96,6 +106,9 @@ class TextureManager : public ResourceManager<Texture> {
     std::vector<Texture*> fileTextures() const;
     // Deletes every texture with its image (not the GL objects) and empties the registry.
     void releaseAll();
+    // Frees the decoded pictures of the textures loaded so far (dropImage): once a demo has
+    // loaded, they only cost memory.
+    void dropImages();
 
     // A checking tool's look at each picture before it is loaded (directory + name): false skips
     // the load as if the file could not be read. None is installed in the player.

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -301,4 +302,51 @@ TEST_F(Textures, ReloadingAPictureKeepsItsTextureAndItsMask) {
     const std::vector<Texture*> fromFiles = registry.fileTextures();
     EXPECT_EQ(fromFiles.size(), 2u);
     EXPECT_EQ(std::count(fromFiles.begin(), fromFiles.end(), empty), 0);
+}
+
+TEST_F(Textures, DroppedPicturesAreDecodedAgainForAMaskAndGiveTheSameTexels) {
+    // Odd sizes, so the decoded-again pictures are scaled and widened as the upload had them.
+    const auto picture = [&](const std::string& name, unsigned char salt) {
+        auto pixels = rgbPixels(6, 3, [&](int x, int y) {
+            return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 40 + salt),
+                                                static_cast<unsigned char>(y * 70), salt};
+        });
+        ASSERT_TRUE(writePNG(dir + name, 6, 3, PNG_COLOR_TYPE_RGB, 8, pixels));
+    };
+    for (const char* name : {"base.png", "base2.png"})
+        picture(name, 10);
+    for (const char* name : {"mask.png", "mask2.png"})
+        picture(name, 90);
+    Texture* kept = registry.loadTexture("base.png", dir, GL_TEXTURE_2D);
+    Texture* keptMask = registry.loadTexture("mask.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(kept && keptMask);
+    kept->applyAlphaMask(keptMask);
+    const std::vector<unsigned char> expected = readTexture(kept);
+
+    Texture* base = registry.loadTexture("base2.png", dir, GL_TEXTURE_2D);
+    Texture* mask = registry.loadTexture("mask2.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(base && mask);
+    registry.dropImages();
+    EXPECT_EQ(base->getImage(), nullptr);
+    EXPECT_EQ(kept->getImage(), nullptr);
+    EXPECT_EQ(readTexture(kept), expected); // the uploads stay
+    base->applyAlphaMask(mask);
+    EXPECT_EQ(readTexture(base), expected);
+    EXPECT_NE(expected[3], 255);
+    EXPECT_EQ(base->getImage(), nullptr); // dropped again
+    EXPECT_EQ(mask->getImage(), nullptr);
+
+    // A reload takes its mask from a dropped picture too.
+    ASSERT_TRUE(base->reloadFromFile());
+    EXPECT_EQ(readTexture(base), expected);
+
+    // A mask whose file is gone, or no longer the size it was, leaves the texture as it is.
+    registry.dropImages();
+    std::remove((dir + "mask2.png").c_str());
+    base->applyAlphaMask(mask);
+    EXPECT_EQ(readTexture(base), expected);
+    auto other = rgbPixels(6, 6, [](int, int) { return std::array<unsigned char, 3>{0, 0, 0}; });
+    ASSERT_TRUE(writePNG(dir + "mask2.png", 6, 6, PNG_COLOR_TYPE_RGB, 8, other));
+    base->applyAlphaMask(mask);
+    EXPECT_EQ(readTexture(base), expected);
 }
