@@ -3,6 +3,7 @@
 #include "GLTest.h"
 #include "OggWriter.h"
 #include "PngPixels.h"
+#include "PreviewProcess.h"
 #include "X11Control.h"
 
 #include <gtest/gtest.h>
@@ -51,47 +52,7 @@ bool haveDisplay() {
     return getenv("DISPLAY") && *getenv("DISPLAY");
 }
 
-struct Preview {
-    pid_t pid = -1;
-    std::string errPath;
-    unsigned long window = 0;
-
-    Preview(const std::string& demo, const std::string& arguments) {
-        errPath = makeTempDir() + "/stderr.txt";
-        pid = fork();
-        if (pid == 0) {
-            if (!freopen(errPath.c_str(), "w", stderr)) _exit(97);
-            setenv("HOLDFAST_UNATTENDED", "1", 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            const std::string command = binPath("holdfast-preview") + " --data " + demo + " " + arguments;
-            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
-            _exit(98);
-        }
-        window = waitForWindowTitled("holdfast-preview", 30000, pid);
-    }
-    ~Preview() {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    bool running() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
-    std::string err() const { return readFile(errPath); }
-    // Exit code after Escape, or -1 if it does not end.
-    int quit() {
-        sendKey(window, "Escape");
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
-    }
-};
+using Preview = PreviewProcess;
 
 // The capture tool's frame at t, top row first.
 std::vector<unsigned char> captured(const std::string& demo, int t) {

@@ -3,6 +3,7 @@
 // writes the tracks into the script, and a missing, vanishing or hostile editor is survived.
 #include "GLTest.h"
 #include "PngPixels.h"
+#include "PreviewProcess.h"
 #include "X11Control.h"
 
 #include <gtest/gtest.h>
@@ -173,32 +174,8 @@ class EditorStandIn {
     std::string in_;
 };
 
-struct Preview {
-    pid_t pid = -1;
-    std::string errPath;
-    unsigned long window = 0;
-
-    Preview(const std::string& demo, const std::string& arguments) {
-        errPath = makeTempDir() + "/stderr.txt";
-        pid = fork();
-        if (pid == 0) {
-            if (!freopen(errPath.c_str(), "w", stderr)) _exit(97);
-            setenv("HOLDFAST_UNATTENDED", "1", 1);
-            setenv("SDL_AUDIODRIVER", "dummy", 1);
-            const std::string command = binPath("holdfast-preview") + " --data " + demo + " " + arguments;
-            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
-            _exit(98);
-        }
-        window = waitForWindowTitled("holdfast-preview", 30000, pid);
-    }
-    ~Preview() {
-        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    bool running() const { return waitpid(pid, nullptr, WNOHANG) == 0; }
-    std::string err() const { return readFile(errPath); }
+struct Preview : PreviewProcess {
+    using PreviewProcess::PreviewProcess;
     // Waits up to `ms` for `part` on stderr.
     bool said(const std::string& part, int ms = 5000) const {
         const auto end = Clock::now() + std::chrono::milliseconds(ms);
@@ -207,19 +184,6 @@ struct Preview {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return true;
-    }
-    int quit() {
-        sendKey(window, "Escape");
-        const auto end = Clock::now() + std::chrono::seconds(20);
-        while (Clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
     }
     std::vector<int> centre() const {
         const std::vector<unsigned char> rgb = grabWindow(window, 800, 600);
