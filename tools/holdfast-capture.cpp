@@ -25,6 +25,7 @@
 #include "host/Player.h"
 #include "platform/GL.h"
 #include "platform/Platform.h"
+#include "platform/ReplacingFile.h"
 #include "resources/ContactSheet.h"
 #include "resources/PngWriter.h"
 #include "sound/SoundSystem.h"
@@ -267,8 +268,7 @@ void stepFrame(int t) {
 // Outputs replace regular files only: a device node, FIFO, symbolic link or folder in the way is
 // left alone (as root, renaming over /dev/stdout would replace it for the whole machine).
 bool replaceable(const fs::path& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+    return platform::replaceableOutput(path.c_str());
 }
 
 bool refuseUnlessReplaceable(const fs::path& path) {

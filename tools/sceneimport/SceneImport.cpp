@@ -4,6 +4,7 @@
 
 #include "engine/SceneFile.h"
 #include "engine/SceneWriter.h"
+#include "platform/ReplacingFile.h"
 #include "resources/ImageLibrary.h"
 #include "resources/PngWriter.h"
 
@@ -96,8 +97,7 @@ bool isFile(const std::string& path) {
 // Something other than a regular file at `path` (a FIFO, a device, a symbolic link, a folder):
 // outputs never replace those.
 bool holdsOtherThanFile(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    return !platform::replaceableOutput(path.c_str());
 }
 
 // A file's identity, so that two names of one file compare equal.
