@@ -3,3 +3,5 @@
 
 #include <GL/glew.h>
 #include <GL/glu.h>
+// GL state that render targets swap is followed as it is set (see GLState.h).
+#include "platform/GLState.h"

@@ -1,6 +1,6 @@
 #include "platform/Platform.h"
 
-#include <GL/glew.h>
+#include "platform/GLState.h"
 #include <SDL.h>
 
 #include <chrono>
@@ -216,10 +216,13 @@ Context* createContext(Window* window) {
 }
 
 bool makeCurrent(Window* window, Context* context) {
+    // What the state cache knows belongs to the context current before.
+    if (SDL_GL_GetCurrentContext() != (context ? context->sdl : nullptr)) glstate::forget();
     return SDL_GL_MakeCurrent(window->sdl, context ? context->sdl : nullptr) == 0;
 }
 
 bool releaseCurrent(Window* window) {
+    glstate::forget();
     return SDL_GL_MakeCurrent(window ? window->sdl : nullptr, nullptr) == 0;
 }
 
@@ -229,6 +232,7 @@ bool hasCurrentGLContext() {
 
 void deleteContext(Context* context) {
     if (!context) return;
+    if (SDL_GL_GetCurrentContext() == context->sdl) glstate::forget();
     SDL_GL_DeleteContext(context->sdl);
     delete context;
 }

@@ -8,13 +8,6 @@
 #include <cstring>
 
 namespace {
-// The switches a target keeps as its own: those its users turn on and off around their drawing.
-constexpr GLenum kSwitches[] = {GL_BLEND,       GL_DEPTH_TEST, GL_CULL_FACE, GL_TEXTURE_2D,
-                                GL_LIGHTING,    GL_ALPHA_TEST, GL_FOG,       GL_POLYGON_OFFSET_FILL,
-                                GL_SCISSOR_TEST};
-constexpr int kSwitchCount = static_cast<int>(sizeof(kSwitches) / sizeof(kSwitches[0]));
-static_assert(kSwitchCount <= 32, "one bit per switch");
-
 // The target drawn into now; null while drawing goes to the window's framebuffer.
 PBuffer* currentTarget = nullptr;
 
@@ -35,80 +28,15 @@ std::size_t limitFromEnvironment() {
     return static_cast<std::size_t>(mib) << 20;
 }
 
-bool sameMatrix(const GLfloat* a, const GLfloat* b) {
-    return std::memcmp(a, b, 16 * sizeof(GLfloat)) == 0;
-}
-
-bool sameColour(const GLfloat* a, const GLfloat* b) {
-    return std::memcmp(a, b, 4 * sizeof(GLfloat)) == 0;
+// Debug builds (the sanitizer suite among them) check at every switch that the state cache agrees
+// with GL, so that any test finds a GL call setting followed state behind the cache's back.
+void checkStateCache() {
+#ifndef NDEBUG
+    if (const char* what = glstate::firstDifference())
+        reportErrorText(__FILE__, __LINE__, "GL state cache out of step with GL: ", what, true);
+#endif
 }
 } // namespace
-
-TargetState TargetState::defaults() {
-    TargetState s{};
-    for (int i = 0; i < 16; i += 5)
-        s.projection[i] = s.modelview[i] = 1.0f;
-    s.matrixMode = GL_MODELVIEW;
-    s.enables = 0;
-    s.blendSrc = GL_ONE;
-    s.blendDst = GL_ZERO;
-    s.blendEquation = GL_FUNC_ADD;
-    for (float& c : s.colour)
-        c = 1.0f;
-    s.texture = 0;
-    s.depthMask = GL_TRUE;
-    for (GLboolean& m : s.colourMask)
-        m = GL_TRUE;
-    return s;
-}
-
-void TargetState::read() {
-    glGetFloatv(GL_PROJECTION_MATRIX, projection);
-    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-    glGetIntegerv(GL_MATRIX_MODE, &matrixMode);
-    enables = 0;
-    for (int i = 0; i < kSwitchCount; ++i)
-        if (glIsEnabled(kSwitches[i])) enables |= 1u << i;
-    glGetIntegerv(GL_BLEND_SRC, &blendSrc);
-    glGetIntegerv(GL_BLEND_DST, &blendDst);
-    glGetIntegerv(GL_BLEND_EQUATION, &blendEquation);
-    glGetFloatv(GL_CURRENT_COLOR, colour);
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clearColour);
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
-    glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
-    glGetBooleanv(GL_COLOR_WRITEMASK, colourMask);
-}
-
-void TargetState::applyOver(const TargetState& current) const {
-    const bool projectionDiffers = !sameMatrix(projection, current.projection);
-    const bool modelviewDiffers = !sameMatrix(modelview, current.modelview);
-    if (projectionDiffers) {
-        glMatrixMode(GL_PROJECTION);
-        glLoadMatrixf(projection);
-    }
-    if (modelviewDiffers) {
-        glMatrixMode(GL_MODELVIEW);
-        glLoadMatrixf(modelview);
-    }
-    if (projectionDiffers || modelviewDiffers || matrixMode != current.matrixMode) glMatrixMode(matrixMode);
-    const std::uint32_t changed = enables ^ current.enables;
-    for (int i = 0; changed >> i; ++i) {
-        if (!(changed & (1u << i))) continue;
-        if (enables & (1u << i))
-            glEnable(kSwitches[i]);
-        else
-            glDisable(kSwitches[i]);
-    }
-    if (blendSrc != current.blendSrc || blendDst != current.blendDst) glBlendFunc(blendSrc, blendDst);
-    if (blendEquation != current.blendEquation) glBlendEquation(blendEquation);
-    if (!sameColour(colour, current.colour)) glColor4fv(colour);
-    if (!sameColour(clearColour, current.clearColour))
-        glClearColor(clearColour[0], clearColour[1], clearColour[2], clearColour[3]);
-    if (texture != current.texture) glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
-    if (depthMask != current.depthMask) glDepthMask(depthMask);
-    if (std::memcmp(colourMask, current.colourMask, sizeof colourMask) != 0)
-        glColorMask(colourMask[0], colourMask[1], colourMask[2], colourMask[3]);
-}
 
 LightColours LightColours::defaults() {
     LightColours l{};
@@ -264,8 +192,11 @@ void PBuffer::enable() {
     }
     if (texture == 0) createTexture();
 
-    caller.read();
-    glGetIntegerv(GL_VIEWPORT, callerViewport);
+    caller = glstate::current();
+    checkStateCache();
+    const GLint* viewport = glstate::viewport();
+    for (int i = 0; i < 4; ++i)
+        callerViewport[i] = viewport[i];
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     if (attachedTexture != texture && !attachColour()) {
         glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
@@ -292,7 +223,8 @@ void PBuffer::disable() {
         reportError(__FILE__, __LINE__, "PBuffer::disable failed", false);
         return;
     }
-    own.read();
+    own = glstate::current();
+    checkStateCache();
     caller.applyOver(own);
     if (callerLightsSaved) {
         ownLights->read();

@@ -15,25 +15,9 @@
 constexpr int WGL_FRONT_LEFT_ARB = 0x2083;
 constexpr int WGL_DEPTH_COMPONENT_NV = 0x20A7;
 
-// The GL state a render target swaps with its caller's on enable and back on disable. A fresh
-// target starts from GL's defaults.
-struct TargetState {
-    GLfloat projection[16];
-    GLfloat modelview[16];
-    GLint matrixMode;
-    std::uint32_t enables; // one bit per entry of the switch list in PBuffer.cpp
-    GLint blendSrc, blendDst, blendEquation;
-    GLfloat colour[4];
-    GLfloat clearColour[4];
-    GLint texture; // GL_TEXTURE_BINDING_2D of the active unit
-    GLboolean depthMask;
-    GLboolean colourMask[4];
-
-    static TargetState defaults();
-    void read();
-    // Sets what differs from `current` (the state GL holds now).
-    void applyOver(const TargetState& current) const;
-};
+// The GL state a render target swaps with its caller's on enable and back on disable (kept by the
+// platform's state cache as it is set, so a swap reads nothing back from GL).
+using TargetState = glstate::State;
 
 // The colours and switches of the GL lights. Kept per target only by the targets whose users light
 // what they draw (a scene drawn into a target sets its light colours there once, when it starts).
