@@ -47,6 +47,12 @@ struct LightColours {
     void apply() const;
 };
 
+// The buffers a target holds. Colour is what its texture shows; depth is what depth testing in it
+// (or, with bindDepth, its depth texture) works on. A target whose users never depth-test what
+// they draw into it needs no depth buffer, and one that is only ever read for its depth texture
+// needs no colour; each leaves out 4 bytes a pixel.
+enum class TargetBuffers { ColourAndDepth, ColourOnly, DepthOnly };
+
 class PBuffer {
   public:
     PBuffer() = default;
@@ -54,10 +60,12 @@ class PBuffer {
     PBuffer(const PBuffer&) = delete;
     PBuffer& operator=(const PBuffer&) = delete;
 
-    // Creates the target (RGBA8 colour, 24-bit depth; a depth texture when bindDepth). Does nothing
-    // when already initialised. Failures are fatal, among them the storage of all targets together
-    // passing storageLimit().
-    void initialize(int width, int height, bool bindDepth);
+    // Creates the target (RGBA8 colour, 24-bit depth; a depth texture when bindDepth; `buffers`
+    // leaves out one of the two). Does nothing when already initialised. Failures are fatal, among
+    // them the storage of all targets together passing storageLimit(). Without depth, depth testing
+    // in the target passes every fragment; without colour, there is no texture to create or bind.
+    void initialize(int width, int height, bool bindDepth,
+                    TargetBuffers buffers = TargetBuffers::ColourAndDepth);
     bool isInitialized() const { return initialized; }
 
     // Draws into the target from now on (its framebuffer, a viewport over all of it and its own
@@ -107,6 +115,7 @@ class PBuffer {
     bool textureCreated = false;
     bool enabled = false;
 
+    bool hasColour = true;
     bool hasDepthTexture = false;
     GLuint framebuffer = 0;
     GLuint depthRenderbuffer = 0;
