@@ -226,6 +226,9 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
+    } else if (buffers == TargetBuffers::DepthWhenNeeded) {
+        depthDeferred = true;
+        depthCleared = false;
     } else if (depth) {
         glGenRenderbuffers(1, &depthRenderbuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
@@ -250,6 +253,46 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
     }
     own = TargetState::defaults();
     initialized = true;
+}
+
+void PBuffer::makeDepth() {
+    // Called with this target's framebuffer bound.
+    depthDeferred = false;
+    glGenRenderbuffers(1, &depthRenderbuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
+    if (!depthCleared) return; // never cleared: undefined, as a fresh buffer's contents are
+    const GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    GLboolean mask = GL_TRUE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
+    GLdouble value = 1.0;
+    glGetDoublev(GL_DEPTH_CLEAR_VALUE, &value);
+    if (scissor) glDisable(GL_SCISSOR_TEST);
+    if (!mask) glDepthMask(GL_TRUE);
+    glClearDepth(clearedDepth);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glClearDepth(value);
+    if (!mask) glDepthMask(GL_FALSE);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+}
+
+void PBuffer::depthNeeded() {
+    if (currentTarget && currentTarget->depthDeferred) currentTarget->makeDepth();
+}
+
+void PBuffer::clearing(GLbitfield mask) {
+    PBuffer* target = currentTarget;
+    if (!(mask & GL_DEPTH_BUFFER_BIT) || !target || !target->depthDeferred) return;
+    GLboolean writes = GL_TRUE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &writes);
+    if (!writes) return; // the clear leaves depth as it is
+    if (glIsEnabled(GL_SCISSOR_TEST)) {
+        target->makeDepth(); // part of it: the rest keeps what it had
+        return;
+    }
+    glGetDoublev(GL_DEPTH_CLEAR_VALUE, &target->clearedDepth);
+    target->depthCleared = true;
 }
 
 bool PBuffer::attachColour() {
@@ -384,6 +427,8 @@ void PBuffer::releaseStorage() {
     framebuffer = 0;
     depthRenderbuffer = 0;
     depthTexture = 0;
+    depthDeferred = false;
+    depthCleared = false;
     attachedTexture = 0;
     hasColour = true;
     hasDepthTexture = false;

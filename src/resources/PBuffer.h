@@ -50,8 +50,9 @@ struct LightColours {
 // The buffers a target holds. Colour is what its texture shows; depth is what depth testing in it
 // (or, with bindDepth, its depth texture) works on. A target whose users never depth-test what
 // they draw into it needs no depth buffer, and one that is only ever read for its depth texture
-// needs no colour; each leaves out 4 bytes a pixel.
-enum class TargetBuffers { ColourAndDepth, ColourOnly, DepthOnly };
+// needs no colour; each leaves out 4 bytes a pixel. DepthWhenNeeded makes the depth buffer only
+// when depthNeeded() says a draw or read needs it (counted against the limit from the start).
+enum class TargetBuffers { ColourAndDepth, ColourOnly, DepthOnly, DepthWhenNeeded };
 
 class PBuffer {
   public:
@@ -104,8 +105,17 @@ class PBuffer {
     // (all but those that draw a scene) pay nothing for it.
     static void lightsInUse();
 
+    // For targets made with TargetBuffers::DepthWhenNeeded. depthNeeded is to be called before
+    // every draw call made while the depth test is on, and before reading depth back: the target
+    // drawn into now gets its depth buffer, holding what the depth clears since it was made left
+    // there. clearing is to be called before every glClear: a full depth clear of a target without
+    // its buffer is remembered, a scissored one makes the buffer first.
+    static void depthNeeded();
+    static void clearing(GLbitfield mask);
+
   private:
     bool attachColour();
+    void makeDepth();
     void releaseStorage();
 
     GLuint texture = 0;
@@ -120,6 +130,9 @@ class PBuffer {
     GLuint framebuffer = 0;
     GLuint depthRenderbuffer = 0;
     GLuint depthTexture = 0;
+    bool depthDeferred = false; // DepthWhenNeeded and not made yet
+    bool depthCleared = false;  // a depth clear came while deferred, to clearedDepth
+    GLdouble clearedDepth = 1.0;
     GLuint attachedTexture = 0; // colour texture currently attached to the framebuffer
     std::size_t storage = 0;    // bytes counted against the limit
 

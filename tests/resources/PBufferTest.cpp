@@ -248,6 +248,54 @@ TEST_F(RenderTargets, TargetsWithoutDepthOrWithoutColour) {
     glColor3f(1, 1, 1);
 }
 
+// A target that makes its depth buffer when a draw first needs it depth-tests like one that had it
+// from the start: here the depth test comes on only in the second use, after a depth clear that
+// the target had no buffer for yet.
+TEST_F(RenderTargets, DepthMadeWhenFirstNeededHoldsTheEarlierClear) {
+    const std::size_t before = PBuffer::storageInUse();
+    PBuffer lazy, eager;
+    lazy.initialize(32, 32, false, TargetBuffers::DepthWhenNeeded);
+    eager.initialize(32, 32, false);
+    EXPECT_EQ(PBuffer::storageInUse(), before + 2 * 32 * 32 * 8);
+    for (PBuffer* target : {&lazy, &eager}) {
+        target->enable();
+        glClearColor(0, 1, 0, 1);
+        glClearDepth(0.25);
+        PBuffer::clearing(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glClearDepth(1.0);
+        glDisable(GL_DEPTH_TEST);
+        target->disable();
+
+        target->enable();
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LESS);
+        PBuffer::depthNeeded();
+        glColor3f(1, 0, 0);
+        leftHalf(0.0f); // depth 0.5: behind the cleared 0.25
+        glColor3f(0, 0, 1);
+        leftHalf(-0.6f); // depth 0.2: in front
+        glDisable(GL_DEPTH_TEST);
+        target->disable();
+    }
+    lazy.bind(WGL_FRONT_LEFT_ARB);
+    const auto drawn = boundColour(32, 32);
+    lazy.release(WGL_FRONT_LEFT_ARB);
+    eager.bind(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(boundColour(32, 32), drawn);
+    eager.release(WGL_FRONT_LEFT_ARB);
+    const std::vector<unsigned char> blue = {0, 0, 255, 255}, green = {0, 255, 0, 255};
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 4) * 4, drawn.begin() + (16 * 32 + 5) * 4),
+        blue);
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 28) * 4, drawn.begin() + (16 * 32 + 29) * 4),
+        green);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    glColor3f(1, 1, 1);
+    glEnable(GL_DEPTH_TEST);
+}
+
 TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
     PBuffer target;
     ReportCapture reports;
