@@ -57,8 +57,8 @@ void releaseSource(PBuffer* pbuffer) {
     if (pbuffer) pbuffer->release(WGL_FRONT_LEFT_ARB);
 }
 
-void prepareTarget(PBuffer& target, int size) {
-    initLinkedTarget(target, size, GL_LINEAR, kAllBuffers);
+void prepareTarget(PBuffer& target, int size, TargetBuffers buffers) {
+    initLinkedTarget(target, size, GL_LINEAR, kAllBuffers, buffers);
 }
 } // namespace
 
@@ -75,10 +75,11 @@ Blur::Blur() : Effect("Blur") {
     registerVariable(blurFactor, "BlurFactor", NoList, KindFloat);
     registerVariable(glowStrength, "GlowStrength", NoList, KindFloat);
 
-    prepareTarget(p0, 1024);
-    prepareTarget(p1, 512);
-    prepareTarget(p2, 512);
-    prepareTarget(p3, 512);
+    // The linked effect may depth-test in p0; the threshold and streak passes in the others never do.
+    prepareTarget(p0, 1024, TargetBuffers::ColourAndDepth);
+    prepareTarget(p1, 512, TargetBuffers::ColourOnly);
+    prepareTarget(p2, 512, TargetBuffers::ColourOnly);
+    prepareTarget(p3, 512, TargetBuffers::ColourOnly);
 
     sharedCopyMode = !depthTargetsAvailable();
     if (sharedCopyMode) ensureCopyTexture();

@@ -10,8 +10,8 @@
 #include <string>
 
 namespace {
-void makeTarget(PBuffer& target, int size) {
-    initLinkedTarget(target, size, GL_LINEAR);
+void makeTarget(PBuffer& target, int size, TargetBuffers buffers) {
+    initLinkedTarget(target, size, GL_LINEAR, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, buffers);
     checkAssert(target.isInitialized(), __FILE__, __LINE__);
 }
 
@@ -37,10 +37,11 @@ DepthOfField::DepthOfField() : Effect("DOF") {
     registerVariable(constant, "Constant", NoList, KindFloat);
     registerVariable(weight1, "Weight1", NoList, KindFloat);
     registerVariable(weight2, "Weight2", NoList, KindFloat);
-    makeTarget(p0, 1024);
-    makeTarget(p1, 512);
-    makeTarget(p2, 512);
-    makeTarget(p3, 512);
+    // The linked scene is depth-tested in p0; the streak passes in the others never depth-test.
+    makeTarget(p0, 1024, TargetBuffers::ColourAndDepth);
+    makeTarget(p1, 512, TargetBuffers::ColourOnly);
+    makeTarget(p2, 512, TargetBuffers::ColourOnly);
+    makeTarget(p3, 512, TargetBuffers::ColourOnly);
 }
 
 bool DepthOfField::supported() {

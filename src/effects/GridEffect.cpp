@@ -27,7 +27,11 @@ GridEffect::GridEffect(const char* scriptName, int n, float width, float height,
     registerVariable(magic4, "magic4", NoList, KindFloat);
     registerVariable(magic5, "magic5", NoList, KindFloat);
     speed.value = 0.1f;
+}
 
+void GridEffect::makePicture() {
+    // Made once an effect is linked: a grid that only ever shows a texture holds no target.
+    if (!linked || pbuffer.isInitialized()) return;
     pbuffer.initialize(kPictureSize, kPictureSize, false);
     pbuffer.createTexture(GL_REPEAT, GL_LINEAR, GL_LINEAR);
     pbuffer.enable();
@@ -42,6 +46,7 @@ int gridAspect() {
 
 void GridEffect::start(int time) {
     Effect::start(time);
+    makePicture();
     if (!pbuffer.isInitialized() || inPicture) return;
     // The linked effect starts inside the target it will draw into.
     inPicture = true;
@@ -53,6 +58,7 @@ void GridEffect::start(int time) {
 
 void GridEffect::update(int time) {
     Effect::update(time);
+    makePicture();
     // A grid that is (through others) its own picture would draw itself without end: the inner
     // visit leaves the picture as it is.
     if (linked && pbuffer.isInitialized() && !inPicture) {
@@ -78,6 +84,7 @@ void GridEffect::signal(const Signal& s) {
 }
 
 void GridEffect::render(int time) {
+    makePicture();
     const bool fromLinked = linked && pbuffer.isInitialized();
     if (fromLinked) {
         glEnable(GL_TEXTURE_2D);

@@ -1,6 +1,6 @@
-// What the two grid effects share: a picture (a linked effect rendered into a 512 x 512 target
-// every frame, or a texture named by signal 4) laid on an animated GridMesh seen through a
-// perspective camera, their variables and their drawing. Each effect adds its grid, camera
+// What the two grid effects share: a picture (a linked effect rendered into a 512 x 512 target,
+// made when the first link comes, every frame; or a texture named by signal 4) laid on an animated GridMesh
+// seen through a perspective camera, their variables and their drawing. Each effect adds its grid, camera
 // distance, texture spin and animation formulas.
 #pragma once
 
@@ -56,6 +56,9 @@ class GridEffect : public Effect {
     virtual void spinTexture(int time) = 0;
 
   private:
+    // Creates the picture's target when an effect is linked and it has none yet.
+    void makePicture();
+
     float distance;
     bool inPicture = false; // drawing (or starting) the linked effect into the picture
 };

@@ -3,9 +3,10 @@
 #include "demo/Effect.h"
 #include "resources/PBuffer.h"
 
-void initLinkedTarget(PBuffer& target, int size, GLint magFilter, GLbitfield clearMask) {
+void initLinkedTarget(PBuffer& target, int size, GLint magFilter, GLbitfield clearMask,
+                      TargetBuffers buffers) {
     if (target.isInitialized()) target.destroy();
-    target.initialize(size, size, false);
+    target.initialize(size, size, false, buffers);
     target.createTexture(GL_REPEAT, GL_LINEAR, magFilter);
     target.enable();
     glClearColor(0, 0, 0, 0);

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "platform/GL.h"
+#include "resources/PBuffer.h"
 
 #include <initializer_list>
 
 class Effect;
-class PBuffer;
 
 // One target the linked effect is drawn into: cleared with clearMask first, then the linked
 // effect's update and render, then afterRender (an extra pass inside the target) if given.
@@ -18,10 +18,11 @@ struct LinkedTarget {
     void (*afterRender)() = nullptr;
 };
 
-// (Re)creates a size x size target whose texture repeats (GL_REPEAT, GL_LINEAR minification,
-// magFilter magnification) and clears clearMask of it to transparent black.
+// (Re)creates a size x size target holding `buffers`, whose texture repeats (GL_REPEAT, GL_LINEAR
+// minification, magFilter magnification), and clears clearMask of it to transparent black.
 void initLinkedTarget(PBuffer& target, int size, GLint magFilter = GL_NEAREST,
-                      GLbitfield clearMask = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+                      GLbitfield clearMask = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT,
+                      TargetBuffers buffers = TargetBuffers::ColourAndDepth);
 
 // To follow the base start: starts the linked effect, then once more inside every initialised
 // target so that it can make what it needs in that target's context. Nothing without a link.

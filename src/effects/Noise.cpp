@@ -7,7 +7,11 @@
 
 namespace {
 Texture* makeNoiseTexture(const char* name, int size) {
-    Texture* texture = TextureManager::instance().createTexture(name, size, size, GL_TEXTURE_2D, GL_RGBA);
+    // Every texel's four channels are one value, so luminance + alpha stores the same texels in half
+    // the memory and samples to the same colours under every texture environment but GL_DECAL,
+    // which nothing uses.
+    Texture* texture =
+        TextureManager::instance().createTexture(name, size, size, GL_TEXTURE_2D, GL_LUMINANCE8_ALPHA8);
     if (texture) texture->setFilter(GL_NEAREST, GL_NEAREST);
     TextureTools::clearTexture(texture);
     TextureTools::randomizeTexture(texture);

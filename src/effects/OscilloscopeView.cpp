@@ -4,7 +4,8 @@
 #include "sound/OscilloscopeTap.h"
 
 OscilloscopeView::OscilloscopeView() {
-    pbuffer.initialize(size, size, false);
+    // The waveform is drawn without depth testing: no depth buffer.
+    pbuffer.initialize(size, size, false, TargetBuffers::ColourOnly);
     pbuffer.createTexture(GL_REPEAT, GL_LINEAR, GL_NEAREST);
 }
 

@@ -272,7 +272,8 @@ void Scene::setShadows(bool on) {
             PBuffer*& target = shadowTarget();
             if (!target) target = new PBuffer;
             if (!target->isInitialized()) {
-                target->initialize(shadowTargetSize, shadowTargetSize, true);
+                // Only its depth is ever read: the pass draws with colour writes off.
+                target->initialize(shadowTargetSize, shadowTargetSize, true, TargetBuffers::DepthOnly);
                 target->enable();
                 glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
                 target->disable();

@@ -21,6 +21,7 @@ bool musicEnabled = true;
 std::string musicFileName = "music.ogg";
 
 namespace {
+constexpr const char* kLoadingPicture = "data/images/loading.png";
 DemoEngine* displayEngine = nullptr;
 
 void closeSoundAtExit() {
@@ -54,7 +55,7 @@ void loadingSequence(const LoadingSetup& setup) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
 
     // The picture stays on screen while the script loads.
-    Texture* loading = TextureManager::instance().loadTexture("data/images/loading.png", "", GL_TEXTURE_2D);
+    Texture* loading = TextureManager::instance().loadTexture(kLoadingPicture, "", GL_TEXTURE_2D);
     setOrthoYUp();
     drawTexturedQuad(loading, ScreenRect{0.0f, 0.0f, 1.0f, 1.0f});
     if (setup.present) setup.present(setup.presentContext);
@@ -71,6 +72,9 @@ void loadingSequence(const LoadingSetup& setup) {
     // Scene files name textures by their last path component inside the texture directory.
     SceneLoaderQZG::setKeepStoredTexturePaths(false);
     loadDemo();
+    // The loading picture (a 1024 x 1024 texture with its mipmaps) has done its work, unless the
+    // demo shows it too.
+    TextureManager::instance().releaseIfUnshared(kLoadingPicture);
     // The pictures are on the GPU now; their decoded copies would stay in memory for the whole run.
     TextureManager::instance().dropImages();
     platform::returnFreeMemory();

@@ -100,7 +100,7 @@ PBuffer::~PBuffer() {
     destroy();
 }
 
-void PBuffer::initialize(int w, int h, bool bindDepth) {
+void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
     if (initialized) return;
     width = w;
     height = h;
@@ -119,7 +119,10 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
         return;
     }
     // Colour and depth, four bytes a pixel each, are what a target holds in the driver.
-    const std::size_t bytes = static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 8;
+    const bool colour = buffers != TargetBuffers::DepthOnly;
+    const bool depth = bindDepth || buffers != TargetBuffers::ColourOnly; // bindDepth keeps its texture
+    const std::size_t bytes =
+        static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * ((colour ? 4 : 0) + (depth ? 4 : 0));
     if (bytes > storageLimit() || storageUsed > storageLimit() - bytes) {
         const double mib = 1024.0 * 1024.0;
         reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ",
@@ -138,8 +141,9 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    hasColour = colour;
     hasDepthTexture = bindDepth;
-    if (bindDepth) {
+    if (hasDepthTexture) {
         glGenTextures(1, &depthTexture);
         glBindTexture(GL_TEXTURE_2D, depthTexture);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT,
@@ -150,17 +154,23 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
         glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, depthTexture, 0);
-    } else {
+    } else if (buffers == TargetBuffers::DepthWhenNeeded) {
+        depthDeferred = true;
+        depthCleared = false;
+    } else if (depth) {
         glGenRenderbuffers(1, &depthRenderbuffer);
         glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
         glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
     }
-    // Drawing and reading go to the colour attachment; the framebuffer object keeps that.
-    glDrawBuffer(GL_COLOR_ATTACHMENT0);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    // Drawing and reading go to the colour attachment; the framebuffer object keeps that. A target
+    // without colour is complete now, as no colour texture will be attached at enable.
+    glDrawBuffer(colour ? GL_COLOR_ATTACHMENT0 : GL_NONE);
+    glReadBuffer(colour ? GL_COLOR_ATTACHMENT0 : GL_NONE);
+    const bool complete = colour || glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
-    const GLenum error = glGetError();
+    GLenum error = glGetError();
+    if (error == GL_NO_ERROR && !complete) error = GL_INVALID_FRAMEBUFFER_OPERATION;
     storage = bytes;
     storageUsed += bytes;
     if (error != GL_NO_ERROR) {
@@ -171,6 +181,46 @@ void PBuffer::initialize(int w, int h, bool bindDepth) {
     }
     own = TargetState::defaults();
     initialized = true;
+}
+
+void PBuffer::makeDepth() {
+    // Called with this target's framebuffer bound.
+    depthDeferred = false;
+    glGenRenderbuffers(1, &depthRenderbuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
+    if (!depthCleared) return; // never cleared: undefined, as a fresh buffer's contents are
+    const GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
+    GLboolean mask = GL_TRUE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
+    GLdouble value = 1.0;
+    glGetDoublev(GL_DEPTH_CLEAR_VALUE, &value);
+    if (scissor) glDisable(GL_SCISSOR_TEST);
+    if (!mask) glDepthMask(GL_TRUE);
+    glClearDepth(clearedDepth);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    glClearDepth(value);
+    if (!mask) glDepthMask(GL_FALSE);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+}
+
+void PBuffer::depthNeeded() {
+    if (currentTarget && currentTarget->depthDeferred) currentTarget->makeDepth();
+}
+
+void PBuffer::clearing(GLbitfield mask) {
+    PBuffer* target = currentTarget;
+    if (!(mask & GL_DEPTH_BUFFER_BIT) || !target || !target->depthDeferred) return;
+    GLboolean writes = GL_TRUE;
+    glGetBooleanv(GL_DEPTH_WRITEMASK, &writes);
+    if (!writes) return; // the clear leaves depth as it is
+    if (glIsEnabled(GL_SCISSOR_TEST)) {
+        target->makeDepth(); // part of it: the rest keeps what it had
+        return;
+    }
+    glGetDoublev(GL_DEPTH_CLEAR_VALUE, &target->clearedDepth);
+    target->depthCleared = true;
 }
 
 bool PBuffer::attachColour() {
@@ -271,7 +321,7 @@ bool PBuffer::createTexture() {
 }
 
 bool PBuffer::createTexture(GLint wrap, GLint minFilter, GLint magFilter) {
-    if (textureCreated) return false;
+    if (textureCreated || !hasColour) return false;
     // The caller keeps its texture binding.
     GLint previousTexture = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
@@ -309,7 +359,10 @@ void PBuffer::releaseStorage() {
     framebuffer = 0;
     depthRenderbuffer = 0;
     depthTexture = 0;
+    depthDeferred = false;
+    depthCleared = false;
     attachedTexture = 0;
+    hasColour = true;
     hasDepthTexture = false;
     if (textureCreated) {
         glDeleteTextures(1, &texture);

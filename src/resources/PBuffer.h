@@ -31,6 +31,13 @@ struct LightColours {
     void apply() const;
 };
 
+// The buffers a target holds. Colour is what its texture shows; depth is what depth testing in it
+// (or, with bindDepth, its depth texture) works on. A target whose users never depth-test what
+// they draw into it needs no depth buffer, and one that is only ever read for its depth texture
+// needs no colour; each leaves out 4 bytes a pixel. DepthWhenNeeded makes the depth buffer only
+// when depthNeeded() says a draw or read needs it (counted against the limit from the start).
+enum class TargetBuffers { ColourAndDepth, ColourOnly, DepthOnly, DepthWhenNeeded };
+
 class PBuffer {
   public:
     PBuffer() = default;
@@ -38,10 +45,12 @@ class PBuffer {
     PBuffer(const PBuffer&) = delete;
     PBuffer& operator=(const PBuffer&) = delete;
 
-    // Creates the target (RGBA8 colour, 24-bit depth; a depth texture when bindDepth). Does nothing
-    // when already initialised. Failures are fatal, among them the storage of all targets together
-    // passing storageLimit().
-    void initialize(int width, int height, bool bindDepth);
+    // Creates the target (RGBA8 colour, 24-bit depth; a depth texture when bindDepth; `buffers`
+    // leaves out one of the two). Does nothing when already initialised. Failures are fatal, among
+    // them the storage of all targets together passing storageLimit(). Without depth, depth testing
+    // in the target passes every fragment; without colour, there is no texture to create or bind.
+    void initialize(int width, int height, bool bindDepth,
+                    TargetBuffers buffers = TargetBuffers::ColourAndDepth);
     bool isInitialized() const { return initialized; }
 
     // Draws into the target from now on (its framebuffer, a viewport over all of it and its own
@@ -80,8 +89,17 @@ class PBuffer {
     // (all but those that draw a scene) pay nothing for it.
     static void lightsInUse();
 
+    // For targets made with TargetBuffers::DepthWhenNeeded. depthNeeded is to be called before
+    // every draw call made while the depth test is on, and before reading depth back: the target
+    // drawn into now gets its depth buffer, holding what the depth clears since it was made left
+    // there. clearing is to be called before every glClear: a full depth clear of a target without
+    // its buffer is remembered, a scissored one makes the buffer first.
+    static void depthNeeded();
+    static void clearing(GLbitfield mask);
+
   private:
     bool attachColour();
+    void makeDepth();
     void releaseStorage();
 
     GLuint texture = 0;
@@ -91,10 +109,14 @@ class PBuffer {
     bool textureCreated = false;
     bool enabled = false;
 
+    bool hasColour = true;
     bool hasDepthTexture = false;
     GLuint framebuffer = 0;
     GLuint depthRenderbuffer = 0;
     GLuint depthTexture = 0;
+    bool depthDeferred = false; // DepthWhenNeeded and not made yet
+    bool depthCleared = false;  // a depth clear came while deferred, to clearedDepth
+    GLdouble clearedDepth = 1.0;
     GLuint attachedTexture = 0; // colour texture currently attached to the framebuffer
     std::size_t storage = 0;    // bytes counted against the limit
 

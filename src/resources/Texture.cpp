@@ -303,6 +303,18 @@ void TextureManager::dropImages() {
         if (item.second->object) item.second->object->dropImage();
 }
 
+bool TextureManager::releaseIfUnshared(const std::string& name) {
+    auto found = entries.find(name);
+    if (found == entries.end() || found->second->useCount > 1) return false;
+    if (Texture* texture = found->second->object) {
+        if (texture->id != 0) glDeleteTextures(1, &texture->id);
+        delete texture;
+    }
+    delete found->second;
+    entries.erase(found);
+    return true;
+}
+
 void TextureManager::releaseAll() {
     for (auto& item : entries) {
         delete item.second->object; // frees its image too

@@ -106,6 +106,10 @@ class TextureManager : public ResourceManager<Texture> {
     std::vector<Texture*> fileTextures() const;
     // Deletes every texture with its image (not the GL objects) and empties the registry.
     void releaseAll();
+    // Deletes the texture of that name, its GL object included, when nobody but its first caller
+    // obtained it; a later load of the name reads the file again. False (and nothing done) when
+    // the name is not registered or the texture is shared.
+    bool releaseIfUnshared(const std::string& name);
     // Frees the decoded pictures of the textures loaded so far (dropImage): once a demo has
     // loaded, they only cost memory.
     void dropImages();

@@ -174,7 +174,8 @@ TEST_F(Grids, FactoryMakesThemWithTheirVariablesAndDefaults) {
         EXPECT_FALSE(grid.shade.value);
         EXPECT_FLOAT_EQ(grid.magic3.value, std::string(name) == "GridExp" ? 0.4f : 0.5f);
         EXPECT_EQ(grid.findVariable("Anim")->kind, KindInt);
-        EXPECT_EQ(grid.pbuffer.getWidth(), 512);
+        // The picture's target comes with the first link.
+        EXPECT_FALSE(grid.pbuffer.isInitialized());
     }
     std::unique_ptr<Effect> osc(createBuiltInEffect("Osc"));
     std::unique_ptr<Effect> spectrum(createBuiltInEffect("Spectrum"));
@@ -304,6 +305,7 @@ TEST_F(Grids, AUniformLinkedPictureShowsItsColourInTheMiddle) {
     ASSERT_EQ(grid.linked, &clear);
     grid.anim.value = 2; // the lens: every vertex white, the picture as it is
     grid.start(0);
+    EXPECT_EQ(grid.pbuffer.getWidth(), 512);
     grid.update(1000);
     grid.render(1000);
     std::vector<unsigned char> c = pixel(400, 300);

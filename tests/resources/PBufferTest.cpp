@@ -196,6 +196,106 @@ TEST_F(RenderTargets, DepthContentsCanBeBound) {
     EXPECT_TRUE(reports.has("PBuffer::release failed", false));
 }
 
+// A target may leave out the depth buffer (its users never depth-test) or the colour (only its
+// depth texture is read); each counts 4 bytes a pixel and still draws what it keeps.
+TEST_F(RenderTargets, TargetsWithoutDepthOrWithoutColour) {
+    const std::size_t before = PBuffer::storageInUse();
+    PBuffer shadow;
+    shadow.initialize(32, 32, true, TargetBuffers::DepthOnly);
+    ASSERT_TRUE(shadow.isInitialized());
+    EXPECT_EQ(PBuffer::storageInUse(), before + 32 * 32 * 4);
+    EXPECT_FALSE(shadow.createTexture());
+    shadow.enable();
+    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    glClearDepth(1.0);
+    clearTo(0, 0, 0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    leftHalf(0.0f); // depth 0.5
+    shadow.disable();
+    EXPECT_EQ(shadow.getTexture(), 0u);
+    shadow.bind(WGL_DEPTH_COMPONENT_NV);
+    std::vector<float> depth(32 * 32);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT, GL_FLOAT, depth.data());
+    shadow.release(WGL_DEPTH_COMPONENT_NV);
+    EXPECT_NEAR(depth[16 * 32 + 4], 0.5f, 0.01f);
+    EXPECT_NEAR(depth[16 * 32 + 28], 1.0f, 0.01f);
+
+    PBuffer flat;
+    flat.initialize(16, 16, false, TargetBuffers::ColourOnly);
+    EXPECT_EQ(PBuffer::storageInUse(), before + 32 * 32 * 4 + 16 * 16 * 4);
+    flat.enable();
+    clearTo(0, 0, 0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glColor3f(1, 0, 0);
+    leftHalf(-0.5f); // near
+    glColor3f(0, 0, 1);
+    leftHalf(0.5f); // far: without a depth buffer every fragment passes
+    flat.disable();
+    flat.bind(WGL_FRONT_LEFT_ARB);
+    const auto colour = boundColour(16, 16);
+    flat.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(colour[(8 * 16 + 2) * 4 + 2], 255);
+    EXPECT_EQ(colour[(8 * 16 + 2) * 4 + 0], 0);
+    EXPECT_EQ(colour[(8 * 16 + 12) * 4 + 2], 0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    shadow.destroy();
+    flat.destroy();
+    EXPECT_EQ(PBuffer::storageInUse(), before);
+    glDisable(GL_DEPTH_TEST);
+    glColor3f(1, 1, 1);
+}
+
+// A target that makes its depth buffer when a draw first needs it depth-tests like one that had it
+// from the start: here the depth test comes on only in the second use, after a depth clear that
+// the target had no buffer for yet.
+TEST_F(RenderTargets, DepthMadeWhenFirstNeededHoldsTheEarlierClear) {
+    const std::size_t before = PBuffer::storageInUse();
+    PBuffer lazy, eager;
+    lazy.initialize(32, 32, false, TargetBuffers::DepthWhenNeeded);
+    eager.initialize(32, 32, false);
+    EXPECT_EQ(PBuffer::storageInUse(), before + 2 * 32 * 32 * 8);
+    for (PBuffer* target : {&lazy, &eager}) {
+        target->enable();
+        glClearColor(0, 1, 0, 1);
+        glClearDepth(0.25);
+        PBuffer::clearing(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glClearDepth(1.0);
+        glDisable(GL_DEPTH_TEST);
+        target->disable();
+
+        target->enable();
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_LESS);
+        PBuffer::depthNeeded();
+        glColor3f(1, 0, 0);
+        leftHalf(0.0f); // depth 0.5: behind the cleared 0.25
+        glColor3f(0, 0, 1);
+        leftHalf(-0.6f); // depth 0.2: in front
+        glDisable(GL_DEPTH_TEST);
+        target->disable();
+    }
+    lazy.bind(WGL_FRONT_LEFT_ARB);
+    const auto drawn = boundColour(32, 32);
+    lazy.release(WGL_FRONT_LEFT_ARB);
+    eager.bind(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(boundColour(32, 32), drawn);
+    eager.release(WGL_FRONT_LEFT_ARB);
+    const std::vector<unsigned char> blue = {0, 0, 255, 255}, green = {0, 255, 0, 255};
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 4) * 4, drawn.begin() + (16 * 32 + 5) * 4),
+        blue);
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 28) * 4, drawn.begin() + (16 * 32 + 29) * 4),
+        green);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    glColor3f(1, 1, 1);
+    glEnable(GL_DEPTH_TEST);
+}
+
 TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
     PBuffer target;
     ReportCapture reports;

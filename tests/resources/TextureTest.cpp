@@ -218,6 +218,35 @@ TEST_F(Textures, RegistrySharesByNameAndCountsUses) {
     EXPECT_EQ(registry.find("shared.png"), nullptr);
 }
 
+// A texture only its first caller holds can go, GL object and all, and comes back whole from its
+// file; one that others obtained too stays.
+TEST_F(Textures, AnUnsharedTextureIsReleasedAndLoadsAgainASharedOneStays) {
+    writeRgb("single.png", 8, 4);
+    writeRgb("shared.png", 4, 4);
+    Texture* single = registry.loadTexture("single.png", dir, GL_TEXTURE_2D);
+    Texture* shared = registry.loadTexture("shared.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(single && shared);
+    EXPECT_EQ(registry.loadTexture("shared.png", dir, GL_TEXTURE_2D), shared);
+    const std::vector<unsigned char> texels = readTexture(single);
+    const GLuint id = single->id;
+
+    EXPECT_FALSE(registry.releaseIfUnshared("shared.png"));
+    EXPECT_EQ(registry.find("shared.png")->object, shared);
+    EXPECT_TRUE(glIsTexture(shared->id));
+    EXPECT_FALSE(registry.releaseIfUnshared("never-loaded.png"));
+
+    EXPECT_TRUE(registry.releaseIfUnshared("single.png"));
+    EXPECT_EQ(registry.find("single.png"), nullptr);
+    EXPECT_FALSE(glIsTexture(id));
+    EXPECT_FALSE(registry.releaseIfUnshared("single.png"));
+    Texture* again = registry.loadTexture("single.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->width, 8);
+    EXPECT_EQ(again->height, 8);
+    EXPECT_EQ(readTexture(again), texels);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
 TEST_F(Textures, ProcessWideRegistryIsOne) {
     EXPECT_EQ(&TextureManager::instance(), &TextureManager::instance());
 }

@@ -8,6 +8,7 @@
 #include "engine/SceneLoaderQZG.h"
 #include "host/DemoClock.h"
 #include "platform/AudioDevice.h"
+#include "resources/Texture.h"
 #include "sound/TesselMusic.h"
 
 #include "GLTest.h"
@@ -96,6 +97,8 @@ TEST_F(LoadingSequence, ShowsThePictureThenStartsMusicAndClockAtDemoStart) {
     EXPECT_NEAR(presented[2], 60, 2);
 
     EXPECT_FALSE(SceneLoaderQZG::keepStoredTexturePaths());
+    // The loading picture goes once loaded: this demo does not show it.
+    EXPECT_EQ(TextureManager::instance().find("data/images/loading.png"), nullptr);
     ASSERT_NE(effectList, nullptr);
     EXPECT_EQ(effectList->effects().size(), 1u);
     EXPECT_EQ(demoStartTime, 30000);
