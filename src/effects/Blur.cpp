@@ -76,7 +76,7 @@ Blur::Blur() : Effect("Blur") {
     registerVariable(glowStrength, "GlowStrength", NoList, KindFloat);
 
     // The linked effect may depth-test in p0; the threshold and streak passes in the others never do.
-    prepareTarget(p0, 1024, TargetBuffers::ColourAndDepth);
+    prepareTarget(p0, 1024, TargetBuffers::DepthWhenNeeded);
     prepareTarget(p1, 512, TargetBuffers::ColourOnly);
     prepareTarget(p2, 512, TargetBuffers::ColourOnly);
     prepareTarget(p3, 512, TargetBuffers::ColourOnly);

@@ -32,7 +32,7 @@ GridEffect::GridEffect(const char* scriptName, int n, float width, float height,
 void GridEffect::makePicture() {
     // Made once an effect is linked: a grid that only ever shows a texture holds no target.
     if (!linked || pbuffer.isInitialized()) return;
-    pbuffer.initialize(kPictureSize, kPictureSize, false);
+    pbuffer.initialize(kPictureSize, kPictureSize, false, TargetBuffers::DepthWhenNeeded);
     pbuffer.createTexture(GL_REPEAT, GL_LINEAR, GL_LINEAR);
     pbuffer.enable();
     glClearColor(0, 0, 0, 0);

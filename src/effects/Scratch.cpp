@@ -13,7 +13,7 @@ Scratch::Scratch() : Effect3D("Scratch") {
     registerVariable(thisAmp, "ThisAmp", NoList, KindFloat);
     registerVariable(thatOrigin, "ThatOrigin", NoList, KindFloat);
     registerVariable(thatAmp, "ThatAmp", NoList, KindFloat);
-    screen.initialize(256, 256, false);
+    screen.initialize(256, 256, false, TargetBuffers::DepthWhenNeeded);
     screen.createTexture(GL_REPEAT, GL_LINEAR, GL_NEAREST);
     screen.enable();
     glClearColor(0, 0, 0, 0);

@@ -3,6 +3,7 @@
 namespace glstate {
 namespace detail {
 Shadow shadow;
+const DepthWatch* depthWatch = nullptr;
 } // namespace detail
 
 namespace {
@@ -98,6 +99,13 @@ void popAttrib() {
     const bool sameUnit = (shadow.known & kActiveUnit) && (saved.shadow.known & kActiveUnit) &&
                           shadow.activeUnit == saved.shadow.activeUnit;
     if (!sameUnit) shadow.enablesKnown &= ~(1u << switchIndex(GL_TEXTURE_2D));
+}
+
+void drawingWatched() {
+    const int bit = switchIndex(GL_DEPTH_TEST);
+    const bool on = (shadow.enablesKnown & (1u << bit)) ? (shadow.state.enables & (1u << bit)) != 0
+                                                        : glIsEnabled(GL_DEPTH_TEST) == GL_TRUE;
+    if (on) depthWatch->depthUsed();
 }
 
 void bindingsDeleted(GLsizei count, const GLuint* names) {
@@ -225,6 +233,10 @@ const GLint* viewport() {
         shadow.known |= kViewport;
     }
     return shadow.viewport;
+}
+
+void watchDepth(const DepthWatch* watch) {
+    depthWatch = watch;
 }
 
 void forget() {

@@ -49,6 +49,13 @@ const State& current();
 const GLint* viewport();
 // Everything unknown: another context became current, or GL was changed behind the wrappers.
 void forget();
+// A render target whose depth buffer is made on first use asks, while it is drawn into, to hear
+// of every draw made with the depth test on, every read of depth, and every clear (null: nobody).
+struct DepthWatch {
+    void (*depthUsed)();
+    void (*clearing)(GLbitfield mask);
+};
+void watchDepth(const DepthWatch* watch);
 // The first known value that GL does not hold (its name), or null when all agree. For checks.
 const char* firstDifference();
 
@@ -80,6 +87,18 @@ extern Shadow shadow;
 
 void pushAttrib(GLbitfield mask);
 void popAttrib();
+extern const DepthWatch* depthWatch;
+void drawingWatched(); // tells the watch when the depth test is on
+inline void drawing() {
+    if (depthWatch) drawingWatched();
+}
+inline bool isDepthFormat(GLenum format) {
+    return format == GL_DEPTH_COMPONENT || format == GL_DEPTH_COMPONENT16 || format == GL_DEPTH_COMPONENT24 ||
+           format == GL_DEPTH_COMPONENT32 || format == GL_DEPTH_STENCIL || format == GL_DEPTH24_STENCIL8;
+}
+inline void readingDepth(GLenum format) {
+    if (depthWatch && isDepthFormat(format)) depthWatch->depthUsed();
+}
 void bindingsDeleted(GLsizei count, const GLuint* names);
 
 inline int switchIndex(GLenum cap) {
@@ -266,15 +285,35 @@ inline void color4ub(GLubyte r, GLubyte g, GLubyte b, GLubyte a) {
     glColor4ub(r, g, b, a);
 }
 // A draw from arrays with a colour array leaves the current colour undefined.
+inline void begin(GLenum mode) {
+    detail::drawing();
+    glBegin(mode);
+}
+inline void clear(GLbitfield mask) {
+    if (detail::depthWatch) detail::depthWatch->clearing(mask);
+    glClear(mask);
+}
+inline void readPixels(GLint x, GLint y, GLsizei w, GLsizei h, GLenum format, GLenum type, void* pixels) {
+    detail::readingDepth(format);
+    glReadPixels(x, y, w, h, format, type, pixels);
+}
+inline void copyTexImage2D(GLenum target, GLint level, GLenum format, GLint x, GLint y, GLsizei w, GLsizei h,
+                           GLint border) {
+    detail::readingDepth(format);
+    glCopyTexImage2D(target, level, format, x, y, w, h, border);
+}
 inline void drawElements(GLenum mode, GLsizei count, GLenum type, const void* indices) {
+    detail::drawing();
     detail::shadow.known &= ~detail::kColour;
     glDrawElements(mode, count, type, indices);
 }
 inline void drawArrays(GLenum mode, GLint first, GLsizei count) {
+    detail::drawing();
     detail::shadow.known &= ~detail::kColour;
     glDrawArrays(mode, first, count);
 }
 inline void callList(GLuint list) {
+    detail::drawing();
     forget();
     glCallList(list);
 }
@@ -396,6 +435,11 @@ inline void popAttrib() {
 #define glColor4fv(v) glstate::color4fv(v)
 #define glColor3ub(r, g, b) glstate::color3ub(r, g, b)
 #define glColor4ub(r, g, b, a) glstate::color4ub(r, g, b, a)
+#define glBegin(mode) glstate::begin(mode)
+#define glClear(mask) glstate::clear(mask)
+#define glReadPixels(x, y, w, h, format, type, pixels) glstate::readPixels(x, y, w, h, format, type, pixels)
+#define glCopyTexImage2D(target, level, format, x, y, w, h, border)                                          \
+    glstate::copyTexImage2D(target, level, format, x, y, w, h, border)
 #define glDrawElements(mode, count, type, indices) glstate::drawElements(mode, count, type, indices)
 #define glDrawArrays(mode, first, count) glstate::drawArrays(mode, first, count)
 #define glCallList(list) glstate::callList(list)

@@ -186,6 +186,7 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
 void PBuffer::makeDepth() {
     // Called with this target's framebuffer bound.
     depthDeferred = false;
+    glstate::watchDepth(nullptr);
     glGenRenderbuffers(1, &depthRenderbuffer);
     glBindRenderbuffer(GL_RENDERBUFFER, depthRenderbuffer);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
@@ -204,6 +205,15 @@ void PBuffer::makeDepth() {
     if (!mask) glDepthMask(GL_FALSE);
     if (scissor) glEnable(GL_SCISSOR_TEST);
 }
+
+namespace {
+// Follows the draws, depth reads and clears of a target whose depth buffer is not made yet.
+const glstate::DepthWatch depthWatch = {&PBuffer::depthNeeded, &PBuffer::clearing};
+
+void watchDepthOf(const PBuffer* target) {
+    glstate::watchDepth(target && target->depthPending() ? &depthWatch : nullptr);
+}
+} // namespace
 
 void PBuffer::depthNeeded() {
     if (currentTarget && currentTarget->depthDeferred) currentTarget->makeDepth();
@@ -256,6 +266,7 @@ void PBuffer::enable() {
     previous = currentTarget;
     currentTarget = this;
     enabled = true;
+    watchDepthOf(this);
     glViewport(0, 0, width, height);
     own.applyOver(caller);
     if (ownLights) {
@@ -286,6 +297,7 @@ void PBuffer::disable() {
     glBindFramebuffer(GL_FRAMEBUFFER, previous ? previous->framebuffer : 0);
     glViewport(callerViewport[0], callerViewport[1], callerViewport[2], callerViewport[3]);
     if (currentTarget == this) currentTarget = previous;
+    watchDepthOf(currentTarget);
     previous = nullptr;
     enabled = false;
     checkGLError(__FILE__, __LINE__);
@@ -346,7 +358,10 @@ void PBuffer::releaseStorage() {
     // Without a context (process teardown) the objects went with it.
     const bool live = platform::hasCurrentGLContext();
     if (enabled && live) disable();
-    if (currentTarget == this) currentTarget = previous;
+    if (currentTarget == this) {
+        currentTarget = previous;
+        watchDepthOf(currentTarget);
+    }
     enabled = false;
     callerLightsSaved = false;
     if (!live) {

@@ -89,13 +89,15 @@ class PBuffer {
     // (all but those that draw a scene) pay nothing for it.
     static void lightsInUse();
 
-    // For targets made with TargetBuffers::DepthWhenNeeded. depthNeeded is to be called before
-    // every draw call made while the depth test is on, and before reading depth back: the target
-    // drawn into now gets its depth buffer, holding what the depth clears since it was made left
-    // there. clearing is to be called before every glClear: a full depth clear of a target without
-    // its buffer is remembered, a scissored one makes the buffer first.
+    // For targets made with TargetBuffers::DepthWhenNeeded. depthNeeded comes before every draw
+    // call made while the depth test is on, and before depth is read back: the target drawn into
+    // now gets its depth buffer, holding what the depth clears since it was made left there.
+    // clearing comes before every glClear: a full depth clear of a target without its buffer is
+    // remembered, a scissored one makes the buffer first.
+    // The GL state cache calls both for the target drawn into while its depth buffer is pending.
     static void depthNeeded();
     static void clearing(GLbitfield mask);
+    bool depthPending() const { return depthDeferred; }
 
   private:
     bool attachColour();

@@ -251,6 +251,15 @@ TEST_F(RenderTargets, TargetsWithoutDepthOrWithoutColour) {
 // A target that makes its depth buffer when a draw first needs it depth-tests like one that had it
 // from the start: here the depth test comes on only in the second use, after a depth clear that
 // the target had no buffer for yet.
+// Whether the framebuffer bound now has a depth attachment.
+bool hasDepthAttachment() {
+    GLint type = GL_NONE;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE, &type);
+    return type != GL_NONE;
+}
+
+// The GL calls themselves tell the target: no call site asks for the depth buffer.
 TEST_F(RenderTargets, DepthMadeWhenFirstNeededHoldsTheEarlierClear) {
     const std::size_t before = PBuffer::storageInUse();
     PBuffer lazy, eager;
@@ -261,20 +270,26 @@ TEST_F(RenderTargets, DepthMadeWhenFirstNeededHoldsTheEarlierClear) {
         target->enable();
         glClearColor(0, 1, 0, 1);
         glClearDepth(0.25);
-        PBuffer::clearing(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         glClearDepth(1.0);
         glDisable(GL_DEPTH_TEST);
+        leftHalf(0.9f); // flat: needs no depth, writes none
+        EXPECT_EQ(hasDepthAttachment(), target == &eager);
         target->disable();
 
         target->enable();
         glEnable(GL_DEPTH_TEST);
         glDepthFunc(GL_LESS);
-        PBuffer::depthNeeded();
-        glColor3f(1, 0, 0);
-        leftHalf(0.0f); // depth 0.5: behind the cleared 0.25
         glColor3f(0, 0, 1);
-        leftHalf(-0.6f); // depth 0.2: in front
+        leftHalf(-0.6f); // depth 0.2: in front of the cleared 0.25
+        glColor3f(1, 0, 0);
+        leftHalf(0.0f);    // depth 0.5: behind the blue
+        glBegin(GL_QUADS); // the right half at depth 0.3: behind the cleared 0.25
+        glVertex3f(0.5f, 0, 0.4f);
+        glVertex3f(1, 0, 0.4f);
+        glVertex3f(1, 1, 0.4f);
+        glVertex3f(0.5f, 1, 0.4f);
+        glEnd();
         glDisable(GL_DEPTH_TEST);
         target->disable();
     }
