@@ -371,11 +371,21 @@ void ScriptLoader::load(const char* fileName) {
     }
     parse(reinterpret_cast<const char*>(file.getData()), file.getSize());
     file.close();
+    warmUpEffects();
 }
 
 void ScriptLoader::loadText(const std::string& script) {
     clearTimeline();
     parse(script.data(), script.size());
+    warmUpEffects();
+}
+
+void ScriptLoader::warmUpEffects() {
+    if (!effectList) return;
+    const uint32_t random = Random::state();
+    for (Effect* effect : effectList->effects())
+        effect->warmUp();
+    Random::seed(random);
 }
 
 void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {

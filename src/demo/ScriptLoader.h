@@ -56,6 +56,8 @@ class ScriptLoader {
   private:
     void clearTimeline();
     void parse(const char* scriptText, size_t scriptLength);
+    // Every effect's warmUp, leaving the random numbers where the load left them.
+    void warmUpEffects();
 
     struct LineValue {
         std::string text;

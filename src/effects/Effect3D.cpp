@@ -105,6 +105,14 @@ void Effect3D::listItemAdded(int listId, const std::string& item, int count) {
     datafile.count = count;
 }
 
+void Effect3D::warmUp() {
+    if (!scene) return;
+    bool shadowed = shadows.value;
+    for (const auto& key : shadows.keys)
+        shadowed = shadowed || key.value;
+    scene->warmUp(shadowed ? shadowLight : nullptr);
+}
+
 void Effect3D::update(int time) {
     Effect::update(time);
     if (!scene) return;

@@ -66,6 +66,12 @@ class Scene {
     void setShadows(bool on);
     // Every light's colours to GL, then lighting on (when an effect starts).
     void applyLightColours();
+    // Draws the scene once into a small render target of its own, and once more with the shadow
+    // pass of `caster` when one is given (null: the scene never casts shadows), so that the driver
+    // makes the programs of these states at load time rather than in the frame where the scene
+    // first shows. What later frames read (shadow switches, light colours, the meshes' bump
+    // vectors) is put back as it was; each kind of pass is drawn once per scene.
+    void warmUp(Light* caster);
 
     // Test seam: take the copy-to-texture shadow path even where depth render targets exist.
     void setDepthTargetAvailable(bool available) { depthTargetAvailable_ = available; }
@@ -131,5 +137,7 @@ class Scene {
     bool depthTargetAvailable_ = false;
     bool shadowMapActive_ = false;
     bool usedDepthTarget_ = false;
+    bool warmedPlain_ = false;    // warmUp drew the scene without shadows
+    bool warmedShadowed_ = false; // ... and with them
     float shadowMatrix_[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 };
