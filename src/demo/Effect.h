@@ -38,6 +38,10 @@ class Effect {
     // first show in. Draws nothing on screen and changes nothing a frame shows.
     virtual void warmUp() {}
 
+    // The texts of the signals of that type that the loaded script has queued for this effect,
+    // in time order (what a warm-up looks ahead to).
+    std::vector<std::string> queuedSignalTexts(int type) const;
+
     // True when following `linked` pointers from `from` reaches `to` (`from` itself included).
     static bool linksTo(const Effect* from, const Effect* to);
 
