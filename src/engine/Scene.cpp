@@ -294,9 +294,11 @@ void Scene::setShadows(bool on) {
     if (root_) root_->setShadowReceiver(on);
 }
 
-void Scene::warmUp(Light* caster) {
-    const bool plain = !warmedPlain_;
-    const bool shadowed = caster && caster->target() && !warmedShadowed_;
+void Scene::warmUp(Light* caster, int setting) {
+    if (setting < 0 || setting > 15) return;
+    const unsigned plainBit = 1u << (2 * setting), shadowedBit = plainBit << 1;
+    const bool plain = !(warmed_ & plainBit);
+    const bool shadowed = caster && caster->target() && !(warmed_ & shadowedBit);
     if (!root_ || (!plain && !shadowed)) return;
     // A target of its own keeps the drawing off the screen; one that would not fit under the
     // render targets' storage limit is not worth a fatal report.
@@ -306,8 +308,7 @@ void Scene::warmUp(Light* caster) {
         PBuffer::storageInUse() > PBuffer::storageLimit() ||
         PBuffer::storageLimit() - PBuffer::storageInUse() < bytes)
         return;
-    warmedPlain_ = true;
-    if (shadowed) warmedShadowed_ = true;
+    warmed_ |= plainBit | (shadowed ? shadowedBit : 0u);
 
     const bool wasShadows = shadows_;
     const bool wasCaster = caster && caster->shadowCaster();
