@@ -341,6 +341,7 @@ inline int run(const char* toolName, const std::string& path, const char* passwo
     report::setEcho(false);
     report::setSink(onReport);
     ScriptLoader::setFindingSink(onFinding);
+    ScriptLoader::setWarmUp(false);
     setDataFileObserver(onDataFile);
     TextureManager::setLoadCheck(onPicture);
     report::FatalGuard guard;

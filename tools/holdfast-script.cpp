@@ -195,6 +195,7 @@ int main(int argc, char** argv) {
 
     effectList = new EffectList();
     signalQueue = new SignalQueue();
+    ScriptLoader::setWarmUp(false); // it draws no frames
     scriptLoader.load(scriptName.c_str());
 
     const std::string json = timelineJson();

@@ -2,6 +2,7 @@
 
 #include "base/Report.h"
 #include "demo/EffectList.h"
+#include "demo/SignalQueue.h"
 
 int lastPatternIndex = 1000;
 int beatLength = 100;
@@ -85,6 +86,14 @@ void Effect::signal(const Signal& s) {
 }
 
 void Effect::listItemAdded(int, const std::string&, int) {}
+
+std::vector<std::string> Effect::queuedSignalTexts(int type) const {
+    std::vector<std::string> texts;
+    if (!signalQueue || !effectList) return texts;
+    for (const Signal& s : signalQueue->all())
+        if (s.type == type && effectList->findEffect(s.effectName) == this) texts.push_back(s.text);
+    return texts;
+}
 
 bool Effect::linksTo(const Effect* from, const Effect* to) {
     // Bounded walk: a chain that loops without passing `to` must not hang the check either.

@@ -33,6 +33,14 @@ class Effect {
     // effect's links lead back here), 5 signal level, 19 time offset.
     virtual void signal(const Signal& s);
     virtual void listItemAdded(int listId, const std::string& item, int count);
+    // Once the script has loaded: makes what the effect's first frames would otherwise make in the
+    // GL driver (the programs of its drawing states), so that they do not stall the frame they
+    // first show in. Draws nothing on screen and changes nothing a frame shows.
+    virtual void warmUp() {}
+
+    // The texts of the signals of that type that the loaded script has queued for this effect,
+    // in time order (what a warm-up looks ahead to).
+    std::vector<std::string> queuedSignalTexts(int type) const;
 
     // True when following `linked` pointers from `from` reaches `to` (`from` itself included).
     static bool linksTo(const Effect* from, const Effect* to);

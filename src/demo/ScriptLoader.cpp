@@ -22,6 +22,7 @@ int demoLength = 0;
 namespace {
 
 ScriptFindingSink findingSink = nullptr;
+bool warmUpOn = true;
 
 // Comments and values are read a line at a time through a 200-byte line buffer.
 constexpr size_t kLineLimit = 199;
@@ -208,6 +209,10 @@ int ScriptLoader::readExpression(const std::string& first) {
 
 // ---- statements ----
 
+void ScriptLoader::setWarmUp(bool on) {
+    warmUpOn = on;
+}
+
 ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink) {
     ScriptFindingSink previous = findingSink;
     findingSink = sink;
@@ -371,11 +376,21 @@ void ScriptLoader::load(const char* fileName) {
     }
     parse(reinterpret_cast<const char*>(file.getData()), file.getSize());
     file.close();
+    warmUpEffects();
 }
 
 void ScriptLoader::loadText(const std::string& script) {
     clearTimeline();
     parse(script.data(), script.size());
+    warmUpEffects();
+}
+
+void ScriptLoader::warmUpEffects() {
+    if (!effectList || !warmUpOn) return;
+    const uint32_t random = Random::state();
+    for (Effect* effect : effectList->effects())
+        effect->warmUp();
+    Random::seed(random);
 }
 
 void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {

@@ -37,6 +37,9 @@ class ScriptLoader {
     // replaces. With one installed, the loader's own notices (a signal for an effect that does not
     // exist) go to it instead of being reported.
     static ScriptFindingSink setFindingSink(ScriptFindingSink sink);
+    // Whether a load ends with every effect's warm-up (Effect::warmUp; on unless turned off). Tools
+    // that draw no frames turn it off; the checker also tries what signals load at their own lines.
+    static void setWarmUp(bool on);
 
     // Where the last load found things, for reports that name script lines.
     struct TimelineLine {
@@ -56,6 +59,8 @@ class ScriptLoader {
   private:
     void clearTimeline();
     void parse(const char* scriptText, size_t scriptLength);
+    // Every effect's warmUp, leaving the random numbers where the load left them.
+    void warmUpEffects();
 
     struct LineValue {
         std::string text;

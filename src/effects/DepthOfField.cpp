@@ -1,5 +1,7 @@
 #include "effects/DepthOfField.h"
 
+#include "demo/EffectList.h"
+#include "effects/Effect3D.h"
 #include "effects/LinkedEffect.h"
 #include "effects/StreakPasses.h"
 
@@ -7,7 +9,9 @@
 #include "base/Report.h"
 #include "resources/ScreenQuad.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 void makeTarget(PBuffer& target, int size, TargetBuffers buffers) {
@@ -25,6 +29,9 @@ GLenum takeGLError() {
 }
 
 const ScreenRect kWhole{0, 0, 1, 1};
+
+// The warm-up setting of a scene drawn through the focus program.
+constexpr int kSceneSetting = 1;
 } // namespace
 
 DepthOfField::DepthOfField() : Effect("DOF") {
@@ -103,6 +110,31 @@ void DepthOfField::loadProgramNow() {
     p0.enable();
     loadProgram();
     p0.disable();
+}
+
+void DepthOfField::warmUp() {
+    std::vector<Effect3D*> scenes;
+    auto add = [&](Effect* effect) {
+        auto* scene = dynamic_cast<Effect3D*>(effect);
+        if (scene && std::find(scenes.begin(), scenes.end(), scene) == scenes.end()) scenes.push_back(scene);
+    };
+    add(linked);
+    for (const std::string& name : queuedSignalTexts(2))
+        add(effectList ? effectList->findEffect(name) : nullptr);
+    // A missing or oversized program is reported when the effect starts, as without the warm-up.
+    const long long size = DataFile::sizeOf(programFile);
+    if (scenes.empty() || !supported() || !p0.isInitialized() || size <= 0 || size > maxProgramBytes) return;
+    GLint bound = 0;
+    glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &bound);
+    loadProgramNow();
+    if (programReady()) {
+        glEnable(GL_FRAGMENT_PROGRAM_ARB);
+        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
+        for (Effect3D* scene : scenes)
+            scene->warmUpScene(kSceneSetting);
+        glDisable(GL_FRAGMENT_PROGRAM_ARB);
+    }
+    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, static_cast<GLuint>(bound));
 }
 
 void DepthOfField::update(int time) {

@@ -13,6 +13,9 @@ class DepthOfField : public Effect {
     void start(int time) override;
     void update(int time) override;
     void render(int time) override;
+    // Loads the program and draws the scenes that it is or will be linked to (signal 2) through it,
+    // so that neither falls into the frame where the effect starts.
+    void warmUp() override;
 
     // Where the program text is read from (relative to the demo's data root).
     static constexpr const char* programFile = "data/shaders/dof_light.qzs";

@@ -105,6 +105,18 @@ void Effect3D::listItemAdded(int listId, const std::string& item, int count) {
     datafile.count = count;
 }
 
+void Effect3D::warmUp() {
+    warmUpScene(0);
+}
+
+void Effect3D::warmUpScene(int setting) {
+    if (!scene) return;
+    bool shadowed = shadows.value;
+    for (const auto& key : shadows.keys)
+        shadowed = shadowed || key.value;
+    scene->warmUp(shadowed ? shadowLight : nullptr, setting);
+}
+
 void Effect3D::update(int time) {
     Effect::update(time);
     if (!scene) return;

@@ -28,6 +28,10 @@ class Effect3D : public Effect {
     void signal(const Signal& s) override;
     // List 0 holds scene file names: each one added is loaded at once.
     void listItemAdded(int listId, const std::string& item, int count) override;
+    // The scene's passes, with shadows when a key of "Shadows" turns them on.
+    void warmUp() override;
+    // The same under the GL state an effect that draws this one sets around it (see Scene::warmUp).
+    void warmUpScene(int setting);
     // Loads a scene file through the scene cache; false when the name is empty, the same as the
     // last one, or the file cannot be loaded (the previous scene then stays).
     bool load(const std::string& fileName);

@@ -83,6 +83,16 @@ void GridEffect::signal(const Signal& s) {
     if (s.type == 4) texture = TextureManager::instance().loadTexture(s.text, "", GL_TEXTURE_2D);
 }
 
+void GridEffect::warmUp() {
+    // Loading binds the new texture: whatever the load left bound stays so.
+    glPushAttrib(GL_TEXTURE_BIT);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    for (const std::string& name : queuedSignalTexts(4))
+        TextureManager::instance().loadTexture(name, "", GL_TEXTURE_2D);
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
 void GridEffect::render(int time) {
     makePicture();
     const bool fromLinked = linked && pbuffer.isInitialized();

@@ -17,6 +17,8 @@ class GridEffect : public Effect {
     void render(int time) override;
     // 4: the texture of that name becomes the picture when no effect is linked.
     void signal(const Signal& s) override;
+    // Loads the textures that the script's timed signals 4 will name.
+    void warmUp() override;
 
     // Deforms the grid with formula `anim` at frame time `time` (values without a formula leave
     // it unchanged).

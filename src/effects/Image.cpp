@@ -93,6 +93,16 @@ void Image::signal(const Signal& s) {
     }
 }
 
+void Image::warmUp() {
+    // Loading binds the new texture: whatever the load left bound stays so.
+    glPushAttrib(GL_TEXTURE_BIT);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    for (const std::string& name : queuedSignalTexts(26))
+        loadPicture(name);
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
 void Image::listItemAdded(int listId, const std::string& item, int count) {
     if (listId != 0) return;
     texture = loadPicture(item);

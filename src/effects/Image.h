@@ -21,6 +21,9 @@ class Image : public Effect {
     // scale, scroll speed, rotation speed, scale speed from the three values, 23/24 grow on/off,
     // 26 load the picture named by the text, 28 beat factor, 29 Alpha, 30 subtract, 32 add-with-alpha.
     void signal(const Signal& s) override;
+    // Loads the pictures that the script's timed signals 26 will name, so that decoding and
+    // uploading them does not fall into the frame where they are first shown.
+    void warmUp() override;
     // A picture named for list 0 is loaded at once and becomes the one shown.
     void listItemAdded(int listId, const std::string& item, int count) override;
 

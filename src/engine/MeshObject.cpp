@@ -161,6 +161,14 @@ void MeshObject::build() {
     }
 }
 
+void MeshObject::restoreDrawCache(DrawCache cache) {
+    bumpArray_ = std::move(cache.bump);
+    tangents_ = std::move(cache.tangents);
+    bitangents_ = std::move(cache.bitangents);
+    bumpLight_ = cache.light;
+    bumpValid_ = cache.valid;
+}
+
 void MeshObject::computeTangents() {
     const size_t count = vertices_.size();
     tangents_.assign(count, Vector3());

@@ -43,6 +43,17 @@ class MeshObject : public SceneObject {
     // Blends the morph frames for x = frame index + fraction with the scene's morph settings.
     void morph(float frameTime);
 
+    // What a draw leaves for the next one to reuse: the bump vectors, their tangent frame and the
+    // light they were made for. Taken before and put back after a draw that must leave no trace.
+    struct DrawCache {
+        std::vector<float> bump;
+        std::vector<Vector3> tangents, bitangents;
+        Vector3 light;
+        bool valid = false;
+    };
+    DrawCache drawCache() const { return {bumpArray_, tangents_, bitangents_, bumpLight_, bumpValid_}; }
+    void restoreDrawCache(DrawCache cache);
+
     int32_t materialId() const { return materialId_; }
     Scene* scene() const { return scene_; }
     bool shadowReceiver() const { return shadowReceiver_; }

@@ -12,6 +12,8 @@
 #include "resources/Texture.h"
 
 #include <cmath>
+#include <cstddef>
+#include <vector>
 
 namespace {
 const char* const shadowTextureName = "ShadowMapTexture";
@@ -291,6 +293,77 @@ void Scene::setShadows(bool on) {
         }
     }
     if (root_) root_->setShadowReceiver(on);
+}
+
+void Scene::warmUp(Light* caster, int setting) {
+    if (setting < 0 || setting > 15) return;
+    const unsigned plainBit = 1u << (2 * setting), shadowedBit = plainBit << 1;
+    const bool plain = !(warmed_ & plainBit);
+    const bool shadowed = caster && caster->target() && !(warmed_ & shadowedBit);
+    if (!root_ || (!plain && !shadowed)) return;
+    // A target of its own keeps the drawing off the screen; one that would not fit under the
+    // render targets' storage limit is not worth a fatal report.
+    constexpr int size = 16;
+    const std::size_t bytes = static_cast<std::size_t>(size) * size * 8;
+    if (!platform::hasCurrentGLContext() || !platform::glCaps().framebufferObject ||
+        PBuffer::storageInUse() > PBuffer::storageLimit() ||
+        PBuffer::storageLimit() - PBuffer::storageInUse() < bytes)
+        return;
+    warmed_ |= plainBit | (shadowed ? shadowedBit : 0u);
+
+    const bool wasShadows = shadows_;
+    const bool wasCaster = caster && caster->shadowCaster();
+    std::vector<ColorRGBA> diffuse; // a flickering light draws its colour at random
+    for (Light* light : lights_)
+        diffuse.push_back(light->diffuse());
+    std::vector<bool> receivers;
+    std::vector<MeshObject::DrawCache> caches;
+    for (SceneObject* object : objects_) {
+        auto* mesh = dynamic_cast<MeshObject*>(object);
+        receivers.push_back(mesh && mesh->shadowReceiver());
+        caches.push_back(mesh ? mesh->drawCache() : MeshObject::DrawCache{});
+    }
+
+    PBuffer target;
+    target.initialize(size, size, false);
+    target.enable();
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glPushClientAttrib(GL_CLIENT_ALL_ATTRIB_BITS);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    if (plain) {
+        shadows_ = false;
+        root_->setShadowReceiver(false);
+        render();
+    }
+    if (shadowed) {
+        // The shadow target and its texture are made here, as the first frame with shadows would.
+        setShadows(true);
+        if (shadows_) {
+            caster->setShadowCaster(true);
+            render();
+        }
+    }
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopClientAttrib();
+    glPopAttrib();
+    target.disable();
+    target.destroy();
+
+    shadows_ = wasShadows;
+    if (caster) caster->setShadowCaster(wasCaster);
+    for (size_t i = 0; i < lights_.size(); ++i)
+        lights_[i]->setDiffuse(diffuse[i]);
+    for (size_t i = 0; i < objects_.size(); ++i) {
+        objects_[i]->setShadowReceiverSelf(receivers[i]);
+        if (auto* mesh = dynamic_cast<MeshObject*>(objects_[i])) mesh->restoreDrawCache(std::move(caches[i]));
+    }
+    checkGLError(__FILE__, __LINE__);
 }
 
 void Scene::shadowMapPass(Light* caster) {

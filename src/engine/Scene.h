@@ -66,6 +66,13 @@ class Scene {
     void setShadows(bool on);
     // Every light's colours to GL, then lighting on (when an effect starts).
     void applyLightColours();
+    // Draws the scene once into a small render target of its own, and once more with the shadow
+    // pass of `caster` when one is given (null: the scene never casts shadows), so that the driver
+    // makes the programs of these states at load time rather than in the frame where the scene
+    // first shows. `setting` names the GL state the caller wraps around it (0: none; 1: an effect's
+    // fragment program; up to 15). What later frames read (shadow switches, light colours, the
+    // meshes' bump vectors) is put back as it was; each pass is drawn once per scene and setting.
+    void warmUp(Light* caster, int setting = 0);
 
     // Test seam: take the copy-to-texture shadow path even where depth render targets exist.
     void setDepthTargetAvailable(bool available) { depthTargetAvailable_ = available; }
@@ -131,5 +138,6 @@ class Scene {
     bool depthTargetAvailable_ = false;
     bool shadowMapActive_ = false;
     bool usedDepthTarget_ = false;
+    unsigned warmed_ = 0; // passes warmUp drew: bit 2 × setting without shadows, the next with
     float shadowMatrix_[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 };

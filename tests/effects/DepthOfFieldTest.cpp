@@ -1,9 +1,11 @@
 // DOF with the demo's own focus program: flat pictures at known depths, and the effect without
 // a usable program.
+#include "../engine/SceneBuilder.h"
 #include "GLTest.h"
 
 #include "base/Report.h"
 #include "effects/DepthOfField.h"
+#include "effects/Effect3D.h"
 #include "effects/EffectFactory.h"
 #include "platform/GL.h"
 
@@ -288,6 +290,61 @@ TEST_F(DepthOfFieldTest, MissingOrRejectedProgramShowsTheSharpPictureWithOneRepo
             << reports[0].text;
         EXPECT_NE(reports[0].text.find("bytes, more than 65536"), std::string::npos) << reports[0].text;
     }
+}
+
+// At load time a DOF that draws a scene loads its program and draws that scene through it once,
+// where nothing shows, so that neither falls into the frame where it starts; GL is left as it
+// was. A program that is missing is still reported when the effect starts, once.
+TEST_F(DepthOfFieldTest, AWarmUpLoadsTheProgramAndDrawsTheLinkedSceneWhereNothingShows) {
+    Scene scene;
+    scene.addMaterial(scenes::colour(1, 0.8f, 0.2f, 0.4f));
+    scene.findMaterial(1)->finishTextures();
+    scene.addObject(scenes::quad(1, "Quad", 1, 4, 4), -1);
+    scenes::cameraLookingAt(scene, Vector3(0, 0, 5), Vector3(0, 0, 0));
+    scenes::whiteLight(scene, 2, "Sun", Vector3(0, 0, 100000));
+    scene.finishLoading();
+    Effect3D sceneEffect("Scene0");
+    ASSERT_TRUE(sceneEffect.adopt(&scene, "quad"));
+
+    auto readWindow = [] {
+        std::vector<unsigned char> pixels(800 * 600 * 4);
+        glReadPixels(0, 0, 800, 600, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        return pixels;
+    };
+    enter(demoData());
+    {
+        DepthOfField dof;
+        dof.warmUp(); // nothing to draw: nothing loaded
+        EXPECT_FALSE(dof.programReady());
+        link(dof, sceneEffect);
+        glClearColor(0.25f, 0.5f, 0.75f, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        const auto window = readWindow();
+        GLint boundBefore = -1;
+        glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &boundBefore);
+        dof.warmUp();
+        EXPECT_TRUE(dof.programReady());
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        EXPECT_FALSE(glIsEnabled(GL_FRAGMENT_PROGRAM_ARB));
+        GLint bound = -1;
+        glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &bound);
+        EXPECT_EQ(bound, boundBefore);
+        EXPECT_TRUE(readWindow() == window) << "the warm-up drew into the window";
+        EXPECT_TRUE(reports.empty());
+    }
+    const std::string empty = makeTempDir();
+    enter(empty);
+    {
+        DepthOfField dof;
+        link(dof, sceneEffect);
+        dof.warmUp();
+        EXPECT_FALSE(dof.programReady());
+        EXPECT_TRUE(reports.empty()) << "reported before the effect starts";
+        dof.start(0);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].text.find("dof_light.qzs"), std::string::npos) << reports[0].text;
+    }
+    sceneEffect.scene = nullptr; // the scene is this test's, not the scene cache's
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "demo/ScriptLoader.h"
+#include "demo/SignalQueue.h"
 #include "effects/Clear.h"
 #include "effects/EffectFactory.h"
 #include "effects/Image.h"
@@ -14,6 +16,7 @@
 #include "effects/RotoZoom.h"
 #include "effects/Tiles.h"
 #include "platform/GL.h"
+#include "resources/Texture.h"
 
 #include <array>
 #include <cmath>
@@ -599,6 +602,57 @@ TEST_F(ImageRotoMosaicTiles, LinkLoopsAreRefusedAndDrawnWithout) {
     roto->signal(signalOf(2, 0, 0, 0, "Nothing"));
     EXPECT_EQ(reports.all().size(), before);
     list.clearEffects();
+}
+
+// A picture that a timed signal names (Image's 26, a grid's 4) is loaded with the script, not in
+// the frame where the signal arrives, and the signal then shows that same texture.
+TEST_F(ImageRotoMosaicTiles, PicturesThatTimedSignalsNameAreLoadedWithTheScript) {
+    const std::string later = uniformPicture("later.png", kGreen);
+    const std::string grid = uniformPicture("grid-later.png", kBlue);
+    GLint boundBefore = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundBefore);
+    scriptLoader.loadText(
+        "DEMO_END 60000\nDEFINE PICTURE 26\nDEFINE GRID_PICTURE 4\nINSERT_EFFECT Image1\n"
+        "INSERT_EFFECT GridExp\n__TIMELINE__\n0 BEGIN Image1\n5000 TRIGGER Image1 PICTURE \"" +
+        later + "\"\n7000 TRIGGER GridExp GRID_PICTURE \"" + grid + "\"\n");
+    const auto* entry = TextureManager::instance().find(later);
+    ASSERT_NE(entry, nullptr) << "not loaded with the script";
+    ASSERT_NE(entry->object, nullptr);
+    const auto* gridEntry = TextureManager::instance().find(grid);
+    ASSERT_NE(gridEntry, nullptr) << "not loaded with the script";
+    EXPECT_NE(gridEntry->object, nullptr);
+    GLint boundAfter = -1;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundAfter);
+    EXPECT_EQ(boundAfter, boundBefore) << "the load left its pictures bound";
+
+    auto* image = dynamic_cast<Image*>(effectList->findEffect("Image1"));
+    ASSERT_NE(image, nullptr);
+    while (signalQueue->isDue(5000)) {
+        const Signal s = signalQueue->next();
+        effectList->findEffect(s.effectName)->signal(s);
+    }
+    EXPECT_EQ(image->texture, entry->object);
+    image->render(5000);
+    expectRgb(pixel(400, 300), 0, 255, 0, "the picture the signal named");
+    effectList->clearEffects();
+    signalQueue->clear();
+}
+
+// So a picture that cannot be used stops the demo as it loads, with the same report that its
+// signal would have given in mid-play.
+TEST_F(ImageRotoMosaicTiles, APictureATimedSignalNamesThatCannotBeUsedStopsTheLoad) {
+    const std::string grey = dir + "/grey.png";
+    ASSERT_TRUE(writePNG(grey, 4, 4, PNG_COLOR_TYPE_GRAY, 8, std::vector<unsigned char>(16, 3)));
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            scriptLoader.loadText("DEMO_END 60000\nDEFINE PICTURE 26\nINSERT_EFFECT Image1\n__TIMELINE__\n"
+                                  "50000 TRIGGER Image1 PICTURE \"" +
+                                  grey + "\"\n");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "Image has unsupported bit depth: .*grey.png");
 }
 
 } // namespace

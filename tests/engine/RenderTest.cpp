@@ -1,5 +1,6 @@
 #include "GLTest.h"
 #include "SceneBuilder.h"
+#include "demo/Random.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -435,6 +436,84 @@ TEST_F(SceneRendering, ShadowsWithoutAMapPutNothingInShadowAndHalveTheSpot) {
     s.scene.setShadows(false);
     renderFrame(s.scene);
     expectColour(rgb(sx, sy), all[0], all[1], all[2], 2);
+}
+
+// The load-time warm-up draws a scene with and without its shadow pass where nothing shows, so
+// that the driver's first-use work does not fall into a frame. It must leave no trace: the window
+// and the GL state as they were, the scene's switches and light colours as they were, and every
+// later frame the same as that of a scene never warmed up.
+TEST_P(Shadows, WarmingUpDrawsNothingAndLeavesEveryLaterFrameAsItWas) {
+    const bool depthTarget = GetParam();
+    ShadowScene warmed(depthTarget), cold(depthTarget);
+    if (depthTarget && !warmed.scene.depthTargetAvailable()) GTEST_SKIP() << "no depth render targets";
+    for (ShadowScene* s : {&warmed, &cold}) {
+        s->spot->setShadowCaster(false); // as loaded: an effect makes it the caster when shadows go on
+        s->fill->setFlicker(true);       // a flickering light draws its colour at random
+    }
+    const ColorRGBA fillColour = warmed.fill->diffuse();
+    auto* box = dynamic_cast<MeshObject*>(warmed.scene.findObjectByName("Box"));
+    ASSERT_NE(box, nullptr);
+
+    auto readWindow = [] {
+        std::vector<unsigned char> pixels(800 * 600 * 4);
+        glReadPixels(0, 0, 800, 600, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        return pixels;
+    };
+    clear(0.25f, 0.5f, 0.75f);
+    glMatrixMode(GL_MODELVIEW);
+    glTranslatef(1, 2, 3);
+    glEnable(GL_BLEND);
+    glDisable(GL_LIGHTING);
+    glActiveTextureARB(GL_TEXTURE1_ARB);
+    const auto window = readWindow();
+    GLfloat modelview[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
+    GLint framebuffer = -1, viewport[4] = {0, 0, 0, 0}, activeUnit = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebuffer);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+
+    warmed.scene.warmUp(warmed.spot);
+    glFinish();
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    EXPECT_TRUE(readWindow() == window) << "the warm-up drew into the window";
+    GLfloat modelviewAfter[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, modelviewAfter);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(modelviewAfter[i], modelview[i]) << i;
+    GLint framebufferAfter = -1, viewportAfter[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &framebufferAfter);
+    glGetIntegerv(GL_VIEWPORT, viewportAfter);
+    glGetIntegerv(GL_ACTIVE_TEXTURE_ARB, &activeUnit);
+    EXPECT_EQ(framebufferAfter, framebuffer);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(viewportAfter[i], viewport[i]) << i;
+    EXPECT_EQ(activeUnit, static_cast<GLint>(GL_TEXTURE1_ARB));
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    EXPECT_FALSE(glIsEnabled(GL_LIGHTING));
+    EXPECT_FALSE(warmed.scene.shadows());
+    EXPECT_FALSE(warmed.spot->shadowCaster());
+    EXPECT_TRUE(warmed.spot->enabled());
+    EXPECT_FALSE(box->shadowReceiver());
+    EXPECT_EQ(warmed.fill->diffuse().r, fillColour.r);
+    EXPECT_EQ(warmed.fill->diffuse().g, fillColour.g);
+    // A second warm-up has nothing left to make.
+    warmed.scene.warmUp(warmed.spot);
+    EXPECT_FALSE(warmed.scene.shadows());
+    resetState();
+
+    // Frames without and with shadows, each from the same random numbers.
+    auto frame = [&](ShadowScene& s, bool shadows) {
+        s.scene.setShadows(shadows);
+        s.spot->setShadowCaster(shadows);
+        Random::startFrame(1000);
+        renderFrame(s.scene);
+        return readWindow();
+    };
+    for (bool shadows : {false, true, false}) {
+        const auto seenCold = frame(cold, shadows);
+        const auto seenWarmed = frame(warmed, shadows);
+        EXPECT_TRUE(seenWarmed == seenCold) << "shadows " << shadows;
+    }
 }
 
 TEST_F(SceneRendering, TurningShadowsOnTwiceKeepsOneShadowTexture) {
