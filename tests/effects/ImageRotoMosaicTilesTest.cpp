@@ -609,6 +609,8 @@ TEST_F(ImageRotoMosaicTiles, LinkLoopsAreRefusedAndDrawnWithout) {
 TEST_F(ImageRotoMosaicTiles, PicturesThatTimedSignalsNameAreLoadedWithTheScript) {
     const std::string later = uniformPicture("later.png", kGreen);
     const std::string grid = uniformPicture("grid-later.png", kBlue);
+    EffectList list; // the fixture's TearDown forgets the list, so it is not the loader's own
+    effectList = &list;
     GLint boundBefore = -1;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &boundBefore);
     scriptLoader.loadText(
