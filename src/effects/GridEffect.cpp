@@ -84,13 +84,7 @@ void GridEffect::signal(const Signal& s) {
 }
 
 void GridEffect::warmUp() {
-    // Loading binds the new texture: whatever the load left bound stays so.
-    glPushAttrib(GL_TEXTURE_BIT);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    for (const std::string& name : queuedSignalTexts(4))
-        TextureManager::instance().loadTexture(name, "", GL_TEXTURE_2D);
-    glPopClientAttrib();
-    glPopAttrib();
+    TextureManager::instance().preload(queuedSignalTexts(4));
 }
 
 void GridEffect::render(int time) {

@@ -94,13 +94,7 @@ void Image::signal(const Signal& s) {
 }
 
 void Image::warmUp() {
-    // Loading binds the new texture: whatever the load left bound stays so.
-    glPushAttrib(GL_TEXTURE_BIT);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    for (const std::string& name : queuedSignalTexts(26))
-        loadPicture(name);
-    glPopClientAttrib();
-    glPopAttrib();
+    TextureManager::instance().preload(queuedSignalTexts(26));
 }
 
 void Image::listItemAdded(int listId, const std::string& item, int count) {

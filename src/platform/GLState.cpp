@@ -136,6 +136,11 @@ State State::defaults() {
     return s;
 }
 
+bool State::isOn(GLenum cap) const {
+    const int i = switchIndex(cap);
+    return i >= 0 && (enables & (1u << i)) != 0;
+}
+
 void State::read() {
     glGetFloatv(GL_PROJECTION_MATRIX, projection);
     glGetFloatv(GL_MODELVIEW_MATRIX, modelview);

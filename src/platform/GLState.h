@@ -37,6 +37,8 @@ struct State {
     GLboolean colourMask[4];
 
     static State defaults();
+    // Whether one of kSwitches is on.
+    bool isOn(GLenum cap) const;
     // Reads all of it from GL.
     void read();
     // Sets what differs from `current` (the state GL holds now).

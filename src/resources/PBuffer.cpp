@@ -192,9 +192,9 @@ void PBuffer::makeDepth() {
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, width, height);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depthRenderbuffer);
     if (!depthCleared) return; // never cleared: undefined, as a fresh buffer's contents are
-    const GLboolean scissor = glIsEnabled(GL_SCISSOR_TEST);
-    GLboolean mask = GL_TRUE;
-    glGetBooleanv(GL_DEPTH_WRITEMASK, &mask);
+    const glstate::State& now = glstate::current();
+    const bool scissor = now.isOn(GL_SCISSOR_TEST);
+    const bool mask = now.depthMask == GL_TRUE;
     GLdouble value = 1.0;
     glGetDoublev(GL_DEPTH_CLEAR_VALUE, &value);
     if (scissor) glDisable(GL_SCISSOR_TEST);
@@ -222,10 +222,9 @@ void PBuffer::depthNeeded() {
 void PBuffer::clearing(GLbitfield mask) {
     PBuffer* target = currentTarget;
     if (!(mask & GL_DEPTH_BUFFER_BIT) || !target || !target->depthDeferred) return;
-    GLboolean writes = GL_TRUE;
-    glGetBooleanv(GL_DEPTH_WRITEMASK, &writes);
-    if (!writes) return; // the clear leaves depth as it is
-    if (glIsEnabled(GL_SCISSOR_TEST)) {
+    const glstate::State& now = glstate::current();
+    if (now.depthMask != GL_TRUE) return; // the clear leaves depth as it is
+    if (now.isOn(GL_SCISSOR_TEST)) {
         target->makeDepth(); // part of it: the rest keeps what it had
         return;
     }

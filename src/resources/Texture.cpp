@@ -303,6 +303,16 @@ void TextureManager::dropImages() {
         if (item.second->object) item.second->object->dropImage();
 }
 
+void TextureManager::preload(const std::vector<std::string>& names) {
+    // Loading binds the new texture.
+    glPushAttrib(GL_TEXTURE_BIT);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    for (const std::string& name : names)
+        loadTexture(name, "", GL_TEXTURE_2D);
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
 bool TextureManager::releaseIfUnshared(const std::string& name) {
     auto found = entries.find(name);
     if (found == entries.end() || found->second->useCount > 1) return false;

@@ -102,6 +102,9 @@ class TextureManager : public ResourceManager<Texture> {
     // 0 registered (or counted again for the same texture); 1 refused: null, or the name holds
     // another texture.
     int registerTexture(const std::string& name, Texture* texture);
+    // Loads each named 2D picture ahead of the frame that shows it (loadTexture), leaving the
+    // texture binding and the pixel store as they were.
+    void preload(const std::vector<std::string>& names);
     // The textures loaded from files (loadTexture), for a tool that reloads them.
     std::vector<Texture*> fileTextures() const;
     // Deletes every texture with its image (not the GL objects) and empties the registry.
