@@ -7,6 +7,7 @@
 #include "demo/EffectList.h"
 #include "demo/Random.h"
 #include "demo/SignalQueue.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -387,9 +388,14 @@ void ScriptLoader::loadText(const std::string& script) {
 
 void ScriptLoader::warmUpEffects() {
     if (!effectList || !warmUpOn) return;
+    // The driver's work in the warm-up takes memory of its own; what each warm-up frees goes back
+    // to the system, so that the load's peak is no higher than the play's.
+    platform::returnFreeMemory();
     const uint32_t random = Random::state();
-    for (Effect* effect : effectList->effects())
+    for (Effect* effect : effectList->effects()) {
         effect->warmUp();
+        platform::returnFreeMemory();
+    }
     Random::seed(random);
 }
 

@@ -9,6 +9,7 @@
 
 namespace {
 TextureManager::LoadCheck loadCheck = nullptr;
+bool keepImages = true;
 
 int roundUpPowerOfTwo(int value, int start) {
     int rounded = start;
@@ -234,9 +235,17 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
     if (!texture->loadFromFile(name.c_str(), directory.c_str())) {
         delete texture;
         texture = nullptr;
+    } else if (!keepImages) {
+        texture->dropImage();
     }
     registerTexture(name, texture);
     return texture;
+}
+
+bool TextureManager::keepDecodedImages(bool keep) {
+    const bool previous = keepImages;
+    keepImages = keep;
+    return previous;
 }
 
 TextureManager::LoadCheck TextureManager::setLoadCheck(LoadCheck check) {

@@ -116,6 +116,9 @@ class TextureManager : public ResourceManager<Texture> {
     // Frees the decoded pictures of the textures loaded so far (dropImage): once a demo has
     // loaded, they only cost memory.
     void dropImages();
+    // Whether a picture loaded from a file keeps its decoded copy after the upload (the default),
+    // or frees it at once (dropImage: an alpha mask decodes it again). Returns the previous choice.
+    static bool keepDecodedImages(bool keep);
 
     // A checking tool's look at each picture before it is loaded (directory + name): false skips
     // the load as if the file could not be read. None is installed in the player.
