@@ -261,7 +261,7 @@ class FrameReader {
 void stepFrame(int t) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     sound::renderOfflineAt(t);
-    renderFrame(t);
+    drawFrame(t);
 }
 
 // ---- outputs ----

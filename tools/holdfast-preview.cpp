@@ -461,7 +461,7 @@ class Preview : public rocket::Transport {
                 setPlaying(false);
             } else {
                 clearBuffers(0);
-                renderFrame(static_cast<int>(t));
+                drawFrame(static_cast<int>(t));
                 engine.swapBuffers();
                 if (rocket) rocket->frameShown(t, true);
                 ++framesSinceCount;
@@ -484,7 +484,7 @@ class Preview : public rocket::Transport {
     void redraw() override {
         const int64_t t = now();
         clearBuffers(0);
-        renderFrame(static_cast<int>(t));
+        drawFrame(static_cast<int>(t));
         engine.swapBuffers();
         if (rocket) rocket->frameShown(t, playing);
     }

@@ -16,6 +16,7 @@
 #include "base/RunState.h"
 #include "demo/FrameStep.h"
 #include "demo/ScriptLoader.h"
+#include "host/FrameLoop.h"
 #include "host/LoadingSequence.h"
 #include "host/Player.h"
 #include "platform/GL.h"
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
     auto frame = [&](long index) {
         const int t = static_cast<int>(start + index * step);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-        renderFrame(t);
+        drawFrame(t);
         glFinish();
     };
     for (long i = 0; i < warmup; ++i)

@@ -58,7 +58,9 @@ void releaseSource(PBuffer* pbuffer) {
 }
 
 void prepareTarget(PBuffer& target, int size, TargetBuffers buffers) {
-    initLinkedTarget(target, size, GL_LINEAR, kAllBuffers, buffers);
+    // The update clears or draws over each target before the frame reads it: they need memory
+    // only while the effect runs.
+    initLinkedTarget(target, size, GL_LINEAR, kAllBuffers, buffers, TargetLifetime::RemadeEachFrame);
 }
 } // namespace
 

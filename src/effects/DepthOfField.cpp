@@ -15,7 +15,10 @@
 
 namespace {
 void makeTarget(PBuffer& target, int size, TargetBuffers buffers) {
-    initLinkedTarget(target, size, GL_LINEAR, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, buffers);
+    // Every update clears and draws all four before the frame reads them: they need memory only
+    // while the effect runs.
+    initLinkedTarget(target, size, GL_LINEAR, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, buffers,
+                     TargetLifetime::RemadeEachFrame);
     checkAssert(target.isInitialized(), __FILE__, __LINE__);
 }
 

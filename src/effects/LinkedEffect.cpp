@@ -3,11 +3,12 @@
 #include "demo/Effect.h"
 #include "resources/PBuffer.h"
 
-void initLinkedTarget(PBuffer& target, int size, GLint magFilter, GLbitfield clearMask,
-                      TargetBuffers buffers) {
+void initLinkedTarget(PBuffer& target, int size, GLint magFilter, GLbitfield clearMask, TargetBuffers buffers,
+                      TargetLifetime lifetime) {
     if (target.isInitialized()) target.destroy();
-    target.initialize(size, size, false, buffers);
+    target.initialize(size, size, false, buffers, lifetime);
     target.createTexture(GL_REPEAT, GL_LINEAR, magFilter);
+    if (!target.holdsStorage()) return;
     target.enable();
     glClearColor(0, 0, 0, 0);
     glClear(clearMask);

@@ -21,9 +21,11 @@ struct LinkedTarget {
 // (Re)creates a size x size target holding `buffers`, whose texture repeats (GL_REPEAT, GL_LINEAR
 // minification, magFilter magnification), and clears clearMask of it to transparent black. The
 // depth buffer is made when the linked effect first draws with the depth test on: most draw flat.
+// A RemadeEachFrame target is cleared so when a frame first uses it.
 void initLinkedTarget(PBuffer& target, int size, GLint magFilter = GL_NEAREST,
                       GLbitfield clearMask = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT,
-                      TargetBuffers buffers = TargetBuffers::DepthWhenNeeded);
+                      TargetBuffers buffers = TargetBuffers::DepthWhenNeeded,
+                      TargetLifetime lifetime = TargetLifetime::Kept);
 
 // To follow the base start: starts the linked effect, then once more inside every initialised
 // target so that it can make what it needs in that target's context. Nothing without a link.

@@ -2,9 +2,16 @@
 
 #include "base/RunState.h"
 #include "demo/DemoState.h"
+#include "demo/FrameStep.h"
+#include "resources/PBuffer.h"
 
 unsigned int demoRunEnd() {
     return demoLength > 0 ? static_cast<unsigned int>(demoLength) : kDemoEndTime;
+}
+
+void drawFrame(int t) {
+    renderFrame(t);
+    if (PBuffer::frameDone(t)) platform::returnFreeMemory();
 }
 
 unsigned long runFrameLoop(FrameLoopDriver& driver) {

@@ -9,6 +9,11 @@ constexpr unsigned int kDemoEndTime = 286000;
 // Where the loaded demo ends: its DEMO_LENGTH, else kDemoEndTime.
 unsigned int demoRunEnd();
 
+// One frame of the demo at demo time t (renderFrame), after which render targets that frames no
+// longer use give their memory back, to the system too (PBuffer::frameDone). What the player,
+// the tools and the benches draw.
+void drawFrame(int t);
+
 // What the loop drives; the player uses the window and the demo clock, tests inject their own.
 class FrameLoopDriver {
   public:

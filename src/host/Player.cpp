@@ -37,7 +37,7 @@ class WindowDriver : public FrameLoopDriver {
             firstFrame = std::chrono::steady_clock::now();
             firstFrameSeen = true;
         }
-        ::renderFrame(t);
+        drawFrame(t);
     }
     void present() override {
         engine.swapBuffers();

@@ -9,6 +9,7 @@
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "engine/SceneLoaderQZG.h"
+#include "host/FrameLoop.h"
 #include "platform/GL.h"
 
 #include <algorithm>
@@ -157,7 +158,7 @@ void stepFrames(const FrameGrid& grid, int64_t from, int64_t to, ReplayMode mode
         glScissor(0, 0, 1, 1);
         glEnable(GL_SCISSOR_TEST);
         for (int64_t k = from; k < to; ++k)
-            renderFrame(static_cast<int>(grid.timeOf(k)));
+            drawFrame(static_cast<int>(grid.timeOf(k)));
         glDisable(GL_SCISSOR_TEST);
         glScissor(0, 0, width, height);
         screenWidth = width;
@@ -169,7 +170,7 @@ void drawFrames(const FrameGrid& grid, int64_t from, int64_t to, void (*beforeFr
     for (int64_t k = from; k <= to; ++k) {
         const int t = static_cast<int>(grid.timeOf(k));
         if (beforeFrame) beforeFrame(t);
-        renderFrame(t);
+        drawFrame(t);
     }
 }
 

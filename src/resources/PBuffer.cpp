@@ -3,9 +3,11 @@
 #include "base/Report.h"
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 // The target drawn into now; null while drawing goes to the window's framebuffer.
@@ -14,6 +16,8 @@ PBuffer* currentTarget = nullptr;
 constexpr std::size_t kDefaultStorageLimit = std::size_t{1} << 30; // 1 GiB
 std::size_t storageLimitBytes = 0;                                 // 0: not decided yet
 std::size_t storageUsed = 0;
+// The RemadeEachFrame targets, for frameDone.
+std::vector<PBuffer*> remadeTargets;
 
 std::size_t limitFromEnvironment() {
     const char* text = std::getenv("HOLDFAST_TARGET_MEMORY_MIB");
@@ -100,7 +104,7 @@ PBuffer::~PBuffer() {
     destroy();
 }
 
-void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
+void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers, TargetLifetime life) {
     if (initialized) return;
     width = w;
     height = h;
@@ -143,7 +147,14 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     hasColour = colour;
     hasDepthTexture = bindDepth;
-    if (hasDepthTexture) {
+    const bool remade = life == TargetLifetime::RemadeEachFrame && colour && !bindDepth;
+    if (remade) {
+        // Nothing is made until a frame uses the target; depth then as a fresh target's clear left it.
+        remadeDepth = depth;
+        depthDeferred = depth;
+        depthCleared = depth;
+        clearedDepth = 1.0;
+    } else if (hasDepthTexture) {
         glGenTextures(1, &depthTexture);
         glBindTexture(GL_TEXTURE_2D, depthTexture);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT,
@@ -181,6 +192,10 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers) {
     }
     own = TargetState::defaults();
     initialized = true;
+    lifetime = remade ? TargetLifetime::RemadeEachFrame : TargetLifetime::Kept;
+    storageHeld = !remade;
+    usedThisFrame = false;
+    if (remade) remadeTargets.push_back(this);
 }
 
 void PBuffer::makeDepth() {
@@ -257,7 +272,9 @@ void PBuffer::enable() {
     for (int i = 0; i < 4; ++i)
         callerViewport[i] = viewport[i];
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    if (attachedTexture != texture && !attachColour()) {
+    usedThisFrame = true;
+    const bool complete = !storageHeld ? makeStorage() : attachedTexture == texture || attachColour();
+    if (!complete) {
         glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
         reportError(__FILE__, __LINE__, "PBuffer::enable() failed", true);
         return;
@@ -309,6 +326,13 @@ void PBuffer::bind(int buffer) {
     }
     checkGLError(__FILE__, __LINE__);
     const bool depth = buffer == WGL_DEPTH_COMPONENT_NV;
+    usedThisFrame = true;
+    if (!storageHeld) {
+        // Read before anything drew into it: it shows what a fresh target holds.
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        makeStorage();
+        glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+    }
     glBindTexture(GL_TEXTURE_2D, depth && hasDepthTexture ? depthTexture : texture);
     checkGLError(__FILE__, __LINE__);
     if (buffer != WGL_FRONT_LEFT_ARB && !(depth && hasDepthTexture))
@@ -333,24 +357,92 @@ bool PBuffer::createTexture() {
 
 bool PBuffer::createTexture(GLint wrap, GLint minFilter, GLint magFilter) {
     if (textureCreated || !hasColour) return false;
+    textureWrap = wrap;
+    textureMinFilter = minFilter;
+    textureMagFilter = magFilter;
+    textureCreated = true;
+    if (storageHeld) makeColourTexture(); // else when a frame first uses the target
+    return true;
+}
+
+void PBuffer::makeColourTexture() {
     // The caller keeps its texture binding.
     GLint previousTexture = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previousTexture);
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, minFilter);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, magFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, textureWrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, textureWrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, textureMinFilter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, textureMagFilter);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previousTexture));
-    textureCreated = true;
     // The driver refusing the storage (out of memory) would otherwise surface later as a GL error
     // far from its cause.
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
         reportErrorText(__FILE__, __LINE__, "PBuffer: Could not create. ", glErrorName(error), true);
+}
+
+bool PBuffer::makeStorage() {
+    // Called with this target's framebuffer bound and the caller's state current.
+    storageHeld = true;
+    if (textureCreated) makeColourTexture();
+    if (!attachColour()) return false;
+    clearFreshColour();
     return true;
+}
+
+void PBuffer::clearFreshColour() {
+    // All of the colour to transparent black, whatever scissor, mask and clear colour are set.
+    const glstate::State& now = glstate::current();
+    const bool scissor = now.isOn(GL_SCISSOR_TEST);
+    const GLboolean* mask = now.colourMask;
+    const bool masked = !(mask[0] && mask[1] && mask[2] && mask[3]);
+    const GLboolean kept[4] = {mask[0], mask[1], mask[2], mask[3]};
+    const GLfloat colour[4] = {now.clearColour[0], now.clearColour[1], now.clearColour[2],
+                               now.clearColour[3]};
+    if (scissor) glDisable(GL_SCISSOR_TEST);
+    if (masked) glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(colour[0], colour[1], colour[2], colour[3]);
+    if (masked) glColorMask(kept[0], kept[1], kept[2], kept[3]);
+    if (scissor) glEnable(GL_SCISSOR_TEST);
+}
+
+void PBuffer::giveBackStorage() {
+    // Taken off the framebuffer first: an attached object outlives its deletion.
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    if (depthRenderbuffer) glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+    if (texture) glDeleteTextures(1, &texture);
+    if (depthRenderbuffer) glDeleteRenderbuffers(1, &depthRenderbuffer);
+    texture = 0;
+    attachedTexture = 0;
+    depthRenderbuffer = 0;
+    depthDeferred = remadeDepth;
+    depthCleared = remadeDepth;
+    clearedDepth = 1.0;
+    storageHeld = false;
+}
+
+bool PBuffer::frameDone(int time) {
+    if (remadeTargets.empty() || !platform::hasCurrentGLContext()) return false;
+    bool gaveBack = false;
+    for (PBuffer* target : remadeTargets) {
+        if (target->usedThisFrame) {
+            target->usedThisFrame = false;
+            target->lastUsed = time;
+            continue;
+        }
+        const long long idle = static_cast<long long>(time) - target->lastUsed;
+        if (!target->storageHeld || target->enabled || (idle < kIdleMs && idle > -kIdleMs)) continue;
+        target->giveBackStorage();
+        gaveBack = true;
+    }
+    return gaveBack;
 }
 
 void PBuffer::releaseStorage() {
@@ -385,6 +477,13 @@ void PBuffer::releaseStorage() {
     }
     storageUsed -= storage;
     storage = 0;
+    if (lifetime == TargetLifetime::RemadeEachFrame)
+        remadeTargets.erase(std::remove(remadeTargets.begin(), remadeTargets.end(), this),
+                            remadeTargets.end());
+    lifetime = TargetLifetime::Kept;
+    storageHeld = true;
+    remadeDepth = false;
+    usedThisFrame = false;
 }
 
 void PBuffer::destroy() {

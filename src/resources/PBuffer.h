@@ -38,6 +38,14 @@ struct LightColours {
 // when depthNeeded() says a draw or read needs it (counted against the limit from the start).
 enum class TargetBuffers { ColourAndDepth, ColourOnly, DepthOnly, DepthWhenNeeded };
 
+// How long what is drawn into a target matters. Kept: until it is drawn over (the default).
+// RemadeEachFrame: its users clear it or draw over all of it in every frame before they read it,
+// so the target holds storage only while frames use it. Its buffers are made, holding what a
+// fresh target's clear leaves (transparent black, depth 1), when it is first drawn into or bound,
+// and given back once no frame has drawn into it or bound it for kIdleMs of demo time
+// (frameDone). A depth texture (bindDepth) is always kept.
+enum class TargetLifetime { Kept, RemadeEachFrame };
+
 class PBuffer {
   public:
     PBuffer() = default;
@@ -50,8 +58,18 @@ class PBuffer {
     // them the storage of all targets together passing storageLimit(). Without depth, depth testing
     // in the target passes every fragment; without colour, there is no texture to create or bind.
     void initialize(int width, int height, bool bindDepth,
-                    TargetBuffers buffers = TargetBuffers::ColourAndDepth);
+                    TargetBuffers buffers = TargetBuffers::ColourAndDepth,
+                    TargetLifetime lifetime = TargetLifetime::Kept);
     bool isInitialized() const { return initialized; }
+    // False while a RemadeEachFrame target has given its buffers back (or not made them yet).
+    bool holdsStorage() const { return storageHeld; }
+
+    // Demo time a RemadeEachFrame target may go unused before frameDone gives its buffers back.
+    static constexpr int kIdleMs = 2000;
+    // Called after each frame with its demo time: RemadeEachFrame targets that the frame used are
+    // marked used at `time`, and those unused for kIdleMs (either way, as a jump may go back) give
+    // their buffers back. Returns whether any did.
+    static bool frameDone(int time);
 
     // Draws into the target from now on (its framebuffer, a viewport over all of it and its own
     // state); disable returns to the framebuffer, viewport and state of the caller, so targets nest.
@@ -102,6 +120,10 @@ class PBuffer {
   private:
     bool attachColour();
     void makeDepth();
+    void makeColourTexture();
+    void clearFreshColour();
+    bool makeStorage();
+    void giveBackStorage();
     void releaseStorage();
 
     GLuint texture = 0;
@@ -121,6 +143,15 @@ class PBuffer {
     GLdouble clearedDepth = 1.0;
     GLuint attachedTexture = 0; // colour texture currently attached to the framebuffer
     std::size_t storage = 0;    // bytes counted against the limit
+
+    TargetLifetime lifetime = TargetLifetime::Kept;
+    bool storageHeld = true;              // false: a RemadeEachFrame target without its buffers
+    bool remadeDepth = false;             // a RemadeEachFrame target with a depth buffer
+    bool usedThisFrame = false;           // drawn into or bound since the last frameDone
+    int lastUsed = 0;                     // demo time of the last frame that used it
+    GLint textureWrap = GL_CLAMP_TO_EDGE; // the colour texture's parameters, to make it again
+    GLint textureMinFilter = GL_LINEAR;
+    GLint textureMagFilter = GL_LINEAR;
 
     TargetState own = TargetState::defaults(); // this target's state while the caller's is current
     TargetState caller{};                      // the caller's, while this target is enabled

@@ -549,3 +549,83 @@ TEST_F(RenderTargets, LightColoursSetInATargetStayThere) {
 }
 
 } // namespace
+
+// A target whose users remake it every frame holds memory only while frames use it: made, as a
+// fresh target's clear leaves it, at the first draw or bind, given back after two seconds of demo
+// time without use (or a jump that far back), made again the same way. Its own state stays, the
+// caller's scissor, masks and clear colour are untouched, and the texture it is bound as shows it.
+TEST_F(RenderTargets, RemadeEachFrameTargetsHoldMemoryOnlyWhileFramesUseThem) {
+    PBuffer remade;
+    remade.initialize(32, 32, false, TargetBuffers::ColourAndDepth, TargetLifetime::RemadeEachFrame);
+    remade.createTexture();
+    EXPECT_FALSE(remade.holdsStorage());
+    EXPECT_EQ(remade.getTexture(), 0u);
+
+    // Read before anything drew into it: transparent black, as a cleared fresh target.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, 4, 4);
+    glColorMask(GL_TRUE, GL_FALSE, GL_TRUE, GL_TRUE);
+    glClearColor(0.5f, 0.5f, 0.5f, 0.5f);
+    remade.bind(WGL_FRONT_LEFT_ARB);
+    EXPECT_TRUE(remade.holdsStorage());
+    EXPECT_EQ(boundColour(32, 32), std::vector<unsigned char>(32 * 32 * 4, 0));
+    remade.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    GLboolean mask[4];
+    glGetBooleanv(GL_COLOR_WRITEMASK, mask);
+    EXPECT_FALSE(mask[1]);
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_FLOAT_EQ(clear[0], 0.5f);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+
+    // Drawn into in a frame at 1 s, with a clear colour of its own.
+    remade.enable();
+    glClearColor(0, 0, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    remade.disable();
+    EXPECT_FALSE(PBuffer::frameDone(1000));
+    EXPECT_FALSE(PBuffer::frameDone(2999)); // unused for less than two seconds
+    EXPECT_TRUE(remade.holdsStorage());
+    EXPECT_TRUE(PBuffer::frameDone(3000));
+    EXPECT_FALSE(remade.holdsStorage());
+    EXPECT_EQ(remade.getTexture(), 0u);
+
+    // Made again when drawn into: fresh colour, depth as cleared to 1, the clear colour its own.
+    remade.enable();
+    EXPECT_TRUE(remade.holdsStorage());
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_FLOAT_EQ(clear[2], 1.0f);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glColor3f(1, 0, 0);
+    leftHalf(0.98f); // depth 0.99: in front of 1
+    glDisable(GL_DEPTH_TEST);
+    glColor3f(1, 1, 1);
+    remade.disable();
+    remade.bind(WGL_FRONT_LEFT_ARB);
+    const auto drawn = boundColour(32, 32);
+    remade.release(WGL_FRONT_LEFT_ARB);
+    const std::vector<unsigned char> red = {255, 0, 0, 255}, clearBlack = {0, 0, 0, 0};
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 4) * 4, drawn.begin() + (16 * 32 + 5) * 4),
+        red);
+    EXPECT_EQ(
+        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 28) * 4, drawn.begin() + (16 * 32 + 29) * 4),
+        clearBlack);
+
+    // A jump back as far gives it back too; a kept target never gives anything back.
+    PBuffer kept;
+    kept.initialize(16, 16, false);
+    kept.createTexture();
+    EXPECT_FALSE(PBuffer::frameDone(3000));
+    EXPECT_TRUE(PBuffer::frameDone(500));
+    EXPECT_FALSE(remade.holdsStorage());
+    EXPECT_TRUE(kept.holdsStorage());
+    EXPECT_NE(kept.getTexture(), 0u);
+    remade.destroy();
+    EXPECT_FALSE(PBuffer::frameDone(100000));
+    glClearColor(0, 0, 0, 0);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
