@@ -79,8 +79,7 @@ void loadingSequence(const LoadingSetup& setup) {
     // Scene files name textures by their last path component inside the texture directory.
     SceneLoaderQZG::setKeepStoredTexturePaths(false);
     loadDemo();
-    // The pictures are on the GPU now; their decoded copies would stay in memory for the whole run.
-    TextureManager::instance().dropImages();
+    // Every picture of the load went without its decoded copy; later loads keep theirs as before.
     TextureManager::keepDecodedImages(keptImages);
     platform::returnFreeMemory();
     applyDisplayMode(fullscreenRequested);

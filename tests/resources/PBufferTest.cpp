@@ -30,6 +30,12 @@ std::vector<unsigned char> boundColour(int width, int height) {
     return texels;
 }
 
+// The RGBA bytes of texel (x, y) of a width-wide read-back.
+std::vector<unsigned char> texelAt(const std::vector<unsigned char>& texels, int width, int x, int y) {
+    const auto first = texels.begin() + (static_cast<std::ptrdiff_t>(y) * width + x) * 4;
+    return std::vector<unsigned char>(first, first + 4);
+}
+
 void clearTo(float r, float g, float b) {
     glClearColor(r, g, b, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -300,12 +306,8 @@ TEST_F(RenderTargets, DepthMadeWhenFirstNeededHoldsTheEarlierClear) {
     EXPECT_EQ(boundColour(32, 32), drawn);
     eager.release(WGL_FRONT_LEFT_ARB);
     const std::vector<unsigned char> blue = {0, 0, 255, 255}, green = {0, 255, 0, 255};
-    EXPECT_EQ(
-        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 4) * 4, drawn.begin() + (16 * 32 + 5) * 4),
-        blue);
-    EXPECT_EQ(
-        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 28) * 4, drawn.begin() + (16 * 32 + 29) * 4),
-        green);
+    EXPECT_EQ(texelAt(drawn, 32, 4, 16), blue);
+    EXPECT_EQ(texelAt(drawn, 32, 28, 16), green);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     glColor3f(1, 1, 1);
     glEnable(GL_DEPTH_TEST);
@@ -608,12 +610,8 @@ TEST_F(RenderTargets, RemadeEachFrameTargetsHoldMemoryOnlyWhileFramesUseThem) {
     const auto drawn = boundColour(32, 32);
     remade.release(WGL_FRONT_LEFT_ARB);
     const std::vector<unsigned char> red = {255, 0, 0, 255}, clearBlack = {0, 0, 0, 0};
-    EXPECT_EQ(
-        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 4) * 4, drawn.begin() + (16 * 32 + 5) * 4),
-        red);
-    EXPECT_EQ(
-        std::vector<unsigned char>(drawn.begin() + (16 * 32 + 28) * 4, drawn.begin() + (16 * 32 + 29) * 4),
-        clearBlack);
+    EXPECT_EQ(texelAt(drawn, 32, 4, 16), red);
+    EXPECT_EQ(texelAt(drawn, 32, 28, 16), clearBlack);
 
     // A jump back as far gives it back too; a kept target never gives anything back.
     PBuffer kept;

@@ -352,11 +352,14 @@ TEST_F(Textures, DroppedPicturesAreDecodedAgainForAMaskAndGiveTheSameTexels) {
     kept->applyAlphaMask(keptMask);
     const std::vector<unsigned char> expected = readTexture(kept);
 
+    // Loaded as the player's load does: each decoded copy goes at its upload.
+    const bool keepImages = TextureManager::keepDecodedImages(false);
     Texture* base = registry.loadTexture("base2.png", dir, GL_TEXTURE_2D);
     Texture* mask = registry.loadTexture("mask2.png", dir, GL_TEXTURE_2D);
+    TextureManager::keepDecodedImages(keepImages);
     ASSERT_TRUE(base && mask);
-    registry.dropImages();
     EXPECT_EQ(base->getImage(), nullptr);
+    registry.dropImages();
     EXPECT_EQ(kept->getImage(), nullptr);
     EXPECT_EQ(readTexture(kept), expected); // the uploads stay
     base->applyAlphaMask(mask);
