@@ -11,7 +11,7 @@
 //
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
 // file, its textures beside it (or in DIR).
-#include "JsonWriter.h"
+#include "common/JsonWriter.h"
 #include "archive/DataFile.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"

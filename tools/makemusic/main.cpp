@@ -9,7 +9,7 @@
 //  64 drop                   96 half-time                 112 drop again
 // 128 outro, fading out until 286 s.
 // The output is the same on every run (fixed noise seed).
-#include "ToolOptions.h"
+#include "common/ToolOptions.h"
 #include "platform/ReplacingFile.h"
 
 #include <vorbis/vorbisenc.h>

@@ -8,9 +8,9 @@
 // DIR/data/scripts/ is read as the player reads it in DIR: the files it names are found there.
 // Script errors are reported with the player's messages and end with exit code 1. --check lists
 // what would stop a demo (a folder holding data/, or a data archive) or spoil it, one finding a line.
-#include "DemoCheck.h"
-#include "JsonWriter.h"
-#include "ToolOptions.h"
+#include "script/DemoCheck.h"
+#include "common/JsonWriter.h"
+#include "common/ToolOptions.h"
 #include "archive/DataFile.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"

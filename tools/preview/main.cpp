@@ -20,8 +20,8 @@
 // --rocket connects out to a GNU Rocket editor (tools/rocket): its tracks stand in for the
 // effects' variables, its cursor and pause drive the preview, S (or the editor's save) writes its
 // tracks into the script.
-#include "DemoLocation.h"
-#include "ToolOptions.h"
+#include "common/DemoLocation.h"
+#include "common/ToolOptions.h"
 #include "base/Report.h"
 #include "base/RunState.h"
 #include "demo/DemoState.h"

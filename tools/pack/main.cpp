@@ -4,7 +4,7 @@
 //   holdfast-pack extract ARCHIVE MEMBER [--password PW]
 //   holdfast-pack test ARCHIVE [--password PW]
 //   holdfast-pack bench ARCHIVE [--password PW] [--rounds N]
-#include "ToolOptions.h"
+#include "common/ToolOptions.h"
 #include "archive/Crc32.h"
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"

@@ -13,8 +13,8 @@
 // offline, so the spectrum and oscilloscope taps see what would be playing at each frame; without
 // music they hold silence, as in the player without music.ogg.
 // Fatal errors in the demo end with the player's messages and exit code 1; bad arguments with 2.
-#include "DemoLocation.h"
-#include "ToolOptions.h"
+#include "common/DemoLocation.h"
+#include "common/ToolOptions.h"
 #include "base/Report.h"
 #include "base/RunState.h"
 #include "demo/DemoState.h"

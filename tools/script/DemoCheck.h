@@ -3,7 +3,7 @@
 // show something other than its author meant, one finding a line against the script's lines.
 #pragma once
 
-#include "DemoLocation.h"
+#include "common/DemoLocation.h"
 #include "archive/DataFile.h"
 #include "archive/RarArchive.h"
 #include "base/Report.h"
