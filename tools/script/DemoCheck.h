@@ -3,40 +3,17 @@
 // show something other than its author meant, one finding a line against the script's lines.
 #pragma once
 
-#include "common/DemoLocation.h"
-#include "archive/DataFile.h"
-#include "archive/RarArchive.h"
-#include "base/Report.h"
-#include "demo/DemoState.h"
-#include "demo/Effect.h"
-#include "demo/EffectList.h"
-#include "demo/ScriptLoader.h"
-#include "demo/SignalQueue.h"
-#include "effects/DepthOfField.h"
-#include "engine/SceneFile.h"
-#include "host/FrameLoop.h"
-#include "platform/Platform.h"
-#include "resources/ImageLibrary.h"
-#include "resources/Texture.h"
-#include "sound/SoundSystem.h"
-#include "sound/TesselMusic.h"
-
-#include <vorbis/vorbisfile.h>
-
-#include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
-namespace check {
+namespace report {
+struct Record;
+}
+struct ScriptFinding;
 
-constexpr const char* kScript = "data/scripts/demo.scr";
-// Black at the end shorter than this is a fade-out, not a forgotten DEMO_LENGTH.
-constexpr int kTrailingBlackLimit = 5000;
+namespace check {
 
 struct Finding {
     std::string file; // as the demo names it
@@ -45,349 +22,44 @@ struct Finding {
     std::string text;
 };
 
-struct State {
-    std::vector<Finding> findings;
-    bool fromArchive = false;
-    bool quiet = false;                   // the checker's own probes: their reports are not findings
-    int signalLine = 0;                   // line of the signal being delivered
-    std::set<std::string> opened;         // data files the demo opened
-    std::vector<std::string> badPictures; // already reported, so the loaders' echoes are dropped
+class DemoCheck {
+  public:
+    // The whole check, findings printed to stdout; returns the exit code (1 with an error, else
+    // 0; 2 for a path that is no demo). One check runs at a time: the loaders report to it.
+    int run(const char* toolName, const std::string& path, const char* password);
+
+    const std::vector<Finding>& findings() const { return findings_; }
+
+  private:
+    friend struct Hooks;
+
+    void add(int line, bool error, const std::string& text, const std::string& file);
+    void add(int line, bool error, const std::string& text);
+    int contextLine() const;
+    std::string normalName(const std::string& name) const;
+    bool dataFileOpens(const std::string& name);
+    std::string missingFile(const std::string& name) const;
+    std::string pictureProblem(const std::string& path) const;
+
+    // What the loaders tell the check while the demo loads.
+    void onReport(const report::Record& r);
+    void onFinding(const ScriptFinding& f);
+    void onDataFile(const char* name, bool opened);
+    bool onPicture(const std::string& name, const std::string& directory);
+
+    // The checks made once the demo has loaded.
+    void checkTimeline(int musicMs);
+    void checkUnusedFiles(const std::filesystem::path& demo);
+    void printFindings() const;
+    // Loads the script and delivers every signal; false when the player would stop.
+    bool load();
+
+    std::vector<Finding> findings_;
+    bool fromArchive_ = false;
+    bool quiet_ = false;                   // the checker's own probes: their reports are not findings
+    int signalLine_ = 0;                   // line of the signal being delivered
+    std::set<std::string> opened_;         // data files the demo opened
+    std::vector<std::string> badPictures_; // already reported, so the loaders' echoes are dropped
 };
-
-inline State& state() {
-    static State s;
-    return s;
-}
-
-inline void add(int line, bool error, const std::string& text, const std::string& file = kScript) {
-    for (const Finding& f : state().findings)
-        if (f.file == file && f.line == line && f.text == text) return;
-    state().findings.push_back(Finding{file, line, error, text});
-}
-
-inline int contextLine() {
-    const int line = scriptLoader.currentLine();
-    return line ? line : state().signalLine;
-}
-
-inline std::string normalName(const std::string& name) {
-    std::string n = name;
-    std::replace(n.begin(), n.end(), '\\', '/');
-    n = std::filesystem::path(n).lexically_normal().generic_string();
-    if (state().fromArchive) std::transform(n.begin(), n.end(), n.begin(), ::tolower);
-    return n;
-}
-
-// A report's text without the reporting code's place: authors look for their own lines.
-inline std::string withoutSourcePlace(const std::string& text) {
-    std::string t = text;
-    const size_t space = t.find(' ');
-    if (space != std::string::npos) {
-        const std::string head = t.substr(0, space);
-        if (head.find(".cpp:") != std::string::npos || head.find(".h:") != std::string::npos)
-            t.erase(0, space + 1);
-    }
-    for (char& c : t)
-        if (c == '\n') c = ' ';
-    const size_t first = t.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : t.substr(first);
-}
-
-inline bool dataFileOpens(const std::string& name) {
-    const bool wasQuiet = state().quiet;
-    state().quiet = true;
-    DataFile file(name.c_str());
-    state().quiet = wasQuiet;
-    return file.isOpen();
-}
-
-inline std::string missingFile(const std::string& name) {
-    if (state().fromArchive) return "is not in the archive (or the password is wrong)";
-    std::error_code ec;
-    return std::filesystem::exists(name, ec) ? "cannot be read" : "is missing";
-}
-
-inline void onReport(const report::Record& r) {
-    State& s = state();
-    if (s.quiet) return;
-    // An archive member that cannot be extracted: the finding that follows names the file.
-    if (r.caption == "message") return;
-    std::string text = withoutSourcePlace(r.text);
-    for (const std::string& picture : s.badPictures)
-        if (text.find(picture) != std::string::npos) return;
-    const std::string sceneFailure = "could not load scene: ";
-    if (text.compare(0, sceneFailure.size(), sceneFailure) == 0) {
-        const std::string scene = text.substr(sceneFailure.size());
-        if (!dataFileOpens(scene)) {
-            text = "scene file " + scene + " " + missingFile(scene);
-        } else {
-            // The scene loader has already said why.
-            for (const Finding& f : s.findings)
-                if (f.line == contextLine() && f.text.find(scene) != std::string::npos) return;
-        }
-    }
-    if (text == "morphdata not found")
-        text += ": Hode needs " + scenefile::morphDataPath("Box01") +
-                " for its mesh Box01 (holdfast-scene writes morph data beside the scene)";
-    const bool warning = text.find("Linked effect loops back") != std::string::npos;
-    const int line = contextLine();
-    // After an unknown statement word the rest of its line reads as a new statement; what that
-    // then trips over is the same mistake.
-    for (const Finding& f : s.findings)
-        if (f.line == line && f.text.compare(0, 18, "unknown statement ") == 0) return;
-    add(line, !warning, text);
-}
-
-inline void onFinding(const ScriptFinding& f) {
-    add(f.line, f.severity == ScriptFinding::Severity::Error, f.text);
-}
-
-inline void onDataFile(const char* name, bool opened) {
-    if (opened) state().opened.insert(normalName(name));
-}
-
-// Why the player would draw no picture from the file, or "" when it loads.
-inline std::string pictureProblem(const std::string& path) {
-    DataFile file(path.c_str());
-    if (!file.isOpen()) return missingFile(path);
-    if (file.getSize() == 0) return "is empty";
-    std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-    std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
-    if (ending != ".png" && ending != ".jpg")
-        return "is neither a .png nor a .jpg file, the only pictures loaded";
-    const char* fix = ": write it as 8-bit RGB or RGBA, e.g. ImageMagick `PNG24:`/`PNG32:`";
-    const unsigned char* d = file.getData();
-    static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (file.getSize() >= 26 && std::equal(kPng, kPng + 8, d) && std::string(d + 12, d + 16) == "IHDR") {
-        const int depth = d[24];
-        const int colourType = d[25];
-        if (colourType == 3) return "is a palette PNG, which the player refuses" + std::string(fix);
-        if (colourType == 0 || colourType == 4)
-            return "is a grey PNG, which the player refuses" + std::string(fix);
-        if (depth != 8)
-            return "is a " + std::to_string(depth) + "-bit PNG, which the player refuses" + std::string(fix);
-    }
-    ImageData* image = ImageLibrary::instance().loadImage(path.c_str(), "");
-    if (!image)
-        return "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a "
-               "side)";
-    const uint32_t bits = image->bitsPerPixel;
-    freeImage(image);
-    if (bits != 24 && bits != 32)
-        return "has " + std::to_string(bits) + " bits per pixel, which the player refuses" + std::string(fix);
-    return std::string();
-}
-
-inline bool onPicture(const std::string& name, const std::string& directory) {
-    const std::string path = directory + name;
-    State& s = state();
-    const bool wasQuiet = s.quiet;
-    s.quiet = true;
-    const std::string why = pictureProblem(path);
-    s.quiet = wasQuiet;
-    if (why.empty()) return true;
-    add(contextLine(), true, "picture " + path + " " + why);
-    s.badPictures.push_back(name);
-    return false;
-}
-
-// Length of the music in ms; 0 when there is none or it cannot be read.
-inline int musicLength(const std::filesystem::path& music) {
-    OggVorbis_File vf;
-    if (ov_fopen(music.c_str(), &vf) != 0) return 0;
-    const double seconds = ov_time_total(&vf, -1);
-    ov_clear(&vf);
-    return seconds > 0 ? static_cast<int>(seconds * 1000.0) : 0;
-}
-
-inline bool isSpanOrKey(const std::string& command) {
-    for (const char* c : {"BEGIN", "b", "END", "e", "INIT", "i", "SIGNAL", "s", "TRIGGER", "t"})
-        if (command == c) return true;
-    return false;
-}
-
-// Warnings about the timeline as loaded: effects that never show, times nobody sees.
-inline void checkTimeline(int musicMs) {
-    const std::vector<Effect*>& effects = effectList->effects();
-    std::set<std::string> linkedTo;
-    for (const Signal& s : signalQueue->all())
-        if (s.type == 2) linkedTo.insert(s.text);
-    const std::vector<int>& insertLines = scriptLoader.insertLines();
-    for (size_t i = 0; i < effects.size(); ++i) {
-        const Effect* e = effects[i];
-        bool begun = e->activeTrack.value;
-        for (const auto& k : e->activeTrack.keys)
-            begun = begun || k.value;
-        if (!begun && !linkedTo.count(e->name))
-            add(i < insertLines.size() ? insertLines[i] : 0, false,
-                "effect " + e->name +
-                    " is inserted but never begun (no BEGIN line) and no effect links to it, so "
-                    "it never shows");
-    }
-
-    const int end = static_cast<int>(demoRunEnd());
-    for (const auto& t : scriptLoader.timelineLines()) {
-        if (!isSpanOrKey(t.command)) continue;
-        const std::string what = "`" + t.command + " " + t.effect + "` at " + std::to_string(t.time) + " ms";
-        if (t.time > end)
-            add(t.line, false,
-                what + " comes after the demo ends (" + std::to_string(end) + " ms), so it never happens");
-        else if (musicMs > 0 && t.time > musicMs)
-            add(t.line, false, what + " comes after the music ends (" + std::to_string(musicMs) + " ms)");
-    }
-
-    // Where the last span of any effect ends; INT_MAX when one runs to the end.
-    int lastEnd = -1;
-    for (const Effect* e : effects) {
-        const auto& keys = e->activeTrack.keys;
-        int spanEnd = -1;
-        for (size_t k = 0; k < keys.size(); ++k) {
-            if (!keys[k].value) continue;
-            spanEnd = INT_MAX;
-            for (size_t n = k + 1; n < keys.size(); ++n)
-                if (!keys[n].value) {
-                    spanEnd = keys[n].time;
-                    break;
-                }
-        }
-        if (keys.empty() && e->activeTrack.value) spanEnd = INT_MAX;
-        lastEnd = std::max(lastEnd, spanEnd);
-    }
-    if (lastEnd >= 0 && lastEnd != INT_MAX && end - lastEnd > kTrailingBlackLimit) {
-        int line = scriptLoader.demoLengthLine();
-        for (const auto& t : scriptLoader.timelineLines())
-            if (!line && t.time == lastEnd && (t.command == "END" || t.command == "e")) line = t.line;
-        if (!line) line = scriptLoader.demoEndLine(); // the track ends there
-        add(line, false,
-            "the last effect ends at " + std::to_string(lastEnd) + " ms, but the demo runs on to " +
-                std::to_string(end) + " ms, " + std::to_string((end - lastEnd) / 1000) +
-                " s of black; DEMO_LENGTH " + std::to_string(lastEnd) + " in the header ends it there");
-    }
-}
-
-// Files in data/ that nothing opened.
-inline void checkUnusedFiles(const std::filesystem::path& demo) {
-    std::vector<std::string> names;
-    if (state().fromArchive) {
-        rar::Reader reader;
-        if (!reader.openFile(demo.c_str())) return;
-        for (const rar::Entry& e : reader.entries())
-            if (!e.directory()) names.push_back(e.name);
-    } else {
-        std::error_code ec;
-        for (auto it = std::filesystem::recursive_directory_iterator(demo / "data", ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_regular_file(ec))
-                names.push_back(std::filesystem::relative(it->path(), demo, ec).generic_string());
-    }
-    std::sort(names.begin(), names.end());
-    // The loading picture is shown before the script loads.
-    const std::set<std::string> always = {normalName(kScript), normalName("data/images/loading.png")};
-    for (const std::string& name : names) {
-        const std::string key = normalName(name);
-        if (key.compare(0, 5, "data/") != 0 || always.count(key) || state().opened.count(key)) continue;
-        add(0, false, "nothing in the demo uses this file", normalName(name));
-    }
-}
-
-inline void printFindings() {
-    std::vector<Finding> script, files;
-    for (const Finding& f : state().findings)
-        (f.file == kScript ? script : files).push_back(f);
-    std::stable_sort(script.begin(), script.end(),
-                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
-    int errors = 0, warnings = 0;
-    for (const std::vector<Finding>* group : {&script, &files})
-        for (const Finding& f : *group) {
-            (f.error ? errors : warnings)++;
-            if (f.line > 0)
-                std::printf("%s:%d: %s: %s\n", f.file.c_str(), f.line, f.error ? "error" : "warning",
-                            f.text.c_str());
-            else
-                std::printf("%s: %s: %s\n", f.file.c_str(), f.error ? "error" : "warning", f.text.c_str());
-        }
-    std::printf("%d error%s, %d warning%s\n", errors, errors == 1 ? "" : "s", warnings,
-                warnings == 1 ? "" : "s");
-}
-
-// The whole check; returns the exit code (1 with an error, else 0; 2 for a path that is no demo).
-inline int run(const char* toolName, const std::string& path, const char* password) {
-    tool::DemoData demo;
-    if (!demo.find(path)) {
-        std::fprintf(stderr, "%s: %s is neither a demo folder nor a data archive\n", toolName,
-                     demo.path.c_str());
-        return 2;
-    }
-    State& s = state();
-    s.fromArchive = !demo.fromDirectory;
-    const std::filesystem::path music = demo.music("");
-    // Every name the demo uses is relative to its folder (or the archive), never the caller's.
-    if (!demo.enter(toolName)) return 2;
-    std::error_code ec;
-    if (demo.fromDirectory && !std::filesystem::is_directory("data", ec)) {
-        add(0, true,
-            "there is no data/ folder in " + demo.path.string() +
-                ": a demo folder holds data/scripts/demo.scr");
-        printFindings();
-        return 1;
-    }
-    if (!platform::createHiddenGLContext(800, 600)) {
-        std::fprintf(stderr, "%s: could not create a GL context\n", toolName);
-        return 1;
-    }
-    const std::string archive = demo.path.string();
-    if (s.fromArchive) setDataArchive(archive.c_str(), password);
-
-    report::setEcho(false);
-    report::setSink(onReport);
-    ScriptLoader::setFindingSink(onFinding);
-    ScriptLoader::setWarmUp(false);
-    setDataFileObserver(onDataFile);
-    TextureManager::setLoadCheck(onPicture);
-    report::FatalGuard guard;
-
-    bool complete = false;
-    if (!dataFileOpens(kScript)) {
-        add(0, true, std::string("the script ") + missingFile(kScript));
-    } else {
-        try {
-            effectList = new EffectList();
-            signalQueue = new SignalQueue();
-            scriptLoader.load(kScript);
-            // The player starts its sound after the load and before the first signal; no device
-            // is needed to check.
-            sound::setOfflineMode(true);
-            tesselMusic.initSound();
-            // Every signal, in time order, as the player delivers them: links, pictures and programs
-            // that signals load are tried here.
-            while (signalQueue->isDue(INT_MAX)) {
-                const Signal signal = signalQueue->next();
-                s.signalLine = signal.scriptLine;
-                if (Effect* effect = effectList->findEffect(signal.effectName)) effect->signal(signal);
-            }
-            // The depth-of-field program loads at the effect's first frame.
-            const std::vector<Effect*>& effects = effectList->effects();
-            for (size_t i = 0; i < effects.size(); ++i)
-                if (auto* dof = dynamic_cast<DepthOfField*>(effects[i])) {
-                    const std::vector<int>& lines = scriptLoader.insertLines();
-                    s.signalLine = i < lines.size() ? lines[i] : 0;
-                    dof->loadProgramNow();
-                }
-            s.signalLine = 0;
-            complete = true;
-        } catch (const report::FatalError&) {
-            // Already a finding: the player would stop here.
-        }
-    }
-    if (complete) {
-        checkTimeline(musicLength(music));
-        checkUnusedFiles(demo.path);
-    }
-    printFindings();
-    std::fflush(stdout);
-    for (const Finding& f : s.findings)
-        if (f.error) return 1;
-    return 0;
-}
 
 } // namespace check
