@@ -365,8 +365,6 @@ TEST_F(Script, UnknownCommandWordsStopOrAreSkipped) {
         stopText("DEFINE OUTRO 100\nDEFINE BAR 10\nOUTRO + BAR / 2 SIGNAL ProbeA Amount 1\n"),
         "DEFINE not found: SIGNAL (script line 3, after unknown word '/'; expressions join terms with +, - "
         "and * only)");
-    ASSERT_EQ(findingsSeen.size(), 1u);
-    EXPECT_EQ(findingsSeen[0].player, Player::Stops);
 
     // The stray words can take the next line along.
     findingsSeen.clear();
@@ -386,7 +384,6 @@ TEST_F(Script, UnknownCommandWordsStopOrAreSkipped) {
     ASSERT_EQ(findingsSeen.size(), 3u);
     EXPECT_EQ(findingsSeen[0].line, 3);
     EXPECT_EQ(findingsSeen[0].player, Player::Skips);
-    EXPECT_TRUE(findingsSeen[0].suggestions.empty());
     EXPECT_EQ(findingsSeen[0].text,
               "unknown statement `FOO`: the player skips it (statements are BEGIN, END, "
               "INIT, SIGNAL, TRIGGER and SET_LAYER, or b, e, i, s, t and l)");
