@@ -83,7 +83,7 @@ class ScriptLoader {
     LineValue readLineValue();
     bool startsItsLine(size_t at) const;
 
-    // `what` names the expression for reports ("the value of DEMO_BEAT"); null: the time of a
+    // `what` names, for reports, whose value the expression is ("DEMO_BEAT"); null: the time of a
     // timeline statement, whose first word is the statement's.
     int readExpression(const std::string& first, const char* what);
     int termValue(const std::string& word, const char* what, bool first);
