@@ -180,10 +180,10 @@ TEST(PlayerProgram, SignalsAndLinksToEffectsThatDoNotExistAreNamedOnce) {
     Child child = startPlayer(dir);
     EXPECT_EQ(waitExit(child.pid, 60), 0);
     const std::string err = readFile(child.errPath);
-    const std::string link = "Link to an effect that does not exist: Claer (script line 10)";
+    const std::string link = "Link to an effect that does not exist: Claer (script line 10";
     EXPECT_NE(err.find(link), std::string::npos) << err;
     EXPECT_EQ(err.find(link), err.rfind("Link to an effect that does not exist")) << err;
-    EXPECT_NE(err.find("Signal for an effect that does not exist: Clera (script line 12)"), std::string::npos)
+    EXPECT_NE(err.find("Signal for an effect that does not exist: Clera (script line 12"), std::string::npos)
         << err;
 }
 
