@@ -45,8 +45,9 @@ GLuint blackTexture() {
     return shared.black;
 }
 
+// Rounded to the nearest byte; 1024 of these a frame, so no library rounding.
 unsigned char toByte(float v) {
-    return static_cast<unsigned char>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+    return static_cast<unsigned char>(std::clamp(v, 0.0f, 1.0f) * 255.0f + 0.5f);
 }
 
 // What the taps hold now. Bound to the active unit afterwards.

@@ -2,6 +2,7 @@
 
 #include "archive/DataFile.h"
 #include "base/Report.h"
+#include "platform/GL.h"
 
 #include <cctype>
 #include <cstdlib>

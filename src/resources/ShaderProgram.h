@@ -4,8 +4,6 @@
 // so that the player, the checker and the preview all say where the author has to look.
 #pragma once
 
-#include "platform/GL.h"
-
 #include <string>
 
 namespace shaderprogram {
@@ -32,8 +30,8 @@ std::string mapLog(const std::string& log, const std::string& fileName, int adde
 struct Build {
     enum class Problem { None, Missing, TooLong, Refused };
     Problem problem = Problem::None;
-    GLuint program = 0; // a linked program (the caller owns it), or 0
-    std::string error;  // why not: "FILE:LINE: error: ..." lines for Refused
+    unsigned program = 0; // a linked program's GL name (the caller owns it), or 0
+    std::string error;    // why not: "FILE:LINE: error: ..." lines for Refused
 };
 
 // Compiles and links a program file's text; needs a current GL context.
