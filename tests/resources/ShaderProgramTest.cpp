@@ -2,6 +2,7 @@
 // what the driver is given for either form of program.
 #include "GLTest.h"
 
+#include "platform/GL.h"
 #include "resources/ShaderProgram.h"
 
 #include <string>
