@@ -64,13 +64,14 @@ GLuint audioTexture(int time) {
         tesselMusic.isSoundInitialized() && tesselMusic.isPlaying() ? sound::dspGetSpectrum() : nullptr;
     for (int i = 0; i < kAudioWidth; ++i)
         texels[i] = spectrum ? toByte(spectrum[i]) : 0;
-    const int first = running ? OscilloscopeTap::readingPosition() : 0;
-    const int length = running ? OscilloscopeTap::blockLength() : 0;
-    for (int i = 0; i < kAudioWidth; ++i) {
-        // The block after the one being written, as the oscilloscope draws it; silence is 0.5.
-        const int sample = running ? OscilloscopeTap::sample(first + i * length / kAudioWidth) : 0;
-        texels[kAudioWidth + i] = toByte(static_cast<float>(sample + 32768) / 65536.0f);
+    // The block after the one being written, as the oscilloscope draws it; silence is 0.5.
+    int16_t wave[kAudioWidth] = {};
+    if (running) {
+        const int step = std::max(1, OscilloscopeTap::blockLength() / kAudioWidth);
+        OscilloscopeTap::samples(OscilloscopeTap::readingPosition(), kAudioWidth, step, wave);
     }
+    for (int i = 0; i < kAudioWidth; ++i)
+        texels[kAudioWidth + i] = static_cast<unsigned char>((wave[i] + 32768) >> 8);
     if (shared.audio == 0) {
         glGenTextures(1, &shared.audio);
         glBindTexture(GL_TEXTURE_2D, shared.audio);
