@@ -240,6 +240,24 @@ void ShaderEffect::signal(const Signal& s) {
 
 void ShaderEffect::warmUp() {
     if (!queuedSignalTexts(2).empty()) makeLinkedPicture();
+    if (program == 0) return;
+    // One pass at the time the effect first comes on, into a single pixel of the frame that the
+    // first frame clears: the driver makes the program's code for the state it is drawn in now,
+    // not in the frame where the effect starts (about 40 ms for the bundled lattice on Mesa).
+    int first = activeTrack.value ? 0 : -1;
+    for (const auto& key : activeTrack.keys)
+        if (key.value && first < 0) first = key.time;
+    GLint box[4];
+    glGetIntegerv(GL_SCISSOR_BOX, box);
+    const bool scissored = glIsEnabled(GL_SCISSOR_TEST);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 0, 1, 1);
+    render(first > 0 ? first : 0);
+    glScissor(box[0], box[1], box[2], box[3]);
+    if (!scissored) glDisable(GL_SCISSOR_TEST);
+    drawnSpan = -2;
+    framesInSpan = 0;
+    lastDrawn = 0;
 }
 
 void ShaderEffect::update(int time) {
