@@ -263,7 +263,8 @@ void ShaderEffect::warmUp() {
 void ShaderEffect::update(int time) {
     Effect::update(time);
     listenIfNeeded();
-    if (!linked) return;
+    // Without a program nothing shows the picture.
+    if (!linked || program == 0) return;
     makeLinkedPicture();
     updateLinked(linked, time, {{&linkedPicture, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT}});
 }
