@@ -221,6 +221,12 @@ void ShaderEffect::start(int time) {
     Effect::start(time);
     if (linked) makeLinkedPicture();
     startLinked(linked, time, {&linkedPicture});
+    // As the oscilloscope does: its share of the tap taken again, which also finds a tap that a
+    // restarted sound system has made anew.
+    if (listening) {
+        OscilloscopeTap::stop();
+        listening = false;
+    }
     listenIfNeeded();
 }
 
