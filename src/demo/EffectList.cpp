@@ -12,12 +12,13 @@ namespace {
 EffectList::Factory testFactory = nullptr;
 }
 
+// The original's names, then holdfast's own (Shader1 to Shader4).
 const std::vector<std::string>& EffectList::scriptNames() {
     static const std::vector<std::string> names = {
-        "Blur",   "Clear",  "GridExp", "GridExp2", "Image1",   "Image2",   "Image3", "RotoZoom",
-        "Mosaic", "Osc",    "Fade",    "Flash",    "Invert",   "DOF",      "Flower", "Noise",
-        "Scene0", "Scene1", "Scene2",  "Scene3",   "Scene4",   "Scene5",   "Scene6", "Scene7",
-        "Scene8", "Scene9", "Hode",    "Scratch",  "Spectrum", "Splinzor", "Tiles"};
+        "Blur",    "Clear",    "GridExp",  "GridExp2", "Image1",  "Image2",  "Image3",  "RotoZoom", "Mosaic",
+        "Osc",     "Fade",     "Flash",    "Invert",   "DOF",     "Flower",  "Noise",   "Scene0",   "Scene1",
+        "Scene2",  "Scene3",   "Scene4",   "Scene5",   "Scene6",  "Scene7",  "Scene8",  "Scene9",   "Hode",
+        "Scratch", "Spectrum", "Splinzor", "Tiles",    "Shader1", "Shader2", "Shader3", "Shader4"};
     return names;
 }
 
@@ -27,7 +28,7 @@ void EffectList::setTestFactory(Factory factory) {
 
 EffectList::~EffectList() = default;
 
-bool EffectList::createEffect(const std::string& scriptName) {
+bool EffectList::createEffect(const std::string& scriptName, const std::function<std::string()>& context) {
     Effect* effect = testFactory ? testFactory(scriptName.c_str()) : nullptr;
     if (!effect) {
         const auto& names = scriptNames();
@@ -35,7 +36,8 @@ bool EffectList::createEffect(const std::string& scriptName) {
             effect = createBuiltInEffect(scriptName.c_str());
     }
     if (!effect) {
-        reportErrorText(__FILE__, __LINE__, "Effect Id not found", scriptName.c_str(), true);
+        const std::string detail = context ? scriptName + context() : scriptName;
+        reportErrorText(__FILE__, __LINE__, "Effect Id not found", detail.c_str(), true);
         return false;
     }
     effect->activeTrack.addKey(0.0f, 0);
