@@ -137,8 +137,11 @@ void presentFrameTarget(int drawableWidth, int drawableHeight) {
     if (!frame.inUse || SDL_GL_GetCurrentContext() != frame.context) return;
     const FrameRect to = frameRectIn(frame.width, frame.height, drawableWidth, drawableHeight, frame.scaling);
     const bool bars = to.x > 0 || to.y > 0 || to.width < drawableWidth || to.height < drawableHeight;
-    const bool sameSize = to.width == frame.width && to.height == frame.height;
-    const GLenum filter = frame.scaling == Scaling::Nearest || sameSize ? GL_NEAREST : GL_LINEAR;
+    // A whole multiple (a 200 % desktop's window) keeps every pixel sharp: each becomes a square
+    // of them. Filtering is for the sizes in between.
+    const bool wholeMultiple = to.width % frame.width == 0 && to.height % frame.height == 0 &&
+                               to.width / frame.width == to.height / frame.height;
+    const GLenum filter = frame.scaling == Scaling::Nearest || wholeMultiple ? GL_NEAREST : GL_LINEAR;
     // A blit and a clear obey the scissor test and a clear the colour mask; the demo's own
     // settings of both come back afterwards.
     const glstate::State& now = glstate::current();

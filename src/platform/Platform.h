@@ -70,8 +70,9 @@ void deleteFrameTarget();
 unsigned int frameFramebuffer();
 
 // How the frame fills the window: Linear scales it to the largest rectangle of its shape that
-// fits; Nearest (pixel art) to the largest whole multiple of its size that fits, with no
-// filtering (scaled down like Linear where even 1x does not fit).
+// fits, filtered (unfiltered where that is a whole multiple of its size, as on a 200 % desktop);
+// Nearest (pixel art) to the largest whole multiple of its size that fits, unfiltered (scaled
+// down like Linear where even 1x does not fit).
 enum class Scaling { Linear, Nearest };
 // HOLDFAST_SCALE=nearest, else Linear.
 Scaling scalingFromEnvironment();
