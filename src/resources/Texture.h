@@ -118,6 +118,15 @@ class TextureManager : public ResourceManager<Texture> {
     // Frees the decoded pictures of the textures loaded so far (dropImage): once a demo has
     // loaded, they only cost memory.
     void dropImages();
+    // A tool that loads the demo again (the preview) gives back the pictures of the version it
+    // replaces: markFileTextures notes the pictures loaded so far; after the new load,
+    // releaseMarkedNotAskedFor deletes those it did not ask for by name, or, when the load failed,
+    // releaseUnmarked deletes those it loaded. GL objects included: nothing may hold them any more
+    // (the old effects and scenes are gone). A later load of such a name reads its file again.
+    // Both return how many went and end the marking.
+    void markFileTextures();
+    size_t releaseMarkedNotAskedFor();
+    size_t releaseUnmarked();
     // Whether a picture loaded from a file keeps its decoded copy after the upload (the default),
     // or frees it at once (dropImage: an alpha mask decodes it again). Returns the previous choice.
     static bool keepDecodedImages(bool keep);
@@ -126,6 +135,12 @@ class TextureManager : public ResourceManager<Texture> {
     // the load as if the file could not be read. None is installed in the player.
     using LoadCheck = bool (*)(const std::string& name, const std::string& directory);
     static LoadCheck setLoadCheck(LoadCheck check);
+
+  private:
+    void releaseFileTexture(const std::string& name);
+
+    bool marking = false;
+    std::set<std::string> marked, askedSinceMark;
 };
 
 // The pictures that an effect's timed signals name, loaded with the script and handed out when

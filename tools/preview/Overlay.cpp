@@ -70,6 +70,8 @@ void Preview::updateTitle() {
     if (typing) title += " | go to " + typed + "_" + (typedProblem ? " (m:ss.mmm or seconds)" : "");
     if (!error.empty()) title += " | ERROR " + error;
     if (!pictureError.empty()) title += " | ERROR " + pictureError;
+    if (!shaderError.empty()) title += " | ERROR " + shaderError;
+    if (!watchNotice.empty()) title += " | " + watchNotice;
     platform::setWindowTitle(engine.getWindow(), title.c_str());
 }
 

@@ -49,6 +49,13 @@ class Preview : public rocket::Transport {
     // where it is (so the frame is the one a player would show).
     void followEdit();
     void handleKey(platform::Key key);
+    // What the preview tells its author besides the demo's own errors, on stderr and on screen;
+    // an empty text takes the kind's message off the screen.
+    enum class Notice {
+        Watch,  // the file watch: what it cannot follow, and that it goes on
+        Shader, // a saved shader the driver refused (the last good program draws on)
+    };
+    void notifyAuthor(Notice kind, const std::string& text);
     // One turn of the loop: events, edits on disk, a due jump, a frame when playing, the title.
     void step();
 
@@ -65,6 +72,9 @@ class Preview : public rocket::Transport {
 
   private:
     bool reloadPictures(const std::vector<std::string>& pictures, bool allPictures);
+    // When every file is the program of a shader effect running now: each read again into its
+    // effect, no jump; true then (also when the driver refused one).
+    bool reloadShaders(const EditFollower::Edit& edit);
     bool readScriptAgain();
     void reportEditShown(const EditFollower::Edit& edit);
     int64_t clampTime(int64_t t) const;
@@ -85,6 +95,8 @@ class Preview : public rocket::Transport {
     std::vector<TimelineSection> sections;
     std::string error;        // the last script load's
     std::string pictureError; // the last picture reload's
+    std::string shaderError;  // the last shader reload's
+    std::string watchNotice;  // what the file watch last said
     std::optional<EditFollower::Edit> editToShow;
     bool typing = false;
     bool typedProblem = false;

@@ -3,7 +3,10 @@
 #include "preview/Preview.h"
 
 #include "base/Report.h"
+#include "demo/DemoState.h"
+#include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
+#include "effects/ShaderEffect.h"
 #include "resources/Texture.h"
 
 #include <algorithm>
@@ -22,11 +25,21 @@ bool Preview::reload(const std::vector<std::string>& pictures, bool allPictures)
 // their textures: a playing preview shows them in its next frame, a paused one jumps to
 // where it is (so the frame is the one a player would show).
 void Preview::followEdit() {
+    for (const EditFollower::Notice& notice : edits.notices())
+        notifyAuthor(Notice::Watch, notice.text);
     preview::EditFollower::Edit edit;
     if (!edits.poll(edit)) return;
     for (const std::string& file : edit.files)
         fprintf(stderr, "holdfast-preview: %s changed\n", file.c_str());
     if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
+    if (edit.everything) {
+        // Which files changed is unknown: all of them are read again, as R does.
+        fprintf(stderr, "holdfast-preview: the system dropped file events (more came at once than its queue "
+                        "holds): reading everything again\n");
+        if (reload({}, true)) reportEditShown(edit);
+        return;
+    }
+    if (reloadShaders(edit)) return;
     const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
     const bool picturesOnly =
         !edit.archive && std::all_of(edit.files.begin(), edit.files.end(), [&](const std::string& file) {
@@ -68,23 +81,94 @@ bool Preview::reloadPictures(const std::vector<std::string>& pictures, bool allP
     return true;
 }
 
+// A saved shader program goes into the effects that draw it: the next frame draws with it, and
+// one the driver refuses leaves the last good program drawing, with the driver's message.
+bool Preview::reloadShaders(const EditFollower::Edit& edit) {
+    if (edit.archive || edit.everything || edit.files.empty() || !effectList) return false;
+    std::vector<ShaderEffect*> programs;
+    for (const std::string& file : edit.files) {
+        bool drawn = false;
+        for (Effect* effect : effectList->effects()) {
+            auto* shader = dynamic_cast<ShaderEffect*>(effect);
+            if (shader && shader->programFile() == file) {
+                programs.push_back(shader);
+                drawn = true;
+            }
+        }
+        if (!drawn) return false;
+    }
+    std::string refused;
+    for (ShaderEffect* shader : programs) {
+        const std::string why = shader->reloadProgram();
+        if (!why.empty() && refused.find(why) == std::string::npos)
+            refused += (refused.empty() ? "" : "\n") + why;
+    }
+    if (!refused.empty()) {
+        notifyAuthor(Notice::Shader, refused);
+        return true;
+    }
+    notifyAuthor(Notice::Shader, "");
+    for (const std::string& file : edit.files)
+        fprintf(stderr, "holdfast-preview: %s reloaded\n", file.c_str());
+    if (playing) {
+        editToShow = edit; // reported with the next frame
+        return true;
+    }
+    redraw(); // paused: the frame on screen again, with the new program
+    reportEditShown(edit);
+    return true;
+}
+
 // The script with everything it loads (a picture the demo has not loaded yet, missing so
-// far, comes with it), and a jump to where the preview is.
+// far, comes with it), and a jump to where the preview is. The pictures that only the old version
+// named go, and so does all a failed load read: a preview reloading all day holds what its
+// script shows, as a fresh start on it does.
 bool Preview::readScriptAgain() {
     std::string text;
     ScriptProblem problem;
+    TextureManager& textures = TextureManager::instance();
+    textures.markFileTextures();
+    // As in the loading sequence: a picture's decoded copy goes once it is uploaded.
+    const bool keptImages = TextureManager::keepDecodedImages(false);
     if (!readScript(kScriptName, text, problem) || !loadScript(text, problem)) {
+        TextureManager::keepDecodedImages(keptImages);
+        textures.releaseUnmarked();
+        platform::returnFreeMemory();
         showProblem(problem);
         return false;
     }
     script = text;
     sections = timelineSections(script, scriptLoader.defined());
     error.clear();
+    notifyAuthor(Notice::Shader, ""); // every program was built again
     edits.watchOpenedFiles();
     if (rocket) rocket->scriptReloaded();
     fprintf(stderr, "holdfast-preview: script reloaded\n");
     jump(now());
+    TextureManager::keepDecodedImages(keptImages);
+    const size_t released = textures.releaseMarkedNotAskedFor();
+    platform::returnFreeMemory();
+    if (released > 0)
+        fprintf(stderr, "holdfast-preview: %zu pictures no longer named were released\n", released);
     return true;
+}
+
+// The one way the preview tells its author about itself: stderr, and the window's title (the
+// first line of the text).
+void Preview::notifyAuthor(Notice kind, const std::string& text) {
+    std::string& onScreen = kind == Notice::Watch ? watchNotice : shaderError;
+    if (text.empty()) {
+        if (!onScreen.empty()) titleDirty = true;
+        onScreen.clear();
+        return;
+    }
+    if (kind == Notice::Shader)
+        fprintf(stderr, "holdfast-preview: %s\n(the last good program draws on)\n", text.c_str());
+    else
+        fprintf(stderr, "holdfast-preview: %s\n", text.c_str());
+    const std::string line = text.substr(0, text.find('\n'));
+    onScreen = kind == Notice::Watch ? "watch: " + line : line;
+    titleDirty = true;
 }
 
 // One picture read again into its texture; false with `failed` saying why when it can't be.

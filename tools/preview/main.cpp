@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     }
     std::string why;
     if (!edits.start(demo.path, demo.fromDirectory, why))
-        fprintf(stderr, "holdfast-preview: %s; edits show after R\n", why.c_str());
+        preview.notifyAuthor(Preview::Notice::Watch, why + ": edits show after R");
     preview.jump(options.at >= 0 ? options.at : demoStartTime);
     if (options.paused) preview.setPlaying(false);
     platform::discardPendingInput();
