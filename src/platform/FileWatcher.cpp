@@ -215,6 +215,11 @@ struct FileWatcher::State {
             }
     }
 
+    bool watchesUnder(const std::string& path) const {
+        return std::any_of(watches.begin(), watches.end(),
+                           [&](const auto& watch) { return liesWithin(watch.second.path, path); });
+    }
+
     // The folder watched as `path` no longer has that name: its watch and those of the folders
     // below it would report their events under names that are wrong now.
     void dropUnder(const std::string& path) {
@@ -260,6 +265,12 @@ struct FileWatcher::State {
                     // A folder made or moved in later: its files are watched from now on.
                     if (watch.recursive && (event->mask & (IN_CREATE | IN_MOVED_TO)))
                         add(path, true, watch.within, true);
+                    continue;
+                }
+                if ((event->mask & (IN_DELETE | IN_MOVED_FROM)) && watch.recursive && watchesUnder(path)) {
+                    // A link that led to watched folders is gone: they are watched under another
+                    // name that leads there, or not at all.
+                    rescan();
                     continue;
                 }
                 if (event->mask & IN_CREATE) {
