@@ -9,7 +9,10 @@
 #   - Hode's morph data: a sparse file of 1.9 GB, zero and negative frame counts, 0 to 3 bytes,
 #     a trailing byte;
 #   - the depth-of-field program text at 10 MB;
-#   - stored names leading out of the demo, an unknown chunk, another version.
+#   - stored names leading out of the demo, an unknown chunk, another version;
+#   - the preview's file watching and reloads (bench/reliability/preview-watch.py drives each, with
+#     at least 300 s): a loop of links under data/, more file events than the system queues, data/
+#     deleted and made again, ten saves alternating 500 pictures and one, a reload failing half way.
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
 #
@@ -22,7 +25,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,10 +39,10 @@ bin="$build/bin"
 cap_mb=${RELIABILITY_CAP_MB:-2048}
 limit=${RELIABILITY_TIMEOUT:-60}
 out=${RELIABILITY_OUT:-$root/docs/reliability.md}
-for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes; do
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic holdfast-preview hostile-scenes; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
 done
-for tool in xvfb-run timeout truncate; do
+for tool in xvfb-run timeout truncate python3; do
     command -v "$tool" > /dev/null || fail "$tool is missing (scripts/deps.sh installs what the project needs)"
 done
 [ -x /usr/bin/time ] || fail "/usr/bin/time is missing (Debian package time; scripts/deps.sh installs it)"
@@ -67,11 +70,14 @@ run() {
     read -r seconds kb < <(tail -1 "$stats" 2> /dev/null || echo "? 0")
     local said
     # The first report about the input (start-up notes such as a missing music file are not).
-    said=$(grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
+    said=$(grep -m1 -E "^preview watch: |regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
         sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
     local outcome
+    # The preview watch driver words its own outcome.
+    local own=${said#preview watch: }
     case $rc in
-    0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
+    0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"}
+       if [ "$own" != "$said" ]; then outcome="ran: $own"; fi ;;
     124 | 137) outcome="timed out after ${limit} s" ;;
     1 | 2) outcome="refused (exit $rc): $said" ;;
     *) outcome="**crashed (exit $rc)**: $said"; crashes=$((crashes + 1)) ;;
@@ -172,6 +178,21 @@ run "not a regular file" "the script is a FIFO" "regular files only" "$fifo" "$b
 run "not a regular file" "the scene is a FIFO" "regular files only" "$fifo" "$bin/holdfast-scene" info data.qzd
 [ -p "$fifo/out.ogg" ] && [ -L "$fifo/null.qzd" ] || fail "a FIFO or link was replaced"
 
+# The preview's file watching and reloads, each case a paused preview driven by
+# bench/reliability/preview-watch.py (which says whether the goal was met).
+watch_case() {
+    local case=$1 what=$2 goal=$3 dir="$tmp/watch-$1"
+    mkdir -p "$dir"
+    limit=$((limit > 300 ? limit : 300)) run "preview watch" "$what" "$goal" "$dir" \
+        "$root/bench/reliability/preview-watch.py" "$case" "$bin/holdfast-preview" "$dir"
+}
+watch_case loop "data/ holds l1 -> .. and l2 -> .." "first frame within 5 s"
+watch_case overflow "more file events than the system queues (the preview stopped), then a save" "the save shows by itself"
+watch_case recreated "data/ deleted and made again with another script" "the new script shows by itself"
+watch_case memory "ten saves alternating between 500 other 256 x 256 pictures and one" \
+    "RSS within 10 % of the first; after a reload within 10 % of a fresh start"
+watch_case failed "a reload that loads 499 pictures and fails on the 500th" "RSS within 10 % of before"
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
@@ -195,7 +216,11 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
     echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
-    echo "the script fails if any of them was replaced."
+    echo "the script fails if any of them was replaced. The preview watch class runs a paused"
+    echo "\`holdfast-preview\` on a demo folder and does to its files what the case says"
+    echo "(\`bench/reliability/preview-watch.py\`); its report says whether the goal in the last column"
+    echo "was met, with the figures (RSS as \`/proc\` gives it once a reload has settled); peak MB is the"
+    echo "preview's. These runs have at least 300 s each."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"

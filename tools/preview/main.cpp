@@ -81,6 +81,8 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
 int main(int argc, char** argv) {
     Options options;
     if (int code = parseOptions(argc, argv, options)) return code < 0 ? 0 : code;
+    // Each reload lets go of the pictures the last version loaded: their memory goes back.
+    platform::returnLargeBlocksAtOnce();
 
     std::error_code ec;
     tool::DemoData demo;
