@@ -215,6 +215,7 @@ class JsonScan {
             const int c = in_.peek();
             if (c < 0) return fail("the text ends inside a string");
             if (c < 0x20) return fail("a control character inside a string");
+            const size_t line = in_.line, column = in_.column;
             in_.get();
             if (c == '"') break;
             uint32_t code = static_cast<uint32_t>(c);
@@ -229,7 +230,7 @@ class JsonScan {
                     if (!hex4(code)) return false;
                     if (code == 0)
                         return refuse("a zero character (\\u0000) in a string at line " +
-                                      std::to_string(in_.line) + ", column " + std::to_string(in_.column) +
+                                      std::to_string(line) + ", column " + std::to_string(column) +
                                       ": the model reader cannot take it");
                     if (code >= 0xDC00 && code <= 0xDFFF)
                         return fail("\\u" + hexOf(code) +
