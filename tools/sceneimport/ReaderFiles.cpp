@@ -70,7 +70,7 @@ Assimp::IOStream* ConfinedIO::Open(const char* file, const char* mode) {
     }
     const FileId id{st.st_dev, st.st_ino};
     const bool model = !(id < model_) && !(model_ < id);
-    if (!model && !allowOutside_ && !isInside(real, folder_)) {
+    if (!model && !allowOutside_ && (folder_.empty() || !isInside(real, folder_))) {
         if (outside.empty())
             outside = std::string(file) + " lies outside the model's folder (it is " + real + ")";
         return nullptr;
