@@ -979,7 +979,7 @@ TEST_F(SceneImport, TexturesLandWhereThePlayerLooks) {
 
     r = runCommand(binPath("holdfast-script") + " --check " + demo);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "0 errors, 0 warnings\n") << r.err;
+    expectIn(r.out, "0 errors, 0 warnings\n");
     if (getenv("DISPLAY") && *getenv("DISPLAY")) {
         const std::string frames = dir + "/frames";
         r = runCommand(
