@@ -34,8 +34,9 @@ std::vector<unsigned char> noisyPicture(int side, uint32_t seed) {
     return rgb;
 }
 
-// A progressive JPEG whose last scan is repeated until there are `scans` of them: the decoder
-// warns about the repeated progression and goes on, each scan costing a pass over the picture.
+// A progressive JPEG with `scans` scans: its first scan of high AC coefficients (state-free,
+// mostly end-of-band runs, a few bytes) is repeated. The decoder warns about the repeated
+// progression and goes on, each scan costing a pass over the picture.
 bool scansJpeg(const char* path, long scans, int side) {
     jpeg_compress_struct info;
     jpeg_error_mgr error;
@@ -55,31 +56,34 @@ bool scansJpeg(const char* path, long scans, int side) {
     while (info.next_scanline < info.image_height) {
         for (int x = 0; x < side; ++x)
             row[static_cast<size_t>(x)] =
-                static_cast<unsigned char>(x ^ static_cast<int>(info.next_scanline));
+                static_cast<unsigned char>((x + static_cast<int>(info.next_scanline)) / 8);
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&info, &r, 1);
     }
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
-
-    // The last scan: from its SOS marker to the EOI at the end.
-    std::vector<unsigned char> file(buffer, buffer + size);
+    const std::vector<unsigned char> file(buffer, buffer + size);
     free(buffer);
-    size_t lastScan = 0;
-    for (size_t i = 0; i + 1 < file.size(); ++i)
-        if (file[i] == 0xff && file[i + 1] == 0xda) lastScan = i;
-    if (!lastScan || file.size() < 2) return false;
-    const std::vector<unsigned char> scan(file.begin() + static_cast<long>(lastScan), file.end() - 2);
-    long have = 0;
-    for (size_t i = 0; i + 1 < file.size(); ++i)
-        if (file[i] == 0xff && file[i + 1] == 0xda) ++have;
+
+    // Scan headers of one component: FF DA, length, 1, component, tables, Ss, Se, Ah|Al.
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 9 < file.size(); ++i)
+        if (file[i] == 0xff && file[i + 1] == 0xda) starts.push_back(i);
+    size_t pick = starts.size();
+    for (size_t i = 0; i + 1 < starts.size(); ++i)
+        if (file[starts[i] + 7] > 0 && (file[starts[i] + 9] >> 4) == 0) pick = i;
+    if (pick == starts.size()) return false;
+    // The scan runs to the first marker after its header (stuffed FF 00 and restarts are data).
+    const size_t from = starts[pick];
+    size_t to = from + 2 + ((static_cast<size_t>(file[from + 2]) << 8) | file[from + 3]);
+    while (to + 1 < file.size() && !(file[to] == 0xff && file[to + 1] != 0 && (file[to + 1] & 0xf8) != 0xd0))
+        ++to;
     FILE* out = fopen(path, "wb");
     if (!out) return false;
-    fwrite(file.data(), 1, file.size() - 2, out);
-    for (long n = have; n < scans; ++n)
-        fwrite(scan.data(), 1, scan.size(), out);
-    const unsigned char eoi[2] = {0xff, 0xd9};
-    fwrite(eoi, 1, 2, out);
+    fwrite(file.data(), 1, to, out);
+    for (long n = static_cast<long>(starts.size()); n < scans; ++n)
+        fwrite(file.data() + from, 1, to - from, out);
+    fwrite(file.data() + to, 1, file.size() - to, out);
     return fclose(out) == 0;
 }
 
