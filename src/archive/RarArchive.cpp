@@ -432,10 +432,12 @@ bool Reader::extractSolid(size_t index, const char* password, uint8_t** out) {
                 break;
             }
     }
+    // A member on the way that failed before fails this one too, without walking up to it again.
+    for (long k = start; k != wanted; k = c.next[static_cast<size_t>(k)])
+        if (!c.failure[static_cast<size_t>(k)].empty())
+            return fail("earlier member of the solid stream failed: " + c.failure[static_cast<size_t>(k)]);
     for (long k = start;; k = c.next[static_cast<size_t>(k)]) {
         const size_t at = static_cast<size_t>(k);
-        if (!c.failure[at].empty())
-            return fail("earlier member of the solid stream failed: " + c.failure[at]);
         const uint64_t bytes = list[at].unpackedSize;
         const bool keepBytes = bytes <= walker.rar20.stateBytes();
         if (!keepBytes && continues(k) && !c.startState[at] && room(walker.rar20.stateBytes()))
