@@ -27,7 +27,7 @@ void EffectList::setTestFactory(Factory factory) {
 
 EffectList::~EffectList() = default;
 
-bool EffectList::createEffect(const std::string& scriptName) {
+bool EffectList::createEffect(const std::string& scriptName, const std::function<std::string()>& context) {
     Effect* effect = testFactory ? testFactory(scriptName.c_str()) : nullptr;
     if (!effect) {
         const auto& names = scriptNames();
@@ -35,7 +35,8 @@ bool EffectList::createEffect(const std::string& scriptName) {
             effect = createBuiltInEffect(scriptName.c_str());
     }
     if (!effect) {
-        reportErrorText(__FILE__, __LINE__, "Effect Id not found", scriptName.c_str(), true);
+        const std::string detail = context ? scriptName + context() : scriptName;
+        reportErrorText(__FILE__, __LINE__, "Effect Id not found", detail.c_str(), true);
         return false;
     }
     effect->activeTrack.addKey(0.0f, 0);

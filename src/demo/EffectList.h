@@ -1,6 +1,7 @@
 // Owns every effect of the demo in script order (the drawing order) and builds them by script name.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,9 @@ class EffectList {
     EffectList& operator=(const EffectList&) = delete;
 
     // Builds the effect for the script name, gives its active track the key false at 0 and
-    // appends it. An unknown name (or one whose effect is not available) is fatal.
-    bool createEffect(const std::string& scriptName);
+    // appends it. An unknown name (or one whose effect is not available) is fatal; `context`, when
+    // given, is asked then for words to append to the report (where the caller read the name).
+    bool createEffect(const std::string& scriptName, const std::function<std::string()>& context = nullptr);
     // First effect with exactly this name, or nullptr.
     Effect* findEffect(const std::string& effectName) const;
     // Destroys every effect in list order and empties the list.

@@ -2,6 +2,7 @@
 
 #include "archive/DataFile.h"
 #include "base/Report.h"
+#include "base/Suggest.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -10,6 +11,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,11 @@ bool isBlank(char c) {
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
+// An optional sign, then digits and nothing else.
+bool isInteger(const std::string& word) {
+    const size_t digits = !word.empty() && (word[0] == '+' || word[0] == '-') ? 1 : 0;
+    return word.size() > digits && std::all_of(word.begin() + static_cast<long>(digits), word.end(), isDigit);
+}
 
 // Leading decimal integer (optional sign, digits) in 32-bit wrap-around arithmetic; 0 if none.
 int leadingInteger(const std::string& word) {
@@ -66,6 +73,39 @@ int wrapMul(int a, int b) {
     std::exit(1); // not reached: a fatal report ends the process
 }
 
+// The command words of timeline statements, for suggestions.
+const std::vector<std::string>& commandWords() {
+    static const std::vector<std::string> words = {"BEGIN", "END", "INIT", "SIGNAL", "TRIGGER", "SET_LAYER"};
+    return words;
+}
+
+// The words that make statements of their own.
+const std::vector<std::string>& statementWords() {
+    static const std::vector<std::string> words = {
+        "__HEADER__", "__DEFS__", "__SETUP__",     "__TIMELINE__", "__LINETIME__",
+        "DEMO_START", "DEMO_END", "DEMO_BEAT",     "DEMO_LENGTH",  "DEMO_FULLSCREEN",
+        "DEMO_MUSIC", "DEFINE",   "INSERT_EFFECT", "TIMEOFFSET"};
+    return words;
+}
+
+constexpr const char* kCommandList =
+    " (statements are BEGIN, END, INIT, SIGNAL, TRIGGER and SET_LAYER, or b, e, i, s, t and l)";
+
+// Names of the effects inserted so far, for suggestions.
+std::vector<std::string> effectNames() {
+    std::vector<std::string> names;
+    for (const Effect* effect : effectList->effects())
+        names.push_back(effect->name);
+    return names;
+}
+
+// Advice parts joined for a report: "hint; did you mean ...?".
+std::string advice(const std::string& hint, const std::vector<std::string>& meant, const char* quote) {
+    const std::string guess = suggest::didYouMean(meant, quote);
+    if (hint.empty()) return guess;
+    return guess.empty() ? hint : hint + "; " + guess;
+}
+
 } // namespace
 
 // ---- lexer ----
@@ -73,18 +113,29 @@ int wrapMul(int a, int b) {
 std::string ScriptLoader::readWord() {
     while (pos < length && isSpace(text[pos]))
         ++pos;
-    const size_t start = pos;
+    wordStart = pos;
     while (pos < length && !isSpace(text[pos]))
         ++pos;
-    return std::string(text + start, pos - start);
+    textEnded = wordStart == pos;
+    return std::string(text + wordStart, pos - wordStart);
 }
 
 std::string ScriptLoader::takeWord() {
     if (hasLookahead) {
         hasLookahead = false;
+        wordStart = lookaheadStart;
         return lookahead;
     }
     return readWord();
+}
+
+// Whether only white space stands between the line's start and `at`.
+bool ScriptLoader::startsItsLine(size_t at) const {
+    for (; at > 0; --at) {
+        if (text[at - 1] == '\n') return true;
+        if (!isSpace(text[at - 1])) return false;
+    }
+    return true;
 }
 
 // The characters after the current position up to the line end, at most kLineLimit of them
@@ -112,6 +163,33 @@ void ScriptLoader::skipNumber() {
         pos = start;
         readWord();
     }
+}
+
+// DEMO_LENGTH's value: one word of digits on the statement's line, 1 to 2^31 - 1 ms; no
+// expression, so that nothing wraps or turns into a DEFINE name unnoticed.
+int ScriptLoader::readLength() {
+    const char* message = "DEMO_LENGTH must be a positive number of ms";
+    const char* form = "digits only, 1 to 2147483647";
+    while (pos < length && text[pos] != '\n' && isSpace(text[pos]))
+        ++pos;
+    if (pos >= length || text[pos] == '\n') fail(__FILE__, __LINE__, message, "no number", "", {}, form);
+    const std::string word = readWord();
+    int64_t value = 0;
+    for (char c : word) {
+        if (!isDigit(c) || value > INT_MAX) break;
+        value = value * 10 + (c - '0');
+    }
+    if (!isInteger(word) || !isDigit(word[0]) || value <= 0 || value > INT_MAX)
+        fail(__FILE__, __LINE__, message, word, "", {}, form);
+    // An operator after it would make it an expression.
+    size_t next = pos;
+    while (next < length && text[next] != '\n' && isSpace(text[next]))
+        ++next;
+    if (next < length && (text[next] == '+' || text[next] == '-' || text[next] == '*')) {
+        const std::string op = readWord();
+        fail(__FILE__, __LINE__, message, op, "", {}, std::string(form) + ", no expression");
+    }
+    return static_cast<int>(value);
 }
 
 // Quoted text and numbers on the rest of a SIGNAL or TRIGGER line.
@@ -147,7 +225,10 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
                 ++j;
             std::string read(s + i, j - i);
             if (j >= n || s[j] != '"' || read.empty())
-                fatalText(__FILE__, __LINE__, "Error in script string", read);
+                fail(__FILE__, __LINE__, "Error in script string", read,
+                     j >= n        ? "no closing quote on the line"
+                     : s[j] != '"' ? "no closing quote within 99 characters"
+                                   : "an empty quoted text");
             result.text = read;
             i = j + 1;
         } else {
@@ -172,23 +253,34 @@ ScriptLoader::LineValue ScriptLoader::readLineValue() {
 
 // ---- expressions ----
 
-int ScriptLoader::termValue(const std::string& word) {
+int ScriptLoader::termValue(const std::string& word, const char* what, bool first) {
     const int value = leadingInteger(word);
     if (value != 0) return value;
     if (!word.empty() && word[0] == '0') return 0;
     auto it = defines.find(word);
-    if (it == defines.end()) fatalText(__FILE__, __LINE__, "DEFINE not found", word);
+    if (it == defines.end()) {
+        // The first word of a timeline statement may be a misspelt statement word.
+        std::vector<std::string> known = first ? statementWords() : std::vector<std::string>();
+        const std::vector<std::string> names = defineNames();
+        known.insert(known.end(), names.begin(), names.end());
+        fail(__FILE__, __LINE__, "DEFINE not found", word,
+             what    ? std::string("in the value of ") + what
+             : first ? "read as the time of a timeline statement"
+                     : "in the time of a timeline statement",
+             suggest::closest(word, known),
+             isInteger(word) ? "a number this large wraps to 0 in 32 bits" : "");
+    }
     return it->second;
 }
 
 // Integer operands joined by "+", "-" and "*" words, strictly left to right. The word that ends
 // the expression is left in the lookahead.
-int ScriptLoader::readExpression(const std::string& first) {
+int ScriptLoader::readExpression(const std::string& first, const char* what) {
     int result = 0;
     char op = '+';
     std::string operand = first;
-    for (;;) {
-        const int term = termValue(operand);
+    for (bool firstTerm = true;; firstTerm = false) {
+        const int term = termValue(operand, what, firstTerm && !what);
         if (op == '+')
             result = wrapAdd(result, term);
         else if (op == '-')
@@ -203,6 +295,7 @@ int ScriptLoader::readExpression(const std::string& first) {
             continue;
         }
         lookahead = word;
+        lookaheadStart = wordStart;
         hasLookahead = true;
         return result;
     }
@@ -220,13 +313,34 @@ ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink) {
     return previous;
 }
 
-void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::string& message) {
-    if (findingSink) findingSink(ScriptFinding{line, severity, message});
+std::vector<std::string> ScriptLoader::defineNames() const {
+    std::vector<std::string> names;
+    for (const auto& define : defines)
+        names.push_back(define.first);
+    return names;
+}
+
+void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::string& message,
+                        ScriptFinding::Player player, const std::vector<std::string>& suggestions) {
+    if (!findingSink) return;
+    ScriptFinding f;
+    f.line = line;
+    f.severity = severity;
+    f.text = message;
+    f.player = player;
+    f.suggestions = suggestions;
+    findingSink(f);
 }
 
 Effect* ScriptLoader::requireEffect(const std::string& effectName) {
     Effect* effect = effectList->findEffect(effectName);
-    if (!effect) fatalText(__FILE__, __LINE__, "Effect not found", effectName);
+    if (!effect) {
+        const auto& table = EffectList::scriptNames();
+        const bool known = std::find(table.begin(), table.end(), effectName) != table.end();
+        fail(__FILE__, __LINE__, "Effect not found", effectName, "",
+             suggest::closest(effectName, effectNames()),
+             known ? "no INSERT_EFFECT " + effectName + " comes before it" : "");
+    }
     return effect;
 }
 
@@ -236,7 +350,13 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
 
     Effect* effect = requireEffect(effectName);
     Variable* variable = effect->findVariable(variableName);
-    if (!variable) fatalText(__FILE__, __LINE__, "Variable not found", variableName);
+    if (!variable) {
+        std::vector<std::string> names;
+        for (const Variable* v : effect->variables)
+            names.push_back(v->name);
+        fail(__FILE__, __LINE__, "Variable not found", variableName, "among the variables of " + effectName,
+             suggest::closest(variableName, names));
+    }
 
     if (variable->stringValued) {
         variable->addKey(line.text, time);
@@ -261,11 +381,16 @@ void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
     const std::string signalName = readWord();
     const LineValue line = readLineValue();
     auto it = defines.find(signalName);
-    if (it == defines.end()) { // undefined signal names are ignored
+    if (it == defines.end()) {    // undefined signal names are ignored
+        if (!findingSink) return; // only a checking tool hears of it
         const bool number = !signalName.empty() && (isDigit(signalName[0]) || signalName[0] == '-');
+        const std::vector<std::string> meant =
+            number ? std::vector<std::string>() : suggest::closest(signalName, defineNames());
         note(statementLine, ScriptFinding::Severity::Warning,
              "TRIGGER type `" + signalName + "` is not a DEFINE name, so the line is ignored" +
-                 (number ? " (DEFINE a name for the number and use that)" : ""));
+                 (number ? " (DEFINE a name for the number and use that)" : "") +
+                 (meant.empty() ? "" : "; " + suggest::didYouMean(meant, "`")),
+             ScriptFinding::Player::Skips, meant);
         return;
     }
     Signal s;
@@ -282,8 +407,9 @@ void ScriptLoader::triggerStatement(int time, const std::string& effectName) {
 }
 
 void ScriptLoader::timelineStatement(const std::string& first) {
-    const int time = wrapAdd(readExpression(first), timeOffset);
+    const int time = wrapAdd(readExpression(first, nullptr), timeOffset);
     const std::string command = takeWord();
+    const int commandLine = currentLine();
     const std::string effectName = readWord();
     timeline.push_back(TimelineLine{statementLine, time, command, effectName});
 
@@ -303,29 +429,81 @@ void ScriptLoader::timelineStatement(const std::string& first) {
         triggerStatement(time, effectName);
     } else if (command == "SET_LAYER" || command == "l") {
         skipNumber();
-    } else if (!command.empty()) {
-        // Any other command word: the statement ends after the effect name.
-        note(statementLine, ScriptFinding::Severity::Error,
-             "unknown statement `" + command +
-                 "`: the player skips it (statements are BEGIN, END, INIT, SIGNAL, TRIGGER and SET_LAYER, "
-                 "or b, e, i, s, t and l)");
+    } else if (!command.empty() && !unknown.active) {
+        // Any other command word: the statement ends after the effect name. Whether the player
+        // then skips it or stops is up to the rest of the line, which reads as new statements.
+        unknown.active = true;
+        unknown.word = command;
+        unknown.line = commandLine;
+        unknown.suggestions = suggest::closest(command, commandWords());
+        unknown.hint = std::strchr("/%^(", command[0]) ? "expressions join terms with +, - and * only" : "";
     }
+}
+
+// The statements after an unknown command word went through: the player has skipped it.
+void ScriptLoader::skippedUnknownWord() {
+    unknown.active = false;
+    const std::string tip = advice(unknown.hint, unknown.suggestions, "`");
+    note(unknown.line, ScriptFinding::Severity::Error,
+         "unknown statement `" + unknown.word + "`: the player skips it" +
+             (tip.empty() ? kCommandList : "; " + tip),
+         ScriptFinding::Player::Skips, unknown.suggestions);
+}
+
+std::string ScriptLoader::failureContext(const std::string& report, const std::string& word,
+                                         const std::string& reading, const std::vector<std::string>& meant,
+                                         const std::string& hint) {
+    const int line = currentLine();
+    std::string context = " (script line " + std::to_string(line);
+    std::string tip;
+    if (unknown.active) {
+        // The word the loader trips over only follows from the unknown one: name that.
+        context += ", after unknown word '" + unknown.word + "'";
+        if (unknown.line != line) context += " on line " + std::to_string(unknown.line);
+        tip = advice(unknown.hint, unknown.suggestions, "'");
+        unknown.active = false;
+        const std::string findingTip = advice(unknown.hint, unknown.suggestions, "`");
+        note(unknown.line, ScriptFinding::Severity::Error,
+             "unknown statement `" + unknown.word + "`: the player stops " +
+                 (line == unknown.line ? std::string("here") : "on line " + std::to_string(line)) +
+                 " with \"" + report + "\"" + (findingTip.empty() ? kCommandList : "; " + findingTip),
+             ScriptFinding::Player::Stops, unknown.suggestions);
+    } else {
+        if (!reading.empty()) context += ", " + reading;
+        tip = advice(hint, meant, "'");
+    }
+    if (word.empty() && textEnded) context += ", at the end of the script";
+    if (!tip.empty()) context += "; " + tip;
+    return context + ")";
+}
+
+void ScriptLoader::fail(const char* file, int line, const char* message, const std::string& word,
+                        const std::string& reading, const std::vector<std::string>& meant,
+                        const std::string& hint) {
+    const std::string detail =
+        word + failureContext(std::string(message) + ": " + word, word, reading, meant, hint);
+    fatalText(file, line, message, detail);
 }
 
 // Signals for an effect the script never inserted, and links to one, are dropped when they are
 // delivered: say so once per name, as a misspelt name is the likely cause.
 void ScriptLoader::checkSignalTargets() {
     std::vector<std::string> said;
+    const std::vector<std::string> names = effectNames();
     auto tell = [&](const char* what, const std::string& name, int line) {
         const std::string key = std::string(what) + '\n' + name;
         if (std::find(said.begin(), said.end(), key) != said.end()) return;
         said.push_back(key);
+        const std::vector<std::string> meant = suggest::closest(name, names);
         if (findingSink) {
             note(line, ScriptFinding::Severity::Warning,
-                 std::string(what) + ": " + name + " (the script inserts no effect of that name)");
+                 std::string(what) + ": " + name + " (the script inserts no effect of that name" +
+                     (meant.empty() ? "" : "; " + suggest::didYouMean(meant, "`")) + ")",
+                 ScriptFinding::Player::Skips, meant);
         } else {
+            const std::string tip = meant.empty() ? "" : "; " + suggest::didYouMean(meant);
             reportErrorText(__FILE__, __LINE__, what,
-                            (name + " (script line " + std::to_string(line) + ")").c_str(), false);
+                            (name + " (script line " + std::to_string(line) + tip + ")").c_str(), false);
         }
     };
     for (const Signal& s : signalQueue->all()) {
@@ -432,6 +610,8 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     bool inComment = false;
     setupMode = false;
     timelineMode = false;
+    unknown = UnknownWord();
+    textEnded = false;
 
     for (;;) {
         std::string word = takeWord();
@@ -455,6 +635,8 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             continue;
         }
 
+        // A statement at the start of a line: the words of an unknown command's line went through.
+        if (unknown.active && startsItsLine(wordStart)) skippedUnknownWord();
         statementLine = currentLine();
         if (word == "__HEADER__" || word == "__DEFS__") {
         } else if (word == "__SETUP__") {
@@ -464,9 +646,9 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         } else if (word == "__LINETIME__") {
             break;
         } else if (word == "DEMO_START") {
-            demoStart = readExpression(readWord());
+            demoStart = readExpression(readWord(), "DEMO_START");
         } else if (word == "DEMO_END") {
-            demoEnd = readExpression(readWord());
+            demoEnd = readExpression(readWord(), "DEMO_END");
             trackEndTime = demoEnd;
             demoEndLine = statementLine;
             endLine = statementLine;
@@ -477,32 +659,35 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
                          "move DEMO_END up into the header");
         } else if (word == "DEMO_LENGTH") {
             // This player's extension: where the run of the demo ends.
-            const std::string first = readWord();
-            runLength = readExpression(first);
             lengthLine = statementLine;
-            if (runLength <= 0)
-                fatalText(__FILE__, __LINE__, "DEMO_LENGTH must be a positive number of ms", first);
+            runLength = readLength();
         } else if (word == "DEMO_BEAT") {
-            beat = readExpression(readWord());
+            beat = readExpression(readWord(), "DEMO_BEAT");
         } else if (word == "DEMO_FULLSCREEN" || word == "DEMO_MUSIC") {
             skipNumber();
         } else if (word == "DEFINE") {
             const std::string defineName = readWord();
             if (!defineName.empty() && isDigit(defineName[0]))
-                fatalText(__FILE__, __LINE__, "DEFINE id cannot start with digit", defineName);
-            const int value = readExpression(readWord());
+                fail(__FILE__, __LINE__, "DEFINE id cannot start with digit", defineName);
+            const std::string what = "DEFINE " + defineName;
+            const int value = readExpression(readWord(), what.c_str());
             defines.emplace(defineName, value); // the first definition stays
         } else if (word == "INSERT_EFFECT") {
             const std::string effectName = readWord();
             if (!firstTrackLine) firstTrackLine = statementLine;
             inserts.push_back(statementLine);
-            effectList->createEffect(effectName);
+            effectList->createEffect(effectName, [&] {
+                return failureContext("Effect Id not found: " + effectName, effectName, "",
+                                      suggest::closest(effectName, EffectList::scriptNames()), "");
+            });
         } else if (word == "TIMEOFFSET") {
-            timeOffset = readExpression(readWord());
+            timeOffset = readExpression(readWord(), "TIMEOFFSET");
         } else {
             timelineStatement(word);
         }
     }
+
+    if (unknown.active) skippedUnknownWord();
 
     for (Effect* effect : effectList->effects()) {
         effect->activeTrack.compact();

@@ -12,17 +12,23 @@ class Effect;
 // accepts silently but that make a demo show something other than its author meant.
 struct ScriptFinding {
     enum class Severity { Error, Warning };
+    // What the player does there: takes the line as it stands, drops it (or the signal it makes)
+    // and reads on, or stops the load with a fatal report.
+    enum class Player { RunsOn, Skips, Stops };
     int line = 0; // script line, from 1
     Severity severity = Severity::Warning;
-    std::string text;
+    std::string text; // says what the player does, and what was probably meant
+    Player player = Player::RunsOn;
+    std::vector<std::string> suggestions; // known words the author probably meant, best first
 };
 using ScriptFindingSink = void (*)(const ScriptFinding&);
 
 class ScriptLoader {
   public:
     // Loads the whole script; on return the effect list, the signal queue and the demo times
-    // are complete. Every script error is fatal. Creates the effect list and signal queue
-    // first if nobody has.
+    // are complete. Every script error is fatal; a report that names a word of the script ends
+    // with the word's script line, what the loader was reading and what was probably meant.
+    // Creates the effect list and signal queue first if nobody has.
     void load(const char* fileName);
     // The same from a script already in memory (a tool replaying the last good version).
     void loadText(const std::string& script);
@@ -75,20 +81,39 @@ class ScriptLoader {
     std::string restOfLine();
     void skipNumber();
     LineValue readLineValue();
+    bool startsItsLine(size_t at) const;
 
-    int readExpression(const std::string& first);
-    int termValue(const std::string& word);
+    // `what` names, for reports, whose value the expression is ("DEMO_BEAT"); null: the time of a
+    // timeline statement, whose first word is the statement's.
+    int readExpression(const std::string& first, const char* what);
+    int termValue(const std::string& word, const char* what, bool first);
+    int readLength();
+
+    // Ends the load with the report "message: word (context)".
+    [[noreturn]] void fail(const char* file, int line, const char* message, const std::string& word,
+                           const std::string& reading = std::string(),
+                           const std::vector<std::string>& meant = {},
+                           const std::string& hint = std::string());
+    // The context of a fatal report on `word`, in parentheses after a blank; says first, to a
+    // checking tool, that an unknown command word before it is why the player stops.
+    std::string failureContext(const std::string& report, const std::string& word, const std::string& reading,
+                               const std::vector<std::string>& meant, const std::string& hint);
+    void skippedUnknownWord();
 
     void timelineStatement(const std::string& first);
     void signalStatement(int time, const std::string& effectName);
     void triggerStatement(int time, const std::string& effectName);
     Effect* requireEffect(const std::string& effectName);
-    void note(int line, ScriptFinding::Severity severity, const std::string& text);
+    std::vector<std::string> defineNames() const;
+    void note(int line, ScriptFinding::Severity severity, const std::string& text,
+              ScriptFinding::Player player = ScriptFinding::Player::RunsOn,
+              const std::vector<std::string>& suggestions = {});
     void checkSignalTargets();
 
     std::map<std::string, int> defines;
     std::string lookahead;
     bool hasLookahead = false;
+    size_t lookaheadStart = 0;
 
     // State of one load.
     const char* text = nullptr;
@@ -100,7 +125,19 @@ class ScriptLoader {
     int firstTrackLine = 0; // line of the first INSERT_EFFECT
     int lengthLine = 0;
     int endLine = 0;
-    int statementLine = 0; // line of the statement being read
+    int statementLine = 0;  // line of the statement being read
+    size_t wordStart = 0;   // where the word taken last starts
+    bool textEnded = false; // the last word read was the empty one at the end of the text
+    // A command word no statement has, from the moment it is read until the loader reads a
+    // statement at the start of a line again: meanwhile the rest of its line reads as new
+    // statements, and what they trip over is its doing.
+    struct UnknownWord {
+        bool active = false;
+        std::string word;
+        int line = 0;
+        std::vector<std::string> suggestions;
+        std::string hint; // when no known word is close
+    } unknown;
     // currentLine's count so far: line ends before countedTo in countedText.
     mutable const char* countedText = nullptr;
     mutable size_t countedTo = 0;

@@ -52,7 +52,8 @@ TEST_F(HoldfastScript, ScriptErrorsExitWithThePlayersMessage) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.empty());
     EXPECT_NE(r.err.find("error: src/demo/ScriptLoader.cpp:"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(" DEFINE id cannot start with digit: 1X\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" DEFINE id cannot start with digit: 1X (script line 1)\n"), std::string::npos)
+        << r.err;
 
     r = run("INSERT_EFFECT NoSuchEffect\n");
     EXPECT_EQ(r.exitCode, 1);
@@ -66,6 +67,46 @@ TEST_F(HoldfastScript, ScriptErrorsExitWithThePlayersMessage) {
     r = runCommand(tool + " --archive " + dir + "/none.qzd --password pw demo.scr");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("script: could not open file for parsing"), std::string::npos) << r.err;
+}
+
+// A mistake the player stops on reads the same from the player and from the checker: the word at
+// fault, its line, and that the player stops there.
+TEST_F(HoldfastScript, ThePlayerAndTheCheckerNameTheWordAtFault) {
+    if (!getenv("DISPLAY") || !*getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    struct Case {
+        std::string script;
+        std::string report;  // the player's, after the reporting code's place
+        std::string finding; // the checker's
+    };
+    const std::string head = "__HEADER__\nDEMO_END 5000\n";
+    for (const Case& c :
+         {Case{head +
+                   "__DEFS__\nINSERT_EFFECT Fade\n__TIMELINE__\n0 BEGIN Fade\n1000 SINGAL Fade Speed 0.5\n",
+               "DEFINE not found: Speed (script line 7, after unknown word 'SINGAL'; did you mean 'SIGNAL'?)",
+               "data/scripts/demo.scr:7: error: unknown statement `SINGAL`: the player stops here with "
+               "\"DEFINE "
+               "not found: Speed\"; did you mean `SIGNAL`?"},
+          Case{
+              head + "DEMO_LENGTH 3s\n",
+              "DEMO_LENGTH must be a positive number of ms: 3s (script line 3; digits only, 1 to 2147483647)",
+              "data/scripts/demo.scr:3: error: DEMO_LENGTH must be a positive number of ms: 3s (script line "
+              "3; "
+              "digits only, 1 to 2147483647)"}}) {
+        const std::string demo = makeTempDir();
+        writeFile(demo + "/src/data/scripts/demo.scr", c.script);
+        CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + demo + "/data.qzd " + demo +
+                                          "/src --password tolvrask");
+        ASSERT_EQ(packed.exitCode, 0) << packed.err;
+        CommandResult player = runCommand(
+            "cd " + demo + " && HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast"), 120);
+        EXPECT_EQ(player.exitCode, 1) << player.err;
+        EXPECT_NE(player.err.find(" " + c.report + "\n"), std::string::npos) << player.err;
+
+        CommandResult check = runCommand(tool + " --check " + demo + "/src", 120);
+        SKIP_WITHOUT_GL(check);
+        EXPECT_EQ(check.exitCode, 1);
+        EXPECT_EQ(check.out, c.finding + "\n1 error, 0 warnings\n") << check.err;
+    }
 }
 
 TEST_F(HoldfastScript, ReadsTheScriptFromTheDataArchive) {

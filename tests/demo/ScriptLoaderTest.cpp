@@ -2,6 +2,8 @@
 #include "ProbeEffect.h"
 
 #include "GLTest.h"
+#include "base/Report.h"
+#include "demo/DemoState.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 
@@ -46,6 +48,22 @@ class Script : public ::testing::Test {
         return e;
     }
     BoolKeys active(const std::string& name) { return keysOf(probe(name)->activeTrack.keys); }
+    // Loads a script that must stop the load; returns the fatal report without the reporting
+    // code's place.
+    std::string stopText(const std::string& text) {
+        report::FatalGuard guard;
+        const bool echo = report::setEcho(false);
+        std::string stop;
+        try {
+            load(text);
+            ADD_FAILURE() << "no fatal report: " << text;
+        } catch (const report::FatalError& e) {
+            EXPECT_TRUE(e.record.fatal);
+            stop = e.record.text.substr(e.record.text.find(' ') + 1);
+        }
+        report::setEcho(echo);
+        return stop;
+    }
 
     DemoFixtureState state;
     std::string path = makeTempDir() + "/demo.scr";
@@ -268,29 +286,141 @@ TEST_F(Script, ANulByteIsAnErrorNamingItsLine) {
 }
 
 TEST_F(Script, QuotedTextErrors) {
-    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"abc\n", "Error in script string: abc\n");
-    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"\"\n", "Error in script string: \n");
+    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"abc\n",
+                "Error in script string: abc (script line 2, no closing quote on the line)\n");
+    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"\"\n",
+                "Error in script string:  (script line 2, an empty quoted text)\n");
     expectFatal("INSERT_EFFECT ProbeA\n100 s ProbeA Title \"" + std::string(120, 'q') + "\"\n",
-                "Error in script string: " + std::string(99, 'q') + "\n");
+                "Error in script string: " + std::string(99, 'q') +
+                    " (script line 2, no closing quote within 99 characters)\n");
     // 99 characters fit.
     load("DEFINE X 1\n100 t ProbeA X \"" + std::string(99, 'q') + "\"\n");
     EXPECT_EQ(signalQueue->all().at(0).text, std::string(99, 'q'));
 }
 
+// The original's messages, each with the script line, what the loader was reading and what was
+// probably meant.
 TEST_F(Script, EveryFatalMessage) {
     EXPECT_EXIT(scriptLoader.load((path + ".missing").c_str()), ::testing::ExitedWithCode(1),
                 "script: could not open file for parsing");
-    expectFatal("DEMO_BEAT NOPE\n", "DEFINE not found: NOPE");
-    expectFatal("DEFINE A 1\nA + B b ProbeA\n", "DEFINE not found: B");
-    expectFatal("DEMO_BEAT", "DEFINE not found: \n"); // an expression cut short by the end of the text
-    expectFatal("demo_beat 5\n", "DEFINE not found: demo_beat"); // keywords are case-sensitive
-    expectFatal("DEFINE 9LIVES 9\n", "DEFINE id cannot start with digit: 9LIVES");
-    expectFatal("INSERT_EFFECT Blur2\n", "Effect Id not found: Blur2");
-    expectFatal("100 BEGIN Nobody\n", "Effect not found: Nobody");
-    expectFatal("INSERT_EFFECT ProbeA\n100 e ProbeB\n", "Effect not found: ProbeB");
-    expectFatal("__TIMELINE__\n100 s Nobody Amount 1\n", "Effect not found: Nobody");
+    expectFatal("DEMO_BEAT NOPE\n", "DEFINE not found: NOPE (script line 1, in the value of DEMO_BEAT)\n");
+    expectFatal("DEFINE A 1\nA + B b ProbeA\n",
+                "DEFINE not found: B (script line 2, in the time of a timeline statement)\n");
+    // An expression cut short by the end of the text.
+    expectFatal("DEMO_BEAT",
+                "DEFINE not found:  (script line 1, in the value of DEMO_BEAT, at the end of the script)\n");
+    expectFatal(
+        "DEFINE INTRO 5\nDEFINE OUTRO 9\nTIMEOFFSET intro\n",
+        "DEFINE not found: intro (script line 3, in the value of TIMEOFFSET; did you mean 'INTRO'?)\n");
+    expectFatal("DEFINE BIG 4294967296\n",
+                "DEFINE not found: 4294967296 (script line 1, in the value of DEFINE BIG; "
+                "a number this large wraps to 0 in 32 bits)\n");
+    // Keywords are case-sensitive; a misspelt one starts a timeline statement.
+    expectFatal("demo_beat 5\n", "DEFINE not found: demo_beat (script line 1, read as the time of a timeline "
+                                 "statement; did you mean 'DEMO_BEAT'?)\n");
+    expectFatal("DEFINE 9LIVES 9\n", "DEFINE id cannot start with digit: 9LIVES (script line 1)\n");
+    expectFatal("\nINSERT_EFFECT Blur2\n",
+                "Effect Id not found: Blur2 (script line 2; did you mean 'Blur'?)\n");
+    expectFatal("100 BEGIN Nobody\n", "Effect not found: Nobody (script line 1)\n");
+    expectFatal("INSERT_EFFECT ProbeA\n100 e ProbeB\n",
+                "Effect not found: ProbeB (script line 2; did you mean 'ProbeA'?)\n");
+    expectFatal("__TIMELINE__\n100 s Blur Amount 1\n",
+                "Effect not found: Blur (script line 2; no INSERT_EFFECT Blur comes before it)\n");
     expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA Nothing 1\n",
-                "Variable not found: Nothing");
+                "Variable not found: Nothing (script line 3, among the variables of ProbeA)\n");
+    expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA amount 1\n",
+                "Variable not found: amount (script line 3, among the variables of ProbeA; did you mean "
+                "'Amount'?)\n");
+}
+
+std::vector<ScriptFinding> findingsSeen;
+void keepFinding(const ScriptFinding& f) {
+    findingsSeen.push_back(f);
+}
+
+// After an unknown command word the statement ends at the effect name and the rest of the line
+// reads as new statements: what they trip over is named as the unknown word's doing, and a
+// checking tool hears whether the player stops there or skips the word.
+TEST_F(Script, UnknownCommandWordsStopOrAreSkipped) {
+    findingsSeen.clear();
+    const ScriptFindingSink previous = ScriptLoader::setFindingSink(keepFinding);
+    using Player = ScriptFinding::Player;
+
+    EXPECT_EQ(
+        stopText("DEMO_END 1000\nINSERT_EFFECT ProbeA\n1000 SINGAL ProbeA Amount 0.5\n"),
+        "DEFINE not found: Amount (script line 3, after unknown word 'SINGAL'; did you mean 'SIGNAL'?)");
+    ASSERT_EQ(findingsSeen.size(), 1u);
+    EXPECT_EQ(findingsSeen[0].line, 3);
+    EXPECT_EQ(findingsSeen[0].severity, ScriptFinding::Severity::Error);
+    EXPECT_EQ(findingsSeen[0].player, Player::Stops);
+    EXPECT_EQ(findingsSeen[0].suggestions, std::vector<std::string>{"SIGNAL"});
+    EXPECT_EQ(
+        findingsSeen[0].text,
+        "unknown statement `SINGAL`: the player stops here with \"DEFINE not found: Amount\"; did you mean "
+        "`SIGNAL`?");
+
+    // Expressions know no division: "/" is read as the command.
+    findingsSeen.clear();
+    EXPECT_EQ(
+        stopText("DEFINE OUTRO 100\nDEFINE BAR 10\nOUTRO + BAR / 2 SIGNAL ProbeA Amount 1\n"),
+        "DEFINE not found: SIGNAL (script line 3, after unknown word '/'; expressions join terms with +, - "
+        "and * only)");
+
+    // The stray words can take the next line along.
+    findingsSeen.clear();
+    EXPECT_EQ(stopText("INSERT_EFFECT ProbeA\n3000 SIGNL ProbeA 0.5\n4000 BEGIN ProbeA\n"),
+              "DEFINE not found: ProbeA (script line 3, after unknown word 'SIGNL' on line 2; did you mean "
+              "'SIGNAL'?)");
+    ASSERT_EQ(findingsSeen.size(), 1u);
+    EXPECT_EQ(findingsSeen[0].line, 2);
+    EXPECT_EQ(findingsSeen[0].text.substr(0, 57),
+              "unknown statement `SIGNL`: the player stops on line 3 wit");
+
+    // Skipped: the next statement starts a line of its own, or the script ends.
+    findingsSeen.clear();
+    load("DEMO_END 9000\nINSERT_EFFECT ProbeA\n1000 FOO ProbeA\n2000 signal ProbeA\n3000 BEGIN ProbeA\n"
+         "4000 TRIGER ProbeA");
+    EXPECT_EQ(active("ProbeA"), (BoolKeys{{0, false}, {3000, true}, {9000, false}}));
+    ASSERT_EQ(findingsSeen.size(), 3u);
+    EXPECT_EQ(findingsSeen[0].line, 3);
+    EXPECT_EQ(findingsSeen[0].player, Player::Skips);
+    EXPECT_EQ(findingsSeen[0].text,
+              "unknown statement `FOO`: the player skips it (statements are BEGIN, END, "
+              "INIT, SIGNAL, TRIGGER and SET_LAYER, or b, e, i, s, t and l)");
+    EXPECT_EQ(findingsSeen[1].line, 4);
+    EXPECT_EQ(findingsSeen[1].text,
+              "unknown statement `signal`: the player skips it; did you mean `SIGNAL`?");
+    EXPECT_EQ(findingsSeen[2].line, 6);
+    EXPECT_EQ(findingsSeen[2].suggestions, std::vector<std::string>{"TRIGGER"});
+
+    ScriptLoader::setFindingSink(previous);
+}
+
+// DEMO_LENGTH (this player's own statement) takes one plain number, so that nothing wraps or reads
+// as a name; anything else stops the load naming the word at fault.
+TEST_F(Script, DemoLengthTakesDigitsOnly) {
+    load("DEMO_LENGTH 2147483647 // the largest\n");
+    EXPECT_EQ(demoLength, 2147483647);
+    load("DEMO_LENGTH 0025000\nDEMO_BEAT 50\n");
+    EXPECT_EQ(demoLength, 25000);
+    EXPECT_EQ(beatLength, 50);
+    EXPECT_EQ(scriptLoader.demoLengthLine(), 1);
+
+    const std::string form = "; digits only, 1 to 2147483647)";
+    for (const char* word :
+         {"12157521919", "4294967296", "2147483648", "1e4", "3s", "-5", "+5", "0", "INTRO"})
+        EXPECT_EQ(stopText(std::string("DEFINE INTRO 500\nDEMO_LENGTH ") + word + "\n"),
+                  std::string("DEMO_LENGTH must be a positive number of ms: ") + word + " (script line 2" +
+                      form);
+    EXPECT_EQ(
+        stopText("\nDEMO_LENGTH 2147483647 + 1\n"),
+        "DEMO_LENGTH must be a positive number of ms: + (script line 2; digits only, 1 to 2147483647, no "
+        "expression)");
+    // The number belongs on its own line; the next line's statement is not taken for it.
+    EXPECT_EQ(stopText("DEMO_LENGTH\nDEMO_BEAT 50\n"),
+              "DEMO_LENGTH must be a positive number of ms: no number (script line 1" + form);
+    EXPECT_EQ(stopText("DEMO_LENGTH  "),
+              "DEMO_LENGTH must be a positive number of ms: no number (script line 1" + form);
 }
 
 } // namespace

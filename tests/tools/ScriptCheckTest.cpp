@@ -106,15 +106,25 @@ TEST(ScriptCheck, ScriptMistakesNameTheirLine) {
     const std::vector<Case> cases = {
         {"DEFINE 1X 5\n", "data/scripts/demo.scr:4: error: DEFINE id cannot start with digit: 1X", 1},
         {"INSERT_EFFECT Image1\n0 BEGIN Image1\n3000 SIGNL Image1 Red 1\n",
-         "data/scripts/demo.scr:6: error: unknown statement `SIGNL`", 1},
+         "data/scripts/demo.scr:6: error: unknown statement `SIGNL`: the player stops here with "
+         "\"DEFINE not found: Red\"; did you mean `SIGNAL`?\n",
+         1},
         {"INSERT_EFFECT Image1\n0 BEGIN Image1\n3000 signal Image1 Red 1\n",
          "data/scripts/demo.scr:6: error: unknown statement `signal`", 1},
+        {"INSERT_EFFECT Image1\n0 BEGIN Image1\n3000 BEGN Image1\n",
+         "data/scripts/demo.scr:6: error: unknown statement `BEGN`: the player skips it; did you mean "
+         "`BEGIN`?\n",
+         1},
         {"INSERT_EFFECT Image1\n0 BEGIN Imag1\n", "data/scripts/demo.scr:5: error: Effect not found: Imag1",
          1},
         {"INSERT_EFFECT Image1\nDEMO_END 60000\n0 BEGIN Image1\n",
          "data/scripts/demo.scr:5: error: DEMO_END comes after the INSERT_EFFECT on line 4", 1},
         {"INSERT_EFFECT Bluur\n", "data/scripts/demo.scr:4: error: Effect Id not found: Bluur", 1},
         {"DEMO_LENGTH 0\n", "data/scripts/demo.scr:4: error: DEMO_LENGTH must be a positive number of ms: 0",
+         1},
+        {"DEMO_LENGTH 12157521919\n",
+         "data/scripts/demo.scr:4: error: DEMO_LENGTH must be a positive number of ms: 12157521919 "
+         "(script line 4; digits only, 1 to 2147483647)\n",
          1},
         {"INSERT_EFFECT Image1\n0 BEGIN Image1\n100 TRIGGER Image1 LNK \"Image1\"\n",
          "data/scripts/demo.scr:6: warning: TRIGGER type `LNK` is not a DEFINE name, so the line is ignored",
@@ -128,7 +138,7 @@ TEST(ScriptCheck, ScriptMistakesNameTheirLine) {
         EXPECT_EQ(r.exitCode, c.exitCode) << c.body << r.out << r.err;
         EXPECT_NE(r.out.find(c.line), std::string::npos) << c.body << "\n" << r.out;
         EXPECT_EQ(r.out.find("ScriptLoader.cpp"), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find("DEFINE not found"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("error: DEFINE not found"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(c.exitCode ? "1 error, " : "0 errors, "), std::string::npos) << r.out;
     }
 
@@ -296,9 +306,9 @@ __TIMELINE__
         "effect links to it, so it never shows\n"
         "data/scripts/demo.scr:14: warning: Linked effect loops back to this effect: Blur\n"
         "data/scripts/demo.scr:15: warning: Link to an effect that does not exist: Image9 (the script "
-        "inserts no effect of that name)\n"
+        "inserts no effect of that name; did you mean `Image1`?)\n"
         "data/scripts/demo.scr:16: warning: Signal for an effect that does not exist: Blurr (the script "
-        "inserts no effect of that name)\n"
+        "inserts no effect of that name; did you mean `Blur`?)\n"
         "data/scripts/demo.scr:17: warning: `SIGNAL Image1` at 2500 ms comes after the music ends (2000 "
         "ms)\n"
         "data/scripts/demo.scr:18: warning: `SIGNAL Image1` at 25000 ms comes after the demo ends (20000 "
@@ -329,7 +339,8 @@ TEST(ScriptCheck, APlainScriptPathReadsTheDemosOwnFiles) {
     demo.script("DEFINE LINK 2\nINSERT_EFFECT Image1\n0 BEGIN Image1\n100 TRIGGER Imag1 LINK \"Image1\"\n");
     r = runCommand(kTool + " " + demo.dir + "/data/scripts/demo.scr");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("Signal for an effect that does not exist: Imag1 (script line 7)"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("Signal for an effect that does not exist: Imag1 (script line 7; did you mean 'Image1'?)"),
+        std::string::npos)
         << r.err;
 }
