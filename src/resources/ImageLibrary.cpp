@@ -138,7 +138,7 @@ ImageData* decodePNG(PngJob& job, const char* path, ImageLoadReport& report) {
     if (setjmp(png_jmpbuf(job.png))) {
         report.failure = strcmp(job.message, "unexpected end of file") == 0
                              ? "is cut short"
-                             : std::string("is broken (") + job.message + ")";
+                             : std::string("is broken (libpng: ") + job.message + ")";
         return nullptr;
     }
 
@@ -231,7 +231,7 @@ void jpegErrorExit(j_common_ptr info) {
     char text[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, text);
     char why[JMSG_LENGTH_MAX + 16];
-    snprintf(why, sizeof(why), "is broken (%s)", text);
+    snprintf(why, sizeof(why), "is broken (libjpeg: %s)", text);
     jpegStop(info, why);
 }
 
