@@ -230,7 +230,7 @@ void jpegErrorExit(j_common_ptr info) {
     // object may live in the frames the jump leaves.
     char text[JMSG_LENGTH_MAX];
     (*info->err->format_message)(info, text);
-    char why[JMSG_LENGTH_MAX + 16];
+    char why[JMSG_LENGTH_MAX + 32];
     snprintf(why, sizeof(why), "is broken (libjpeg: %s)", text);
     jpegStop(info, why);
 }
