@@ -9,13 +9,17 @@
 #   - Hode's morph data: a sparse file of 1.9 GB, zero and negative frame counts, 0 to 3 bytes,
 #     a trailing byte;
 #   - the depth-of-field program text at 10 MB;
-#   - stored names leading out of the demo, an unknown chunk, another version.
+#   - stored names leading out of the demo, an unknown chunk, another version;
 #   - model import (holdfast-scene import): glTF nodes shared by two parents on 16 and 20 levels,
 #     a scene listing its root 200 000 times, 20 000 nodes of one name, OBJ files of 200 000 and
 #     of 100 000 objects, a number of a million digits, an embedded 30000 x 30000 picture, a buffer
-#     and a material file outside the model's folder.
+#     and a material file outside the model's folder;
+#   - data files: a solid archive of 100 pictures against the same archive not solid, a 16 x 16
+#     PNG padded to 1.9 GB, a progressive JPEG of 50 000 scans, a picture named "../outside.png",
+#     a music.ogg padded to 4 GB, and a FIFO as the music.
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
-# program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
+# program cases run through holdfast-capture on a demo folder (the same loaders, no archive); the
+# data-file cases run through holdfast-script --check and the player or holdfast-capture.
 #
 #   bench/reliability.sh [BUILD_DIR]     (default: build; a Release build is meant)
 # Environment:
@@ -40,7 +44,7 @@ bin="$build/bin"
 cap_mb=${RELIABILITY_CAP_MB:-2048}
 limit=${RELIABILITY_TIMEOUT:-60}
 out=${RELIABILITY_OUT:-$root/docs/reliability.md}
-for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes; do
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes hostile-files; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
 done
 for tool in xvfb-run timeout truncate; do
@@ -60,23 +64,26 @@ rows=()
 runs=0
 crashes=0
 
-# run CLASS CASE LIMIT DIR PROGRAM ARGS...: one capped, timed run in DIR; adds a row.
+# run CLASS CASE LIMIT DIR PROGRAM ARGS...: one capped, timed run in DIR; adds a row. The time
+# limit is RUN_LIMIT seconds when set.
 run() {
     local class=$1 case=$2 lim=$3 dir=$4
     shift 4
-    local err="$tmp/err" stats="$tmp/stats" rc=0
+    local err="$tmp/err" out="$tmp/out" stats="$tmp/stats" rc=0 seconds_limit=${RUN_LIMIT:-$limit}
     (cd "$dir" && ulimit -v $((cap_mb * 1024)) &&
-        exec /usr/bin/time -f "%e %M" -o "$stats" timeout -k 5 "$limit" "$@") > /dev/null 2> "$err" || rc=$?
+        exec /usr/bin/time -f "%e %M" -o "$stats" timeout -k 5 "$seconds_limit" "$@") > "$out" 2> "$err" || rc=$?
     local seconds kb
     read -r seconds kb < <(tail -1 "$stats" 2> /dev/null || echo "? 0")
     local said
-    # The first report about the input (start-up notes such as a missing music file are not).
-    said=$(grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
+    # The first report about the input (start-up notes such as a missing music file are not); the
+    # checker's findings come on stdout.
+    said=$(cat "$err" "$out" | grep -v "no music at" |
+        grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation|Data file|picture|Music|: (error|warning): |Image" |
         sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
     local outcome
     case $rc in
     0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
-    124 | 137) outcome="timed out after ${limit} s" ;;
+    124 | 137) outcome="timed out after ${seconds_limit} s" ;;
     1 | 2) outcome="refused (exit $rc): $said" ;;
     *) outcome="**crashed (exit $rc)**: $said"; crashes=$((crashes + 1)) ;;
     esac
@@ -217,6 +224,71 @@ model_case "a buffer URI ../secret.bin" "the model's folder" buffer.gltf
 printf 'newmtl S\nKd 1 0 0\n' > "$model_dir/secret.mtl"
 printf 'mtllib ../secret.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl S\nf 1 2 3\n' > "$model_dir/model/material.obj"
 model_case "an mtllib ../secret.mtl" "the model's folder" material.obj
+# Data files: archives, pictures and the music. A demo of pictures, SIGNALed into Image1 (the last
+# one shown), that starts past its end: the player loads everything, draws one frame and ends.
+picture_demo() {
+    local dir=$1
+    shift
+    mkdir -p "$dir/data/scripts" "$dir/data/images"
+    {
+        printf '__HEADER__\nDEMO_START 300000\nDEMO_END 286000\nDEMO_LENGTH 286000\n__DEFS__\nINSERT_EFFECT Image1\n__SETUP__\n'
+        for picture in "$@"; do printf '0 SIGNAL Image1 Datafile "%s"\n' "$picture"; done
+        printf '__TIMELINE__\n0 BEGIN Image1\n'
+    } > "$dir/data/scripts/demo.scr"
+}
+pictures=()
+for i in $(seq -f %03g 0 99); do pictures+=("data/images/pic$i.png"); done
+for mode in plain solid; do
+    dir="$tmp/pictures-$mode"
+    picture_demo "$dir/src" "${pictures[@]}"
+    "$bin/hostile-files" pictures "$dir/src/data/images" 100 256
+    "$bin/holdfast-pack" create "$dir/data.qzd" "$dir/src" --password tolvrask --compress \
+        $([ $mode = solid ] && echo --solid) > /dev/null 2>&1
+done
+for mode in plain solid; do
+    run "data files" "100 pictures (9 MB), archive $([ $mode = solid ] && echo solid || echo not solid)" \
+        "one pass through a solid stream" "$tmp/pictures-$mode" "$bin/holdfast-script" --check data.qzd --password tolvrask
+done
+for mode in plain solid; do
+    run "data files" "100 pictures (9 MB), archive $([ $mode = solid ] && echo solid || echo not solid)" \
+        "one pass through a solid stream" "$tmp/pictures-$mode" "$bin/holdfast"
+done
+
+dir="$tmp/padded"
+picture_demo "$dir" data/images/padded.png
+"$bin/hostile-files" padded-png "$dir/data/images/padded.png" 1900000000
+run "data files" "16 x 16 PNG padded with zeros to 1.9 GB" "the picture's bytes only" "$dir" \
+    "$bin/holdfast-script" --check .
+run "data files" "16 x 16 PNG padded with zeros to 1.9 GB" "the picture's bytes only" "$dir" \
+    "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
+
+dir="$tmp/scans"
+picture_demo "$dir" data/images/scans.jpg
+"$bin/hostile-files" scans-jpeg "$dir/data/images/scans.jpg" 50000 2048
+run "data files" "progressive 2048 x 2048 JPEG of 50 000 scans ($(($(stat -c %s "$dir/data/images/scans.jpg") / 1000000)) MB)" \
+    "1000 scans" "$dir" "$bin/holdfast-script" --check .
+run "data files" "progressive 2048 x 2048 JPEG of 50 000 scans ($(($(stat -c %s "$dir/data/images/scans.jpg") / 1000000)) MB)" \
+    "1000 scans" "$dir" "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
+
+dir="$tmp/escape/demo"
+picture_demo "$dir" ../outside.png
+"$bin/hostile-files" pictures "$tmp/escape" 1 16
+mv "$tmp/escape/pic000.png" "$tmp/escape/outside.png"
+run "data files" "picture named \"../outside.png\"" "inside the demo folder" "$dir" "$bin/holdfast-script" --check .
+run "data files" "picture named \"../outside.png\"" "inside the demo folder" "$dir" \
+    "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
+
+dir="$tmp/music"
+cp -r "$tmp/pictures-plain" "$dir"
+"$bin/holdfast-makemusic" "$dir/music.ogg" --seconds 5 > /dev/null 2>&1
+truncate -s 4G "$dir/music.ogg"
+RUN_LIMIT=20 run "data files" "music.ogg padded with zeros to 4 GB" "the Ogg pages only" "$dir" \
+    "$bin/holdfast-script" --check data.qzd --password tolvrask
+RUN_LIMIT=20 run "data files" "music.ogg padded with zeros to 4 GB" "the Ogg pages only" "$dir" "$bin/holdfast"
+rm "$dir/music.ogg"
+mkfifo "$dir/music.ogg"
+RUN_LIMIT=20 run "data files" "music.ogg is a FIFO" "regular files only" "$dir" \
+    "$bin/holdfast-script" --check data.qzd --password tolvrask
 
 # FIFOs and devices where the player and the tools read and write: refused at once, nothing replaced.
 fifo="$tmp/fifo"
@@ -256,6 +328,8 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
     echo "The model import cases are written by the script too and imported into a demo folder's"
     echo "data/scenes/ by \`holdfast-scene import\`."
+    echo "The data-file cases (pictures by \`hostile-files\`) run through \`holdfast-script --check\` and the"
+    echo "player (a packed demo) or \`holdfast-capture\` (a folder); their limits are in docs/archive.md."
     echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
     echo "the script fails if any of them was replaced."
     echo
