@@ -1,8 +1,66 @@
-# Checks that the rooms under src/ include only rooms below them, in this order from the ground up:
-# a lower room never reaches up into a higher one. The one exception is the effect list creating
-# effects by name through the effect factory.
-# Run as: cmake -DSOURCE_DIR=<checkout> -P layering.cmake
+# CHECK=rooms: the rooms under src/ include only rooms below them, in this order from the ground
+# up: a lower room never reaches up into a higher one. The one exception is the effect list
+# creating effects by name through the effect factory. Nothing under src/ includes a tool.
+# CHECK=tools: each tool under tools/ includes only its own folder, tools/common and the rooms
+# under src/ (the exceptions below are libraries that belong to one tool); a tool's main file
+# stays under 300 lines, and a header outside tools/common that defines functions stays within
+# 100 lines.
+# Run as: cmake -DSOURCE_DIR=<checkout> -DCHECK=rooms|tools -P layering.cmake
 cmake_minimum_required(VERSION 3.16)
+file(GLOB tool_entries LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR}/tools ${SOURCE_DIR}/tools/*)
+set(tool_folders "")
+foreach(entry ${tool_entries})
+  if(IS_DIRECTORY ${SOURCE_DIR}/tools/${entry})
+    list(APPEND tool_folders ${entry})
+  endif()
+endforeach()
+
+if(CHECK STREQUAL "tools")
+  # The preview's Rocket client and the scene tool's model import are folders of their own, used
+  # by that tool alone (and by tests and fuzz targets).
+  set(tool_exceptions "preview:rocket" "scene:sceneimport")
+  file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/tools/*.cpp ${SOURCE_DIR}/tools/*.h
+       ${SOURCE_DIR}/tools/*.c)
+  set(faults "")
+  foreach(source ${sources})
+    if(NOT source MATCHES "^tools/([^/]+)/")
+      string(APPEND faults "\n  ${source}: in no tool's folder")
+      continue()
+    endif()
+    set(folder ${CMAKE_MATCH_1})
+    file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
+    foreach(line ${includes})
+      string(REGEX MATCH "\"([^\"]+)\"" _ "${line}")
+      set(target ${CMAKE_MATCH_1})
+      if(target MATCHES "^\\.\\./")
+        string(APPEND faults "\n  ${source} includes ${target} (name other folders from tools/)")
+      elseif(target MATCHES "^([^/]+)/")
+        set(other ${CMAKE_MATCH_1})
+        if(other IN_LIST tool_folders AND NOT other STREQUAL folder AND NOT other STREQUAL "common"
+           AND NOT "${folder}:${other}" IN_LIST tool_exceptions)
+          string(APPEND faults "\n  ${source} includes ${target} (tools/${other} is another tool's; shared pieces go to tools/common)")
+        endif()
+      endif()
+    endforeach()
+    file(READ ${SOURCE_DIR}/${source} text)
+    string(REGEX MATCHALL "\n" newlines "${text}")
+    list(LENGTH newlines lines)
+    if(text MATCHES "(^|\n)int main\\(" AND NOT lines LESS 300)
+      string(APPEND faults "\n  ${source}: a tool's main file of ${lines} lines (under 300: split it by what it does)")
+    endif()
+    # A function body in a header: a line with ") {", ") const {" and the like.
+    if(source MATCHES "\\.h$" AND NOT folder STREQUAL "common" AND lines GREATER 100
+       AND text MATCHES "\\)[ \t]*(const[ \t]*)?(noexcept[ \t]*)?(override[ \t]*)?{")
+      string(APPEND faults "\n  ${source}: ${lines} lines defining functions (headers that do stay within 100; move the bodies to a .cpp)")
+    endif()
+  endforeach()
+  if(faults)
+    message(FATAL_ERROR "tools that reach into each other or outgrow their files:${faults}")
+  endif()
+  list(LENGTH sources count)
+  message(STATUS "${count} files under tools/ keep to their own folder and tools/common")
+  return()
+endif()
 set(order platform base archive demo sound resources engine effects host)
 set(exceptions "src/demo/EffectList.cpp:effects/EffectFactory.h")
 
@@ -24,6 +82,10 @@ foreach(source ${sources})
       continue()
     endif()
     set(target_room ${CMAKE_MATCH_1})
+    if(target_room IN_LIST tool_folders)
+      string(APPEND faults "\n  ${source} includes ${target} (the engine never includes a tool)")
+      continue()
+    endif()
     list(FIND order ${target_room} target_rank)
     if(target_rank LESS 0 OR target_room STREQUAL room)
       continue()

@@ -237,7 +237,7 @@ TEST(BundledDemo, TheSpectrumHearsTheKicksAsBeatsAndNothingElse) {
 
 namespace {
 
-// The kicks of the bundled music (tools/holdfast-makemusic.cpp), in ms: a kick on each bar of
+// The kicks of the bundled music (tools/makemusic/Arrangement.cpp), in ms: a kick on each bar of
 // bars 8-15 and 56-63, on every beat of bars 16-47, 64-95 and 112-135, and on 1 and 2-and of the
 // half-time bars 96-111. Nothing in bars 48-55 (the breakdown) or from bar 136 (the pads).
 std::vector<int> musicKicks() {

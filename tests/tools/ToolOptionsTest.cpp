@@ -11,7 +11,7 @@ namespace {
 const char* const kTools[] = {"holdfast-script",   "holdfast-pack",  "holdfast-makemusic",
                               "holdfast-makedemo", "holdfast-scene", "holdfast-capture",
                               "holdfast-preview"};
-// The tools that share tools/ToolOptions.h: --help lists the common options, and either option
+// The tools that share tools/common/ToolOptions.h: --help lists the common options, and either option
 // wins wherever it stands.
 bool sharesToolOptions(const std::string& name) {
     return name != "holdfast-scene" && name != "holdfast-capture" && name != "holdfast-preview";

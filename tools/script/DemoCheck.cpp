@@ -1,12 +1,9 @@
-// holdfast-script --check: loads a demo as the player does (the same script loader, effects, image,
-// scene and morph loaders, with every signal delivered) and lists what would stop it or make it
-// show something other than its author meant, one finding a line against the script's lines.
-#pragma once
+#include "script/DemoCheck.h"
 
-#include "DemoLocation.h"
 #include "archive/DataFile.h"
 #include "archive/RarArchive.h"
 #include "base/Report.h"
+#include "common/DemoLocation.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
@@ -26,60 +23,18 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
-#include <set>
-#include <string>
 #include <system_error>
-#include <vector>
 
 namespace check {
+
+namespace {
 
 constexpr const char* kScript = "data/scripts/demo.scr";
 // Black at the end shorter than this is a fade-out, not a forgotten DEMO_LENGTH.
 constexpr int kTrailingBlackLimit = 5000;
 
-struct Finding {
-    std::string file; // as the demo names it
-    int line = 0;     // 0: the file as a whole
-    bool error = false;
-    std::string text;
-};
-
-struct State {
-    std::vector<Finding> findings;
-    bool fromArchive = false;
-    bool quiet = false;                   // the checker's own probes: their reports are not findings
-    int signalLine = 0;                   // line of the signal being delivered
-    std::set<std::string> opened;         // data files the demo opened
-    std::vector<std::string> badPictures; // already reported, so the loaders' echoes are dropped
-};
-
-inline State& state() {
-    static State s;
-    return s;
-}
-
-inline void add(int line, bool error, const std::string& text, const std::string& file = kScript) {
-    for (const Finding& f : state().findings)
-        if (f.file == file && f.line == line && f.text == text) return;
-    state().findings.push_back(Finding{file, line, error, text});
-}
-
-inline int contextLine() {
-    const int line = scriptLoader.currentLine();
-    return line ? line : state().signalLine;
-}
-
-inline std::string normalName(const std::string& name) {
-    std::string n = name;
-    std::replace(n.begin(), n.end(), '\\', '/');
-    n = std::filesystem::path(n).lexically_normal().generic_string();
-    if (state().fromArchive) std::transform(n.begin(), n.end(), n.begin(), ::tolower);
-    return n;
-}
-
 // A report's text without the reporting code's place: authors look for their own lines.
-inline std::string withoutSourcePlace(const std::string& text) {
+std::string withoutSourcePlace(const std::string& text) {
     std::string t = text;
     const size_t space = t.find(' ');
     if (space != std::string::npos) {
@@ -93,27 +48,85 @@ inline std::string withoutSourcePlace(const std::string& text) {
     return first == std::string::npos ? std::string() : t.substr(first);
 }
 
-inline bool dataFileOpens(const std::string& name) {
-    const bool wasQuiet = state().quiet;
-    state().quiet = true;
+// Length of the music in ms; 0 when there is none or it cannot be read.
+int musicLength(const std::filesystem::path& music) {
+    OggVorbis_File vf;
+    if (ov_fopen(music.c_str(), &vf) != 0) return 0;
+    const double seconds = ov_time_total(&vf, -1);
+    ov_clear(&vf);
+    return seconds > 0 ? static_cast<int>(seconds * 1000.0) : 0;
+}
+
+bool isSpanOrKey(const std::string& command) {
+    for (const char* c : {"BEGIN", "b", "END", "e", "INIT", "i", "SIGNAL", "s", "TRIGGER", "t"})
+        if (command == c) return true;
+    return false;
+}
+
+// The check being run: the loaders' hooks are plain functions, so they reach it through here.
+// What they report once it is over (at exit) was never printed, and is dropped.
+DemoCheck* active = nullptr;
+
+} // namespace
+
+struct Hooks {
+    static void report(const report::Record& r) {
+        if (active) active->onReport(r);
+    }
+    static void finding(const ScriptFinding& f) {
+        if (active) active->onFinding(f);
+    }
+    static void dataFile(const char* name, bool opened) {
+        if (active) active->onDataFile(name, opened);
+    }
+    static bool picture(const std::string& name, const std::string& directory) {
+        return !active || active->onPicture(name, directory);
+    }
+};
+
+void DemoCheck::add(int line, bool error, const std::string& text, const std::string& file) {
+    for (const Finding& f : findings_)
+        if (f.file == file && f.line == line && f.text == text) return;
+    findings_.push_back(Finding{file, line, error, text});
+}
+
+void DemoCheck::add(int line, bool error, const std::string& text) {
+    add(line, error, text, kScript);
+}
+
+int DemoCheck::contextLine() const {
+    const int line = scriptLoader.currentLine();
+    return line ? line : signalLine_;
+}
+
+std::string DemoCheck::normalName(const std::string& name) const {
+    std::string n = name;
+    std::replace(n.begin(), n.end(), '\\', '/');
+    n = std::filesystem::path(n).lexically_normal().generic_string();
+    if (fromArchive_) std::transform(n.begin(), n.end(), n.begin(), ::tolower);
+    return n;
+}
+
+bool DemoCheck::dataFileOpens(const std::string& name) {
+    const bool wasQuiet = quiet_;
+    quiet_ = true;
     DataFile file(name.c_str());
-    state().quiet = wasQuiet;
+    quiet_ = wasQuiet;
     return file.isOpen();
 }
 
-inline std::string missingFile(const std::string& name) {
-    if (state().fromArchive) return "is not in the archive (or the password is wrong)";
+std::string DemoCheck::missingFile(const std::string& name) const {
+    if (fromArchive_) return "is not in the archive (or the password is wrong)";
     std::error_code ec;
     return std::filesystem::exists(name, ec) ? "cannot be read" : "is missing";
 }
 
-inline void onReport(const report::Record& r) {
-    State& s = state();
-    if (s.quiet) return;
+void DemoCheck::onReport(const report::Record& r) {
+    if (quiet_) return;
     // An archive member that cannot be extracted: the finding that follows names the file.
     if (r.caption == "message") return;
     std::string text = withoutSourcePlace(r.text);
-    for (const std::string& picture : s.badPictures)
+    for (const std::string& picture : badPictures_)
         if (text.find(picture) != std::string::npos) return;
     const std::string sceneFailure = "could not load scene: ";
     if (text.compare(0, sceneFailure.size(), sceneFailure) == 0) {
@@ -122,7 +135,7 @@ inline void onReport(const report::Record& r) {
             text = "scene file " + scene + " " + missingFile(scene);
         } else {
             // The scene loader has already said why.
-            for (const Finding& f : s.findings)
+            for (const Finding& f : findings_)
                 if (f.line == contextLine() && f.text.find(scene) != std::string::npos) return;
         }
     }
@@ -133,21 +146,21 @@ inline void onReport(const report::Record& r) {
     const int line = contextLine();
     // After an unknown statement word the rest of its line reads as a new statement; what that
     // then trips over is the same mistake.
-    for (const Finding& f : s.findings)
+    for (const Finding& f : findings_)
         if (f.line == line && f.text.compare(0, 18, "unknown statement ") == 0) return;
     add(line, !warning, text);
 }
 
-inline void onFinding(const ScriptFinding& f) {
+void DemoCheck::onFinding(const ScriptFinding& f) {
     add(f.line, f.severity == ScriptFinding::Severity::Error, f.text);
 }
 
-inline void onDataFile(const char* name, bool opened) {
-    if (opened) state().opened.insert(normalName(name));
+void DemoCheck::onDataFile(const char* name, bool opened) {
+    if (opened) opened_.insert(normalName(name));
 }
 
 // Why the player would draw no picture from the file, or "" when it loads.
-inline std::string pictureProblem(const std::string& path) {
+std::string DemoCheck::pictureProblem(const std::string& path) const {
     DataFile file(path.c_str());
     if (!file.isOpen()) return missingFile(path);
     if (file.getSize() == 0) return "is empty";
@@ -178,36 +191,20 @@ inline std::string pictureProblem(const std::string& path) {
     return std::string();
 }
 
-inline bool onPicture(const std::string& name, const std::string& directory) {
+bool DemoCheck::onPicture(const std::string& name, const std::string& directory) {
     const std::string path = directory + name;
-    State& s = state();
-    const bool wasQuiet = s.quiet;
-    s.quiet = true;
+    const bool wasQuiet = quiet_;
+    quiet_ = true;
     const std::string why = pictureProblem(path);
-    s.quiet = wasQuiet;
+    quiet_ = wasQuiet;
     if (why.empty()) return true;
     add(contextLine(), true, "picture " + path + " " + why);
-    s.badPictures.push_back(name);
-    return false;
-}
-
-// Length of the music in ms; 0 when there is none or it cannot be read.
-inline int musicLength(const std::filesystem::path& music) {
-    OggVorbis_File vf;
-    if (ov_fopen(music.c_str(), &vf) != 0) return 0;
-    const double seconds = ov_time_total(&vf, -1);
-    ov_clear(&vf);
-    return seconds > 0 ? static_cast<int>(seconds * 1000.0) : 0;
-}
-
-inline bool isSpanOrKey(const std::string& command) {
-    for (const char* c : {"BEGIN", "b", "END", "e", "INIT", "i", "SIGNAL", "s", "TRIGGER", "t"})
-        if (command == c) return true;
+    badPictures_.push_back(name);
     return false;
 }
 
 // Warnings about the timeline as loaded: effects that never show, times nobody sees.
-inline void checkTimeline(int musicMs) {
+void DemoCheck::checkTimeline(int musicMs) {
     const std::vector<Effect*>& effects = effectList->effects();
     std::set<std::string> linkedTo;
     for (const Signal& s : signalQueue->all())
@@ -266,9 +263,9 @@ inline void checkTimeline(int musicMs) {
 }
 
 // Files in data/ that nothing opened.
-inline void checkUnusedFiles(const std::filesystem::path& demo) {
+void DemoCheck::checkUnusedFiles(const std::filesystem::path& demo) {
     std::vector<std::string> names;
-    if (state().fromArchive) {
+    if (fromArchive_) {
         rar::Reader reader;
         if (!reader.openFile(demo.c_str())) return;
         for (const rar::Entry& e : reader.entries())
@@ -285,14 +282,14 @@ inline void checkUnusedFiles(const std::filesystem::path& demo) {
     const std::set<std::string> always = {normalName(kScript), normalName("data/images/loading.png")};
     for (const std::string& name : names) {
         const std::string key = normalName(name);
-        if (key.compare(0, 5, "data/") != 0 || always.count(key) || state().opened.count(key)) continue;
+        if (key.compare(0, 5, "data/") != 0 || always.count(key) || opened_.count(key)) continue;
         add(0, false, "nothing in the demo uses this file", normalName(name));
     }
 }
 
-inline void printFindings() {
+void DemoCheck::printFindings() const {
     std::vector<Finding> script, files;
-    for (const Finding& f : state().findings)
+    for (const Finding& f : findings_)
         (f.file == kScript ? script : files).push_back(f);
     std::stable_sort(script.begin(), script.end(),
                      [](const Finding& a, const Finding& b) { return a.line < b.line; });
@@ -310,16 +307,46 @@ inline void printFindings() {
                 warnings == 1 ? "" : "s");
 }
 
-// The whole check; returns the exit code (1 with an error, else 0; 2 for a path that is no demo).
-inline int run(const char* toolName, const std::string& path, const char* password) {
+bool DemoCheck::load() {
+    try {
+        effectList = new EffectList();
+        signalQueue = new SignalQueue();
+        scriptLoader.load(kScript);
+        // The player starts its sound after the load and before the first signal; no device
+        // is needed to check.
+        sound::setOfflineMode(true);
+        tesselMusic.initSound();
+        // Every signal, in time order, as the player delivers them: links, pictures and programs
+        // that signals load are tried here.
+        while (signalQueue->isDue(INT_MAX)) {
+            const Signal signal = signalQueue->next();
+            signalLine_ = signal.scriptLine;
+            if (Effect* effect = effectList->findEffect(signal.effectName)) effect->signal(signal);
+        }
+        // The depth-of-field program loads at the effect's first frame.
+        const std::vector<Effect*>& effects = effectList->effects();
+        for (size_t i = 0; i < effects.size(); ++i)
+            if (auto* dof = dynamic_cast<DepthOfField*>(effects[i])) {
+                const std::vector<int>& lines = scriptLoader.insertLines();
+                signalLine_ = i < lines.size() ? lines[i] : 0;
+                dof->loadProgramNow();
+            }
+        signalLine_ = 0;
+        return true;
+    } catch (const report::FatalError&) {
+        // Already a finding: the player would stop here.
+        return false;
+    }
+}
+
+int DemoCheck::run(const char* toolName, const std::string& path, const char* password) {
     tool::DemoData demo;
     if (!demo.find(path)) {
         std::fprintf(stderr, "%s: %s is neither a demo folder nor a data archive\n", toolName,
                      demo.path.c_str());
         return 2;
     }
-    State& s = state();
-    s.fromArchive = !demo.fromDirectory;
+    fromArchive_ = !demo.fromDirectory;
     const std::filesystem::path music = demo.music("");
     // Every name the demo uses is relative to its folder (or the archive), never the caller's.
     if (!demo.enter(toolName)) return 2;
@@ -336,56 +363,32 @@ inline int run(const char* toolName, const std::string& path, const char* passwo
         return 1;
     }
     const std::string archive = demo.path.string();
-    if (s.fromArchive) setDataArchive(archive.c_str(), password);
+    if (fromArchive_) setDataArchive(archive.c_str(), password);
 
+    active = this;
+    struct Detach {
+        ~Detach() { active = nullptr; }
+    } detach;
     report::setEcho(false);
-    report::setSink(onReport);
-    ScriptLoader::setFindingSink(onFinding);
+    report::setSink(Hooks::report);
+    ScriptLoader::setFindingSink(Hooks::finding);
     ScriptLoader::setWarmUp(false);
-    setDataFileObserver(onDataFile);
-    TextureManager::setLoadCheck(onPicture);
+    setDataFileObserver(Hooks::dataFile);
+    TextureManager::setLoadCheck(Hooks::picture);
     report::FatalGuard guard;
 
     bool complete = false;
-    if (!dataFileOpens(kScript)) {
+    if (!dataFileOpens(kScript))
         add(0, true, std::string("the script ") + missingFile(kScript));
-    } else {
-        try {
-            effectList = new EffectList();
-            signalQueue = new SignalQueue();
-            scriptLoader.load(kScript);
-            // The player starts its sound after the load and before the first signal; no device
-            // is needed to check.
-            sound::setOfflineMode(true);
-            tesselMusic.initSound();
-            // Every signal, in time order, as the player delivers them: links, pictures and programs
-            // that signals load are tried here.
-            while (signalQueue->isDue(INT_MAX)) {
-                const Signal signal = signalQueue->next();
-                s.signalLine = signal.scriptLine;
-                if (Effect* effect = effectList->findEffect(signal.effectName)) effect->signal(signal);
-            }
-            // The depth-of-field program loads at the effect's first frame.
-            const std::vector<Effect*>& effects = effectList->effects();
-            for (size_t i = 0; i < effects.size(); ++i)
-                if (auto* dof = dynamic_cast<DepthOfField*>(effects[i])) {
-                    const std::vector<int>& lines = scriptLoader.insertLines();
-                    s.signalLine = i < lines.size() ? lines[i] : 0;
-                    dof->loadProgramNow();
-                }
-            s.signalLine = 0;
-            complete = true;
-        } catch (const report::FatalError&) {
-            // Already a finding: the player would stop here.
-        }
-    }
+    else
+        complete = load();
     if (complete) {
         checkTimeline(musicLength(music));
         checkUnusedFiles(demo.path);
     }
     printFindings();
     std::fflush(stdout);
-    for (const Finding& f : s.findings)
+    for (const Finding& f : findings_)
         if (f.error) return 1;
     return 0;
 }

@@ -8,22 +8,26 @@
 // DIR/data/scripts/ is read as the player reads it in DIR: the files it names are found there.
 // Script errors are reported with the player's messages and end with exit code 1. --check lists
 // what would stop a demo (a folder holding data/, or a data archive) or spoil it, one finding a line.
-#include "DemoCheck.h"
-#include "JsonWriter.h"
-#include "ToolOptions.h"
 #include "archive/DataFile.h"
+#include "common/DemoLocation.h"
+#include "common/JsonWriter.h"
+#include "common/ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
+#include "script/DemoCheck.h"
+
+#include <unistd.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -166,7 +170,8 @@ int main(int argc, char** argv) {
     }
     if (demo) {
         if (script || archive) usage();
-        return check::run(kTool.name, demo, password);
+        check::DemoCheck checker;
+        return checker.run(kTool.name, demo, password);
     }
     if (!script || (password && !archive)) usage();
 

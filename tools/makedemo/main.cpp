@@ -4,7 +4,7 @@
 // Copies every file under CONTENT/data (the demo script and whatever else is authored by hand)
 // to OUT/data, and draws the loading picture OUT/data/images/loading.png (800 x 600) from
 // scratch. The music is made separately by holdfast-makemusic; holdfast-pack then packs OUT.
-#include "ToolOptions.h"
+#include "common/ToolOptions.h"
 #include "makedemo/ContentSteps.h"
 #include "resources/PngWriter.h"
 

@@ -1,0 +1,42 @@
+// holdfast-capture's frames: stepped as the player's loop makes them, read back once, and the
+// run's progress and summary on stderr.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+namespace capture {
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+
+// The frame as it was drawn, read back once however many requested times show it.
+class FrameReader {
+  public:
+    void invalidate() { valid = false; }
+    const unsigned char* pixels();
+
+  private:
+    std::vector<unsigned char> rgb = std::vector<unsigned char>(static_cast<size_t>(kWidth) * kHeight * 3);
+    bool valid = false;
+};
+
+// One frame step as the player's loop makes it, with the music the taps would hear.
+void stepFrame(int t);
+
+// Prints where a long run stands, at most a few times a second.
+class Progress {
+  public:
+    explicit Progress(uint64_t total) : total(total) {}
+    void show(uint64_t written, int64_t t, bool force = false);
+
+  private:
+    uint64_t total;
+    std::chrono::steady_clock::time_point last{};
+};
+
+// What was written and stepped, how fast, and when the Spectrum's beat test fired.
+void printSummary(const char* what, uint64_t written, uint64_t stepped, double seconds);
+
+} // namespace capture

@@ -1,0 +1,229 @@
+// The preview's window loop: jumps that replay the timeline to a time, playing at the frame
+// rate, and what the editor asks of it.
+#include "preview/Preview.h"
+
+#include "demo/DemoState.h"
+#include "demo/ScriptLoader.h"
+#include "host/DemoEngine.h"
+#include "host/FrameGrid.h"
+#include "host/FrameLoop.h"
+#include "platform/GL.h"
+#include "sound/SoundSystem.h"
+#include "sound/TesselMusic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace preview {
+
+namespace {
+
+// A jump draws the frames of the last 150 ms before its time in full: longer than the 100 ms a
+// spectrum's beat lasts, and render targets and GL state come from these frames. The frames
+// before only step their signals, clocks and pattern steps.
+constexpr int kDrawnMsAfterJump = 150;
+
+void clearBuffers(int) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+}
+
+// A frame of a jump's replay starts as the capture tool's do: cleared, with the taps holding
+// the music just before its time.
+void replayedFrameStart(int t) {
+    clearBuffers(t);
+    sound::renderReplayAt(t);
+}
+
+} // namespace
+
+Preview::Preview(DemoEngine& e, int fps, ReplayMode mode, EditFollower& edits)
+    : engine(e), fps(fps), jumpMode(mode), edits(edits) {}
+
+// The script the loading sequence just loaded becomes the one jumps replay.
+bool Preview::adoptLoadedScript() {
+    ScriptProblem problem;
+    if (!readScript(kScriptName, script, problem)) return false;
+    sections = timelineSections(script, scriptLoader.defined());
+    return true;
+}
+
+// Shows the frame a player has on screen at time t, with the state it has there.
+// `shown`, when given, receives the frame as it is presented (rows bottom-up). With
+// `interactive`, jump keys pressed while the timeline replays take the jump further (or
+// start it again for an earlier time) instead of queueing jumps of their own.
+void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactive) {
+    const auto begin = std::chrono::steady_clock::now();
+    int64_t target = clampTime(t);
+    ScriptProblem problem;
+    if (!loadScript(script, problem)) { // the last good script: only fails if the data changed under it
+        showProblem(problem);
+        return;
+    }
+    if (rocket) rocket->effectsLoaded(); // the new effects follow the editor's tracks
+    const FrameGrid grid(demoStartTime, fps);
+    restoreStartGLState();
+    const int drawn = jumpMode == ReplayMode::TinyFrames ? 3 : std::max(3, kDrawnMsAfterJump * fps / 1000);
+    // The replayed frames hear the music at their own times, playing (as a player's would),
+    // while the output is held silent.
+    sound::beginReplay();
+    const bool musicWasPlaying = tesselMusic.isPlaying();
+    if (tesselMusic.hasStream() && !musicWasPlaying) tesselMusic.play();
+    int64_t stepped = 0; // frames stepped so far
+    bool abandoned = false;
+    auto lastLook = std::chrono::steady_clock::now();
+    for (;;) {
+        const int64_t firstDrawn = firstDrawnFrame(grid.frameAt(target), drawn);
+        if (stepped > firstDrawn) { // taken back before what is stepped: from the start again
+            if (!loadScript(script, problem)) {
+                showProblem(problem);
+                abandoned = true;
+                break;
+            }
+            restoreStartGLState();
+            stepped = 0;
+        }
+        if (stepped == firstDrawn) break;
+        const int64_t to = std::min(firstDrawn, stepped + 8);
+        stepFrames(grid, stepped, to, jumpMode);
+        stepped = to;
+        if (interactive && std::chrono::steady_clock::now() - lastLook > std::chrono::milliseconds(15)) {
+            lastLook = std::chrono::steady_clock::now();
+            target = clampTime(takeKeysDuringJump(target));
+            if (quit) break;
+        }
+    }
+    abandoned = abandoned || quit;
+    if (!abandoned) {
+        const int64_t last = grid.frameAt(target);
+        drawFrames(grid, firstDrawnFrame(last, drawn), last, replayedFrameStart);
+    }
+    if (tesselMusic.hasStream()) {
+        if (!musicWasPlaying) tesselMusic.pause();
+        tesselMusic.setTime(static_cast<int>(target));
+    }
+    sound::endReplay();
+    if (abandoned) return;
+    if (shown) {
+        shown->resize(static_cast<size_t>(kWidth) * kHeight * 3);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, shown->data());
+    }
+    engine.swapBuffers();
+    if (rocket) rocket->frameShown(target, false);
+    anchorTime = target;
+    anchorCount = platform::counterNow();
+    lastJumpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+    fprintf(stderr, "holdfast-preview: jump to %lld ms took %.0f ms\n", static_cast<long long>(target),
+            lastJumpMs);
+    titleDirty = true;
+}
+
+int64_t Preview::now() const {
+    if (!playing) return anchorTime;
+    return anchorTime + (platform::counterNow() - anchorCount) * 1000 / platform::counterFrequency();
+}
+
+void Preview::setPlaying(bool play) {
+    if (play == playing) return;
+    if (play) {
+        anchorCount = platform::counterNow();
+        if (tesselMusic.hasStream()) {
+            tesselMusic.setTime(static_cast<int>(anchorTime));
+            tesselMusic.play();
+        }
+    } else {
+        anchorTime = now();
+        tesselMusic.pause();
+    }
+    playing = play;
+    titleDirty = true;
+}
+
+// One turn of the loop: events, edits on disk, a due jump, a frame when playing, the title.
+void Preview::step() {
+    std::vector<platform::Key> keys;
+    keys.swap(keysDuringJump);
+    for (platform::Key key : keys)
+        handleKey(key);
+    platform::Event event;
+    while (!quit && platform::pollEvent(event)) {
+        if (event.type == platform::EventType::Quit || event.type == platform::EventType::CloseRequest)
+            quit = true;
+        else if (event.type == platform::EventType::KeyDown)
+            handleKey(event.key);
+    }
+    if (quit) return;
+    followEdit();
+    int64_t target = 0;
+    if (jumps.take(target)) jump(target, nullptr, true);
+    if (quit) return;
+    if (playing) {
+        // No faster than the frame rate jumps replay at: the preview is a player at that rate.
+        const auto due = lastFrame + std::chrono::microseconds(1000000 / fps);
+        if (std::chrono::steady_clock::now() < due) std::this_thread::sleep_until(due);
+        lastFrame = std::chrono::steady_clock::now();
+    }
+    // The editor is heard just before the frame is drawn, so its edits are on that frame.
+    if (rocket && rocket->poll(*this, playing)) titleDirty = true;
+    if (playing) {
+        int64_t t = now();
+        if (looping && t >= loopEnd) {
+            jump(loopStart);
+            t = now();
+        }
+        if (t > demoRunEnd()) {
+            setPlaying(false);
+        } else {
+            clearBuffers(0);
+            drawFrame(static_cast<int>(t));
+            engine.swapBuffers();
+            if (rocket) rocket->frameShown(t, true);
+            ++framesSinceCount;
+            if (editToShow) {
+                reportEditShown(*editToShow);
+                editToShow.reset();
+            }
+        }
+    } else {
+        // Nothing moves: the last frame stays on screen.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    updateTitle();
+}
+
+// What the editor does to the preview.
+void Preview::jumpTo(int64_t t) {
+    jump(t);
+}
+
+void Preview::play(bool on) {
+    setPlaying(on);
+}
+
+void Preview::reloadScript() {
+    reload({}, false);
+}
+
+void Preview::redraw() {
+    const int64_t t = now();
+    clearBuffers(0);
+    drawFrame(static_cast<int>(t));
+    engine.swapBuffers();
+    if (rocket) rocket->frameShown(t, playing);
+}
+
+bool Preview::quitRequested() const {
+    return quit;
+}
+
+double Preview::lastJumpDuration() const {
+    return lastJumpMs;
+}
+
+int64_t Preview::clampTime(int64_t t) const {
+    return std::clamp<int64_t>(t, demoStartTime, std::max<int64_t>(demoStartTime, demoRunEnd()));
+}
+
+} // namespace preview
