@@ -9,7 +9,10 @@
 #   - Hode's morph data: a sparse file of 1.9 GB, zero and negative frame counts, 0 to 3 bytes,
 #     a trailing byte;
 #   - the depth-of-field program text at 10 MB;
-#   - stored names leading out of the demo, an unknown chunk, another version.
+#   - stored names leading out of the demo, an unknown chunk, another version;
+#   - holdfast-preview --rocket on the bundled demo's data against a hostile editor
+#     (bench/reliability/rocket-hostile.py): 10 000 000 keys on falling rows, a cursor moved to
+#     row 0xFFFFFFFF and to 2147483000 ms with DEMO_LENGTH 2147483647, a save onto a read-only script.
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
 #
@@ -36,10 +39,11 @@ bin="$build/bin"
 cap_mb=${RELIABILITY_CAP_MB:-2048}
 limit=${RELIABILITY_TIMEOUT:-60}
 out=${RELIABILITY_OUT:-$root/docs/reliability.md}
-for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes; do
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic holdfast-makedemo \
+    holdfast-preview hostile-scenes; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
 done
-for tool in xvfb-run timeout truncate; do
+for tool in xvfb-run timeout truncate python3; do
     command -v "$tool" > /dev/null || fail "$tool is missing (scripts/deps.sh installs what the project needs)"
 done
 [ -x /usr/bin/time ] || fail "/usr/bin/time is missing (Debian package time; scripts/deps.sh installs it)"
@@ -67,7 +71,7 @@ run() {
     read -r seconds kb < <(tail -1 "$stats" 2> /dev/null || echo "? 0")
     local said
     # The first report about the input (start-up notes such as a missing music file are not).
-    said=$(grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
+    said=$(grep -m1 -E "^rocket-hostile|regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
         sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
     local outcome
     case $rc in
@@ -172,6 +176,21 @@ run "not a regular file" "the script is a FIFO" "regular files only" "$fifo" "$b
 run "not a regular file" "the scene is a FIFO" "regular files only" "$fifo" "$bin/holdfast-scene" info data.qzd
 [ -p "$fifo/out.ogg" ] && [ -L "$fifo/null.qzd" ] || fail "a FIFO or link was replaced"
 
+# The preview's Rocket client against a hostile editor, on the bundled demo's data (no music).
+rocket_demo="$tmp/rocket-demo"
+"$bin/holdfast-makedemo" --content "$root/content" --out "$rocket_demo" > /dev/null
+rocket_case() {
+    limit=240 run "Rocket sync" "$1" "$2" "$tmp" python3 "$root/bench/reliability/rocket-hostile.py" "$bin" \
+        "$rocket_demo" "$3"
+}
+rocket_case "the editor sends 10 000 000 keys on falling rows" \
+    "1 000 000 keys held; under 300 MB and 30 fps" flood
+rocket_case "the editor's cursor at row 0xFFFFFFFF, DEMO_LENGTH 2147483647" \
+    "no jump past the end; a frame at least every second" row-past-end
+rocket_case "the editor's cursor at 2147483000 ms, DEMO_LENGTH 2147483647" \
+    "a frame at least every second, input read" row-far
+rocket_case "the editor saves onto a read-only (0444) script" "refused, the script as it was" read-only-save
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
@@ -194,8 +213,12 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "\`holdfast-capture\` on a demo folder. Seconds and peak memory are the whole run's, start-up and"
     echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
-    echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
-    echo "the script fails if any of them was replaced."
+    echo "The class \"not a regular file\" puts FIFOs and links to devices where the player and the tools"
+    echo "read and write; the script fails if any of them was replaced. The Rocket cases run"
+    echo "\`holdfast-preview --rocket\` from 60 s into the bundled demo (no music) against an editor played by"
+    echo "\`bench/reliability/rocket-hostile.py\`; their outcome is that script's line, with the preview's"
+    echo "own peak memory (VmHWM), its frame rate under llvmpipe and the longest time it went without"
+    echo "presenting a frame; their seconds and peak MB columns are the whole case's (the editor included)."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"

@@ -368,6 +368,75 @@ __TIMELINE__
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
 
+// One position for both: the preview's own jumps move the editor's cursor while paused; at the
+// demo's end the preview pauses the editor (by connecting again, which is what pauses a Rocket
+// editor) and does not take the editor's greeting row for a jump; a paused preview paints its
+// frame again when a window that covered it goes away.
+TEST(RocketPreview, ThePreviewAndTheEditorKeepOnePosition) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    EditorStandIn editor;
+    ASSERT_TRUE(editor.ok());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string demo = makeTempDir();
+    std::string script = kClearScript;
+    writeFile(demo + "/data/scripts/demo.scr", script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 3000\n"));
+    Preview preview(demo, "--rocket " + editor.address() + " --at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    sendKey(preview.window, "Right");
+    waitForTitle(preview.window, {"0:02.000"}, 20000);
+    sendKeys(preview.window, {"g", "2", "period", "5", "Return"});
+    waitForTitle(preview.window, {"0:02.500"}, 20000);
+    std::vector<uint32_t> rows = editor.rowsHeard(500);
+    EXPECT_EQ(rows, (std::vector<uint32_t>{80, 100})) << "rows of 25 ms, paused";
+
+    ASSERT_TRUE(coverWindow(preview.window, 300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(preview.centre(), (std::vector<int>{level(0.25), level(0.5), 0})) << "painted again";
+
+    editor.pause(false); // plays to the end at 3000 ms
+    rows = editor.rowsHeard(5000);
+    ASSERT_GE(rows.back(), 118u);
+    ASSERT_TRUE(editor.closedByDemo(20000)) << preview.err();
+    EXPECT_TRUE(preview.said("the demo's end: connecting again")) << preview.err();
+    const size_t jumps = occurrences(preview.err(), "jump to");
+    // The editor greets a demo by pausing it and sending its cursor's row: where the preview is.
+    ASSERT_TRUE(editor.accept(10000)) << preview.err();
+    editor.pause(true);
+    editor.setRow(rows.back());
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(occurrences(preview.err(), "jump to"), jumps) << preview.err();
+    EXPECT_NE(windowTitle(preview.window).find("paused"), std::string::npos);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// A far row replays for long (DEMO_LENGTH 2147483647, a row at 2 000 000 s): the preview shows how
+// far it has come, and Escape still ends it at once.
+TEST(RocketPreview, AFarJumpShowsProgressAndHearsTheKeys) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    EditorStandIn editor;
+    ASSERT_TRUE(editor.ok());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string demo = makeTempDir();
+    std::string script = kClearScript;
+    writeFile(demo + "/data/scripts/demo.scr",
+              script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 2147483647\n"));
+    Preview preview(demo, "--rocket " + editor.address() + " --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    editor.setRow(80000000);
+    const std::string title = waitForTitle(preview.window, {"jumping to 33333:20.000"}, 10000);
+    EXPECT_NE(title.find("jumping to 33333:20.000"), std::string::npos) << title;
+    const auto asked = Clock::now();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(3));
+}
+
 // The editor's save writes its tracks into the script; the player draws exactly the same without
 // it, also on rows that do not start on a whole millisecond and between rows.
 TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {

@@ -37,6 +37,18 @@ bool tracked(const Variable& v) {
 Link::Link(std::string host, uint16_t port, double rowMs, std::string scriptPath)
     : host_(std::move(host)), port_(port), rowOption_(rowMs), scriptPath_(std::move(scriptPath)) {}
 
+void Link::setMessageSink(MessageSink sink) {
+    sink_ = std::move(sink);
+}
+
+std::string Link::title() const {
+    return title_;
+}
+
+double Link::rowMs() const {
+    return rowMs_;
+}
+
 std::string Link::address() const {
     return host_ + ":" + std::to_string(port_);
 }
@@ -284,6 +296,9 @@ void Link::frameShown(int64_t time, bool playing) {
     if (frames_++ == 0) {
         firstFrame_ = now;
         firstFrameCpu_ = std::clock();
+    } else {
+        longestGapMs_ =
+            std::max(longestGapMs_, std::chrono::duration<double, std::milli>(now - lastFrame_).count());
     }
     lastFrame_ = now;
     if (editWaiting_) {
@@ -414,12 +429,13 @@ void Link::printStats() const {
     const double seconds = std::chrono::duration<double>(lastFrame_ - firstFrame_).count();
     fprintf(stderr,
             "holdfast-preview: rocket stats: tracks=%zu edits=%ld edits_late=%ld edit_to_frame_mean_ms=%.2f "
-            "edit_to_frame_max_ms=%.2f frames=%ld fps=%.1f cpu_per_frame_us=%.1f\n",
+            "edit_to_frame_max_ms=%.2f frames=%ld fps=%.1f cpu_per_frame_us=%.1f longest_gap_ms=%.0f\n",
             bound_.size(), edits_, editsLate_, edits_ ? latencySum_ / edits_ : 0.0, latencyMax_, frames_,
             seconds > 0 && frames_ > 1 ? (frames_ - 1) / seconds : 0.0,
             frames_ > 1
                 ? static_cast<double>(std::clock() - firstFrameCpu_) * 1e6 / CLOCKS_PER_SEC / (frames_ - 1)
-                : 0.0);
+                : 0.0,
+            longestGapMs_);
 }
 
 } // namespace rocket

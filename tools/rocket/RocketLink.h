@@ -41,7 +41,7 @@ class Link {
     // demo does not have, refused jumps) goes to stderr and, once each, to this sink: the
     // preview's overlay shows them.
     using MessageSink = std::function<void(const std::string& message)>;
-    void setMessageSink(MessageSink sink) { sink_ = std::move(sink); }
+    void setMessageSink(MessageSink sink);
 
     // After every script load (a reload, and the load each jump makes): every variable of the new
     // effects follows its track, and tracks the editor has not been asked for yet are.
@@ -50,7 +50,8 @@ class Link {
     void scriptReloaded();
     // Once a frame: connects, reads the editor, applies its commands. True when the title changes.
     bool poll(Transport& transport, bool playing);
-    // A frame of demo time `time` is on screen: while playing the editor hears the row.
+    // A frame of demo time `time` is on screen (a jump's progress frames too): while playing the
+    // editor hears the row.
     void frameShown(int64_t time, bool playing);
     // The preview jumped on its own (its keys, a reload) to `time`: the editor's cursor follows,
     // paused or not.
@@ -62,8 +63,8 @@ class Link {
     // Writes the tracks into the script and reloads; false (with the reason) if not.
     bool save(Transport& transport);
 
-    std::string title() const { return title_; }
-    double rowMs() const { return rowMs_; }
+    std::string title() const;
+    double rowMs() const;
     // Latency and frame figures for HOLDFAST_STATS.
     void printStats() const;
 
@@ -111,6 +112,7 @@ class Link {
     long edits_ = 0, editsLate_ = 0;
     double latencySum_ = 0, latencyMax_ = 0;
     long frames_ = 0;
+    double longestGapMs_ = 0; // between frames shown (a paused preview shows none: it counts too)
     std::chrono::steady_clock::time_point firstFrame_{}, lastFrame_{};
     std::clock_t firstFrameCpu_ = 0; // the process's CPU time when the first frame was shown
 };
