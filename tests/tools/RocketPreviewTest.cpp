@@ -296,6 +296,12 @@ TEST(RocketPreview, EditorKeysDriveTheVariablesWithEveryInterpolation) {
     writeFile(demo + "/data/scripts/demo.scr", std::string(kClearScript) + "INSERT_EFFECT Tiles\n");
     sendKey(preview.window, "r");
     EXPECT_EQ(editor.track("Tiles:Red"), static_cast<int>(before) + 2) << "after Tiles:Speed and SpectrumStr";
+    // The effect gone from the script: the keys the editor holds for it are said to go unused.
+    editor.setKey("Clear:Green", 0, 1.0f, Step);
+    writeFile(demo + "/data/scripts/demo.scr", "__HEADER__\nDEMO_END 20000\n__DEFS__\nINSERT_EFFECT Tiles\n");
+    sendKey(preview.window, "r");
+    EXPECT_TRUE(preview.said("the editor holds keys for Clear:Green, which the demo does not have"))
+        << preview.err();
     EXPECT_TRUE(preview.running()) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
@@ -430,8 +436,8 @@ TEST(RocketPreview, AFarJumpShowsProgressAndHearsTheKeys) {
     ASSERT_TRUE(editor.accept(40000)) << preview.err();
     ASSERT_GE(editor.track("Clear:Red"), 0);
     editor.setRow(80000000);
-    const std::string title = waitForTitle(preview.window, {"jumping to 33333:20.000"}, 10000);
-    EXPECT_NE(title.find("jumping to 33333:20.000"), std::string::npos) << title;
+    const std::string title = waitForTitle(preview.window, {"jumping: "}, 10000);
+    EXPECT_NE(title.find("jumping: "), std::string::npos) << title;
     const auto asked = Clock::now();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
     EXPECT_LT(Clock::now() - asked, std::chrono::seconds(3));

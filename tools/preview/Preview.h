@@ -76,7 +76,7 @@ class Preview : public rocket::Transport {
     // something that covered it goes away (drawing it again would step the effects once more).
     void keepShownFrame();
     void repaint();
-    void showJumpProgress(int64_t target, int64_t frame, int64_t frames);
+    void showJumpProgress(int64_t frame, int64_t frames);
     static bool reloadPicture(Texture& texture, const std::string& file, std::string& failed);
     void updateTitle();
 
@@ -88,6 +88,7 @@ class Preview : public rocket::Transport {
     std::vector<platform::Key> keysDuringJump; // other keys pressed while a jump ran
     std::vector<unsigned char> keptFrame;      // RGBA, bottom row first; empty: none kept
     bool jumpFromEditor = false;
+    std::string jumpProgress; // in the title while a long jump replays
     std::string script;
     std::vector<TimelineSection> sections;
     std::string error;        // the last script load's

@@ -107,12 +107,13 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
                 engine.swapBuffers();
                 if (rocket) rocket->frameShown(grid.timeOf(stepped), false);
                 ++stepped;
-                showJumpProgress(target, stepped, grid.frameAt(target));
+                showJumpProgress(stepped, grid.frameAt(target));
                 nextProgress = std::chrono::steady_clock::now() + kProgressEvery;
             }
         }
     }
     abandoned = abandoned || quit;
+    jumpProgress.clear();
     if (!abandoned) {
         const int64_t last = grid.frameAt(target);
         drawFrames(grid, firstDrawnFrame(last, drawn), last, replayedFrameStart);
@@ -128,10 +129,7 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, shown->data());
     }
-    if (playing)
-        keptFrame.clear();
-    else
-        keepShownFrame();
+    keepShownFrame(); // a preview that starts paused pauses after its first jump
     engine.swapBuffers();
     if (rocket) {
         rocket->frameShown(target, false);
@@ -298,12 +296,12 @@ void Preview::repaint() {
     engine.swapBuffers();
 }
 
-void Preview::showJumpProgress(int64_t target, int64_t frame, int64_t frames) {
-    char text[160];
-    snprintf(text, sizeof text, "holdfast-preview | jumping to %s: %.0f %% (keys still work, Escape quits)",
-             timeLabel(target).c_str(), frames > 0 ? 100.0 * frame / frames : 100.0);
-    platform::setWindowTitle(engine.getWindow(), text);
+void Preview::showJumpProgress(int64_t frame, int64_t frames) {
+    char text[64];
+    snprintf(text, sizeof text, "jumping: %.0f %%", frames > 0 ? 100.0 * frame / frames : 100.0);
+    jumpProgress = text;
     titleDirty = true;
+    updateTitle();
 }
 
 bool Preview::quitRequested() const {

@@ -123,6 +123,7 @@ void Link::request(const std::string& name) {
 void Link::connected() {
     state_ = State::Live;
     everConnected_ = true;
+    reconnecting_ = false;
     keptFromLostEditor_ = false;
     lastRow_ = -1;
     pastEndSaid_ = false;
@@ -147,7 +148,8 @@ void Link::connected() {
 }
 
 void Link::drop(std::string why, bool protocolFault) {
-    const bool wasLive = state_ == State::Live;
+    const bool wasLive = state_ == State::Live || reconnecting_;
+    reconnecting_ = false;
     socket_.close();
     decoder_.reset();
     state_ = State::Idle;
@@ -328,8 +330,9 @@ void Link::moved(int64_t time) {
 
 void Link::demoEnded() {
     if (state_ != State::Live) return;
-    fprintf(stderr,
-            "holdfast-preview: rocket: the demo's end: connecting again, so that the editor pauses\n");
+    say("the demo's end: connecting again, so that the editor pauses",
+        "rocket: the demo's end, connecting again");
+    reconnecting_ = true;
     socket_.close();
     decoder_.reset();
     requested_.clear();

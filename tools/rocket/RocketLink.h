@@ -99,6 +99,7 @@ class Link {
     std::set<std::string> boundNames_;
     int64_t lastRow_ = -1;
     int64_t rowOnReconnect_ = -1; // the row not to jump to on the connection demoEnded makes
+    bool reconnecting_ = false;   // that connection is being made: a failure is the editor gone
     bool pastEndSaid_ = false;    // the editor's rows past the demo's end, said once a connection
     std::string strayTracks_;     // the tracks last said not to be in the demo
 
