@@ -270,6 +270,8 @@ void Preview::repaint() {
         glGetIntegerv(GL_CURRENT_PROGRAM, &program);
         glUseProgram(0);
     }
+    // The state cache follows the push and the pop (it also keeps the jumps' start state pushed
+    // beneath them: it must not be told to forget).
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     for (int unit = 0; unit < glstate::kUnits; ++unit) {
@@ -292,7 +294,6 @@ void Preview::repaint() {
     glPopClientAttrib();
     glPopAttrib();
     if (GLEW_VERSION_2_0) glUseProgram(static_cast<GLuint>(program));
-    glstate::forget(); // GL holds what it held before; what the program knew of it is read again
     engine.swapBuffers();
 }
 
