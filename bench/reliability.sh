@@ -72,7 +72,7 @@ run() {
     local said
     # The first report about the input (start-up notes such as a missing music file are not).
     said=$(grep -m1 -E "^rocket-hostile|regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation" "$err" |
-        sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
+        sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-480 || true)
     local outcome
     case $rc in
     0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
@@ -199,7 +199,8 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "# Reliability"
     echo
     echo "Tried by \`bench/reliability.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC, commit $commit: $runs runs, each under a"
-    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit; $crashes crashed. The run took ${took} s."
+    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit (240 s for the Rocket cases); $crashes crashed."
+    echo "The run took ${took} s; load average (1, 5, 15 min) afterwards: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores; Xvfb with Mesa llvmpipe."
     echo
     echo "## Regenerating"

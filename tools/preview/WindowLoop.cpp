@@ -8,7 +8,6 @@
 #include "host/FrameGrid.h"
 #include "host/FrameLoop.h"
 #include "platform/GL.h"
-#include "resources/ContactSheet.h"
 #include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
 
