@@ -16,7 +16,10 @@
 #     and a material file outside the model's folder;
 #   - data files: a solid archive of 100 pictures against the same archive not solid, a 16 x 16
 #     PNG padded to 1.9 GB, a progressive JPEG of 50 000 scans, a picture named "../outside.png",
-#     a music.ogg padded to 4 GB, and a FIFO as the music.
+#     a music.ogg padded to 4 GB, and a FIFO as the music;
+#   - holdfast-preview --rocket on the bundled demo against a hostile editor
+#     (bench/reliability/rocket-hostile.py): 10 000 000 keys on falling rows, a cursor moved to
+#     row 0xFFFFFFFF and to 2147483000 ms with DEMO_LENGTH 2147483647, a save onto a read-only script.
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive); the
 # data-file cases run through holdfast-script --check and the player or holdfast-capture.
@@ -44,10 +47,11 @@ bin="$build/bin"
 cap_mb=${RELIABILITY_CAP_MB:-2048}
 limit=${RELIABILITY_TIMEOUT:-60}
 out=${RELIABILITY_OUT:-$root/docs/reliability.md}
-for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic hostile-scenes hostile-files; do
+for program in holdfast holdfast-scene holdfast-pack holdfast-capture holdfast-script holdfast-makemusic holdfast-makedemo \
+    holdfast-preview hostile-scenes hostile-files; do
     [ -x "$bin/$program" ] || fail "$bin/$program is missing (build the project with its benchmarks)"
 done
-for tool in xvfb-run timeout truncate; do
+for tool in xvfb-run timeout truncate python3; do
     command -v "$tool" > /dev/null || fail "$tool is missing (scripts/deps.sh installs what the project needs)"
 done
 [ -x /usr/bin/time ] || fail "/usr/bin/time is missing (Debian package time; scripts/deps.sh installs it)"
@@ -78,8 +82,8 @@ run() {
     # The first report about the input (start-up notes such as a missing music file are not); the
     # checker's findings come on stdout.
     said=$(cat "$err" "$out" | grep -v "no music at" |
-        grep -m1 -E "regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation|Data file|picture|Music|: (error|warning): |Image" |
-        sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-160 || true)
+        grep -m1 -E "^rocket-hostile|regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation|Data file|picture|Music|: (error|warning): |Image" |
+        sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-480 || true)
     local outcome
     case $rc in
     0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
@@ -304,13 +308,31 @@ run "not a regular file" "the script is a FIFO" "regular files only" "$fifo" "$b
 run "not a regular file" "the scene is a FIFO" "regular files only" "$fifo" "$bin/holdfast-scene" info data.qzd
 [ -p "$fifo/out.ogg" ] && [ -L "$fifo/null.qzd" ] || fail "a FIFO or link was replaced"
 
+# The preview's Rocket client against a hostile editor, on the bundled demo's data; the
+# audio-reactive effects need music: the bundled tune's first 80 s.
+rocket_demo="$tmp/rocket-demo"
+"$bin/holdfast-makedemo" --content "$root/content" --out "$rocket_demo" > /dev/null
+"$bin/holdfast-makemusic" "$rocket_demo/music.ogg" --seconds 80 > /dev/null 2>&1
+rocket_case() {
+    limit=240 run "Rocket sync" "$1" "$2" "$tmp" python3 "$root/bench/reliability/rocket-hostile.py" "$bin" \
+        "$rocket_demo" "$3"
+}
+rocket_case "the editor sends 10 000 000 keys on falling rows" \
+    "1 000 000 keys held; under 300 MB and 30 fps" flood
+rocket_case "the editor's cursor at row 0xFFFFFFFF, DEMO_LENGTH 2147483647" \
+    "no jump past the end; a frame at least every second" row-past-end
+rocket_case "the editor's cursor at 2147483000 ms, DEMO_LENGTH 2147483647" \
+    "a frame at least every second, input read" row-far
+rocket_case "the editor saves onto a read-only (0444) script" "refused, the script as it was" read-only-save
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
     echo "# Reliability"
     echo
     echo "Tried by \`bench/reliability.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC, commit $commit: $runs runs, each under a"
-    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit; $crashes crashed. The run took ${took} s."
+    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit (240 s for the Rocket cases); $crashes crashed."
+    echo "The run took ${took} s; load average (1, 5, 15 min) afterwards: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores; Xvfb with Mesa llvmpipe."
     echo
     echo "## Regenerating"
@@ -330,8 +352,12 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "data/scenes/ by \`holdfast-scene import\`."
     echo "The data-file cases (pictures by \`hostile-files\`) run through \`holdfast-script --check\` and the"
     echo "player (a packed demo) or \`holdfast-capture\` (a folder); their limits are in docs/archive.md."
-    echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
-    echo "the script fails if any of them was replaced."
+    echo "The class \"not a regular file\" puts FIFOs and links to devices where the player and the tools"
+    echo "read and write; the script fails if any of them was replaced. The Rocket cases run"
+    echo "\`holdfast-preview --rocket\` from 60 s into the bundled demo (its music's first 80 s) against an editor played by"
+    echo "\`bench/reliability/rocket-hostile.py\`; their outcome is that script's line, with the preview's"
+    echo "own peak memory (VmHWM), its frame rate under llvmpipe and the longest time it went without"
+    echo "presenting a frame; their seconds and peak MB columns are the whole case's (the editor included)."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"
