@@ -470,6 +470,14 @@ TEST(ScriptCheck, HostileDemosEndPromptlyAndPrintSafely) {
         << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     EXPECT_NE(r.out.find("1 error, 151 warnings\n"), std::string::npos) << r.out;
+    // The same name as an archive member, listed by holdfast-pack.
+    const std::string packed = makeTempDir() + "/data.qzd";
+    fs::remove(demo.dir + "/music.ogg");
+    ASSERT_EQ(runCommand(binPath("holdfast-pack") + " create " + packed + " " + demo.dir + " --password pw")
+                  .exitCode,
+              0);
+    r = runCommand(binPath("holdfast-pack") + " list " + packed + " | grep -c 'a.x1b.2Jb.nc.png'");
+    EXPECT_EQ(r.out, "1\n") << r.err;
 
     // A check that runs a while, signalled once its GL context is up and SDL's handlers (which
     // swallow both signals) are gone again: no bit for SIGINT (2) or SIGTERM (15) in SigCgt.
@@ -477,7 +485,6 @@ TEST(ScriptCheck, HostileDemosEndPromptlyAndPrintSafely) {
     for (int i = 0; i < 400000; ++i)
         keys += "1 s Clear Red 0.5\n";
     demo.script("INSERT_EFFECT Clear\n__TIMELINE__\n" + keys);
-    fs::remove(demo.dir + "/music.ogg");
     for (const std::string sig : {"INT", "TERM"}) {
         r = runCommand("env --default-signal=INT " + kTool + " --check " + demo.dir +
                            " >/dev/null & pid=$!\n"

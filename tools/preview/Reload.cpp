@@ -3,6 +3,7 @@
 #include "preview/Preview.h"
 
 #include "base/Report.h"
+#include "common/Printable.h"
 #include "demo/ScriptLoader.h"
 #include "resources/Texture.h"
 
@@ -25,7 +26,7 @@ void Preview::followEdit() {
     preview::EditFollower::Edit edit;
     if (!edits.poll(edit)) return;
     for (const std::string& file : edit.files)
-        fprintf(stderr, "holdfast-preview: %s changed\n", file.c_str());
+        fprintf(stderr, "holdfast-preview: %s changed\n", tool::printable(file).c_str());
     if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
     const std::vector<Texture*> loaded = TextureManager::instance().fileTextures();
     const bool picturesOnly =
@@ -56,7 +57,8 @@ bool Preview::reloadPictures(const std::vector<std::string>& pictures, bool allP
         std::string failed;
         if (!reloadPicture(*texture, file, failed)) {
             pictureError = failed;
-            fprintf(stderr, "holdfast-preview: %s (the demo keeps the picture it had)\n", failed.c_str());
+            fprintf(stderr, "holdfast-preview: %s (the demo keeps the picture it had)\n",
+                    tool::printable(failed).c_str());
             titleDirty = true;
             return false;
         }
