@@ -9,7 +9,10 @@
 #   - Hode's morph data: a sparse file of 1.9 GB, zero and negative frame counts, 0 to 3 bytes,
 #     a trailing byte;
 #   - the depth-of-field program text at 10 MB;
-#   - stored names leading out of the demo, an unknown chunk, another version.
+#   - stored names leading out of the demo, an unknown chunk, another version;
+#   - holdfast-script --check on music that is a FIFO or a 4 GB sparse file, 1 000 000 timed
+#     signals, 200 000 keys outside their values, 100 000 missing pictures, a file name with a
+#     newline and an escape, and a SIGINT in the middle (bench/reliability/checker-cases.sh).
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
 #
@@ -22,7 +25,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -172,6 +175,9 @@ run "not a regular file" "the script is a FIFO" "regular files only" "$fifo" "$b
 run "not a regular file" "the scene is a FIFO" "regular files only" "$fifo" "$bin/holdfast-scene" info data.qzd
 [ -p "$fifo/out.ogg" ] && [ -L "$fifo/null.qzd" ] || fail "a FIFO or link was replaced"
 
+# The checker against demos that once blocked it, made it crawl or forged its output.
+. "$root/bench/reliability/checker-cases.sh"
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
@@ -194,8 +200,12 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "\`holdfast-capture\` on a demo folder. Seconds and peak memory are the whole run's, start-up and"
     echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
-    echo "The last class puts FIFOs and links to devices where the player and the tools read and write;"
-    echo "the script fails if any of them was replaced."
+    echo "The class \"not a regular file\" puts FIFOs and links to devices where the player and the tools"
+    echo "read and write; the script fails if any of them was replaced. The class \"checker\" runs"
+    echo "\`holdfast-script --check\` on demos that once blocked it, made it crawl or forged its output"
+    echo "(bench/reliability/checker-cases.sh); its outcome is the exit status, the summary line and the"
+    echo "first finding: each kind of finding is listed 100 times and the rest counted, names are printed"
+    echo "escaped, and the music's length is learnt from at most 16 MiB of it."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"

@@ -100,8 +100,8 @@ std::string seconds(int ms) {
     return text;
 }
 
-// vorbisfile reads through these: the reading stops (as at the end of the file) once the
-// limit is spent, so that no file is read whole to learn the music's length.
+// vorbisfile reads through these: once the limit is spent, reads and seeks fail (a read error,
+// which vorbisfile gives up on), so that no file is read whole to learn the music's length.
 struct LimitedFile {
     FILE* file = nullptr;
     long left = kMusicReadLimit;
@@ -111,6 +111,7 @@ size_t limitedRead(void* buffer, size_t size, size_t count, void* source) {
     auto* f = static_cast<LimitedFile*>(source);
     if (f->left <= 0 || size == 0) {
         f->spent = f->left <= 0;
+        errno = f->spent ? EIO : 0;
         return 0;
     }
     const size_t most = static_cast<size_t>(f->left) / size;
@@ -119,7 +120,8 @@ size_t limitedRead(void* buffer, size_t size, size_t count, void* source) {
     return got;
 }
 int limitedSeek(void* source, ogg_int64_t offset, int whence) {
-    return fseeko(static_cast<LimitedFile*>(source)->file, static_cast<off_t>(offset), whence);
+    auto* f = static_cast<LimitedFile*>(source);
+    return f->left <= 0 ? -1 : fseeko(f->file, static_cast<off_t>(offset), whence);
 }
 long limitedTell(void* source) {
     return static_cast<long>(ftello(static_cast<LimitedFile*>(source)->file));
@@ -344,8 +346,9 @@ int DemoCheck::checkMusic(const std::filesystem::path& music) {
         std::fclose(source.file);
         addFile(name, false,
                 source.spent
-                    ? "no Ogg Vorbis music in its first 16 MiB and last pages: the player plays in silence"
-                    : "is not Ogg Vorbis music the player can play: the demo plays in silence");
+                    ? "the end of its Ogg Vorbis stream is not found within 16 MiB of reading (a damaged or "
+                      "padded file): the player reads all of it before the demo starts"
+                    : "not Ogg Vorbis music the player can play: the demo plays in silence");
         return 0;
     }
     const double total = ov_time_total(&vf, -1);

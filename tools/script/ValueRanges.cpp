@@ -16,8 +16,7 @@ constexpr const char* kColour = "a colour channel; the GL takes more than 1 as 1
 constexpr const char* kOpacity = "an opacity; more than 1 is as opaque as 1, less than 0 invisible";
 constexpr const char* kSwitch = "on above 0, else off";
 constexpr const char* kUnused = "accepted, not used";
-constexpr const char* kListItem =
-    "item i of the effect's list as i / (n - 1); more than 1 names no item, and the shown one stays";
+constexpr const char* kDatafile = "keys switch nothing: the file named last in __SETUP__ is the one shown";
 constexpr const char* kPasses = "passes as a fraction: 0, 0.33, 0.67 and 1 run 1 to 4; more than 1 runs 4";
 
 constexpr const char* kScenes =
@@ -55,7 +54,7 @@ const std::vector<ValueRange>& valueRanges() {
         {"Image1 Image2 Image3", "Red Green Blue", 0, 1, false, kColour},
         {"Image1 Image2 Image3", "Alpha", 0, 1, false, kOpacity},
         {"Image1 Image2 Image3", "BlendMultipy BlendAdd", 0, 1, false, kSwitch},
-        {"Image1 Image2 Image3", "Datafile", 0, 1, false, kListItem},
+        {"Image1 Image2 Image3", "Datafile", -kInf, kInf, false, kDatafile},
         {"RotoZoom", "Red Green Blue Alpha", 0, 1, false, kColour},
         {"RotoZoom", "RotSpeed", -kInf, kInf, false, "turning speed; negative turns the other way"},
         {"Mosaic", "Red Green Blue Alpha PreSaturation", -kInf, kInf, false, kUnused},
@@ -106,8 +105,9 @@ const std::vector<ValueRange>& valueRanges() {
         {"Scratch", "ThatOrigin", 0, kInf, false, "centre of the scratch in 500 ms; below 0 it stays at 0"},
         {"Scratch", "ThatAmp", -kInf, kInf, false, "swing of the scratch in 500 ms"},
         {kScenes, "Loop Shadows", 0, 1, false, kSwitch},
-        {kScenes, "Camera", 0, 1, false, kListItem},
-        {kScenes, "Datafile", 0, 1, false, kListItem},
+        {kScenes, "Camera", 0, 1, false,
+         "camera i of the scene's n as i / (n - 1); outside 0 to 1 none is named and the one looking stays"},
+        {kScenes, "Datafile", -kInf, kInf, false, kDatafile},
         {kScenes, "FOV", 0, 1, false, "the field of view as a part of 180 degrees"},
         {kScenes,
          "Fog FogMode FogR FogG FogB FogDensity FogScale FogStart FogEnd LightingOn LightingOff MoreLight "
@@ -115,7 +115,7 @@ const std::vector<ValueRange>& valueRanges() {
          -kInf, kInf, false, kUnused},
         {kShaders, "BlendAdd BlendMultiply", 0, 1, false, kSwitch},
         {kShaders, "Alpha", 0, 1, false, kOpacity},
-        {kShaders, "Datafile", 0, 1, false, kListItem},
+        {kShaders, "Datafile", -kInf, kInf, false, kDatafile},
         {kShaders, "Texture2 Texture3", -kInf, kInf, false, "a picture's name"},
         {kShaders, "Param1 Param2 Param3 Param4 Param5 Param6 Param7 Param8", -kInf, kInf, false,
          "handed to the program as it is"},

@@ -154,6 +154,7 @@ std::string timelineJson() {
 int main(int argc, char** argv) {
     // A command-line tool: reports go to stderr instead of waiting on a message box.
     setenv("HOLDFAST_UNATTENDED", "1", 0);
+    tool::holdStopSignals(); // until the GL context is made
     tool::answerHelpAndVersion(argc, argv, kTool);
 
     const char* archive = nullptr;
