@@ -10,9 +10,13 @@
 #     a trailing byte;
 #   - the depth-of-field program text at 10 MB;
 #   - stored names leading out of the demo, an unknown chunk, another version;
-#   - holdfast-script --check on music that is a FIFO or a 4 GB sparse file, 1 000 000 timed
-#     signals, 200 000 keys outside their values, 100 000 missing pictures, a file name with a
-#     newline and an escape, and a SIGINT in the middle (bench/reliability/checker-cases.sh).
+#   - model import (holdfast-scene import): glTF nodes shared by two parents on 16 and 20 levels,
+#     a scene listing its root 200 000 times, 20 000 nodes of one name, OBJ files of 200 000 and
+#     of 100 000 objects, a number of a million digits, an embedded 30000 x 30000 picture, a buffer
+#     and a material file outside the model's folder;
+#   - holdfast-script --check on music that is a FIFO or 1 s of music padded to 4 GB, 1 000 000
+#     timed signals, 200 000 keys outside their values, 100 000 missing pictures, a file name with
+#     a newline and an escape, and a SIGINT in the middle (bench/reliability/checker-cases.sh).
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive).
 #
@@ -25,7 +29,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-    sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -161,6 +165,62 @@ folder_demo "$dir" 'DEFINE LINK 2\nINSERT_EFFECT Scene0\nINSERT_EFFECT DOF\n__SE
 run "program text" "DOF program of $(($(stat -c %s "$dir/data/shaders/dof_light.qzs") / 1000000)) MB" "64 KiB" "$dir" \
     "$bin/holdfast-capture" --data . --times 100 --out "$dir/out"
 
+# Model import: hostile and careless models, written here; each import writes into a demo folder.
+model_dir="$tmp/models"
+mkdir -p "$model_dir/model" "$model_dir/demo/data/scenes"
+gltf_head='{"asset":{"version":"2.0"},"scene":0,'
+# One triangle, its buffer inline.
+gltf_triangle='"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],"buffers":[{"byteLength":36,"uri":"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAACAPwAAgD8AAAAA"}],"bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}]'
+# shared_nodes LEVELS: two nodes a level, each a child of both above, the last ones holding the mesh.
+shared_nodes() {
+    awk -v n="$1" 'BEGIN { for (l = 0; l < n; l++) for (k = 0; k < 2; k++) {
+        printf "%s{\"name\":\"L%d_%d\"", (l || k ? "," : ""), l, k
+        if (l + 1 < n) printf ",\"children\":[%d,%d]}", 2 * l + 2, 2 * l + 3; else printf ",\"mesh\":0}" } }'
+}
+# repeated N TEXT: TEXT N times, comma-separated.
+repeated() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) printf "%s%s", (i ? "," : ""), t }'; }
+model_case() {
+    local case=$1 lim=$2 file=$3
+    shift 3
+    run "model import" "$case" "$lim" "$model_dir" "$bin/holdfast-scene" import "$@" "model/$file" demo/data/scenes/out.qzg
+}
+for levels in 16 20; do
+    printf '%s"scenes":[{"nodes":[0,1]}],"nodes":[%s],%s}' "$gltf_head" "$(shared_nodes $levels)" "$gltf_triangle" \
+        > "$model_dir/model/shared$levels.gltf"
+    model_case "glTF nodes shared by two parents, $levels levels" "each node reached once" "shared$levels.gltf"
+done
+printf '%s"scenes":[{"nodes":[%s]}],"nodes":[{"name":"Root","mesh":0}],%s}' "$gltf_head" "$(repeated 200000 0)" \
+    "$gltf_triangle" > "$model_dir/model/roots.gltf"
+model_case "a scene listing its root node 200 000 times" "each node reached once" roots.gltf
+printf '%s"scenes":[{"nodes":[%s]}],"nodes":[%s],%s}' "$gltf_head" "$(seq -s, 0 19999)" \
+    "$(repeated 20000 '{"name":"Same","mesh":0}')" "$gltf_triangle" > "$model_dir/model/same.gltf"
+model_case "20 000 nodes of one name" "100 000 objects" same.gltf
+for objects in 200000 100000; do
+    awk -v n="$objects" 'BEGIN { for (i = 0; i < n; i++) printf "o part%d\nv 0 0 %d\nv 1 0 %d\nv 1 1 %d\nf -3 -2 -1\n", i, i, i, i }' \
+        > "$model_dir/model/objects$objects.obj"
+done
+model_case "OBJ of 200 000 objects" "100 000 objects" objects200000.obj
+model_case "OBJ of 100 000 objects (at the limit)" "100 000 objects" objects100000.obj
+{
+    printf '%s"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"extras":1' "$gltf_head"
+    head -c 1000000 /dev/zero | tr '\0' 0
+    printf ',%s}' "$gltf_triangle"
+} > "$model_dir/model/number.gltf"
+model_case "a number of a million digits" "a double's range" number.gltf
+# A picture header claiming 30000 x 30000 pixels, embedded as the colour map.
+huge=$(printf '\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR\x00\x00\x75\x30\x00\x00\x75\x30\x08\x02\x00\x00\x00\x00\x00\x00\x00' | base64 -w0)
+printf '%s"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],"materials":[{"pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}],"textures":[{"source":0}],"images":[{"uri":"data:image/png;base64,%s"}],%s}' \
+    "$gltf_head" "$huge" "${gltf_triangle/\"POSITION\":0\}/\"POSITION\":0\},\"material\":0}" > "$model_dir/model/picture.gltf"
+model_case "an embedded 30000 x 30000 picture" "8192 a side" picture.gltf
+printf '\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x80\x3f\x00\x00\x00\x00' > "$model_dir/secret.bin"
+printf '%s"scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}],%s}' "$gltf_head" \
+    "${gltf_triangle/data:application\/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAACAPwAAgD8AAAAA/../secret.bin}" \
+    > "$model_dir/model/buffer.gltf"
+model_case "a buffer URI ../secret.bin" "the model's folder" buffer.gltf
+printf 'newmtl S\nKd 1 0 0\n' > "$model_dir/secret.mtl"
+printf 'mtllib ../secret.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl S\nf 1 2 3\n' > "$model_dir/model/material.obj"
+model_case "an mtllib ../secret.mtl" "the model's folder" material.obj
+
 # FIFOs and devices where the player and the tools read and write: refused at once, nothing replaced.
 fifo="$tmp/fifo"
 mkdir -p "$fifo/data/scripts"
@@ -200,6 +260,8 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "\`holdfast-capture\` on a demo folder. Seconds and peak memory are the whole run's, start-up and"
     echo "the driver included. The limits are those of docs/scene-format.md; what each refusal does in"
     echo "the player (a non-fatal report and the scene left out, or the demo ended) is in docs/authoring.md."
+    echo "The model import cases are written by the script too and imported into a demo folder's"
+    echo "data/scenes/ by \`holdfast-scene import\`."
     echo "The class \"not a regular file\" puts FIFOs and links to devices where the player and the tools"
     echo "read and write; the script fails if any of them was replaced. The class \"checker\" runs"
     echo "\`holdfast-script --check\` on demos that once blocked it, made it crawl or forged its output"

@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -280,8 +281,11 @@ int ImageLibrary::scaleImage(uint32_t newWidth, uint32_t newHeight, ImageData* i
     const uint32_t oldWidth = image->width;
     const uint32_t oldHeight = image->height;
     unsigned char* source = image->data;
-    unsigned char* scaled =
-        static_cast<unsigned char*>(malloc(static_cast<size_t>(newWidth) * newHeight * bytesPerPixel + 1));
+    // A size past the address range would wrap to a small block written far past its end.
+    size_t bytes = 0;
+    const bool representable = !__builtin_mul_overflow(static_cast<size_t>(newWidth), newHeight, &bytes) &&
+                               !__builtin_mul_overflow(bytes, bytesPerPixel, &bytes) && bytes < SIZE_MAX;
+    unsigned char* scaled = representable ? static_cast<unsigned char*>(malloc(bytes + 1)) : nullptr;
     if (!scaled) {
         reportError(__FILE__, __LINE__, "out of memory", true);
         return 1;

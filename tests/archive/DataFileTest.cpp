@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -106,6 +109,7 @@ TEST(DataFile, ZeroLengthMissingAndClosedFiles) {
         DataFile empty(dir.file("empty.bin").c_str());
         ASSERT_TRUE(empty.isOpen());
         EXPECT_EQ(empty.getSize(), 0u);
+        EXPECT_NE(empty.getData(), nullptr); // a block of its own, never null
         uint8_t buf[4];
         EXPECT_EQ(empty.read(buf, 1, 4), 0u);
         EXPECT_EQ(empty.read(buf, 4, 1), 0u);
@@ -114,7 +118,21 @@ TEST(DataFile, ZeroLengthMissingAndClosedFiles) {
         EXPECT_FALSE(missing.isOpen());
         EXPECT_EQ(DataFile::open(dir.file("missing.bin").c_str()), nullptr);
         EXPECT_EQ(DataFile::open(dir.path.c_str()), nullptr); // a directory is no data file
-        EXPECT_TRUE(boxes.empty());                           // disk misses are silent
+        // Over 2 GiB (sparse): a failed open, nothing allocated for it.
+        writeFile(dir.file("huge.bin"), {1});
+        ASSERT_EQ(truncate(dir.file("huge.bin").c_str(), static_cast<off_t>(3) << 30), 0);
+        EXPECT_FALSE(DataFile(dir.file("huge.bin").c_str()).isOpen());
+        EXPECT_TRUE(boxes.empty()); // disk misses are silent
+
+        // A short read: sysfs files claim 4096 bytes and give a few; the rest reads as zeros.
+        const char* shortFile = "/sys/devices/system/cpu/online";
+        DataFile partial(shortFile);
+        if (partial.isOpen() && partial.getSize() == 4096) {
+            const unsigned char* bytes = partial.getData();
+            const size_t text = strnlen(reinterpret_cast<const char*>(bytes), 4096);
+            EXPECT_GT(text, 0u);
+            EXPECT_EQ(std::count(bytes + text, bytes + 4096, 0), static_cast<long>(4096 - text));
+        }
 
         DataFile file(dir.file("empty.bin").c_str());
         file.close();
@@ -182,6 +200,7 @@ TEST(DataFile, ArchiveServesMembersAndNeverFallsBackToDisk) {
         DataFile* empty = DataFile::open("data/empty.bin");
         ASSERT_NE(empty, nullptr);
         EXPECT_EQ(empty->getSize(), 0u);
+        EXPECT_NE(empty->getData(), nullptr);
         delete empty;
         EXPECT_TRUE(boxes.empty());
 

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -337,12 +339,32 @@ TEST_F(Images, ScaleUsesSinglePrecisionNearestNeighbour) {
     ASSERT_EQ(library().scaleImage(1, 4, tall.get()), 0);
     const unsigned char expectedTall[] = {0, 0, 1, 1};
     EXPECT_EQ(0, memcmp(tall->data, expectedTall, 4));
+
+    // An empty source gives black pixels, reading nothing.
+    Image empty = makeImage(0, 3, 24);
+    ASSERT_EQ(library().scaleImage(2, 2, empty.get()), 0);
+    EXPECT_EQ(std::vector<unsigned char>(empty->data, empty->data + 12), std::vector<unsigned char>(12, 0));
+    // From 2^24 rows to one more, the ratio rounds to 1 and the last row's product to 2^24: it
+    // takes the source's last row, not the one past it.
+    Image column = makeImage(1, 1u << 24, 8);
+    ASSERT_EQ(library().scaleImage(1, (1u << 24) + 1, column.get()), 0);
+    EXPECT_EQ(column->data[1u << 24], 255);
 }
 
 TEST_F(Images, ScaleWithoutImageIsReportedNotFatal) {
     ReportCapture reports;
     EXPECT_EQ(library().scaleImage(4, 4, nullptr), 1);
     EXPECT_TRUE(reports.has("no image to scale", false));
+
+    // A size past the address range is out of memory, not a block that wrapped to a few bytes.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Image image = makeImage(1, 1, 32);
+            ImageLibrary::instance().scaleImage(1u << 31, 1u << 31, image.get());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "out of memory");
 }
 
 TEST_F(Images, WideningAddsOpaqueAlpha) {
