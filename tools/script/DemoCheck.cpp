@@ -171,7 +171,8 @@ void DemoCheck::record(const std::string& file, int line, bool error, const std:
     if (!seen_.insert(std::hash<std::string>()(file + '\n' + std::to_string(line) + '\n' + text)).second)
         return;
     (error ? errors_ : warnings_)++;
-    if (line != textsLine_) lineTexts_.clear();
+    // The last few findings of the line, for the reports that follow them and say the same.
+    if (line != textsLine_ || lineTexts_.size() >= 16) lineTexts_.clear();
     textsLine_ = line;
     lineTexts_.push_back(text);
     Kind& k = kinds_[(error ? "E " : "W ") + (kind.empty() ? kindOf(text) : kind)];

@@ -88,7 +88,7 @@ class DemoCheck {
     bool quiet_ = false;        // the checker's own probes: their reports are not findings
     bool stopReported_ = false; // the loader said why the player stops: its report repeats it
     int signalLine_ = 0;        // line of the signal being delivered
-    int textsLine_ = 0;         // the line whose findings lineTexts_ holds
+    int textsLine_ = 0;         // the line whose last findings lineTexts_ holds
     std::vector<std::string> lineTexts_;
     std::set<std::string> opened_;                // data files the demo opened
     std::unordered_set<std::string> badPictures_; // already reported, so the loaders' echoes are dropped
