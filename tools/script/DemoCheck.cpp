@@ -387,9 +387,13 @@ void DemoCheck::checkShows() {
 
 // SIGNAL keys outside the values their variable means something with.
 void DemoCheck::checkValues() {
+    std::unordered_map<std::string, const ValueRange*> rows; // the table's row of each effect's variable
     for (const auto& t : scriptLoader.timelineLines()) {
         if (!t.keyed) continue;
-        const ValueRange* range = valueRange(t.effect, t.variable);
+        const std::string key = t.effect + ' ' + t.variable;
+        auto row = rows.find(key);
+        if (row == rows.end()) row = rows.emplace(key, valueRange(t.effect, t.variable)).first;
+        const ValueRange* range = row->second;
         if (!range) continue;
         const std::string why = outOfRange(*range, t.variable, t.value);
         if (why.empty()) continue;
