@@ -80,11 +80,11 @@ void GridEffect::update(int time) {
 
 void GridEffect::signal(const Signal& s) {
     Effect::signal(s);
-    if (s.type == 4) texture = TextureManager::instance().loadTexture(s.text, "", GL_TEXTURE_2D);
+    if (s.type == 4) texture = signalled.load(s.text);
 }
 
 void GridEffect::warmUp() {
-    TextureManager::instance().preload(queuedSignalTexts(4));
+    signalled.preload(queuedSignalTexts(4));
 }
 
 void GridEffect::render(int time) {

@@ -7,8 +7,7 @@
 #include "demo/Effect.h"
 #include "effects/GridMesh.h"
 #include "resources/PBuffer.h"
-
-class Texture;
+#include "resources/Texture.h"
 
 class GridEffect : public Effect {
   public:
@@ -45,6 +44,7 @@ class GridEffect : public Effect {
     GridMesh grid;
     PBuffer pbuffer;
     Texture* texture = nullptr;
+    PreloadedPictures signalled; // the pictures of the timed signals 4
     // The formula the grid was last animated with; another one starts from a reset grid.
     int appliedAnim = kNoAnim;
 

@@ -74,7 +74,7 @@ void Image::signal(const Signal& s) {
         grow = false;
         break;
     case 26:
-        texture = loadPicture(s.text);
+        texture = signalled.load(s.text);
         break;
     case 28:
         beatFactor = s.value;
@@ -94,7 +94,7 @@ void Image::signal(const Signal& s) {
 }
 
 void Image::warmUp() {
-    TextureManager::instance().preload(queuedSignalTexts(26));
+    signalled.preload(queuedSignalTexts(26));
 }
 
 void Image::listItemAdded(int listId, const std::string& item, int count) {

@@ -4,8 +4,7 @@
 #pragma once
 
 #include "demo/Effect.h"
-
-class Texture;
+#include "resources/Texture.h"
 
 class Image : public Effect {
   public:
@@ -37,6 +36,7 @@ class Image : public Effect {
     IntVariable datafile{0}; // index into list 0
 
     Texture* texture = nullptr;
+    PreloadedPictures signalled; // the pictures of the timed signals 26
     int loadedIndex = -1;
     Vec3 translation{0, 0, 0};
     Vec3 rotation{0, 0, 0}; // degrees

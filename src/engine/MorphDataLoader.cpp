@@ -19,11 +19,11 @@ MorphLoad loadMorphData(MeshObject& mesh, bool brokenIsFatal) {
     const std::string outside = scenefile::storedPathProblem(path);
     if (!outside.empty()) return broken("the mesh name makes " + outside);
 
-    // The whole file is loaded before it is parsed: its size is judged first.
+    // The whole file is loaded before it is parsed: its size is judged first. A file whose size
+    // can't be found is left to the open, which says what is missing (the archive's box).
     const long long size = DataFile::sizeOf(path.c_str());
-    if (size < 0) return MorphLoad::Missing;
     const unsigned long long frameBytes = static_cast<unsigned long long>(mesh.vertices().size()) * 6 * 4;
-    if (static_cast<unsigned long long>(size) > 4 + scenefile::MaxMorphBytes)
+    if (size >= 0 && static_cast<unsigned long long>(size) > 4 + scenefile::MaxMorphBytes)
         return broken(std::to_string(size) + " bytes, more than the " +
                       std::to_string(scenefile::MaxMorphBytes) + " bytes of frames a mesh may have");
     if (size >= 4 && frameBytes && (static_cast<unsigned long long>(size) - 4) % frameBytes != 0)

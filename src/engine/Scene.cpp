@@ -74,7 +74,14 @@ void Scene::addMaterial(Material* material) {
 
 void Scene::attachParent(SceneObject* object, int32_t parentId) {
     SceneObject* parent = findObjectById(parentId);
-    if (parent == object) parent = nullptr;
+    if (parent == object) {
+        // Its own child, it would be drawn inside itself without end.
+        reportError(
+            __FILE__, __LINE__,
+            report::format("object %s is its own parent (obj %d)", object->name().c_str(), parentId).c_str(),
+            false);
+        return;
+    }
     if (!parent) {
         reportError(__FILE__, __LINE__,
                     report::format("object %s could not find parent obj %d", object->name().c_str(), parentId)

@@ -261,7 +261,7 @@ void PBuffer::enable() {
     }
     if (enabled) {
         // Already drawn into further out: its framebuffer is the one bound, nothing to swap.
-        reportError(__FILE__, __LINE__, "PBuffer::enable() failed", false);
+        reportError(__FILE__, __LINE__, "PBuffer is already enabled", false);
         return;
     }
     if (texture == 0) createTexture();

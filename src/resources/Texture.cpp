@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
 
 namespace {
@@ -312,14 +313,29 @@ void TextureManager::dropImages() {
         if (item.second->object) item.second->object->dropImage();
 }
 
-void TextureManager::preload(const std::vector<std::string>& names) {
+std::vector<std::string> TextureManager::preload(const std::vector<std::string>& names) {
+    std::vector<std::string> missing;
+    std::set<std::string> tried;
     // Loading binds the new texture.
     glPushAttrib(GL_TEXTURE_BIT);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     for (const std::string& name : names)
-        loadTexture(name, "", GL_TEXTURE_2D);
+        if (!name.empty() && tried.insert(name).second && !loadTexture(name, "", GL_TEXTURE_2D))
+            missing.push_back(name);
     glPopClientAttrib();
     glPopAttrib();
+    return missing;
+}
+
+void PreloadedPictures::preload(const std::vector<std::string>& names) {
+    missed.clear();
+    for (const std::string& name : TextureManager::instance().preload(names))
+        missed.insert(name);
+}
+
+Texture* PreloadedPictures::load(const std::string& name) {
+    if (missed.count(name)) return nullptr;
+    return TextureManager::instance().loadTexture(name, "", GL_TEXTURE_2D);
 }
 
 bool TextureManager::releaseIfUnshared(const std::string& name) {

@@ -6,6 +6,7 @@
 #include "resources/ImageLibrary.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,8 +104,9 @@ class TextureManager : public ResourceManager<Texture> {
     // another texture.
     int registerTexture(const std::string& name, Texture* texture);
     // Loads each named 2D picture ahead of the frame that shows it (loadTexture), leaving the
-    // texture binding and the pixel store as they were.
-    void preload(const std::vector<std::string>& names);
+    // texture binding and the pixel store as they were. A name is tried once however often it is
+    // named; returns the names that could not be loaded (reported, where the loader reports).
+    std::vector<std::string> preload(const std::vector<std::string>& names);
     // The textures loaded from files (loadTexture), for a tool that reloads them.
     std::vector<Texture*> fileTextures() const;
     // Deletes every texture with its image (not the GL objects) and empties the registry.
@@ -124,4 +126,17 @@ class TextureManager : public ResourceManager<Texture> {
     // the load as if the file could not be read. None is installed in the player.
     using LoadCheck = bool (*)(const std::string& name, const std::string& directory);
     static LoadCheck setLoadCheck(LoadCheck check);
+};
+
+// The pictures that an effect's timed signals name, loaded with the script and handed out when
+// the signal arrives. A picture the preload could not load was reported then: the signal's own
+// load would only try and report it again.
+class PreloadedPictures {
+  public:
+    void preload(const std::vector<std::string>& names);
+    // loadTexture's texture for the name; nullptr, without another try, for a preload miss.
+    Texture* load(const std::string& name);
+
+  private:
+    std::set<std::string> missed;
 };

@@ -6,6 +6,7 @@
 #include "../tools/PngPixels.h"
 #include "resources/PngWriter.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ struct Demo {
             << error;
     }
     void script(const std::string& body) { writeFile(dir + "/data/scripts/demo.scr", kHeader + body); }
+    // The demo packed into an archive of its own, as a demo is shipped.
+    std::string pack() {
+        const std::string archive = makeTempDir() + "/data.qzd";
+        CommandResult packed =
+            runCommand(binPath("holdfast-pack") + " create " + archive + " " + dir + " --password tolvrask");
+        EXPECT_EQ(packed.exitCode, 0) << packed.err;
+        return archive;
+    }
     CommandResult capture(const std::string& times, const std::string& out) {
         // Only the asked times: the scenes need no frames in between.
         return runCommand(binPath("holdfast-capture") + " --sparse --data " + dir + " --times " + times +
@@ -37,6 +46,13 @@ struct Demo {
                           180);
     }
 };
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
 
 Frame frameAt(const std::string& out, int t) {
     char name[32];
@@ -298,6 +314,71 @@ __TIMELINE__
     demo.morph("Box01", testscenes::slidingMorph(std::get<scenefile::Mesh>(scene.chunks[2]), 3, 1.0f));
     r = demo.capture("100", makeTempDir());
     EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    // Missing from an archive: the archive's box names the file before the fatal report.
+    std::remove((demo.dir + "/" + scenefile::morphDataPath("Box01")).c_str());
+    r = runCommand(binPath("holdfast-capture") + " --sparse --data " + demo.pack() +
+                       " --password tolvrask --times 100 --out " + makeTempDir(),
+                   180);
+    EXPECT_EQ(r.exitCode, 1);
+    const size_t box = r.err.find("filename: data/scenes/morphdata_Box01.pmd\n");
+    EXPECT_NE(box, std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("morphdata not found", box), std::string::npos) << r.err;
+}
+
+// From an archive, a petal's missing morph file and a missing picture that timed signals name
+// each show the archive's box once over the whole run (a picture at the load, not again when its
+// signals come), and the demo plays on.
+TEST(SceneCapture, FilesMissingFromTheArchiveAreReportedOnceEach) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("flower.qzg", testscenes::frontScene("blomsterblad01", true));
+    demo.script(R"(DEFINE PICTURE 26
+DEFINE GRID_PICTURE 4
+INSERT_EFFECT Flower
+INSERT_EFFECT Image1
+INSERT_EFFECT GridExp
+__SETUP__
+0 SIGNAL Flower Datafile "data/scenes/flower.qzg"
+__TIMELINE__
+0 BEGIN Flower
+0 BEGIN Image1
+0 BEGIN GridExp
+300 TRIGGER Image1 PICTURE "data/images/gone.png"
+600 TRIGGER GridExp GRID_PICTURE "data/images/lost.png"
+900 TRIGGER Image1 PICTURE "data/images/gone.png"
+)");
+    CommandResult r =
+        runCommand(binPath("holdfast-capture") + " --data " + demo.pack() +
+                       " --password tolvrask --from 0 --to 1500 --step 100 --out " + makeTempDir(),
+                   180);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* file :
+         {"data/scenes/morphdata_blomsterblad01.pmd", "data/images/gone.png", "data/images/lost.png"})
+        EXPECT_EQ(occurrences(r.err, std::string("filename: ") + file + "\n"), 1u) << file << "\n" << r.err;
+}
+
+// The load warms up what effects will draw: a DOF that its timed links give a scene loads its
+// program then, so a program the driver rejects is reported as the demo loads, though the DOF
+// never runs; the demo goes on.
+TEST(SceneCapture, AProgramTheDriverRejectsIsReportedAtLoadThoughItsEffectNeverRuns) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    Demo demo;
+    demo.scene("front.qzg", testscenes::frontScene("Panel", true));
+    writeFile(demo.dir + "/data/shaders/dof_light.qzs", "!!ARBfp1.0\nMOV result.color, nonsense;\nEND\n");
+    demo.script(R"(DEFINE LINK 2
+INSERT_EFFECT Clear
+INSERT_EFFECT Scene0
+INSERT_EFFECT DOF
+__SETUP__
+0 SIGNAL Scene0 Datafile "data/scenes/front.qzg"
+__TIMELINE__
+0 BEGIN Clear
+9000 TRIGGER DOF LINK "Scene0"
+)");
+    CommandResult r = demo.capture("100", makeTempDir());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Error loading shader"), std::string::npos) << r.err;
 }
 
 TEST(SceneCapture, ScratchScreenShowsItsLinkedEffectBrightened) {

@@ -514,8 +514,12 @@ TEST_F(SceneEffects, HodeWithoutItsMorphDataEndsTheDemo) {
         EXPECT_TRUE(reports.empty());
     }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Counting fewer frames than it holds: the original played the first ones, here it is broken.
+    std::vector<uint8_t> undercounted = morphBytes(3);
+    undercounted[0] = 2;
     const std::pair<std::vector<uint8_t>, const char*> broken[] = {
         {morphBytes(2, 4), "Morph data is broken: data/scenes/morphdata_Box01.pmd: 196 bytes are not whole"},
+        {undercounted, "Morph data is broken: data/scenes/morphdata_Box01.pmd: morph data holds 216 bytes"},
         {{0xff, 0xff, 0xff, 0xff}, "Morph data is broken: data/scenes/morphdata_Box01.pmd: negative morph"},
         {{7, 0, 0},
          "Morph data is broken: data/scenes/morphdata_Box01.pmd: file ends inside morph frame count"},

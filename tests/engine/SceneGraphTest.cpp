@@ -125,19 +125,24 @@ TEST_F(SceneGraph, ObjectsAttachToParentsAndTransparentOnesDrawLast) {
     scene.addObject(scenes::quad(13, "Child", 2, 1, 1), 11);
     scene.addObject(scenes::quad(14, "Solid2", 1, 1, 1), -1);
     scene.addObject(scenes::quad(15, "Orphan", 1, 1, 1), 77);
+    scene.addObject(scenes::quad(16, "Selfish", 1, 1, 1), 16); // would be drawn inside itself
     auto* camera = new Camera(20, "Cam");
     camera->setTargetId(14);
     scene.addCamera(camera, -1);
     scene.finishLoading();
 
     EXPECT_TRUE(reports.has("object Orphan could not find parent obj 77"));
+    EXPECT_TRUE(reports.has("object Selfish is its own parent (obj 16)"));
+    EXPECT_FALSE(reports.has("could not find parent obj 16"));
     EXPECT_EQ(topLevelNames(scene), (std::vector<std::string>{"Solid", "Solid2", "Glass", "Glow"}));
     // Children keep their place, even transparent ones.
     EXPECT_EQ(scene.findObjectByName("Solid")->firstChild()->name(), "Child");
     EXPECT_EQ(camera->target(), scene.findObjectById(14));
-    EXPECT_EQ(scene.objects().size(), 7u);
-    // The orphan is in no chain and never bound.
+    EXPECT_EQ(scene.objects().size(), 8u);
+    // The orphan and the object that is its own parent are in no chain and never bound.
     EXPECT_FALSE(static_cast<MeshObject*>(scene.findObjectByName("Orphan"))->built());
+    EXPECT_FALSE(static_cast<MeshObject*>(scene.findObjectByName("Selfish"))->built());
+    EXPECT_EQ(scene.findObjectByName("Selfish")->firstChild(), nullptr);
     EXPECT_TRUE(static_cast<MeshObject*>(scene.findObjectByName("Child"))->built());
 }
 

@@ -62,12 +62,13 @@ bool haveDisplay() {
 
 // A working directory with a small packed demo: one Clear effect for the whole run.
 // `header` goes into the script's header.
-std::string makeDemoDir(int demoStart = 0, const std::string& header = "") {
+std::string makeDemoDir(int demoStart = 0, const std::string& header = "", const std::string& timeline = "") {
     std::string dir = makeTempDir();
     writeFile(dir + "/src/data/scripts/demo.scr", "__HEADER__\nDEMO_START " + std::to_string(demoStart) +
                                                       "\nDEMO_END 286000\n" + header +
                                                       "__DEFS__\nINSERT_EFFECT Clear\n"
-                                                      "__TIMELINE__\n0 BEGIN Clear\n");
+                                                      "__TIMELINE__\n0 BEGIN Clear\n" +
+                                                      timeline);
     CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + dir + "/data.qzd " + dir +
                                       "/src --password tolvrask");
     EXPECT_EQ(packed.exitCode, 0) << packed.err;
@@ -167,6 +168,23 @@ TEST(PlayerProgram, DemoLengthEndsTheRunWithExitCodeZero) {
     EXPECT_EQ(waitExit(child.pid, 60), 0);
     err = readFile(child.errPath);
     EXPECT_NE(err.find("frames=0 "), std::string::npos) << err;
+}
+
+// A misspelt effect name in a signal or in a link (type 2) is named once as the demo loads, with
+// its script line, and the demo plays on (the signal dropped, the link none).
+TEST(PlayerProgram, SignalsAndLinksToEffectsThatDoNotExistAreNamedOnce) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string dir = makeDemoDir(0, "DEMO_LENGTH 300\nDEFINE LINK 2\n",
+                                        "0 TRIGGER Clear LINK \"Claer\"\n100 TRIGGER Clear LINK \"Claer\"\n"
+                                        "200 INIT Clera\n");
+    Child child = startPlayer(dir);
+    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    const std::string err = readFile(child.errPath);
+    const std::string link = "Link to an effect that does not exist: Claer (script line 10";
+    EXPECT_NE(err.find(link), std::string::npos) << err;
+    EXPECT_EQ(err.find(link), err.rfind("Link to an effect that does not exist")) << err;
+    EXPECT_NE(err.find("Signal for an effect that does not exist: Clera (script line 12"), std::string::npos)
+        << err;
 }
 
 TEST(PlayerProgram, FullscreenWhereTheModeExistsOtherwiseTheQuestionAnsweredYes) {

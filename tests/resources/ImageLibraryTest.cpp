@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -225,11 +228,24 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     writeFile(path("empty.jpg"), "");
 
     ReportCapture reports;
+    ::testing::internal::CaptureStderr();
     for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png",
                              "badsig.png", "empty.png", "claims.png", "missing.png", "truncated.jpg",
                              "header-only.jpg", "garbage.jpg", "empty.jpg", "missing.jpg"})
         EXPECT_FALSE(Image(library().loadImage(name, (dir + "/").c_str()))) << name;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "no decoder's own lines (\"libpng error\")";
     EXPECT_TRUE(reports.all().empty());
+    // Each failure says what is wrong with the file.
+    const std::pair<const char*, const char*> why[] = {
+        {"truncated.png", "is cut short"},   {"corrupt.png", "is broken ("},
+        {"badsig.png", "is not a PNG file"}, {"missing.png", "is missing"},
+        {"truncated.jpg", "is cut short"},   {"garbage.jpg", "is broken ("},
+        {"claims.png", "claims more pixels"}};
+    for (const auto& [name, text] : why) {
+        Image(library().loadImage(name, (dir + "/").c_str()));
+        EXPECT_NE(library().lastLoad().failure.find(text), std::string::npos)
+            << name << ": " << library().lastLoad().failure;
+    }
     EXPECT_TRUE(Image(library().loadImage("good.png", (dir + "/").c_str())));
     EXPECT_TRUE(Image(library().loadImage("good.jpg", (dir + "/").c_str())));
 }
@@ -297,6 +313,40 @@ TEST_F(Images, JpegWithMissingScanDataIsRefused) {
     (void)noEnd; // all pixels are there; either answer is sound, it must just not crash
 }
 
+// The loaders read up to the picture's end and no further: a file padded far beyond it (here past
+// the 2 GiB a whole read could take, as a sparse file) loads as the picture and says how much
+// followed it. A progressive JPEG of endless scans is refused after 1000 of them.
+TEST_F(Images, OnlyThePictureIsReadAndEndlessScansAreRefused) {
+    auto pixels = rgbPixels(16, 16, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 16), static_cast<unsigned char>(y),
+                                            9};
+    });
+    ASSERT_TRUE(writePNG(path("pic.png"), 16, 16, PNG_COLOR_TYPE_RGB, 8, pixels));
+    ASSERT_TRUE(writeJPEG(path("pic.jpg"), 16, 16, 3, pixels));
+    const std::string png = readFile(path("pic.png")), jpg = readFile(path("pic.jpg"));
+    for (const std::string& name : {std::string("pic.png"), std::string("pic.jpg")}) {
+        const std::string bytes = readFile(path(name));
+        writeFile(path("padded-" + name), bytes);
+        ASSERT_EQ(truncate(path("padded-" + name).c_str(), 3LL << 30), 0);
+        writeFile(path("tail-" + name), bytes + std::string(100, '\0'));
+        for (const char* kind : {"padded-", "tail-", ""}) {
+            SCOPED_TRACE(kind + name);
+            Image image(library().loadImage((kind + name).c_str(), (dir + "/").c_str()));
+            ASSERT_TRUE(image) << library().lastLoad().failure;
+            EXPECT_EQ(image->width, 16u);
+            EXPECT_EQ(library().lastLoad().pictureBytes, bytes.size());
+            EXPECT_EQ(library().lastLoad().muchTrailingData(), *kind == 'p');
+        }
+    }
+
+    writeFile(path("scans.jpg"), progressiveJpegWithScans(64, kMaxJpegScans + 1));
+    writeFile(path("many.jpg"), progressiveJpegWithScans(64, kMaxJpegScans));
+    EXPECT_FALSE(Image(library().loadImage("scans.jpg", (dir + "/").c_str())));
+    EXPECT_NE(library().lastLoad().failure.find("more than 1000 scans"), std::string::npos)
+        << library().lastLoad().failure;
+    EXPECT_TRUE(Image(library().loadImage("many.jpg", (dir + "/").c_str()))) << library().lastLoad().failure;
+}
+
 Image makeImage(uint32_t width, uint32_t height, uint32_t bits) {
     Image image(new ImageData);
     image->width = width;
@@ -337,12 +387,32 @@ TEST_F(Images, ScaleUsesSinglePrecisionNearestNeighbour) {
     ASSERT_EQ(library().scaleImage(1, 4, tall.get()), 0);
     const unsigned char expectedTall[] = {0, 0, 1, 1};
     EXPECT_EQ(0, memcmp(tall->data, expectedTall, 4));
+
+    // An empty source gives black pixels, reading nothing.
+    Image empty = makeImage(0, 3, 24);
+    ASSERT_EQ(library().scaleImage(2, 2, empty.get()), 0);
+    EXPECT_EQ(std::vector<unsigned char>(empty->data, empty->data + 12), std::vector<unsigned char>(12, 0));
+    // From 2^24 rows to one more, the ratio rounds to 1 and the last row's product to 2^24: it
+    // takes the source's last row, not the one past it.
+    Image column = makeImage(1, 1u << 24, 8);
+    ASSERT_EQ(library().scaleImage(1, (1u << 24) + 1, column.get()), 0);
+    EXPECT_EQ(column->data[1u << 24], 255);
 }
 
 TEST_F(Images, ScaleWithoutImageIsReportedNotFatal) {
     ReportCapture reports;
     EXPECT_EQ(library().scaleImage(4, 4, nullptr), 1);
     EXPECT_TRUE(reports.has("no image to scale", false));
+
+    // A size past the address range is out of memory, not a block that wrapped to a few bytes.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            Image image = makeImage(1, 1, 32);
+            ImageLibrary::instance().scaleImage(1u << 31, 1u << 31, image.get());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "out of memory");
 }
 
 TEST_F(Images, WideningAddsOpaqueAlpha) {

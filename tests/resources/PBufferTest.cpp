@@ -114,6 +114,9 @@ TEST_F(RenderTargets, NestedTargetsReturnToTheirCallers) {
 TEST_F(RenderTargets, CallerStateIsUntouchedAndTargetStateIsKept) {
     PBuffer target;
     target.initialize(32, 32, false);
+    GLuint callers = 0;
+    glGenTextures(1, &callers);
+    glBindTexture(GL_TEXTURE_2D, callers);
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
@@ -158,6 +161,19 @@ TEST_F(RenderTargets, CallerStateIsUntouchedAndTargetStateIsKept) {
     GLfloat colour[4];
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_FLOAT_EQ(colour[2], 0.75f);
+    // Making the target's texture (at its first enable) left the caller's texture bound; a release
+    // unbinds the target's texture only.
+    ASSERT_NE(target.getTexture(), 0u);
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), callers);
+    target.bind(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), target.getTexture());
+    glBindTexture(GL_TEXTURE_2D, callers);
+    target.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(static_cast<GLuint>(integer(GL_TEXTURE_BINDING_2D)), callers);
+    target.bind(WGL_FRONT_LEFT_ARB);
+    target.release(WGL_FRONT_LEFT_ARB);
+    EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), 0);
+    glDeleteTextures(1, &callers);
 
     target.enable();
     EXPECT_EQ(matrix(GL_MODELVIEW_MATRIX), targetModelview);
@@ -328,6 +344,16 @@ TEST_F(RenderTargets, UseBeforeInitializeIsReportedAndSkipped) {
     EXPECT_TRUE(reports.has("PBuffer not initialised", false));
     EXPECT_TRUE(reports.has("PBuffer::release failed", false));
     EXPECT_TRUE(reports.has("PBuffer::disable failed", false));
+
+    // Enabled again inside its own use: said plainly and skipped; one disable returns to the caller.
+    target.initialize(16, 16, false);
+    target.enable();
+    const GLint drawn = integer(GL_FRAMEBUFFER_BINDING);
+    target.enable();
+    EXPECT_TRUE(reports.has("PBuffer is already enabled", false));
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), drawn);
+    target.disable();
+    EXPECT_EQ(integer(GL_FRAMEBUFFER_BINDING), 0);
     for (const auto& r : reports.all())
         EXPECT_FALSE(r.fatal) << r.text;
 }

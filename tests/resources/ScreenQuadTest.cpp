@@ -5,6 +5,7 @@
 #include "resources/Texture.h"
 
 #include <array>
+#include <climits>
 #include <cstdlib>
 
 namespace {
@@ -119,7 +120,8 @@ TEST_F(ScreenQuads, BrightenDoublesOncePerPass) {
         int factor;
         int expected; // from 20: one doubling per pass
     };
-    for (Case c : {Case{1, 40}, Case{4, 160}, Case{6, 160}, Case{2, 80}}) {
+    // The largest factor takes 30 doublings and ends (a 32-bit pass count overflowed there).
+    for (Case c : {Case{1, 40}, Case{4, 160}, Case{6, 160}, Case{2, 80}, Case{INT_MAX, 255}}) {
         glClearColor(20 / 255.0f, 20 / 255.0f, 20 / 255.0f, 1);
         glClear(GL_COLOR_BUFFER_BIT);
         glMatrixMode(GL_PROJECTION);
@@ -140,7 +142,7 @@ TEST_F(ScreenQuads, BrightenDoublesOncePerPass) {
         EXPECT_EQ(m[12], marker) << "projection restored";
         glGetFloatv(GL_CURRENT_COLOR, colour);
         // The last pass carries the fraction above the power of two in its alpha.
-        EXPECT_FLOAT_EQ(colour[3], c.factor == 6 ? 0.5f : 0.0f) << c.factor;
+        EXPECT_FLOAT_EQ(colour[3], c.factor == 6 ? 0.5f : c.factor == INT_MAX ? 1.0f : 0.0f) << c.factor;
     }
     glColor4f(1, 1, 1, 1);
 }

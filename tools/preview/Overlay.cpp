@@ -68,6 +68,7 @@ void Preview::updateTitle() {
         title += " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
     if (rocket && !rocket->title().empty()) title += " | " + rocket->title();
     if (typing) title += " | go to " + typed + "_" + (typedProblem ? " (m:ss.mmm or seconds)" : "");
+    if (!jumpProgress.empty()) title += " | " + jumpProgress;
     if (!error.empty()) title += " | ERROR " + error;
     if (!pictureError.empty()) title += " | ERROR " + pictureError;
     platform::setWindowTitle(engine.getWindow(), title.c_str());
