@@ -92,6 +92,7 @@ enum class Key {
     Up,
     Down,
     G,
+    H,
     Return,
     Backspace,
     Period,
