@@ -341,8 +341,9 @@ void Overlay::drawPanel(int width, int height) {
     glEnd();
 }
 
-void Overlay::drawOverFrame(int width, int height) {
-    {
+void Overlay::drawOverFrame(int width, int height, bool keep) {
+    frameKept = false;
+    if (keep) {
         const PanelState state(width, height);
         int size = 1;
         while (size < std::max(width, height))
@@ -352,7 +353,7 @@ void Overlay::drawOverFrame(int width, int height) {
             glBindTexture(GL_TEXTURE_2D, frameTexture);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
             glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB8, size, size, 0, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
             frameTextureSize = size;
         }
         glBindTexture(GL_TEXTURE_2D, frameTexture);

@@ -44,9 +44,10 @@ class Overlay {
     // The lines the panel shows now, top to bottom, wrapped to `columns` as drawn.
     std::vector<Line> lines(int columns) const;
 
-    // The frame in the back buffer (width x height pixels) is complete: keeps a copy of it, so
-    // that the panel can change over a paused frame, and draws the panel over it.
-    void drawOverFrame(int width, int height);
+    // The frame in the back buffer (width x height pixels) is complete: draws the panel over it.
+    // With `keep` (a frame that stays on screen: the preview is paused) a copy of the frame is kept
+    // first, so that the panel can change over it.
+    void drawOverFrame(int width, int height, bool keep);
     // The kept frame again, with the panel as it is now; false when no frame was kept.
     bool redraw(int width, int height);
     // Whether the panel would look different from when it was last drawn (a status line came or

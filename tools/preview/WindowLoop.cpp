@@ -204,7 +204,12 @@ void Preview::step() {
         }
     } else {
         // Nothing moves: the last frame stays on screen, under the panel as it is now.
-        if (overlay.changed() && overlay.redraw(kWidth, kHeight)) engine.swapBuffers();
+        if (overlay.changed()) {
+            if (overlay.redraw(kWidth, kHeight))
+                engine.swapBuffers();
+            else
+                redraw();
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     publishFindings();
@@ -233,7 +238,9 @@ void Preview::redraw() {
 }
 
 void Preview::present() {
-    overlay.drawOverFrame(kWidth, kHeight);
+    // Only a paused frame is kept for the panel to change over (a copy costs a frame's fill in a
+    // software renderer); one paused while playing is drawn again should the panel change.
+    overlay.drawOverFrame(kWidth, kHeight, !playing);
     engine.swapBuffers();
 }
 
