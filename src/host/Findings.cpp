@@ -36,22 +36,20 @@ int insertLineOf(const Effect* effect) {
     return 0;
 }
 
-// The line of a picture's failure: where it is being loaded, else the first signal that names it
-// (the load's warm-up loads signalled pictures ahead of their signals).
-int pictureLine(const std::string& name) {
-    if (const Signal* s = signalInProgress(); s && s->scriptLine) return s->scriptLine;
-    if (const int line = scriptLoader.currentLine()) return line;
-    if (signalQueue)
-        for (const Signal& s : signalQueue->all())
-            if (s.text == name && s.scriptLine) return s.scriptLine;
-    return lineInProgress();
-}
 } // namespace
 
-int lineInProgress() {
+int lineInProgress(const std::string& text) {
     if (const Signal* s = signalInProgress(); s && s->scriptLine) return s->scriptLine;
     if (const int line = scriptLoader.currentLine()) return line;
-    return insertLineOf(effectInProgress());
+    const Effect* effect = effectInProgress();
+    // An effect at work outside its signals (its warm-up loads the pictures its signals name ahead
+    // of them): the first of its signals whose text the report names.
+    if (effect && signalQueue && effectList && !text.empty())
+        for (const Signal& s : signalQueue->all())
+            if (s.scriptLine && !s.text.empty() && text.find(s.text) != std::string::npos &&
+                effectList->findEffect(s.effectName) == effect)
+                return s.scriptLine;
+    return insertLineOf(effect);
 }
 
 std::string format(const Finding& f) {
@@ -80,7 +78,9 @@ std::string missingFile(const std::string& name) {
     return std::filesystem::exists(name, ec) ? "cannot be read" : "is missing";
 }
 
-std::string pictureProblem(const std::string& path) {
+std::string pictureProblem(const std::string& path, bool decode) {
+    // Looked up first: opening a member the archive lacks would show the archive's message again.
+    if (DataFile::sizeOf(path.c_str()) < 0) return missingFile(path);
     DataFile file(path.c_str());
     if (!file.isOpen()) return missingFile(path);
     if (file.getSize() == 0) return "is empty";
@@ -100,10 +100,11 @@ std::string pictureProblem(const std::string& path) {
         if (depth != 8)
             return "is a " + std::to_string(depth) + "-bit PNG, which the player refuses" + std::string(fix);
     }
+    const char* undecodable =
+        "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a side)";
+    if (!decode) return undecodable;
     ImageData* image = ImageLibrary::instance().loadImage(path.c_str(), "");
-    if (!image)
-        return "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a "
-               "side)";
+    if (!image) return undecodable;
     const uint32_t bits = image->bitsPerPixel;
     freeImage(image);
     if (bits != 24 && bits != 32)
@@ -116,7 +117,7 @@ bool fromReport(const report::Record& record, std::string& text, bool& warning) 
     text = authorText(record.text);
     if (startsWith(text, kSceneFailure)) {
         const std::string scene = text.substr(std::string(kSceneFailure).size());
-        if (!DataFile(scene.c_str()).isOpen()) text = "scene file " + scene + " " + missingFile(scene);
+        if (DataFile::sizeOf(scene.c_str()) < 0) text = "scene file " + scene + " " + missingFile(scene);
     }
     if (text == "morphdata not found")
         text += ": Hode needs " + scenefile::morphDataPath("Box01") +
@@ -152,12 +153,13 @@ struct CollectorHooks {
         if (!c || c->paused || c->busy || name == kLoadingPicture) return;
         const std::string path = directory + name;
         c->busy = true;
-        const std::string why = pictureProblem(path);
+        // Not decoded again: the load has just failed, and a decoder's report would come twice.
+        const std::string why = pictureProblem(path, false);
         c->busy = false;
-        if (why.empty()) return; // the loader's own report says why
+        if (why.empty()) return;
         Finding finding;
         finding.file = kScript;
-        finding.line = pictureLine(name);
+        finding.line = lineInProgress(name);
         finding.error = true;
         finding.text = "picture " + path + " " + why;
         finding.subject = path;
@@ -168,7 +170,7 @@ struct CollectorHooks {
     static std::string onEcho(const report::Record& r) {
         std::string before = note ? note(r) : std::string();
         if (!active || r.text.find("script line") != std::string::npos) return before;
-        const int line = lineInProgress();
+        const int line = lineInProgress(r.text);
         return line ? before + " (script line " + std::to_string(line) + ")" : before;
     }
 };
@@ -228,7 +230,7 @@ void Collector::onReport(const report::Record& r) {
     if (!isFinding) return;
     for (const std::string& picture : badPictures)
         if (text.find(picture) != std::string::npos) return;
-    const int line = lineInProgress();
+    const int line = lineInProgress(text);
     for (const Finding& f : found) {
         if (f.line != line) continue;
         // After an unknown statement word the rest of its line reads as a new statement; what that

@@ -35,8 +35,9 @@ std::string authorText(const std::string& reportText);
 // the password is wrong)" once an archive is set.
 std::string missingFile(const std::string& name);
 // Why the player draws no picture from the file ("is missing", "is a 16-bit PNG, ..."), or ""
-// when it loads.
-std::string pictureProblem(const std::string& path);
+// when it loads. Without `decode`, a file that passes the checks of its header is taken as one
+// that cannot be decoded (for a load that has just failed).
+std::string pictureProblem(const std::string& path, bool decode = true);
 // The finding a report of the player makes: its text (a scene that could not be loaded because its
 // file is missing says so, missing morph data names the file it needs) and whether it is only a
 // warning (a link that loops back). False for a report that is no finding of its own: an archive
@@ -86,7 +87,8 @@ class Collector {
 };
 
 // The script line behind what the demo is doing now: the line being read, the signal being handed
-// over, or the INSERT_EFFECT of the effect at work; 0 when none.
-int lineInProgress();
+// over, the signal of the effect at work whose text `text` (a report's) names, or that effect's
+// INSERT_EFFECT; 0 when none.
+int lineInProgress(const std::string& text = std::string());
 
 } // namespace findings
