@@ -680,8 +680,10 @@ DEFINE LINK 2
 INSERT_EFFECT Clear
 INSERT_EFFECT Image1
 INSERT_EFFECT Blur
+INSERT_EFFECT Scene0
 __SETUP__
 0 SIGNAL Image1 Datafile "data/images/missing.png"
+0 SIGNAL Scene0 Datafile "data/scenes/gone.qzg"
 __TIMELINE__
 0 BEGIN Clear
 0 SIGNAL Clear Blue 1
@@ -691,9 +693,10 @@ __TIMELINE__
 )";
     writeFile(script, body);
     const std::vector<std::string> expected = {
-        "data/scripts/demo.scr:8: error: picture data/images/missing.png is missing",
-        "data/scripts/demo.scr:13: warning: Linked effect loops back to this effect: Blur",
-        "data/scripts/demo.scr:14: warning: TRIGGER type `LNK` is not a DEFINE name, so the line is ignored; "
+        "data/scripts/demo.scr:9: error: picture data/images/missing.png is missing",
+        "data/scripts/demo.scr:10: error: scene file data/scenes/gone.qzg is missing",
+        "data/scripts/demo.scr:15: warning: Linked effect loops back to this effect: Blur",
+        "data/scripts/demo.scr:16: warning: TRIGGER type `LNK` is not a DEFINE name, so the line is ignored; "
         "did you mean `LINK`?"};
     const CommandResult check = runCommand(binPath("holdfast-script") + " --check " + demo, 120);
     for (const std::string& line : expected)
@@ -708,11 +711,11 @@ __TIMELINE__
     ASSERT_TRUE(display.ok());
     Preview preview(demo, "--at 500 --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
-    std::string panel = waitForPanel(preview.window, "1 error, 2 warnings");
+    std::string panel = waitForPanel(preview.window, "2 errors, 2 warnings");
     for (const std::string& line : expected)
         EXPECT_NE(panel.find(line), std::string::npos) << line << "\n" << panel;
     std::string title = waitForTitle(preview.window, {"ERROR"}, 20000);
-    EXPECT_NE(title.find("ERROR data/scripts/demo.scr:8: picture data/images/missing.png is missing"),
+    EXPECT_NE(title.find("ERROR data/scripts/demo.scr:9: picture data/images/missing.png is missing"),
               std::string::npos)
         << title;
     // The blue background shows above the panel.
@@ -724,7 +727,7 @@ __TIMELINE__
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     EXPECT_EQ(panelText(grabWindow(preview.window, 800, 600)), "");
     sendKey(preview.window, "h");
-    EXPECT_NE(waitForPanel(preview.window, "1 error").find("1 error"), std::string::npos);
+    EXPECT_NE(waitForPanel(preview.window, "2 errors").find("2 errors"), std::string::npos);
 
     // A jump and a reload of the same files say nothing again.
     sendKey(preview.window, "Right");
@@ -738,7 +741,7 @@ __TIMELINE__
     // A broken save: its error on the panel with its line, the last good demo running under it.
     writeFile(script, body + "INSERT_EFFECT NoSuchEffect\n");
     panel = waitForPanel(preview.window, "NoSuchEffect");
-    EXPECT_NE(panel.find("data/scripts/demo.scr:15: error: Effect Id not found: NoSuchEffect"),
+    EXPECT_NE(panel.find("data/scripts/demo.scr:17: error: Effect Id not found: NoSuchEffect"),
               std::string::npos)
         << panel << "\n"
         << preview.err();

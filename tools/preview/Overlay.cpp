@@ -111,9 +111,8 @@ std::vector<std::string> wrap(const std::string& text, int columns) {
         size_t cut = rest.rfind(' ', room);
         if (cut == std::string::npos || cut < room / 2) cut = room;
         lines.push_back(indent + rest.substr(0, cut));
-        rest.erase(0, cut);
-        rest.erase(0, rest.find_first_not_of(' ') == std::string::npos ? rest.size()
-                                                                       : rest.find_first_not_of(' '));
+        const size_t next = rest.find_first_not_of(' ', cut);
+        rest.erase(0, next == std::string::npos ? rest.size() : next);
     }
     return lines;
 }

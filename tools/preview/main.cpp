@@ -5,8 +5,8 @@
 // to the part playing (or the one before) / the next part, Home to the start, G and a typed time
 // to go there, [ and ] mark a loop span and L loops it, R reloads, H hides the panel, Escape quits.
 // Jump keys in a row make one jump. The title shows the demo time, frames per second and the part
-// of the music playing (the last DEFINE name that begins a timeline line on its own and starts at or before
-// the time).
+// of the music playing (the last DEFINE name that begins a timeline line on its own and starts at
+// or before the time).
 //
 // An edit of a file the demo reads (watched on disk) reloads it: a picture in place, then the
 // script with what it loads, and a jump to where the preview was. What is wrong with the demo (the
