@@ -3,8 +3,8 @@
 # the source effect it processes) for a fixed number of frames and prints, per script, frames per
 # second and the CPU time per frame under llvmpipe, and the CPU cost per frame with GALLIUM_NOOP=1
 # (Mesa draws nothing, so what remains is our own work plus the GL calls). Blur is also compared
-# with blur-reference and DOF with dof-reference, the same passes written directly against SDL
-# and the GL.
+# with blur-reference, DOF with dof-reference and Shader with shader-reference, the same passes
+# written directly against SDL and the GL.
 #   bench/effects.sh [BUILD_DIR [FRAMES [REPEAT]]]   (defaults: build, 50, 3)
 # Each figure is the best of REPEAT runs (other work on the machine only ever slows a run down).
 #
@@ -13,7 +13,8 @@
 # tools/make-demo.sh packs into the bundled demo's data.qzd), remade when content/ or the maker
 # is newer. Set BENCH_DATA=DIR to use another folder that holds data/... .
 # Without a display the whole run goes under xvfb-run. Needs the build's bin/effect-bench,
-# bin/blur-reference, bin/dof-reference, bin/holdfast-makedemo and bin/holdfast-makemusic
+# bin/blur-reference, bin/dof-reference, bin/shader-reference, bin/holdfast-makedemo and
+# bin/holdfast-makemusic
 # (configure with benchmarks on).
 set -euo pipefail
 
@@ -22,7 +23,7 @@ build=$(cd "${1:-$root/build}" && pwd)
 frames=${2:-50}
 repeat=${3:-3}
 bin="$build/bin"
-for program in effect-bench blur-reference dof-reference holdfast-makedemo holdfast-makemusic; do
+for program in effect-bench blur-reference dof-reference shader-reference holdfast-makedemo holdfast-makemusic; do
     if [ ! -x "$bin/$program" ]; then
         echo "bench/effects.sh: $bin/$program is missing (build with -DHOLDFAST_BENCHMARKS=ON)" >&2
         exit 2
@@ -83,6 +84,7 @@ row() { printf '%-22s %12s %22s %18s\n' "$@"; }
 row "effect" "fps llvmpipe" "CPU ms/frame llvmpipe" "CPU us/frame noop"
 blur=()
 dof=()
+shader=()
 for script in "$root"/bench/effects/*.scr; do
     name=$(basename "$script" .scr)
     args=(--data "$data" --script "$script" --frames "$frames")
@@ -90,6 +92,9 @@ for script in "$root"/bench/effects/*.scr; do
     row "$name" "$fps" "$lpcpu" "$cpu"
     if [ "$name" = DOF ]; then
         dof=("$fps" "$lpcpu" "$cpu")
+    fi
+    if [ "$name" = Shader ]; then
+        shader=("$fps" "$lpcpu" "$cpu")
     fi
     if [ "$name" = Blur ]; then
         blur=("$fps" "$lpcpu" "$cpu")
@@ -114,6 +119,17 @@ if [ ${#dof[@]} -gt 0 ]; then
     row "dof-reference (GL)" "$fps" "$lpcpu" "$cpu"
     awk -v f="${dof[0]}" -v rf="$fps" -v l="${dof[1]}" -v rl="$lpcpu" -v c="${dof[2]}" -v rc="$cpu" 'BEGIN {
         printf "DOF / reference (goal <= 1.25x):";
+        if (f + 0 > 0 && rf + 0 > 0) printf " time per frame %.2fx,", rf / f;
+        if (l + 0 > 0 && rl + 0 > 0) printf " CPU per frame under llvmpipe %.2fx,", l / rl;
+        if (c + 0 > 0 && rc + 0 > 0) printf " CPU per frame with GALLIUM_NOOP %.2fx", c / rc;
+        printf "\n" }'
+fi
+
+if [ ${#shader[@]} -gt 0 ]; then
+    read -r fps lpcpu cpu < <(best "$bin/shader-reference" --program "$data/data/shaders/lattice.frag" --frames "$frames")
+    row "shader-reference (GL)" "$fps" "$lpcpu" "$cpu"
+    awk -v f="${shader[0]}" -v rf="$fps" -v l="${shader[1]}" -v rl="$lpcpu" -v c="${shader[2]}" -v rc="$cpu" 'BEGIN {
+        printf "Shader / reference (goal <= 1.25x):";
         if (f + 0 > 0 && rf + 0 > 0) printf " time per frame %.2fx,", rf / f;
         if (l + 0 > 0 && rl + 0 > 0) printf " CPU per frame under llvmpipe %.2fx,", l / rl;
         if (c + 0 > 0 && rc + 0 > 0) printf " CPU per frame with GALLIUM_NOOP %.2fx", c / rc;

@@ -97,7 +97,7 @@ if "$root/bench/effects.sh" "$build" "$frames" > "$tmp/effects.txt" 2> "$tmp/eff
         name = $1; for (i = 2; i <= NF - 3; ++i) name = name " " $i
         cpu = $(NF); ok = (cpu == "-") ? "-" : (cpu + 0 < 500 ? "met" : "**not met**")
         printf "| %s | %s | %s | %s |\n", name, $(NF-2), cpu, ok }' "$tmp/effects.txt")
-    effects_note=$(grep -E '^(Blur|DOF) / reference' "$tmp/effects.txt" || true)
+    effects_note=$(grep -E '^(Blur|DOF|Shader) / reference' "$tmp/effects.txt" || true)
 else
     effects_note="bench/effects.sh failed: $(tail -3 "$tmp/effects.err" | tr '\n' ' ')"
 fi

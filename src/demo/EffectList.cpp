@@ -12,12 +12,13 @@ namespace {
 EffectList::Factory testFactory = nullptr;
 }
 
+// The original's names, then holdfast's own (Shader1 to Shader4).
 const std::vector<std::string>& EffectList::scriptNames() {
     static const std::vector<std::string> names = {
-        "Blur",   "Clear",  "GridExp", "GridExp2", "Image1",   "Image2",   "Image3", "RotoZoom",
-        "Mosaic", "Osc",    "Fade",    "Flash",    "Invert",   "DOF",      "Flower", "Noise",
-        "Scene0", "Scene1", "Scene2",  "Scene3",   "Scene4",   "Scene5",   "Scene6", "Scene7",
-        "Scene8", "Scene9", "Hode",    "Scratch",  "Spectrum", "Splinzor", "Tiles"};
+        "Blur",    "Clear",    "GridExp",  "GridExp2", "Image1",  "Image2",  "Image3",  "RotoZoom", "Mosaic",
+        "Osc",     "Fade",     "Flash",    "Invert",   "DOF",     "Flower",  "Noise",   "Scene0",   "Scene1",
+        "Scene2",  "Scene3",   "Scene4",   "Scene5",   "Scene6",  "Scene7",  "Scene8",  "Scene9",   "Hode",
+        "Scratch", "Spectrum", "Splinzor", "Tiles",    "Shader1", "Shader2", "Shader3", "Shader4"};
     return names;
 }
 

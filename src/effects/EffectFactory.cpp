@@ -18,6 +18,7 @@
 #include "effects/Oscillo.h"
 #include "effects/RotoZoom.h"
 #include "effects/Scratch.h"
+#include "effects/ShaderEffect.h"
 #include "effects/Spectrum.h"
 #include "effects/Splinzor.h"
 #include "effects/Tiles.h"
@@ -66,6 +67,10 @@ const FactoryEntry kFactory[] = {
     {"Spectrum", [](const char*) -> Effect* { return new Spectrum(); }},
     {"Splinzor", [](const char*) -> Effect* { return new Splinzor(); }},
     {"Tiles", [](const char*) -> Effect* { return new Tiles(); }},
+    {"Shader1", [](const char* n) -> Effect* { return new ShaderEffect(n); }},
+    {"Shader2", [](const char* n) -> Effect* { return new ShaderEffect(n); }},
+    {"Shader3", [](const char* n) -> Effect* { return new ShaderEffect(n); }},
+    {"Shader4", [](const char* n) -> Effect* { return new ShaderEffect(n); }},
 };
 } // namespace
 

@@ -377,6 +377,8 @@ bool pollEvent(Event& event) {
         else if (sdl.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
                  sdl.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             event.type = EventType::Activate;
+        else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
+            event.type = EventType::Exposed;
         break;
     default:
         break;

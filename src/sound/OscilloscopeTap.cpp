@@ -175,6 +175,15 @@ int16_t OscilloscopeTap::sample(int index) {
     return t.ring[index].load(std::memory_order_relaxed);
 }
 
+void OscilloscopeTap::samples(int first, int count, int step, int16_t* out) {
+    TapState& t = tap();
+    for (int i = 0; i < count; ++i) {
+        const int index = first + i * step;
+        out[i] =
+            t.ring && index >= 0 && index < t.ringEntries ? t.ring[index].load(std::memory_order_relaxed) : 0;
+    }
+}
+
 int OscilloscopeTap::ringSize() {
     return tap().ringEntries;
 }

@@ -26,6 +26,8 @@ class OscilloscopeTap {
     static int totalLength();
     // Ring sample (0 .. totalLength() + kSpareSamples - 1; 0 outside or before the first start).
     static int16_t sample(int index);
+    // `count` samples from `first` on, every `step`th, as sample() gives them, in one call.
+    static void samples(int first, int count, int step, int16_t* out);
     static int ringSize();
 
     // The capture callback (mixing thread): converts the block to mono into the ring at the

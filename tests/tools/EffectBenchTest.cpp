@@ -25,7 +25,7 @@ bool haveRunner() {
 
 TEST(EffectBench, AnswersHelpVersionAndBadArguments) {
     if (!haveRunner()) GTEST_SKIP() << "built without the benchmarks";
-    for (const char* program : {"effect-bench", "blur-reference"}) {
+    for (const char* program : {"effect-bench", "blur-reference", "shader-reference"}) {
         CommandResult help = runCommand(binPath(program) + " --help");
         EXPECT_EQ(help.exitCode, 0) << program;
         EXPECT_NE(help.out.find(program), std::string::npos) << program;

@@ -265,6 +265,36 @@ TEST(ScriptCheck, ScenesMorphDataAndTheDepthOfFieldProgram) {
     }
 }
 
+// Shader programs: one the driver refuses is found at its own line (the script's line before it),
+// a missing or oversized one and a missing channel picture at the line that names them.
+TEST(ScriptCheck, ShaderProgramsAndTheirPictures) {
+    const std::string uv = "void mainImage(out vec4 fragColor, in vec2 fragCoord)\n{\n"
+                           "    fragColor = vec4(fragCoord / iResolution.xy, 0.0, 1.0);\n}\n";
+    std::string broken = uv;
+    broken.replace(broken.find(", 0.0"), 1, "");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"bad.frag", "data/scripts/demo.scr:6: error: Shader1: the shader does not compile: "
+                     "data/shaders/bad.frag:3: error: "},
+        {"gone.frag", "data/scripts/demo.scr:6: error: could not load shader: data/shaders/gone.frag"},
+        {"long.frag", "data/scripts/demo.scr:6: error: Shader1: shader program too long, not drawn: "
+                      "data/shaders/long.frag: 70000 bytes, more than 65536"},
+        {"uv.frag\"\n0 SIGNAL Shader1 Texture3 \"data/images/gone.png",
+         "data/scripts/demo.scr:7: error: picture data/images/gone.png is missing"},
+    };
+    for (const auto& [named, expected] : cases) {
+        Demo demo;
+        demo.script("INSERT_EFFECT Shader1\n__SETUP__\n0 SIGNAL Shader1 Datafile \"data/shaders/" + named +
+                    "\"\n__TIMELINE__\n0 BEGIN Shader1\n");
+        writeFile(demo.dir + "/data/shaders/bad.frag", broken);
+        writeFile(demo.dir + "/data/shaders/uv.frag", uv);
+        writeFile(demo.dir + "/data/shaders/long.frag", uv + std::string(70000 - uv.size(), ' '));
+        CommandResult r = demo.check();
+        SKIP_WITHOUT_GL(r);
+        EXPECT_EQ(r.exitCode, 1) << named << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(expected), std::string::npos) << named << "\n" << r.out << r.err;
+    }
+}
+
 // What loads but never shows, or shows nothing: warnings, exit code 0.
 TEST(ScriptCheck, TimelineWarnings) {
     Demo demo;

@@ -8,7 +8,7 @@ if(TARGET test_tools)
 endif()
 # The effect bench's runner renders every bench script in the tools' tests.
 if(TARGET test_tools AND TARGET effect-bench)
-  add_dependencies(test_tools effect-bench blur-reference holdfast-makedemo)
+  add_dependencies(test_tools effect-bench blur-reference shader-reference holdfast-makedemo)
 endif()
 
 # The whole bundled demo: rendered second by second, section by section, and played to its end

@@ -51,6 +51,7 @@ void Preview::updateTitle() {
         title += " | loop " + timeLabel(loopStart) + "-" + timeLabel(loopEnd) + (looping ? " on" : " off");
     if (rocket && !rocket->title().empty()) title += " | " + rocket->title();
     if (typing) title += " | go to " + typed + "_" + (typedProblem ? " (m:ss.mmm or seconds)" : "");
+    if (!jumpProgress.empty()) title += " | " + jumpProgress;
     // The first error, where a title has room for it; the panel holds them all.
     size_t warnings = 0;
     const findings::Finding* firstError = nullptr;
@@ -293,7 +294,7 @@ bool Overlay::changed() const {
     return signature(80) != drawn;
 }
 
-void Overlay::drawPanel(int width, int height) {
+void Overlay::drawOverFrame(int width, int height) {
     drawn = signature(80);
     const int columns = (width - 2 * font::kMargin) / font::kCellWidth;
     std::vector<Line> shown = lines(columns);
@@ -338,46 +339,6 @@ void Overlay::drawPanel(int width, int height) {
         }
     }
     glEnd();
-}
-
-void Overlay::drawOverFrame(int width, int height, bool keep) {
-    frameKept = false;
-    if (keep) {
-        const PanelState state(width, height);
-        int size = 1;
-        while (size < std::max(width, height))
-            size *= 2;
-        if (!frameTexture || size != frameTextureSize) {
-            if (!frameTexture) glGenTextures(1, &frameTexture);
-            glBindTexture(GL_TEXTURE_2D, frameTexture);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size, size, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-            frameTextureSize = size;
-        }
-        glBindTexture(GL_TEXTURE_2D, frameTexture);
-        glCopyTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, 0, 0, width, height);
-        frameKept = true;
-    }
-    drawPanel(width, height);
-}
-
-bool Overlay::redraw(int width, int height) {
-    if (!frameKept) return false;
-    {
-        const PanelState state(width, height);
-        glEnable(GL_TEXTURE_2D);
-        glBindTexture(GL_TEXTURE_2D, frameTexture);
-        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
-        const float s = static_cast<float>(width) / frameTextureSize,
-                    t = static_cast<float>(height) / frameTextureSize;
-        glBegin(GL_QUADS);
-        // The texture's rows go up from the frame's bottom, the panel's pixels down from its top.
-        quad(0, 0, static_cast<float>(width), static_cast<float>(height), 0, t, s, 0);
-        glEnd();
-    }
-    drawPanel(width, height);
-    return true;
 }
 
 } // namespace preview

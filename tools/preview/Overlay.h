@@ -44,14 +44,11 @@ class Overlay {
     // The lines the panel shows now, top to bottom, wrapped to `columns` as drawn.
     std::vector<Line> lines(int columns) const;
 
-    // The frame in the back buffer (width x height pixels) is complete: draws the panel over it.
-    // With `keep` (a frame that stays on screen: the preview is paused) a copy of the frame is kept
-    // first, so that the panel can change over it.
-    void drawOverFrame(int width, int height, bool keep);
-    // The kept frame again, with the panel as it is now; false when no frame was kept.
-    bool redraw(int width, int height);
+    // Draws the panel over the frame in the back buffer (width x height pixels), after the frame
+    // is complete and read for anything written to a file.
+    void drawOverFrame(int width, int height);
     // Whether the panel would look different from when it was last drawn (a status line came or
-    // went, the findings changed, H was pressed).
+    // went, the findings changed, H was pressed): a paused preview presents its frame again.
     bool changed() const;
 
   private:
@@ -63,16 +60,13 @@ class Overlay {
     };
     static constexpr int kKinds = 4;
 
-    void drawPanel(int width, int height);
     std::string signature(int columns) const;
 
     std::vector<findings::Finding> found;
     Status status[kKinds];
     bool hiddenByKey = false;
     std::string drawn; // signature of the panel last drawn
-    unsigned fontTexture = 0, frameTexture = 0;
-    int frameTextureSize = 0;
-    bool frameKept = false;
+    unsigned fontTexture = 0;
 };
 
 } // namespace preview

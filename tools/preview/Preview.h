@@ -88,6 +88,12 @@ class Preview : public rocket::Transport {
     int64_t takeKeysDuringJump(int64_t target);
     void typeKey(platform::Key key);
     void showProblem(const ScriptProblem& problem);
+    // A paused frame is kept as it is presented, so that the window can be painted again when
+    // something that covered it goes away, or the panel over it changes (drawing it again would
+    // step the effects once more).
+    void keepShownFrame();
+    void repaint();
+    void showJumpProgress(int64_t frame, int64_t frames);
     static bool reloadPicture(Texture& texture, const std::string& file, std::string& failed);
     void updateTitle();
 
@@ -97,6 +103,9 @@ class Preview : public rocket::Transport {
     EditFollower& edits;
     JumpQueue jumps;
     std::vector<platform::Key> keysDuringJump; // other keys pressed while a jump ran
+    std::vector<unsigned char> keptFrame;      // RGBA, bottom row first; empty: none kept
+    bool jumpFromEditor = false;
+    std::string jumpProgress; // in the title while a long jump replays
     std::string script;
     std::vector<TimelineSection> sections;
     findings::Collector& collector;

@@ -155,8 +155,8 @@ int main(int argc, char** argv) {
         preview.overlay.post(Overlay::Kind::Watcher, why + ": edits show after R", Overlay::Tone::Warning,
                              10);
     }
-    if (options.paused) preview.setPlaying(false); // before the first frame, which then stays
     preview.jump(options.at >= 0 ? options.at : demoStartTime);
+    if (options.paused) preview.setPlaying(false);
     platform::discardPendingInput();
     while (!preview.quitRequested())
         preview.step();
