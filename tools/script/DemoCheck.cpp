@@ -10,10 +10,9 @@
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "effects/DepthOfField.h"
-#include "engine/SceneFile.h"
+#include "host/Findings.h"
 #include "host/FrameLoop.h"
 #include "platform/Platform.h"
-#include "resources/ImageLibrary.h"
 #include "resources/Texture.h"
 #include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
@@ -32,21 +31,6 @@ namespace {
 constexpr const char* kScript = "data/scripts/demo.scr";
 // Black at the end shorter than this is a fade-out, not a forgotten DEMO_LENGTH.
 constexpr int kTrailingBlackLimit = 5000;
-
-// A report's text without the reporting code's place: authors look for their own lines.
-std::string withoutSourcePlace(const std::string& text) {
-    std::string t = text;
-    const size_t space = t.find(' ');
-    if (space != std::string::npos) {
-        const std::string head = t.substr(0, space);
-        if (head.find(".cpp:") != std::string::npos || head.find(".h:") != std::string::npos)
-            t.erase(0, space + 1);
-    }
-    for (char& c : t)
-        if (c == '\n') c = ' ';
-    const size_t first = t.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : t.substr(first);
-}
 
 // Length of the music in ms; 0 when there is none or it cannot be read.
 int musicLength(const std::filesystem::path& music) {
@@ -116,33 +100,26 @@ bool DemoCheck::dataFileOpens(const std::string& name) {
 }
 
 std::string DemoCheck::missingFile(const std::string& name) const {
-    if (fromArchive_) return "is not in the archive (or the password is wrong)";
-    std::error_code ec;
-    return std::filesystem::exists(name, ec) ? "cannot be read" : "is missing";
+    return findings::missingFile(name);
 }
 
 void DemoCheck::onReport(const report::Record& r) {
     if (quiet_) return;
-    // An archive member that cannot be extracted: the finding that follows names the file.
-    if (r.caption == "message") return;
-    std::string text = withoutSourcePlace(r.text);
+    std::string text;
+    bool warning = false;
+    quiet_ = true; // the scene's file is looked into
+    const bool finding = findings::fromReport(r, text, warning);
+    quiet_ = false;
+    if (!finding) return;
     for (const std::string& picture : badPictures_)
         if (text.find(picture) != std::string::npos) return;
     const std::string sceneFailure = "could not load scene: ";
     if (text.compare(0, sceneFailure.size(), sceneFailure) == 0) {
+        // The scene loader has already said why.
         const std::string scene = text.substr(sceneFailure.size());
-        if (!dataFileOpens(scene)) {
-            text = "scene file " + scene + " " + missingFile(scene);
-        } else {
-            // The scene loader has already said why.
-            for (const Finding& f : findings_)
-                if (f.line == contextLine() && f.text.find(scene) != std::string::npos) return;
-        }
+        for (const Finding& f : findings_)
+            if (f.line == contextLine() && f.text.find(scene) != std::string::npos) return;
     }
-    if (text == "morphdata not found")
-        text += ": Hode needs " + scenefile::morphDataPath("Box01") +
-                " for its mesh Box01 (holdfast-scene writes morph data beside the scene)";
-    const bool warning = text.find("Linked effect loops back") != std::string::npos;
     const int line = contextLine();
     // After an unknown statement word the rest of its line reads as a new statement; what that
     // then trips over is the same mistake.
@@ -161,34 +138,7 @@ void DemoCheck::onDataFile(const char* name, bool opened) {
 
 // Why the player would draw no picture from the file, or "" when it loads.
 std::string DemoCheck::pictureProblem(const std::string& path) const {
-    DataFile file(path.c_str());
-    if (!file.isOpen()) return missingFile(path);
-    if (file.getSize() == 0) return "is empty";
-    std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-    std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
-    if (ending != ".png" && ending != ".jpg")
-        return "is neither a .png nor a .jpg file, the only pictures loaded";
-    const char* fix = ": write it as 8-bit RGB or RGBA, e.g. ImageMagick `PNG24:`/`PNG32:`";
-    const unsigned char* d = file.getData();
-    static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (file.getSize() >= 26 && std::equal(kPng, kPng + 8, d) && std::string(d + 12, d + 16) == "IHDR") {
-        const int depth = d[24];
-        const int colourType = d[25];
-        if (colourType == 3) return "is a palette PNG, which the player refuses" + std::string(fix);
-        if (colourType == 0 || colourType == 4)
-            return "is a grey PNG, which the player refuses" + std::string(fix);
-        if (depth != 8)
-            return "is a " + std::to_string(depth) + "-bit PNG, which the player refuses" + std::string(fix);
-    }
-    ImageData* image = ImageLibrary::instance().loadImage(path.c_str(), "");
-    if (!image)
-        return "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a "
-               "side)";
-    const uint32_t bits = image->bitsPerPixel;
-    freeImage(image);
-    if (bits != 24 && bits != 32)
-        return "has " + std::to_string(bits) + " bits per pixel, which the player refuses" + std::string(fix);
-    return std::string();
+    return findings::pictureProblem(path);
 }
 
 bool DemoCheck::onPicture(const std::string& name, const std::string& directory) {
