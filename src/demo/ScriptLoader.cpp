@@ -6,6 +6,7 @@
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "demo/FrameStep.h"
 #include "demo/Random.h"
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
@@ -25,6 +26,7 @@ int demoLength = 0;
 namespace {
 
 ScriptFindingSink findingSink = nullptr;
+bool findingsReportedToo = false;
 bool warmUpOn = true;
 
 // Comments and values are read a line at a time through a 200-byte line buffer.
@@ -307,9 +309,10 @@ void ScriptLoader::setWarmUp(bool on) {
     warmUpOn = on;
 }
 
-ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink) {
+ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink, bool playerReportsToo) {
     ScriptFindingSink previous = findingSink;
     findingSink = sink;
+    findingsReportedToo = sink && playerReportsToo;
     return previous;
 }
 
@@ -321,7 +324,8 @@ std::vector<std::string> ScriptLoader::defineNames() const {
 }
 
 void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::string& message,
-                        ScriptFinding::Player player, const std::vector<std::string>& suggestions) {
+                        ScriptFinding::Player player, const std::vector<std::string>& suggestions,
+                        bool reported) {
     if (!findingSink) return;
     ScriptFinding f;
     f.line = line;
@@ -329,6 +333,7 @@ void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::s
     f.text = message;
     f.player = player;
     f.suggestions = suggestions;
+    f.reported = reported;
     findingSink(f);
 }
 
@@ -511,12 +516,12 @@ void ScriptLoader::checkSignalTargets() {
         if (std::find(said.begin(), said.end(), key) != said.end()) return;
         said.push_back(key);
         const std::vector<std::string> meant = suggest::closest(name, names);
-        if (findingSink) {
+        if (findingSink)
             note(line, ScriptFinding::Severity::Warning,
                  std::string(what) + ": " + name + " (the script inserts no effect of that name" +
                      (meant.empty() ? "" : "; " + suggest::didYouMean(meant, "`")) + ")",
-                 ScriptFinding::Player::Skips, meant);
-        } else {
+                 ScriptFinding::Player::Skips, meant, findingsReportedToo);
+        if (!findingSink || findingsReportedToo) {
             const std::string tip = meant.empty() ? "" : "; " + suggest::didYouMean(meant);
             reportErrorText(__FILE__, __LINE__, what,
                             (name + " (script line " + std::to_string(line) + tip + ")").c_str(), false);
@@ -589,6 +594,7 @@ void ScriptLoader::warmUpEffects() {
     platform::returnFreeMemory();
     const uint32_t random = Random::state();
     for (Effect* effect : effectList->effects()) {
+        const EffectInProgress inProgress(effect);
         effect->warmUp();
         platform::returnFreeMemory();
     }

@@ -72,7 +72,8 @@ bool createHiddenGLContext(int width, int height);
 Window* hiddenWindow();
 
 // ---- events --------------------------------------------------------------
-enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Other };
+// Exposed: part of the window was uncovered and shows nothing until a frame is presented.
+enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Exposed, Other };
 // The keys the programs act on; every other key is Other.
 enum class Key {
     None,
@@ -92,6 +93,7 @@ enum class Key {
     Up,
     Down,
     G,
+    H,
     Return,
     Backspace,
     Period,

@@ -328,6 +328,8 @@ Key keyOf(SDL_Keycode sym) {
         return Key::Down;
     case SDLK_g:
         return Key::G;
+    case SDLK_h:
+        return Key::H;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
         return Key::Return;
@@ -375,6 +377,8 @@ bool pollEvent(Event& event) {
         else if (sdl.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
                  sdl.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             event.type = EventType::Activate;
+        else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
+            event.type = EventType::Exposed;
         break;
     default:
         break;

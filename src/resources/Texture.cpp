@@ -10,6 +10,7 @@
 
 namespace {
 TextureManager::LoadCheck loadCheck = nullptr;
+TextureManager::LoadFailure loadFailure = nullptr;
 bool keepImages = true;
 
 int roundUpPowerOfTwo(int value, int start) {
@@ -236,6 +237,7 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
     if (!texture->loadFromFile(name.c_str(), directory.c_str())) {
         delete texture;
         texture = nullptr;
+        if (loadFailure) loadFailure(name, directory);
     } else if (!keepImages) {
         texture->dropImage();
     }
@@ -246,6 +248,12 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
 bool TextureManager::keepDecodedImages(bool keep) {
     const bool previous = keepImages;
     keepImages = keep;
+    return previous;
+}
+
+TextureManager::LoadFailure TextureManager::setLoadFailure(LoadFailure observer) {
+    LoadFailure previous = loadFailure;
+    loadFailure = observer;
     return previous;
 }
 

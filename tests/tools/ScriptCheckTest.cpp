@@ -200,8 +200,8 @@ __TIMELINE__
     EXPECT_EQ(r.out,
               "data/scripts/demo.scr:8: error: picture data/images/missing.png is missing\n"
               "data/scripts/demo.scr:9: error: picture data/images/empty.png is empty\n"
-              "data/scripts/demo.scr:10: error: picture data/images/garbage.png cannot be decoded "
-              "(damaged, cut short, another format under this name, or over 8192 pixels a side)\n"
+              "data/scripts/demo.scr:10: error: picture data/images/garbage.png is broken (libpng: "
+              "s[20]is: invalid chunk type)\n"
               "data/scripts/demo.scr:11: error: picture data/images/photo.gif is neither a .png nor a "
               ".jpg file, the only pictures loaded\n"
               "data/scripts/demo.scr:12: error: picture data/images/deep.png is a 16-bit PNG, which the "

@@ -12,18 +12,16 @@
 #include "demo/ScriptLoader.h"
 #include "demo/SignalQueue.h"
 #include "effects/DepthOfField.h"
-#include "engine/SceneFile.h"
+#include "host/Findings.h"
 #include "host/FrameLoop.h"
 #include "platform/Platform.h"
-#include "platform/RegularFile.h"
 #include "resources/ImageLibrary.h"
 #include "resources/Texture.h"
 #include "script/ValueRanges.h"
+#include "sound/MusicFile.h"
 #include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
@@ -44,24 +42,6 @@ constexpr const char* kScript = "data/scripts/demo.scr";
 constexpr int kTrailingBlackLimit = 5000;
 // Silence at the end shorter than this is the music's own tail rounding, not a demo too long.
 constexpr int kTrailingSilenceLimit = 1000;
-// What the music's length may cost to learn: its headers and last pages are a few blocks of
-// 64 KiB; a file that needs more (zeros, a damaged middle) is not searched through.
-constexpr long kMusicReadLimit = 16L << 20;
-
-// A report's text without the reporting code's place: authors look for their own lines.
-std::string withoutSourcePlace(const std::string& text) {
-    std::string t = text;
-    const size_t space = t.find(' ');
-    if (space != std::string::npos) {
-        const std::string head = t.substr(0, space);
-        if (head.find(".cpp:") != std::string::npos || head.find(".h:") != std::string::npos)
-            t.erase(0, space + 1);
-    }
-    for (char& c : t)
-        if (c == '\n') c = ' ';
-    const size_t first = t.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : t.substr(first);
-}
 
 // The loader's "(script line N, ...)" says again what the finding's own line says: that part goes.
 std::string withoutOwnLine(const std::string& text, int line) {
@@ -100,32 +80,6 @@ std::string seconds(int ms) {
     return text;
 }
 
-// vorbisfile reads through these: once the limit is spent, reads and seeks fail (a read error,
-// which vorbisfile gives up on), so that no file is read whole to learn the music's length.
-struct LimitedFile {
-    FILE* file = nullptr;
-    long left = kMusicReadLimit;
-    bool spent = false;
-};
-size_t limitedRead(void* buffer, size_t size, size_t count, void* source) {
-    auto* f = static_cast<LimitedFile*>(source);
-    if (f->left <= 0 || size == 0) {
-        f->spent = f->left <= 0;
-        errno = f->spent ? EIO : 0;
-        return 0;
-    }
-    const size_t most = static_cast<size_t>(f->left) / size;
-    const size_t got = std::fread(buffer, size, std::min(count, most), f->file);
-    f->left -= static_cast<long>(got * size);
-    return got;
-}
-int limitedSeek(void* source, ogg_int64_t offset, int whence) {
-    auto* f = static_cast<LimitedFile*>(source);
-    return f->left <= 0 ? -1 : fseeko(f->file, static_cast<off_t>(offset), whence);
-}
-long limitedTell(void* source) {
-    return static_cast<long>(ftello(static_cast<LimitedFile*>(source)->file));
-}
 
 bool isSpanOrKey(const std::string& command) {
     for (const char* c : {"BEGIN", "b", "END", "e", "INIT", "i", "SIGNAL", "s", "TRIGGER", "t"})
@@ -217,28 +171,24 @@ bool DemoCheck::dataFileOpens(const std::string& name) {
 
 // Why a data file the demo names did not open.
 std::string DemoCheck::missingFile(const std::string& name) const {
-    if (fromArchive_) return "is not in the archive (or the password is wrong)";
-    struct stat st;
-    if (::lstat(name.c_str(), &st) != 0) return "is missing";
-    if (S_ISLNK(st.st_mode) && ::stat(name.c_str(), &st) != 0)
-        return errno == ELOOP ? "is a link that leads back to itself (a loop of links)"
-                              : "is a link to a file that is missing";
-    if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
-    if (!S_ISREG(st.st_mode)) return "is not a regular file (a FIFO or device), which the player refuses";
-    return "cannot be read";
+    return findings::missingFile(name);
 }
 
 void DemoCheck::onReport(const report::Record& r) {
     if (quiet_) return;
-    // An archive member that cannot be extracted: the finding that follows names the file.
-    if (r.caption == "message") return;
     // The loader has said why the player stops, naming the word that caused it.
     if (stopReported_ && r.fatal) {
         stopReported_ = false;
         return;
     }
+    std::string text;
+    bool warning = false;
+    quiet_ = true; // the scene's file is looked into
+    const bool finding = findings::fromReport(r, text, warning);
+    quiet_ = false;
+    if (!finding) return;
     const int line = contextLine();
-    std::string text = withoutOwnLine(withoutSourcePlace(r.text), line);
+    text = withoutOwnLine(text, line);
     // A picture already found wanting, named again by the loader that asked for it.
     const size_t detail = text.rfind(": ");
     if (detail != std::string::npos && badPictures_.count(text.substr(detail + 2))) return;
@@ -249,18 +199,12 @@ void DemoCheck::onReport(const report::Record& r) {
     const std::string sceneFailure = "could not load scene: ";
     if (text.compare(0, sceneFailure.size(), sceneFailure) == 0) {
         const std::string scene = text.substr(sceneFailure.size());
-        if (!dataFileOpens(scene)) {
-            text = "scene file " + scene + " " + missingFile(scene);
-        } else if (line == textsLine_) {
+        if (line == textsLine_) {
             // The scene loader has just said why.
             for (const std::string& said : lineTexts_)
                 if (said.find(scene) != std::string::npos) return;
         }
     }
-    if (text == "morphdata not found")
-        text += ": Hode needs " + scenefile::morphDataPath("Box01") +
-                " for its mesh Box01 (holdfast-scene writes morph data beside the scene)";
-    const bool warning = text.find("Linked effect loops back") != std::string::npos;
     add(line, !warning, text);
 }
 
@@ -275,34 +219,7 @@ void DemoCheck::onDataFile(const char* name, bool opened) {
 
 // Why the player would draw no picture from the file, or "" when it loads.
 std::string DemoCheck::pictureProblem(const std::string& path) const {
-    DataFile file(path.c_str());
-    if (!file.isOpen()) return missingFile(path);
-    if (file.getSize() == 0) return "is empty";
-    std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
-    std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
-    if (ending != ".png" && ending != ".jpg")
-        return "is neither a .png nor a .jpg file, the only pictures loaded";
-    const char* fix = ": write it as 8-bit RGB or RGBA, e.g. ImageMagick `PNG24:`/`PNG32:`";
-    const unsigned char* d = file.getData();
-    static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (file.getSize() >= 26 && std::equal(kPng, kPng + 8, d) && std::string(d + 12, d + 16) == "IHDR") {
-        const int depth = d[24];
-        const int colourType = d[25];
-        if (colourType == 3) return "is a palette PNG, which the player refuses" + std::string(fix);
-        if (colourType == 0 || colourType == 4)
-            return "is a grey PNG, which the player refuses" + std::string(fix);
-        if (depth != 8)
-            return "is a " + std::to_string(depth) + "-bit PNG, which the player refuses" + std::string(fix);
-    }
-    ImageData* image = ImageLibrary::instance().loadImage(path.c_str(), "");
-    if (!image)
-        return "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a "
-               "side)";
-    const uint32_t bits = image->bitsPerPixel;
-    freeImage(image);
-    if (bits != 24 && bits != 32)
-        return "has " + std::to_string(bits) + " bits per pixel, which the player refuses" + std::string(fix);
-    return std::string();
+    return findings::pictureProblem(path);
 }
 
 bool DemoCheck::onPicture(const std::string& name, const std::string& directory) {
@@ -311,7 +228,16 @@ bool DemoCheck::onPicture(const std::string& name, const std::string& directory)
     quiet_ = true;
     std::string why = pictureProblem(path);
     quiet_ = wasQuiet;
-    if (why.empty()) return true;
+    if (why.empty()) {
+        const ImageLoadReport& load = ImageLibrary::instance().lastLoad();
+        if (load.muchTrailingData())
+            add(contextLine(), false,
+                "picture " + path + " has " + std::to_string(load.trailingBytes()) +
+                    " bytes after its end (trailing data, never shown; the picture itself is " +
+                    std::to_string(load.pictureBytes) + " bytes)",
+                "picture trailing data");
+        return true;
+    }
     // A model import that put the scene's textures beside it, where the player does not look.
     const std::string beside = "data/scenes/" + name;
     if (directory == "data/textures/" && why == "is missing" && dataFileOpens(beside))
@@ -323,33 +249,16 @@ bool DemoCheck::onPicture(const std::string& name, const std::string& directory)
 }
 
 // The music beside the demo: refused like the player refuses it, its length learnt without reading
-// it whole. Its length in ms; 0 when there is none or it cannot be read.
+// what follows its last page. Its length in ms; 0 when there is none or it cannot be read.
 int DemoCheck::checkMusic(const std::filesystem::path& music) {
     const std::string name = music.filename().string();
     std::string why;
-    const int fd = platform::openRegularFile(music.c_str(), &why);
-    if (fd < 0) {
+    OggVorbis_File vf;
+    if (!sound::openMusicFile(music.c_str(), &vf, &why)) {
         if (errno == ENODEV || errno == EISDIR)
             addFile(name, true, why + ": the player refuses it and plays the demo in silence");
-        return 0;
-    }
-    LimitedFile source;
-    source.file = fdopen(fd, "rb");
-    if (!source.file) {
-        ::close(fd);
-        return 0;
-    }
-    OggVorbis_File vf;
-    const ov_callbacks callbacks = {limitedRead, limitedSeek,
-                                    [](void* s) { return std::fclose(static_cast<LimitedFile*>(s)->file); },
-                                    limitedTell};
-    if (ov_open_callbacks(&source, &vf, nullptr, 0, callbacks) != 0) {
-        std::fclose(source.file);
-        addFile(name, false,
-                source.spent
-                    ? "the end of its Ogg Vorbis stream is not found within 16 MiB of reading (a damaged or "
-                      "padded file): the player reads all of it before the demo starts"
-                    : "not Ogg Vorbis music the player can play: the demo plays in silence");
+        else if (errno == EINVAL)
+            addFile(name, false, "not Ogg Vorbis music the player can play: the demo plays in silence");
         return 0;
     }
     const double total = ov_time_total(&vf, -1);
@@ -594,7 +503,11 @@ int DemoCheck::run(const char* toolName, const std::string& path, const char* pa
     }
     tool::endOnStopSignals();
     const std::string archive = demo.path.string();
-    if (fromArchive_) setDataArchive(archive.c_str(), password);
+    // A folder demo names only files inside its folder, as a packed one only members of its archive.
+    if (fromArchive_)
+        setDataArchive(archive.c_str(), password);
+    else
+        setDataFolder(".");
 
     active = this;
     struct Detach {
