@@ -363,6 +363,7 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
              suggest::closest(variableName, names));
     }
 
+    timeline.back().variable = variableName;
     if (variable->stringValued) {
         variable->addKey(line.text, time);
         return;
@@ -377,7 +378,17 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
         }
     }
     // Outside the timeline numbers set nothing; in it, fractions become value indices.
-    if (!timelineMode) return;
+    if (!timelineMode) {
+        note(statementLine, ScriptFinding::Severity::Warning,
+             "`SIGNAL " + effectName + " " + variableName +
+                 "` with a number keys nothing before __TIMELINE__: put it after that word",
+             ScriptFinding::Player::Skips);
+        return;
+    }
+    if (line.text.empty()) {
+        timeline.back().keyed = true;
+        timeline.back().value = v;
+    }
     if (variable->count > 1) v = v * static_cast<float>(variable->count - 1);
     variable->addKey(v, time);
 }
@@ -416,7 +427,12 @@ void ScriptLoader::timelineStatement(const std::string& first) {
     const std::string command = takeWord();
     const int commandLine = currentLine();
     const std::string effectName = readWord();
-    timeline.push_back(TimelineLine{statementLine, time, command, effectName});
+    TimelineLine seen;
+    seen.line = statementLine;
+    seen.time = time;
+    seen.command = command;
+    seen.effect = effectName;
+    timeline.push_back(std::move(seen));
 
     if (command == "BEGIN" || command == "b") {
         requireEffect(effectName)->activeTrack.addKey(1.0f, time);
@@ -549,6 +565,8 @@ void ScriptLoader::clearTimeline() {
     inserts.clear();
     lengthLine = 0;
     endLine = 0;
+    startLine = 0;
+    statements = 0;
 }
 
 void ScriptLoader::load(const char* fileName) {
@@ -614,6 +632,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     int beat = 100;
     timeOffset = 0;
     bool inComment = false;
+    int commentLine = 0;
     setupMode = false;
     timelineMode = false;
     unknown = UnknownWord();
@@ -632,6 +651,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         }
         if (word.find("/*") != std::string::npos) {
             inComment = true;
+            commentLine = currentLine();
             restOfLine();
             continue;
         }
@@ -644,6 +664,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         // A statement at the start of a line: the words of an unknown command's line went through.
         if (unknown.active && startsItsLine(wordStart)) skippedUnknownWord();
         statementLine = currentLine();
+        ++statements;
         if (word == "__HEADER__" || word == "__DEFS__") {
         } else if (word == "__SETUP__") {
             setupMode = true;
@@ -653,6 +674,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             break;
         } else if (word == "DEMO_START") {
             demoStart = readExpression(readWord(), "DEMO_START");
+            startLine = statementLine;
         } else if (word == "DEMO_END") {
             demoEnd = readExpression(readWord(), "DEMO_END");
             trackEndTime = demoEnd;
@@ -694,6 +716,9 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     }
 
     if (unknown.active) skippedUnknownWord();
+    if (inComment)
+        note(commentLine, ScriptFinding::Severity::Error,
+             "the /* comment opened here is never closed: the player ignores the rest of the script");
 
     for (Effect* effect : effectList->effects()) {
         effect->activeTrack.compact();

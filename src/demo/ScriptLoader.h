@@ -55,6 +55,10 @@ class ScriptLoader {
         int time = 0; // ms, TIMEOFFSET included
         std::string command;
         std::string effect;
+        // A SIGNAL line: the variable, and whether its number (as written, before any scaling) keyed it.
+        std::string variable;
+        bool keyed = false;
+        float value = 0.0f;
     };
     const std::vector<TimelineLine>& timelineLines() const { return timeline; }
     // The line of each INSERT_EFFECT, in the order of the effect list.
@@ -63,6 +67,10 @@ class ScriptLoader {
     int demoLengthLine() const { return lengthLine; }
     // The line of the last DEMO_END; 0 without one.
     int demoEndLine() const { return endLine; }
+    // The line of the last DEMO_START; 0 without one.
+    int demoStartLine() const { return startLine; }
+    // Statements the last load read (comments and blank space are none).
+    int statementCount() const { return statements; }
 
   private:
     void clearTimeline();
@@ -127,6 +135,8 @@ class ScriptLoader {
     int firstTrackLine = 0; // line of the first INSERT_EFFECT
     int lengthLine = 0;
     int endLine = 0;
+    int startLine = 0;
+    int statements = 0;
     int statementLine = 0;  // line of the statement being read
     size_t wordStart = 0;   // where the word taken last starts
     bool textEnded = false; // the last word read was the empty one at the end of the text

@@ -11,9 +11,11 @@
 #include "resources/ImageLibrary.h"
 #include "resources/Texture.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
+#include <memory>
 
 namespace findings {
 
@@ -74,24 +76,35 @@ std::string authorText(const std::string& reportText) {
 
 std::string missingFile(const std::string& name) {
     if (dataArchiveIsSet()) return "is not in the archive (or the password is wrong)";
-    std::error_code ec;
-    return std::filesystem::exists(name, ec) ? "cannot be read" : "is missing";
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0) return "is missing";
+    if (S_ISLNK(st.st_mode) && ::stat(name.c_str(), &st) != 0)
+        return errno == ELOOP ? "is a link that leads back to itself (a loop of links)"
+                              : "is a link to a file that is missing";
+    if (S_ISDIR(st.st_mode)) return "is a folder, not a file";
+    if (!S_ISREG(st.st_mode)) return "is not a regular file (a FIFO or device), which the player refuses";
+    // The open's own reason (outside the demo folder, not readable, too large) says more.
+    const std::string& why = DataFile::lastFailure();
+    return why.empty() || why == "is missing" ? "cannot be read" : why;
 }
 
 std::string pictureProblem(const std::string& path, bool decode) {
     // Looked up first: opening a member the archive lacks would show the archive's message again.
     if (DataFile::sizeOf(path.c_str()) < 0) return missingFile(path);
-    DataFile file(path.c_str());
-    if (!file.isOpen()) return missingFile(path);
-    if (file.getSize() == 0) return "is empty";
+    // Only the header is read here: the file may be far longer than its picture.
+    std::unique_ptr<DataFile> file(DataFile::openStream(path.c_str()));
+    if (!file) return missingFile(path);
+    if (file->getSize() == 0) return "is empty";
     std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
     std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
     if (ending != ".png" && ending != ".jpg")
         return "is neither a .png nor a .jpg file, the only pictures loaded";
     const char* fix = ": write it as 8-bit RGB or RGBA, e.g. ImageMagick `PNG24:`/`PNG32:`";
-    const unsigned char* d = file.getData();
+    unsigned char d[26] = {};
+    const bool whole = file->read(d, 1, sizeof(d)) == sizeof(d);
+    file.reset();
     static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (file.getSize() >= 26 && std::equal(kPng, kPng + 8, d) && std::string(d + 12, d + 16) == "IHDR") {
+    if (whole && std::equal(kPng, kPng + 8, d) && std::string(d + 12, d + 16) == "IHDR") {
         const int depth = d[24];
         const int colourType = d[25];
         if (colourType == 3) return "is a palette PNG, which the player refuses" + std::string(fix);
@@ -102,9 +115,12 @@ std::string pictureProblem(const std::string& path, bool decode) {
     }
     const char* undecodable =
         "cannot be decoded (damaged, cut short, another format under this name, or over 8192 pixels a side)";
-    if (!decode) return undecodable;
-    ImageData* image = ImageLibrary::instance().loadImage(path.c_str(), "");
-    if (!image) return undecodable;
+    // Without decoding, the load that has just failed says why.
+    ImageData* image = decode ? ImageLibrary::instance().loadImage(path.c_str(), "") : nullptr;
+    if (!image) {
+        const std::string& why = ImageLibrary::instance().lastLoad().failure;
+        return why.empty() ? undecodable : why;
+    }
     const uint32_t bits = image->bitsPerPixel;
     freeImage(image);
     if (bits != 24 && bits != 32)

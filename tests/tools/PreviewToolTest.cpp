@@ -482,8 +482,8 @@ __TIMELINE__
     ASSERT_TRUE(preview.running()) << preview.err();
     EXPECT_EQ(centre(grabWindow(preview.window, 800, 600)), (std::array<int, 3>{0, 0, 255}));
     writeFile(picture, "not a picture");
-    title = waitForTitle(preview.window, {"cannot be decoded"}, 20000);
-    EXPECT_NE(title.find("ERROR data/images/colour.png: cannot be decoded"), std::string::npos) << title;
+    title = waitForTitle(preview.window, {"is not a PNG file"}, 20000);
+    EXPECT_NE(title.find("ERROR data/images/colour.png: is not a PNG file"), std::string::npos) << title;
 
     // Mended: shown, and the error leaves the title.
     savePicture(picture, {255, 255, 0});

@@ -20,6 +20,7 @@
 #include "capture/Outputs.h"
 #include "capture/VideoPipe.h"
 #include "common/DemoLocation.h"
+#include "common/Printable.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
 #include "host/Findings.h"
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
     musicFileName = music.string();
     const bool musicPresent = fs::is_regular_file(music, ec);
     if (!musicPresent)
-        fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
+        fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n",
+                tool::printable(music.string()).c_str());
 
     // What is wrong with the demo, once each with its script line, as the player says it.
     findings::Collector findings(findings::Collector::Mode::Player, [](const findings::Finding& f) {
@@ -106,7 +108,7 @@ int main(int argc, char** argv) {
     bool haveMusic = musicEnabled && musicPresent;
     if (haveMusic && !tesselMusic.hasStream()) {
         fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n",
-                music.c_str());
+                tool::printable(music.string()).c_str());
         haveMusic = false;
     }
 

@@ -4,6 +4,7 @@
 #include "preview/Preview.h"
 
 #include "base/Report.h"
+#include "common/Printable.h"
 #include "demo/ScriptLoader.h"
 #include "resources/Texture.h"
 
@@ -46,7 +47,7 @@ void Preview::followEdit() {
     preview::EditFollower::Edit edit;
     if (edits.poll(edit)) {
         for (const std::string& file : edit.files)
-            fprintf(stderr, "holdfast-preview: %s changed\n", file.c_str());
+            fprintf(stderr, "holdfast-preview: %s changed\n", tool::printable(file).c_str());
         if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
         if (unsettled) { // tried again with this edit
             for (const std::string& file : unsettled->files)
@@ -199,7 +200,7 @@ void Preview::showProblem(const ScriptProblem& failure) {
 
 void Preview::say(const findings::Finding& finding, std::set<std::string>& said) {
     const std::string line = findings::format(finding);
-    if (said.insert(line).second) fprintf(stderr, "holdfast-preview: %s\n", line.c_str());
+    if (said.insert(line).second) fprintf(stderr, "holdfast-preview: %s\n", tool::printable(line).c_str());
 }
 
 void Preview::heard(const findings::Finding& finding) {
