@@ -22,7 +22,10 @@
 #     row 0xFFFFFFFF and to 2147483000 ms with DEMO_LENGTH 2147483647, a save onto a read-only script;
 #   - the preview's file watching and reloads (bench/reliability/preview-watch.py drives each, with
 #     at least 300 s): a loop of links under data/, more file events than the system queues, data/
-#     deleted and made again, ten saves alternating 500 pictures and one, a reload failing half way.
+#     deleted and made again, ten saves alternating 500 pictures and one, a reload failing half way;
+#   - holdfast-script --check on music that is a FIFO or 1 s of music padded to 4 GB, 1 000 000
+#     timed signals, 200 000 keys outside their values, 100 000 missing pictures, a file name with
+#     a newline and an escape, and a SIGINT in the middle (bench/reliability/checker-cases.sh).
 # holdfast-scene info reads each scene file; the player plays it from a packed demo; the morph and
 # program cases run through holdfast-capture on a demo folder (the same loaders, no archive); the
 # data-file cases run through holdfast-script --check and the player or holdfast-capture.
@@ -36,7 +39,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-    sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -330,6 +333,8 @@ rocket_case "the editor's cursor at row 0xFFFFFFFF, DEMO_LENGTH 2147483647" \
 rocket_case "the editor's cursor at 2147483000 ms, DEMO_LENGTH 2147483647" \
     "a frame at least every second, input read" row-far
 rocket_case "the editor saves onto a read-only (0444) script" "refused, the script as it was" read-only-save
+# The checker against demos that once blocked it, made it crawl or forged its output.
+. "$root/bench/reliability/checker-cases.sh"
 
 # The preview's file watching and reloads, each case a paused preview driven by
 # bench/reliability/preview-watch.py (which says whether the goal was met).
@@ -379,6 +384,12 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "\`bench/reliability/rocket-hostile.py\`; their outcome is that script's line, with the preview's"
     echo "own peak memory (VmHWM), its frame rate under llvmpipe and the longest time it went without"
     echo "presenting a frame; their seconds and peak MB columns are the whole case's (the editor included)."
+    echo "The class \"not a regular file\" puts FIFOs and links to devices where the player and the tools"
+    echo "read and write; the script fails if any of them was replaced. The class \"checker\" runs"
+    echo "\`holdfast-script --check\` on demos that once blocked it, made it crawl or forged its output"
+    echo "(bench/reliability/checker-cases.sh); its outcome is the exit status, the summary line and the"
+    echo "first finding: each kind of finding is listed 100 times and the rest counted, names are printed"
+    echo "escaped, and the music's length is learnt without reading what follows its last page."
     echo "The preview watch cases run a paused \`holdfast-preview\` on a demo folder and do to its files what"
     echo "the case says (\`bench/reliability/preview-watch.py\`); the outcome says whether the goal in the"
     echo "last column was met, with the figures (RSS as \`/proc\` gives it once a reload has settled)."

@@ -93,6 +93,7 @@ enum class Key {
     Up,
     Down,
     G,
+    H,
     Return,
     Backspace,
     Period,

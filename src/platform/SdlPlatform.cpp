@@ -328,6 +328,8 @@ Key keyOf(SDL_Keycode sym) {
         return Key::Down;
     case SDLK_g:
         return Key::G;
+    case SDLK_h:
+        return Key::H;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
         return Key::Return;

@@ -11,6 +11,7 @@
 
 namespace {
 TextureManager::LoadCheck loadCheck = nullptr;
+TextureManager::LoadFailure loadFailure = nullptr;
 bool keepImages = true;
 
 int roundUpPowerOfTwo(int value, int start) {
@@ -244,9 +245,13 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
             delete texture;
         }
     } loading{new Texture(target, GL_RGBA)};
-    if (!loading.texture->loadFromFile(name.c_str(), directory.c_str())) return nullptr;
-    Texture* texture = std::exchange(loading.texture, nullptr);
-    if (!keepImages) texture->dropImage();
+    Texture* texture = nullptr;
+    if (!loading.texture->loadFromFile(name.c_str(), directory.c_str())) {
+        if (loadFailure) loadFailure(name, directory);
+    } else {
+        texture = std::exchange(loading.texture, nullptr);
+        if (!keepImages) texture->dropImage();
+    }
     registerTexture(name, texture);
     return texture;
 }
@@ -254,6 +259,12 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
 bool TextureManager::keepDecodedImages(bool keep) {
     const bool previous = keepImages;
     keepImages = keep;
+    return previous;
+}
+
+TextureManager::LoadFailure TextureManager::setLoadFailure(LoadFailure observer) {
+    LoadFailure previous = loadFailure;
+    loadFailure = observer;
     return previous;
 }
 

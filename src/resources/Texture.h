@@ -135,6 +135,10 @@ class TextureManager : public ResourceManager<Texture> {
     // the load as if the file could not be read. None is installed in the player.
     using LoadCheck = bool (*)(const std::string& name, const std::string& directory);
     static LoadCheck setLoadCheck(LoadCheck check);
+    // Hears of each picture file that could not be loaded, after the load failed (a tool says
+    // why, against the script line that named it). Returns the one it replaces.
+    using LoadFailure = void (*)(const std::string& name, const std::string& directory);
+    static LoadFailure setLoadFailure(LoadFailure observer);
 
   private:
     void releaseFileTexture(const std::string& name);

@@ -590,9 +590,10 @@ TEST(RocketPreview, SaveReplacesOnlyARegularScript) {
     ASSERT_TRUE(editor.ok());
     PrivateDisplay display;
     ASSERT_TRUE(display.ok());
-    const std::string elsewhere = makeTempDir() + "/kept.scr";
-    writeFile(elsewhere, kClearScript);
+    // The link stays inside the demo folder: one that leads out is refused when read.
     const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    const std::string elsewhere = demo + "/kept.scr";
+    writeFile(elsewhere, kClearScript);
     std::filesystem::create_directories(demo + "/data/scripts");
     ASSERT_EQ(symlink(elsewhere.c_str(), script.c_str()), 0);
     Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");

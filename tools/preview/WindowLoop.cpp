@@ -42,13 +42,18 @@ void replayedFrameStart(int t) {
 
 } // namespace
 
-Preview::Preview(DemoEngine& e, int fps, ReplayMode mode, EditFollower& edits)
-    : engine(e), fps(fps), jumpMode(mode), edits(edits) {}
+Preview::Preview(DemoEngine& e, int fps, ReplayMode mode, EditFollower& edits, findings::Collector& found)
+    : engine(e), fps(fps), jumpMode(mode), edits(edits), collector(found) {
+    // What the load found was said as it was heard.
+    for (const findings::Finding& f : collector.findings())
+        said.insert(findings::format(f));
+    publishFindings();
+}
 
 // The script the loading sequence just loaded becomes the one jumps replay.
 bool Preview::adoptLoadedScript() {
-    ScriptProblem problem;
-    if (!readScript(kScriptName, script, problem)) return false;
+    ScriptProblem failure;
+    if (!readScript(kScriptName, script, failure)) return false;
     sections = timelineSections(script, scriptLoader.defined());
     return true;
 }
@@ -63,9 +68,13 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
     jumpFromEditor = false;
     int64_t target = clampTime(t);
     const int64_t asked = target;
-    ScriptProblem problem;
-    if (!loadScript(script, problem)) { // the last good script: only fails if the data changed under it
-        showProblem(problem);
+    ScriptProblem failure;
+    // The last good script, whose findings are known: only fails if the data changed under it.
+    collector.pause(true);
+    const bool loaded = loadScript(script, failure);
+    collector.pause(false);
+    if (!loaded) {
+        showProblem(failure);
         return;
     }
     if (rocket) rocket->effectsLoaded(); // the new effects follow the editor's tracks
@@ -84,8 +93,11 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
     for (;;) {
         const int64_t firstDrawn = firstDrawnFrame(grid.frameAt(target), drawn);
         if (stepped > firstDrawn) { // taken back before what is stepped: from the start again
-            if (!loadScript(script, problem)) {
-                showProblem(problem);
+            collector.pause(true);
+            const bool again = loadScript(script, failure);
+            collector.pause(false);
+            if (!again) {
+                showProblem(failure);
                 abandoned = true;
                 break;
             }
@@ -129,7 +141,7 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
         glReadPixels(0, 0, kWidth, kHeight, GL_RGB, GL_UNSIGNED_BYTE, shown->data());
     }
     keepShownFrame(); // a preview that starts paused pauses after its first jump
-    engine.swapBuffers();
+    present();        // the panel goes over the frame after it was read: never in what is written
     if (rocket) {
         rocket->frameShown(target, false);
         // The editor's cursor follows the preview's own jumps; not the editor's own.
@@ -138,8 +150,9 @@ void Preview::jump(int64_t t, std::vector<unsigned char>* shown, bool interactiv
     anchorTime = target;
     anchorCount = platform::counterNow();
     lastJumpMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
-    fprintf(stderr, "holdfast-preview: jump to %lld ms took %.0f ms\n", static_cast<long long>(target),
-            lastJumpMs);
+    if (!quietJump)
+        fprintf(stderr, "holdfast-preview: jump to %lld ms took %.0f ms\n", static_cast<long long>(target),
+                lastJumpMs);
     titleDirty = true;
 }
 
@@ -198,7 +211,10 @@ void Preview::step() {
     if (playing) {
         int64_t t = now();
         if (looping && t >= loopEnd) {
+            quietJump = loopJumpSaid; // every pass is the same jump
             jump(loopStart);
+            quietJump = false;
+            loopJumpSaid = true;
             t = now();
         }
         if (t > demoRunEnd()) {
@@ -208,7 +224,7 @@ void Preview::step() {
             clearBuffers(0);
             drawFrame(static_cast<int>(t));
             keptFrame.clear();
-            engine.swapBuffers();
+            present();
             if (rocket) rocket->frameShown(t, true);
             ++framesSinceCount;
             if (editToShow) {
@@ -217,9 +233,11 @@ void Preview::step() {
             }
         }
     } else {
-        // Nothing moves: the last frame stays on screen.
+        // Nothing moves: the last frame stays on screen, under the panel as it is now.
+        if (overlay.changed()) repaint();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    publishFindings();
     updateTitle();
 }
 
@@ -243,8 +261,14 @@ void Preview::redraw() {
     clearBuffers(0);
     drawFrame(static_cast<int>(t));
     if (!playing) keepShownFrame();
-    engine.swapBuffers();
+    present();
     if (rocket) rocket->frameShown(t, playing);
+}
+
+// The frame is complete (and kept, if paused): the panel goes over it, and it is shown.
+void Preview::present() {
+    overlay.drawOverFrame(kWidth, kHeight);
+    engine.swapBuffers();
 }
 
 void Preview::keepShownFrame() {
@@ -293,7 +317,7 @@ void Preview::repaint() {
     glPopClientAttrib();
     glPopAttrib();
     if (GLEW_VERSION_2_0) glUseProgram(static_cast<GLuint>(program));
-    engine.swapBuffers();
+    present();
 }
 
 void Preview::showJumpProgress(int64_t frame, int64_t frames) {

@@ -12,6 +12,7 @@
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
 // file, its textures where the player will look for them (or in DIR).
 #include "archive/DataFile.h"
+#include "common/Printable.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
 #include "scene/SceneJson.h"
@@ -85,7 +86,7 @@ int import(int argc, char** argv) {
     options.output = files[1];
     std::string error;
     const int status = sceneimport::importScene(options, error);
-    if (status != 0) std::fprintf(stderr, "holdfast-scene: %s\n", error.c_str());
+    if (status != 0) std::fprintf(stderr, "holdfast-scene: %s\n", tool::printable(error).c_str());
     return status;
 }
 
@@ -128,13 +129,14 @@ int main(int argc, char** argv) {
 
     DataFile file(scene);
     if (!file.isOpen()) {
-        std::fprintf(stderr, "holdfast-scene: cannot open %s\n", scene);
+        std::fprintf(stderr, "holdfast-scene: cannot open %s\n", tool::printable(scene).c_str());
         return 1;
     }
     SceneFile parsed;
     ReadResult result = readScene(file.getData(), file.getSize(), parsed);
     if (!result) {
-        std::fprintf(stderr, "holdfast-scene: %s: %s\n", scene, result.message.c_str());
+        std::fprintf(stderr, "holdfast-scene: %s: %s\n", tool::printable(scene).c_str(),
+                     tool::printable(result.message).c_str());
         return 1;
     }
     const std::string json = sceneJson(scene, parsed, frame);
