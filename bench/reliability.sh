@@ -19,7 +19,10 @@
 #     a music.ogg padded to 4 GB, and a FIFO as the music;
 #   - holdfast-preview --rocket on the bundled demo against a hostile editor
 #     (bench/reliability/rocket-hostile.py): 10 000 000 keys on falling rows, a cursor moved to
-#     row 0xFFFFFFFF and to 2147483000 ms with DEMO_LENGTH 2147483647, a save onto a read-only script.
+#     row 0xFFFFFFFF and to 2147483000 ms with DEMO_LENGTH 2147483647, a save onto a read-only script;
+#   - the preview's file watching and reloads (bench/reliability/preview-watch.py drives each, with
+#     at least 300 s): a loop of links under data/, more file events than the system queues, data/
+#     deleted and made again, ten saves alternating 500 pictures and one, a reload failing half way;
 #   - holdfast-script --check on music that is a FIFO or 1 s of music padded to 4 GB, 1 000 000
 #     timed signals, 200 000 keys outside their values, 100 000 missing pictures, a file name with
 #     a newline and an escape, and a SIGINT in the middle (bench/reliability/checker-cases.sh).
@@ -36,7 +39,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
-    sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,38p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -85,11 +88,14 @@ run() {
     # The first report about the input (start-up notes such as a missing music file are not); the
     # checker's findings come on stdout.
     said=$(cat "$err" "$out" | grep -v "no music at" |
-        grep -m1 -E "^rocket-hostile|regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation|Data file|picture|Music|: (error|warning): |Image" |
+        grep -m1 -E "^preview watch: |^rocket-hostile|regular file|Scene file|Morph data|morphdata|Texture|DOF|^holdfast-scene:|scene|GL error|assert|Sanitizer|bad_alloc|terminate|Segmentation|Data file|picture|Music|: (error|warning): |Image" |
         sed -e 's/^error: [^ ]* //' -e "s|$tmp/[^/]*/||g" -e 's/|/\\|/g' | cut -c1-480 || true)
     local outcome
+    # The preview watch driver words its own outcome.
+    local own=${said#preview watch: }
     case $rc in
-    0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"} ;;
+    0) outcome=${said:+"reported, the run went on: $said"} outcome=${outcome:-"ran, nothing reported"}
+       if [ "$own" != "$said" ]; then outcome="ran: $own"; fi ;;
     124 | 137) outcome="timed out after ${seconds_limit} s" ;;
     1 | 2) outcome="refused (exit $rc): $said" ;;
     *) outcome="**crashed (exit $rc)**: $said"; crashes=$((crashes + 1)) ;;
@@ -330,13 +336,28 @@ rocket_case "the editor saves onto a read-only (0444) script" "refused, the scri
 # The checker against demos that once blocked it, made it crawl or forged its output.
 . "$root/bench/reliability/checker-cases.sh"
 
+# The preview's file watching and reloads, each case a paused preview driven by
+# bench/reliability/preview-watch.py (which says whether the goal was met).
+watch_case() {
+    local case=$1 what=$2 goal=$3 dir="$tmp/watch-$1"
+    mkdir -p "$dir"
+    RUN_LIMIT=$((limit > 300 ? limit : 300)) run "preview watch" "$what" "$goal" "$dir" \
+        "$root/bench/reliability/preview-watch.py" "$case" "$bin/holdfast-preview" "$dir"
+}
+watch_case loop "data/ holds l1 -> .. and l2 -> .." "first frame within 5 s"
+watch_case overflow "more file events than the system queues (the preview stopped), then a save" "the save shows by itself"
+watch_case recreated "data/ deleted and made again with another script" "the new script shows by itself"
+watch_case memory "ten saves alternating between 500 other 256 x 256 pictures and one" \
+    "RSS within 10 % of the first; after a reload within 10 % of a fresh start"
+watch_case failed "a reload that loads 499 pictures and fails on the 500th" "RSS within 10 % of before"
+
 took=$(($(date +%s) - started))
 commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
 {
     echo "# Reliability"
     echo
     echo "Tried by \`bench/reliability.sh\` on $(date -u '+%Y-%m-%d %H:%M') UTC, commit $commit: $runs runs, each under a"
-    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit (240 s for the Rocket cases); $crashes crashed."
+    echo "${cap_mb} MB address-space cap (\`ulimit -v\`) and a ${limit} s time limit (240 s for the Rocket cases, 300 s for the preview watch cases); $crashes crashed."
     echo "The run took ${took} s; load average (1, 5, 15 min) afterwards: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo "Machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(nproc) cores; Xvfb with Mesa llvmpipe."
     echo
@@ -369,6 +390,9 @@ commit=$(git -C "$root" rev-parse --short HEAD 2> /dev/null || echo unknown)
     echo "(bench/reliability/checker-cases.sh); its outcome is the exit status, the summary line and the"
     echo "first finding: each kind of finding is listed 100 times and the rest counted, names are printed"
     echo "escaped, and the music's length is learnt without reading what follows its last page."
+    echo "The preview watch cases run a paused \`holdfast-preview\` on a demo folder and do to its files what"
+    echo "the case says (\`bench/reliability/preview-watch.py\`); the outcome says whether the goal in the"
+    echo "last column was met, with the figures (RSS as \`/proc\` gives it once a reload has settled)."
     echo
     echo "| class | case | run by | outcome (first report) | seconds | peak MB | limit |"
     echo "|---|---|---|---|---|---|---|"

@@ -126,6 +126,11 @@ void postQuit();
 // Hands the heap's free pages back to the system (after loading, whose temporary buffers would
 // otherwise stay resident for the whole run). Nothing where the C library can't.
 void returnFreeMemory();
+// From now on every large block (a decoded picture, a texture's storage) is mapped on its own and
+// goes back to the system when freed, instead of the C library keeping such blocks in the heap
+// once one has been freed, where a program that loads and lets go of many pictures (the preview,
+// reloading) fragments it for good. Nothing where the C library can't.
+void returnLargeBlocksAtOnce();
 
 // ---- time ----------------------------------------------------------------
 int64_t counterFrequency();

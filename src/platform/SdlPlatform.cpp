@@ -403,6 +403,13 @@ void returnFreeMemory() {
 #endif
 }
 
+void returnLargeBlocksAtOnce() {
+#ifdef __GLIBC__
+    // Setting the threshold at all stops glibc from raising it after each free of a mapped block.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
 // steady_clock needs no initialisation, so the demo clock can be built before main runs.
 // Ticks of 100 ns: the clock multiplies tick counts by 1000 in 64 bits, which at nanosecond
 // ticks would overflow once the counter (time since boot) passes about 106 days.

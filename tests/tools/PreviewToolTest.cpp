@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -783,5 +784,109 @@ __TIMELINE__
     EXPECT_EQ(preview.err().find("error"), std::string::npos) << preview.err();
     EXPECT_EQ(windowTitle(preview.window).find("ERROR"), std::string::npos);
     EXPECT_EQ(panelText(grabWindow(preview.window, 800, 600)), "");
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+namespace {
+// A one-colour Clear, the whole frame.
+std::string clearScript(const std::string& red, const std::string& green, const std::string& blue) {
+    return "__HEADER__\nDEMO_START 0\nDEMO_END 200000\n__DEFS__\nINSERT_EFFECT Clear\n__TIMELINE__\n0 BEGIN "
+           "Clear\n0 SIGNAL Clear Red " +
+           red + "\n0 SIGNAL Clear Green " + green + "\n0 SIGNAL Clear Blue " + blue + "\n";
+}
+
+// Waits up to 20 s for `part` in the preview's stderr.
+bool waitForErr(const Preview& preview, const std::string& part) {
+    for (int i = 0; i < 800 && preview.err().find(part) == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    return preview.err().find(part) != std::string::npos;
+}
+} // namespace
+
+// The watch never stops silently: links under data/ that lead back up are watched once (the first
+// frame shows, the loop is said), a save made while more file events came than the system queues
+// (the preview stopped meanwhile) still shows, and so does one after data/ was deleted and made
+// again.
+TEST(PreviewTool, EditsShowAfterALinkLoopLostEventsAndARecreatedDataFolder) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    namespace fs = std::filesystem;
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    writeFile(script, clearScript("1", "0", "0"));
+    fs::create_directory_symlink("..", demo + "/data/l1");
+    fs::create_directory_symlink("..", demo + "/data/l2");
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    EXPECT_TRUE(waitForErr(preview, "(links make a loop): each folder is watched once")) << preview.err();
+
+    kill(preview.pid, SIGSTOP);
+    const long queue = std::stol(readFile("/proc/sys/fs/inotify/max_queued_events"));
+    ASSERT_LT(queue, 1 << 20);
+    const std::string names[2] = {demo + "/data/a", demo + "/data/b"};
+    for (long i = 0; i <= queue; ++i) // each open for writing and close is one event
+        close(open(names[i % 2].c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    writeFile(script, clearScript("0", "1", "0"));
+    kill(preview.pid, SIGCONT);
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 0}), (std::array<int, 3>{0, 255, 0})) << preview.err();
+    EXPECT_NE(preview.err().find("the system dropped file events"), std::string::npos) << preview.err();
+
+    fs::remove_all(demo + "/data");
+    EXPECT_TRUE(waitForErr(preview, "data is gone")) << preview.err();
+    writeFile(script, clearScript("0", "0", "1"));
+    EXPECT_EQ(waitForCentre(preview.window, {0, 0, 255}), (std::array<int, 3>{0, 0, 255})) << preview.err();
+    EXPECT_NE(preview.err().find("data is back and watched again"), std::string::npos) << preview.err();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// A saved shader goes into the running effect: the next frame draws with it, without a script
+// reload or a jump. A save the driver refuses keeps the last good program drawing, with the
+// driver's message in the title, until the file builds again.
+TEST(PreviewTool, ASavedShaderIsReloadedInPlace) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), program = demo + "/data/shaders/colour.frag";
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_START 0
+DEMO_END 200000
+__DEFS__
+INSERT_EFFECT Shader1
+__SETUP__
+0 SIGNAL Shader1 Datafile "data/shaders/colour.frag"
+__TIMELINE__
+0 BEGIN Shader1
+)");
+    const auto save = [&](const std::string& colour) {
+        writeFile(program + ".new",
+                  "void mainImage(out vec4 fragColor, in vec2 fragCoord)\n{\n    fragColor = " + colour +
+                      ";\n}\n");
+        std::filesystem::rename(program + ".new", program);
+    };
+    save("vec4(1.0, 0.0, 0.0, 1.0)");
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    Preview preview(demo, "--at 1000");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    EXPECT_EQ(waitForCentre(preview.window, {255, 0, 0}), (std::array<int, 3>{255, 0, 0})) << preview.err();
+    const size_t jumps = count(preview.err(), "jump to");
+
+    save("vec4(0.0, 1.0, 0.0, 1.0)");
+    EXPECT_EQ(waitForCentre(preview.window, {0, 255, 0}), (std::array<int, 3>{0, 255, 0})) << preview.err();
+    EXPECT_TRUE(waitForErr(preview, "the edit shows")) << preview.err();
+
+    save("vec4(0.0, 0.0, 1.0, 1.0) +");
+    std::string title = waitForTitle(preview.window, {"ERROR"}, 20000);
+    EXPECT_NE(title.find("ERROR data/shaders/colour.frag:3: error"), std::string::npos) << title;
+    EXPECT_NE(waitForPanel(preview.window, "the last good program draws on").find("colour.frag:3: error"),
+              std::string::npos);
+    EXPECT_EQ(centre(grabWindow(preview.window, 800, 600)), (std::array<int, 3>{0, 255, 0}));
+    ASSERT_TRUE(preview.running()) << preview.err();
+
+    save("vec4(0.0, 0.0, 1.0, 1.0)");
+    EXPECT_EQ(waitForCentre(preview.window, {0, 0, 255}), (std::array<int, 3>{0, 0, 255})) << preview.err();
+    title = waitForTitleWithout(preview.window, "ERROR");
+    EXPECT_EQ(title.find("ERROR"), std::string::npos) << title;
+    EXPECT_EQ(preview.err().find("script reloaded"), std::string::npos) << preview.err();
+    EXPECT_EQ(count(preview.err(), "jump to"), jumps) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }

@@ -63,6 +63,8 @@ void Preview::updateTitle() {
         title += " | ERROR " + firstError->file +
                  (firstError->line > 0 ? ":" + std::to_string(firstError->line) : std::string()) + ": " +
                  firstError->text;
+    else if (!shaderRefusal.empty())
+        title += " | ERROR " + shaderRefusal;
     else if (warnings)
         title += " | " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
     platform::setWindowTitle(engine.getWindow(), title.c_str());

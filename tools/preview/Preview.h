@@ -54,6 +54,13 @@ class Preview : public rocket::Transport {
     // where it is (so the frame is the one a player would show).
     void followEdit();
     void handleKey(platform::Key key);
+    // What the preview tells its author besides the demo's own errors, on stderr and on screen;
+    // an empty text takes the kind's message off the screen.
+    enum class Notice {
+        Watch,  // the file watch: what it cannot follow, and that it goes on
+        Shader, // a saved shader the driver refused (the last good program draws on)
+    };
+    void notifyAuthor(Notice kind, const std::string& text);
     // One turn of the loop: events, edits on disk, a due jump, a frame when playing, the title.
     void step();
 
@@ -75,6 +82,9 @@ class Preview : public rocket::Transport {
     // them (an edit's first try: the file may be half written).
     bool reloadPictures(const std::vector<std::string>& pictures, bool allPictures,
                         std::vector<std::string>* unreadable = nullptr);
+    // When every file is the program of a shader effect running now: each read again into its
+    // effect, no jump; true then (also when the driver refused one).
+    bool reloadShaders(const EditFollower::Edit& edit);
     bool readScriptAgain();
     // Reloads what an edit touched; `firstTry`: a picture that cannot be read waits for the file to
     // settle before it is reported.
@@ -116,6 +126,7 @@ class Preview : public rocket::Transport {
     std::vector<std::string> holding;                  // pictures whose failures wait for the file to settle
     std::optional<EditFollower::Edit> unsettled;       // the edit to try again once they have
     std::chrono::steady_clock::time_point unsettledAt; // when its first try failed
+    std::string shaderRefusal; // a saved program the driver refused: its first line, for the title
     std::optional<EditFollower::Edit> editToShow;
     bool typing = false;
     bool typedProblem = false;

@@ -5,7 +5,10 @@
 
 #include "base/Report.h"
 #include "common/Printable.h"
+#include "demo/DemoState.h"
+#include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
+#include "effects/ShaderEffect.h"
 #include "resources/Texture.h"
 
 #include <sys/stat.h>
@@ -44,11 +47,24 @@ bool Preview::reload(const std::vector<std::string>& pictures, bool allPictures)
 // Reloads what an edit on disk touched, without a key, and tries again what could not be read
 // right after the edit once its files have settled.
 void Preview::followEdit() {
+    for (const EditFollower::Notice& notice : edits.notices())
+        notifyAuthor(Notice::Watch, notice.text);
     preview::EditFollower::Edit edit;
     if (edits.poll(edit)) {
         for (const std::string& file : edit.files)
             fprintf(stderr, "holdfast-preview: %s changed\n", tool::printable(file).c_str());
         if (edit.archive) fprintf(stderr, "holdfast-preview: the archive changed\n");
+        if (edit.everything) {
+            // Which files changed is unknown: all of them are read again, as R does.
+            fprintf(stderr, "holdfast-preview: the system dropped file events (more came at once than its "
+                            "queue holds): reading everything again\n");
+            unsettled.reset();
+            holding.clear();
+            if (reload({}, true)) reportEditShown(edit);
+            publishFindings();
+            return;
+        }
+        if (reloadShaders(edit)) return;
         if (unsettled) { // tried again with this edit
             for (const std::string& file : unsettled->files)
                 if (!contains(edit.files, file)) edit.files.push_back(file);
@@ -151,14 +167,65 @@ bool Preview::reloadPictures(const std::vector<std::string>& pictures, bool allP
     return true;
 }
 
+// A saved shader program goes into the effects that draw it: the next frame draws with it, and
+// one the driver refuses leaves the last good program drawing, with the driver's message.
+bool Preview::reloadShaders(const EditFollower::Edit& edit) {
+    if (edit.archive || edit.everything || edit.files.empty() || !effectList) return false;
+    std::vector<ShaderEffect*> programs;
+    for (const std::string& file : edit.files) {
+        bool drawn = false;
+        for (Effect* effect : effectList->effects()) {
+            auto* shader = dynamic_cast<ShaderEffect*>(effect);
+            if (shader && shader->programFile() == file) {
+                programs.push_back(shader);
+                drawn = true;
+            }
+        }
+        if (!drawn) return false;
+    }
+    std::string refused;
+    for (ShaderEffect* shader : programs) {
+        const std::string why = shader->reloadProgram();
+        if (!why.empty() && refused.find(why) == std::string::npos)
+            refused += (refused.empty() ? "" : "\n") + why;
+    }
+    if (!refused.empty()) {
+        notifyAuthor(Notice::Shader, refused);
+        return true;
+    }
+    notifyAuthor(Notice::Shader, "");
+    for (const std::string& file : edit.files)
+        fprintf(stderr, "holdfast-preview: %s reloaded\n", tool::printable(file).c_str());
+    if (playing) {
+        editToShow = edit; // reported with the next frame
+        return true;
+    }
+    redraw(); // paused: the frame on screen again, with the new program
+    reportEditShown(edit);
+    return true;
+}
+
 // The script with everything it loads (a picture the demo has not loaded yet, missing so
-// far, comes with it), and a jump to where the preview is.
+// far, comes with it), and a jump to where the preview is. The pictures that only the old version
+// named go, and so does all a failed load read: a preview reloading all day holds what its
+// script shows, as a fresh start on it does.
 bool Preview::readScriptAgain() {
     collector.clear();
     problem.reset();
     std::string text;
     ScriptProblem failure;
+    TextureManager& textures = TextureManager::instance();
+    textures.markFileTextures();
+    // As in the loading sequence: a picture's decoded copy goes once it is uploaded.
+    const bool keptImages = TextureManager::keepDecodedImages(false);
+    // What a failed load read goes again.
+    const auto dropFailedLoad = [&] {
+        TextureManager::keepDecodedImages(keptImages);
+        textures.releaseUnmarked();
+        platform::returnFreeMemory();
+    };
     if (!readScript(kScriptName, text, failure)) {
+        dropFailedLoad();
         findings::Finding f;
         f.file = kScriptName;
         f.error = true;
@@ -169,6 +236,7 @@ bool Preview::readScriptAgain() {
         return false;
     }
     if (!loadScript(text, failure)) {
+        dropFailedLoad();
         showProblem(failure);
         fprintf(stderr, "holdfast-preview: not reloaded: the demo keeps running as it was\n");
         publishFindings();
@@ -176,12 +244,40 @@ bool Preview::readScriptAgain() {
     }
     script = text;
     sections = timelineSections(script, scriptLoader.defined());
+    notifyAuthor(Notice::Shader, ""); // every program was built again
     edits.watchOpenedFiles();
     if (rocket) rocket->scriptReloaded();
     fprintf(stderr, "holdfast-preview: script reloaded\n");
     jump(now());
+    TextureManager::keepDecodedImages(keptImages);
+    const size_t released = textures.releaseMarkedNotAskedFor();
+    platform::returnFreeMemory();
+    if (released > 0)
+        fprintf(stderr, "holdfast-preview: %zu pictures no longer named were released\n", released);
     publishFindings();
     return true;
+}
+
+// What the preview tells its author about itself: stderr, and a status line on the panel (an
+// empty text takes the kind's line away).
+void Preview::notifyAuthor(Notice kind, const std::string& text) {
+    const Overlay::Kind line = kind == Notice::Watch ? Overlay::Kind::Watcher : Overlay::Kind::Shader;
+    if (kind == Notice::Shader) {
+        const std::string first = text.substr(0, text.find('\n'));
+        if (first != shaderRefusal) titleDirty = true;
+        shaderRefusal = first;
+    }
+    if (text.empty()) {
+        overlay.withdraw(line);
+        return;
+    }
+    if (kind == Notice::Shader) {
+        fprintf(stderr, "holdfast-preview: %s\n(the last good program draws on)\n", tool::printable(text).c_str());
+        overlay.post(line, text + " (the last good program draws on)", Overlay::Tone::Error, 0);
+    } else {
+        fprintf(stderr, "holdfast-preview: %s\n", tool::printable(text).c_str());
+        overlay.post(line, "watch: " + text, Overlay::Tone::Warning, 10);
+    }
 }
 
 // A failed load's error, unless the collector heard it as it happened.

@@ -84,6 +84,8 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
 int main(int argc, char** argv) {
     Options options;
     if (int code = parseOptions(argc, argv, options)) return code < 0 ? 0 : code;
+    // Each reload lets go of the pictures the last version loaded: their memory goes back.
+    platform::returnLargeBlocksAtOnce();
 
     std::error_code ec;
     tool::DemoData demo;
@@ -150,11 +152,8 @@ int main(int argc, char** argv) {
         return code;
     }
     std::string why;
-    if (!edits.start(demo.path, demo.fromDirectory, why)) {
-        fprintf(stderr, "holdfast-preview: %s; edits show after R\n", why.c_str());
-        preview.overlay.post(Overlay::Kind::Watcher, why + ": edits show after R", Overlay::Tone::Warning,
-                             10);
-    }
+    if (!edits.start(demo.path, demo.fromDirectory, why))
+        preview.notifyAuthor(Preview::Notice::Watch, why + ": edits show after R");
     preview.jump(options.at >= 0 ? options.at : demoStartTime);
     if (options.paused) preview.setPlaying(false);
     platform::discardPendingInput();
