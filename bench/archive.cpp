@@ -1,6 +1,8 @@
 // Extraction speed of the data archive: a ~64 MB archive stored + encrypted and compressed +
 // encrypted, through our reader and through the reference decoder (node-unrar-js) where node
 // and the module are installed (tests/archive/setup.sh). Figures are MB/s of unpacked data.
+// BM_Pictures: 100 picture-sized members, solid or not, opened in order (the player) or each
+// three times over (holdfast-script --check), through one reader as the data-file layer keeps it.
 //   bench_archive [benchmark options]
 //   bench_archive --write-corpus DIR [N]   writes the first N members (default all 16, 4 MiB
 //                                          each) as files under DIR/data/bench/, for timing
@@ -171,8 +173,78 @@ void BM_ReferenceCompressedEncrypted(benchmark::State& state) {
     reference(state, archives().compressed);
 }
 
+// 100 members of about 96 KB, gradients with grain like the pictures of a demo.
+struct PictureArchives {
+    std::string dir, paths[2];
+    PictureArchives() {
+        char tmpl[] = "/tmp/holdfast-bench-XXXXXX";
+        dir = mkdtemp(tmpl);
+        for (int solid = 0; solid < 2; ++solid) {
+            paths[solid] = dir + (solid ? "/pictures-solid.qzd" : "/pictures.qzd");
+            rar::WriterOptions options;
+            options.password = kPassword;
+            options.compress = true;
+            options.solid = solid != 0;
+            FILE* f = fopen(paths[solid].c_str(), "wb");
+            rar::Writer writer(options);
+            writer.begin(f);
+            for (int i = 0; i < 100; ++i) {
+                std::vector<uint8_t> data(96 * 1024);
+                uint32_t s = 777u + static_cast<uint32_t>(i) * 31u;
+                for (size_t k = 0; k < data.size(); ++k) {
+                    s = s * 1103515245u + 12345u;
+                    data[k] = static_cast<uint8_t>((k % 768) / 3 + i + ((s >> 16) & 15));
+                }
+                writer.add("data/images/pic" + std::to_string(i) + ".png", data.data(), data.size(), 0);
+            }
+            writer.finish();
+            fclose(f);
+        }
+    }
+    ~PictureArchives() {
+        for (const std::string& path : paths)
+            unlink(path.c_str());
+        rmdir(dir.c_str());
+    }
+};
+
+std::string pictureArchive(bool solid) {
+    static PictureArchives instance;
+    return instance.paths[solid];
+}
+
+void BM_Pictures(benchmark::State& state) {
+    const bool solid = state.range(0) != 0;
+    const int opens = static_cast<int>(state.range(1));
+    const std::string path = pictureArchive(solid);
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        rar::Reader reader;
+        if (!reader.openFile(path.c_str())) {
+            state.SkipWithError(reader.error().c_str());
+            return;
+        }
+        for (size_t i = 0; i < reader.entries().size(); ++i)
+            for (int n = 0; n < opens; ++n) {
+                uint8_t* data = nullptr;
+                size_t size = 0;
+                if (!reader.extract(i, kPassword, &data, &size)) {
+                    state.SkipWithError(reader.error().c_str());
+                    return;
+                }
+                benchmark::DoNotOptimize(data);
+                free(data);
+                bytes += size;
+            }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.SetLabel(std::string(solid ? "solid" : "not solid") +
+                   (opens > 1 ? ", each opened 3 times" : ", in order"));
+}
+
 } // namespace
 
+BENCHMARK(BM_Pictures)->Args({0, 1})->Args({1, 1})->Args({0, 3})->Args({1, 3})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExtractStoredEncrypted)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ExtractCompressedEncrypted)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReferenceStoredEncrypted)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);

@@ -5,10 +5,20 @@
 # the plasma picture is saved over three times as an editor saves (a new file renamed over the old
 # one). The preview prints, for each edit, the time from the file's write to the swap of the first
 # frame drawn with it; this prints those figures. Needs an X display (xvfb-run).
-#   bench/preview-edit-latency.sh [BUILD_DIR] [TIMES]   (default times: outside the Blur sections)
+# With EDIT=shader the lattice's program (data/shaders/lattice.frag) is saved instead, a line
+# added and taken away again: the preview builds it into the running effect, no jump. EDIT=script
+# does the same to the script, which loads the demo again and jumps (what a saved shader cost
+# before it was reloaded in place).
+#   [EDIT=shader|script] bench/preview-edit-latency.sh [BUILD_DIR] [TIMES]
+#   (default times: outside the Blur sections; for the shader and the script, 234000, in the lattice)
 set -eu
 BUILD=${1:-build}
-TIMES=${2:-"20000 40000 140000 200000 250000"}
+EDIT=${EDIT:-picture}
+if [ "$EDIT" != picture ]; then
+    TIMES=${2:-234000}
+else
+    TIMES=${2:-"20000 40000 140000 200000 250000"}
+fi
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK=$(mktemp -d)
 PID=
@@ -22,9 +32,16 @@ if [ -s "$BUILD/demo/music.ogg" ]; then
 else
     "$BUILD/bin/holdfast-makemusic" "$WORK/demo/music.ogg" >/dev/null 2>&1
 fi
-PICTURE="$WORK/demo/data/images/plasma.png"
-cp "$PICTURE" "$WORK/a.png"
-cp "$WORK/demo/data/images/loading.png" "$WORK/b.png" # another picture of the same kind
+if [ "$EDIT" != picture ]; then
+    PICTURE="$WORK/demo/data/shaders/lattice.frag"
+    [ "$EDIT" = script ] && PICTURE="$WORK/demo/data/scripts/demo.scr"
+    cp "$PICTURE" "$WORK/a"
+    { cat "$PICTURE"; echo "// saved again"; } > "$WORK/b"
+else
+    PICTURE="$WORK/demo/data/images/plasma.png"
+    cp "$PICTURE" "$WORK/a"
+    cp "$WORK/demo/data/images/loading.png" "$WORK/b" # another picture of the same kind
+fi
 
 # Waits up to 60 s until the log holds COUNT lines matching PATTERN.
 wait_for() {
@@ -50,7 +67,7 @@ for T in $TIMES; do
         for picture in b a b; do
             n=$((n + 1))
             sleep 0.3
-            cp "$WORK/$picture.png" "$PICTURE.new"
+            cp "$WORK/$picture" "$PICTURE.new"
             mv -f "$PICTURE.new" "$PICTURE"
             wait_for "$LOG" "the edit shows" "$n"
         done

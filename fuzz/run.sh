@@ -6,7 +6,7 @@ set -euo pipefail
 total=${1:-60}
 shift || true
 all=(fuzz_rar_reader fuzz_rar20_decode fuzz_rar20_roundtrip fuzz_scene_reader fuzz_morph_reader
-     fuzz_script_loader fuzz_script_scene fuzz_png_loader fuzz_jpeg_loader fuzz_model_import)
+     fuzz_script_loader fuzz_script_scene fuzz_png_loader fuzz_jpeg_loader fuzz_model_import fuzz_folder_walk)
 [ $# -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -9,6 +9,7 @@ packages=(
   libvorbis-dev libkissfft-dev libx11-dev libassimp-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   time  # /usr/bin/time -v: peak memory in bench/run.sh
+  ccache  # a second build of the same sources (a clean build folder, another checkout) is quick
   "$@"
 )
 

@@ -28,6 +28,7 @@ struct CachedArchive {
 };
 
 CachedArchive cache;
+std::string lastError;
 
 rar::Reader* openArchive(const char* archiveName, int* failure) {
     struct stat st;
@@ -35,6 +36,7 @@ rar::Reader* openArchive(const char* archiveName, int* failure) {
     cache.reader.reset();
     std::unique_ptr<rar::Reader> reader(new rar::Reader);
     if (!reader->openFile(archiveName)) {
+        lastError = reader->error();
         fprintf(stderr, "%s: %s\n", archiveName, reader->error().c_str());
         *failure = -1;
         return nullptr;
@@ -60,6 +62,7 @@ int extractArchiveMember(unsigned char** data, unsigned int* size, char* memberN
     if (!reader) return failure;
     int index = reader->find(memberName);
     if (index < 0) {
+        lastError = "no member of that name";
         fprintf(stderr, "%s: no member \"%s\"%s%s\n", archiveName, memberName,
                 reader->damaged() ? ", archive damaged: " : "", reader->damageReport().c_str());
         return -2;
@@ -67,6 +70,7 @@ int extractArchiveMember(unsigned char** data, unsigned int* size, char* memberN
     uint8_t* out = nullptr;
     size_t outSize = 0;
     if (!reader->extract(static_cast<size_t>(index), password, &out, &outSize)) {
+        lastError = reader->error();
         fprintf(stderr, "%s: %s: %s\n", archiveName, memberName, reader->error().c_str());
         return -3;
     }
@@ -83,4 +87,8 @@ long long archiveMemberSize(const char* memberName, const char* archiveName) {
     const int index = reader->find(memberName);
     if (index < 0) return -1;
     return static_cast<long long>(reader->entries()[static_cast<size_t>(index)].unpackedSize);
+}
+
+const std::string& lastArchiveError() {
+    return lastError;
 }

@@ -26,6 +26,9 @@ class Rar20Decoder {
     bool decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize, bool solid,
                 std::string* error);
 
+    // Memory a copy of this decoder takes (a solid stream's saved state).
+    size_t stateBytes() const { return sizeof(*this) + history.size(); }
+
   private:
     struct BitReader;
     struct Huffman {

@@ -118,6 +118,30 @@ struct Reader::Decoder {
     long lastIndex = -1; // member whose end state the decoder holds; -1: none
 };
 
+namespace {
+struct FreeBlock {
+    void operator()(uint8_t* p) const { free(p); }
+};
+using Block = std::unique_ptr<uint8_t, FreeBlock>;
+} // namespace
+
+// Members of a solid stream asked for in any order. One decoder walks each stream forward, and
+// every member it passes leaves what a later request needs to be served without walking from the
+// stream's start again: the member's bytes where they take less memory than a decoder state, else
+// the decoder state the member starts from. A failed member is remembered with its reason, since
+// nothing after it in its stream can be unpacked. Everything kept counts against the member limit.
+struct Reader::SolidCache {
+    std::string password;
+    bool hasPassword = false;
+    Decoder walker;
+    std::vector<long> previous; // the compressed member before each one; -1: none
+    std::vector<long> next;     // the compressed member after each one; -1: none
+    std::vector<Block> bytes;
+    std::vector<std::unique_ptr<Rar20Decoder>> startState;
+    std::vector<std::string> failure;
+    uint64_t kept = 0;
+};
+
 Reader::Reader() = default;
 Reader::~Reader() = default;
 
@@ -128,7 +152,8 @@ bool Reader::fail(const std::string& message) {
 
 bool Reader::openFile(const char* path) {
     list.clear();
-    resume.reset();
+    solid.reset();
+    decoded = 0;
     damage.clear();
     sawEnd = false;
     auto src = std::make_unique<FileSource>();
@@ -143,7 +168,8 @@ bool Reader::openFile(const char* path) {
 
 bool Reader::openMemory(const uint8_t* data, size_t size) {
     list.clear();
-    resume.reset();
+    solid.reset();
+    decoded = 0;
     damage.clear();
     sawEnd = false;
     auto src = std::make_unique<MemorySource>();
@@ -307,6 +333,7 @@ bool Reader::unpackOne(size_t index, const char* password, Decoder& decoder, boo
         bool solid = e.solid() && decoder.lastIndex >= 0;
         std::string why;
         decoder.lastIndex = -1;
+        decoded += size;
         if (!decoder.rar20.decode(packed.get(), packedSize, data, size, solid, &why)) {
             free(data);
             return fail(why + (e.encrypted() ? " (wrong password?)" : ""));
@@ -326,40 +353,148 @@ bool Reader::unpackOne(size_t index, const char* password, Decoder& decoder, boo
     return true;
 }
 
+uint64_t Reader::solidKeptBytes() const {
+    return solid ? solid->kept : 0;
+}
+
+void Reader::resetSolid() {
+    solid.reset(new SolidCache);
+    SolidCache& c = *solid;
+    const size_t n = list.size();
+    c.previous.assign(n, -1);
+    c.next.assign(n, -1);
+    c.bytes.resize(n);
+    c.startState.resize(n);
+    c.failure.resize(n);
+    long last = -1;
+    for (size_t i = 0; i < n; ++i) {
+        c.previous[i] = last;
+        if (list[i].directory() || list[i].stored()) continue;
+        if (last >= 0) c.next[static_cast<size_t>(last)] = static_cast<long>(i);
+        last = static_cast<long>(i);
+    }
+}
+
+bool Reader::extractSolid(size_t index, const char* password, uint8_t** out) {
+    if (!solid || solid->hasPassword != (password != nullptr) ||
+        solid->password != (password ? password : "")) {
+        // What was kept was unpacked with another password.
+        resetSolid();
+        solid->hasPassword = password != nullptr;
+        solid->password = password ? password : "";
+    }
+    SolidCache& c = *solid;
+    const auto continues = [&](long k) {
+        return list[static_cast<size_t>(k)].solid() && c.previous[static_cast<size_t>(k)] >= 0;
+    };
+    const auto room = [&](uint64_t bytes) {
+        if (bytes > memberLimit || c.kept > memberLimit - bytes) return false;
+        c.kept += bytes;
+        return true;
+    };
+    const long wanted = static_cast<long>(index);
+    if (!c.failure[index].empty()) return fail(c.failure[index]);
+    const size_t size = static_cast<size_t>(list[index].unpackedSize);
+    if (c.bytes[index]) {
+        uint8_t* copy = static_cast<uint8_t*>(malloc(size ? size : 1));
+        if (!copy) return fail("out of memory");
+        if (size) memcpy(copy, c.bytes[index].get(), size);
+        *out = copy;
+        return true;
+    }
+    if (c.startState[index]) {
+        std::unique_ptr<Decoder> replay(new Decoder);
+        replay->rar20 = *c.startState[index];
+        replay->lastIndex = c.previous[index];
+        return unpackOne(index, password, *replay, true, out);
+    }
+
+    long start = wanted;
+    while (continues(start))
+        start = c.previous[static_cast<size_t>(start)];
+    Decoder& walker = c.walker;
+    if (walker.lastIndex >= start && walker.lastIndex < wanted) {
+        start = c.next[static_cast<size_t>(walker.lastIndex)];
+    } else {
+        // The walker leaves its place: where it stood is kept, so that its stream can go on later.
+        if (walker.lastIndex >= 0) {
+            const long n = c.next[static_cast<size_t>(walker.lastIndex)];
+            if (n >= 0 && continues(n) && !c.bytes[static_cast<size_t>(n)] &&
+                !c.startState[static_cast<size_t>(n)] && room(walker.rar20.stateBytes()))
+                c.startState[static_cast<size_t>(n)].reset(new Rar20Decoder(walker.rar20));
+        }
+        walker.lastIndex = -1;
+        for (long k = c.previous[index]; k > start; k = c.previous[static_cast<size_t>(k)])
+            if (c.startState[static_cast<size_t>(k)]) {
+                walker.rar20 = *c.startState[static_cast<size_t>(k)];
+                walker.lastIndex = c.previous[static_cast<size_t>(k)];
+                start = k;
+                break;
+            }
+    }
+    // A member on the way that failed before fails this one too, without walking up to it again.
+    for (long k = start; k != wanted; k = c.next[static_cast<size_t>(k)])
+        if (!c.failure[static_cast<size_t>(k)].empty())
+            return fail("earlier member of the solid stream failed: " + c.failure[static_cast<size_t>(k)]);
+    for (long k = start;; k = c.next[static_cast<size_t>(k)]) {
+        const size_t at = static_cast<size_t>(k);
+        const uint64_t bytes = list[at].unpackedSize;
+        const bool keepBytes = bytes <= walker.rar20.stateBytes();
+        if (!keepBytes && continues(k) && !c.startState[at] && room(walker.rar20.stateBytes()))
+            c.startState[at].reset(new Rar20Decoder(walker.rar20));
+        uint8_t* data = nullptr;
+        if (!unpackOne(at, password, walker, true, &data)) {
+            c.failure[at] = lastError;
+            walker.lastIndex = -1;
+            if (k != wanted) lastError = "earlier member of the solid stream failed: " + lastError;
+            return false;
+        }
+        if (k == wanted) {
+            if (keepBytes && !c.bytes[at] && room(bytes)) {
+                c.bytes[at].reset(static_cast<uint8_t*>(malloc(size ? size : 1)));
+                if (c.bytes[at])
+                    memcpy(c.bytes[at].get(), data, size);
+                else
+                    c.kept -= bytes;
+            }
+            *out = data;
+            return true;
+        }
+        if (keepBytes && !c.bytes[at] && room(bytes))
+            c.bytes[at].reset(data);
+        else
+            free(data);
+    }
+}
+
 bool Reader::extract(size_t index, const char* password, uint8_t** data, size_t* size) {
     *data = nullptr;
     *size = 0;
     if (!source || index >= list.size()) return fail("no such member");
     const Entry& e = list[index];
     if (!checkEntry(e)) return false;
-    if (!resume) resume.reset(new Decoder);
-    Decoder& decoder = *resume;
-    if (!e.stored() && e.solid()) {
-        // A solid member needs every compressed member before it back to the stream's start,
-        // unless the decoder already stands somewhere on that road (members opened in order).
-        size_t start = index;
-        for (size_t k = index; k-- > 0;) {
-            const Entry& p = list[k];
-            if (p.directory() || p.stored()) continue;
-            start = k;
-            if (!p.solid()) break;
+    uint8_t* out = nullptr;
+    // A compressed member shares its decoder with others when it continues a solid stream or the
+    // next compressed member continues from it.
+    bool shares = false;
+    if (!e.stored()) {
+        for (size_t k = index; !shares && k-- > 0;) {
+            if (list[k].directory() || list[k].stored()) continue;
+            shares = e.solid();
+            break;
         }
-        if (decoder.lastIndex >= static_cast<long>(start) && decoder.lastIndex < static_cast<long>(index))
-            start = static_cast<size_t>(decoder.lastIndex) + 1;
-        else
-            decoder.lastIndex = -1;
-        for (size_t k = start; k < index; ++k) {
-            const Entry& p = list[k];
-            if (p.directory() || p.stored()) continue;
-            uint8_t* unused;
-            if (!unpackOne(k, password, decoder, false, &unused)) {
-                lastError = "earlier member of the solid stream failed: " + lastError;
-                return false;
-            }
+        for (size_t k = index + 1; !shares && k < list.size(); ++k) {
+            if (list[k].directory() || list[k].stored()) continue;
+            shares = list[k].solid();
+            break;
         }
     }
-    uint8_t* out;
-    if (!unpackOne(index, password, decoder, true, &out)) return false;
+    if (shares) {
+        if (!extractSolid(index, password, &out)) return false;
+    } else {
+        std::unique_ptr<Decoder> alone(new Decoder);
+        if (!unpackOne(index, password, *alone, true, &out)) return false;
+    }
     *data = out;
     *size = static_cast<size_t>(e.unpackedSize);
     return true;

@@ -82,7 +82,9 @@ class Reader {
     int find(const char* name) const;
 
     // Extracts member `index` whole into one malloc block that the caller frees. On failure
-    // returns false, sets error() and leaves both outputs null/zero.
+    // returns false, sets error() and leaves both outputs null/zero. Members of a solid stream
+    // may be asked for in any order and again: each is unpacked once, and what later calls need
+    // of it is kept (see solidKeptBytes()).
     bool extract(size_t index, const char* password, uint8_t** data, size_t* size);
 
     // Extracts every file member in archive order (one pass through solid streams) and reports
@@ -91,17 +93,26 @@ class Reader {
                                        const std::string& error)>;
     void extractAll(const char* password, const Visitor& visit);
 
-    // Bounds applied before allocation; lowered by the fuzzer.
+    // Bounds applied before allocation; lowered by the fuzzer. The memory kept of solid streams
+    // stays within the same bound.
     void setMemberLimit(uint64_t bytes) { memberLimit = bytes; }
+
+    // Bytes the RAR 2.0 decoder has produced for extract() since the archive was opened, and the
+    // memory kept of solid streams so that no member is unpacked twice.
+    uint64_t decodedBytes() const { return decoded; }
+    uint64_t solidKeptBytes() const;
 
     struct Source; // where the archive's bytes come from (file or memory)
 
   private:
     struct Decoder;
+    struct SolidCache;
     bool parse();
     bool fail(const std::string& message);
     bool checkEntry(const Entry& e);
     bool unpackOne(size_t index, const char* password, Decoder& decoder, bool keepOutput, uint8_t** out);
+    bool extractSolid(size_t index, const char* password, uint8_t** out);
+    void resetSolid();
 
     std::unique_ptr<Source> source;
     std::vector<Entry> list;
@@ -110,8 +121,10 @@ class Reader {
     bool sawEnd = false;
     std::string lastError;
     uint64_t memberLimit = kMaxMemberSize;
-    // Decoder state after the last member extract() unpacked, so the next solid member can go on.
-    std::unique_ptr<Decoder> resume;
+    uint64_t decoded = 0;
+    // What extract() has learnt of solid streams: where its decoder stands, members' bytes and
+    // saved decoder states.
+    std::unique_ptr<SolidCache> solid;
 };
 
 // True for names that are absolute or contain a ".." component (either separator).

@@ -11,6 +11,7 @@ namespace report {
 namespace {
 Sink currentSink = nullptr;
 bool echoToStderr = true;
+EchoNote echoNote = nullptr;
 thread_local int guardDepth = 0;
 
 platform::BoxIcon iconFor(BoxStyle style) {
@@ -57,6 +58,12 @@ bool setEcho(bool echo) {
     return previous;
 }
 
+EchoNote setEchoNote(EchoNote note) {
+    EchoNote previous = echoNote;
+    echoNote = note;
+    return previous;
+}
+
 FatalGuard::FatalGuard() {
     ++guardDepth;
 }
@@ -67,7 +74,8 @@ FatalGuard::~FatalGuard() {
 void showBox(const char* caption, const std::string& text, BoxStyle style, bool fatal) {
     if (currentSink) currentSink(Record{caption, text, fatal});
     if (echoToStderr) {
-        fprintf(stderr, "%s: %s\n", caption, text.c_str());
+        const std::string note = echoNote ? echoNote(Record{caption, text, fatal}) : std::string();
+        fprintf(stderr, "%s: %s%s\n", caption, text.c_str(), note.c_str());
         fflush(stderr);
     }
     if (fatal && guardDepth > 0) throw FatalError(Record{caption, text, fatal});

@@ -41,6 +41,10 @@ Sink setSink(Sink sink);
 // Whether notices are also printed on stderr (they are unless a tool that prints them its own way
 // says otherwise); returns the previous setting.
 bool setEcho(bool echo);
+// What the stderr copy of a notice gets after its text (the script line behind it, say); the box
+// shows the text alone. Returns the one it replaces.
+using EchoNote = std::string (*)(const Record&);
+EchoNote setEchoNote(EchoNote note);
 
 // A fatal report made while a FatalGuard lives, thrown instead of ending the process.
 class FatalError : public std::runtime_error {

@@ -10,17 +10,43 @@
 #include <vector>
 
 namespace {
+const Signal* deliveredSignal = nullptr;
+const Effect* steppedEffect = nullptr;
+
 bool isActive(Effect* effect, int t) {
     return effect->activeTrack.valueAt(t) > 0.0f;
 }
 } // namespace
+
+const Signal* signalInProgress() {
+    return deliveredSignal;
+}
+
+const Effect* effectInProgress() {
+    return steppedEffect;
+}
+
+EffectInProgress::EffectInProgress(const Effect* effect) : previous(steppedEffect) {
+    steppedEffect = effect;
+}
+
+EffectInProgress::~EffectInProgress() {
+    steppedEffect = previous;
+}
 
 void deliverDueSignals(int t) {
     if (!signalQueue) return;
     while (signalQueue->isDue(t)) {
         // A copy: the receiving effect may touch the queue.
         const Signal s = signalQueue->next();
-        if (Effect* effect = effectList ? effectList->findEffect(s.effectName) : nullptr) effect->signal(s);
+        if (Effect* effect = effectList ? effectList->findEffect(s.effectName) : nullptr) {
+            const EffectInProgress inProgress(effect);
+            struct Delivering {
+                explicit Delivering(const Signal& s) { deliveredSignal = &s; }
+                ~Delivering() { deliveredSignal = nullptr; }
+            } delivering(s);
+            effect->signal(s);
+        }
     }
 }
 
@@ -32,7 +58,10 @@ void stepActiveEffects(int t, void (Effect::*step)(int)) {
     // A copy: an effect may change the list.
     const std::vector<Effect*> effects = effectList->effects();
     for (Effect* effect : effects)
-        if (isActive(effect, t)) (effect->*step)(t);
+        if (isActive(effect, t)) {
+            const EffectInProgress inProgress(effect);
+            (effect->*step)(t);
+        }
 }
 } // namespace
 
@@ -52,7 +81,10 @@ void renderFrame(int t) {
     // The frame works on a copy so that an effect changing the list cannot upset the passes.
     const std::vector<Effect*> effects = effectList->effects();
     for (Effect* effect : effects)
-        if (isActive(effect, t)) effect->update(t);
+        if (isActive(effect, t)) {
+            const EffectInProgress inProgress(effect);
+            effect->update(t);
+        }
 
     glViewport(0, 0, screenWidth, screenHeight);
     glMatrixMode(GL_PROJECTION);
@@ -61,7 +93,10 @@ void renderFrame(int t) {
     glPushMatrix();
 
     for (Effect* effect : effects)
-        if (isActive(effect, t)) effect->render(t);
+        if (isActive(effect, t)) {
+            const EffectInProgress inProgress(effect);
+            effect->render(t);
+        }
 
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();

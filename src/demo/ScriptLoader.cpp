@@ -6,6 +6,7 @@
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
+#include "demo/FrameStep.h"
 #include "demo/Random.h"
 #include "demo/SignalQueue.h"
 #include "platform/Platform.h"
@@ -25,6 +26,7 @@ int demoLength = 0;
 namespace {
 
 ScriptFindingSink findingSink = nullptr;
+bool findingsReportedToo = false;
 bool warmUpOn = true;
 
 // Comments and values are read a line at a time through a 200-byte line buffer.
@@ -307,9 +309,10 @@ void ScriptLoader::setWarmUp(bool on) {
     warmUpOn = on;
 }
 
-ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink) {
+ScriptFindingSink ScriptLoader::setFindingSink(ScriptFindingSink sink, bool playerReportsToo) {
     ScriptFindingSink previous = findingSink;
     findingSink = sink;
+    findingsReportedToo = sink && playerReportsToo;
     return previous;
 }
 
@@ -321,7 +324,8 @@ std::vector<std::string> ScriptLoader::defineNames() const {
 }
 
 void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::string& message,
-                        ScriptFinding::Player player, const std::vector<std::string>& suggestions) {
+                        ScriptFinding::Player player, const std::vector<std::string>& suggestions,
+                        bool reported) {
     if (!findingSink) return;
     ScriptFinding f;
     f.line = line;
@@ -329,6 +333,7 @@ void ScriptLoader::note(int line, ScriptFinding::Severity severity, const std::s
     f.text = message;
     f.player = player;
     f.suggestions = suggestions;
+    f.reported = reported;
     findingSink(f);
 }
 
@@ -358,6 +363,7 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
              suggest::closest(variableName, names));
     }
 
+    timeline.back().variable = variableName;
     if (variable->stringValued) {
         variable->addKey(line.text, time);
         return;
@@ -372,7 +378,17 @@ void ScriptLoader::signalStatement(int time, const std::string& effectName) {
         }
     }
     // Outside the timeline numbers set nothing; in it, fractions become value indices.
-    if (!timelineMode) return;
+    if (!timelineMode) {
+        note(statementLine, ScriptFinding::Severity::Warning,
+             "`SIGNAL " + effectName + " " + variableName +
+                 "` with a number keys nothing before __TIMELINE__: put it after that word",
+             ScriptFinding::Player::Skips);
+        return;
+    }
+    if (line.text.empty()) {
+        timeline.back().keyed = true;
+        timeline.back().value = v;
+    }
     if (variable->count > 1) v = v * static_cast<float>(variable->count - 1);
     variable->addKey(v, time);
 }
@@ -411,7 +427,12 @@ void ScriptLoader::timelineStatement(const std::string& first) {
     const std::string command = takeWord();
     const int commandLine = currentLine();
     const std::string effectName = readWord();
-    timeline.push_back(TimelineLine{statementLine, time, command, effectName});
+    TimelineLine seen;
+    seen.line = statementLine;
+    seen.time = time;
+    seen.command = command;
+    seen.effect = effectName;
+    timeline.push_back(std::move(seen));
 
     if (command == "BEGIN" || command == "b") {
         requireEffect(effectName)->activeTrack.addKey(1.0f, time);
@@ -495,12 +516,12 @@ void ScriptLoader::checkSignalTargets() {
         if (std::find(said.begin(), said.end(), key) != said.end()) return;
         said.push_back(key);
         const std::vector<std::string> meant = suggest::closest(name, names);
-        if (findingSink) {
+        if (findingSink)
             note(line, ScriptFinding::Severity::Warning,
                  std::string(what) + ": " + name + " (the script inserts no effect of that name" +
                      (meant.empty() ? "" : "; " + suggest::didYouMean(meant, "`")) + ")",
-                 ScriptFinding::Player::Skips, meant);
-        } else {
+                 ScriptFinding::Player::Skips, meant, findingsReportedToo);
+        if (!findingSink || findingsReportedToo) {
             const std::string tip = meant.empty() ? "" : "; " + suggest::didYouMean(meant);
             reportErrorText(__FILE__, __LINE__, what,
                             (name + " (script line " + std::to_string(line) + tip + ")").c_str(), false);
@@ -544,6 +565,8 @@ void ScriptLoader::clearTimeline() {
     inserts.clear();
     lengthLine = 0;
     endLine = 0;
+    startLine = 0;
+    statements = 0;
 }
 
 void ScriptLoader::load(const char* fileName) {
@@ -571,6 +594,7 @@ void ScriptLoader::warmUpEffects() {
     platform::returnFreeMemory();
     const uint32_t random = Random::state();
     for (Effect* effect : effectList->effects()) {
+        const EffectInProgress inProgress(effect);
         effect->warmUp();
         platform::returnFreeMemory();
     }
@@ -608,6 +632,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     int beat = 100;
     timeOffset = 0;
     bool inComment = false;
+    int commentLine = 0;
     setupMode = false;
     timelineMode = false;
     unknown = UnknownWord();
@@ -626,6 +651,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         }
         if (word.find("/*") != std::string::npos) {
             inComment = true;
+            commentLine = currentLine();
             restOfLine();
             continue;
         }
@@ -638,6 +664,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
         // A statement at the start of a line: the words of an unknown command's line went through.
         if (unknown.active && startsItsLine(wordStart)) skippedUnknownWord();
         statementLine = currentLine();
+        ++statements;
         if (word == "__HEADER__" || word == "__DEFS__") {
         } else if (word == "__SETUP__") {
             setupMode = true;
@@ -647,6 +674,7 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
             break;
         } else if (word == "DEMO_START") {
             demoStart = readExpression(readWord(), "DEMO_START");
+            startLine = statementLine;
         } else if (word == "DEMO_END") {
             demoEnd = readExpression(readWord(), "DEMO_END");
             trackEndTime = demoEnd;
@@ -688,6 +716,9 @@ void ScriptLoader::parse(const char* scriptText, size_t scriptLength) {
     }
 
     if (unknown.active) skippedUnknownWord();
+    if (inComment)
+        note(commentLine, ScriptFinding::Severity::Error,
+             "the /* comment opened here is never closed: the player ignores the rest of the script");
 
     for (Effect* effect : effectList->effects()) {
         effect->activeTrack.compact();

@@ -20,6 +20,7 @@ struct ScriptFinding {
     std::string text; // says what the player does, and what was probably meant
     Player player = Player::RunsOn;
     std::vector<std::string> suggestions; // known words the author probably meant, best first
+    bool reported = false;                // the player reports it too (a box, and on stderr)
 };
 using ScriptFindingSink = void (*)(const ScriptFinding&);
 
@@ -39,10 +40,11 @@ class ScriptLoader {
     // 0 outside a load.
     int currentLine() const;
 
-    // Installs the observer of findings (nullptr: none, the player's case); returns the one it
-    // replaces. With one installed, the loader's own notices (a signal for an effect that does not
-    // exist) go to it instead of being reported.
-    static ScriptFindingSink setFindingSink(ScriptFindingSink sink);
+    // Installs the observer of findings (nullptr: none); returns the one it replaces. With one
+    // installed, the loader's own notices (a signal for an effect that does not exist) go to it
+    // instead of being reported, unless `playerReportsToo` (a player that lists findings keeps
+    // its own reports; those findings then say `reported`).
+    static ScriptFindingSink setFindingSink(ScriptFindingSink sink, bool playerReportsToo = false);
     // Whether a load ends with every effect's warm-up (Effect::warmUp; on unless turned off). Tools
     // that draw no frames turn it off; the checker also tries what signals load at their own lines.
     static void setWarmUp(bool on);
@@ -53,6 +55,10 @@ class ScriptLoader {
         int time = 0; // ms, TIMEOFFSET included
         std::string command;
         std::string effect;
+        // A SIGNAL line: the variable, and whether its number (as written, before any scaling) keyed it.
+        std::string variable;
+        bool keyed = false;
+        float value = 0.0f;
     };
     const std::vector<TimelineLine>& timelineLines() const { return timeline; }
     // The line of each INSERT_EFFECT, in the order of the effect list.
@@ -61,6 +67,10 @@ class ScriptLoader {
     int demoLengthLine() const { return lengthLine; }
     // The line of the last DEMO_END; 0 without one.
     int demoEndLine() const { return endLine; }
+    // The line of the last DEMO_START; 0 without one.
+    int demoStartLine() const { return startLine; }
+    // Statements the last load read (comments and blank space are none).
+    int statementCount() const { return statements; }
 
   private:
     void clearTimeline();
@@ -107,7 +117,7 @@ class ScriptLoader {
     std::vector<std::string> defineNames() const;
     void note(int line, ScriptFinding::Severity severity, const std::string& text,
               ScriptFinding::Player player = ScriptFinding::Player::RunsOn,
-              const std::vector<std::string>& suggestions = {});
+              const std::vector<std::string>& suggestions = {}, bool reported = false);
     void checkSignalTargets();
 
     std::map<std::string, int> defines;
@@ -125,6 +135,8 @@ class ScriptLoader {
     int firstTrackLine = 0; // line of the first INSERT_EFFECT
     int lengthLine = 0;
     int endLine = 0;
+    int startLine = 0;
+    int statements = 0;
     int statementLine = 0;  // line of the statement being read
     size_t wordStart = 0;   // where the word taken last starts
     bool textEnded = false; // the last word read was the empty one at the end of the text

@@ -85,6 +85,16 @@ template <typename T> void trackFallback(const T& value, T& lastValue, bool& cha
 
 } // namespace
 
+float blendKeys(const FloatKey& p, const FloatKey& k, int time) {
+    const unsigned t = u(time);
+    if (t == u(p.time)) return p.value;
+    if (t == u(k.time)) return k.value;
+    float after = static_cast<float>(t - u(p.time));
+    float before = static_cast<float>(u(k.time) - t);
+    float span = static_cast<float>(u(k.time) - u(p.time));
+    return (k.value * after + p.value * before) / span;
+}
+
 // ---- Variable: every operation does nothing unless its kind supports it ----
 
 void Variable::set(float, int) {}
@@ -123,17 +133,7 @@ float FloatVariable::valueAt(int time) {
         for (size_t i = 1; i < keys.size(); ++i) {
             const FloatKey& k = keys[i];
             if (u(k.time) < t) continue;
-            const FloatKey& p = keys[i - 1];
-            if (t == u(p.time)) {
-                result = p.value;
-            } else if (t == u(k.time)) {
-                result = k.value;
-            } else {
-                float after = static_cast<float>(t - u(p.time));
-                float before = static_cast<float>(u(k.time) - t);
-                float span = static_cast<float>(u(k.time) - u(p.time));
-                result = (k.value * after + p.value * before) / span;
-            }
+            result = blendKeys(keys[i - 1], k, time);
             break;
         }
     }

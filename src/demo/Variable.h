@@ -24,6 +24,11 @@ class VariableOverride {
     virtual bool valueAt(int time, double& value) const = 0;
 };
 
+// A float track's value at `time` between its keys p and k (times compare unsigned): each key's
+// own value at its time, between them a straight line worked in floats. A sync editor's preview
+// uses it too, to show what the script it saves will give.
+float blendKeys(const FloatKey& p, const FloatKey& k, int time);
+
 // Float to int truncated toward zero, saturating instead of overflowing (NaN gives 0).
 int truncateToInt(double v);
 

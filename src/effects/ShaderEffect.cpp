@@ -395,9 +395,14 @@ void ShaderEffect::render(int time) {
     glDepthMask(GL_FALSE);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_CULL_FACE);
+    // The pass's colour carries Alpha into the program: lighting left on by a scene drawn before
+    // would replace it with the lit material's colour.
+    const bool lit = glIsEnabled(GL_LIGHTING);
+    if (lit) glDisable(GL_LIGHTING);
     glColor4f(1, 1, 1, a);
     setOrthoYUp();
     drawUnitQuad();
+    if (lit) glEnable(GL_LIGHTING);
 
     glUseProgram(0);
     if (linkedShown) linkedPicture.release(WGL_FRONT_LEFT_ARB);

@@ -51,7 +51,12 @@ void loadDemo() {
 }
 
 void loadingSequence(const LoadingSetup& setup) {
-    if (setup.archiveName) setDataArchive(setup.archiveName, setup.archivePassword);
+    // A demo read from its folder (the front end has entered it) names only files inside it, as a
+    // packed one names only members of its archive.
+    if (setup.archiveName)
+        setDataArchive(setup.archiveName, setup.archivePassword);
+    else
+        setDataFolder(".");
     // A picture's decoded copy goes as soon as it is uploaded, instead of all of them adding up to
     // the load's peak memory.
     const bool keptImages = TextureManager::keepDecodedImages(false);

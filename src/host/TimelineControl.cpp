@@ -17,9 +17,11 @@
 
 namespace {
 int failingLine = 0;
+report::Sink outerSink = nullptr; // a tool's own, which hears every report of the load too
 
 void noteLine(const report::Record& record) {
     if (record.fatal) failingLine = scriptLoader.currentLine();
+    if (outerSink) outerSink(record);
 }
 
 // What a script load sets besides the list and the queue.
@@ -112,6 +114,7 @@ bool loadScript(const std::string& text, ScriptProblem& problem) {
     signalQueue = new SignalQueue();
     failingLine = 0;
     const report::Sink previousSink = report::setSink(noteLine);
+    outerSink = previousSink;
     try {
         report::FatalGuard guard;
         scriptLoader.loadText(text);

@@ -121,7 +121,8 @@ Window* hiddenWindow();
 // ---- events --------------------------------------------------------------
 // Resized: the window's size changed. Where the last frame was drawn into the window itself (an
 // unscaled window), a program that draws no new frame soon should draw it again.
-enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Resized, Other };
+// Exposed: part of the window was uncovered and shows nothing until a frame is presented.
+enum class EventType { Quit, KeyDown, KeyUp, CloseRequest, Activate, Resized, Exposed, Other };
 // The keys the programs act on; every other key is Other.
 enum class Key {
     None,
@@ -141,6 +142,7 @@ enum class Key {
     Up,
     Down,
     G,
+    H,
     Return,
     Backspace,
     Period,
@@ -173,6 +175,11 @@ void postQuit();
 // Hands the heap's free pages back to the system (after loading, whose temporary buffers would
 // otherwise stay resident for the whole run). Nothing where the C library can't.
 void returnFreeMemory();
+// From now on every large block (a decoded picture, a texture's storage) is mapped on its own and
+// goes back to the system when freed, instead of the C library keeping such blocks in the heap
+// once one has been freed, where a program that loads and lets go of many pictures (the preview,
+// reloading) fragments it for good. Nothing where the C library can't.
+void returnLargeBlocksAtOnce();
 
 // ---- time ----------------------------------------------------------------
 int64_t counterFrequency();

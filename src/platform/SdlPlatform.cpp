@@ -441,6 +441,8 @@ Key keyOf(SDL_Keycode sym) {
         return Key::Down;
     case SDLK_g:
         return Key::G;
+    case SDLK_h:
+        return Key::H;
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
         return Key::Return;
@@ -518,6 +520,8 @@ bool pollEvent(Event& event) {
             showAgainAtNewSize(sdl.window.windowID);
             event.type = EventType::Resized;
         }
+        else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
+            event.type = EventType::Exposed;
         break;
     default:
         break;
@@ -539,6 +543,13 @@ void postQuit() {
 void returnFreeMemory() {
 #ifdef __GLIBC__
     malloc_trim(0);
+#endif
+}
+
+void returnLargeBlocksAtOnce() {
+#ifdef __GLIBC__
+    // Setting the threshold at all stops glibc from raising it after each free of a mapped block.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
 }
 

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
 TextureManager::LoadCheck loadCheck = nullptr;
+TextureManager::LoadFailure loadFailure = nullptr;
 bool keepImages = true;
 
 int roundUpPowerOfTwo(int value, int start) {
@@ -221,6 +223,7 @@ TextureManager& TextureManager::instance() {
 }
 
 Texture* TextureManager::loadTexture(const std::string& name, const std::string& directory, GLenum target) {
+    if (marking) askedSinceMark.insert(name);
     auto found = entries.find(name);
     if (found != entries.end()) {
         ++found->second->useCount;
@@ -232,12 +235,22 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
         return nullptr;
     }
 
-    Texture* texture = new Texture(target, GL_RGBA);
-    if (!texture->loadFromFile(name.c_str(), directory.c_str())) {
-        delete texture;
-        texture = nullptr;
-    } else if (!keepImages) {
-        texture->dropImage();
+    // A fatal report during the upload (the driver out of memory) leaves nothing half made behind
+    // for a tool that goes on after it.
+    struct Unfinished {
+        Texture* texture;
+        ~Unfinished() {
+            if (!texture) return;
+            if (texture->id != 0) glDeleteTextures(1, &texture->id);
+            delete texture;
+        }
+    } loading{new Texture(target, GL_RGBA)};
+    Texture* texture = nullptr;
+    if (!loading.texture->loadFromFile(name.c_str(), directory.c_str())) {
+        if (loadFailure) loadFailure(name, directory);
+    } else {
+        texture = std::exchange(loading.texture, nullptr);
+        if (!keepImages) texture->dropImage();
     }
     registerTexture(name, texture);
     return texture;
@@ -246,6 +259,12 @@ Texture* TextureManager::loadTexture(const std::string& name, const std::string&
 bool TextureManager::keepDecodedImages(bool keep) {
     const bool previous = keepImages;
     keepImages = keep;
+    return previous;
+}
+
+TextureManager::LoadFailure TextureManager::setLoadFailure(LoadFailure observer) {
+    LoadFailure previous = loadFailure;
+    loadFailure = observer;
     return previous;
 }
 
@@ -348,6 +367,62 @@ bool TextureManager::releaseIfUnshared(const std::string& name) {
     delete found->second;
     entries.erase(found);
     return true;
+}
+
+void TextureManager::markFileTextures() {
+    marked.clear();
+    askedSinceMark.clear();
+    for (const auto& item : entries) {
+        const Texture* texture = item.second->object;
+        if (texture && !texture->sourcePath.empty() && texture->target == GL_TEXTURE_2D)
+            marked.insert(item.first);
+    }
+    marking = true;
+}
+
+size_t TextureManager::releaseMarkedNotAskedFor() {
+    size_t released = 0;
+    for (const std::string& name : marked)
+        if (!askedSinceMark.count(name) && entries.count(name)) {
+            releaseFileTexture(name);
+            ++released;
+        }
+    marking = false;
+    marked.clear();
+    askedSinceMark.clear();
+    return released;
+}
+
+size_t TextureManager::releaseUnmarked() {
+    std::vector<std::string> loaded;
+    for (const auto& item : entries) {
+        const Texture* texture = item.second->object;
+        if (texture && !texture->sourcePath.empty() && texture->target == GL_TEXTURE_2D &&
+            !marked.count(item.first))
+            loaded.push_back(item.first);
+    }
+    for (const std::string& name : loaded)
+        releaseFileTexture(name);
+    marking = false;
+    marked.clear();
+    askedSinceMark.clear();
+    return loaded.size();
+}
+
+void TextureManager::releaseFileTexture(const std::string& name) {
+    auto found = entries.find(name);
+    if (found == entries.end()) return;
+    Texture* texture = found->second->object;
+    if (texture) {
+        // A picture kept may have taken its alpha from this one: it keeps the alpha it has.
+        for (auto& item : entries)
+            if (item.second->object && item.second->object->alphaMask == texture)
+                item.second->object->alphaMask = nullptr;
+        if (texture->id != 0) glDeleteTextures(1, &texture->id);
+        delete texture;
+    }
+    delete found->second;
+    entries.erase(found);
 }
 
 void TextureManager::releaseAll() {

@@ -118,6 +118,15 @@ class TextureManager : public ResourceManager<Texture> {
     // Frees the decoded pictures of the textures loaded so far (dropImage): once a demo has
     // loaded, they only cost memory.
     void dropImages();
+    // A tool that loads the demo again (the preview) gives back the pictures of the version it
+    // replaces: markFileTextures notes the pictures loaded so far; after the new load,
+    // releaseMarkedNotAskedFor deletes those it did not ask for by name, or, when the load failed,
+    // releaseUnmarked deletes those it loaded. GL objects included: nothing may hold them any more
+    // (the old effects and scenes are gone). A later load of such a name reads its file again.
+    // Both return how many went and end the marking.
+    void markFileTextures();
+    size_t releaseMarkedNotAskedFor();
+    size_t releaseUnmarked();
     // Whether a picture loaded from a file keeps its decoded copy after the upload (the default),
     // or frees it at once (dropImage: an alpha mask decodes it again). Returns the previous choice.
     static bool keepDecodedImages(bool keep);
@@ -126,6 +135,16 @@ class TextureManager : public ResourceManager<Texture> {
     // the load as if the file could not be read. None is installed in the player.
     using LoadCheck = bool (*)(const std::string& name, const std::string& directory);
     static LoadCheck setLoadCheck(LoadCheck check);
+    // Hears of each picture file that could not be loaded, after the load failed (a tool says
+    // why, against the script line that named it). Returns the one it replaces.
+    using LoadFailure = void (*)(const std::string& name, const std::string& directory);
+    static LoadFailure setLoadFailure(LoadFailure observer);
+
+  private:
+    void releaseFileTexture(const std::string& name);
+
+    bool marking = false;
+    std::set<std::string> marked, askedSinceMark;
 };
 
 // The pictures that an effect's timed signals name, loaded with the script and handed out when

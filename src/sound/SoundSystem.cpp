@@ -2,7 +2,7 @@
 
 #include "base/Report.h"
 #include "platform/AudioDevice.h"
-#include "platform/RegularFile.h"
+#include "sound/MusicFile.h"
 
 #include <kiss_fftr.h>
 #include <vorbis/vorbisfile.h>
@@ -458,20 +458,10 @@ Stream* streamOpen(const char* fileName) {
     // A FIFO or device under the music's name would block the open forever: refused and reported.
     // A missing file stays a quiet failure (the demo then runs without music).
     std::string why;
-    const int fd = platform::openRegularFile(fileName, &why);
-    if (fd < 0) {
+    auto* st = new Stream();
+    if (!openMusicFile(fileName, &st->file, &why)) {
         if (errno == ENODEV)
             reportErrorText(__FILE__, __LINE__, "Music file is not a regular file", fileName, false);
-        return nullptr;
-    }
-    FILE* input = fdopen(fd, "rb");
-    if (!input) {
-        ::close(fd);
-        return nullptr;
-    }
-    auto* st = new Stream();
-    if (ov_open(input, &st->file, nullptr, 0) != 0) {
-        fclose(input); // only a successful open hands the stream to vorbisfile
         delete st;
         return nullptr;
     }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -303,5 +304,97 @@ TEST(DataFile, SolidArchiveInAnyOrderAndAReplacedArchiveIsReadAfresh) {
         EXPECT_TRUE(Bytes(file.getData(), file.getData() + file.getSize()) == textBytes(10, 99));
         EXPECT_FALSE(DataFile("data/m1.txt").isOpen());
         EXPECT_EQ(boxes.size(), 1u);
+    });
+}
+
+// A reader that reads its way through a file (a picture decoder) gets the same bytes, items and
+// positions as from a whole file, while only what it asks for is read: a sparse file past the
+// 2 GiB a whole read may take opens as a stream. Failed opens say why.
+TEST(DataFile, StreamsReadOnlyWhatIsAskedAndFailuresSayWhy) {
+    ScratchDir dir;
+    const Bytes bytes = noiseBytes(200000);
+    writeFile(dir.file("noise.bin"), bytes);
+    const std::string path = dir.file("noise.bin");
+    DataFile whole(path.c_str());
+    std::unique_ptr<DataFile> stream(DataFile::openStream(path.c_str()));
+    ASSERT_TRUE(whole.isOpen());
+    ASSERT_TRUE(stream);
+    ASSERT_EQ(stream->getSize(), bytes.size());
+    // Small and large reads, every origin of seek, a read over the end.
+    const std::pair<int, int> seeks[] = {{0, 0}, {5, 1}, {-70000, 2}, {100, 0}, {-10, 2}, {0, 1}};
+    for (const auto& [offset, origin] : seeks) {
+        whole.seek(offset, origin);
+        stream->seek(offset, origin);
+        for (unsigned itemSize : {1u, 4u, 3u, 70000u}) {
+            Bytes a(3 * itemSize), b(3 * itemSize);
+            EXPECT_EQ(stream->read(b.data(), itemSize, 3), whole.read(a.data(), itemSize, 3)) << offset;
+            EXPECT_TRUE(a == b) << offset << " " << itemSize;
+            EXPECT_EQ(stream->tell(), whole.tell());
+        }
+    }
+    ASSERT_NE(stream->getData(), nullptr);
+    EXPECT_TRUE(Bytes(stream->getData(), stream->getData() + stream->getSize()) == bytes);
+
+    const std::string huge = dir.file("huge.bin");
+    writeFile(huge, bytesOf("head"));
+    ASSERT_EQ(truncate(huge.c_str(), 3LL << 30), 0);
+    std::unique_ptr<DataFile> far(DataFile::openStream(huge.c_str()));
+    ASSERT_TRUE(far);
+    EXPECT_EQ(far->getSize(), 3u << 30);
+    char head[4];
+    EXPECT_EQ(far->read(head, 4, 1), 1u);
+    EXPECT_EQ(std::string(head, 4), "head");
+    EXPECT_FALSE(DataFile(huge.c_str()).isOpen());
+    EXPECT_EQ(DataFile::lastFailure(), "is too large to read (3221225472 bytes)");
+
+    EXPECT_FALSE(DataFile(dir.file("absent").c_str()).isOpen());
+    EXPECT_EQ(DataFile::lastFailure(), "is missing");
+    EXPECT_EQ(DataFile::openStream(dir.path.c_str()), nullptr);
+    EXPECT_EQ(DataFile::lastFailure(), "is a directory, not a file");
+    EXPECT_TRUE(DataFile(path.c_str()).isOpen());
+    EXPECT_EQ(DataFile::lastFailure(), "");
+}
+
+// Once the data folder is set, a name leads to a file inside it or to nothing: no "..", absolute
+// path or link takes a folder demo's script out of it, as none takes a packed one out of its
+// archive. The refusal is reported once, also for a size query and the open after it.
+TEST(DataFile, FolderDemoNamesStayInsideTheFolder) {
+    ScratchDir dir;
+    writeFile(dir.file("demo/data/a.png"), bytesOf("inside"));
+    writeFile(dir.file("outside.png"), bytesOf("outside"));
+    ASSERT_EQ(symlink("../../outside.png", dir.file("demo/data/out.png").c_str()), 0);
+    ASSERT_EQ(symlink("a.png", dir.file("demo/data/in.png").c_str()), 0);
+    ASSERT_EQ(symlink(dir.path.c_str(), dir.file("demo/data/up").c_str()), 0);
+    inChild([&] {
+        ASSERT_EQ(chdir(dir.file("demo").c_str()), 0);
+        boxes.clear();
+        report::setSink(collect);
+        setDataFolder(".");
+        for (const char* name : {"data/a.png", "./data/../data/a.png", "data/in.png"})
+            EXPECT_TRUE(DataFile(name).isOpen()) << name;
+        EXPECT_TRUE(boxes.empty());
+
+        const std::string absolute = dir.file("outside.png");
+        const std::pair<std::string, std::string> refused[] = {
+            {"../outside.png", "a \"..\" that leaves the demo folder"},
+            {"data/../../outside.png", "a \"..\" that leaves the demo folder"},
+            {absolute, "an absolute path"},
+            {"data/out.png", "a link that leads out of the demo folder (to " + absolute + ")"},
+            {"data/up/outside.png", "a link that leads out of the demo folder (to " + absolute + ")"}};
+        for (const auto& [name, why] : refused) {
+            boxes.clear();
+            EXPECT_EQ(DataFile::sizeOf(name.c_str()), -1) << name;
+            EXPECT_EQ(DataFile::openStream(name.c_str()), nullptr) << name;
+            EXPECT_FALSE(DataFile(name.c_str()).isOpen()) << name;
+            EXPECT_EQ(DataFile::lastFailure(), "leaves the demo folder: " + why);
+            ASSERT_EQ(boxes.size(), 1u) << name;
+            EXPECT_NE(
+                boxes[0].text.find("Data file lies outside the demo folder, not read: " + name + ": " + why),
+                std::string::npos)
+                << boxes[0].text;
+            EXPECT_TRUE(DataFile("data/a.png").isOpen());
+        }
+        setDataFolder(nullptr);
+        EXPECT_TRUE(DataFile("../outside.png").isOpen());
     });
 }

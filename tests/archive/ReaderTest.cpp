@@ -170,6 +170,52 @@ TEST(RarReader, WrongOrMissingPasswordFailsWithoutData) {
     }
 }
 
+// A checker opens a picture several times and a script names members in any order: a solid stream
+// must not be unpacked from its start for each. Members passed on the way are kept (their bytes,
+// or for a large one the decoder state it starts from), within the member limit.
+TEST(RarReader, SolidMembersInAnyOrderAreEachUnpackedOnce) {
+    ScratchDir dir;
+    std::vector<std::pair<std::string, Bytes>> members;
+    for (uint32_t i = 0; i < 40; ++i)
+        members.push_back({"data/m" + std::to_string(i), textBytes(2000 + 1500 * i, i + 1)});
+    members[20].second = textBytes(1100 * 1024, 77); // larger than a decoder state: replayed from one
+    members[25].second = pcmBytes(20000);            // audio blocks in the middle of the stream
+    members[30].second = noiseBytes(30000);          // stored: outside the stream
+    rar::WriterOptions options;
+    options.compress = options.solid = true;
+    options.password = "tolvrask";
+    const std::string path = dir.file("solid.qzd");
+    ASSERT_TRUE(buildArchive(path, members, options));
+
+    uint64_t streamBytes = 0;
+    for (uint64_t limit : {rar::kMaxMemberSize, uint64_t(1200) << 10}) {
+        SCOPED_TRACE(limit);
+        rar::Reader reader;
+        reader.setMemberLimit(limit);
+        ASSERT_TRUE(reader.openFile(path.c_str()));
+        if (!streamBytes)
+            for (const rar::Entry& e : reader.entries())
+                if (!e.stored()) streamBytes += e.unpackedSize;
+        Bytes got;
+        EXPECT_FALSE(extractNamed(reader, "data/m12", "wrong", got)); // nothing kept serves it later
+        int bigAsked = 0;
+        for (int i = 0; i < 120; ++i) {
+            const size_t k = i == 0 ? 39 : (static_cast<size_t>(i) * 17 + 5) % 40;
+            bigAsked += k == 20;
+            ASSERT_TRUE(extractNamed(reader, members[k].first.c_str(), "tolvrask", got))
+                << k << reader.error();
+            ASSERT_TRUE(got == members[k].second) << k;
+        }
+        EXPECT_LE(reader.solidKeptBytes(), limit);
+        if (limit == rar::kMaxMemberSize) {
+            // The wrong password's try decoded up to m12; then the stream once, and the large member
+            // again each time it was asked for (from its own start).
+            EXPECT_LE(reader.decodedBytes(), 2 * streamBytes + bigAsked * members[20].second.size());
+            EXPECT_GE(reader.decodedBytes(), streamBytes);
+        }
+    }
+}
+
 TEST(RarReader, OldStyleBlocksCommentsAndLargeHeadersAreRead) {
     Bytes data = textBytes(300);
     // Archive header with an embedded comment (left out of its CRC, as RAR 2.x writes it).

@@ -47,7 +47,7 @@ void checkDecoder(uint32_t seed, const streamgen::Archive& a) {
 }
 
 // The archive through the reader: everything in order, then each member on its own from the
-// last one back (solid members then unpack their predecessors again).
+// last one back (the walk to the last member keeps what the others are then served from).
 void checkReader(uint32_t seed, const streamgen::Archive& a) {
     rar::Reader reader;
     ASSERT_TRUE(reader.openMemory(a.image.data(), a.image.size()))

@@ -14,12 +14,16 @@ set_tests_properties(archive_conformance PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 
 # Generated RAR 2.0 streams using every construct the format allows (our encoder emits only a
 # few of them): decoded by our reader in test_archive, and by the reference and holdfast-pack in
 # archive_differential.
+# The generator is built once, for both.
 set(archive_streamgen_dir ${CMAKE_CURRENT_SOURCE_DIR}/archive/streamgen)
-add_executable(rar20-streamgen ${archive_streamgen_dir}/rar20-streamgen.cpp ${archive_streamgen_dir}/Rar20StreamGen.cpp)
-target_link_libraries(rar20-streamgen PRIVATE holdfast_engine)
+add_library(holdfast_rar20_streamgen STATIC ${archive_streamgen_dir}/Rar20StreamGen.cpp)
+target_include_directories(holdfast_rar20_streamgen PUBLIC ${archive_streamgen_dir})
+target_link_libraries(holdfast_rar20_streamgen PUBLIC holdfast_engine)
+target_compile_options(holdfast_rar20_streamgen PRIVATE ${HOLDFAST_TEST_COMPILE_OPTIONS})
+add_executable(rar20-streamgen ${archive_streamgen_dir}/rar20-streamgen.cpp)
+target_link_libraries(rar20-streamgen PRIVATE holdfast_rar20_streamgen)
 if(TARGET test_archive)
-  target_sources(test_archive PRIVATE ${archive_streamgen_dir}/Rar20StreamGen.cpp)
-  target_include_directories(test_archive PRIVATE ${archive_streamgen_dir})
+  target_link_libraries(test_archive PRIVATE holdfast_rar20_streamgen)
 endif()
 if(HOLDFAST_NODE)
   add_test(NAME archive_differential

@@ -89,9 +89,17 @@ TEST_F(HoldfastScript, ThePlayerAndTheCheckerNameTheWordAtFault) {
           Case{
               head + "DEMO_LENGTH 3s\n",
               "DEMO_LENGTH must be a positive number of ms: 3s (script line 3; digits only, 1 to 2147483647)",
-              "data/scripts/demo.scr:3: error: DEMO_LENGTH must be a positive number of ms: 3s (script line "
-              "3; "
-              "digits only, 1 to 2147483647)"}}) {
+              "data/scripts/demo.scr:3: error: DEMO_LENGTH must be a positive number of ms: 3s (digits only, "
+              "1 "
+              "to 2147483647)"},
+          // Stray words after an unknown one run onto the next line: one finding, at the unknown word.
+          Case{head +
+                   "__DEFS__\nINSERT_EFFECT Fade\n__TIMELINE__\n0 BEGIN Fade\n1000 SINGAL Fade 0.5\n2000 END "
+                   "Fade\n",
+               "DEFINE not found: Fade (script line 8, after unknown word 'SINGAL' on line 7; did you mean "
+               "'SIGNAL'?)",
+               "data/scripts/demo.scr:7: error: unknown statement `SINGAL`: the player stops on line 8 with "
+               "\"DEFINE not found: Fade\"; did you mean `SIGNAL`?"}}) {
         const std::string demo = makeTempDir();
         writeFile(demo + "/src/data/scripts/demo.scr", c.script);
         CommandResult packed = runCommand(binPath("holdfast-pack") + " create " + demo + "/data.qzd " + demo +

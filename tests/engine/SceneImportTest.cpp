@@ -199,10 +199,11 @@ TEST_F(SceneImport, GltfHierarchyAnimationCameraAndLight) {
     // glTF intensities are physical: I / (1 + I) of them reaches the fixed-function light.
     expectIn(info, "\"lightKind\":0,\"colour\":[1,1,1],\"multiplier\":0.5");
 
-    // The embedded picture is written beside the scene under the name the material gives.
+    // The embedded picture is written under the name the material gives, into the demo's
+    // data/textures/, where the player looks for it.
     expectIn(info, "{\"type\":1,\"slot\":\"diffuse\",\"name\":\"imported_texture0.png\"");
     expectIn(info, "\"shadeModel\":1");
-    EXPECT_EQ(readFile(dir + "/data/scenes/imported_texture0.png"), readFile(dir + "/halves.png"));
+    EXPECT_EQ(readFile(dir + "/data/textures/imported_texture0.png"), readFile(dir + "/halves.png"));
 
     // The binary container gives the same scene.
     std::string binary;
@@ -454,6 +455,10 @@ TEST_F(SceneImport, WarnsAboutWhatItCannotCarry) {
     replace("\"TEXCOORD_0\":2}",
             "\"TEXCOORD_0\":2,\"TEXCOORD_1\":2,\"TEXCOORD_2\":2},\"targets\":[{\"POSITION\":1}]");
     replace("\"animations\":[{", "\"animations\":[{\"name\":\"Slide\",");
+    std::string huge = readFile(dir + "/halves.png");
+    for (size_t at : {16, 20})
+        huge.replace(at, 4, std::string("\0\0\x75\x30", 4)); // 30000 pixels a side
+    replace(base64(readFile(dir + "/halves.png")), base64(huge));
     replace("\"interpolation\":\"LINEAR\"}]}]",
             "\"interpolation\":\"LINEAR\"}]},{\"name\":\"Again\","
             "\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}}],"
@@ -464,6 +469,10 @@ TEST_F(SceneImport, WarnsAboutWhatItCannotCarry) {
     expectIn(r.err, "warning: mesh Panel: 3 texture coordinate sets; only the first two are kept\n");
     expectIn(r.err, "warning: mesh Panel: 1 morph targets not carried over\n");
     expectIn(r.err, "warning: 2 animations; only the first (Slide) is sampled\n");
+    // The embedded picture's header claims more than the player takes: said so, not decoded.
+    expectIn(r.err, "warning: texture embedded #0 is 30000x30000 pixels; the player takes 1 to 8192 a side: "
+                    "not carried over\n");
+    EXPECT_EQ(r.err.find(".part"), std::string::npos) << r.err;
     r = runCommand(tool + " info " + dir + "/more.qzg");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     expectIn(r.out, "\"vertices\":4,\"faces\":2,\"colours\":0,\"coordinateSets\":[4,4,0]}");
@@ -556,7 +565,8 @@ std::vector<std::string> namesIn(const std::string& dir) {
 
 } // namespace
 
-// Files made to crash, stall or exhaust the reader are refused with a reason before it reads them.
+// Files made to crash, stall or exhaust the reader, or that it would refuse without a word, are
+// refused with a reason before it reads them.
 TEST_F(SceneImport, HostileModelsAreRefusedWithAReason) {
     struct Case {
         std::string name, contents, reason;
@@ -569,20 +579,50 @@ TEST_F(SceneImport, HostileModelsAreRefusedWithAReason) {
     append<uint32_t>(declared4GB, {2, 0xFFFFFFFFu, 0, 0x4E4F534Au, 0});
     std::string loop = R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],
 "nodes":[{"name":"a","children":[1]},{"name":"b","children":[0]}]})";
+    // Two nodes a level, each a child of both above: the reader would copy the last ones 2^19 times.
+    std::string shared;
+    for (int level = 0; level < 20; ++level)
+        for (int k = 0; k < 2; ++k)
+            shared += std::string(shared.empty() ? "" : ",") + "{\"name\":\"L" + std::to_string(level) + "_" +
+                      std::to_string(k) + "\"" +
+                      (level < 19 ? ",\"children\":[" + std::to_string(2 * level + 2) + "," +
+                                        std::to_string(2 * level + 3) + "]"
+                                  : "") +
+                      "}";
+    std::string roots = "0", nodes = "{}", objects;
+    for (int i = 0; i < 200000; ++i)
+        roots += ",0";
+    for (int i = 0; i < 100000; ++i)
+        nodes += ",{}";
+    for (int i = 0; i <= 100000; ++i)
+        objects += "o part" + std::to_string(i) + "\n";
+    const std::string gltf = R"({"asset":{"version":"2.0"},)";
+    const std::string tree = "; glTF nodes form trees, each node reached once";
     const std::vector<Case> cases = {
-        {"arrays.gltf",
-         "{\"asset\":{\"version\":\"2.0\"},\"extras\":" + std::string(1000000, '[') +
-             std::string(1000000, ']') + "}",
+        {"arrays.gltf", gltf + "\"extras\":" + std::string(1000000, '[') + std::string(1000000, ']') + "}",
          "JSON nested more than 256 levels deep"},
-        {"chain.gltf",
-         R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + chain + "]}",
-         "nodes nested more than 1000 levels deep"},
-        {"loop.gltf", loop, "a node is its own ancestor (the node hierarchy has a loop)"},
+        {"chain.gltf", gltf + R"("scene":0,"scenes":[{"nodes":[0]}],"nodes":[)" + chain + "]}",
+         "node 256 (\"n256\") is nested 257 deep, more than 256"},
+        {"loop.gltf", loop, "node 0 (\"a\") is its own ancestor (the node hierarchy has a loop)"},
+        {"shared.gltf", gltf + R"("scene":0,"scenes":[{"nodes":[0,1]}],"nodes":[)" + shared + "]}",
+         "node 2 (\"L1_0\") is reached twice, as a child of node 0 (\"L0_0\") and of node 1 (\"L0_1\")" +
+             tree},
+        {"roots.gltf", gltf + R"("scene":0,"scenes":[{"nodes":[)" + roots + R"(]}],"nodes":[{"name":"R"}]})",
+         "node 0 (\"R\") is reached twice: scene 0 lists it more than once" + tree},
+        {"nodes.gltf", gltf + "\"nodes\":[" + nodes + "]}",
+         "more than 100000 nodes; a scene holds at most that many objects"},
+        {"number.gltf", gltf + "\"extras\":1" + std::string(1000000, '0') + "}",
+         "a number too large for a double (1000001 characters long) at line 1, column 37"},
+        {"zero.gltf", gltf + R"("extras":"a\u0000"})",
+         "a zero character (\\u0000) in a string at line 1, column 39: the model reader cannot take it"},
         {"declared.glb", declared4GB, "the binary glTF declares 4294967295 bytes but holds 24"},
         {"broken.gltf", "{\"asset\":{\"version\":\"2.0\"},\n\"meshes\":[{\"primitives\":}]}",
          "broken JSON at line 2, column 25: a value expected"},
         {"braces.fbx", "; FBX 7.4.0 project file\n" + std::string(100000, '{'),
          "braces nested more than 256 levels deep (line 2)"},
+        {"objects.obj", objects,
+         "more than 100000 objects and material changes ('o', 'g' and 'usemtl' statements, line 100001); a "
+         "scene holds at most 100000 objects"},
     };
     for (const Case& c : cases) {
         writeFile(dir + "/" + c.name, c.contents);
@@ -706,7 +746,8 @@ TEST_F(SceneImport, TexturesAreCheckedFirstAndStayInTheModelsFolder) {
     EXPECT_EQ(r.out,
               "holdfast-scene: " + dir +
                   "/out/model.qzg: 4 meshes, 4 triangles, 4 materials, 1 texture, 0 cameras, 0 lights, 1 "
-                  "frame, 3 warnings\n");
+                  "frame, 3 warnings\nholdfast-scene: 1 texture written to " +
+                  dir + "/out\n");
     EXPECT_EQ(namesIn(dir + "/out"), (std::vector<std::string>{"halves.png", "model.qzg"}));
 
     r = runCommand(tool + " import --allow-outside " + model + "/model.obj " + dir + "/out/model.qzg");
@@ -735,7 +776,8 @@ TEST_F(SceneImport, ImportingAnUnchangedModelAgainWarnsOfNothing) {
         EXPECT_EQ(r.out,
                   "holdfast-scene: " + dir +
                       "/scenes/model.qzg: 1 mesh, 1 triangle, 1 material, 1 texture, 0 cameras, 0 lights, "
-                      "1 frame, 0 warnings\n");
+                      "1 frame, 0 warnings\nholdfast-scene: 1 texture written to " +
+                      dir + "/scenes\n");
     }
     ImageData* converted = ImageLibrary::instance().loadPNG((dir + "/scenes/deep.png").c_str());
     ASSERT_NE(converted, nullptr);
@@ -853,4 +895,172 @@ TEST_F(SceneImport, ABlenderModelWithItsDefaultLampIsLitNotWashedOut) {
         EXPECT_GT(bright, 120) << "barely lit";
         EXPECT_GT(bright, dim * 13 / 10) << "the faces are not shaded apart: " << dim << " vs " << bright;
     }
+}
+
+// Buffers and material files, like textures, come from the model's folder only: a name that
+// leads out of it, or a link inside it that points out, fails the import unless --allow-outside.
+TEST_F(SceneImport, BuffersAndMaterialFilesStayInTheModelsFolder) {
+    const std::string model = dir + "/a/b/model";
+    std::string vertices;
+    append<float>(vertices, {0, 0, 0, 1, 0, 0, 1, 1, 0});
+    writeFile(dir + "/a/secret.bin", vertices);
+    writeFile(dir + "/a/secret.mtl", "newmtl S\nKd 1 0 0\n");
+    writeFile(model + "/buffer.gltf", triangleGltf("../../secret.bin"));
+    writeFile(model + "/up.obj", "mtllib ../../secret.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl S\nf 1 2 3\n");
+    ASSERT_EQ(::symlink("../../secret.mtl", (model + "/link.mtl").c_str()), 0);
+    writeFile(model + "/link.obj", "mtllib link.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl S\nf 1 2 3\n");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"buffer.gltf", model + "/../../secret.bin"},
+        {"up.obj", model + "/../../secret.mtl"},
+        {"link.obj", model + "/link.mtl"},
+    };
+    for (const auto& [file, named] : cases) {
+        const std::string out = dir + "/" + file + "/x.qzg";
+        CommandResult r = runCommand(tool + " import " + model + "/" + file + " " + out);
+        EXPECT_EQ(r.exitCode, 1) << file << "\n" << r.err;
+        expectIn(r.err, "holdfast-scene: cannot import " + model + "/" + file + ": " + named +
+                            " lies outside the model's folder (it is " + dir + "/a/secret." +
+                            (file == "buffer.gltf" ? "bin" : "mtl") +
+                            "): not read (--allow-outside reads it)\n");
+        EXPECT_FALSE(exists(out)) << file;
+
+        r = runCommand(tool + " import --allow-outside " + model + "/" + file + " " + out);
+        EXPECT_EQ(r.exitCode, 0) << file << "\n" << r.err;
+        expectIn(r.out, "1 mesh, 1 triangle, 1 material");
+    }
+    CommandResult r = runCommand(tool + " info " + dir + "/up.obj/x.qzg");
+    expectIn(r.out, "{\"id\":1,\"name\":\"S\",\"diffuse\":[1,0,0]");
+}
+
+namespace {
+
+// A 2 x 2 panel facing a camera and a lamp, its colour map the picture ring.png beside the model.
+std::string panelGltf() {
+    std::string buffer;
+    append<float>(buffer, {-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0, 0, 1, 1, 1, 1, 0, 0, 0});
+    append<uint16_t>(buffer, {0, 1, 2, 0, 2, 3});
+    return R"({"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],
+"extensionsUsed":["KHR_lights_punctual"],
+"extensions":{"KHR_lights_punctual":{"lights":[{"type":"point","intensity":100}]}},
+"nodes":[{"name":"Panel","mesh":0},{"name":"Cam","camera":0,"translation":[0,0,3]},
+ {"name":"Lamp","translation":[0,0,3],"extensions":{"KHR_lights_punctual":{"light":0}}}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.8,"znear":0.5,"zfar":100}}],
+"meshes":[{"primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},"indices":2,"material":0}]}],
+"materials":[{"name":"Ring","pbrMetallicRoughness":{"baseColorTexture":{"index":0}}}],
+"textures":[{"source":0}],"images":[{"uri":"ring.png"}],
+"buffers":[{"byteLength":92,"uri":"data:application/octet-stream;base64,)" +
+           base64(buffer) + R"("}],
+"bufferViews":[{"buffer":0,"byteLength":48},{"buffer":0,"byteOffset":48,"byteLength":32},
+ {"buffer":0,"byteOffset":80,"byteLength":12}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3","min":[-1,-1,0],"max":[1,1,0]},
+ {"bufferView":1,"componentType":5126,"count":4,"type":"VEC2"},
+ {"bufferView":2,"componentType":5123,"count":6,"type":"SCALAR"}]})";
+}
+
+} // namespace
+
+// A model imported into a demo's data/scenes/ brings its pictures to data/textures/, where the
+// player looks: the demo checks clean and draws the model textured. Elsewhere is warned about.
+TEST_F(SceneImport, TexturesLandWhereThePlayerLooks) {
+    const std::string demo = dir + "/demo";
+    writeFile(dir + "/m/ring.gltf", panelGltf());
+    halvesPng(dir + "/m");
+    std::rename((dir + "/m/halves.png").c_str(), (dir + "/m/ring.png").c_str());
+    writeFile(demo + "/data/scripts/demo.scr",
+              "__HEADER__\nDEMO_START 0\nDEMO_END 2000\nDEMO_LENGTH 2000\n__DEFS__\nINSERT_EFFECT Scene0\n"
+              "__SETUP__\n0 SIGNAL Scene0 Datafile \"data/scenes/x.qzg\"\n__TIMELINE__\n0 BEGIN Scene0\n"
+              "0 INIT Scene0\n0 SIGNAL Scene0 Camera 0\n");
+    CommandResult r = runCommand(tool + " import " + dir + "/m/ring.gltf " + demo + "/data/scenes/x.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    expectIn(r.out, "\nholdfast-scene: 1 texture written to " + demo + "/data/textures\n");
+    EXPECT_EQ(namesIn(demo + "/data/scenes"), std::vector<std::string>{"x.qzg"});
+    EXPECT_EQ(readFile(demo + "/data/textures/ring.png"), readFile(dir + "/m/ring.png"));
+
+    r = runCommand(binPath("holdfast-script") + " --check " + demo);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    expectIn(r.out, "0 errors, 0 warnings\n");
+    if (getenv("DISPLAY") && *getenv("DISPLAY")) {
+        const std::string frames = dir + "/frames";
+        r = runCommand(
+            binPath("holdfast-capture") + " --sparse --data " + demo + " --times 500 --out " + frames, 120);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("Texture not found"), std::string::npos) << r.err;
+        const std::string picture = readFile(frames + "/frame_00000500.png");
+        ASSERT_FALSE(picture.empty());
+        // The picture's red half above, its blue half below.
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_memory(&image, picture.data(), picture.size()));
+        image.format = PNG_FORMAT_RGB;
+        std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+        const unsigned char* top = &rgb[(200 * 800 + 400) * 3];
+        const unsigned char* bottom = &rgb[(450 * 800 + 400) * 3];
+        EXPECT_GT(top[0], 150);
+        EXPECT_LT(top[2], 60);
+        EXPECT_LT(bottom[0], 60);
+        EXPECT_GT(bottom[2], 150);
+    }
+
+    // Textures sent elsewhere: the scene is written, with a word on where the player looks.
+    r = runCommand(tool + " import --textures " + dir + "/elsewhere " + dir + "/m/ring.gltf " + demo +
+                   "/data/scenes/y.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "holdfast-scene: warning: the player looks for this scene's textures in " + demo +
+                         "/data/textures, not in " + dir +
+                         "/elsewhere: it will draw the model without them (leave out --textures)\n");
+}
+
+// Many objects of one name are numbered on, skipping names already taken, with the first renames
+// warned about one by one; an OBJ's objects come out the same whether its 'o' statements are
+// read as they are or, where that makes the same objects, as 'g' statements.
+TEST_F(SceneImport, TakenNamesAndObjObjects) {
+    std::string nodes = R"({"name":"same.3","mesh":0})", list = "0";
+    for (int i = 1; i <= 15; ++i) {
+        nodes += R"(,{"name":"same","mesh":0})";
+        list += "," + std::to_string(i);
+    }
+    std::string vertices;
+    append<float>(vertices, {0, 0, 0, 1, 0, 0, 1, 1, 0});
+    std::string model = triangleGltf("data:application/octet-stream;base64," + base64(vertices));
+    const std::string one = R"("scenes":[{"nodes":[0]}],"nodes":[{"mesh":0}])";
+    model.replace(model.find(one), one.size(),
+                  R"("scenes":[{"nodes":[)" + list + R"(]}],"nodes":[)" + nodes + "]");
+    writeFile(dir + "/same.gltf", model);
+    CommandResult r = runCommand(tool + " import " + dir + "/same.gltf " + dir + "/same.qzg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectIn(r.err, "warning: object name same is taken; this one is called same.2\n"
+                    "holdfast-scene: warning: object name same is taken; this one is called same.4\n");
+    expectIn(r.err, "this one is called same.12\n"
+                    "holdfast-scene: warning: 4 more objects had a name that was taken and were given a "
+                    "number after it\n");
+    expectIn(r.out,
+             "16 meshes, 16 triangles, 1 material, 0 textures, 0 cameras, 0 lights, 1 frame, 11 warnings");
+    r = runCommand(tool + " info " + dir + "/same.qzg");
+    expectIn(r.out, "\"name\":\"same.16\"");
+    EXPECT_EQ(r.out.find("\"name\":\"same.3\",\"id\":2"), std::string::npos);
+
+    // Objects with several materials, one without; a continued comment line makes the reader
+    // take the 'o' statements as they are.
+    const std::string objects = "mtllib multi.mtl\no Cube\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 1\n"
+                                "usemtl Red\nf 1//1 2//1 3//1\nusemtl Green\nf 1//1 3//1 4//1\n"
+                                "o Plane.001\nv 0 0 1\nv 1 0 1\nv 1 1 1\nusemtl Green\nf 5//1 6//1 7//1\n"
+                                "o Bare\nv 2 0 1\nv 3 0 1\nv 3 1 1\nf 8 9 10\n";
+    writeFile(dir + "/obj/multi.mtl", "newmtl Red\nKd 1 0 0\nnewmtl Green\nKd 0 1 0\n");
+    writeFile(dir + "/obj/groups.obj", objects);
+    writeFile(dir + "/obj/plain.obj", "# as written \\\n# on two lines\n" + objects);
+    std::string info[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = i ? "plain" : "groups";
+        r = runCommand(tool + " import " + dir + "/obj/" + name + ".obj " + dir + "/" + name + ".qzg");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        info[i] = runCommand(tool + " info " + dir + "/" + name + ".qzg").out;
+        info[i] = info[i].substr(info[i].find('\n'));
+    }
+    EXPECT_EQ(info[0], info[1]);
+    expectIn(info[0], "\"children\":[\"Cube.Cube\",\"Cube.Green\"]");
+    expectIn(info[0], "{\"kind\":\"mesh\",\"name\":\"Plane.001\"");
+    expectIn(info[0], "{\"kind\":\"mesh\",\"name\":\"Bare\"");
 }

@@ -188,6 +188,42 @@ TEST(PlayerProgram, SignalsAndLinksToEffectsThatDoNotExistAreNamedOnce) {
         << err;
 }
 
+// What is wrong with the demo is said once on stderr with its script line, in the checker's words
+// and grade, and the demo plays on: a picture and a scene missing from the archive (the scene's
+// report keeps the player's words), a TRIGGER type never defined. A fatal mistake keeps the
+// player's message, once, and exit code 1.
+TEST(PlayerProgram, FindingsAreSaidOnceWithTheirScriptLines) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    std::string dir =
+        makeDemoDir(0,
+                    "DEMO_LENGTH 300\nDEFINE LINK 2\nINSERT_EFFECT Image1\nINSERT_EFFECT Scene0\n"
+                    "__SETUP__\n0 SIGNAL Image1 Datafile \"data/images/missing.png\"\n"
+                    "0 SIGNAL Scene0 Datafile \"data/scenes/gone.qzg\"\n",
+                    "0 BEGIN Image1\n100 TRIGGER Clear LNK \"Image1\"\n");
+    Child child = startPlayer(dir);
+    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    std::string err = readFile(child.errPath);
+    for (const std::string& line :
+         {std::string(
+              "holdfast: data/scripts/demo.scr:9: error: picture data/images/missing.png is not in the "
+              "archive (or the password is wrong)\n"),
+          std::string("could not load scene: data/scenes/gone.qzg (script line 10)\n"),
+          std::string(
+              "holdfast: data/scripts/demo.scr:16: warning: TRIGGER type `LNK` is not a DEFINE name")}) {
+        const size_t at = err.find(line);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << err;
+        EXPECT_EQ(at, err.rfind(line)) << line << "\n" << err;
+    }
+
+    dir = makeDemoDir(0, "INSERT_EFFECT Bluur\n");
+    child = startPlayer(dir);
+    EXPECT_EQ(waitExit(child.pid, 60), 1);
+    err = readFile(child.errPath);
+    const size_t at = err.find("Effect Id not found: Bluur (script line 4");
+    EXPECT_NE(at, std::string::npos) << err;
+    EXPECT_EQ(err.find("Bluur", at + 30), std::string::npos) << err;
+}
+
 // Full screen takes the desktop as it is, so no screen size refuses it; only a display that can
 // show no window full screen at all gets the question (SDL's dummy driver, which has no GL either:
 // the windowed fallback fails too).

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -227,11 +228,24 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     writeFile(path("empty.jpg"), "");
 
     ReportCapture reports;
+    ::testing::internal::CaptureStderr();
     for (const char* name : {"truncated.png", "header-only.png", "signature-only.png", "corrupt.png",
                              "badsig.png", "empty.png", "claims.png", "missing.png", "truncated.jpg",
                              "header-only.jpg", "garbage.jpg", "empty.jpg", "missing.jpg"})
         EXPECT_FALSE(Image(library().loadImage(name, (dir + "/").c_str()))) << name;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "no decoder's own lines (\"libpng error\")";
     EXPECT_TRUE(reports.all().empty());
+    // Each failure says what is wrong with the file.
+    const std::pair<const char*, const char*> why[] = {
+        {"truncated.png", "is cut short"},   {"corrupt.png", "is broken ("},
+        {"badsig.png", "is not a PNG file"}, {"missing.png", "is missing"},
+        {"truncated.jpg", "is cut short"},   {"garbage.jpg", "is broken ("},
+        {"claims.png", "claims more pixels"}};
+    for (const auto& [name, text] : why) {
+        Image(library().loadImage(name, (dir + "/").c_str()));
+        EXPECT_NE(library().lastLoad().failure.find(text), std::string::npos)
+            << name << ": " << library().lastLoad().failure;
+    }
     EXPECT_TRUE(Image(library().loadImage("good.png", (dir + "/").c_str())));
     EXPECT_TRUE(Image(library().loadImage("good.jpg", (dir + "/").c_str())));
 }
@@ -297,6 +311,40 @@ TEST_F(Images, JpegWithMissingScanDataIsRefused) {
     EXPECT_TRUE(Image(library().loadImage("full.jpg", (dir + "/").c_str())));
     Image noEnd(library().loadImage("noend.jpg", (dir + "/").c_str()));
     (void)noEnd; // all pixels are there; either answer is sound, it must just not crash
+}
+
+// The loaders read up to the picture's end and no further: a file padded far beyond it (here past
+// the 2 GiB a whole read could take, as a sparse file) loads as the picture and says how much
+// followed it. A progressive JPEG of endless scans is refused after 1000 of them.
+TEST_F(Images, OnlyThePictureIsReadAndEndlessScansAreRefused) {
+    auto pixels = rgbPixels(16, 16, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 16), static_cast<unsigned char>(y),
+                                            9};
+    });
+    ASSERT_TRUE(writePNG(path("pic.png"), 16, 16, PNG_COLOR_TYPE_RGB, 8, pixels));
+    ASSERT_TRUE(writeJPEG(path("pic.jpg"), 16, 16, 3, pixels));
+    const std::string png = readFile(path("pic.png")), jpg = readFile(path("pic.jpg"));
+    for (const std::string& name : {std::string("pic.png"), std::string("pic.jpg")}) {
+        const std::string bytes = readFile(path(name));
+        writeFile(path("padded-" + name), bytes);
+        ASSERT_EQ(truncate(path("padded-" + name).c_str(), 3LL << 30), 0);
+        writeFile(path("tail-" + name), bytes + std::string(100, '\0'));
+        for (const char* kind : {"padded-", "tail-", ""}) {
+            SCOPED_TRACE(kind + name);
+            Image image(library().loadImage((kind + name).c_str(), (dir + "/").c_str()));
+            ASSERT_TRUE(image) << library().lastLoad().failure;
+            EXPECT_EQ(image->width, 16u);
+            EXPECT_EQ(library().lastLoad().pictureBytes, bytes.size());
+            EXPECT_EQ(library().lastLoad().muchTrailingData(), *kind == 'p');
+        }
+    }
+
+    writeFile(path("scans.jpg"), progressiveJpegWithScans(64, kMaxJpegScans + 1));
+    writeFile(path("many.jpg"), progressiveJpegWithScans(64, kMaxJpegScans));
+    EXPECT_FALSE(Image(library().loadImage("scans.jpg", (dir + "/").c_str())));
+    EXPECT_NE(library().lastLoad().failure.find("more than 1000 scans"), std::string::npos)
+        << library().lastLoad().failure;
+    EXPECT_TRUE(Image(library().loadImage("many.jpg", (dir + "/").c_str()))) << library().lastLoad().failure;
 }
 
 Image makeImage(uint32_t width, uint32_t height, uint32_t bits) {

@@ -89,3 +89,53 @@ inline bool writeJPEG(const std::string& path, int width, int height, int compon
     fclose(out);
     return true;
 }
+
+// A progressive grey JPEG of side x side with `scans` scans: its first scan of high AC
+// coefficients (state-free, mostly end-of-band runs) is repeated. Decoders warn about the repeated
+// progression and go on, one pass over the picture per scan.
+inline std::string progressiveJpegWithScans(int side, int scans) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = side;
+    info.image_height = side;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(side);
+    while (info.next_scanline < info.image_height) {
+        for (int x = 0; x < side; ++x)
+            row[x] = static_cast<unsigned char>(x * 7 + info.next_scanline * 3);
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&info, &r, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const std::string file(reinterpret_cast<char*>(buffer), size);
+    free(buffer);
+    // Scan headers of one component: FF DA, length, 1, component, tables, Ss, Se, Ah|Al.
+    std::vector<size_t> starts;
+    for (size_t at = file.find("\xFF\xDA"); at != std::string::npos; at = file.find("\xFF\xDA", at + 2))
+        starts.push_back(at);
+    size_t pick = 0;
+    for (size_t i = 0; i + 1 < starts.size(); ++i)
+        if (file[starts[i] + 7] > 0 && (static_cast<unsigned char>(file[starts[i] + 9]) >> 4) == 0) pick = i;
+    // The scan runs to the first marker after its header (stuffed FF 00 and restarts are data).
+    const size_t from = starts[pick];
+    size_t to =
+        from + 2 +
+        ((static_cast<unsigned char>(file[from + 2]) << 8) | static_cast<unsigned char>(file[from + 3]));
+    while (to + 1 < file.size() && !(file[to] == '\xFF' && file[to + 1] != 0 &&
+                                     (static_cast<unsigned char>(file[to + 1]) & 0xF8) != 0xD0))
+        ++to;
+    std::string out = file.substr(0, to);
+    for (int n = static_cast<int>(starts.size()); n < scans; ++n)
+        out += file.substr(from, to - from);
+    return out + file.substr(to);
+}

@@ -2,6 +2,7 @@
 #include "ImageWriters.h"
 #include "ReportCapture.h"
 
+#include "base/Report.h"
 #include "demo/Random.h"
 #include "resources/Texture.h"
 #include "resources/TextureTools.h"
@@ -381,4 +382,44 @@ TEST_F(Textures, DroppedPicturesAreDecodedAgainForAMaskAndGiveTheSameTexels) {
     ASSERT_TRUE(writePNG(dir + "mask2.png", 6, 6, PNG_COLOR_TYPE_RGB, 8, other));
     base->applyAlphaMask(mask);
     EXPECT_EQ(readTexture(base), expected);
+}
+
+// A preview's reload: the pictures only the old version named go with their GL objects (a mask
+// pointing at one is let go), those the new load asked for stay, render targets are never taken;
+// after a failed load what it loaded goes, a picture the upload refused included, and the old
+// version's pictures stay.
+TEST_F(Textures, AReloadReleasesThePicturesNoLongerNamedAndAFailedOneWhatItLoaded) {
+    for (const char* name : {"old.png", "both.png", "new.png"})
+        writeRgb(name, 4, 4);
+    Texture* old = registry.loadTexture("old.png", dir, GL_TEXTURE_2D);
+    Texture* both = registry.loadTexture("both.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(old && both && registry.createTexture("target", 8, 8, GL_TEXTURE_2D, GL_RGBA));
+    both->applyAlphaMask(old);
+    const GLuint oldId = old->id;
+
+    registry.markFileTextures();
+    registry.loadTexture("both.png", dir, GL_TEXTURE_2D);
+    registry.loadTexture("new.png", dir, GL_TEXTURE_2D);
+    EXPECT_EQ(registry.releaseMarkedNotAskedFor(), 1u);
+    EXPECT_EQ(registry.find("old.png"), nullptr);
+    EXPECT_FALSE(glIsTexture(oldId));
+    EXPECT_EQ(both->alphaMask, nullptr);
+    EXPECT_TRUE(registry.find("both.png") && registry.find("new.png") && registry.find("target"));
+
+    std::vector<unsigned char> grey(16, 3);
+    ASSERT_TRUE(writePNG(dir + "grey.png", 4, 4, PNG_COLOR_TYPE_GRAY, 8, grey));
+    registry.markFileTextures();
+    Texture* loaded = registry.loadTexture("old.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(loaded);
+    const GLuint loadedId = loaded->id;
+    {
+        report::FatalGuard guard;
+        EXPECT_THROW(registry.loadTexture("grey.png", dir, GL_TEXTURE_2D), report::FatalError);
+    }
+    EXPECT_EQ(registry.find("grey.png"), nullptr);
+    EXPECT_EQ(registry.releaseUnmarked(), 1u);
+    EXPECT_EQ(registry.find("old.png"), nullptr);
+    EXPECT_FALSE(glIsTexture(loadedId));
+    EXPECT_EQ(registry.size(), 3u);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }

@@ -1,6 +1,7 @@
 // The music stream on a real (dummy) audio device: positioning, play, pause, streams, failures.
 #include "OggWriter.h"
 #include "platform/AudioDevice.h"
+#include "sound/MusicFile.h"
 #include "sound/SoundSystem.h"
 #include "sound/TesselMusic.h"
 
@@ -8,6 +9,9 @@
 #include "base/Report.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -123,6 +127,29 @@ TEST_F(Music, AMissingMusicFileLeavesTheDemoSilent) {
     EXPECT_FALSE(tesselMusic.isPlaying());
     EXPECT_EQ(tesselMusic.channel(), -1);
     EXPECT_TRUE(reports.empty());
+}
+
+// The music's length comes from its last Ogg page: a file padded far past it (a sparse 4 GiB
+// here) is not read back from its end, which took minutes; a FIFO is refused without waiting.
+TEST_F(Music, PaddedMusicKeepsItsLengthAndAFifoIsRefused) {
+    const std::string dir = makeTempDir();
+    const std::string padded = dir + "/padded.ogg", junk = dir + "/junk.ogg", fifo = dir + "/fifo.ogg";
+    writeFile(padded, readFile(shortMusic()));
+    ASSERT_EQ(truncate(padded.c_str(), 4LL << 30), 0);
+    writeFile(junk, readFile(shortMusic()) + std::string(300000, 'x'));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(60); // a wait on the FIFO or a read of the padding ends the test by the signal
+    EXPECT_EQ(sound::musicLengthMs(shortMusic().c_str()), 2000);
+    EXPECT_EQ(sound::musicLengthMs(padded.c_str()), 2000);
+    EXPECT_EQ(sound::musicLengthMs(junk.c_str()), 2000);
+    std::string why;
+    EXPECT_EQ(sound::musicLengthMs(fifo.c_str(), &why), 0);
+    EXPECT_EQ(why, "not a regular file (a FIFO or device)");
+    ASSERT_TRUE(tesselMusic.initSound());
+    ASSERT_TRUE(tesselMusic.openStream(padded.c_str()));
+    tesselMusic.setTime(1500);
+    EXPECT_EQ(tesselMusic.streamTime(), 1500);
+    alarm(0);
 }
 
 TEST(MusicWithoutOutput, TheSoundSystemStaysDownAndTheDemoSilent) {

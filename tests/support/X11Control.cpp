@@ -319,3 +319,30 @@ PrivateDisplay::~PrivateDisplay() {
         waitpid(static_cast<pid_t>(pid_), nullptr, 0);
     }
 }
+
+bool coverWindow(unsigned long window, int ms) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    XWindowAttributes a;
+    Window child;
+    int x = 0, y = 0;
+    const bool found = XGetWindowAttributes(display, window, &a) &&
+                       XTranslateCoordinates(display, window, a.root, 0, 0, &x, &y, &child);
+    if (found) {
+        const unsigned long white = WhitePixel(display, DefaultScreen(display));
+        const Window cover = XCreateSimpleWindow(display, a.root, x, y, static_cast<unsigned>(a.width),
+                                                 static_cast<unsigned>(a.height), 0, white, white);
+        XSetWindowAttributes over;
+        over.override_redirect = True;
+        XChangeWindowAttributes(display, cover, CWOverrideRedirect, &over);
+        XMapRaised(display, cover);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        XUnmapWindow(display, cover);
+        XDestroyWindow(display, cover);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+    return found;
+}

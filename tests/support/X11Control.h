@@ -35,6 +35,9 @@ unsigned long rootWindow();
 // The window's pixels as RGB, top row first (empty on failure). What covers the window on the
 // screen is read too: a test reading back a window wants a PrivateDisplay.
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height);
+// Maps a white window over the window for `ms` and takes it away again, as another program's
+// window that comes and goes: the window is left to paint what was covered.
+bool coverWindow(unsigned long window, int ms);
 
 // An X server of the test's own (Xvfb) that DISPLAY names while the object lives, so that windows
 // of tests running at the same time cannot cover a window the test reads back.

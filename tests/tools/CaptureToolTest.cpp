@@ -193,6 +193,55 @@ std::vector<std::string> filesIn(const std::string& dir) {
 
 } // namespace
 
+// What is wrong with a demo is said once, with its script line and the checker's words and grade,
+// and the run goes on (exit code 0): a missing picture and a missing scene (white quads and no
+// scene otherwise, without a word), a TRIGGER type never defined. Into a log (no terminal) the
+// progress comes as whole lines, a few of them.
+TEST(CaptureTool, FindingsAreSaidOnceWithTheirScriptLinesAndProgressInWholeLines) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string demo = makeTempDir(), out = makeTempDir();
+    writeFile(demo + "/data/scripts/demo.scr", R"(__HEADER__
+DEMO_END 10000
+DEFINE LINK 2
+INSERT_EFFECT Image1
+INSERT_EFFECT RotoZoom
+INSERT_EFFECT Scene0
+__SETUP__
+0 SIGNAL Image1 Datafile "data/images/missing.png"
+0 SIGNAL Scene0 Datafile "data/scenes/gone.qzg"
+__TIMELINE__
+0 BEGIN RotoZoom
+0 TRIGGER RotoZoom LINK "Image1"
+0 BEGIN Scene0
+100 TRIGGER RotoZoom LNK "Image1"
+)");
+    CommandResult r = capture("--data " + demo + " --from 0 --to 2000 --step 50 --out " + out);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const CommandResult check = runCommand(binPath("holdfast-script") + " --check " + demo, 120);
+    for (const std::string& line :
+         {std::string("data/scripts/demo.scr:8: error: picture data/images/missing.png is missing"),
+          std::string("data/scripts/demo.scr:14: warning: TRIGGER type `LNK` is not a DEFINE name")}) {
+        EXPECT_NE(check.out.find(line), std::string::npos) << check.out;
+        EXPECT_EQ(countOf(r.err, "holdfast-capture: " + line), 1) << r.err;
+    }
+    // The player's own report keeps its words, with the script line on its stderr copy.
+    EXPECT_NE(check.out.find("data/scripts/demo.scr:9: error: scene file data/scenes/gone.qzg is missing"),
+              std::string::npos)
+        << check.out;
+    EXPECT_EQ(countOf(r.err, "could not load scene: data/scenes/gone.qzg (script line 9)\n"), 1) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    const int progress = countOf(r.err, "holdfast-capture: frame ");
+    EXPECT_GE(progress, 1) << r.err;
+    EXPECT_LE(progress, 11) << r.err;
+    EXPECT_NE(r.err.find("frame 41/41 (t = 2000 ms)\n"), std::string::npos) << r.err;
+
+    // A fatal mistake keeps the player's message and exit code, said once.
+    writeFile(demo + "/data/scripts/demo.scr", "__DEFS__\nINSERT_EFFECT NoSuchEffect\n");
+    r = capture("--data " + demo + " --times 0 --out " + out);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(countOf(r.err, "NoSuchEffect"), 1) << r.err;
+}
+
 TEST(CaptureTool, AFrameIsTheSameAloneOrInsideARange) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = flashDemo(), alone = makeTempDir(), inRange = makeTempDir();

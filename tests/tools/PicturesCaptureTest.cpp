@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -169,6 +170,40 @@ size_t coloursIn(const Frame& frame) {
 }
 
 } // namespace
+
+// A folder demo reads only files inside its folder, as a packed one only members of its archive:
+// pictures named by a ".." that leaves it, an absolute path or a link out are refused, reported
+// with their names, and never drawn.
+TEST(PicturesCapture, PicturesOutsideTheDemoFolderAreRefused) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const std::string root = makeTempDir(), demo = root + "/demo", out = makeTempDir();
+    writeQuadrants(root + "/outside.png");
+    writeQuadrants(demo + "/data/images/inside.png");
+    ASSERT_EQ(symlink("../../../outside.png", (demo + "/data/images/link.png").c_str()), 0);
+    writeFile(demo + "/data/scripts/demo.scr",
+              "__HEADER__\nDEMO_START 0\nDEMO_END 10000\n__DEFS__\n"
+              "INSERT_EFFECT Image1\nINSERT_EFFECT Image2\nINSERT_EFFECT Image3\n"
+              "__SETUP__\n0 SIGNAL Image1 Datafile \"../outside.png\"\n"
+              "0 SIGNAL Image2 Datafile \"" +
+                  root +
+                  "/outside.png\"\n"
+                  "0 SIGNAL Image3 Datafile \"data/images/link.png\"\n"
+                  "__TIMELINE__\n0 BEGIN Image1\n0 BEGIN Image2\n0 BEGIN Image3\n");
+    CommandResult r =
+        runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 100 --out " + out, 60);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::vector<std::string> refused = {
+        "../outside.png: a \"..\" that leaves the demo folder", root + "/outside.png: an absolute path",
+        "data/images/link.png: a link that leads out of the demo folder"};
+    for (const std::string& why : refused)
+        EXPECT_NE(r.err.find("Data file lies outside the demo folder, not read: " + why), std::string::npos)
+            << r.err;
+    const Frame frame = readPng(out + "/frame_00000100.png");
+    ASSERT_TRUE(frame.ok);
+    // Without their pictures the effects draw plain quads: no quadrant differs from another.
+    EXPECT_EQ(frame.at(200, 150), frame.at(600, 450)) << "no picture drawn";
+    EXPECT_EQ(frame.at(600, 150), frame.at(200, 450)) << "no picture drawn";
+}
 
 TEST(PicturesCapture, TheDemoMakerDrawsThePictures) {
     const std::string out = makeTempDir();

@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -295,6 +296,12 @@ TEST(RocketPreview, EditorKeysDriveTheVariablesWithEveryInterpolation) {
     writeFile(demo + "/data/scripts/demo.scr", std::string(kClearScript) + "INSERT_EFFECT Tiles\n");
     sendKey(preview.window, "r");
     EXPECT_EQ(editor.track("Tiles:Red"), static_cast<int>(before) + 2) << "after Tiles:Speed and SpectrumStr";
+    // The effect gone from the script: the keys the editor holds for it are said to go unused.
+    editor.setKey("Clear:Green", 0, 1.0f, Step);
+    writeFile(demo + "/data/scripts/demo.scr", "__HEADER__\nDEMO_END 20000\n__DEFS__\nINSERT_EFFECT Tiles\n");
+    sendKey(preview.window, "r");
+    EXPECT_TRUE(preview.said("the editor holds keys for Clear:Green, which the demo does not have"))
+        << preview.err();
     EXPECT_TRUE(preview.running()) << preview.err();
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
@@ -341,6 +348,14 @@ __TIMELINE__
     const Frame captured = readPng(out + "/frame_00001425.png");
     ASSERT_TRUE(captured.ok);
     EXPECT_TRUE(shown == captured.rgb) << "the jump's frame is the capture tool's";
+    // Rows past the demo's end (286 s here, rows 0 to 11440) are refused with one message.
+    EXPECT_TRUE(preview.said("the demo is 11441 rows of 25 ms long")) << preview.err();
+    editor.setRow(0xFFFFFFFF);
+    editor.setRow(11441);
+    EXPECT_TRUE(preview.said("lies past the demo's end (row 11440): not jumping there")) << preview.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(occurrences(preview.err(), "past the demo's end"), 1u) << preview.err();
+    EXPECT_NE(windowTitle(preview.window).find("0:01.425"), std::string::npos);
 
     editor.pause(false);
     for (int i = 0; i < 400 && title.find("paused") != std::string::npos; ++i) {
@@ -359,15 +374,90 @@ __TIMELINE__
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
 
-// The editor's save writes its tracks into the script; the player draws the same without it.
+// One position for both: the preview's own jumps move the editor's cursor while paused; at the
+// demo's end the preview pauses the editor (by connecting again, which is what pauses a Rocket
+// editor) and does not take the editor's greeting row for a jump; a paused preview paints its
+// frame again when a window that covered it goes away.
+TEST(RocketPreview, ThePreviewAndTheEditorKeepOnePosition) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    EditorStandIn editor;
+    ASSERT_TRUE(editor.ok());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string demo = makeTempDir();
+    std::string script = kClearScript;
+    writeFile(demo + "/data/scripts/demo.scr", script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 3000\n"));
+    Preview preview(demo, "--rocket " + editor.address() + " --at 1000 --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    sendKey(preview.window, "Right");
+    waitForTitle(preview.window, {"0:02.000"}, 20000);
+    sendKeys(preview.window, {"g", "2", "period", "5", "Return"});
+    waitForTitle(preview.window, {"0:02.500"}, 20000);
+    std::vector<uint32_t> rows = editor.rowsHeard(500);
+    EXPECT_EQ(rows, (std::vector<uint32_t>{80, 100})) << "rows of 25 ms, paused";
+
+    ASSERT_TRUE(coverWindow(preview.window, 300));
+    const std::vector<int> frame = {level(0.25), level(0.5), 0};
+    for (int i = 0; i < 100 && preview.centre() != frame; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(preview.centre(), frame) << "painted again";
+
+    editor.pause(false); // plays to the end at 3000 ms
+    rows = editor.rowsHeard(5000);
+    ASSERT_GE(rows.back(), 118u);
+    ASSERT_TRUE(editor.closedByDemo(20000)) << preview.err();
+    EXPECT_TRUE(preview.said("the demo's end: connecting again")) << preview.err();
+    const size_t jumps = occurrences(preview.err(), "jump to");
+    // The editor greets a demo by pausing it and sending its cursor's row: where the preview is.
+    ASSERT_TRUE(editor.accept(10000)) << preview.err();
+    editor.pause(true);
+    editor.setRow(rows.back());
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(occurrences(preview.err(), "jump to"), jumps) << preview.err();
+    EXPECT_NE(windowTitle(preview.window).find("paused"), std::string::npos);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+}
+
+// A far row replays for long (DEMO_LENGTH 2147483647, a row at 2 000 000 s): the preview shows how
+// far it has come, and Escape still ends it at once.
+TEST(RocketPreview, AFarJumpShowsProgressAndHearsTheKeys) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    EditorStandIn editor;
+    ASSERT_TRUE(editor.ok());
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string demo = makeTempDir();
+    std::string script = kClearScript;
+    writeFile(demo + "/data/scripts/demo.scr",
+              script.insert(script.find("DEMO_BEAT"), "DEMO_LENGTH 2147483647\n"));
+    Preview preview(demo, "--rocket " + editor.address() + " --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(editor.accept(40000)) << preview.err();
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    editor.setRow(80000000);
+    const std::string title = waitForTitle(preview.window, {"jumping: "}, 10000);
+    EXPECT_NE(title.find("jumping: "), std::string::npos) << title;
+    const auto asked = Clock::now();
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
+    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(3));
+}
+
+// The editor's save writes its tracks into the script; the player draws exactly the same without
+// it, also on rows that do not start on a whole millisecond and between rows.
 TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     EditorStandIn editor;
     ASSERT_TRUE(editor.ok());
     PrivateDisplay display;
     ASSERT_TRUE(display.ok());
-    const std::string demo = clearDemo(), script = demo + "/data/scripts/demo.scr";
-    Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    // Rows of a quarter beat: 312.5 ms.
+    std::string beats = kClearScript;
+    writeFile(script, beats.replace(beats.find("DEMO_BEAT 100"), 13, "DEMO_BEAT 1250"));
+    Preview preview(demo, "--rocket " + editor.address() + " --paused");
     ASSERT_NE(preview.window, 0u) << preview.err();
     ASSERT_TRUE(editor.accept(40000)) << preview.err();
     editor.setKey("Clear:Red", 0, 0.0f, Linear);
@@ -376,11 +466,16 @@ TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     editor.setKey("Clear:Green", 10, 0.0f, Step);
     editor.setKey("Clear:Blue", 0, 0.2f, Step);
     editor.setKey("Clear:Blue", 5, 0.8f, Ramp);
+    // Rows 4 and 7 (1250 and 2187.5 ms: the frames see row 7 from 2188 ms), then a second back.
+    const uint32_t times[] = {1250, 2188, 1188};
     std::vector<std::vector<int>> live;
-    for (uint32_t row : {4u, 7u}) {
-        editor.setRow(row);
-        const std::string at = timeLabel(row * 300);
-        ASSERT_NE(waitForTitle(preview.window, {at}, 20000).find(at), std::string::npos) << preview.err();
+    for (uint32_t t : times) {
+        if (t == 1188)
+            sendKey(preview.window, "Left");
+        else
+            editor.setRow(t == 1250 ? 4 : 7);
+        ASSERT_NE(waitForTitle(preview.window, {timeLabel(t)}, 20000).find(timeLabel(t)), std::string::npos)
+            << preview.err();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         live.push_back(preview.centre());
     }
@@ -394,33 +489,97 @@ TEST(RocketPreview, SavedTracksPlayTheSameWithoutTheEditor) {
     const std::string saved = readFile(script);
     EXPECT_NE(saved.find("// holdfast-preview: Rocket tracks"), std::string::npos) << saved;
     EXPECT_NE(saved.find("//rocket-held 0 SIGNAL Clear Red 0.25"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("SIGNAL Clear Blue 0.2\n"), std::string::npos) << saved;
     CommandResult r = runCommand(binPath("holdfast-script") + " " + script);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(preview.quit(), 0) << preview.err();
 
     const std::string out = makeTempDir();
-    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1200,2100 --out " + out, 120);
+    r = runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 1188,1250,2188 --out " + out,
+                   120);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const Frame a = readPng(out + "/frame_00001200.png"), b = readPng(out + "/frame_00002100.png");
-    ASSERT_TRUE(a.ok && b.ok);
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_NEAR(a.at(400, 300)[c], live[0][c], 1) << "channel " << c << " at 1200 ms";
-        EXPECT_NEAR(b.at(400, 300)[c], live[1][c], 1) << "channel " << c << " at 2100 ms";
+    for (size_t i = 0; i < 3; ++i) {
+        const Frame f = readPng(out + "/frame_0000" + std::to_string(times[i]) + ".png");
+        ASSERT_TRUE(f.ok);
+        const std::vector<int> played = f.at(400, 300);
+        EXPECT_EQ(played, live[i]) << "at " << times[i] << " ms";
     }
 
-    // The next save (the S key), with only Red held, replaces the block and gives Green's line back.
-    Preview again(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
+    // The next save (the S key) holds Red alone: Red written anew, the lines of Green and Blue
+    // kept as they were, and said so.
+    Preview again(demo, "--rocket " + editor.address() + " --paused");
     ASSERT_NE(again.window, 0u) << again.err();
     ASSERT_TRUE(editor.accept(40000)) << again.err();
     editor.setKey("Clear:Red", 0, 1.0f, Step);
     ASSERT_EQ(again.waitRed(255), 255);
     sendKey(again.window, "s");
     EXPECT_TRUE(again.said("script reloaded", 10000)) << again.err();
+    EXPECT_NE(again.err().find("kept the last save's keys of Clear:Green, Clear:Blue"), std::string::npos)
+        << again.err();
     const std::string resaved = readFile(script);
     EXPECT_EQ(occurrences(resaved, "// holdfast-preview: Rocket tracks"), 1u) << resaved;
-    EXPECT_NE(resaved.find("\n0 SIGNAL Clear Green 0.5\n"), std::string::npos) << resaved;
-    EXPECT_EQ(resaved.find("SIGNAL Clear Blue"), std::string::npos) << resaved;
+    EXPECT_NE(resaved.find("//rocket-held 0 SIGNAL Clear Green 0.5\n"), std::string::npos) << resaved;
+    EXPECT_NE(resaved.find("SIGNAL Clear Blue 0.2\n"), std::string::npos) << resaved;
+    EXPECT_NE(resaved.find("0 SIGNAL Clear Red 1\n"), std::string::npos) << resaved;
     EXPECT_EQ(again.quit(), 0) << again.err();
+}
+
+// A save never loses keys: without an editor it is refused, an editor holding nothing leaves the
+// script as it was; the saved script keeps its permissions, and a read-only one is not replaced.
+TEST(RocketPreview, SavesLoseNoKeysAndKeepTheScriptsPermissions) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    uint16_t port = 0;
+    {
+        EditorStandIn probe;
+        ASSERT_TRUE(probe.ok());
+        port = probe.port();
+    }
+    PrivateDisplay display;
+    ASSERT_TRUE(display.ok());
+    const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    const std::string withBlock =
+        std::string(kClearScript)
+            .insert(std::string(kClearScript).find("0 SIGNAL Clear Green"), "//rocket-held ") +
+        "// holdfast-preview: Rocket tracks (the next save from the editor replaces this block)\n"
+        "__TIMELINE__\nTIMEOFFSET 0\n0 SIGNAL Clear Green 0.75\n20000 SIGNAL Clear Green 0.75\n"
+        "// holdfast-preview: end of the Rocket tracks\n";
+    writeFile(script, withBlock);
+    Preview preview(demo, "--rocket :" + std::to_string(port) + " --paused");
+    ASSERT_NE(preview.window, 0u) << preview.err();
+    ASSERT_TRUE(preview.said("no editor at")) << preview.err();
+    sendKey(preview.window, "s");
+    EXPECT_TRUE(preview.said("no editor connected; nothing saved, the script stays as it was"))
+        << preview.err();
+
+    EditorStandIn editor(port); // an empty document
+    ASSERT_TRUE(editor.ok());
+    ASSERT_TRUE(editor.accept(10000)) << preview.err();
+    ASSERT_GE(editor.track("Clear:Red"), 0);
+    sendKey(preview.window, "s");
+    EXPECT_TRUE(preview.said("nothing to write; kept the last save's keys of Clear:Green")) << preview.err();
+    EXPECT_EQ(readFile(script), withBlock);
+
+    ASSERT_EQ(chmod(script.c_str(), 0640), 0);
+    editor.setKey("Clear:Red", 0, 1.0f, Step);
+    ASSERT_EQ(preview.waitRed(255), 255);
+    sendKey(preview.window, "s");
+    EXPECT_TRUE(preview.said("script reloaded", 10000)) << preview.err();
+    const std::string saved = readFile(script);
+    EXPECT_NE(saved.find("0 SIGNAL Clear Red 1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("0 SIGNAL Clear Green 0.75\n"), std::string::npos) << saved;
+    struct stat st;
+    ASSERT_EQ(stat(script.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    ASSERT_EQ(chmod(script.c_str(), 0444), 0);
+    editor.setKey("Clear:Red", 0, 0.0f, Step);
+    ASSERT_EQ(preview.waitRed(0), 0);
+    sendKey(preview.window, "s");
+    EXPECT_TRUE(preview.said("demo.scr is read-only; nothing saved")) << preview.err();
+    EXPECT_EQ(readFile(script), saved);
+    ASSERT_EQ(stat(script.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0444u);
+    EXPECT_EQ(preview.quit(), 0) << preview.err();
 }
 
 // Saving renames a new script over the old one: a script that is a symbolic link is not replaced
@@ -431,9 +590,10 @@ TEST(RocketPreview, SaveReplacesOnlyARegularScript) {
     ASSERT_TRUE(editor.ok());
     PrivateDisplay display;
     ASSERT_TRUE(display.ok());
-    const std::string elsewhere = makeTempDir() + "/kept.scr";
-    writeFile(elsewhere, kClearScript);
+    // The link stays inside the demo folder: one that leads out is refused when read.
     const std::string demo = makeTempDir(), script = demo + "/data/scripts/demo.scr";
+    const std::string elsewhere = demo + "/kept.scr";
+    writeFile(elsewhere, kClearScript);
     std::filesystem::create_directories(demo + "/data/scripts");
     ASSERT_EQ(symlink(elsewhere.c_str(), script.c_str()), 0);
     Preview preview(demo, "--rocket " + editor.address() + " --row-ms 300 --paused");
@@ -463,20 +623,27 @@ TEST(RocketPreview, HostileMessagesEndTheConnectionCleanly) {
     uint32_t nanBits;
     memcpy(&nanBits, &nan, sizeof nanBits);
     const std::string key = std::string(1, '\0');
+    // An editor that floods: a million keys and one more, each on a lower row than the last.
+    std::string flood;
+    flood.reserve(14 * 1000001);
+    for (uint32_t row = 1000001; row > 0; --row)
+        flood += key + u32(0) + u32(row) + u32(0) + std::string(1, '\x01');
     struct Case {
         std::string bytes, message;
+        int closeWithinMs = 5000;
     } cases[] = {
         {std::string(1, '\x09'), "unknown command byte 9"},
         {std::string(1, '\x02') + u32(0x80000000u), "a name of 2147483648 bytes"},
         {key + u32(100000) + u32(0) + u32(0) + std::string(1, '\0'),
          "track 100000, which the demo never asked for"},
         {key + u32(0) + u32(0) + u32(nanBits) + std::string(1, '\x01'), "not a number"},
+        {flood, "the editor sent more than 1000000 keys", 120000},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(editor.accept(40000)) << c.message << "\n" << preview.err();
         ASSERT_GE(editor.track("Clear:Red"), 0);
         editor.send(c.bytes);
-        EXPECT_TRUE(editor.closedByDemo(5000)) << c.message;
+        EXPECT_TRUE(editor.closedByDemo(c.closeWithinMs)) << c.message;
         EXPECT_TRUE(preview.said(c.message)) << preview.err();
         EXPECT_EQ(occurrences(preview.err(), c.message), 1u) << preview.err();
     }

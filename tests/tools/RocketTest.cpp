@@ -5,6 +5,7 @@
 #include "demo/Effect.h"
 #include "demo/EffectList.h"
 #include "demo/ScriptLoader.h"
+#include "rocket/RocketCurve.h"
 #include "rocket/RocketProtocol.h"
 #include "rocket/RocketSave.h"
 #include "rocket/RocketTrack.h"
@@ -13,8 +14,10 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string>
 
 using namespace rocket;
@@ -134,6 +137,40 @@ TEST(RocketTrack, InterpolatesBetweenRowsAsTheEditorDoes) {
     EXPECT_TRUE(t.empty());
 }
 
+// Keys set and deleted in any order (an editor sends a pasted block bottom up) end as the
+// editor's own: the last edit of a row counts, whether it waited for a merge or not.
+TEST(RocketTrack, EditsInAnyOrderLeaveTheEditorsKeys) {
+    Track t;
+    std::map<uint32_t, float> editor;
+    uint32_t seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int round = 0; round < 200; ++round) {
+        for (int i = 0; i < 300; ++i) {
+            const uint32_t row = next() % 2000;
+            if (next() % 4 == 0) {
+                t.deleteKey(row);
+                editor.erase(row);
+            } else {
+                const float value = static_cast<float>(next() % 1000);
+                t.setKey({row, value, Interpolation::Linear});
+                editor[row] = value;
+            }
+        }
+        ASSERT_EQ(t.size(), editor.size());
+        auto it = editor.begin();
+        for (const TrackKey& k : t.keys()) {
+            ASSERT_EQ(k.row, it->first);
+            ASSERT_EQ(k.value, (it++)->second);
+        }
+    }
+    // A flood bottom up: one merge when read.
+    t.clear();
+    for (uint32_t row = 1000000; row > 0; --row)
+        t.setKey({row, 1.0f, Interpolation::Step});
+    EXPECT_EQ(t.size(), 1000000u);
+    EXPECT_EQ(t.keys().front().row, 1u);
+}
+
 TEST(RocketTrack, StandsInForAVariableOnlyWhileItHoldsKeys) {
     LiveTrack live;
     live.rowMs = 100;
@@ -170,12 +207,22 @@ TEST(RocketTrack, StandsInForAVariableOnlyWhileItHoldsKeys) {
 
 namespace {
 
-// Loads a script in this process and reads a variable of an effect at a time.
+// Reads a variable of an effect of the script loaded in this process at a time.
 float scriptValue(const std::string& effect, const std::string& variable, int time) {
     Effect* e = effectList->findEffect(effect);
     if (!e) return NAN;
     Variable* v = e->findVariable(variable);
     return v ? v->valueAt(time) : NAN;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = text.find('\n', at);
+        out.push_back(text.substr(at, end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return out;
 }
 
 const char* kSaveScript = R"(__HEADER__
@@ -197,76 +244,122 @@ TIMEOFFSET 500
 
 class RocketSave : public GLTest {}; // Blur needs GL to be made
 
-// A saved script keys each variable as the editor's track does at every millisecond, within the
-// curve tolerance; a second save replaces the block and gives back what it had set aside.
-TEST_F(RocketSave, TheSavedScriptPlaysTheEditorsTracks) {
+// A saved script gives each variable, at every millisecond, exactly what the preview showed with
+// the editor's track (which lies within the curve tolerance of the editor's own curve), on rows
+// that do not fall on whole milliseconds too. A second save that no longer holds some tracks keeps
+// their lines; an editor holding nothing leaves the block as it was.
+TEST_F(RocketSave, TheSavedScriptPlaysExactlyWhatThePreviewShowed) {
     const double rowMs = 31.25; // DEMO_BEAT 125
+    const int end = 10000;
     Track red, green, blue, clearColor, amount, empty;
     red.setKey({8, 0.2f, Interpolation::Smooth});
     red.setKey({40, 0.9f, Interpolation::Ramp});
     red.setKey({72, 0.1f, Interpolation::Step});
     red.setKey({100, 0.6f, Interpolation::Linear});
+    red.setKey({103, 0.3f, Interpolation::Linear}); // rows 103 and 107 start at 3218.75 and 3343.75 ms
+    red.setKey({107, 0.7f, Interpolation::Smooth});
+    red.setKey({500, 0.0f, Interpolation::Step}); // past DEMO_END: the curve is cut there
     green.setKey({0, 1.0f, Interpolation::Linear});
     blue.setKey({20, 0.0f, Interpolation::Smooth}); // a short curve: 4 rows
     blue.setKey({24, 1.0f, Interpolation::Ramp});
     blue.setKey({27, 0.0f, Interpolation::Step});
-    clearColor.setKey({0, 0.0f, Interpolation::Linear});
-    clearColor.setKey({10, 1.0f, Interpolation::Step});
-    amount.setKey({0, 0.0f, Interpolation::Linear});
-    amount.setKey({32, 3.0f, Interpolation::Step});
+    clearColor.setKey({3, 0.0f, Interpolation::Linear});
+    clearColor.setKey({13, 1.0f, Interpolation::Step});
+    amount.setKey({1, 0.0f, Interpolation::Linear});
+    amount.setKey({33, 3.0f, Interpolation::Smooth});
+    amount.setKey({41, 0.0f, Interpolation::Step});
     const std::vector<SavedTrack> tracks = {{"Clear", "Red", KindFloat, 1, &red},
                                             {"Clear", "Green", KindFloat, 1, &green},
                                             {"Clear", "ClearColor", KindBool, 1, &clearColor},
                                             {"Blur", "BlurAmount", KindInt, 4, &amount},
                                             {"Clear", "Blue", KindFloat, 1, &blue},
                                             {"Clear", "Alpha", KindFloat, 1, &empty}};
-    const std::string saved = writeTracks(kSaveScript, tracks, rowMs, 10000);
+    const SaveResult first = writeTracks(kSaveScript, tracks, rowMs, end);
+    const std::string& saved = first.text;
     ASSERT_NE(saved.find(kBlockBegin), std::string::npos) << saved;
+    EXPECT_TRUE(first.kept.empty() && first.refused.empty());
     EXPECT_NE(saved.find(std::string(kSetAside) + "0 SIGNAL Clear Red 0.25"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\n0 SIGNAL Clear Alpha 0.5"), std::string::npos)
         << "a track without keys is the script's";
+    EXPECT_NE(saved.find("SIGNAL Clear Green 1\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("00000"), std::string::npos) << "no float noise:\n" << saved;
     ASSERT_TRUE(ensureGLContext());
+    trackEndTime = end;
     scriptLoader.loadText(saved);
-    LiveTrack live;
-    live.rowMs = rowMs;
-    for (int t = 0; t < 10000; t += 1) { // tracks end at DEMO_END
-        live.track = red;
-        double want = 0;
-        live.valueAt(t, want);
-        // Within the tolerance, and a float's rounding of the keys' values and times.
-        ASSERT_NEAR(scriptValue("Clear", "Red", t), want, kCurveTolerance + 1e-5) << "Red at " << t;
-        live.track = blue;
-        live.valueAt(t, want);
-        ASSERT_NEAR(scriptValue("Clear", "Blue", t), want, kCurveTolerance + 1e-5) << "Blue at " << t;
-        ASSERT_FLOAT_EQ(scriptValue("Clear", "Green", t), 1.0f) << t;
-        live.track = clearColor;
-        live.valueAt(t, want);
-        ASSERT_EQ(scriptValue("Clear", "ClearColor", t), want > 0.5 ? 1.0f : 0.0f) << "ClearColor at " << t;
-        live.track = amount;
-        live.valueAt(t, want);
-        ASSERT_EQ(scriptValue("Blur", "BlurAmount", t), std::round(want)) << "BlurAmount at " << t;
+    struct Check {
+        const char* variable;
+        const Track* track;
+        int kind;
+    } checks[] = {{"Red", &red, KindFloat},
+                  {"Green", &green, KindFloat},
+                  {"Blue", &blue, KindFloat},
+                  {"ClearColor", &clearColor, KindBool},
+                  {"BlurAmount", &amount, KindInt}};
+    for (const Check& c : checks) {
+        LiveTrack live;
+        live.rowMs = rowMs;
+        live.trackEnd = end;
+        live.kind = c.kind;
+        live.track = *c.track;
+        const Curve editor(*c.track, rowMs, end);
+        for (int t = 0; t <= end; ++t) {
+            double shown = 0, curve = 0;
+            // At the track's end the script's switches give way to the variable's own value.
+            ASSERT_EQ(live.valueAt(t, shown), c.kind == KindFloat || t < end) << c.variable << " at " << t;
+            if (t == end && c.kind != KindFloat) continue;
+            ASSERT_TRUE(editor.editorValueAt(t, curve));
+            const std::string effect = c.track == &amount ? "Blur" : "Clear";
+            const float played = scriptValue(effect, c.variable, t);
+            if (c.kind == KindFloat) {
+                ASSERT_EQ(played, static_cast<float>(shown)) << c.variable << " at " << t;
+                ASSERT_NEAR(shown, curve, kCurveTolerance + 1e-6) << c.variable << " at " << t;
+            } else {
+                ASSERT_EQ(played, c.kind == KindBool ? (curve > 0.5 ? 1.0f : 0.0f) : std::round(curve))
+                    << c.variable << " at " << t;
+            }
+        }
     }
     EXPECT_FLOAT_EQ(scriptValue("Clear", "Alpha", 3000), 0.5f);
 
-    // Saved again with Red emptied: one block, Red's own keys back.
-    const std::vector<SavedTrack> fewer = {{"Clear", "Red", KindFloat, 1, &empty},
-                                           {"Clear", "Green", KindFloat, 1, &green}};
-    const std::string again = writeTracks(saved, fewer, rowMs, 10000);
-    EXPECT_EQ(again.find(kBlockBegin), again.rfind(kBlockBegin));
-    EXPECT_EQ(again.find(kSetAside), std::string::npos) << again;
-    EXPECT_EQ(again.find("SIGNAL Clear BlurAmount"), std::string::npos);
-    scriptLoader.loadText(again);
-    EXPECT_FLOAT_EQ(scriptValue("Clear", "Red", 1000), 0.5f); // the author's ramp, with its TIMEOFFSET
-    // Nothing held at all: the script as it was before the first save.
-    EXPECT_EQ(writeTracks(again, {}, rowMs, 10000), kSaveScript);
+    // Saved again holding Green alone (another document, an editor started without its file):
+    // one block, Green written anew, every other track's lines kept, Red's own keys still aside.
+    Track green2;
+    green2.setKey({0, 0.5f, Interpolation::Step});
+    const SaveResult again = writeTracks(
+        saved, {{"Clear", "Red", KindFloat, 1, &empty}, {"Clear", "Green", KindFloat, 1, &green2}}, rowMs,
+        end);
+    EXPECT_EQ(again.kept,
+              (std::vector<std::string>{"Clear:Red", "Clear:ClearColor", "Blur:BlurAmount", "Clear:Blue"}));
+    EXPECT_EQ(again.text.find(kBlockBegin), again.text.rfind(kBlockBegin));
+    EXPECT_NE(again.text.find(std::string(kSetAside) + "0 SIGNAL Clear Red 0.25"), std::string::npos);
+    EXPECT_NE(again.text.find("0 SIGNAL Clear Green 0.5\n"), std::string::npos) << again.text;
+    std::vector<float> before;
+    for (int t : {0, 1234, 2900, 7000})
+        before.push_back(scriptValue("Clear", "Red", t)); // `saved` is still loaded
+    scriptLoader.loadText(again.text);
+    EXPECT_EQ(before,
+              (std::vector<float>{scriptValue("Clear", "Red", 0), scriptValue("Clear", "Red", 1234),
+                                  scriptValue("Clear", "Red", 2900), scriptValue("Clear", "Red", 7000)}));
+    EXPECT_FLOAT_EQ(scriptValue("Clear", "Green", 5000), 0.5f);
+    // An editor holding nothing: the block as it was, to the byte.
+    const SaveResult none = writeTracks(again.text, {{"Clear", "Red", KindFloat, 1, &empty}}, rowMs, end);
+    EXPECT_EQ(none.text, again.text);
+    // The block's lines of a track deleted by hand: the script's own keys come back.
+    std::string byHand;
+    for (const std::string& line : lines(again.text))
+        if (line.find("SIGNAL Clear Red") == std::string::npos || line.find(kSetAside) == 0)
+            byHand += line + "\n";
+    const std::string back = writeTracks(byHand, {}, rowMs, end).text;
+    EXPECT_NE(back.find("\n0 SIGNAL Clear Red 0.25\n"), std::string::npos) << back;
+    EXPECT_EQ(back.find(kSetAside), std::string::npos) << back;
 }
 
-TEST(RocketSaveText, KeysGoBeforeTheScriptsEndMarkAndSetupTextsStay) {
+TEST(RocketSaveText, KeysGoBeforeTheScriptsEndMarkShortestAndBounded) {
     Track t;
     t.setKey({4, 1.0f, Interpolation::Step});
     const std::string script = "__SETUP__\n0 SIGNAL Image1 Datafile \"a.png\"\n__TIMELINE__\n"
                                "0 SIGNAL Image1 Datafile \"a.png\"\n__LINETIME__\nnot read\n";
-    const std::string out = writeTracks(script, {{"Image1", "Datafile", KindInt, 1, &t}}, 25, 5000);
+    const std::string out = writeTracks(script, {{"Image1", "Datafile", KindInt, 1, &t}}, 25, 5000).text;
     // The setup line loads the picture: never set aside; the timeline's key is.
     EXPECT_EQ(out.find("__SETUP__\n0 SIGNAL Image1 Datafile"), 0u) << out;
     EXPECT_NE(out.find(std::string(kSetAside) + "0 SIGNAL Image1 Datafile"), std::string::npos) << out;
@@ -277,4 +370,26 @@ TEST(RocketSaveText, KeysGoBeforeTheScriptsEndMarkAndSetupTextsStay) {
     EXPECT_NE(out.find("5000 SIGNAL Image1 Datafile 1\n"), std::string::npos) << out;
     EXPECT_EQ(rowTime(3, 31.25), 94); // the first whole ms a frame sees row 3
     EXPECT_EQ(rowTime(4, 31.25), 125);
+
+    // Numbers: the fewest digits the loader reads back as the same float, never an exponent.
+    EXPECT_EQ(scriptNumber(0.2f), "0.2");
+    EXPECT_EQ(scriptNumber(-0.0f), "0");
+    EXPECT_EQ(scriptNumber(16777216.0f), "16777216");
+    EXPECT_EQ(scriptNumber(1e-7f).find('e'), std::string::npos);
+    uint32_t bits = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        bits = bits * 1664525u + 1013904223u;
+        float f;
+        memcpy(&f, &bits, sizeof f);
+        if (!std::isfinite(f)) continue;
+        ASSERT_EQ(std::strtof(scriptNumber(f).c_str(), nullptr), f) << scriptNumber(f);
+    }
+
+    // A hostile track, a smooth curve between values 1e30 apart over 2^31 ms: refused at the
+    // line limit, quickly, with nothing half written.
+    Track wild;
+    wild.setKey({0, -1e30f, Interpolation::Smooth});
+    wild.setKey({4000000, 1e30f, Interpolation::Step});
+    const SaveResult refused = writeTracks(script, {{"Clear", "Red", KindFloat, 1, &wild}}, 1000, INT_MAX);
+    EXPECT_NE(refused.refused.find("more than 1000000 script lines"), std::string::npos) << refused.refused;
 }

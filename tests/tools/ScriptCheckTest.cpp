@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -124,7 +126,7 @@ TEST(ScriptCheck, ScriptMistakesNameTheirLine) {
          1},
         {"DEMO_LENGTH 12157521919\n",
          "data/scripts/demo.scr:4: error: DEMO_LENGTH must be a positive number of ms: 12157521919 "
-         "(script line 4; digits only, 1 to 2147483647)\n",
+         "(digits only, 1 to 2147483647)\n",
          1},
         {"INSERT_EFFECT Image1\n0 BEGIN Image1\n100 TRIGGER Image1 LNK \"Image1\"\n",
          "data/scripts/demo.scr:6: warning: TRIGGER type `LNK` is not a DEFINE name, so the line is ignored",
@@ -198,8 +200,8 @@ __TIMELINE__
     EXPECT_EQ(r.out,
               "data/scripts/demo.scr:8: error: picture data/images/missing.png is missing\n"
               "data/scripts/demo.scr:9: error: picture data/images/empty.png is empty\n"
-              "data/scripts/demo.scr:10: error: picture data/images/garbage.png cannot be decoded "
-              "(damaged, cut short, another format under this name, or over 8192 pixels a side)\n"
+              "data/scripts/demo.scr:10: error: picture data/images/garbage.png is broken (libpng: "
+              "s[20]is: invalid chunk type)\n"
               "data/scripts/demo.scr:11: error: picture data/images/photo.gif is neither a .png nor a "
               ".jpg file, the only pictures loaded\n"
               "data/scripts/demo.scr:12: error: picture data/images/deep.png is a 16-bit PNG, which the "
@@ -238,7 +240,11 @@ TEST(ScriptCheck, ScenesMorphDataAndTheDepthOfFieldProgram) {
         {"INSERT_EFFECT Scene0\n" + setup + "nocamera.qzg\"\n0 BEGIN Scene0\n",
          "data/scripts/demo.scr:6: error: no camera in scene: data/scenes/nocamera.qzg"},
         {"INSERT_EFFECT Scene0\n" + setup + "textured.qzg\"\n0 BEGIN Scene0\n",
-         "data/scripts/demo.scr:6: error: picture data/textures/skin.png is missing"},
+         "data/scripts/demo.scr:6: error: picture data/textures/skin.png is missing\n"},
+        // A model import that left the texture beside the scene.
+        {"INSERT_EFFECT Scene0\n" + setup + "textured.qzg\"\n0 BEGIN Scene0\n",
+         "data/scripts/demo.scr:6: error: picture data/textures/skin.png is missing: found in data/scenes/: "
+         "import again with --textures data/textures\n"},
         {"INSERT_EFFECT Hode\n__SETUP__\n0 SIGNAL Hode Datafile \"data/scenes/front.qzg\"\n0 BEGIN Hode\n",
          "data/scripts/demo.scr:6: error: morphdata not found: Hode needs data/scenes/morphdata_Box01.pmd"},
         {kDof, "data/scripts/demo.scr:6: error: DOF: no fragment program, showing the picture unblurred: "
@@ -253,6 +259,8 @@ TEST(ScriptCheck, ScenesMorphDataAndTheDepthOfFieldProgram) {
         demo.scene("nocamera.qzg", noCamera);
         demo.scene("textured.qzg", testscenes::frontScene("Box", true, "skin.png"));
         writeFile(demo.dir + "/data/scenes/broken.qzg", "not a scene");
+        if (c.expected.find("found in data/scenes/") != std::string::npos)
+            demo.picture("data/scenes/skin.png");
         if (i + 1 == cases.size())
             writeFile(demo.dir + "/data/shaders/dof_light.qzs", "!!ARBfp1.0\nNONSENSE;\nEND\n");
         CommandResult r = demo.check();
@@ -330,6 +338,8 @@ __TIMELINE__
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(
         r.out,
+        "data/scripts/demo.scr:2: warning: DEMO_LENGTH 20000 runs past the end of the music (2000 ms): its "
+        "last 18.0 s play in silence\n"
         "data/scripts/demo.scr:2: warning: the last effect ends at 3000 ms, but the demo runs on to 20000 "
         "ms, 17 s of black; DEMO_LENGTH 3000 in the header ends it there\n"
         "data/scripts/demo.scr:5: warning: effect Flash is inserted but never begun (no BEGIN line) and no "
@@ -346,7 +356,7 @@ __TIMELINE__
         "data/scripts/demo.scr:19: warning: `END Image1` at 3000 ms comes after the music ends (2000 ms)\n"
         "data/scripts/demo.scr:20: warning: `END Blur` at 3000 ms comes after the music ends (2000 ms)\n"
         "data/images/old.png: warning: nothing in the demo uses this file\n"
-        "0 errors, 10 warnings\n")
+        "0 errors, 11 warnings\n")
         << r.err;
 }
 
@@ -373,4 +383,150 @@ TEST(ScriptCheck, APlainScriptPathReadsTheDemosOwnFiles) {
         r.err.find("Signal for an effect that does not exist: Imag1 (script line 7; did you mean 'Image1'?)"),
         std::string::npos)
         << r.err;
+}
+
+// Demos the player would run to the end showing nothing are errors, each saying why.
+TEST(ScriptCheck, DemosThatShowNothingFail) {
+    struct Case {
+        std::string script; // the whole file
+        std::string line;   // expected output line (start)
+    };
+    const std::string head = "__HEADER__\nDEMO_END 3000\n";
+    const std::vector<Case> cases = {
+        {"", "data/scripts/demo.scr: error: the script holds no statement (it is empty, or all comment)"},
+        {"// notes only\n", "data/scripts/demo.scr: error: the script holds no statement"},
+        {head + "INSERT_EFFECT Clear\n/* the timeline, left open\n0 BEGIN Clear\n3000 END Clear\n",
+         "data/scripts/demo.scr:4: error: the /* comment opened here is never closed: the player ignores the "
+         "rest of the script\n"},
+        {head + "INSERT_EFFECT Clear\n3500 BEGIN Clear\n",
+         "data/scripts/demo.scr: error: no effect runs between DEMO_START (0 ms) and the demo's end (286000 "
+         "ms)"},
+        {head + "DEMO_START 5000\nDEMO_LENGTH 4000\nINSERT_EFFECT Clear\n0 BEGIN Clear\n",
+         "data/scripts/demo.scr:4: error: the demo ends (DEMO_LENGTH 4000 ms) where or before it starts "
+         "(DEMO_START 5000 ms): the player shows nothing and ends\n"},
+        {head, "data/scripts/demo.scr: error: the script inserts no effect (no INSERT_EFFECT)"},
+    };
+    for (const Case& c : cases) {
+        Demo demo;
+        demo.script(c.script, "");
+        CommandResult r = demo.check();
+        SKIP_WITHOUT_GL(r);
+        EXPECT_EQ(r.exitCode, 1) << c.script << r.out << r.err;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << c.script << "\n" << r.out;
+    }
+
+    // A script that is a link to itself is not "missing".
+    Demo loop;
+    loop.script("");
+    fs::remove(loop.dir + "/data/scripts/demo.scr");
+    fs::create_symlink("demo.scr", loop.dir + "/data/scripts/demo.scr");
+    CommandResult r = loop.check();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(
+        r.out,
+        "data/scripts/demo.scr: error: the script is a link that leads back to itself (a loop of links)\n"
+        "1 error, 0 warnings\n");
+}
+
+// SIGNAL keys outside what their variable means, and numbers that key nothing; --ranges lists the
+// table and finds a row for every variable of every effect.
+TEST(ScriptCheck, KeysOutsideTheirVariablesValues) {
+    Demo demo;
+    demo.script(R"(INSERT_EFFECT Clear
+INSERT_EFFECT Blur
+INSERT_EFFECT GridExp
+INSERT_EFFECT Noise
+0 SIGNAL Clear Red 0.5
+__TIMELINE__
+0 BEGIN Clear
+0 SIGNAL Clear Red 2
+0 SIGNAL Clear Green 1
+0 SIGNAL Blur BlurAmount 1.5
+0 SIGNAL GridExp Anim 7
+0 SIGNAL GridExp Anim 2.5
+0 SIGNAL GridExp Anim 4
+0 SIGNAL Noise Alpha 8
+0 SIGNAL Noise Speed -3
+)");
+    CommandResult r = demo.check();
+    SKIP_WITHOUT_GL(r);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const char* line :
+         {"demo.scr:8: warning: `SIGNAL Clear Red` with a number keys nothing before __TIMELINE__",
+          "demo.scr:11: warning: `SIGNAL Clear Red 2`: Red takes 0 to 1 (a colour channel",
+          "demo.scr:13: warning: `SIGNAL Blur BlurAmount 1.5`: BlurAmount takes 0 to 1 (passes",
+          "demo.scr:14: warning: `SIGNAL GridExp Anim 7`: Anim takes the whole numbers 0 to 4",
+          "demo.scr:15: warning: `SIGNAL GridExp Anim 2.5`: Anim takes the whole numbers 0 to 4 (the "
+          "formula; any "
+          "other number leaves the grid flat); 2.5 is read as 2\n",
+          "demo.scr:17: warning: `SIGNAL Noise Alpha 8`: Alpha takes 0 to 1 (an opacity"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    EXPECT_EQ(r.out.find("demo.scr:12:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("demo.scr:16:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("demo.scr:18:"), std::string::npos) << r.out;
+
+    r = runCommand(kTool + " --ranges");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("| GridExp GridExp2 | Anim | the whole numbers 0 to 4 |"), std::string::npos)
+        << r.out;
+}
+
+// Input that once blocked the check, crawled or forged its output: a FIFO for music ends it at
+// once, each kind of finding is listed 100 times and then counted, names print escaped on their
+// own line, and SIGINT or SIGTERM end a running check as they end any tool.
+TEST(ScriptCheck, HostileDemosEndPromptlyAndPrintSafely) {
+    Demo demo;
+    std::string body = "INSERT_EFFECT Clear\n__TIMELINE__\n0 BEGIN Clear\n";
+    for (int i = 0; i < 150; ++i)
+        body += std::to_string(4000 + i) + " SIGNAL Clear Red 0.5\n";
+    demo.script(body);
+    ASSERT_EQ(mkfifo((demo.dir + "/music.ogg").c_str(), 0600), 0);
+    writeFile(demo.dir + "/data/images/a\x1b[2Jb\nc.png", "");
+    CommandResult r = demo.check();
+    SKIP_WITHOUT_GL(r);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(
+        r.out.find("data/scripts/demo.scr:106: warning: `SIGNAL Clear` at 4099 ms comes after the demo "
+                   "ends (3000 ms), so it never happens\n"
+                   "data/scripts/demo.scr:107: warning: 50 more like this, to line 156, not listed: "
+                   "`SIGNAL Clear` at 4100 ms comes after the demo ends (3000 ms), so it never happens\n"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("music.ogg: error: not a regular file (a FIFO or device): the player refuses it"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\ndata/images/a\\x1b[2Jb\\nc.png: warning: nothing in the demo uses this file\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("1 error, 151 warnings\n"), std::string::npos) << r.out;
+    // The same name as an archive member, listed by holdfast-pack.
+    const std::string packed = makeTempDir() + "/data.qzd";
+    fs::remove(demo.dir + "/music.ogg");
+    ASSERT_EQ(runCommand(binPath("holdfast-pack") + " create " + packed + " " + demo.dir + " --password pw")
+                  .exitCode,
+              0);
+    r = runCommand(binPath("holdfast-pack") + " list " + packed + " | grep -c 'a.x1b.2Jb.nc.png'");
+    EXPECT_EQ(r.out, "1\n") << r.err;
+
+    // A check that runs a while, signalled once its GL context is up and SDL's handlers (which
+    // swallow both signals) are gone again: no bit for SIGINT (2) or SIGTERM (15) in SigCgt.
+    std::string keys;
+    for (int i = 0; i < 400000; ++i)
+        keys += "1 s Clear Red 0.5\n";
+    demo.script("INSERT_EFFECT Clear\n__TIMELINE__\n" + keys);
+    for (const std::string sig : {"INT", "TERM"}) {
+        r = runCommand("env --default-signal=INT " + kTool + " --check " + demo.dir +
+                           " >/dev/null & pid=$!\n"
+                           "for i in $(seq 1500); do\n"
+                           "  if grep -q -e _dri.so -e libgallium /proc/$pid/maps; then\n"
+                           "    c=$(awk '/SigCgt/ {print $2}' /proc/$pid/status); [ $((0x$c & 0x4002)) -eq 0 "
+                           "] && break\n"
+                           "  fi; sleep 0.02\n"
+                           "done\n"
+                           "kill -" +
+                           sig + " $pid; wait $pid; echo $?",
+                       120);
+        EXPECT_EQ(r.out, sig == "INT" ? "130\n" : "143\n") << sig << r.err;
+    }
 }

@@ -16,6 +16,7 @@ endif()
 if(TARGET test_tools)
   add_executable(test_whole_demo ${CMAKE_CURRENT_SOURCE_DIR}/tools/whole/WholeDemoTest.cpp)
   target_link_libraries(test_whole_demo PRIVATE holdfast_test_support GTest::gtest_main PkgConfig::PNG)
+  target_compile_options(test_whole_demo PRIVATE ${HOLDFAST_TEST_COMPILE_OPTIONS})
   target_compile_definitions(test_whole_demo PRIVATE
     HOLDFAST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     HOLDFAST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

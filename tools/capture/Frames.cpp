@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 namespace capture {
 
 const unsigned char* FrameReader::pixels() {
@@ -24,19 +26,47 @@ void stepFrame(int t) {
     drawFrame(t);
 }
 
+namespace {
+bool lineOpen = false; // a progress line rewritten in place, not ended yet
+}
+
+void endProgressLine() {
+    if (lineOpen) fprintf(stderr, "\n");
+    lineOpen = false;
+}
+
+Progress::Progress(uint64_t total)
+    : total(total), terminal(isatty(fileno(stderr)) == 1), last(std::chrono::steady_clock::now()) {
+    if (terminal) last -= std::chrono::seconds(1); // the first call shows where the run starts
+}
+
 void Progress::show(uint64_t written, int64_t t, bool force) {
     const auto now = std::chrono::steady_clock::now();
-    if (!force && now - last < std::chrono::milliseconds(250)) return;
+    if (terminal) {
+        if (!force && now - last < std::chrono::milliseconds(250)) return;
+        fprintf(stderr, "\rholdfast-capture: frame %llu/%llu (t = %lld ms)",
+                static_cast<unsigned long long>(written), static_cast<unsigned long long>(total),
+                static_cast<long long>(t));
+        lineOpen = true;
+    } else {
+        // A log reads line by line: a carriage return would make the whole run one line.
+        const int tenth = total ? static_cast<int>(written * 10 / total) : 0;
+        const bool due = tenth > tenths || now - last >= std::chrono::seconds(10) || force;
+        if (!due || written == printed) return;
+        tenths = tenth;
+        printed = written;
+        fprintf(stderr, "holdfast-capture: frame %llu/%llu (t = %lld ms)\n",
+                static_cast<unsigned long long>(written), static_cast<unsigned long long>(total),
+                static_cast<long long>(t));
+    }
     last = now;
-    fprintf(stderr, "\rholdfast-capture: frame %llu/%llu (t = %lld ms)",
-            static_cast<unsigned long long>(written), static_cast<unsigned long long>(total),
-            static_cast<long long>(t));
     fflush(stderr);
 }
 
 void printSummary(const char* what, uint64_t written, uint64_t stepped, double seconds) {
+    endProgressLine();
     fprintf(stderr,
-            "\nholdfast-capture: %llu %s in %.2f s, %.1f frames per second (%llu frames stepped, %.1f per "
+            "holdfast-capture: %llu %s in %.2f s, %.1f frames per second (%llu frames stepped, %.1f per "
             "second)\n",
             static_cast<unsigned long long>(written), what, seconds, seconds > 0 ? written / seconds : 0.0,
             static_cast<unsigned long long>(stepped), seconds > 0 ? stepped / seconds : 0.0);

@@ -20,8 +20,10 @@
 #include "capture/Outputs.h"
 #include "capture/VideoPipe.h"
 #include "common/DemoLocation.h"
+#include "common/Printable.h"
 #include "demo/DemoState.h"
 #include "demo/FrameStep.h"
+#include "host/Findings.h"
 #include "host/FrameGrid.h"
 #include "host/FrameLoop.h"
 #include "host/LoadingSequence.h"
@@ -90,8 +92,14 @@ int main(int argc, char** argv) {
     musicFileName = music.string();
     const bool musicPresent = fs::is_regular_file(music, ec);
     if (!musicPresent)
-        fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n", music.c_str());
+        fprintf(stderr, "holdfast-capture: no music at %s, rendering silently\n",
+                tool::printable(music.string()).c_str());
 
+    // What is wrong with the demo, once each with its script line, as the player says it.
+    findings::Collector findings(findings::Collector::Mode::Player, [](const findings::Finding& f) {
+        endProgressLine();
+        fprintf(stderr, "holdfast-capture: %s\n", findings::format(f).c_str());
+    });
     const std::string archive = demo.path.string();
     LoadingSetup setup;
     setup.archiveName = demo.fromDirectory ? nullptr : archive.c_str();
@@ -100,7 +108,7 @@ int main(int argc, char** argv) {
     bool haveMusic = musicEnabled && musicPresent;
     if (haveMusic && !tesselMusic.hasStream()) {
         fprintf(stderr, "holdfast-capture: the music %s could not be decoded; the demo runs silent\n",
-                music.c_str());
+                tool::printable(music.string()).c_str());
         haveMusic = false;
     }
 
@@ -161,7 +169,8 @@ int main(int argc, char** argv) {
             stepTo(k, progress);
             // Rows bottom-up: ffmpeg flips them.
             if (!video.write(frame.pixels(), static_cast<size_t>(kWidth) * kHeight * 3)) {
-                fprintf(stderr, "\nholdfast-capture: ffmpeg stopped taking frames\n");
+                endProgressLine();
+                fprintf(stderr, "holdfast-capture: ffmpeg stopped taking frames\n");
                 video.finish();
                 removePart();
                 return 1;
@@ -170,7 +179,8 @@ int main(int argc, char** argv) {
         }
         progress.show(written, grid.timeOf(end - 1), true);
         if (!video.finish()) {
-            fprintf(stderr, "\nholdfast-capture: ffmpeg could not make %s\n", videoPath.c_str());
+            endProgressLine();
+            fprintf(stderr, "holdfast-capture: ffmpeg could not make %s\n", videoPath.c_str());
             removePart();
             return 1;
         }
@@ -192,7 +202,8 @@ int main(int argc, char** argv) {
     uint32_t t;
     while (written < total && times.next(t)) {
         if (demoLength > 0 && t > demoRunEnd()) { // the times come in order: none later is drawn
-            fprintf(stderr, "\nholdfast-capture: the demo ends at %u ms; no frame after it is written\n",
+            endProgressLine();
+            fprintf(stderr, "holdfast-capture: the demo ends at %u ms; no frame after it is written\n",
                     demoRunEnd());
             break;
         }
@@ -206,7 +217,8 @@ int main(int argc, char** argv) {
         if (!outDir.empty()) {
             snprintf(name, sizeof name, "frame_%08u.png", t);
             if (!writeFramePng(outDir / name, frame.pixels(), kWidth, kHeight, true)) {
-                fprintf(stderr, "\nholdfast-capture: cannot write %s\n", (outDir / name).c_str());
+                endProgressLine();
+                fprintf(stderr, "holdfast-capture: cannot write %s\n", (outDir / name).c_str());
                 return 1;
             }
         }
@@ -219,7 +231,8 @@ int main(int argc, char** argv) {
             writeFramePng(sheetPath, sheet->pixels().data(), sheet->width(), sheet->height(), false);
         delete sheet;
         if (!ok) {
-            fprintf(stderr, "\nholdfast-capture: cannot write %s\n", sheetPath.c_str());
+            endProgressLine();
+            fprintf(stderr, "holdfast-capture: cannot write %s\n", sheetPath.c_str());
             return 1;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "archive/RarArchive.h"
 #include "archive/RarWriter.h"
+#include "common/Printable.h"
 #include "platform/RegularFile.h"
 
 #include <unistd.h>
@@ -82,7 +83,7 @@ int create(const Args& a) {
             std::error_code ignored;
             if (!it->is_directory(ignored))
                 fprintf(stderr, "holdfast-pack: warning: leaving out %s: not a regular file\n",
-                        it->path().c_str());
+                        tool::printable(it->path().string()).c_str());
             ec.clear();
             continue;
         }

@@ -1,6 +1,7 @@
 #include "pack/PackCommands.h"
 
 #include "archive/RarArchive.h"
+#include "common/Printable.h"
 
 #include <algorithm>
 #include <chrono>
@@ -38,7 +39,7 @@ int list(const Args& a) {
         flag(e.directory(), "dir");
         flag(e.unsafeName, "unsafe-name");
         if (flagText.empty()) flagText = "-";
-        printf("%s\t%llu\t%llu\t%s\t%08X\t%s\n", e.name.c_str(),
+        printf("%s\t%llu\t%llu\t%s\t%08X\t%s\n", tool::printable(e.name).c_str(),
                static_cast<unsigned long long>(e.unpackedSize), static_cast<unsigned long long>(e.packedSize),
                method.c_str(), e.crc, flagText.c_str());
     }
@@ -55,8 +56,8 @@ int extract(const Args& a) {
     if (!openArchive(a.positional[0], reader)) return 1;
     int index = reader.find(a.positional[1].c_str());
     if (index < 0) {
-        fprintf(stderr, "holdfast-pack: no member %s in %s\n", a.positional[1].c_str(),
-                a.positional[0].c_str());
+        fprintf(stderr, "holdfast-pack: no member %s in %s\n", tool::printable(a.positional[1]).c_str(),
+                tool::printable(a.positional[0]).c_str());
         return 1;
     }
     uint8_t* data = nullptr;
@@ -84,7 +85,8 @@ int test(const Args& a) {
         ++members;
         if (!ok) {
             ++failures;
-            fprintf(stderr, "holdfast-pack: %s: %s\n", reader.entries()[index].name.c_str(), error.c_str());
+            fprintf(stderr, "holdfast-pack: %s: %s\n", tool::printable(reader.entries()[index].name).c_str(),
+                    tool::printable(error).c_str());
         }
     });
     if (reader.damaged()) {

@@ -1,6 +1,7 @@
 // The preview's eye on the demo's files: which files the demo read (or looked for in vain), and
 // when an edit has touched one of them. A folder demo's data/ tree is watched, with the folder of
-// every other file it reads; an archive demo, the archive itself.
+// every other file it reads; an archive demo, the archive itself. What the watch cannot follow is
+// said, so that the author knows to press R there.
 #pragma once
 
 #include "platform/FileWatcher.h"
@@ -32,6 +33,7 @@ class EditFollower {
 
     struct Edit {
         bool archive = false;           // the archive changed: everything in it may have
+        bool everything = false;        // the system dropped file events: any file may have changed
         std::vector<std::string> files; // the demo's files that changed, as the demo names them
         Clock::time_point firstSeen;    // when the first change of the burst was noticed
         double savedAt = 0;             // the latest write of those files, s since the epoch (0: gone)
@@ -41,12 +43,20 @@ class EditFollower {
     // True, filling `edit`, when a settled burst touched the demo's files. Never waits.
     bool poll(Edit& edit);
 
+    // What the watch met since the last call, in words for the author: a folder it cannot watch
+    // (`missesEdits`: edits there show after R only), a loop of links, data/ gone and back.
+    struct Notice {
+        std::string text;
+        bool missesEdits = false;
+    };
+    std::vector<Notice> notices();
+
   private:
     platform::FileWatcher watcher;
     std::filesystem::path archive;
     bool watching = false;
     bool fromDirectory = false;
-    std::vector<std::filesystem::path> watched; // folders watched, absolute
+    std::vector<std::filesystem::path> watched; // folders watched, real paths
 };
 
 } // namespace preview

@@ -27,19 +27,25 @@ void Preview::handleKey(platform::Key key) {
         break;
     case platform::Key::LeftBracket:
         loopStart = t;
+        loopJumpSaid = false;
         titleDirty = true;
         break;
     case platform::Key::RightBracket:
         loopEnd = t;
+        loopJumpSaid = false;
         titleDirty = true;
         break;
     case platform::Key::L:
         looping = !looping && loopEnd > loopStart;
+        loopJumpSaid = false;
         if (looping && (t < loopStart || t >= loopEnd)) jump(loopStart);
         titleDirty = true;
         break;
     case platform::Key::R:
         reload({}, true);
+        break;
+    case platform::Key::H:
+        overlay.toggle();
         break;
     case platform::Key::G:
         typing = true;

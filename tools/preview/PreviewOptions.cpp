@@ -36,8 +36,8 @@ const char* kHelp =
     "\n"
     "Keys: Space pause/resume, Left/Right -/+1 s, PageUp/PageDown -/+10 s, Up/Down previous/next\n"
     "      part, Home start, G type a time (m:ss.mmm or seconds; Enter goes, Escape drops it),\n"
-    "      [ and ] loop start and end, L loop on/off, R reload, S save the editor's tracks into\n"
-    "      the script (--rocket), Escape quit.\n";
+    "      [ and ] loop start and end, L loop on/off, R reload, H hide/show the panel of\n"
+    "      findings, S save the editor's tracks into the script (--rocket), Escape quit.\n";
 
 // "HOST", "HOST:PORT" or ":PORT".
 bool parseRocketAddress(const std::string& text, Options& o) {

@@ -3,19 +3,21 @@
 //
 // Keys: Space pause/resume (the music too), Left/Right -/+1 s, PageUp/PageDown -/+10 s, Up/Down
 // to the part playing (or the one before) / the next part, Home to the start, G and a typed time
-// to go there, [ and ] mark a loop span and L loops it, R reloads, Escape quits. Jump keys in a row
-// make one jump. The title shows the demo time, frames per second and the part of the music
-// playing (the last DEFINE name that begins a timeline line on its own and starts at or before
-// the time).
+// to go there, [ and ] mark a loop span and L loops it, R reloads, H hides the panel, Escape quits.
+// Jump keys in a row make one jump. The title shows the demo time, frames per second and the part
+// of the music playing (the last DEFINE name that begins a timeline line on its own and starts at
+// or before the time).
 //
 // An edit of a file the demo reads (watched on disk) reloads it: a picture in place, then the
-// script with what it loads, and a jump to where the preview was.
+// script with what it loads, and a jump to where the preview was. What is wrong with the demo (the
+// findings holdfast-script --check lists, as the loaders meet them) is drawn on a panel over the
+// frame, never in a frame written to a file; H hides and shows it, every reload shows it again.
 //
 // A jump loads the script again, steps every frame before it without drawing (signals, clocks,
 // pattern steps, scene state) and draws the last 150 ms (with the music at each frame's time in the
 // taps) as a player running at --fps frames per second would have (--exact-jumps draws every frame
 // from the start), so the frame after a jump is the one holdfast-capture writes for that time. A
-// script error on reload keeps the running demo and shows the error in the title and on stderr.
+// script error on reload keeps the running demo and shows the error on the panel and on stderr.
 //
 // --rocket connects out to a GNU Rocket editor (tools/rocket): its tracks stand in for the
 // effects' variables, its cursor and pause drive the preview, S (or the editor's save) writes its
@@ -40,6 +42,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -81,6 +84,8 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
 int main(int argc, char** argv) {
     Options options;
     if (int code = parseOptions(argc, argv, options)) return code < 0 ? 0 : code;
+    // Each reload lets go of the pictures the last version loaded: their memory goes back.
+    platform::returnLargeBlocksAtOnce();
 
     std::error_code ec;
     tool::DemoData demo;
@@ -109,6 +114,16 @@ int main(int argc, char** argv) {
     }
     const std::string archive = demo.path.string();
     preview::EditFollower edits; // notes the files the demo opens from here on
+    // What is wrong with the demo, heard from the loaders: on the panel over the frame, and once on
+    // stderr. Until the preview is up, stderr alone.
+    Preview* shown = nullptr;
+    std::set<std::string> said;
+    findings::Collector found(findings::Collector::Mode::Author, [&](const findings::Finding& f) {
+        if (shown)
+            shown->heard(f);
+        else
+            Preview::say(f, said);
+    });
     LoadingSetup setup;
     setup.archiveName = demo.fromDirectory ? nullptr : archive.c_str();
     setup.archivePassword = options.password.c_str();
@@ -118,7 +133,10 @@ int main(int argc, char** argv) {
                 music.c_str());
 
     keepStartGLState();
-    Preview preview(engine, options.fps, options.jumpMode, edits);
+    // From here on the demo's reports go on the panel: a message box would stop the preview.
+    setenv("HOLDFAST_UNATTENDED", "1", 1);
+    Preview preview(engine, options.fps, options.jumpMode, edits, found);
+    shown = &preview;
     std::unique_ptr<rocket::Link> rocketLink;
     if (options.useRocket && outDir.empty()) {
         rocketLink = std::make_unique<rocket::Link>(options.rocketHost, options.rocketPort, options.rowMs,
@@ -135,7 +153,7 @@ int main(int argc, char** argv) {
     }
     std::string why;
     if (!edits.start(demo.path, demo.fromDirectory, why))
-        fprintf(stderr, "holdfast-preview: %s; edits show after R\n", why.c_str());
+        preview.notifyAuthor(Preview::Notice::Watch, why + ": edits show after R");
     preview.jump(options.at >= 0 ? options.at : demoStartTime);
     if (options.paused) preview.setPlaying(false);
     platform::discardPendingInput();

@@ -5,6 +5,8 @@
 #include "demo/Variable.h"
 #include "rocket/RocketProtocol.h"
 
+#include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,34 +18,45 @@ struct TrackKey {
     Interpolation interpolation = Interpolation::Step;
 };
 
+// Keys by row in one array. A key after the last one is appended and a key on a row that has
+// one replaces it at once; any other edit waits in arrival order and all waiting edits go in
+// with one merge when the keys are next read, so an editor sending thousands of keys in any order
+// costs one pass over the track per frame, not one per key.
 class Track {
   public:
     void setKey(const TrackKey& key); // replaces a key on the same row
     void deleteKey(uint32_t row);     // nothing if the row has no key
-    void clear() { keys_.clear(); }
-    bool empty() const { return keys_.empty(); }
-    const std::vector<TrackKey>& keys() const { return keys_; }
+    void clear();
+    bool empty() const { return keys().empty(); }
+    size_t size() const { return keys().size(); }
+    const std::vector<TrackKey>& keys() const;
     // Before the first key its value, after the last the last one's; between keys as the earlier
     // key's interpolation says. An empty track is 0.
     double valueAtRow(double row) const;
 
   private:
-    std::vector<TrackKey> keys_; // by row
+    struct Edit {
+        TrackKey key;
+        bool erase = false;
+    };
+    void merge() const;
+    mutable std::vector<TrackKey> keys_; // by row
+    mutable std::vector<Edit> waiting_;  // in arrival order
 };
 
 // The curve of interpolation `kind` from a to b at t in [0, 1].
 double interpolate(Interpolation kind, double a, double b, double t);
 
-// A track standing in for a variable: demo time to rows of `rowMs` (row 0 at time 0).
+// A track standing in for a variable: demo time to rows of `rowMs` (row 0 at time 0). What it
+// gives at each millisecond is what the script gives once the track is saved into it (see
+// RocketCurve.h), so the player shows exactly what the preview showed.
 class LiveTrack : public VariableOverride {
   public:
-    bool valueAt(int time, double& value) const override {
-        if (track.empty()) return false;
-        value = track.valueAtRow(static_cast<double>(time) / rowMs);
-        return true;
-    }
+    bool valueAt(int time, double& value) const override;
     Track track;
     double rowMs = 25.0;
+    int trackEnd = INT_MAX; // the script's DEMO_END: keys end there, as the script's do
+    int kind = KindFloat;   // VariableKind of the variable it stands in for
 };
 
 } // namespace rocket

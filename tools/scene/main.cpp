@@ -10,8 +10,9 @@
 // code 1 and the reason on stderr.
 //
 // import reads a glTF 2.0, OBJ or FBX model (sceneimport/SceneImport.h) and writes the scene
-// file, its textures beside it (or in DIR).
+// file, its textures where the player will look for them (or in DIR).
 #include "archive/DataFile.h"
+#include "common/Printable.h"
 #include "engine/SceneFile.h"
 #include "engine/SceneReader.h"
 #include "scene/SceneJson.h"
@@ -45,11 +46,13 @@ void help() {
                 "--frame N adds each animated object's position, rotation and scale at frame N.\n\n"
                 "import converts a glTF 2.0 (.gltf/.glb), OBJ or FBX model into a scene file: meshes,\n"
                 "hierarchy, node animation, cameras, up to 8 lights, materials. Textures are copied\n"
-                "as PNG or JPEG into DIR (default: OUT's folder). The animation is sampled every\n"
-                "UNITS scene time units (default 4: 25 frames a second at the effects' default\n"
-                "Speed, where 100 units are one second). What cannot be carried over is warned\n"
-                "about on stderr; a summary of what was written goes to stdout. Textures are taken\n"
-                "from the model's folder only, unless --allow-outside is given.\n\n"
+                "as PNG or JPEG into DIR; by default into the demo's data/textures/ when OUT lies in\n"
+                "a demo's data/scenes/ (where the player looks for them), else into OUT's folder.\n"
+                "The animation is sampled every UNITS scene time units (default 4: 25 frames a\n"
+                "second at the effects' default Speed, where 100 units are one second). What cannot\n"
+                "be carried over is warned about on stderr; a summary of what was written goes to\n"
+                "stdout. Textures, buffers and material files are taken from the model's folder\n"
+                "only, unless --allow-outside is given.\n\n"
                 "Exit status: 0 done, 1 unreadable, malformed or unconvertible input, 2 usage error.\n",
                 usageLine);
 }
@@ -83,7 +86,7 @@ int import(int argc, char** argv) {
     options.output = files[1];
     std::string error;
     const int status = sceneimport::importScene(options, error);
-    if (status != 0) std::fprintf(stderr, "holdfast-scene: %s\n", error.c_str());
+    if (status != 0) std::fprintf(stderr, "holdfast-scene: %s\n", tool::printable(error).c_str());
     return status;
 }
 
@@ -126,13 +129,14 @@ int main(int argc, char** argv) {
 
     DataFile file(scene);
     if (!file.isOpen()) {
-        std::fprintf(stderr, "holdfast-scene: cannot open %s\n", scene);
+        std::fprintf(stderr, "holdfast-scene: cannot open %s\n", tool::printable(scene).c_str());
         return 1;
     }
     SceneFile parsed;
     ReadResult result = readScene(file.getData(), file.getSize(), parsed);
     if (!result) {
-        std::fprintf(stderr, "holdfast-scene: %s: %s\n", scene, result.message.c_str());
+        std::fprintf(stderr, "holdfast-scene: %s: %s\n", tool::printable(scene).c_str(),
+                     tool::printable(result.message).c_str());
         return 1;
     }
     const std::string json = sceneJson(scene, parsed, frame);

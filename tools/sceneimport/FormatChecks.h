@@ -1,5 +1,6 @@
 // The checks of ModelCheck.h by format: glTF's JSON and binary container (GltfCheck.cpp), an
-// ASCII FBX file's nesting (FbxCheck.cpp), all read as a stream from a file or from memory.
+// ASCII FBX file's nesting (FbxCheck.cpp), an OBJ file's objects (ObjCheck.cpp), all read as a
+// stream from a file or from memory.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 namespace sceneimport {
 
@@ -66,6 +68,33 @@ class FbxDepth {
   private:
     size_t depth_ = 0, line_ = 1;
     bool quoted_ = false, comment_ = false;
+};
+
+// The parts of an OBJ file, counted: its 'o' and 'g' statements and the 'usemtl' statements that
+// start a new mesh. Also learns whether every 'o' statement may be read as a 'g' statement
+// (ModelFacts in ModelCheck.h).
+class ObjParts {
+  public:
+    // "" or the reason the file is refused, fed in pieces; then finish() once.
+    std::string feed(const char* p, size_t n);
+    std::string finish();
+    bool objectsAsGroups() const { return !odd_ && objects_ > 0; }
+
+  private:
+    std::string endLine();
+
+    size_t parts_ = 0, line_ = 1, objects_ = 0;
+    bool faces_ = false; // since the last part began
+    bool odd_ = false;   // a line that the rewrite would read differently
+    std::unordered_set<uint64_t> names_;
+    // The line being read: where it is, its first word (its first 8 bytes), and for an 'o'
+    // statement the hash of its name and whether more follows.
+    enum { Indent, FirstWord, BeforeName, Name, AfterName, Rest } state_ = Indent;
+    bool indented_ = false, extra_ = false;
+    std::string word_;
+    uint64_t name_ = 0;
+    bool named_ = false;
+    char last_ = 0;
 };
 
 } // namespace sceneimport

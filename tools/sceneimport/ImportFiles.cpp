@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <unistd.h>
 
 namespace sceneimport {
 
@@ -35,7 +36,61 @@ bool readAt(std::ifstream& in, uint64_t offset, uint8_t* into, size_t n) {
     return static_cast<size_t>(in.gcount()) == n;
 }
 
+// A path's folders, with "." left out and ".." taken back where it can be.
+std::vector<std::string> components(const std::string& path) {
+    std::vector<std::string> out;
+    for (size_t from = 0; from <= path.size();) {
+        size_t to = path.find('/', from);
+        if (to == std::string::npos) to = path.size();
+        const std::string part = path.substr(from, to - from);
+        if (part == ".." && !out.empty() && out.back() != "..")
+            out.pop_back();
+        else if (!part.empty() && part != ".")
+            out.push_back(part);
+        from = to + 1;
+    }
+    return out;
+}
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char* here = ::getcwd(nullptr, 0);
+    const std::string out = here ? std::string(here) + "/" + path : path;
+    std::free(here);
+    return out;
+}
+
+// The demo folder whose data/scenes/ holds `folder`, lexically; "" when there is none.
+std::string demoHolding(const std::string& folder) {
+    const std::vector<std::string> parts = components(folder);
+    for (size_t i = parts.size(); i-- > 1;) {
+        if (parts[i] != "scenes" || parts[i - 1] != "data") continue;
+        std::string demo = folder[0] == '/' ? "/" : "";
+        for (size_t k = 0; k + 1 < i; ++k)
+            demo += parts[k] + (k + 2 < i ? "/" : "");
+        return demo.empty() ? "." : demo;
+    }
+    return "";
+}
+
+bool samePlace(const std::string& a, const std::string& b) {
+    FileId x, y;
+    if (fileId(a, x) && fileId(b, y)) return !(x < y) && !(y < x);
+    return components(absolute(a)) == components(absolute(b));
+}
+
 } // namespace
+
+TexturePlace texturePlace(const std::string& output, const std::string& chosen) {
+    const std::string folder = directoryOf(output);
+    std::string demo = demoHolding(folder);
+    if (demo.empty() && folder[0] != '/') demo = demoHolding(absolute(folder));
+    TexturePlace place;
+    if (!demo.empty()) place.playerFolder = demo == "." ? "data/textures" : demo + "/data/textures";
+    place.folder = !chosen.empty() ? chosen : !demo.empty() ? place.playerFolder : folder;
+    place.playerLooksThere = demo.empty() || samePlace(place.folder, place.playerFolder);
+    return place;
+}
 
 void warn(const char* format, ...) {
     ++warnings;
@@ -159,12 +214,14 @@ ImageKind imageKind(const uint8_t* p, size_t n) {
     return ImageKind::Unknown;
 }
 
-PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
+namespace {
+
+// A picture's header, its bytes fetched by `read(offset, into, n)` from a file of `size` bytes.
+template <typename Read> PictureHeader parsePictureHeader(uint64_t size, Read read) {
     PictureHeader h;
-    std::ifstream in(path, std::ios::binary);
     uint8_t b[24];
-    if (!readAt(in, 0, b, 3)) return h;
-    const bool png = readAt(in, 0, b, 24) && imageKind(b, 24) == ImageKind::Png;
+    if (!read(0, b, 3)) return h;
+    const bool png = read(0, b, 24) && imageKind(b, 24) == ImageKind::Png;
     if (png && std::memcmp(b + 12, "IHDR", 4) == 0) {
         h = {ImageKind::Png, be32(b + 16), be32(b + 20)};
         return h;
@@ -176,7 +233,7 @@ PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
     h.kind = ImageKind::Jpeg;
     // Segment by segment to the frame header, which holds the size.
     for (uint64_t at = 2; at + 4 <= size;) {
-        if (!readAt(in, at, b, 4) || b[0] != 0xFF) break;
+        if (!read(at, b, 4) || b[0] != 0xFF) break;
         if (b[1] == 0xFF) { // fill byte
             ++at;
             continue;
@@ -184,7 +241,7 @@ PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
         const uint8_t marker = b[1];
         const bool frame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame && readAt(in, at + 4, b + 4, 5)) {
+        if (frame && read(at + 4, b + 4, 5)) {
             h.height = be16(b + 5);
             h.width = be16(b + 7);
             break;
@@ -192,6 +249,22 @@ PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
         at += 2 + be16(b + 2);
     }
     return h;
+}
+
+} // namespace
+
+PictureHeader readPictureHeader(const std::string& path, uint64_t size) {
+    std::ifstream in(path, std::ios::binary);
+    return parsePictureHeader(size,
+                              [&](uint64_t at, uint8_t* into, size_t n) { return readAt(in, at, into, n); });
+}
+
+PictureHeader pictureHeader(const uint8_t* p, size_t size) {
+    return parsePictureHeader(size, [&](uint64_t at, uint8_t* into, size_t n) {
+        if (at > size || n > size - at) return false;
+        std::memcpy(into, p + at, n);
+        return true;
+    });
 }
 
 } // namespace sceneimport

@@ -45,6 +45,16 @@ std::string percentDecoded(const std::string& s);
 std::string canonical(const std::string& path);
 bool isInside(const std::string& path, const std::string& folder);
 
+// Where an import puts its textures. The player looks a scene's textures up in its demo's
+// data/textures/, so a scene written under a demo's data/scenes/ (or a folder below it) has
+// them go there unless the user names another folder; elsewhere they go beside the scene.
+struct TexturePlace {
+    std::string folder;       // where they go
+    std::string playerFolder; // where the player will look; "" when the scene lies in no demo
+    bool playerLooksThere = true;
+};
+TexturePlace texturePlace(const std::string& output, const std::string& chosen);
+
 enum class ImageKind { Unknown, Png, Jpeg };
 ImageKind imageKind(const uint8_t* p, size_t n);
 
@@ -55,5 +65,7 @@ struct PictureHeader {
     uint32_t width = 0, height = 0;
 };
 PictureHeader readPictureHeader(const std::string& path, uint64_t size);
+// The same for a picture held in memory.
+PictureHeader pictureHeader(const uint8_t* p, size_t n);
 
 } // namespace sceneimport

@@ -25,18 +25,34 @@ struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
+// A check fed the whole file in pieces.
+template <typename Check> std::string feedAll(Check& check, FILE* file) {
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        if (std::string problem = check.feed(buffer, n); !problem.empty()) return problem;
+    return "";
+}
+
+std::string checkObj(ObjParts& parts, ModelFacts& facts, const std::string& problem) {
+    const std::string last = problem.empty() ? parts.finish() : problem;
+    facts.objectsAsGroups = last.empty() && parts.objectsAsGroups();
+    return last;
+}
+
 } // namespace
 
 ModelKind modelKind(const std::string& name, const uint8_t* head, size_t headSize) {
     if (headSize >= 4 && std::memcmp(head, "glTF", 4) == 0) return ModelKind::GltfBinary;
     const std::string ending = lowerEnding(name);
     if (ending == "gltf") return ModelKind::GltfText;
+    if (ending == "obj") return ModelKind::Obj;
     if (ending == "fbx" && !(headSize >= 18 && std::memcmp(head, "Kaydara FBX Binary", 18) == 0))
         return ModelKind::FbxText;
     return ModelKind::Other;
 }
 
-std::string checkModelFile(const std::string& path) {
+std::string checkModelFile(const std::string& path, ModelFacts& facts) {
+    facts = {};
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     struct stat st;
     if (!file || ::fstat(fileno(file.get()), &st) != 0) return "cannot open it";
@@ -56,10 +72,11 @@ std::string checkModelFile(const std::string& path) {
     }
     case ModelKind::FbxText: {
         FbxDepth depth;
-        char buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
-            if (std::string problem = depth.feed(buffer, n); !problem.empty()) return problem;
-        return "";
+        return feedAll(depth, file.get());
+    }
+    case ModelKind::Obj: {
+        ObjParts parts;
+        return checkObj(parts, facts, feedAll(parts, file.get()));
     }
     case ModelKind::Other:
         break;
@@ -67,7 +84,8 @@ std::string checkModelFile(const std::string& path) {
     return "";
 }
 
-std::string checkModelBytes(const std::string& name, const uint8_t* data, size_t size) {
+std::string checkModelBytes(const std::string& name, const uint8_t* data, size_t size, ModelFacts& facts) {
+    facts = {};
     switch (modelKind(name, data, size)) {
     case ModelKind::GltfBinary:
         return checkGlb(size, [&](uint64_t offset, uint64_t n, uint8_t* into) {
@@ -81,6 +99,10 @@ std::string checkModelBytes(const std::string& name, const uint8_t* data, size_t
     }
     case ModelKind::FbxText:
         return FbxDepth().feed(reinterpret_cast<const char*>(data), size);
+    case ModelKind::Obj: {
+        ObjParts parts;
+        return checkObj(parts, facts, parts.feed(reinterpret_cast<const char*>(data), size));
+    }
     case ModelKind::Other:
         break;
     }

@@ -2,7 +2,6 @@
 
 #include "sceneimport/ImportFiles.h"
 #include "sceneimport/Materials.h"
-#include "sceneimport/ModelCheck.h"
 
 #include <assimp/scene.h>
 
@@ -63,25 +62,31 @@ aiMatrix4x4 localAt(const aiNode* node, const aiNodeAnim* channel, double ticks)
 }
 
 // ---- objects --------------------------------------------------------------------------------
-// The nodes in depth-first order, parents before children, walked without recursion: false when
-// they nest deeper than kMaxNodeDepth.
-bool collectNodes(const aiNode* root, std::vector<NodeEntry>& out) {
+// The nodes in depth-first order, parents before children, walked without recursion. "" or the
+// scene limit the model passes: checked as the nodes are counted, before anything is built.
+std::string collectNodes(const aiNode* root, std::vector<NodeEntry>& out) {
     struct Pending {
         const aiNode* node;
         int parent;
         size_t depth;
     };
-    std::vector<Pending> stack{{root, -1, 1}};
+    // The root may be left out, and the objects below it move up a level.
+    std::vector<Pending> stack{{root, -1, 0}};
     while (!stack.empty()) {
         const Pending p = stack.back();
         stack.pop_back();
-        if (p.depth > kMaxNodeDepth) return false;
+        if (p.depth > MaxNestingDepth)
+            return "node " + std::string(p.node->mName.C_Str()) + " is nested " + std::to_string(p.depth) +
+                   " deep, more than " + std::to_string(MaxNestingDepth);
+        if (out.size() > MaxObjects)
+            return "more than " + std::to_string(MaxObjects) +
+                   " nodes; a scene holds at most that many objects";
         out.push_back({p.node, p.parent, {}, -1});
         const int self = static_cast<int>(out.size()) - 1;
         for (unsigned i = p.node->mNumChildren; i-- > 0;)
             stack.push_back({p.node->mChildren[i], self, p.depth + 1});
     }
-    return true;
+    return "";
 }
 
 bool finite(const aiVector3D& v) {
@@ -196,9 +201,17 @@ Mesh convertMesh(const aiMesh* from, const std::string& name) {
 } // namespace
 
 std::string SceneBuilder::build(const ImportOptions& options, SceneFile& out) {
-    if (!collectNodes(scene_->mRootNode, nodes_))
-        return "nodes nested more than " + std::to_string(kMaxNodeDepth) + " levels deep";
-    std::string error = sample(options.frameStep, out);
+    std::string error = collectNodes(scene_->mRootNode, nodes_);
+    if (!error.empty()) return error;
+    // A node with several meshes becomes a dummy with one child per mesh.
+    size_t objects = nodes_.size() - 1;
+    for (const NodeEntry& entry : nodes_)
+        objects += entry.node->mNumMeshes > 1 ? entry.node->mNumMeshes : 0;
+    if (objects > MaxObjects)
+        return "the model makes " + std::to_string(objects) + " objects, more than a scene's " +
+               std::to_string(MaxObjects);
+    objects_.reserve(objects);
+    error = sample(options.frameStep, out);
     if (!error.empty()) return error;
 
     for (unsigned i = 0; i < scene_->mNumCameras; ++i)
@@ -214,6 +227,9 @@ std::string SceneBuilder::build(const ImportOptions& options, SceneFile& out) {
 
     for (size_t i = 0; i < nodes_.size(); ++i)
         addNode(i);
+    if (renamed_ > kRenameWarnings)
+        warn("%zu more objects had a name that was taken and were given a number after it",
+             renamed_ - kRenameWarnings);
 
     if (lightCount_ > MaxLights)
         return std::to_string(lightCount_) + " lights; a scene holds at most " + std::to_string(MaxLights);
@@ -265,6 +281,11 @@ std::string SceneBuilder::sample(int step, SceneFile& out) {
     if (!std::isfinite(units) || units / step > 100000)
         return "the animation is too long to sample (more than 100000 frames)";
     const int frames = static_cast<int>(std::ceil(units / step - 1e-6)) + 1;
+    // Every node keeps a world matrix per frame while the objects are made.
+    if (static_cast<uint64_t>(frames) * nodes_.size() > kMaxNodeFrames)
+        return std::to_string(nodes_.size()) + " nodes over " + std::to_string(frames) +
+               " frames are more than " + std::to_string(kMaxNodeFrames) +
+               " node-frames to sample; give a larger --step or a shorter animation";
     out.firstFrame = 0;
     out.frameStep = step;
     out.lastFrame = (frames - 1) * step;
@@ -289,9 +310,16 @@ std::string SceneBuilder::uniqueName(std::string name) {
     name = name.substr(0, std::min(name.find('\0'), MaxNameLength - 8));
     if (name.empty()) name = "Object" + std::to_string(nextId_);
     std::string unique = name;
-    for (int n = 2; names_.count(unique); ++n)
-        unique = name + "." + std::to_string(n);
-    if (unique != name) warn("object name %s is taken; this one is called %s", name.c_str(), unique.c_str());
+    if (names_.count(unique)) {
+        // Each name counts on from the number it gave last, so that many objects of one name
+        // cost no more than as many of different names.
+        size_t& n = nextNumber_[name];
+        do
+            unique = name + "." + std::to_string(n++ + 2);
+        while (names_.count(unique));
+        if (++renamed_ <= kRenameWarnings)
+            warn("object name %s is taken; this one is called %s", name.c_str(), unique.c_str());
+    }
     names_.insert(unique);
     return unique;
 }

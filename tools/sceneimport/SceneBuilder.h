@@ -14,6 +14,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct aiCamera;
@@ -25,6 +27,11 @@ struct aiScene;
 namespace sceneimport {
 
 class TextureCopier;
+
+// Renamed objects named one by one in warnings; the rest are counted in one.
+constexpr size_t kRenameWarnings = 10;
+// World matrices kept while sampling, nodes times frames (64 bytes each).
+constexpr uint64_t kMaxNodeFrames = 8000000;
 
 struct NodeEntry {
     const aiNode* node;
@@ -71,7 +78,9 @@ class SceneBuilder {
     std::map<std::string, const aiLight*> lights_;
     std::vector<scenefile::Chunk> objects_;
     std::map<unsigned, int32_t> materialIds_; // assimp material index -> scene material id
-    std::set<std::string> names_;
+    std::unordered_set<std::string> names_;
+    std::unordered_map<std::string, size_t> nextNumber_; // per taken name: numbers given so far
+    size_t renamed_ = 0;
     int32_t nextId_ = 1;
     size_t lightCount_ = 0, meshCount_ = 0, cameraCount_ = 0, triangleCount_ = 0;
     bool dropRoot_ = false;

@@ -3,6 +3,7 @@
 #include "sceneimport/Formats.h"
 #include "sceneimport/ImportFiles.h"
 #include "sceneimport/ModelCheck.h"
+#include "sceneimport/ReaderFiles.h"
 #include "sceneimport/SceneBuilder.h"
 #include "sceneimport/TextureCopier.h"
 
@@ -12,7 +13,6 @@
 #include "resources/ImageLibrary.h"
 #include "resources/PngWriter.h"
 
-#include <assimp/DefaultIOSystem.h>
 #include <assimp/Importer.hpp>
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
@@ -43,34 +43,11 @@ using namespace scenefile;
 
 namespace {
 
-// Refuses to open anything but regular files, so that a buffer or material file naming a FIFO or
-// a device can neither block the import nor feed it without end, and remembers what it opened.
-class GuardedIOSystem : public Assimp::DefaultIOSystem {
-  public:
-    Assimp::IOStream* Open(const char* file, const char* mode) override {
-        // The readers only read.
-        if (std::strpbrk(mode, "wa+")) return nullptr;
-        struct stat st;
-        if (::stat(file, &st) == 0) {
-            if (!S_ISREG(st.st_mode)) {
-                if (refused.empty()) refused = std::string(file) + " is not a regular file";
-                return nullptr;
-            }
-            opened.insert({st.st_dev, st.st_ino});
-        }
-        return DefaultIOSystem::Open(file, mode);
-    }
-    bool Exists(const char* file) const override { return isFile(file); }
-
-    std::string refused;
-    std::set<FileId> opened;
-};
-
 constexpr unsigned kReadFlags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
                                 aiProcess_GenSmoothNormals | aiProcess_SortByPType |
                                 aiProcess_ValidateDataStructure;
 
-Assimp::Importer& prepare(Assimp::Importer& importer, GuardedIOSystem* io) {
+Assimp::Importer& prepare(Assimp::Importer& importer, ConfinedIO* io) {
     importer.SetIOHandler(io); // the importer owns it
     configureReader(importer);
     return importer;
@@ -78,10 +55,15 @@ Assimp::Importer& prepare(Assimp::Importer& importer, GuardedIOSystem* io) {
 
 // Why assimp gave no scene. A model of only cameras and lights comes flagged incomplete (it has
 // no meshes): the object count decides instead, so only a missing root node counts here.
-std::string readFailure(Assimp::Importer& importer, const GuardedIOSystem& io) {
-    if (!io.refused.empty()) return io.refused;
-    const char* reason = importer.GetErrorString();
-    return reason && *reason ? reason : "incomplete scene";
+std::string readFailure(Assimp::Importer& importer, const ConfinedIO& io, const std::string& name) {
+    if (!io.outside.empty()) return io.outside + ": not read (--allow-outside reads it)";
+    if (!io.notRegular.empty()) return io.notRegular;
+    const std::string reason = importer.GetErrorString();
+    // The checks before reading passed, so the reader found something else it could not take.
+    if (reason.rfind("No suitable reader found", 0) == 0)
+        return modelFormat(name) == ModelFormat::Gltf ? "assimp's glTF reader cannot read it (" + reason + ")"
+                                                      : "no reader for this kind of file (" + reason + ")";
+    return reason.empty() ? "incomplete scene" : reason;
 }
 
 std::string count(size_t n, const std::string& one, const std::string& many = "") {
@@ -90,24 +72,26 @@ std::string count(size_t n, const std::string& one, const std::string& many = ""
 
 // The whole import in this process: read, convert, then write the scene and give the textures
 // their names, or leave nothing behind.
-int importHere(const ImportOptions& options, std::string& error) {
+int importHere(const ImportOptions& options, const ModelFacts& facts, std::string& error) {
     Assimp::Importer importer;
-    auto* io = new GuardedIOSystem;
+    auto* io = new ConfinedIO(options.input, options.allowOutside, facts.objectsAsGroups);
     const aiScene* scene = prepare(importer, io).ReadFile(options.input, kReadFlags);
-    if (!scene || !scene->mRootNode) {
-        error = "cannot import " + options.input + ": " + readFailure(importer, *io);
+    // A file the model names outside its folder fails the import even where the reader went on
+    // without it (an OBJ's material file).
+    if (!scene || !scene->mRootNode || !io->outside.empty()) {
+        error = "cannot import " + options.input + ": " + readFailure(importer, *io, options.input);
         return 1;
     }
     // A file the model names that is not a regular file was left out; say so.
-    if (!io->refused.empty()) warn("%s: not read", io->refused.c_str());
+    if (!io->notRegular.empty()) warn("%s: not read", io->notRegular.c_str());
     FileId outputId;
     if (fileId(options.output, outputId) && io->opened.count(outputId)) {
         error = "will not write " + options.output + ": it is one of the model's own files";
         return 1;
     }
 
-    const std::string textureDir =
-        options.textureDir.empty() ? directoryOf(options.output) : options.textureDir;
+    const TexturePlace place = texturePlace(options.output, options.textureDir);
+    const std::string& textureDir = place.folder;
     TextureCopier textures(scene, directoryOf(options.input), textureDir, plainName(stemOf(options.output)),
                            options.allowOutside, io->opened);
     SceneBuilder builder(scene, modelFormat(options.input), textures);
@@ -144,6 +128,10 @@ int importHere(const ImportOptions& options, std::string& error) {
         std::remove(temporary.c_str());
         return 1;
     }
+    if (textures.count() > 0 && !place.playerFolder.empty() && !place.playerLooksThere)
+        warn("the player looks for this scene's textures in %s, not in %s: it will draw the model "
+             "without them (leave out --textures)",
+             place.playerFolder.c_str(), textureDir.c_str());
     const int frames = (out.lastFrame - out.firstFrame) / std::max(1, out.frameStep) + 1;
     std::printf("holdfast-scene: %s: %s, %s, %s, %s, %s, %s, %s, %s\n", options.output.c_str(),
                 count(builder.meshes(), "mesh", "meshes").c_str(),
@@ -152,6 +140,9 @@ int importHere(const ImportOptions& options, std::string& error) {
                 count(builder.cameras(), "camera").c_str(), count(builder.lights(), "light").c_str(),
                 count(static_cast<size_t>(frames), "frame").c_str(),
                 count(static_cast<size_t>(warningCount()), "warning").c_str());
+    if (textures.count() > 0)
+        std::printf("holdfast-scene: %s written to %s\n", count(textures.count(), "texture").c_str(),
+                    textureDir.c_str());
     return 0;
 }
 
@@ -173,7 +164,8 @@ int importScene(const ImportOptions& options, std::string& error) {
         error = "will not write " + options.output + ": it is the model itself";
         return 1;
     }
-    if (const std::string problem = checkModelFile(options.input); !problem.empty()) {
+    ModelFacts facts;
+    if (const std::string problem = checkModelFile(options.input, facts); !problem.empty()) {
         error = "cannot import " + options.input + ": " + problem;
         return 1;
     }
@@ -182,17 +174,17 @@ int importScene(const ImportOptions& options, std::string& error) {
     // a child process, so that whatever they do to their stack ends in a report here.
     std::fflush(nullptr);
     int fds[2];
-    if (::pipe(fds) != 0) return importHere(options, error);
+    if (::pipe(fds) != 0) return importHere(options, facts, error);
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return importHere(options, error);
+        return importHere(options, facts, error);
     }
     if (pid == 0) {
         ::close(fds[0]);
         std::string message;
-        const int status = importHere(options, message);
+        const int status = importHere(options, facts, message);
         for (size_t done = 0; done < message.size();) {
             const ssize_t n = ::write(fds[1], message.data() + done, message.size() - done);
             if (n < 0 && errno == EINTR) continue;
@@ -228,13 +220,21 @@ int importScene(const ImportOptions& options, std::string& error) {
 
 std::string convertModelBytes(const uint8_t* data, size_t size, const std::string& name, SceneFile& out) {
     setQuiet(true);
-    if (std::string problem = checkModelBytes(name, data, size); !problem.empty()) return problem;
+    ModelFacts facts;
+    if (std::string problem = checkModelBytes(name, data, size, facts); !problem.empty()) return problem;
+    std::vector<uint8_t> rewritten;
+    if (facts.objectsAsGroups) {
+        rewritten.assign(data, data + size);
+        bool lineStart = true;
+        readObjectsAsGroups(reinterpret_cast<char*>(rewritten.data()), size, lineStart);
+        data = rewritten.data();
+    }
     Assimp::Importer importer;
-    auto* io = new GuardedIOSystem;
+    auto* io = new ConfinedIO;
     const size_t dot = name.find_last_of('.');
     const std::string hint = dot == std::string::npos ? "" : name.substr(dot + 1);
     const aiScene* scene = prepare(importer, io).ReadFileFromMemory(data, size, kReadFlags, hint.c_str());
-    if (!scene || !scene->mRootNode) return readFailure(importer, *io);
+    if (!scene || !scene->mRootNode) return readFailure(importer, *io, name);
     TextureCopier textures(scene, ".", ".", "model", false, {}, false);
     SceneBuilder builder(scene, modelFormat(name), textures);
     std::string error = builder.build(ImportOptions{}, out);

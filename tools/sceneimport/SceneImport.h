@@ -1,5 +1,6 @@
 // Scene import for holdfast-scene: reads a model file through assimp (glTF 2.0, OBJ, FBX and the
-// other formats assimp knows) and writes it as a scene file, with its textures beside it.
+// other formats assimp knows) and writes it as a scene file, with its textures where the player
+// will look for them.
 #pragma once
 
 #include <cstddef>
@@ -13,14 +14,16 @@ struct SceneFile;
 namespace sceneimport {
 
 struct ImportOptions {
-    std::string input;      // model file
-    std::string output;     // scene file to write
-    std::string textureDir; // where the textures go; empty: the output's directory
+    std::string input;  // model file
+    std::string output; // scene file to write
+    // Where the textures go; empty: the demo's data/textures/ when the output lies in a demo's
+    // data/scenes/, else the output's folder (texturePlace in ImportFiles.h).
+    std::string textureDir;
     // Scene time units per sampled frame. The scene effects run their clock at 100 units a second
     // with the default Speed, so 4 samples the animation 25 times a second.
     int frameStep = 4;
-    // Texture names that lead out of the model's folder ("../", absolute paths) are followed
-    // only when this is set.
+    // Files the model names (textures, buffers, material files) that lie outside its folder
+    // ("../", absolute paths, symbolic links leading out) are read only when this is set.
     bool allowOutside = false;
 };
 

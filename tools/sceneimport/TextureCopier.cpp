@@ -1,5 +1,6 @@
 #include "sceneimport/TextureCopier.h"
 
+#include "base/Report.h"
 #include "engine/SceneWriter.h"
 #include "resources/ImageLibrary.h"
 #include "resources/PngWriter.h"
@@ -17,6 +18,45 @@
 namespace sceneimport {
 
 using scenefile::writeBytesToFile;
+
+namespace {
+
+// While one lives, the engine's reports (the decoder's, which name its temporary file and its
+// own source line) are kept instead of printed: the import says what went wrong in its words.
+class KeptReports {
+  public:
+    KeptReports() : sink_(report::setSink(&keep)), echo_(report::setEcho(false)) { first().clear(); }
+    ~KeptReports() {
+        report::setSink(sink_);
+        report::setEcho(echo_);
+    }
+    KeptReports(const KeptReports&) = delete;
+    KeptReports& operator=(const KeptReports&) = delete;
+
+    // The first report's message, without the reporting source line, with `path` called `name`.
+    static std::string reason(const std::string& path, const std::string& name) {
+        std::string text = first();
+        const size_t space = text.find(' ');
+        if (space != std::string::npos) text = text.substr(space + 1);
+        for (size_t at; !path.empty() && (at = text.find(path)) != std::string::npos;)
+            text.replace(at, path.size(), name);
+        return text;
+    }
+
+  private:
+    static std::string& first() {
+        static std::string text;
+        return text;
+    }
+    static void keep(const report::Record& r) {
+        if (first().empty()) first() = r.text;
+    }
+
+    report::Sink sink_;
+    bool echo_;
+};
+
+} // namespace
 
 TextureCopier::TextureCopier(const aiScene* scene, std::string inputDir, std::string outputDir,
                              std::string outputStem, bool allowOutside, std::set<FileId> inputs, bool write)
@@ -141,16 +181,26 @@ std::string TextureCopier::placeEncoded(const std::vector<uint8_t>& bytes, const
         warn("texture %s is neither PNG nor JPEG: not carried over", what.c_str());
         return "";
     }
+    if (!sizeFits(pictureHeader(bytes.data(), bytes.size()), what)) return "";
     std::string name = uniqueName(stem, kind == ImageKind::Png ? ".png" : ".jpg");
     const std::string path = temporaryFor(name);
     const bool kept = keepsInput(name, bytes);
     if (!error_.empty()) return "";
     if (!kept && !stage(name, &bytes)) return "";
     const std::string readFrom = kept ? outputDir_ + "/" + name : path;
-    ImageData* image = kind == ImageKind::Png ? ImageLibrary::instance().loadPNG(readFrom.c_str())
-                                              : ImageLibrary::instance().loadJPEG(readFrom.c_str());
+    ImageData* image = nullptr;
+    std::string reason;
+    {
+        KeptReports reports;
+        image = kind == ImageKind::Png ? ImageLibrary::instance().loadPNG(readFrom.c_str())
+                                       : ImageLibrary::instance().loadJPEG(readFrom.c_str());
+        if (!image) reason = KeptReports::reason(readFrom, what);
+    }
     if (!image) {
-        warn("texture %s cannot be decoded: not carried over", what.c_str());
+        if (reason.empty())
+            warn("texture %s cannot be decoded: not carried over", what.c_str());
+        else
+            warn("texture %s cannot be decoded (%s): not carried over", what.c_str(), reason.c_str());
         unstage(name);
         return "";
     }
@@ -206,6 +256,13 @@ bool TextureCopier::writeGreyAsRgb(const ImageData& image, const std::string& pa
                        false);
 }
 
+bool TextureCopier::sizeFits(const PictureHeader& h, const std::string& what) {
+    if (h.width > 0 && h.height > 0 && h.width <= kMaxImageSide && h.height <= kMaxImageSide) return true;
+    warn("texture %s is %ux%u pixels; the player takes 1 to %u a side: not carried over", what.c_str(),
+         h.width, h.height, kMaxImageSide);
+    return false;
+}
+
 // Reads a texture file once its header says it is a picture of a size the player takes.
 bool TextureCopier::readPicture(const std::string& path, const std::string& what,
                                 std::vector<uint8_t>& bytes) {
@@ -217,11 +274,7 @@ bool TextureCopier::readPicture(const std::string& path, const std::string& what
         warn("texture %s is neither PNG nor JPEG: not carried over", what.c_str());
         return false;
     }
-    if (h.width == 0 || h.height == 0 || h.width > kMaxImageSide || h.height > kMaxImageSide) {
-        warn("texture %s is %ux%u pixels; the player takes 1 to %u a side: not carried over", what.c_str(),
-             h.width, h.height, kMaxImageSide);
-        return false;
-    }
+    if (!sizeFits(h, what)) return false;
     // Even uncompressed 16-bit RGBA with room for metadata stays under this.
     const uint64_t most = static_cast<uint64_t>(h.height) * (1 + uint64_t{h.width} * 8) + (16u << 20);
     if (size > most) {

@@ -56,6 +56,8 @@ class TextureCopier {
                              const std::string& what);
     static bool rewritePng(const std::vector<uint8_t>& bytes, const std::string& path);
     static bool writeGreyAsRgb(const ImageData& image, const std::string& path);
+    // Whether the header gives a size the player takes; a warning says when not.
+    static bool sizeFits(const PictureHeader& h, const std::string& what);
     // Reads a texture file once its header says it is a picture of a size the player takes.
     bool readPicture(const std::string& path, const std::string& what, std::vector<uint8_t>& bytes);
     std::string placeFile(const std::string& reference);

@@ -3,14 +3,18 @@
 //
 //   holdfast-script [--archive FILE --password PW] SCRIPT
 //   holdfast-script --check DEMO [--password PW]
+//   holdfast-script --ranges
 //
 // SCRIPT is a file path, or with --archive the member name inside the data archive. A script at
 // DIR/data/scripts/ is read as the player reads it in DIR: the files it names are found there.
 // Script errors are reported with the player's messages and end with exit code 1. --check lists
 // what would stop a demo (a folder holding data/, or a data archive) or spoil it, one finding a line.
+// --ranges prints the values each effect's variables mean something with, which --check holds
+// SIGNAL keys to.
 #include "archive/DataFile.h"
 #include "common/DemoLocation.h"
 #include "common/JsonWriter.h"
+#include "common/StopSignals.h"
 #include "common/ToolOptions.h"
 #include "demo/DemoState.h"
 #include "demo/Effect.h"
@@ -36,7 +40,9 @@ const tool::Description kTool = {
     "holdfast-script", "Prints a demo script's whole timeline as JSON, or checks a whole demo.",
     "usage: holdfast-script [--archive FILE --password PW] SCRIPT\n"
     "       holdfast-script --check DEMO [--password PW]\n"
-    "  DEMO: a folder holding data/, or a data archive (with its music beside it)\n"};
+    "       holdfast-script --ranges\n"
+    "  DEMO: a folder holding data/, or a data archive (with its music beside it)\n"
+    "  --ranges: the values of every effect's variables that --check accepts in SIGNAL keys\n"};
 
 [[noreturn]] void usage() {
     std::exit(tool::usageError(kTool));
@@ -148,15 +154,19 @@ std::string timelineJson() {
 int main(int argc, char** argv) {
     // A command-line tool: reports go to stderr instead of waiting on a message box.
     setenv("HOLDFAST_UNATTENDED", "1", 0);
+    tool::holdStopSignals(); // until the GL context is made
     tool::answerHelpAndVersion(argc, argv, kTool);
 
     const char* archive = nullptr;
     const char* password = nullptr;
     const char* script = nullptr;
     const char* demo = nullptr;
+    bool ranges = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--check") == 0 && i + 1 < argc)
             demo = argv[++i];
+        else if (std::strcmp(argv[i], "--ranges") == 0)
+            ranges = true;
         else if (std::strcmp(argv[i], "--archive") == 0 && i + 1 < argc)
             archive = argv[++i];
         else if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
@@ -167,6 +177,10 @@ int main(int argc, char** argv) {
             script = argv[i];
         else
             usage();
+    }
+    if (ranges) {
+        if (demo || script || archive || password) usage();
+        return check::DemoCheck::printRanges(kTool.name);
     }
     if (demo) {
         if (script || archive) usage();
@@ -196,6 +210,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "holdfast-script: could not create a GL context\n");
         return 1;
     }
+    tool::endOnStopSignals();
     if (archive) setDataArchive(archive, password ? password : "");
 
     effectList = new EffectList();
