@@ -4,7 +4,7 @@
 #include "base/RunState.h"
 #include "platform/Platform.h"
 
-DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, bool wantFullscreen, void*)
+DemoEngine::DemoEngine(const char* titleText, int width, int height, int, bool wantFullscreen, void*)
     : title(titleText) {
     if (!platform::initVideo()) {
         report::showBox("error", "could not register window class", report::BoxStyle::IconInformation, false);
@@ -12,10 +12,12 @@ DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, b
     }
     videoUp = true;
 
-    bool switchMode = false;
+    // Full screen covers the desktop at its own resolution, the frame scaled into it: no display
+    // mode is switched, so only a display that cannot show a window full screen at all refuses.
+    bool fullscreenNow = false;
     if (wantFullscreen) {
-        if (platform::fullscreenModeAvailable(width, height, bits)) {
-            switchMode = true;
+        if (platform::desktopFullscreenAvailable()) {
+            fullscreenNow = true;
         } else if (!report::askYesNo("Error", "requested fullscreen mode not supported, run windowed?",
                                      true)) {
             return;
@@ -25,7 +27,16 @@ DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, b
     // A fullscreen request keeps the popup style even after falling back to a window.
     platform::WindowStyle style =
         wantFullscreen ? platform::WindowStyle::Popup : platform::WindowStyle::Overlapped;
-    window = platform::createWindow(title.c_str(), width, height, style, switchMode);
+    window = platform::createWindow(title.c_str(), width, height, style, fullscreenNow);
+    if (!window && fullscreenNow) {
+        // Refused when it came to it: the same question, then a window.
+        if (!report::askYesNo("Error", "requested fullscreen mode not supported, run windowed?", true)) {
+            shutdown();
+            return;
+        }
+        fullscreenNow = false;
+        window = platform::createWindow(title.c_str(), width, height, style, false);
+    }
     if (!window) {
         shutdown();
         report::showBox("error", "window creation error", report::BoxStyle::IconExclamation, false);
@@ -41,14 +52,15 @@ DemoEngine::DemoEngine(const char* titleText, int width, int height, int bits, b
         shutdown();
         reportError(__FILE__, __LINE__, "DemoEngine: Could not activate GL context", true);
     }
-    fullscreen = switchMode;
+    fullscreen = fullscreenNow;
     platform::showWindow(window);
     ok = true;
 }
 
 void DemoEngine::shutdown() {
+    // Alt+Enter may have changed it since.
+    if (window && platform::isFullscreen(window)) platform::setFullscreen(window, false);
     if (fullscreen) {
-        platform::setFullscreen(window, false);
         platform::showCursor(true);
         fullscreen = false;
     }

@@ -1,4 +1,4 @@
-// The program's one window, its GL context and the fullscreen display mode.
+// The program's one window, its GL context and full screen.
 #pragma once
 
 #include <string>
@@ -19,6 +19,7 @@ class DemoEngine {
     void shutdown();
     void swapBuffers();
     platform::Window* getWindow() const { return window; }
+    // Whether the window was made full screen (Alt+Enter may have changed it since).
     bool isFullscreen() const { return fullscreen; }
 
     // The window procedure: acts on Escape and close requests only while input is enabled.

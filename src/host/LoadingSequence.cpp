@@ -100,7 +100,7 @@ void loadingSequence(DemoEngine& engine) {
 
 void applyDisplayMode(bool fullscreen) {
     if (!displayEngine || !displayEngine->getWindow()) return;
-    // Only the exact mode counts; anything else is a refusal, which is ignored.
-    if (fullscreen && !platform::fullscreenModeAvailable(screenWidth, screenHeight, 32)) return;
+    // A refusal is ignored.
+    if (fullscreen && !platform::desktopFullscreenAvailable()) return;
     platform::setFullscreen(displayEngine->getWindow(), fullscreen);
 }

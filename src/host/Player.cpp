@@ -76,6 +76,14 @@ void checkGLRequirements() {
     if (!caps.shadow) reportError(__FILE__, __LINE__, "ARB_shadow not supported", true);
     if (caps.maxTextureUnits < 3)
         reportError(__FILE__, __LINE__, "Minimum 3 texture units are required", true);
+    // A window of another size than the frame (full screen, resized, on a scaled desktop) shows
+    // the frame scaled, drawn into a frame target of its own size. Without one the frame is drawn
+    // into the window unscaled, as before.
+    if (!platform::createFrameTarget(screenWidth, screenHeight))
+        fprintf(stderr,
+                "the driver refused a %d x %d frame target: windows of another size show the "
+                "frame unscaled\n",
+                screenWidth, screenHeight);
 }
 
 int runPlayer() {
@@ -84,8 +92,11 @@ int runPlayer() {
     fullscreenRequested = true;
 
     DemoEngine engine("hold fast", screenWidth, screenHeight, 32, fullscreenRequested, nullptr);
-    if (fullscreenRequested) platform::showCursor(false);
+    // The cursor is hidden while the window is full screen (the platform follows Alt+Enter).
     checkGLRequirements();
+    // Frames go out on the display's refresh; the demo clock runs on regardless.
+    const platform::Vsync vsync = platform::vsyncFromEnvironment();
+    const int swapInterval = platform::setVsync(vsync);
 
     loadingSequence(engine);
 
@@ -123,15 +134,20 @@ int runPlayer() {
                 : 0.0;
         // The spectrum figures show whether the audio-reactive effects heard the music. The CPU
         // figures are the rendering thread's own: the audio thread and the driver's workers are
-        // left out.
+        // left out. vsync is what was asked for, swap_interval what the driver gave (0 where it
+        // has no say over swaps at all, as under Xvfb).
         const FrameWindows& w = driver.windows;
         fprintf(stderr,
                 "frames=%lu seconds=%.3f fps=%.1f load_ms=%.0f spectra=%lu spectrum_peak=%.3f beats=%zu "
                 "worst_fps=%.1f "
-                "cpu_us_per_frame=%.1f worst_cpu_us_per_frame=%.1f\n",
+                "cpu_us_per_frame=%.1f worst_cpu_us_per_frame=%.1f vsync=%s swap_interval=%d\n",
                 frames, seconds, seconds > 0 ? frames / seconds : 0.0, loadMs, spectrumTap::spectraRead(),
                 spectrumTap::peakEnergy(), spectrumTap::beatTimes().size(), w.worstFps(),
-                w.meanCpuUsPerFrame(), w.worstCpuUsPerFrame());
+                w.meanCpuUsPerFrame(), w.worstCpuUsPerFrame(),
+                vsync == platform::Vsync::Off  ? "0"
+                : vsync == platform::Vsync::On ? "1"
+                                               : "adaptive",
+                swapInterval);
     }
     return 0;
 }

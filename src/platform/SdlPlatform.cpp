@@ -1,7 +1,9 @@
 #include "platform/Platform.h"
 
+#include "platform/FrameTarget.h"
 #include "platform/GLState.h"
 #include <SDL.h>
+#include <unistd.h>
 
 #include <chrono>
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
@@ -22,6 +24,7 @@ namespace platform {
 
 struct Window {
     SDL_Window* sdl;
+    int width, height; // the size asked for, which the window has again when it leaves full screen
 };
 struct Context {
     SDL_GLContext sdl;
@@ -92,11 +95,53 @@ void reportNoDisplay(const char* reason) {
 }
 } // namespace
 
+namespace {
+bool named(const char* variable) {
+    const char* value = getenv(variable);
+    return value && *value;
+}
+
+// Runs `probe` with stderr going to a scratch file and returns what was written there. Libraries
+// that SDL tries one after the other print their own complaints (libwayland: "error:
+// XDG_RUNTIME_DIR is invalid or not set in the environment.") even when a later one works: those
+// lines are only worth showing when nothing worked.
+template <typename Probe> std::string quietly(Probe probe) {
+    fflush(stderr);
+    FILE* scratch = tmpfile();
+    const int saved = scratch ? dup(STDERR_FILENO) : -1;
+    if (saved < 0 || dup2(fileno(scratch), STDERR_FILENO) < 0) {
+        if (saved >= 0) close(saved);
+        if (scratch) fclose(scratch);
+        probe();
+        return std::string();
+    }
+    probe();
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string said;
+    rewind(scratch);
+    char buffer[512];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, scratch)) > 0)
+        said.append(buffer, got);
+    fclose(scratch);
+    return said;
+}
+} // namespace
+
 bool initVideo(bool allowHeadless) {
     // Closing the window is a request the host answers itself, not an automatic quit.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    // A hidden window with no display named at all needs no display server: the offscreen driver
+    // (EGL) draws the same frames without one.
+    if (allowHeadless && !named("SDL_VIDEODRIVER") && !named("DISPLAY") && !named("WAYLAND_DISPLAY"))
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    int result = -1;
+    const std::string said = quietly([&] { result = SDL_InitSubSystem(SDL_INIT_VIDEO); });
+    if (result != 0) {
+        fputs(said.c_str(), stderr);
         reportNoDisplay(SDL_GetError());
         return false;
     }
@@ -107,6 +152,7 @@ bool initVideo(bool allowHeadless) {
     bool headless = driver && (strcmp(driver, "offscreen") == 0 || strcmp(driver, "dummy") == 0);
     if (headless && !allowHeadless && !(asked && strcmp(asked, driver) == 0)) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        fputs(said.c_str(), stderr);
         reportNoDisplay("no X11 or Wayland server answered");
         return false;
     }
@@ -117,42 +163,41 @@ void quitVideo() {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
-bool fullscreenModeAvailable(int width, int height, int bits) {
-    int modes = SDL_GetNumDisplayModes(0);
-    for (int i = 0; i < modes; ++i) {
-        SDL_DisplayMode mode;
-        if (SDL_GetDisplayMode(0, i, &mode) != 0) continue;
-        if (mode.w == width && mode.h == height &&
-            (bits <= 0 || static_cast<int>(SDL_BITSPERPIXEL(mode.format)) >= (bits > 24 ? 24 : bits)))
-            return true;
-    }
-    return false;
+bool desktopFullscreenAvailable() {
+    SDL_DisplayMode desktop{};
+    return SDL_GetDesktopDisplayMode(0, &desktop) == 0 && desktop.w > 0 && desktop.h > 0;
 }
 
 Window* createWindow(const char* title, int width, int height, WindowStyle style, bool fullscreen) {
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 1);
+    // Eight bits of alpha, not the one the pixel format of old asked for: GLX gives eight either
+    // way, while EGL (the offscreen driver) answers one bit with 10-10-10-2, whose blending comes
+    // out up to three levels apart from the same frame drawn under X.
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, 0);
 
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    // The frame is scaled into whatever size the window takes, at the drawable's own pixels on a
+    // scaled (high-DPI) desktop.
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
     if (style == WindowStyle::Popup) flags |= SDL_WINDOW_BORDERLESS;
-    if (fullscreen) flags |= SDL_WINDOW_FULLSCREEN;
-    SDL_Window* sdl = SDL_CreateWindow(title, 0, 0, width, height, flags);
-    if (!sdl) return nullptr;
+    // Full screen starts out covering the display, not only once a window manager makes it so:
+    // without one (a bare X server, a kiosk) nobody else would.
+    SDL_Rect place{0, 0, width, height};
     if (fullscreen) {
-        SDL_DisplayMode mode{};
-        mode.w = width;
-        mode.h = height;
-        SDL_DisplayMode closest;
-        if (SDL_GetClosestDisplayMode(0, &mode, &closest)) SDL_SetWindowDisplayMode(sdl, &closest);
+        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        SDL_GetDisplayBounds(0, &place);
     }
-    return new Window{sdl};
+    SDL_Window* sdl = SDL_CreateWindow(title, place.x, place.y, place.w, place.h, flags);
+    if (!sdl) return nullptr;
+    Window* window = new Window{sdl, width, height};
+    SDL_SetWindowData(sdl, "holdfast", window);
+    return window;
 }
 
 void destroyWindow(Window* window) {
@@ -161,19 +206,58 @@ void destroyWindow(Window* window) {
     delete window;
 }
 
+namespace {
+bool fullscreenNow(SDL_Window* sdl) {
+    return (SDL_GetWindowFlags(sdl) & SDL_WINDOW_FULLSCREEN) != 0;
+}
+} // namespace
+
 void showWindow(Window* window) {
     SDL_ShowWindow(window->sdl);
     SDL_RaiseWindow(window->sdl);
     SDL_SetWindowInputFocus(window->sdl);
+    showCursor(!fullscreenNow(window->sdl));
 }
 
 bool setFullscreen(Window* window, bool fullscreen) {
     if (!window) return false;
-    return SDL_SetWindowFullscreen(window->sdl, fullscreen ? SDL_WINDOW_FULLSCREEN : 0) == 0;
+    SDL_Window* sdl = window->sdl;
+    if (fullscreen == fullscreenNow(sdl)) return true;
+    if (fullscreen) {
+        // Placed over the display first, as at creation, for a display without a window manager.
+        SDL_Rect bounds;
+        const int display = SDL_GetWindowDisplayIndex(sdl);
+        if (SDL_GetDisplayBounds(display < 0 ? 0 : display, &bounds) == 0) {
+            SDL_SetWindowPosition(sdl, bounds.x, bounds.y);
+            SDL_SetWindowSize(sdl, bounds.w, bounds.h);
+        }
+    }
+    if (SDL_SetWindowFullscreen(sdl, fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) return false;
+    if (!fullscreen) {
+        // An ordinary window of the size asked for, whatever style it was made with.
+        SDL_SetWindowBordered(sdl, SDL_TRUE);
+        SDL_SetWindowSize(sdl, window->width, window->height);
+    }
+    showCursor(!fullscreen);
+    return true;
 }
 
+bool isFullscreen(Window* window) {
+    return window && fullscreenNow(window->sdl);
+}
+
+namespace {
+void present(SDL_Window* sdl) {
+    int width = 0, height = 0;
+    SDL_GL_GetDrawableSize(sdl, &width, &height);
+    presentFrameTarget(width, height);
+    SDL_GL_SwapWindow(sdl);
+    frameShown(width, height);
+}
+} // namespace
+
 void swapBuffers(Window* window) {
-    SDL_GL_SwapWindow(window->sdl);
+    present(window->sdl);
 }
 
 void setWindowTitle(Window* window, const char* title) {
@@ -182,6 +266,22 @@ void setWindowTitle(Window* window, const char* title) {
 
 void showCursor(bool visible) {
     SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+}
+
+Vsync vsyncFromEnvironment() {
+    const char* value = getenv("HOLDFAST_VSYNC");
+    if (!value || !*value || strcmp(value, "adaptive") == 0) return Vsync::Adaptive;
+    if (strcmp(value, "0") == 0) return Vsync::Off;
+    if (strcmp(value, "1") == 0) return Vsync::On;
+    fprintf(stderr, "HOLDFAST_VSYNC=%s is not 0, 1 or adaptive: adaptive is used\n", value);
+    return Vsync::Adaptive;
+}
+
+int setVsync(Vsync wanted) {
+    if (wanted == Vsync::Adaptive && SDL_GL_SetSwapInterval(-1) == 0) return SDL_GL_GetSwapInterval();
+    if (wanted != Vsync::Off && SDL_GL_SetSwapInterval(1) == 0) return SDL_GL_GetSwapInterval();
+    SDL_GL_SetSwapInterval(0);
+    return SDL_GL_GetSwapInterval();
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
@@ -210,7 +310,7 @@ Context* createContext(Window* window) {
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
     keepGLDriverLoaded();
 #endif
-    // No frame-rate limit: frames go out as fast as the driver allows.
+    // No frame-rate limit unless asked for (setVsync): tools and benches draw as fast as they can.
     SDL_GL_SetSwapInterval(0);
     return new Context{context};
 }
@@ -233,6 +333,7 @@ bool hasCurrentGLContext() {
 void deleteContext(Context* context) {
     if (!context) return;
     if (SDL_GL_GetCurrentContext() == context->sdl) glstate::forget();
+    contextDeleted(context->sdl);
     SDL_GL_DeleteContext(context->sdl);
     delete context;
 }
@@ -273,9 +374,15 @@ void setDepthTextureTargetDisabled(bool disabled) {
     caps.depthTextureTarget = driverDepthTextureTarget && !disabled;
 }
 
-bool createHiddenGLContext(int width, int height) {
+bool createHiddenGLContext(int width, int height, HiddenDisplay where) {
     if (hidden) return makeCurrent(hidden, hiddenContext);
-    if (!initVideo(true)) return false;
+    bool up = false;
+    if (where == HiddenDisplay::Offscreen && !named("SDL_VIDEODRIVER")) {
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        up = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+    }
+    if (!up && !initVideo(true)) return false;
     Window* window = createWindow("hold fast", width, height, WindowStyle::Overlapped, false);
     if (!window) return false;
     Context* context = createContext(window);
@@ -284,6 +391,12 @@ bool createHiddenGLContext(int width, int height) {
         destroyWindow(window);
         return false;
     }
+    // The offscreen driver's surface starts reading from the front buffer while drawing goes to
+    // the back one, as a window never does: reads see what was drawn under either.
+    GLint drawBuffer = 0;
+    glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);
+    if (drawBuffer == GL_BACK) glReadBuffer(GL_BACK);
+    glGetError();
     hidden = window;
     hiddenContext = context;
     return true;
@@ -353,6 +466,28 @@ Key keyOf(SDL_Keycode sym) {
 }
 } // namespace
 
+namespace {
+// Alt+Enter switches between full screen and a window, in every program with a window: the
+// window system's own shortcut, handled here before anyone sees the key.
+bool toggledFullscreen(const SDL_KeyboardEvent& key) {
+    if ((key.keysym.sym != SDLK_RETURN && key.keysym.sym != SDLK_KP_ENTER) || !(key.keysym.mod & KMOD_ALT))
+        return false;
+    SDL_Window* sdl = SDL_GetWindowFromID(key.windowID);
+    Window* window = sdl ? static_cast<Window*>(SDL_GetWindowData(sdl, "holdfast")) : nullptr;
+    if (window && !key.repeat) setFullscreen(window, !fullscreenNow(sdl));
+    return true;
+}
+
+// A window that changed size shows its last frame again at the new size at once where the frame
+// target holds it: a program that draws nothing new (a paused preview) would otherwise leave it
+// unscaled. A frame drawn into the window itself is gone after its swap; the event tells the
+// program to draw it again.
+void showAgainAtNewSize(Uint32 windowID) {
+    SDL_Window* sdl = SDL_GetWindowFromID(windowID);
+    if (sdl && frameTargetHoldsFrame() && SDL_GL_GetCurrentWindow() == sdl) present(sdl);
+}
+} // namespace
+
 bool pollEvent(Event& event) {
     SDL_Event sdl;
     if (!SDL_PollEvent(&sdl)) return false;
@@ -362,11 +497,15 @@ bool pollEvent(Event& event) {
         event.type = EventType::Quit;
         break;
     case SDL_KEYDOWN:
+        if (toggledFullscreen(sdl.key)) break;
         event.type = EventType::KeyDown;
         event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
         event.key = keyOf(sdl.key.keysym.sym);
         break;
     case SDL_KEYUP:
+        if ((sdl.key.keysym.sym == SDLK_RETURN || sdl.key.keysym.sym == SDLK_KP_ENTER) &&
+            (sdl.key.keysym.mod & KMOD_ALT))
+            break; // the release of Alt+Enter
         event.type = EventType::KeyUp;
         event.escape = sdl.key.keysym.sym == SDLK_ESCAPE;
         event.key = keyOf(sdl.key.keysym.sym);
@@ -377,6 +516,10 @@ bool pollEvent(Event& event) {
         else if (sdl.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
                  sdl.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             event.type = EventType::Activate;
+        else if (sdl.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+            showAgainAtNewSize(sdl.window.windowID);
+            event.type = EventType::Resized;
+        }
         else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
             event.type = EventType::Exposed;
         break;

@@ -100,6 +100,10 @@ std::size_t PBuffer::storageInUse() {
     return storageUsed;
 }
 
+GLuint PBuffer::drawnInto() {
+    return currentTarget ? currentTarget->framebuffer : platform::frameFramebuffer();
+}
+
 PBuffer::~PBuffer() {
     destroy();
 }
@@ -179,7 +183,7 @@ void PBuffer::initialize(int w, int h, bool bindDepth, TargetBuffers buffers, Ta
     glDrawBuffer(colour ? GL_COLOR_ATTACHMENT0 : GL_NONE);
     glReadBuffer(colour ? GL_COLOR_ATTACHMENT0 : GL_NONE);
     const bool complete = colour || glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-    glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, drawnInto());
     GLenum error = glGetError();
     if (error == GL_NO_ERROR && !complete) error = GL_INVALID_FRAMEBUFFER_OPERATION;
     storage = bytes;
@@ -275,7 +279,7 @@ void PBuffer::enable() {
     usedThisFrame = true;
     const bool complete = !storageHeld ? makeStorage() : attachedTexture == texture || attachColour();
     if (!complete) {
-        glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+        glBindFramebuffer(GL_FRAMEBUFFER, drawnInto());
         reportError(__FILE__, __LINE__, "PBuffer::enable() failed", true);
         return;
     }
@@ -310,7 +314,7 @@ void PBuffer::disable() {
     }
     // Targets are left in the order they were entered; one left out of order still hands back
     // the framebuffer it found.
-    glBindFramebuffer(GL_FRAMEBUFFER, previous ? previous->framebuffer : 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, previous ? previous->framebuffer : platform::frameFramebuffer());
     glViewport(callerViewport[0], callerViewport[1], callerViewport[2], callerViewport[3]);
     if (currentTarget == this) currentTarget = previous;
     watchDepthOf(currentTarget);
@@ -331,7 +335,7 @@ void PBuffer::bind(int buffer) {
         // Read before anything drew into it: it shows what a fresh target holds.
         glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
         makeStorage();
-        glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+        glBindFramebuffer(GL_FRAMEBUFFER, drawnInto());
     }
     glBindTexture(GL_TEXTURE_2D, depth && hasDepthTexture ? depthTexture : texture);
     checkGLError(__FILE__, __LINE__);
@@ -416,7 +420,7 @@ void PBuffer::giveBackStorage() {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
     if (depthRenderbuffer) glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, 0);
-    glBindFramebuffer(GL_FRAMEBUFFER, currentTarget ? currentTarget->framebuffer : 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, drawnInto());
     if (texture) glDeleteTextures(1, &texture);
     if (depthRenderbuffer) glDeleteRenderbuffers(1, &depthRenderbuffer);
     texture = 0;

@@ -118,6 +118,9 @@ class PBuffer {
     bool depthPending() const { return depthDeferred; }
 
   private:
+    // The framebuffer drawn into now: the current target's, else the one that stands for the
+    // window (the platform's frame target where there is one).
+    static GLuint drawnInto();
     bool attachColour();
     void makeDepth();
     void makeColourTexture();
@@ -156,7 +159,7 @@ class PBuffer {
     TargetState own = TargetState::defaults(); // this target's state while the caller's is current
     TargetState caller{};                      // the caller's, while this target is enabled
     GLint callerViewport[4] = {0, 0, 0, 0};
-    PBuffer* previous = nullptr; // the target that was drawn into before enable (none: the window)
+    PBuffer* previous = nullptr; // the target that was drawn into before enable (none: the window's frame)
 
     std::unique_ptr<LightColours> ownLights; // none until this target's users set lights
     LightColours callerLights{};

@@ -15,7 +15,10 @@ namespace fs = std::filesystem;
 
 bool ensureGLContext() {
     static int state = 0; // 0 untried, 1 ok, 2 failed
-    if (state == 0) state = platform::createHiddenGLContext(800, 600) ? 1 : 2;
+    // Drawn without any display server: the same pixels as under X (the tests of programs that
+    // open windows run those under the display that is named).
+    if (state == 0)
+        state = platform::createHiddenGLContext(800, 600, platform::HiddenDisplay::Offscreen) ? 1 : 2;
     return state == 1;
 }
 

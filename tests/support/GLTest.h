@@ -1,4 +1,4 @@
-// Test support: a current GL context (hidden 800x600 window) and running programs.
+// Test support: a current GL context (hidden 800x600 window, offscreen) and running programs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-// Fixture with a current GL context; skips the test when no display is available.
+// Fixture with a current GL context; skips the test when no GL context can be made.
 class GLTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -185,6 +185,68 @@ bool sendKey(unsigned long window, const std::string& key) {
     return sendKeys(window, {key});
 }
 
+bool sendChord(unsigned long window, const std::vector<std::string>& keys) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    XKeyEvent event;
+    memset(&event, 0, sizeof event);
+    event.display = display;
+    event.window = window;
+    event.root = DefaultRootWindow(display);
+    event.same_screen = True;
+    bool ok = true;
+    std::vector<KeyCode> codes;
+    for (const std::string& key : keys) {
+        const KeySym sym = XStringToKeysym(key.c_str());
+        ok = ok && sym != NoSymbol;
+        if (sym != NoSymbol) codes.push_back(XKeysymToKeycode(display, sym));
+    }
+    event.type = KeyPress;
+    for (KeyCode code : codes) {
+        event.keycode = code;
+        XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
+        if (code == XKeysymToKeycode(display, XK_Alt_L)) event.state |= Mod1Mask;
+    }
+    event.type = KeyRelease;
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code) {
+        event.keycode = *code;
+        XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+    return ok;
+}
+
+bool resizeWindow(unsigned long window, int width, int height) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XSetErrorHandler(ignoreErrors);
+    XResizeWindow(display, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+std::pair<int, int> windowSize(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return {0, 0};
+    XSetErrorHandler(ignoreErrors);
+    XWindowAttributes attributes;
+    std::pair<int, int> size{0, 0};
+    if (XGetWindowAttributes(display, window, &attributes)) size = {attributes.width, attributes.height};
+    XCloseDisplay(display);
+    return size;
+}
+
+unsigned long rootWindow() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 0;
+    const unsigned long root = DefaultRootWindow(display);
+    XCloseDisplay(display);
+    return root;
+}
+
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height) {
     std::vector<unsigned char> rgb;
     Display* display = XOpenDisplay(nullptr);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Waits up to timeoutMs for a mapped window with this title that belongs to process `pid`
@@ -23,6 +24,14 @@ bool sendKey(unsigned long window, const std::string& key);
 // Sends presses and releases of several keys at once (one connection, one flush): the program
 // finds them all waiting together, as keys pressed faster than it reads them.
 bool sendKeys(unsigned long window, const std::vector<std::string>& keys);
+// Presses the keys in order and releases them in reverse (a chord: {"Alt_L", "Return"}).
+bool sendChord(unsigned long window, const std::vector<std::string>& keys);
+// Asks the X server to give the window this size (no window manager needed).
+bool resizeWindow(unsigned long window, int width, int height);
+// The window's size, {0, 0} when it is gone.
+std::pair<int, int> windowSize(unsigned long window);
+// The root window: the whole screen, for grabWindow.
+unsigned long rootWindow();
 // The window's pixels as RGB, top row first (empty on failure). What covers the window on the
 // screen is read too: a test reading back a window wants a PrivateDisplay.
 std::vector<unsigned char> grabWindow(unsigned long window, int width, int height);
