@@ -219,9 +219,13 @@ TEST(ScaledFrame, FullScreenShowsTheFrameScaledAndCentredAndAltEnterToggles) {
 TEST(ScaledFrame, TheSwapIntervalAskedForIsReported) {
     PrivateDisplay display;
     if (!display.ok()) GTEST_SKIP() << "needs Xvfb";
-    const std::string dir = pictureDemo("DEMO_LENGTH 700\n");
-    for (const char* driver : {"", "offscreen"}) {
-        for (const std::string vsync : {"0", "1", "", "sometimes"}) {
+    const std::string dir = pictureDemo("DEMO_LENGTH 300\n");
+    // Each setting once, on either driver: Xvfb's GLX gives interval 0 whatever is asked, EGL what
+    // is asked (adaptive falls back to 1).
+    const std::pair<const char*, std::string> runs[] = {
+        {"", "0"}, {"", "sometimes"}, {"offscreen", "1"}, {"offscreen", ""}, {"offscreen", "0"}};
+    for (const auto& [driver, vsync] : runs) {
+        {
             Player player(dir, vsync, driver);
             EXPECT_EQ(player.exitCode(60), 0) << vsync;
             const std::string err = player.err();

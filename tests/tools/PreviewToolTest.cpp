@@ -5,7 +5,7 @@
 #include "PngPixels.h"
 #include "PreviewProcess.h"
 #include "X11Control.h"
-#include "preview/OverlayFont.h"
+#include "PreviewPanel.h"
 
 #include <gtest/gtest.h>
 
@@ -149,53 +149,6 @@ size_t count(const std::string& text, const std::string& part) {
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++n;
     return n;
-}
-
-// The text of the panel over the frame, read back from the window's pixels with the overlay's
-// own font: its lines from the top, wrapped lines joined, runs of blanks made one.
-std::string panelText(const std::vector<unsigned char>& rgb, int width = 800, int height = 600) {
-    namespace font = preview::font;
-    if (rgb.empty()) return "";
-    const auto ink = [&](int x, int y) {
-        const unsigned char* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-        return std::max({p[0], p[1], p[2]}) >= 160;
-    };
-    std::vector<std::string> lines;
-    for (int row = 0;; ++row) {
-        const int top = height - font::kMargin - (row + 1) * font::kCellHeight;
-        if (top < 0) break;
-        std::string line;
-        for (int x = font::kMargin; x + font::kCellWidth <= width; x += font::kCellWidth) {
-            unsigned char cell[font::kGlyphHeight] = {};
-            for (int r = 0; r < font::kGlyphHeight; ++r)
-                for (int c = 0; c < font::kGlyphWidth; ++c)
-                    if (ink(x + c * font::kScale, top + r * font::kScale)) cell[r] |= 0x10 >> c;
-            char found = '\x01';
-            for (int g = 0; g <= font::kLast - font::kFirst; ++g)
-                if (std::equal(cell, cell + font::kGlyphHeight, font::kGlyphs[g]))
-                    found = static_cast<char>(font::kFirst + g);
-            line += found;
-        }
-        if (line.find_first_not_of(' ') == std::string::npos || line.find('\x01') != std::string::npos) break;
-        lines.insert(lines.begin(), line);
-    }
-    std::string text;
-    for (const std::string& line : lines)
-        text += " " + line;
-    std::string joined;
-    for (char c : text)
-        if (c != ' ' || (!joined.empty() && joined.back() != ' ')) joined += c;
-    return joined;
-}
-
-// Waits up to 20 s for `part` to show on the panel; returns the last text read.
-std::string waitForPanel(unsigned long window, const std::string& part) {
-    std::string text = panelText(grabWindow(window, 800, 600));
-    for (int i = 0; i < 800 && text.find(part) == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        text = panelText(grabWindow(window, 800, 600));
-    }
-    return text;
 }
 
 } // namespace
@@ -400,8 +353,9 @@ TEST(PreviewTool, PlayingStopsAtTheDemoLength) {
 }
 
 // Frames written with --out replace regular files only: a FIFO under a frame's name is refused
-// at once (not opened for writing, which waits for a reader forever) and left in place.
-TEST(PreviewTool, SeekFramesReplaceOnlyRegularFiles) {
+// at once (not opened for writing, which waits for a reader forever) and left in place. No frame
+// is written for a time after the demo's end.
+TEST(PreviewTool, SeekFramesReplaceOnlyRegularFilesAndStopAtTheDemosEnd) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     const std::string demo = makeTempDir();
     writeFile(demo + "/data/scripts/demo.scr", flashScript());
@@ -419,6 +373,22 @@ TEST(PreviewTool, SeekFramesReplaceOnlyRegularFiles) {
     EXPECT_TRUE(std::filesystem::is_regular_file(out + "/frame_00000000.png"));
     for (const auto& entry : std::filesystem::directory_iterator(out))
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+
+    // Times past the end a demo gives itself are not written, and that is said once, as capture does.
+    std::string ending = flashScript();
+    ending.replace(ending.find("DEMO_END"), 0, "DEMO_LENGTH 500\n");
+    writeFile(demo + "/data/scripts/demo.scr", ending);
+    const std::string later = makeTempDir();
+    r = runCommand("HOLDFAST_UNATTENDED=1 SDL_AUDIODRIVER=dummy " + binPath("holdfast-preview") + " --data " +
+                       demo + " --seek-frames 400,600,5000 --out " + later,
+                   60);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string said = "the demo ends at 500 ms; no frame after it is written";
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(said), r.err.rfind(said)) << r.err;
+    EXPECT_TRUE(std::filesystem::is_regular_file(later + "/frame_00000400.png"));
+    EXPECT_FALSE(std::filesystem::exists(later + "/frame_00000600.png"));
+    EXPECT_FALSE(std::filesystem::exists(later + "/frame_00005000.png"));
 }
 
 TEST(PreviewTool, AnswersHelpVersionAndRejectsBadArguments) {

@@ -56,7 +56,18 @@ namespace {
 int writeSeekFrames(Preview& preview, const Options& options, const fs::path& outDir) {
     std::vector<unsigned char> rgb;
     double total = 0, worst = 0;
+    size_t jumps = 0;
+    bool saidEnd = false;
     for (uint32_t t : options.seekFrames) {
+        // As in the capture tool: nothing is drawn after the end a demo gives itself (DEMO_LENGTH).
+        if (demoLength > 0 && t > demoRunEnd()) {
+            if (!saidEnd)
+                fprintf(stderr, "holdfast-preview: the demo ends at %u ms; no frame after it is written\n",
+                        demoRunEnd());
+            saidEnd = true;
+            continue;
+        }
+        ++jumps;
         preview.jump(t, &rgb);
         total += preview.lastJumpDuration();
         worst = std::max(worst, preview.lastJumpDuration());
@@ -73,9 +84,8 @@ int writeSeekFrames(Preview& preview, const Options& options, const fs::path& ou
             return 1;
         }
     }
-    fprintf(stderr, "holdfast-preview: %zu jumps, %.1f ms on average, %.1f ms at most\n",
-            options.seekFrames.size(), options.seekFrames.empty() ? 0.0 : total / options.seekFrames.size(),
-            worst);
+    fprintf(stderr, "holdfast-preview: %zu jumps, %.1f ms on average, %.1f ms at most\n", jumps,
+            jumps ? total / jumps : 0.0, worst);
     return 0;
 }
 
@@ -142,6 +152,17 @@ int main(int argc, char** argv) {
         rocketLink = std::make_unique<rocket::Link>(options.rocketHost, options.rocketPort, options.rowMs,
                                                     demo.fromDirectory ? kScriptName : "");
         preview.rocket = rocketLink.get();
+        // What the link refuses goes on the panel as well, where the author looks; its news (a
+        // connection, a save) is in the title already and leaves the frame alone.
+        rocketLink->setMessageSink([&preview](const std::string& message) {
+            for (const char* refusal :
+                 {"nothing saved", "not applied", "past the demo's end", "closed the connection"})
+                if (message.find(refusal) != std::string::npos) {
+                    preview.overlay.post(Overlay::Kind::Rocket, "rocket: " + message, Overlay::Tone::Warning,
+                                         10);
+                    return;
+                }
+        });
     }
     if (!preview.adoptLoadedScript())
         reportError(__FILE__, __LINE__, "script: could not open file for parsing", true);
