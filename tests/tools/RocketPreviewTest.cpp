@@ -568,6 +568,7 @@ TEST(RocketPreview, SavesLoseNoKeysAndKeepTheScriptsPermissions) {
     ASSERT_EQ(preview.waitRed(255), 255);
     sendKey(preview.window, "s");
     EXPECT_TRUE(preview.said("script reloaded", 10000)) << preview.err();
+    EXPECT_NE(waitForPanel(preview.window, "rocket: saved").find("rocket: saved"), std::string::npos);
     const std::string saved = readFile(script);
     EXPECT_NE(saved.find("0 SIGNAL Clear Red 1\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("0 SIGNAL Clear Green 0.75\n"), std::string::npos) << saved;

@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
         rocketLink = std::make_unique<rocket::Link>(options.rocketHost, options.rocketPort, options.rowMs,
                                                     demo.fromDirectory ? kScriptName : "");
         preview.rocket = rocketLink.get();
-        // What the link refuses goes on the panel as well, where the author looks; its news (a
-        // connection, a save) is in the title already and leaves the frame alone.
+        // Saves and what the link refuses go on the panel as well, where the author looks; the
+        // connection's news is in the title already and leaves the frame alone.
         rocketLink->setMessageSink([&preview](const std::string& message) {
             for (const char* refusal :
                  {"nothing saved", "not applied", "past the demo's end", "closed the connection"})
@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
                                          10);
                     return;
                 }
+            if (message.compare(0, 6, "saved ") == 0)
+                preview.overlay.post(Overlay::Kind::Rocket, "rocket: " + message, Overlay::Tone::Info, 5);
         });
     }
     if (!preview.adoptLoadedScript())
