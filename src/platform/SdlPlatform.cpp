@@ -519,8 +519,7 @@ bool pollEvent(Event& event) {
         else if (sdl.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
             showAgainAtNewSize(sdl.window.windowID);
             event.type = EventType::Resized;
-        }
-        else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
+        } else if (sdl.window.event == SDL_WINDOWEVENT_EXPOSED)
             event.type = EventType::Exposed;
         break;
     default:

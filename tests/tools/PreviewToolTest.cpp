@@ -3,9 +3,9 @@
 #include "GLTest.h"
 #include "OggWriter.h"
 #include "PngPixels.h"
+#include "PreviewPanel.h"
 #include "PreviewProcess.h"
 #include "X11Control.h"
-#include "PreviewPanel.h"
 
 #include <gtest/gtest.h>
 

@@ -552,8 +552,9 @@ TEST(RocketPreview, SavesLoseNoKeysAndKeepTheScriptsPermissions) {
     EXPECT_TRUE(preview.said("no editor connected; nothing saved, the script stays as it was"))
         << preview.err();
     // Where the author looks, too.
-    EXPECT_NE(waitForPanel(preview.window, "nothing saved").find("rocket: no editor connected; nothing saved"),
-              std::string::npos);
+    EXPECT_NE(
+        waitForPanel(preview.window, "nothing saved").find("rocket: no editor connected; nothing saved"),
+        std::string::npos);
 
     EditorStandIn editor(port); // an empty document
     ASSERT_TRUE(editor.ok());

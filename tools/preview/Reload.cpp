@@ -272,7 +272,8 @@ void Preview::notifyAuthor(Notice kind, const std::string& text) {
         return;
     }
     if (kind == Notice::Shader) {
-        fprintf(stderr, "holdfast-preview: %s\n(the last good program draws on)\n", tool::printable(text).c_str());
+        fprintf(stderr, "holdfast-preview: %s\n(the last good program draws on)\n",
+                tool::printable(text).c_str());
         overlay.post(line, text + " (the last good program draws on)", Overlay::Tone::Error, 0);
     } else {
         fprintf(stderr, "holdfast-preview: %s\n", tool::printable(text).c_str());

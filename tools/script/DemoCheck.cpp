@@ -80,7 +80,6 @@ std::string seconds(int ms) {
     return text;
 }
 
-
 bool isSpanOrKey(const std::string& command) {
     for (const char* c : {"BEGIN", "b", "END", "e", "INIT", "i", "SIGNAL", "s", "TRIGGER", "t"})
         if (command == c) return true;
