@@ -286,14 +286,15 @@ int setVsync(Vsync wanted) {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(HOLDFAST_SANITIZE_BUILD)
 namespace {
-// Closing the display unloads the GL driver (Mesa's *_dri.so) before the leak check at exit, and
-// what the driver keeps until exit then comes from an unknown module that no suppression can
-// name. Pinned in memory, the driver stays nameable, so tests/lsan.supp covers it.
+// Closing the display unloads the GL driver (Mesa's *_dri.so, and through EGL its vendor library
+// libEGL_mesa) before the leak check at exit, and what the driver keeps until exit then comes from
+// an unknown module that no suppression can name. Pinned in memory, the driver stays nameable, so
+// tests/lsan.supp covers it.
 void keepGLDriverLoaded() {
     std::vector<std::string> drivers;
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void* found) {
-            if (info->dlpi_name && strstr(info->dlpi_name, "_dri.so"))
+            if (info->dlpi_name && (strstr(info->dlpi_name, "_dri.so") || strstr(info->dlpi_name, "libEGL_")))
                 static_cast<std::vector<std::string>*>(found)->push_back(info->dlpi_name);
             return 0;
         },
