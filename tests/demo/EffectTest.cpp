@@ -43,7 +43,7 @@ TEST_F(EffectBase, ConstructionRegistersTheBaseVariablesFirst) {
     EXPECT_EQ(e.findVariable("amount"), nullptr); // names are exact
 }
 
-TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhase) {
+TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhaseAcrossTheWrap) {
     ProbeEffect e("Probe");
     e.start(1000);
     e.update(3000);
@@ -64,21 +64,20 @@ TEST_F(EffectBase, UpdateDerivesElapsedTimeAndPhase) {
     e.update(5000);
     EXPECT_FLOAT_EQ(e.speedFactor, 0.1f);
     EXPECT_FLOAT_EQ(e.phase, 0.1f * 3750.0f);
+
+    // Elapsed time wraps and the phase takes it unsigned.
+    ProbeEffect w("Probe");
+    w.start(1000);
+    w.update(500); // before the start
+    EXPECT_EQ(w.elapsed, -500);
+    EXPECT_FLOAT_EQ(w.phase, static_cast<float>(0.5f * 0.2 * 4294966796.0));
+
+    w.start(INT_MAX);
+    w.update(INT_MIN); // one millisecond later, across the 32-bit wrap
+    EXPECT_EQ(w.elapsed, 1);
 }
 
-TEST_F(EffectBase, ElapsedTimeWrapsAndThePhaseTakesItUnsigned) {
-    ProbeEffect e("Probe");
-    e.start(1000);
-    e.update(500); // before the start
-    EXPECT_EQ(e.elapsed, -500);
-    EXPECT_FLOAT_EQ(e.phase, static_cast<float>(0.5f * 0.2 * 4294966796.0));
-
-    e.start(INT_MAX);
-    e.update(INT_MIN); // one millisecond later, across the 32-bit wrap
-    EXPECT_EQ(e.elapsed, 1);
-}
-
-TEST_F(EffectBase, PatternFollowsTheBeat) {
+TEST_F(EffectBase, PatternFollowsTheBeatAndEmptyPatternOrZeroBeatStayOnTheFirstStep) {
     ProbeEffect e("Probe");
     e.setPatternEnabled(true);
     std::string seen;
@@ -98,6 +97,23 @@ TEST_F(EffectBase, PatternFollowsTheBeat) {
     e.update(200);
     EXPECT_EQ(e.patternChar, '1');
     EXPECT_EQ(e.patternIndex, 1);
+
+    // An empty pattern and a zero beat stay on the first step.
+    ProbeEffect z("Probe");
+    z.setPatternEnabled(true);
+    z.pattern.value = "";
+    lastPatternIndex = 3;
+    z.update(0);
+    z.update(250);
+    EXPECT_EQ(z.patternIndex, 0);
+    EXPECT_EQ(z.patternChar, '\0');
+    EXPECT_EQ(z.patternSteps.size(), 1u); // fires once, when the shared index changed
+
+    z.pattern.value = "1000";
+    beatLength = 0; // DEMO_BEAT 0 must not divide by zero
+    z.update(12345);
+    EXPECT_EQ(z.patternIndex, 0);
+    EXPECT_EQ(z.patternChar, '1');
 }
 
 TEST_F(EffectBase, PatternStepIsSharedByAllEffects) {
@@ -114,24 +130,6 @@ TEST_F(EffectBase, PatternStepIsSharedByAllEffects) {
     a.update(100);
     EXPECT_EQ(a.patternSteps.size(), 1u);
     EXPECT_EQ(b.patternSteps.size(), 1u);
-}
-
-TEST_F(EffectBase, EmptyPatternAndZeroBeatStayOnTheFirstStep) {
-    ProbeEffect e("Probe");
-    e.setPatternEnabled(true);
-    e.pattern.value = "";
-    lastPatternIndex = 3;
-    e.update(0);
-    e.update(250);
-    EXPECT_EQ(e.patternIndex, 0);
-    EXPECT_EQ(e.patternChar, '\0');
-    EXPECT_EQ(e.patternSteps.size(), 1u); // fires once, when the shared index changed
-
-    e.pattern.value = "1000";
-    beatLength = 0; // DEMO_BEAT 0 must not divide by zero
-    e.update(12345);
-    EXPECT_EQ(e.patternIndex, 0);
-    EXPECT_EQ(e.patternChar, '1');
 }
 
 TEST_F(EffectBase, PatternValueWithoutPatternIsReportedButReturned) {

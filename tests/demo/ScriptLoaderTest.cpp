@@ -111,9 +111,8 @@ TEST_F(Script, Comments) {
          "100//x BEGIN ProbeA\n");
     EXPECT_EQ(beatLength, 250);
     EXPECT_EQ(active("ProbeA"), (BoolKeys{{0, false}, {100, true}, {2000, true}, {60000, false}}));
-}
 
-TEST_F(Script, CommentsDropAtMost199CharactersOfTheirLine) {
+    // A comment drops at most 199 characters of its line.
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n"
          "// " +
          std::string(198, 'y') +
@@ -165,7 +164,7 @@ TEST_F(Script, LongAndShortCommands) {
     EXPECT_EQ(signals[3].text, "ProbeB");
 }
 
-TEST_F(Script, SignalDependsOnTheSection) {
+TEST_F(Script, SignalDependsOnTheSectionAndTheVariable) {
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n"
          "1000 SIGNAL ProbeA Amount 0.5\n" // before any section: nothing
          "1000 SIGNAL ProbeA File \"early.qzg\"\n"
@@ -191,17 +190,15 @@ TEST_F(Script, SignalDependsOnTheSection) {
     EXPECT_EQ(keysOf(p->flag.keys), (BoolKeys{{0, true}, {7000, true}, {60000, true}}));
     EXPECT_EQ(keysOf(p->title.keys), (std::vector<std::pair<int, std::string>>{
                                          {0, "setup-text"}, {8000, "late"}, {60000, "setup-text"}}));
-}
 
-TEST_F(Script, CountScalingLeavesCountsBelowTwoAlone) {
+    // Count scaling leaves counts below two alone: count 1 is used unchanged (truncated).
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n__TIMELINE__\n"
-         "0 s ProbeA File 0.7\n1000 s ProbeA File 3.9\n"); // count 1: used unchanged (truncated)
+         "0 s ProbeA File 0.7\n1000 s ProbeA File 3.9\n");
     EXPECT_EQ(keysOf(probe("ProbeA")->file.keys), (IntKeys{{0, 0}, {1000, 3}, {60000, 0}}));
-}
 
-TEST_F(Script, StringVariablesTakeTheTextInEverySection) {
+    // String variables take the text before any section too.
     load("DEMO_END 60000\nINSERT_EFFECT ProbeA\n0 s ProbeA Pattern \"1010\"\n");
-    ProbeEffect* p = probe("ProbeA");
+    p = probe("ProbeA");
     EXPECT_TRUE(p->pattern.keys.empty()); // {0, 60000} compacted
     EXPECT_EQ(p->pattern.value, "1010");
 }
@@ -277,60 +274,56 @@ TEST_F(Script, MalformedValuesNeverStallTheLoader) {
     EXPECT_EQ(beatLength, 50);
 }
 
-// A NUL byte would end the text early and drop the statements after it without a word.
-TEST_F(Script, ANulByteIsAnErrorNamingItsLine) {
-    const std::string nul(1, '\0');
-    expectFatal(nul + "DEMO_BEAT 7\n", "NUL byte in script: line 1\n");
-    expectFatal("DEMO_BEAT 5\n\nDEMO_BEAT 6" + nul + "\nDEMO_BEAT 7\n", "NUL byte in script: line 3\n");
-    expectFatal("// comment\r\nDEMO_BEAT 5\r\n" + nul, "NUL byte in script: line 3\n");
-}
-
-TEST_F(Script, QuotedTextErrors) {
-    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"abc\n",
-                "Error in script string: abc (script line 2, no closing quote on the line)\n");
-    expectFatal("INSERT_EFFECT ProbeA\n100 t ProbeA X \"\"\n",
-                "Error in script string:  (script line 2, an empty quoted text)\n");
-    expectFatal("INSERT_EFFECT ProbeA\n100 s ProbeA Title \"" + std::string(120, 'q') + "\"\n",
-                "Error in script string: " + std::string(99, 'q') +
-                    " (script line 2, no closing quote within 99 characters)\n");
-    // 99 characters fit.
-    load("DEFINE X 1\n100 t ProbeA X \"" + std::string(99, 'q') + "\"\n");
-    EXPECT_EQ(signalQueue->all().at(0).text, std::string(99, 'q'));
-}
-
 // The original's messages, each with the script line, what the loader was reading and what was
-// probably meant.
+// probably meant; and this player's own: a NUL byte would end the text early and drop the
+// statements after it without a word.
 TEST_F(Script, EveryFatalMessage) {
     EXPECT_EXIT(scriptLoader.load((path + ".missing").c_str()), ::testing::ExitedWithCode(1),
                 "script: could not open file for parsing");
-    expectFatal("DEMO_BEAT NOPE\n", "DEFINE not found: NOPE (script line 1, in the value of DEMO_BEAT)\n");
-    expectFatal("DEFINE A 1\nA + B b ProbeA\n",
-                "DEFINE not found: B (script line 2, in the time of a timeline statement)\n");
-    // An expression cut short by the end of the text.
-    expectFatal("DEMO_BEAT",
-                "DEFINE not found:  (script line 1, in the value of DEMO_BEAT, at the end of the script)\n");
-    expectFatal(
-        "DEFINE INTRO 5\nDEFINE OUTRO 9\nTIMEOFFSET intro\n",
-        "DEFINE not found: intro (script line 3, in the value of TIMEOFFSET; did you mean 'INTRO'?)\n");
-    expectFatal("DEFINE BIG 4294967296\n",
-                "DEFINE not found: 4294967296 (script line 1, in the value of DEFINE BIG; "
-                "a number this large wraps to 0 in 32 bits)\n");
-    // Keywords are case-sensitive; a misspelt one starts a timeline statement.
-    expectFatal("demo_beat 5\n", "DEFINE not found: demo_beat (script line 1, read as the time of a timeline "
-                                 "statement; did you mean 'DEMO_BEAT'?)\n");
-    expectFatal("DEFINE 9LIVES 9\n", "DEFINE id cannot start with digit: 9LIVES (script line 1)\n");
-    expectFatal("\nINSERT_EFFECT Blur2\n",
-                "Effect Id not found: Blur2 (script line 2; did you mean 'Blur'?)\n");
-    expectFatal("100 BEGIN Nobody\n", "Effect not found: Nobody (script line 1)\n");
-    expectFatal("INSERT_EFFECT ProbeA\n100 e ProbeB\n",
-                "Effect not found: ProbeB (script line 2; did you mean 'ProbeA'?)\n");
-    expectFatal("__TIMELINE__\n100 s Blur Amount 1\n",
-                "Effect not found: Blur (script line 2; no INSERT_EFFECT Blur comes before it)\n");
-    expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA Nothing 1\n",
-                "Variable not found: Nothing (script line 3, among the variables of ProbeA)\n");
-    expectFatal("INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA amount 1\n",
-                "Variable not found: amount (script line 3, among the variables of ProbeA; did you mean "
-                "'Amount'?)\n");
+    const std::string nul(1, '\0');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {nul + "DEMO_BEAT 7\n", "NUL byte in script: line 1\n"},
+        {"DEMO_BEAT 5\n\nDEMO_BEAT 6" + nul + "\nDEMO_BEAT 7\n", "NUL byte in script: line 3\n"},
+        {"// comment\r\nDEMO_BEAT 5\r\n" + nul, "NUL byte in script: line 3\n"},
+        {"INSERT_EFFECT ProbeA\n100 t ProbeA X \"abc\n",
+         "Error in script string: abc (script line 2, no closing quote on the line)\n"},
+        {"INSERT_EFFECT ProbeA\n100 t ProbeA X \"\"\n",
+         "Error in script string:  (script line 2, an empty quoted text)\n"},
+        {"INSERT_EFFECT ProbeA\n100 s ProbeA Title \"" + std::string(120, 'q') + "\"\n",
+         "Error in script string: " + std::string(99, 'q') +
+             " (script line 2, no closing quote within 99 characters)\n"},
+        {"DEMO_BEAT NOPE\n", "DEFINE not found: NOPE (script line 1, in the value of DEMO_BEAT)\n"},
+        {"DEFINE A 1\nA + B b ProbeA\n",
+         "DEFINE not found: B (script line 2, in the time of a timeline statement)\n"},
+        // An expression cut short by the end of the text.
+        {"DEMO_BEAT",
+         "DEFINE not found:  (script line 1, in the value of DEMO_BEAT, at the end of the script)\n"},
+        {"DEFINE INTRO 5\nDEFINE OUTRO 9\nTIMEOFFSET intro\n",
+         "DEFINE not found: intro (script line 3, in the value of TIMEOFFSET; did you mean 'INTRO'?)\n"},
+        {"DEFINE BIG 4294967296\n",
+         "DEFINE not found: 4294967296 (script line 1, in the value of DEFINE BIG; "
+         "a number this large wraps to 0 in 32 bits)\n"},
+        // Keywords are case-sensitive; a misspelt one starts a timeline statement.
+        {"demo_beat 5\n", "DEFINE not found: demo_beat (script line 1, read as the time of a timeline "
+                          "statement; did you mean 'DEMO_BEAT'?)\n"},
+        {"DEFINE 9LIVES 9\n", "DEFINE id cannot start with digit: 9LIVES (script line 1)\n"},
+        {"\nINSERT_EFFECT Blur2\n", "Effect Id not found: Blur2 (script line 2; did you mean 'Blur'?)\n"},
+        {"100 BEGIN Nobody\n", "Effect not found: Nobody (script line 1)\n"},
+        {"INSERT_EFFECT ProbeA\n100 e ProbeB\n",
+         "Effect not found: ProbeB (script line 2; did you mean 'ProbeA'?)\n"},
+        {"__TIMELINE__\n100 s Blur Amount 1\n",
+         "Effect not found: Blur (script line 2; no INSERT_EFFECT Blur comes before it)\n"},
+        {"INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA Nothing 1\n",
+         "Variable not found: Nothing (script line 3, among the variables of ProbeA)\n"},
+        {"INSERT_EFFECT ProbeA\n__TIMELINE__\n100 s ProbeA amount 1\n",
+         "Variable not found: amount (script line 3, among the variables of ProbeA; did you mean "
+         "'Amount'?)\n"},
+    };
+    for (const auto& [script, report] : cases)
+        expectFatal(script, report);
+    // 99 characters of quoted text fit.
+    load("DEFINE X 1\n100 t ProbeA X \"" + std::string(99, 'q') + "\"\n");
+    EXPECT_EQ(signalQueue->all().at(0).text, std::string(99, 'q'));
 }
 
 std::vector<ScriptFinding> findingsSeen;

@@ -28,7 +28,7 @@ std::vector<std::string> drain(SignalQueue& q, int time) {
     return out;
 }
 
-TEST(SignalQueue, EqualTimesKeepScriptOrderAcrossOtherTimes) {
+TEST(SignalQueue, TimesCompareUnsignedAndEqualTimesKeepScriptOrder) {
     SignalQueue q;
     q.add(at(2000, "A"));
     q.add(at(1000, "B"));
@@ -40,10 +40,8 @@ TEST(SignalQueue, EqualTimesKeepScriptOrderAcrossOtherTimes) {
     EXPECT_EQ(drain(q, 999), (std::vector<std::string>{"500D"}));
     EXPECT_EQ(drain(q, 5000), (std::vector<std::string>{"1000B", "1000E", "2000A", "2000C", "2000F"}));
     EXPECT_FALSE(q.isDue(100000));
-}
 
-TEST(SignalQueue, TimesCompareUnsigned) {
-    SignalQueue q;
+    q.clear();
     q.add(at(-5, "Late"));
     q.add(at(3000, "Early"));
     q.sortAndRewind();
@@ -64,7 +62,7 @@ class Timeline : public ::testing::Test {
     DemoFixtureState state;
 };
 
-TEST_F(Timeline, CreateEffectStartsWithAnInactiveTrack) {
+TEST_F(Timeline, CreateEffectStartsWithAnInactiveTrackAndUnknownNamesAreFatal) {
     trackEndTime = 60000;
     ASSERT_TRUE(effectList->createEffect("ProbeA"));
     ProbeEffect* a = probe("ProbeA");
@@ -76,6 +74,16 @@ TEST_F(Timeline, CreateEffectStartsWithAnInactiveTrack) {
     EXPECT_FALSE(a->activeTrack.keys[1].value);
     EXPECT_EQ(effectList->findEffect("Probe"), nullptr); // exact names only
     EXPECT_EQ(effectList->findEffect("ProbeAA"), nullptr);
+
+    // Unknown names are fatal.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(effectList->createEffect("Blur2"), ::testing::ExitedWithCode(1),
+                "Effect Id not found: Blur2");
+    EXPECT_EXIT(effectList->createEffect("blur"), ::testing::ExitedWithCode(1), "Effect Id not found: blur");
+    // Known names are matched exactly: another case or a prefix is still unknown.
+    EffectList::setTestFactory(nullptr);
+    EXPECT_EXIT(effectList->createEffect("Scene"), ::testing::ExitedWithCode(1),
+                "Effect Id not found: Scene");
 }
 
 TEST_F(Timeline, TheFirstOfTwoSameNamedEffectsGetsEverything) {
@@ -99,17 +107,6 @@ TEST_F(Timeline, ClearEffectsDestroysEveryEffect) {
     effectList->clearEffects();
     EXPECT_EQ(ProbeEffect::destroyed, 2);
     EXPECT_TRUE(effectList->effects().empty());
-}
-
-TEST_F(Timeline, UnknownNamesAreFatal) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(effectList->createEffect("Blur2"), ::testing::ExitedWithCode(1),
-                "Effect Id not found: Blur2");
-    EXPECT_EXIT(effectList->createEffect("blur"), ::testing::ExitedWithCode(1), "Effect Id not found: blur");
-    // Known names are matched exactly: another case or a prefix is still unknown.
-    EffectList::setTestFactory(nullptr);
-    EXPECT_EXIT(effectList->createEffect("Scene"), ::testing::ExitedWithCode(1),
-                "Effect Id not found: Scene");
 }
 
 // The frame step without GL: signal delivery is its first step.

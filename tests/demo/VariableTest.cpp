@@ -21,7 +21,7 @@ template <typename T> std::vector<int> times(const std::vector<Key<T>>& keys) {
     return out;
 }
 
-TEST(FloatVariable, LookupAtBetweenAndAfterKeys) {
+TEST(FloatVariable, LookupAtBetweenAndAfterKeysBlendsOverUnsignedTimes) {
     FloatVariable v(0.3f);
     EXPECT_FLOAT_EQ(v.valueAt(500), 0.3f); // no keys: the value
     v.keys = {{0, 0.0f}, {1000, 1.0f}, {60000, 1.0f}};
@@ -36,14 +36,13 @@ TEST(FloatVariable, LookupAtBetweenAndAfterKeys) {
 
     v.keys = {{0, 0.8f}}; // a single key is not a track
     EXPECT_FLOAT_EQ(v.valueAt(0), 0.3f);
-}
 
-TEST(FloatVariable, BlendUsesUnsignedTimeDifferences) {
-    FloatVariable v(0.0f);
-    // A key beyond 2^31 ms (negative as int) still lies after the one at 0.
-    v.keys = {{0, 0.0f}, {INT_MIN, 1.0f}};
-    EXPECT_FLOAT_EQ(v.valueAt(0x40000000), 0.5f);
-    EXPECT_FLOAT_EQ(v.valueAt(INT_MIN), 1.0f);
+    // Blends use unsigned time differences: a key beyond 2^31 ms (negative as int) still lies
+    // after the one at 0.
+    FloatVariable far(0.0f);
+    far.keys = {{0, 0.0f}, {INT_MIN, 1.0f}};
+    EXPECT_FLOAT_EQ(far.valueAt(0x40000000), 0.5f);
+    EXPECT_FLOAT_EQ(far.valueAt(INT_MIN), 1.0f);
 }
 
 TEST(StepVariables, BoolAndIntTakeTheKeyBeforeTheNextOne) {
@@ -72,7 +71,7 @@ TEST(StepVariables, BoolAndIntTakeTheKeyBeforeTheNextOne) {
     EXPECT_EQ(asBase.valueAt(500), 0.0f); // texts have no numeric value
 }
 
-TEST(ChangeTracking, FloatReportsEveryNewResult) {
+TEST(ChangeTracking, FloatReportsEveryNewResultStepKindsOnlyTheFallback) {
     FloatVariable v(0.0f);
     v.keys = {{0, 0.0f}, {1000, 1.0f}, {2000, 1.0f}};
     v.valueAt(500);
@@ -83,9 +82,8 @@ TEST(ChangeTracking, FloatReportsEveryNewResult) {
     v.valueAt(1500);
     EXPECT_TRUE(v.changed);
     EXPECT_FLOAT_EQ(v.lastValue, 1.0f);
-}
 
-TEST(ChangeTracking, StepKindsTrackOnlyTheFallbackToTheValue) {
+    // Step kinds track only the fallback to the value.
     BoolVariable b(false);
     b.keys = {{0, true}, {1000, true}, {2000, false}};
     b.changed = false;
@@ -126,7 +124,7 @@ TEST(ChangeTracking, StepKindsTrackOnlyTheFallbackToTheValue) {
     EXPECT_TRUE(b.changed);
 }
 
-TEST(AddKey, FirstKeySpansTheWholeTrack) {
+TEST(AddKey, FirstKeySpansTheTrackToTheEndTime) {
     TrackEnd end(60000);
     BoolVariable b;
     b.addKey(1.0f, 1000);
@@ -139,6 +137,16 @@ TEST(AddKey, FirstKeySpansTheWholeTrack) {
     atEnd.addKey(0.4f, 60000);
     EXPECT_EQ(times(atZero.keys), (std::vector<int>{0, 60000}));
     EXPECT_EQ(times(atEnd.keys), (std::vector<int>{0, 60000}));
+
+    // Tracks made before the end time is known end at 0.
+    trackEndTime = 0;
+    BoolVariable active;
+    active.addKey(0.0f, 0);
+    active.addKey(1.0f, 1000); // dropped: the track ends at 0
+    EXPECT_EQ(times(active.keys), (std::vector<int>{0, 0}));
+    active.compact();
+    EXPECT_TRUE(active.keys.empty());
+    EXPECT_FALSE(active.value);
 }
 
 TEST(AddKey, LaterKeysReplaceOrInsertButNeverExtendTheTrack) {
@@ -160,17 +168,6 @@ TEST(AddKey, LaterKeysReplaceOrInsertButNeverExtendTheTrack) {
     IntVariable huge;
     huge.addKey(1e30f, 0); // saturates instead of overflowing
     EXPECT_EQ(huge.keys[0].value, INT_MAX);
-}
-
-TEST(AddKey, TracksMadeBeforeTheEndTimeEndAtZero) {
-    TrackEnd end(0);
-    BoolVariable active;
-    active.addKey(0.0f, 0);
-    active.addKey(1.0f, 1000); // dropped: the track ends at 0
-    EXPECT_EQ(times(active.keys), (std::vector<int>{0, 0}));
-    active.compact();
-    EXPECT_TRUE(active.keys.empty());
-    EXPECT_FALSE(active.value);
 }
 
 TEST(AddKey, FirstKeyAfterTheEndTimeKeepsTheTrackSorted) {

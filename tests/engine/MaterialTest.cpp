@@ -173,22 +173,32 @@ TEST_F(Materials, ShininessOutsideWhatGLTakesIsClampedWhenApplied) {
     }
 }
 
-TEST_F(Materials, BaseAndEnvironmentAreAdded) {
-    auto base = solid(128, 0, 0), environment = solid(0, 128, 0);
-    Material* m = scenes::colour(1, 1, 1, 1);
-    m->setBaseTexture(base.get());
-    m->setEnvironmentTexture(environment.get());
-    m->finishTextures();
-    expectColour(drawQuadWith(m), 128, 128, 0);
-}
-
-TEST_F(Materials, BaseAndDetailAreMultiplied) {
-    auto base = solid(255, 128, 0), detail = solid(128, 128, 128);
-    Material* m = scenes::colour(1, 1, 1, 1);
-    m->setBaseTexture(base.get());
-    m->setDetailTexture(detail.get());
-    m->finishTextures();
-    expectColour(drawQuadWith(m, true), 128, 64, 0);
+// Each combination drawn on one quad, read at its centre. A mesh without the coordinate set its
+// material reads draws without it: the texture is sampled at the current coordinate, nothing breaks.
+TEST_F(Materials, TexturesCombineOnTheQuadAndAMissingCoordinateSetIsNeverRead) {
+    auto red = solid(128, 0, 0), green = solid(0, 128, 0), orange = solid(255, 128, 0),
+         grey = solid(128, 128, 128), peach = solid(255, 128, 64), bright = solid(0, 255, 0);
+    const struct {
+        const char* what;
+        Texture *base, *environment, *detail;
+        bool withSet1, withSet0;
+        int r, g, b;
+    } cases[] = {
+        {"base and environment are added", red.get(), green.get(), nullptr, false, true, 128, 128, 0},
+        {"base and detail are multiplied", orange.get(), nullptr, grey.get(), true, true, 128, 64, 0},
+        {"an environment map modulates the lit colour", nullptr, peach.get(), nullptr, false, true, 255, 128,
+         64},
+        {"no coordinates at all", bright.get(), nullptr, nullptr, false, false, 0, 255, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Material* m = scenes::colour(1, 1, 1, 1);
+        if (c.base) m->setBaseTexture(c.base);
+        if (c.environment) m->setEnvironmentTexture(c.environment);
+        if (c.detail) m->setDetailTexture(c.detail);
+        m->finishTextures();
+        expectColour(drawQuadWith(m, c.withSet1, c.withSet0), c.r, c.g, c.b);
+    }
 }
 
 TEST_F(Materials, ADetailMapAloneDrawsWithTheSecondSetOnTheFirstUnit) {
@@ -210,14 +220,6 @@ TEST_F(Materials, ADetailMapAloneDrawsWithTheSecondSetOnTheFirstUnit) {
     scene.render();
     auto p = pixel(400, 300);
     expectColour({p[0], p[1], p[2]}, 0, 200, 0);
-}
-
-TEST_F(Materials, AnEnvironmentMapModulatesTheLitColour) {
-    auto environment = solid(255, 128, 64);
-    Material* m = scenes::colour(1, 1, 1, 1);
-    m->setEnvironmentTexture(environment.get());
-    m->finishTextures();
-    expectColour(drawQuadWith(m), 255, 128, 64);
 }
 
 TEST_F(Materials, ARenderTargetIsDrawnUnlitOnItsMesh) {
@@ -265,15 +267,6 @@ TEST_F(Materials, ARenderTargetIsMappedAlongTheFirstCoordinateSet) {
     auto left = pixel(300, 300), right = pixel(500, 300);
     expectColour({left[0], left[1], left[2]}, 255, 0, 0);
     expectColour({right[0], right[1], right[2]}, 0, 0, 255);
-}
-
-TEST_F(Materials, AMeshWithoutTheSetItsMaterialReadsDrawsWithoutIt) {
-    auto base = solid(0, 255, 0);
-    Material* m = scenes::colour(1, 1, 1, 1);
-    m->setBaseTexture(base.get());
-    m->finishTextures();
-    // No coordinates at all: the texture is sampled at the current coordinate, nothing breaks.
-    expectColour(drawQuadWith(m, false, false), 0, 255, 0);
 }
 
 TEST_F(Materials, AMaterialGivenAfterLoadingDrawsWithItsOwnArrays) {

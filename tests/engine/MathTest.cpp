@@ -19,7 +19,7 @@ void expectVector(const Vector3& v, float x, float y, float z, float tolerance =
     EXPECT_NEAR(v.z, z, tolerance);
 }
 
-TEST(QuaternionMatrix, IsStoredAsTheTransposeOfTheTextbookRotation) {
+TEST(QuaternionMatrix, IsStoredAsTheTransposeOfTheTextbookRotationAndZeroGivesTheIdentity) {
     // 90 degrees about z: the textbook matrix turns x into y; stored column-major as given,
     // GL reads its transpose and turns x into -y.
     const Matrix4 m = Matrix4::fromQuaternion(Quaternion(0, 0, r, r));
@@ -34,13 +34,12 @@ TEST(QuaternionMatrix, IsStoredAsTheTransposeOfTheTextbookRotation) {
     const Matrix4 axis = Matrix4::fromQuaternion(Quaternion(0.5f, 0.5f, 0.5f, 0.5f));
     const float cyclic[16] = {0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};
     expectMatrix(axis, cyclic);
-}
 
-TEST(QuaternionMatrix, TheZeroQuaternionGivesTheIdentity) {
+    // The zero quaternion gives the identity.
     expectMatrix(Matrix4::fromQuaternion(Quaternion()), Matrix4().m);
 }
 
-TEST(EulerMatrix, SingleAxesTurnTheWayTheAnglesSay) {
+TEST(EulerMatrix, SingleAndCombinedAnglesTurnTheWayTheAnglesSay) {
     // x by 90: y -> z.
     const float aboutX[16] = {1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1};
     expectMatrix(Matrix4::fromEulerDegrees(90, 0, 0), aboutX);
@@ -49,9 +48,8 @@ TEST(EulerMatrix, SingleAxesTurnTheWayTheAnglesSay) {
     expectMatrix(Matrix4::fromEulerDegrees(0, 0, 90), aboutZ);
     // y by 90: z -> x.
     expectVector(Matrix4::fromEulerDegrees(0, 90, 0).transformPoint(Vector3(0, 0, 1)), 1, 0, 0);
-}
 
-TEST(EulerMatrix, CombinedAnglesMatchTheWorkedValues) {
+    // Combined angles match the worked values.
     // a = 90, b = 90: x -> y, y -> z, z -> x.
     const float both[16] = {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 1};
     expectMatrix(Matrix4::fromEulerDegrees(90, 90, 0), both, 1e-6f);
@@ -69,7 +67,7 @@ TEST(EulerMatrix, CombinedAnglesMatchTheWorkedValues) {
     EXPECT_EQ(m[12], 0.0f);
 }
 
-TEST(Slerp, HalfwayBetweenIdentityAndAQuarterTurnIsAnEighthTurn) {
+TEST(Slerp, TurnsAlongTheShortPathAndBlendsNearlyEqualKeysLinearly) {
     const Quaternion q0(0, 0, 0, 1), q1(0, 0, r, r);
     const Quaternion half = Quaternion::slerp(q0, q1, 0.5f);
     EXPECT_NEAR(half.z, 0.3826834f, 1e-5f);
@@ -77,16 +75,13 @@ TEST(Slerp, HalfwayBetweenIdentityAndAQuarterTurnIsAnEighthTurn) {
     const Quaternion quarter = Quaternion::slerp(q0, q1, 0.25f);
     EXPECT_NEAR(quarter.z, std::sin(3.14159265f / 16), 1e-5f);
     EXPECT_NEAR(quarter.w, std::cos(3.14159265f / 16), 1e-5f);
-}
 
-TEST(Slerp, OppositeSignsTakeTheShortPath) {
-    const Quaternion q0(0, 0, 0, 1), q1(0, 0, -r, -r); // the same rotation as (0, 0, r, r)
-    const Quaternion half = Quaternion::slerp(q0, q1, 0.5f);
-    EXPECT_NEAR(half.z, 0.3826834f, 1e-5f);
-    EXPECT_NEAR(half.w, 0.9238795f, 1e-5f);
-}
+    // Opposite signs take the short path: (0, 0, -r, -r) is the same rotation as q1.
+    const Quaternion opposite = Quaternion::slerp(q0, Quaternion(0, 0, -r, -r), 0.5f);
+    EXPECT_NEAR(opposite.z, 0.3826834f, 1e-5f);
+    EXPECT_NEAR(opposite.w, 0.9238795f, 1e-5f);
 
-TEST(Slerp, NearlyEqualKeysBlendLinearlyWithoutRenormalising) {
+    // Nearly equal keys blend linearly without renormalising.
     const Quaternion q(0, 0, 0, 2);
     const Quaternion blended = Quaternion::slerp(q, q, 0.3f);
     EXPECT_FLOAT_EQ(blended.w, 2.0f);

@@ -135,6 +135,22 @@ TEST(SceneFile, LimitsFarAboveAnyRealSceneAreRefusedByWriterAndReader) {
     for (int i = 0; i < 9; ++i)
         lights.chunks.push_back(Light{});
     expectRefusedBoth(lights, "more than 8 lights");
+    // Eight lights are written; the writer's error for a ninth is the whole text.
+    SceneFile eight = emptyScene();
+    for (int i = 0; i < 8; ++i) {
+        Light l;
+        l.header.name = "L" + std::to_string(i);
+        l.header.id = i;
+        eight.chunks.push_back(l);
+    }
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(writeScene(eight, out));
+    eight.chunks.push_back(Light{});
+    out.clear();
+    std::string error;
+    EXPECT_FALSE(writeScene(eight, out, &error));
+    EXPECT_EQ(error, "more than 8 lights");
+    EXPECT_TRUE(out.empty());
 
     // Object count: at the limit a file reads, one more is refused (bare objects are smallest).
     SceneFile many = emptyScene();
@@ -179,8 +195,8 @@ TEST(SceneFile, LimitsFarAboveAnyRealSceneAreRefusedByWriterAndReader) {
     std::vector<uint8_t> b = bytesOf(withChunk(MaterialList{{slots}}));
     ASSERT_TRUE(readBytes(b, read));
     slots.textures.push_back(TextureSlot{"t.png", DiffuseMap});
-    std::vector<uint8_t> out;
-    std::string error;
+    out.clear();
+    error.clear();
     EXPECT_FALSE(writeScene(withChunk(MaterialList{{slots}}), out, &error));
     EXPECT_EQ(error, "material many has 257 texture slots, more than 256");
     // The same one slot more, added by hand: the count sits after the fixed fields and the name.
@@ -240,7 +256,7 @@ TEST(SceneFile, FrameCountTruncatesAndBytesAfterTheEndMarkerAreIgnored) {
     EXPECT_TRUE(read.chunks.empty());
 }
 
-TEST(SceneFile, LongestNamesAndEmptyListsAreValid) {
+TEST(SceneFile, LongestNamesAndEmptyListsAreValidAndANameEndsAtItsFirstZeroByte) {
     Material m;
     m.name = std::string(MaxNameLength, 'm');
     m.textures.push_back({std::string(MaxNameLength, 't'), BumpMap});
@@ -252,6 +268,18 @@ TEST(SceneFile, LongestNamesAndEmptyListsAreValid) {
     SceneFile read;
     ASSERT_TRUE(readBytes(bytesOf(s), read));
     EXPECT_TRUE(read == s);
+
+    // A name ends at its first zero byte when read; the writer makes no such name.
+    std::vector<uint8_t> body;
+    appendInt32(body, 40);
+    appendString(body, std::string("ab\0cd", 5));
+    appendInt32(body, 0);
+    ASSERT_TRUE(readBytes(bytesOf(withChunk(RawChunk{BareObjectChunk, body})), read));
+    EXPECT_EQ(std::get<BareObject>(read.chunks[0]).name, "ab");
+    BareObject bare;
+    bare.name = std::string("ab\0cd", 5);
+    std::vector<uint8_t> out;
+    EXPECT_FALSE(writeScene(withChunk(bare), out));
 }
 
 TEST(SceneFile, VersionAndChunkIdsOutsideTheFormat) {
@@ -280,7 +308,7 @@ TEST(SceneFile, EveryTruncationIsRefused) {
     }
 }
 
-TEST(SceneFile, CountsAndLengthsThatCannotBeRightAreRefused) {
+TEST(SceneFile, CountsLengthsAndFrameRangesThatCannotBeRightAreRefused) {
     // String lengths: one past the limit, negative, more than the file holds.
     std::vector<uint8_t> body;
     appendInt32(body, 40);
@@ -306,6 +334,18 @@ TEST(SceneFile, CountsAndLengthsThatCannotBeRightAreRefused) {
     }
     body = headerBytes("Dummy", 1, 0x40000000, 0, 0);
     expectBroken(bytesOf(withChunk(RawChunk{DummyChunk, body})), "position key count");
+
+    // A frame step or range outside the format.
+    const std::vector<uint8_t> good = bytesOf(emptyScene());
+    // Header: tag (3), version (3..6), first (7..10), last (11..14), step (15..18).
+    for (int32_t step : {0, -10}) {
+        std::vector<uint8_t> b = good;
+        putInt32(b, 15, step);
+        expectBroken(b, "frame step");
+    }
+    std::vector<uint8_t> b = good;
+    putInt32(b, 7, 50);
+    expectBroken(b, "last frame");
 }
 
 TEST(SceneFile, InconsistentGeometryIsRefused) {
@@ -344,19 +384,6 @@ TEST(SceneFile, InconsistentGeometryIsRefused) {
     }
 }
 
-TEST(SceneFile, FrameRangeOutsideTheFormatIsRefused) {
-    std::vector<uint8_t> good = bytesOf(emptyScene());
-    // Header: tag (3), version (3..6), first (7..10), last (11..14), step (15..18).
-    for (int32_t step : {0, -10}) {
-        std::vector<uint8_t> b = good;
-        putInt32(b, 15, step);
-        expectBroken(b, "frame step");
-    }
-    std::vector<uint8_t> b = good;
-    putInt32(b, 7, 50);
-    expectBroken(b, "last frame");
-}
-
 TEST(SceneFile, KeyTracksOfUnequalLengthAreCutToTheShortest) {
     SceneFile read;
     ASSERT_TRUE(readBytes(bytesOf(withChunk(RawChunk{DummyChunk, headerBytes("D", 1, 5, 3, 4)})), read));
@@ -381,39 +408,6 @@ TEST(SceneFile, KeyTracksOfUnequalLengthAreCutToTheShortest) {
     std::vector<uint8_t> out;
     std::string error;
     EXPECT_FALSE(writeScene(withChunk(d), out, &error));
-    EXPECT_TRUE(out.empty());
-}
-
-TEST(SceneFile, ANameEndsAtItsFirstZeroByte) {
-    std::vector<uint8_t> body;
-    appendInt32(body, 40);
-    appendString(body, std::string("ab\0cd", 5));
-    appendInt32(body, 0);
-    SceneFile read;
-    ASSERT_TRUE(readBytes(bytesOf(withChunk(RawChunk{BareObjectChunk, body})), read));
-    EXPECT_EQ(std::get<BareObject>(read.chunks[0]).name, "ab");
-
-    BareObject bare;
-    bare.name = std::string("ab\0cd", 5);
-    std::vector<uint8_t> out;
-    EXPECT_FALSE(writeScene(withChunk(bare), out));
-}
-
-TEST(SceneFile, TheWriterRefusesMoreThanEightLights) {
-    SceneFile s = emptyScene();
-    for (int i = 0; i < 8; ++i) {
-        Light l;
-        l.header.name = "L" + std::to_string(i);
-        l.header.id = i;
-        s.chunks.push_back(l);
-    }
-    std::vector<uint8_t> out;
-    EXPECT_TRUE(writeScene(s, out));
-    s.chunks.push_back(Light{});
-    out.clear();
-    std::string error;
-    EXPECT_FALSE(writeScene(s, out, &error));
-    EXPECT_EQ(error, "more than 8 lights");
     EXPECT_TRUE(out.empty());
 }
 

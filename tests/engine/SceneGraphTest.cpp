@@ -66,7 +66,7 @@ TEST_F(SceneGraph, TimeMapsOntoFramesWithAndWithoutLoop) {
     EXPECT_EQ(scene.frameIndex(), 0);
 }
 
-TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {
+TEST_F(SceneGraph, KeysAreSampledAtFramesClampedAtTheEndAndCutToTheShortestTrack) {
     DummyObject object(1, "o");
     std::vector<Vector3> positions;
     for (int i = 0; i < 5; ++i)
@@ -86,21 +86,20 @@ TEST_F(SceneGraph, KeysAreSampledAtFramesAndClampedAtTheEnd) {
     const Matrix4 expected = Matrix4::fromQuaternion(turns[0]);
     for (int i = 0; i < 16; ++i)
         EXPECT_NEAR(object.rotation()[i], expected[i], 1e-5f);
-}
 
-TEST_F(SceneGraph, TracksOfUnequalLengthUseTheShortest) {
-    DummyObject object(1, "o");
-    std::vector<Vector3> positions, scales;
+    // Tracks of unequal length use the shortest.
+    DummyObject uneven(2, "u");
+    std::vector<Vector3> steps, scales;
     for (int i = 0; i < 6; ++i)
-        positions.emplace_back(static_cast<float>(i), 0, 0);
+        steps.emplace_back(static_cast<float>(i), 0, 0);
     for (int i = 0; i < 3; ++i)
         scales.emplace_back(static_cast<float>(i + 1), 1, 1);
-    object.setPositionKeys(6, positions.data());
-    object.setScaleKeys(3, scales.data());
-    EXPECT_EQ(object.keyCount(), 3);
-    object.animate(4, 0.5f); // past the scale track: its last key, and the position's key 2
-    EXPECT_FLOAT_EQ(object.scale().x, 3.0f);
-    EXPECT_FLOAT_EQ(object.position().x, 2.0f);
+    uneven.setPositionKeys(6, steps.data());
+    uneven.setScaleKeys(3, scales.data());
+    EXPECT_EQ(uneven.keyCount(), 3);
+    uneven.animate(4, 0.5f); // past the scale track: its last key, and the position's key 2
+    EXPECT_FLOAT_EQ(uneven.scale().x, 3.0f);
+    EXPECT_FLOAT_EQ(uneven.position().x, 2.0f);
 }
 
 TEST_F(SceneGraph, ObjectsAttachToParentsAndTransparentOnesDrawLast) {
@@ -303,7 +302,7 @@ TEST_F(SceneGraph, LookingAlongTheUpVectorStillGivesAView) {
 
 using SceneGraphDeath = GLTest;
 
-TEST_F(SceneGraphDeath, FatalGeometryAndMaterialErrors) {
+TEST_F(SceneGraphDeath, FatalGeometryMaterialAndLightErrors) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -335,10 +334,7 @@ TEST_F(SceneGraphDeath, FatalGeometryAndMaterialErrors) {
             material.apply();
         },
         ::testing::ExitedWithCode(1), "Material cannot handle this shademodel: 14");
-}
-
-TEST_F(SceneGraphDeath, MoreLightsThanTheDriverHasEndWithTheGLError) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // More lights than the driver has end with the GL error.
     EXPECT_EXIT(
         {
             Scene scene;

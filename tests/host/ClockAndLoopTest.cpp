@@ -26,7 +26,7 @@ TEST(DemoClock, OffsetIsTheFirstReading) {
     EXPECT_LT(t, 5100);
 }
 
-TEST(DemoClock, ThousandPerSecondWhateverTheTickRate) {
+TEST(DemoClock, ThousandPerSecondWhateverTheTickRateWrappingAt32Bits) {
     for (int64_t frequency : {1000LL, 3579545LL, 1000000000LL}) {
         DemoClock clock(&fakeCounter, frequency);
         fakeTicks = 123456789;
@@ -37,9 +37,8 @@ TEST(DemoClock, ThousandPerSecondWhateverTheTickRate) {
         fakeTicks += frequency / 1000 - 1; // just under one more ms: truncated
         EXPECT_EQ(clock.now(), 3500) << frequency;
     }
-}
 
-TEST(DemoClock, NegativeStartReadsAsHugeUnsigned) {
+    // A negative start reads as a huge unsigned time; readings wrap at 32 bits.
     DemoClock clock(&fakeCounter, 1000);
     fakeTicks = 0;
     clock.setOffset(-2000);
@@ -47,10 +46,6 @@ TEST(DemoClock, NegativeStartReadsAsHugeUnsigned) {
     fakeTicks = 500;
     EXPECT_EQ(clock.now(), -1500);
     EXPECT_GT(static_cast<unsigned>(clock.now()), kDemoEndTime);
-}
-
-TEST(DemoClock, ReadingsWrapAt32Bits) {
-    DemoClock clock(&fakeCounter, 1000);
     fakeTicks = 0;
     clock.setOffset(0x7fffffff);
     clock.start();
@@ -105,7 +100,7 @@ class FrameLoopTest : public ::testing::Test {
 };
 } // namespace
 
-TEST_F(FrameLoopTest, TimePastTheEndEndsWithoutPresentingThatFrame) {
+TEST_F(FrameLoopTest, TimePastTheEndOrBeforeZeroEndsWithoutPresentingThatFrame) {
     ScriptedDriver d;
     d.times = {285990, 285995, 286000, 286000, 286001, 286001};
     unsigned long frames = runFrameLoop(d);
@@ -113,29 +108,28 @@ TEST_F(FrameLoopTest, TimePastTheEndEndsWithoutPresentingThatFrame) {
     std::vector<std::string> expected = {"clear",         "render 285990", "present", "clear",
                                          "render 286000", "present",       "clear",   "render 286001"};
     EXPECT_EQ(d.log, expected);
+
+    // A negative start is past the end too: one frame rendered, never presented.
+    ScriptedDriver before;
+    before.times = {-100, -99};
+    EXPECT_EQ(runFrameLoop(before), 0u);
+    EXPECT_EQ(before.log, (std::vector<std::string>{"clear", "render -100"}));
 }
 
-TEST_F(FrameLoopTest, NegativeStartRendersOneFrameNeverPresented) {
-    ScriptedDriver d;
-    d.times = {-100, -99};
-    EXPECT_EQ(runFrameLoop(d), 0u);
-    EXPECT_EQ(d.log, (std::vector<std::string>{"clear", "render -100"}));
-}
-
-TEST_F(FrameLoopTest, QuitEventEndsBeforeClearAndRender) {
+TEST_F(FrameLoopTest, QuitEndsBeforeClearAndRenderEscapeAfterThePresent) {
     ScriptedDriver d;
     d.times = {10, 10, 20, 20, 30, 30};
     d.events = {key(platform::EventType::Other, false), key(platform::EventType::Quit, false)};
     EXPECT_EQ(runFrameLoop(d), 1u);
     EXPECT_EQ(d.log, (std::vector<std::string>{"clear", "render 10", "present"}));
     EXPECT_TRUE(quitRequested);
-}
 
-TEST_F(FrameLoopTest, EscapeEndsAfterTheCurrentFrameIsPresented) {
-    ScriptedDriver d;
-    d.events = {key(platform::EventType::KeyUp, true), key(platform::EventType::KeyDown, false),
-                key(platform::EventType::KeyDown, true)};
-    EXPECT_EQ(runFrameLoop(d), 3u);
+    // Escape ends after the current frame is presented.
+    quitRequested = false;
+    ScriptedDriver escape;
+    escape.events = {key(platform::EventType::KeyUp, true), key(platform::EventType::KeyDown, false),
+                     key(platform::EventType::KeyDown, true)};
+    EXPECT_EQ(runFrameLoop(escape), 3u);
     EXPECT_TRUE(quitRequested);
 }
 

@@ -31,7 +31,7 @@ class Images : public ::testing::Test {
     std::string path(const std::string& name) const { return dir + "/" + name; }
 };
 
-TEST_F(Images, PngBitsPerPixelFollowTheFileWithoutConversion) {
+TEST_F(Images, PngSamplesComeBackAsStoredAtEveryDepthSizeAndInterlace) {
     struct Case {
         const char* name;
         int colourType;
@@ -67,23 +67,23 @@ TEST_F(Images, PngBitsPerPixelFollowTheFileWithoutConversion) {
         // Stored samples come back unchanged, rows packed without padding (palette as indices).
         EXPECT_EQ(0, memcmp(image->data, pixels.data(), pixels.size())) << c.name;
     }
-}
 
-TEST_F(Images, LargeRgbPngHasTightRows) {
-    auto pixels = rgbPixels(640, 480, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 7};
-    });
-    ASSERT_TRUE(writePNG(path("big.png"), 640, 480, PNG_COLOR_TYPE_RGB, 8, pixels));
-    Image image(library().loadImage("big.png", (dir + "/").c_str()));
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->width, 640u);
-    EXPECT_EQ(image->height, 480u);
-    EXPECT_EQ(image->bitsPerPixel, 24u);
-    EXPECT_EQ(0, memcmp(image->data, pixels.data(), 921600));
-}
+    // A large RGB picture has tight rows.
+    {
+        auto pixels = rgbPixels(640, 480, [](int x, int y) {
+            return std::array<unsigned char, 3>{static_cast<unsigned char>(x), static_cast<unsigned char>(y),
+                                                7};
+        });
+        ASSERT_TRUE(writePNG(path("big.png"), 640, 480, PNG_COLOR_TYPE_RGB, 8, pixels));
+        Image image(library().loadImage("big.png", (dir + "/").c_str()));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->width, 640u);
+        EXPECT_EQ(image->height, 480u);
+        EXPECT_EQ(image->bitsPerPixel, 24u);
+        EXPECT_EQ(0, memcmp(image->data, pixels.data(), 921600));
+    }
 
-// Adam7 files hold their rows in seven passes; the whole picture must come back in row order.
-TEST_F(Images, InterlacedPngGivesTheWholePicture) {
+    // Adam7 files hold their rows in seven passes; the whole picture must come back in row order.
     for (int colourType : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGBA}) {
         const int channels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
         std::vector<unsigned char> pixels(13 * 11 * channels);
@@ -118,25 +118,9 @@ TEST_F(Images, DecoderIsChosenByTheExactEnding) {
     EXPECT_FALSE(Image(library().loadImage("a.png", "")));
 }
 
-TEST_F(Images, JpegGreyBecomesThreeEqualChannels) {
-    std::vector<unsigned char> grey(16 * 8);
-    for (size_t i = 0; i < grey.size(); ++i)
-        grey[i] = (i % 16) < 8 ? 40 : 200;
-    ASSERT_TRUE(writeJPEG(path("grey.jpg"), 16, 8, 1, grey));
-    Image image(library().loadJPEG(path("grey.jpg").c_str()));
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->bitsPerPixel, 24u);
-    for (size_t i = 0; i < grey.size(); ++i) {
-        const unsigned char* p = image->data + i * 3;
-        EXPECT_EQ(p[0], p[1]);
-        EXPECT_EQ(p[1], p[2]);
-        EXPECT_NEAR(p[0], grey[i], 3) << i;
-    }
-}
-
 // Widths whose rows are not a multiple of 4 bytes: every row must start where the packed layout
 // says, or the lower rows come out shifted.
-TEST_F(Images, JpegOddWidthsDecodeToPackedRows) {
+TEST_F(Images, JpegDecodesGreyColourAndOddWidthsToPackedRgbRows) {
     for (int width : {1, 5, 13, 31}) {
         auto pixels = rgbPixels(width, 16, [](int, int y) {
             return y < 8 ? std::array<unsigned char, 3>{0, 0, 0}
@@ -160,9 +144,25 @@ TEST_F(Images, JpegOddWidthsDecodeToPackedRows) {
         EXPECT_NEAR(image->data[2 * 4], 255, 6);
         EXPECT_EQ(image->data[3], 255);
     }
-}
 
-TEST_F(Images, JpegColoursComeOutRedGreenBlue) {
+    // Grey becomes three equal channels.
+    {
+        std::vector<unsigned char> grey(16 * 8);
+        for (size_t i = 0; i < grey.size(); ++i)
+            grey[i] = (i % 16) < 8 ? 40 : 200;
+        ASSERT_TRUE(writeJPEG(path("grey.jpg"), 16, 8, 1, grey));
+        Image image(library().loadJPEG(path("grey.jpg").c_str()));
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->bitsPerPixel, 24u);
+        for (size_t i = 0; i < grey.size(); ++i) {
+            const unsigned char* p = image->data + i * 3;
+            EXPECT_EQ(p[0], p[1]);
+            EXPECT_EQ(p[1], p[2]);
+            EXPECT_NEAR(p[0], grey[i], 3) << i;
+        }
+    }
+
+    // Colours come out red, green, blue.
     auto pixels = rgbPixels(8, 8, [](int, int) { return std::array<unsigned char, 3>{220, 30, 90}; });
     ASSERT_TRUE(writeJPEG(path("c.jpg"), 8, 8, 3, pixels));
     Image image(library().loadImage("c.jpg", (dir + "/").c_str()));
@@ -248,6 +248,30 @@ TEST_F(Images, BrokenFilesGiveNothing) {
     }
     EXPECT_TRUE(Image(library().loadImage("good.png", (dir + "/").c_str())));
     EXPECT_TRUE(Image(library().loadImage("good.jpg", (dir + "/").c_str())));
+
+    // A JPEG whose scan data stops early but is closed by an end marker: the decoder would fill
+    // the missing rows with grey; the load fails instead.
+    auto fullPixels = rgbPixels(64, 64, [](int x, int y) {
+        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 4),
+                                            static_cast<unsigned char>(y * 4),
+                                            static_cast<unsigned char>(x ^ y)};
+    });
+    ASSERT_TRUE(writeJPEG(path("full.jpg"), 64, 64, 3, fullPixels));
+    const std::string full = readFile(path("full.jpg"));
+    ASSERT_GT(full.size(), 1000u);
+    const size_t scan = full.find("\xFF\xDA");
+    ASSERT_NE(scan, std::string::npos);
+    // Cut inside the entropy-coded data, then the end-of-image marker.
+    writeFile(path("short.jpg"), full.substr(0, scan + (full.size() - scan) / 2) + "\xFF\xD9");
+    // Cut inside the entropy-coded data with no marker at all.
+    writeFile(path("cut.jpg"), full.substr(0, scan + (full.size() - scan) / 3));
+    // Everything but the end-of-image marker.
+    writeFile(path("noend.jpg"), full.substr(0, full.size() - 2));
+    EXPECT_FALSE(Image(library().loadImage("short.jpg", (dir + "/").c_str())));
+    EXPECT_FALSE(Image(library().loadImage("cut.jpg", (dir + "/").c_str())));
+    EXPECT_TRUE(Image(library().loadImage("full.jpg", (dir + "/").c_str())));
+    Image noEnd(library().loadImage("noend.jpg", (dir + "/").c_str()));
+    (void)noEnd; // all pixels are there; either answer is sound, it must just not crash
 }
 
 // Hostile headers: a small file claiming a huge picture is refused from its header, before the
@@ -284,33 +308,6 @@ TEST_F(Images, ImagesLargerThanTheLimitAreRefusedAndReported) {
     ASSERT_TRUE(limit);
     EXPECT_EQ(limit->width, 8192u);
     EXPECT_TRUE(reports.all().empty());
-}
-
-// A JPEG whose scan data stops early but is closed by an end marker: the decoder would fill the
-// missing rows with grey; the load fails instead.
-TEST_F(Images, JpegWithMissingScanDataIsRefused) {
-    auto pixels = rgbPixels(64, 64, [](int x, int y) {
-        return std::array<unsigned char, 3>{static_cast<unsigned char>(x * 4),
-                                            static_cast<unsigned char>(y * 4),
-                                            static_cast<unsigned char>(x ^ y)};
-    });
-    ASSERT_TRUE(writeJPEG(path("full.jpg"), 64, 64, 3, pixels));
-    const std::string jpg = readFile(path("full.jpg"));
-    ASSERT_GT(jpg.size(), 1000u);
-    const size_t scan = jpg.find("\xFF\xDA");
-    ASSERT_NE(scan, std::string::npos);
-    // Cut inside the entropy-coded data, then the end-of-image marker.
-    writeFile(path("short.jpg"), jpg.substr(0, scan + (jpg.size() - scan) / 2) + "\xFF\xD9");
-    // Cut inside the entropy-coded data with no marker at all.
-    writeFile(path("cut.jpg"), jpg.substr(0, scan + (jpg.size() - scan) / 3));
-    // Everything but the end-of-image marker.
-    writeFile(path("noend.jpg"), jpg.substr(0, jpg.size() - 2));
-    ReportCapture reports;
-    EXPECT_FALSE(Image(library().loadImage("short.jpg", (dir + "/").c_str())));
-    EXPECT_FALSE(Image(library().loadImage("cut.jpg", (dir + "/").c_str())));
-    EXPECT_TRUE(Image(library().loadImage("full.jpg", (dir + "/").c_str())));
-    Image noEnd(library().loadImage("noend.jpg", (dir + "/").c_str()));
-    (void)noEnd; // all pixels are there; either answer is sound, it must just not crash
 }
 
 // The loaders read up to the picture's end and no further: a file padded far beyond it (here past
@@ -397,9 +394,8 @@ TEST_F(Images, ScaleUsesSinglePrecisionNearestNeighbour) {
     Image column = makeImage(1, 1u << 24, 8);
     ASSERT_EQ(library().scaleImage(1, (1u << 24) + 1, column.get()), 0);
     EXPECT_EQ(column->data[1u << 24], 255);
-}
 
-TEST_F(Images, ScaleWithoutImageIsReportedNotFatal) {
+    // No image is reported, not fatal.
     ReportCapture reports;
     EXPECT_EQ(library().scaleImage(4, 4, nullptr), 1);
     EXPECT_TRUE(reports.has("no image to scale", false));
@@ -415,7 +411,7 @@ TEST_F(Images, ScaleWithoutImageIsReportedNotFatal) {
         ::testing::ExitedWithCode(1), "out of memory");
 }
 
-TEST_F(Images, WideningAddsOpaqueAlpha) {
+TEST_F(Images, WideningAddsOpaqueAlphaAndOtherDepthsAreFatal) {
     Image image = makeImage(3, 2, 24);
     library().convertTo32Bit(image.get());
     EXPECT_EQ(image->bitsPerPixel, 32u);
@@ -425,9 +421,8 @@ TEST_F(Images, WideningAddsOpaqueAlpha) {
         EXPECT_EQ(image->data[i * 4 + 2], i * 3 + 2);
         EXPECT_EQ(image->data[i * 4 + 3], 255);
     }
-}
 
-TEST_F(Images, WideningOtherDepthsIsFatal) {
+    // Other depths than 24 bits are fatal.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

@@ -45,7 +45,7 @@ class Textures : public GLTest {
     }
 };
 
-TEST_F(Textures, WideImageGetsSquarePowerOfTwoTexture) {
+TEST_F(Textures, PicturesGetPowerOfTwoTexturesWideOnesSquare) {
     writeRgb("wide.png", 300, 200);
     Texture* texture = registry.loadTexture("wide.png", dir, GL_TEXTURE_2D);
     ASSERT_TRUE(texture);
@@ -75,6 +75,26 @@ TEST_F(Textures, WideImageGetsSquarePowerOfTwoTexture) {
     EXPECT_EQ(texels[last + 0], static_cast<unsigned char>(static_cast<int>(511 * (300.0f / 512.0f))));
     EXPECT_EQ(texels[last + 1], static_cast<unsigned char>(static_cast<int>(511 * (200.0f / 512.0f))));
     EXPECT_EQ(texels[last + 3], 255);
+
+    // Power-of-two pictures keep their size.
+    writeRgb("tall.png", 256, 512);
+    Texture* tall = registry.loadTexture("tall.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(tall);
+    EXPECT_EQ(tall->width, 256);
+    EXPECT_EQ(tall->height, 512);
+    EXPECT_EQ(tall->getImage()->width, 256u);
+    EXPECT_EQ(tall->getImage()->height, 512u);
+    texels = readTexture(tall);
+    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 0], 200);
+    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 1], static_cast<unsigned char>(300));
+
+    std::vector<unsigned char> rgba(256 * 256 * 4, 9);
+    ASSERT_TRUE(writePNG(dir + "square.png", 256, 256, PNG_COLOR_TYPE_RGBA, 8, rgba));
+    Texture* square = registry.loadTexture("square.png", dir, GL_TEXTURE_2D);
+    ASSERT_TRUE(square);
+    EXPECT_EQ(square->width, 256);
+    EXPECT_EQ(square->getImage()->bitsPerPixel, 32u);
+    EXPECT_EQ(readTexture(square), rgba);
 }
 
 // A one-row picture becomes a square texture with mipmaps: past the image size limit that is
@@ -90,27 +110,6 @@ TEST_F(Textures, OverlongImageGivesNoTexture) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-TEST_F(Textures, PowerOfTwoImagesKeepTheirSize) {
-    writeRgb("tall.png", 256, 512);
-    Texture* tall = registry.loadTexture("tall.png", dir, GL_TEXTURE_2D);
-    ASSERT_TRUE(tall);
-    EXPECT_EQ(tall->width, 256);
-    EXPECT_EQ(tall->height, 512);
-    EXPECT_EQ(tall->getImage()->width, 256u);
-    EXPECT_EQ(tall->getImage()->height, 512u);
-    auto texels = readTexture(tall);
-    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 0], 200);
-    EXPECT_EQ(texels[(300 * 256 + 200) * 4 + 1], static_cast<unsigned char>(300));
-
-    std::vector<unsigned char> rgba(256 * 256 * 4, 9);
-    ASSERT_TRUE(writePNG(dir + "square.png", 256, 256, PNG_COLOR_TYPE_RGBA, 8, rgba));
-    Texture* square = registry.loadTexture("square.png", dir, GL_TEXTURE_2D);
-    ASSERT_TRUE(square);
-    EXPECT_EQ(square->width, 256);
-    EXPECT_EQ(square->getImage()->bitsPerPixel, 32u);
-    EXPECT_EQ(readTexture(square), rgba);
-}
-
 TEST_F(Textures, UnsupportedImageDepthEndsTheProgram) {
     std::vector<unsigned char> grey(16, 3);
     ASSERT_TRUE(writePNG(dir + "grey.png", 4, 4, PNG_COLOR_TYPE_GRAY, 8, grey));
@@ -123,7 +122,16 @@ TEST_F(Textures, UnsupportedImageDepthEndsTheProgram) {
         ::testing::ExitedWithCode(1), "Image has unsupported bit depth: .*grey.png \\(8 bits per pixel");
 }
 
-TEST_F(Textures, EmptyTexturesMarkTheRequestedRegion) {
+TEST_F(Textures, EmptyTexturesMarkTheRequestedRegionUpTo1024) {
+    // Past 1024 a side the request ends the program (checked first: the child runs up to here).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ensureGLContext();
+            TextureManager::instance().createTexture("huge", 1025, 16, GL_TEXTURE_2D, GL_RGBA);
+        },
+        ::testing::ExitedWithCode(1), "Texture: dimensions too large");
+
     Texture* small = registry.createTexture("five", 5, 5, GL_TEXTURE_2D, GL_RGBA);
     ASSERT_TRUE(small);
     EXPECT_EQ(small->width, 8);
@@ -149,16 +157,6 @@ TEST_F(Textures, EmptyTexturesMarkTheRequestedRegion) {
     largest->bind();
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
     EXPECT_EQ(filter, GL_LINEAR);
-}
-
-TEST_F(Textures, OversizedEmptyTextureEndsTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            ensureGLContext();
-            TextureManager::instance().createTexture("huge", 1025, 16, GL_TEXTURE_2D, GL_RGBA);
-        },
-        ::testing::ExitedWithCode(1), "Texture: dimensions too large");
 }
 
 TEST_F(Textures, DepthAndCubeMapTextures) {
@@ -217,6 +215,8 @@ TEST_F(Textures, RegistrySharesByNameAndCountsUses) {
     registry.releaseAll();
     EXPECT_EQ(registry.size(), 0u);
     EXPECT_EQ(registry.find("shared.png"), nullptr);
+    // The process-wide registry is one.
+    EXPECT_EQ(&TextureManager::instance(), &TextureManager::instance());
 }
 
 // A texture only its first caller holds can go, GL object and all, and comes back whole from its
@@ -248,10 +248,6 @@ TEST_F(Textures, AnUnsharedTextureIsReleasedAndLoadsAgainASharedOneStays) {
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-TEST_F(Textures, ProcessWideRegistryIsOne) {
-    EXPECT_EQ(&TextureManager::instance(), &TextureManager::instance());
-}
-
 TEST_F(Textures, FileTextureForAnotherTargetIsReportedNotUploaded) {
     writeRgb("cube.png", 4, 4);
     ReportCapture reports;
@@ -261,7 +257,7 @@ TEST_F(Textures, FileTextureForAnotherTargetIsReportedNotUploaded) {
     EXPECT_TRUE(reports.has("generateTexture1D is not implemented", false));
 }
 
-TEST_F(Textures, ClearAndRandomizeReplaceLevelZero) {
+TEST_F(Textures, ClearAndRandomizeReplaceLevelZeroAndNeedATexture) {
     Texture* texture = registry.createTexture("noise", 16, 8, GL_TEXTURE_2D, GL_RGBA);
     Random::seed(1234);
     TextureTools::randomizeTexture(texture);
@@ -275,9 +271,8 @@ TEST_F(Textures, ClearAndRandomizeReplaceLevelZero) {
     TextureTools::clearTexture(texture);
     for (unsigned char v : readTexture(texture))
         ASSERT_EQ(v, 0);
-}
 
-TEST_F(Textures, ToolsWithoutTextureAreFatal) {
+    // Without a texture both are fatal.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(TextureTools::clearTexture(nullptr), ::testing::ExitedWithCode(1), "Illegal texture");
     EXPECT_EXIT(TextureTools::randomizeTexture(nullptr), ::testing::ExitedWithCode(1), "Illegal texture");

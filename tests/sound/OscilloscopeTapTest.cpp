@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-TEST(OscilloscopeConversion, SixteenBitFramesAverageWithArithmeticShift) {
+TEST(OscilloscopeConversion, FramesOfEachMixerFormatAverageToSixteenBits) {
     const int16_t frames[] = {1000, 3000, -3, 0, 32767, 32767, -32768, -32768, -1, 0};
     int16_t out[5] = {};
     for (int mixer :
@@ -20,35 +20,32 @@ TEST(OscilloscopeConversion, SixteenBitFramesAverageWithArithmeticShift) {
         EXPECT_EQ(out[3], -32768) << mixer;
         EXPECT_EQ(out[4], -1) << mixer;
     }
-}
 
-TEST(OscilloscopeConversion, FloatFramesTruncateTowardZero) {
-    const float frames[] = {1000.0f,  3000.0f, -3.0f, 0.0f,        2.9f, 0.0f,   40000.0f,
+    // Float frames are clamped, then truncated toward zero.
+    const float floats[] = {1000.0f,  3000.0f, -3.0f, 0.0f,        2.9f, 0.0f,   40000.0f,
                             40000.0f, 1e30f,   1e30f, 16777216.0f, 3.0f, -1e30f, -1e30f};
-    int16_t out[7] = {};
-    OscilloscopeTap::convertFrames(sound::kMixerQualityFpu, frames, 7, out);
-    EXPECT_EQ(out[0], 2000);
-    EXPECT_EQ(out[1], -1); // -1.5 truncated toward zero
-    EXPECT_EQ(out[2], 1);
+    int16_t seven[7] = {};
+    OscilloscopeTap::convertFrames(sound::kMixerQualityFpu, floats, 7, seven);
+    EXPECT_EQ(seven[0], 2000);
+    EXPECT_EQ(seven[1], -1); // -1.5 truncated toward zero
+    EXPECT_EQ(seven[2], 1);
     // Out of 16-bit range only the low 16 bits are kept; nothing overflows on the way.
-    EXPECT_EQ(out[3], static_cast<int16_t>(40000 & 0xffff));
-    EXPECT_EQ(out[4], static_cast<int16_t>(0x7fffffff & 0xffff));
+    EXPECT_EQ(seven[3], static_cast<int16_t>(40000 & 0xffff));
+    EXPECT_EQ(seven[4], static_cast<int16_t>(0x7fffffff & 0xffff));
     // The sum is a float: 16777219 rounds to 16777220 before halving (8388610, not 8388609).
-    EXPECT_EQ(out[5], 2);
-    EXPECT_EQ(out[6], 0); // clamped to -2^31, whose low 16 bits are 0
-}
+    EXPECT_EQ(seven[5], 2);
+    EXPECT_EQ(seven[6], 0); // clamped to -2^31, whose low 16 bits are 0
 
-TEST(OscilloscopeConversion, ThirtyTwoBitFramesKeepTheLow16Bits) {
-    const int32_t frames[] = {1000,    3000,      -3,        0,         0x12345,
-                              0x12345, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
-    int16_t out[5] = {};
+    // Thirty-two-bit frames keep the low 16 bits (every other mixer number).
+    const int32_t wide[] = {1000, 3000, -3, 0, 0x12345, 0x12345, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+    int16_t low[5] = {};
     for (int mixer : {0, 1, 4, 99}) {
-        OscilloscopeTap::convertFrames(mixer, frames, 5, out);
-        EXPECT_EQ(out[0], 2000) << mixer;
-        EXPECT_EQ(out[1], -2) << mixer;
-        EXPECT_EQ(out[2], 0x2345) << mixer;
-        EXPECT_EQ(out[3], -1) << mixer; // 0x7fffffff: sum taken without overflow
-        EXPECT_EQ(out[4], 0) << mixer;  // 0x80000000
+        OscilloscopeTap::convertFrames(mixer, wide, 5, low);
+        EXPECT_EQ(low[0], 2000) << mixer;
+        EXPECT_EQ(low[1], -2) << mixer;
+        EXPECT_EQ(low[2], 0x2345) << mixer;
+        EXPECT_EQ(low[3], -1) << mixer; // 0x7fffffff: sum taken without overflow
+        EXPECT_EQ(low[4], 0) << mixer;  // 0x80000000
     }
 }
 
@@ -65,7 +62,7 @@ class OscilloscopeRing : public ::testing::Test {
     }
 };
 
-TEST_F(OscilloscopeRing, StartMakesAZeroedRingWithSpareSamples) {
+TEST_F(OscilloscopeRing, StartMakesAZeroedRingThatCapturesFillInTurn) {
     OscilloscopeTap::start();
     EXPECT_TRUE(OscilloscopeTap::running());
     EXPECT_EQ(OscilloscopeTap::blockLength(), 256);
@@ -74,10 +71,8 @@ TEST_F(OscilloscopeRing, StartMakesAZeroedRingWithSpareSamples) {
     EXPECT_EQ(OscilloscopeTap::blockIndex(), 0);
     for (int i = 0; i < OscilloscopeTap::ringSize(); ++i)
         ASSERT_EQ(OscilloscopeTap::sample(i), 0);
-}
 
-TEST_F(OscilloscopeRing, CapturesFillBlocksInTurnAndTheIndexWraps) {
-    OscilloscopeTap::start();
+    // Captures fill the blocks in turn and the index wraps.
     std::vector<int16_t> block(256 * 2);
     for (int capture = 0; capture < 4; ++capture) {
         EXPECT_EQ(OscilloscopeTap::blockIndex(), capture);
