@@ -55,10 +55,3 @@ add_test(NAME install_tree
 if(TARGET test_tools)
   target_link_libraries(test_tools PRIVATE holdfast_rocket)
 endif()
-
-# A Rocket editor's flood of a million keys: half a minute, so "slow".
-if(TARGET test_tools)
-  add_test(NAME RocketFlood.AMillionKeysAndOneEndTheConnection COMMAND test_tools --gtest_filter=RocketFlood.*)
-  set_tests_properties(RocketFlood.AMillionKeysAndOneEndTheConnection PROPERTIES LABELS slow TIMEOUT 600
-    ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy;DBUS_SESSION_BUS_ADDRESS=disabled:")
-endif()
