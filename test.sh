@@ -26,7 +26,12 @@ scripts/deps.sh "${extra[@]}"
 
 build_dir=${BUILD_DIR:-build}
 build_type=${BUILD_TYPE:-Release}
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DHOLDFAST_TESTS=ON ${CMAKE_ARGS:-} >/dev/null
+# The benchmarks are built for the full run only: CI runs them after it (bench/run-check.sh), and
+# the fast run's tests do not need them.
+benchmarks=OFF
+$all && benchmarks=ON
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" -DHOLDFAST_TESTS=ON \
+  -DHOLDFAST_BENCHMARKS=$benchmarks ${CMAKE_ARGS:-} >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
 
 # What the slow tests need beyond the build (the reference decoder).
