@@ -238,13 +238,13 @@ printf 'newmtl S\nKd 1 0 0\n' > "$model_dir/secret.mtl"
 printf 'mtllib ../secret.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl S\nf 1 2 3\n' > "$model_dir/model/material.obj"
 model_case "an mtllib ../secret.mtl" "the model's folder" material.obj
 # Data files: archives, pictures and the music. A demo of pictures, SIGNALed into Image1 (the last
-# one shown), that starts past its end: the player loads everything, draws one frame and ends.
+# one shown), 200 ms long: the player loads everything, draws a few frames and ends.
 picture_demo() {
     local dir=$1
     shift
     mkdir -p "$dir/data/scripts" "$dir/data/images"
     {
-        printf '__HEADER__\nDEMO_START 300000\nDEMO_END 286000\nDEMO_LENGTH 286000\n__DEFS__\nINSERT_EFFECT Image1\n__SETUP__\n'
+        printf '__HEADER__\nDEMO_START 0\nDEMO_END 286000\nDEMO_LENGTH 200\n__DEFS__\nINSERT_EFFECT Image1\n__SETUP__\n'
         for picture in "$@"; do printf '0 SIGNAL Image1 Datafile "%s"\n' "$picture"; done
         printf '__TIMELINE__\n0 BEGIN Image1\n'
     } > "$dir/data/scripts/demo.scr"
