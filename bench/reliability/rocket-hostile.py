@@ -6,12 +6,13 @@
 DEMO_DIR is a demo folder (holdfast-makedemo's); each case works on a copy of it. CASE is one of
   flood           the editor sends 10 000 000 keys on falling rows of one track, connecting again
                   whenever the preview closes the connection (at most 150 s); before it, 15 s with an
-                  editor that sends nothing, for the machine's own frame rate and memory
+                  editor that sends nothing, for the machine's own frame rate and memory; both play
+                  from the demo's start
   row-past-end    DEMO_LENGTH 2147483647; the editor moves its cursor to row 0xFFFFFFFF
   row-far         DEMO_LENGTH 2147483647; the editor moves its cursor to the row of 2147483000 ms,
                   inside the demo: a replay of 2^31 ms; the preview is asked to end 10 s later
   read-only-save  the script is read-only (0444); the editor sets a key and asks for a save
-The preview plays from 60 s (HOLDFAST_STATS=1) and is ended with SIGTERM. One line goes to stderr,
+The preview plays from 60 s but for the flood (HOLDFAST_STATS=1) and is ended with SIGTERM. One line goes to stderr,
 starting "rocket-hostile:", with what the preview said and the figures: its peak memory (VmHWM),
 frames per second, the longest time without a frame, how long it took to end. Exit 0 when the
 preview survived (the figures say whether the goals were met), 3 when it crashed.
@@ -31,6 +32,9 @@ import time
 
 BIN, SOURCE, CASE = sys.argv[1], sys.argv[2], sys.argv[3]
 KEYS = 10_000_000
+# The flood plays from the start, where the bundled demo is light enough for llvmpipe to draw 60 fps
+# on a small machine: what the keys cost shows in the frame rate, not the heavier sections' cost.
+FLOOD_AT = 0
 
 
 class Editor:
@@ -81,12 +85,12 @@ def demo_copy(length=None):
     return demo, script
 
 
-def run(demo, editor, seconds, extra=(), during=None):
+def run(demo, editor, seconds, extra=(), during=None, at=60000):
     """Runs the preview for `seconds` (`during` runs meanwhile); returns its figures."""
     err = tempfile.TemporaryFile(mode="w+")
     env = dict(os.environ, HOLDFAST_STATS="1", HOLDFAST_UNATTENDED="1", SDL_AUDIODRIVER="dummy")
     p = subprocess.Popen([os.path.join(BIN, "holdfast-preview"), "--data", demo, "--rocket",
-                          "127.0.0.1:%d" % editor.port, "--at", "60000"] + list(extra),
+                          "127.0.0.1:%d" % editor.port, "--at", str(at)] + list(extra),
                          env=env, stdout=subprocess.DEVNULL, stderr=err)
     # The case's time counts from the connection (loading and the first jump take a while).
     limit = time.monotonic() + 60
@@ -167,7 +171,7 @@ def main():
 
         demo, _ = demo_copy()
         # The same preview with an editor that sends nothing, for the frame rate the machine gives.
-        base = run(demo, Editor(quiet), 15)
+        base = run(demo, Editor(quiet), 15, at=FLOOD_AT)
         editor = Editor(flood)
 
         def until_sent(p, end):
@@ -176,7 +180,7 @@ def main():
             time.sleep(2)  # and what comes after
 
         start = time.monotonic()
-        result = run(demo, editor, 0, during=until_sent)
+        result = run(demo, editor, 0, during=until_sent, at=FLOOD_AT)
         took = time.monotonic() - start
         met = result["peak"] < 300 and result["fps"] >= 30
         summary = ("%d keys sent on falling rows in %.0f s over %d connections; said: \"%s\" (%d times); "

@@ -163,7 +163,37 @@ TEST(RocketTrack, EditsInAnyOrderLeaveTheEditorsKeys) {
             ASSERT_EQ(k.value, (it++)->second);
         }
     }
-    // A flood bottom up: one merge when read.
+    // Keys that grow the track at both ends and deletes at its ends, each read at once (so none
+    // waits for a merge), with a replaced key and a merge now and then.
+    t.clear();
+    editor.clear();
+    for (int i = 1; i <= 20000; ++i) {
+        const uint32_t r = next() % 8;
+        const uint32_t step = static_cast<uint32_t>(i);
+        const uint32_t row = r < 3 ? 100000 + step : r < 6 ? 100000 - step : 100000;
+        if (r == 6 && !editor.empty()) {
+            const uint32_t end = (next() % 2) ? editor.begin()->first : editor.rbegin()->first;
+            t.deleteKey(end);
+            editor.erase(end);
+        } else {
+            t.setKey({row, static_cast<float>(i), Interpolation::Step});
+            editor[row] = static_cast<float>(i);
+        }
+        if (r == 7) {
+            const uint32_t inside = 100000 + static_cast<uint32_t>(i) / 2;
+            t.setKey({inside, 0.5f, Interpolation::Step});
+            editor[inside] = 0.5f;
+        }
+        ASSERT_EQ(t.size(), editor.size());
+        ASSERT_EQ(t.keys().front().row, editor.begin()->first);
+        ASSERT_EQ(t.keys().back().value, editor.rbegin()->second);
+    }
+    auto it = editor.begin();
+    for (const TrackKey& k : t.keys()) {
+        ASSERT_EQ(k.row, it->first);
+        ASSERT_EQ(k.value, (it++)->second);
+    }
+    // A flood bottom up: every key goes in at the front.
     t.clear();
     for (uint32_t row = 1000000; row > 0; --row)
         t.setKey({row, 1.0f, Interpolation::Step});

@@ -65,7 +65,7 @@ class Curve {
                  std::vector<TimedValue>& out, size_t limit) const;
     Point first() const;
 
-    const std::vector<TrackKey>& keys_;
+    KeySpan keys_;
     double rowMs_;
     int end_;
 };

@@ -15,12 +15,20 @@ bool rowBefore(const TrackKey& k, uint32_t row) {
 
 void Track::setKey(const TrackKey& key) {
     if (waiting_.empty()) {
-        if (keys_.empty() || keys_.back().row < key.row) {
-            keys_.push_back(key);
+        if (count_ == 0 || first()[count_ - 1].row < key.row) {
+            reserve(0, 1);
+            first()[count_++] = key;
             return;
         }
-        auto at = std::lower_bound(keys_.begin(), keys_.end(), key.row, rowBefore);
-        if (at->row == key.row) {
+        if (first()->row > key.row) {
+            reserve(1, 0);
+            --first_;
+            ++count_;
+            *first() = key;
+            return;
+        }
+        TrackKey* at = std::lower_bound(first(), first() + count_, key.row, rowBefore);
+        if (at->row == key.row) { // the last key's row is at or after it: `at` is a key
             *at = key;
             return;
         }
@@ -30,13 +38,18 @@ void Track::setKey(const TrackKey& key) {
 
 void Track::deleteKey(uint32_t row) {
     if (waiting_.empty()) {
-        if (keys_.empty()) return;
-        if (keys_.back().row == row) {
-            keys_.pop_back();
+        if (count_ == 0) return;
+        if (first()[count_ - 1].row == row) {
+            --count_;
             return;
         }
-        auto at = std::lower_bound(keys_.begin(), keys_.end(), row, rowBefore);
-        if (at == keys_.end() || at->row != row) return;
+        if (first()->row == row) {
+            ++first_;
+            --count_;
+            return;
+        }
+        const TrackKey* at = std::lower_bound(first(), first() + count_, row, rowBefore);
+        if (at == first() + count_ || at->row != row) return;
     }
     TrackKey key;
     key.row = row;
@@ -44,34 +57,56 @@ void Track::deleteKey(uint32_t row) {
 }
 
 void Track::clear() {
-    keys_.clear();
+    store_ = {};
+    spare_ = {};
+    first_ = count_ = 0;
     waiting_.clear();
 }
 
-const std::vector<TrackKey>& Track::keys() const {
+KeySpan Track::keys() const {
     if (!waiting_.empty()) merge();
-    return keys_;
+    return count_ ? KeySpan(first(), count_) : KeySpan();
+}
+
+void Track::reserve(size_t front, size_t back) const {
+    const size_t roomFront = first_, roomBack = store_.size() - first_ - count_;
+    if (roomFront >= front && roomBack >= back) return;
+    // The side that ran out gets as much room again as there are keys: each key is moved a
+    // bounded number of times on average, and the array stays within three times the keys.
+    const size_t newFront = roomFront >= front ? roomFront : std::max({front, count_, size_t(16)});
+    const size_t newBack = roomBack >= back ? roomBack : std::max({back, count_, size_t(16)});
+    std::vector<TrackKey> grown(newFront + count_ + newBack);
+    std::copy(first(), first() + count_, grown.data() + newFront);
+    store_.swap(grown);
+    first_ = newFront;
 }
 
 void Track::merge() const {
     // The last edit of each row counts: sorted by row, arrival order kept within a row.
     std::stable_sort(waiting_.begin(), waiting_.end(),
                      [](const Edit& a, const Edit& b) { return a.key.row < b.key.row; });
-    std::vector<TrackKey> merged;
-    merged.reserve(keys_.size() + waiting_.size());
-    auto old = keys_.begin();
+    // Into the other buffer, with the same room before the first key; runs of unchanged keys
+    // are copied whole.
+    const size_t needed = first_ + count_ + waiting_.size();
+    if (spare_.size() < needed) spare_.resize(needed);
+    TrackKey* const begin = spare_.data() + first_;
+    TrackKey* out = begin;
+    const TrackKey* old = first();
+    const TrackKey* const oldEnd = old + count_;
     for (size_t i = 0; i < waiting_.size(); ++i) {
         if (i + 1 < waiting_.size() && waiting_[i + 1].key.row == waiting_[i].key.row) continue;
         const Edit& e = waiting_[i];
-        while (old != keys_.end() && old->row < e.key.row)
-            merged.push_back(*old++);
-        if (old != keys_.end() && old->row == e.key.row) ++old;
-        if (!e.erase) merged.push_back(e.key);
+        const TrackKey* upTo = std::lower_bound(old, oldEnd, e.key.row, rowBefore);
+        out = std::copy(old, upTo, out);
+        old = upTo;
+        if (old != oldEnd && old->row == e.key.row) ++old;
+        if (!e.erase) *out++ = e.key;
     }
-    merged.insert(merged.end(), old, keys_.end());
-    keys_.swap(merged);
+    out = std::copy(old, oldEnd, out);
+    count_ = static_cast<size_t>(out - begin);
+    store_.swap(spare_);
     waiting_.clear();
-    waiting_.shrink_to_fit(); // a flood's edits do not stay allocated
+    if (waiting_.capacity() > 65536) waiting_.shrink_to_fit(); // a burst's edits do not stay allocated
 }
 
 double interpolate(Interpolation kind, double a, double b, double t) {
@@ -91,7 +126,7 @@ double interpolate(Interpolation kind, double a, double b, double t) {
 }
 
 double Track::valueAtRow(double row) const {
-    const std::vector<TrackKey>& keys = this->keys();
+    const KeySpan keys = this->keys();
     if (keys.empty()) return 0.0;
     if (!(row >= static_cast<double>(keys.front().row))) return keys.front().value; // NaN too
     if (row >= static_cast<double>(keys.back().row)) return keys.back().value;

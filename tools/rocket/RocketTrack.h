@@ -18,10 +18,29 @@ struct TrackKey {
     Interpolation interpolation = Interpolation::Step;
 };
 
-// Keys by row in one array. A key after the last one is appended and a key on a row that has
-// one replaces it at once; any other edit waits in arrival order and all waiting edits go in
-// with one merge when the keys are next read, so an editor sending thousands of keys in any order
-// costs one pass over the track per frame, not one per key.
+// A track's keys in row order, read in place.
+class KeySpan {
+  public:
+    KeySpan() = default;
+    KeySpan(const TrackKey* data, size_t size) : data_(data), size_(size) {}
+    const TrackKey* begin() const { return data_; }
+    const TrackKey* end() const { return data_ + size_; }
+    const TrackKey& operator[](size_t i) const { return data_[i]; }
+    const TrackKey& front() const { return data_[0]; }
+    const TrackKey& back() const { return data_[size_ - 1]; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+  private:
+    const TrackKey* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Keys by row in one array with room kept at both ends: a key before the first or after the last
+// goes in at its end (amortised constant time, so an editor sending keys on rising or falling rows
+// costs a key's worth each), and a key on a row that has one replaces it at once. Any other edit
+// waits in arrival order and all waiting edits go in with one merge when the keys are next read,
+// so thousands of keys in any order cost one pass over the track per frame, not one per key.
 class Track {
   public:
     void setKey(const TrackKey& key); // replaces a key on the same row
@@ -29,7 +48,7 @@ class Track {
     void clear();
     bool empty() const { return keys().empty(); }
     size_t size() const { return keys().size(); }
-    const std::vector<TrackKey>& keys() const;
+    KeySpan keys() const;
     // Before the first key its value, after the last the last one's; between keys as the earlier
     // key's interpolation says. An empty track is 0.
     double valueAtRow(double row) const;
@@ -40,8 +59,13 @@ class Track {
         bool erase = false;
     };
     void merge() const;
-    mutable std::vector<TrackKey> keys_; // by row
-    mutable std::vector<Edit> waiting_;  // in arrival order
+    // Makes room for `front` more keys before the first and `back` more after the last.
+    void reserve(size_t front, size_t back) const;
+    TrackKey* first() const { return store_.data() + first_; }
+    mutable std::vector<TrackKey> store_; // the keys are store_[first_, first_ + count_)
+    mutable size_t first_ = 0, count_ = 0;
+    mutable std::vector<TrackKey> spare_; // the merge's other buffer, kept so it costs no page faults
+    mutable std::vector<Edit> waiting_;   // in arrival order
 };
 
 // The curve of interpolation `kind` from a to b at t in [0, 1].
