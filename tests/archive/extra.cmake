@@ -9,7 +9,8 @@ else()
   add_test(NAME archive_conformance COMMAND sh -c "echo 'node not found: conformance skipped'; exit 77")
 endif()
 # "slow": the sanitizer pass of CI leaves it out (the unit tests cover the code under ASan there).
-set_tests_properties(archive_conformance PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1200 LABELS slow)
+# COST: its seconds, so a fresh parallel run starts it early.
+set_tests_properties(archive_conformance PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1200 LABELS slow COST 70)
 
 # Generated RAR 2.0 streams using every construct the format allows (our encoder emits only a
 # few of them): decoded by our reader in test_archive, and by the reference and holdfast-pack in
@@ -32,4 +33,4 @@ if(HOLDFAST_NODE)
 else()
   add_test(NAME archive_differential COMMAND sh -c "echo 'node not found: differential test skipped'; exit 77")
 endif()
-set_tests_properties(archive_differential PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS slow)
+set_tests_properties(archive_differential PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS slow COST 20)

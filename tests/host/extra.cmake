@@ -16,6 +16,6 @@ if(TARGET test_host)
     HOLDFAST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(test_host_whole holdfast-capture holdfast-pack holdfast-makemusic holdfast-makedemo)
   add_test(NAME whole_demo.no_display COMMAND test_host_whole)
-  set_tests_properties(whole_demo.no_display PROPERTIES LABELS slow TIMEOUT 1500
+  set_tests_properties(whole_demo.no_display PROPERTIES LABELS slow TIMEOUT 1500 COST 40
     ENVIRONMENT "HOLDFAST_UNATTENDED=1;SDL_AUDIODRIVER=dummy;DBUS_SESSION_BUS_ADDRESS=disabled:")
 endif()
