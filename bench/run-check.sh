@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(mktemp /tmp/holdfast-run-check-XXXXXX.md)
 trap 'rm -f "$out"' EXIT
-BENCH_FRAMES=2 BENCH_DEMO_SECONDS=1 BENCH_DEMO_STEP=1000 BENCH_CORPUS_MEMBERS=1 BENCH_OUT="$out" \
+BENCH_FRAMES=2 BENCH_DEMO_SECONDS=1 BENCH_DEMO_STEP=1000 BENCH_CORPUS_MEMBERS=1 ROCKET_BENCH_SECONDS=2 BENCH_OUT="$out" \
     "$root/bench/run.sh" "$1" > /dev/null
 n='[0-9]+(\.[0-9]+)?'
 status=0
@@ -25,6 +25,9 @@ expect "^\| player peak RSS .* \| $n MiB \| (met|\*\*not met\*\*) \|$"
 expect "^\| stored \+ encrypted \($n MiB\) \| $n \| "
 expect "^\| compressed \+ encrypted \($n MiB\) \| $n \| "
 expect "compressed \+ encrypted $n$"
+expect "^\| frame rate with 200 keyed tracks within 5 % of no editor \| $n vs $n fps "
+expect "^\| CPU per frame with 200 keyed tracks .* \| $n vs $n µs "
+expect "^\| an edit shows on the next frame \| $n of $n edits "
 # Every bench/effects/*.scr has its row with both figures.
 for script in "$root"/bench/effects/*.scr; do
     expect "^\| $(basename "$script" .scr) \| $n \| $n \| (met|\*\*not met\*\*) \|$"
