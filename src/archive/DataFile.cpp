@@ -59,7 +59,7 @@ std::string outsideFolder(const char* name) {
         const char* end = strchr(part, '/');
         const size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
         if (length == 2 && part[0] == '.' && part[1] == '.') {
-            if (--depth < 0) return "a \"..\" that leaves the demo folder";
+            if (--depth < 0) return "a \"..\" climbs out of it";
         } else if (length > 0 && !(length == 1 && part[0] == '.')) {
             ++depth;
         }
@@ -76,7 +76,7 @@ std::string outsideFolder(const char* name) {
         strncmp(target, root, rootLength) == 0 &&
         (target[rootLength] == '/' || target[rootLength] == '\0' || (rootLength == 1 && root[0] == '/'));
     if (inside) return std::string();
-    return std::string("a link that leads out of the demo folder (to ") + target + ")";
+    return std::string("a link that leads out of it (to ") + target + ")";
 }
 
 // True when `name` may be read; else reports it (once for a size query and its open) and says why.

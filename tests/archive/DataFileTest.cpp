@@ -368,11 +368,11 @@ TEST(DataFile, FolderDemoNamesStayInsideTheFolder) {
 
         const std::string absolute = dir.file("outside.png");
         const std::pair<std::string, std::string> refused[] = {
-            {"../outside.png", "a \"..\" that leaves the demo folder"},
-            {"data/../../outside.png", "a \"..\" that leaves the demo folder"},
+            {"../outside.png", "a \"..\" climbs out of it"},
+            {"data/../../outside.png", "a \"..\" climbs out of it"},
             {absolute, "an absolute path"},
-            {"data/out.png", "a link that leads out of the demo folder (to " + absolute + ")"},
-            {"data/up/outside.png", "a link that leads out of the demo folder (to " + absolute + ")"}};
+            {"data/out.png", "a link that leads out of it (to " + absolute + ")"},
+            {"data/up/outside.png", "a link that leads out of it (to " + absolute + ")"}};
         for (const auto& [name, why] : refused) {
             boxes.clear();
             EXPECT_EQ(DataFile::sizeOf(name.c_str()), -1) << name;
