@@ -192,9 +192,9 @@ TEST(PicturesCapture, PicturesOutsideTheDemoFolderAreRefused) {
     CommandResult r =
         runCommand(binPath("holdfast-capture") + " --data " + demo + " --times 100 --out " + out, 60);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::vector<std::string> refused = {
-        "../outside.png: a \"..\" climbs out of it", root + "/outside.png: an absolute path",
-        "data/images/link.png: a link that leads out of it"};
+    const std::vector<std::string> refused = {"../outside.png: a \"..\" climbs out of it",
+                                              root + "/outside.png: an absolute path",
+                                              "data/images/link.png: a link that leads out of it"};
     for (const std::string& why : refused)
         EXPECT_NE(r.err.find("Data file lies outside the demo folder, not read: " + why), std::string::npos)
             << r.err;
