@@ -39,23 +39,6 @@ Child startPlayer(const std::string& dir) {
     return child;
 }
 
-// Waits for the child up to `seconds` (plus `extraMs`); returns -1 when it has not ended. With
-// `killLate` set, a child that has not ended by then is killed.
-int waitExit(pid_t pid, int seconds, int extraMs = 0, bool killLate = true) {
-    auto end =
-        std::chrono::steady_clock::now() + std::chrono::seconds(seconds) + std::chrono::milliseconds(extraMs);
-    do {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < end);
-    if (killLate) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    return -1;
-}
-
 bool haveDisplay() {
     return getenv("DISPLAY") && *getenv("DISPLAY");
 }
@@ -86,9 +69,9 @@ TEST(PlayerProgram, EscapeEndsTheDemoWithExitCodeZero) {
     int code = -1;
     for (int tries = 0; tries < 80 && code < 0; ++tries) {
         sendEscape(window);
-        code = waitExit(child.pid, 0, 250, false);
+        code = waitChildExit(child.pid, 250, false);
     }
-    if (code < 0) code = waitExit(child.pid, 1);
+    if (code < 0) code = waitChildExit(child.pid, 1000);
     EXPECT_EQ(code, 0);
     std::string err = readFile(child.errPath);
     std::smatch m;
@@ -110,7 +93,7 @@ TEST(PlayerProgram, AnInterruptEndsTheDemoWithExitCodeZeroAndItsStatistics) {
     ASSERT_NE(waitForWindow("hold fast", 20000, child.pid), 0u) << readFile(child.errPath);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     kill(child.pid, SIGINT);
-    EXPECT_EQ(waitExit(child.pid, 10), 0);
+    EXPECT_EQ(waitChildExit(child.pid, 10000), 0);
     std::string err = readFile(child.errPath);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(
@@ -136,7 +119,7 @@ TEST(PlayerProgram, ClosingTheWindowEndsTheDemoWithExitCodeZero) {
     ASSERT_NE(window, 0u) << readFile(child.errPath);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     sendCloseRequest(window);
-    EXPECT_EQ(waitExit(child.pid, 20), 0) << readFile(child.errPath);
+    EXPECT_EQ(waitChildExit(child.pid, 20000), 0) << readFile(child.errPath);
 }
 
 TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
@@ -145,7 +128,7 @@ TEST(PlayerProgram, DemoTimePastTheEndFromTheStartPresentsNothing) {
     for (int demoStart : {300000, -5000}) {
         std::string dir = makeDemoDir(demoStart);
         Child child = startPlayer(dir);
-        EXPECT_EQ(waitExit(child.pid, 60), 0) << demoStart;
+        EXPECT_EQ(waitChildExit(child.pid, 60000), 0) << demoStart;
         std::string err = readFile(child.errPath);
         EXPECT_NE(err.find("frames=0 "), std::string::npos) << demoStart << "\n" << err;
     }
@@ -157,7 +140,7 @@ TEST(PlayerProgram, DemoLengthEndsTheRunWithExitCodeZero) {
     if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     std::string dir = makeDemoDir(0, "DEMO_LENGTH 1500\n");
     Child child = startPlayer(dir);
-    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    EXPECT_EQ(waitChildExit(child.pid, 60000), 0);
     std::string err = readFile(child.errPath);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(err, m, std::regex("frames=(\\d+) seconds=([0-9.]+) "))) << err;
@@ -166,7 +149,7 @@ TEST(PlayerProgram, DemoLengthEndsTheRunWithExitCodeZero) {
 
     dir = makeDemoDir(2000, "DEMO_LENGTH 1500\n");
     child = startPlayer(dir);
-    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    EXPECT_EQ(waitChildExit(child.pid, 60000), 0);
     err = readFile(child.errPath);
     EXPECT_NE(err.find("frames=0 "), std::string::npos) << err;
 }
@@ -179,7 +162,7 @@ TEST(PlayerProgram, SignalsAndLinksToEffectsThatDoNotExistAreNamedOnce) {
                                         "0 TRIGGER Clear LINK \"Claer\"\n100 TRIGGER Clear LINK \"Claer\"\n"
                                         "200 INIT Clera\n");
     Child child = startPlayer(dir);
-    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    EXPECT_EQ(waitChildExit(child.pid, 60000), 0);
     const std::string err = readFile(child.errPath);
     const std::string link = "Link to an effect that does not exist: Claer (script line 10";
     EXPECT_NE(err.find(link), std::string::npos) << err;
@@ -201,7 +184,7 @@ TEST(PlayerProgram, FindingsAreSaidOnceWithTheirScriptLines) {
                     "0 SIGNAL Scene0 Datafile \"data/scenes/gone.qzg\"\n",
                     "0 BEGIN Image1\n100 TRIGGER Clear LNK \"Image1\"\n");
     Child child = startPlayer(dir);
-    EXPECT_EQ(waitExit(child.pid, 60), 0);
+    EXPECT_EQ(waitChildExit(child.pid, 60000), 0);
     std::string err = readFile(child.errPath);
     for (const std::string& line :
          {std::string(
@@ -217,7 +200,7 @@ TEST(PlayerProgram, FindingsAreSaidOnceWithTheirScriptLines) {
 
     dir = makeDemoDir(0, "INSERT_EFFECT Bluur\n");
     child = startPlayer(dir);
-    EXPECT_EQ(waitExit(child.pid, 60), 1);
+    EXPECT_EQ(waitChildExit(child.pid, 60000), 1);
     err = readFile(child.errPath);
     const size_t at = err.find("Effect Id not found: Bluur (script line 4");
     EXPECT_NE(at, std::string::npos) << err;

@@ -131,16 +131,9 @@ struct Player {
     }
     // Exit code once it ended by itself within `seconds`, else -1 (and it is killed).
     int exitCode(int seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
+        const int code = waitChildExit(pid, seconds * 1000, false);
+        if (code >= 0) pid = -1;
+        return code;
     }
     std::string err() const { return readFile(errPath); }
 };

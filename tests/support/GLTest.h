@@ -26,6 +26,10 @@ struct CommandResult {
 // Runs a shell command line, capturing stdout and stderr; `timeoutSeconds` bounds it.
 CommandResult runCommand(const std::string& commandLine, int timeoutSeconds = 60);
 
+// Waits up to `ms` for the child process `pid` (started with fork) to end: its exit code (128 +
+// the signal when one ended it), or -1 when it still runs then, killed and reaped if `killLate`.
+int waitChildExit(int pid, int ms, bool killLate = true);
+
 // A fresh empty directory under the system temp dir, removed at exit.
 std::string makeTempDir();
 // Writes text to a file, creating parent directories.

@@ -47,15 +47,8 @@ struct PreviewProcess {
     // Exit code after Escape (128 + the signal if one ended it), or -1 if it does not end.
     int quit() {
         sendKey(window, "Escape");
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
+        const int code = waitChildExit(pid, 20000, false);
+        if (code >= 0) pid = -1;
+        return code;
     }
 };

@@ -64,21 +64,6 @@ Child startPlayer(const std::string& dir) {
     return child;
 }
 
-// The exit code, or -1 when the player is still running after `seconds` (killed unless
-// `killLate` is false).
-int waitExit(pid_t pid, int seconds, bool killLate = true) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (!killLate) return -1;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
-}
-
 } // namespace
 
 TEST(BundledDemo, ThePlayerRunsItAndEndsOnEscape) {
@@ -93,9 +78,9 @@ TEST(BundledDemo, ThePlayerRunsItAndEndsOnEscape) {
     int code = -1;
     for (int tries = 0; tries < 60 && code < 0; ++tries) {
         sendEscape(window);
-        code = waitExit(child.pid, 1, false);
+        code = waitChildExit(child.pid, 1000, false);
     }
-    if (code < 0) code = waitExit(child.pid, 1);
+    if (code < 0) code = waitChildExit(child.pid, 1000);
     EXPECT_EQ(code, 0) << readFile(child.errPath);
     const std::string err = readFile(child.errPath);
     std::smatch m;

@@ -391,19 +391,7 @@ TEST(WholeDemo, ThePlayerPlaysItToTheEndUnattended) {
     }
     ASSERT_GT(pid, 0);
     // 286 s of demo and the loading, with room for a slow machine; then it is stopped.
-    int status = 0, exitCode = -1;
-    const auto deadline = start + std::chrono::seconds(420);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    if (exitCode == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    const int exitCode = waitChildExit(pid, 420000);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string err = readFile(errPath);
     ASSERT_EQ(exitCode, 0) << "after " << seconds << " s:\n" << err;
