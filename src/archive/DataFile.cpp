@@ -134,20 +134,16 @@ DataFile::~DataFile() {
 }
 
 DataFile* DataFile::open(const char* name) {
-    DataFile* file = new DataFile();
-    const bool ok = file->openInto(name, false);
-    if (dataFileObserver && name) dataFileObserver(name, ok);
-    if (!ok) {
-        delete file;
-        return nullptr;
-    }
-    file->opened = true;
-    return file;
+    return openAs(name, false);
 }
 
 DataFile* DataFile::openStream(const char* name) {
+    return openAs(name, true);
+}
+
+DataFile* DataFile::openAs(const char* name, bool streamed) {
     DataFile* file = new DataFile();
-    const bool ok = file->openInto(name, true);
+    const bool ok = file->openInto(name, streamed);
     if (dataFileObserver && name) dataFileObserver(name, ok);
     if (!ok) {
         delete file;

@@ -58,6 +58,7 @@ class DataFile {
 
   private:
     DataFile() = default;
+    static DataFile* openAs(const char* name, bool streamed); // open() and openStream()
     bool openInto(const char* name, bool streamed);
     unsigned int readStreamed(unsigned char* destination, unsigned int itemSize, unsigned int count);
 
